@@ -1,0 +1,114 @@
+// The parameter lists a signed request is assembled from, and the text they
+// are joined into.
+//
+// An ActionParameterList holds the "name=value" items of the chosen action, in
+// the order the dispatch appends them. A QueryItemList holds the items of one
+// builder pass (common items first, then the action's), is sorted and joined
+// into a RequestText, which the builder then edits into the string to sign and
+// the request that goes on the wire.
+//
+// Every limit the wire format imposes is checked here and reported as an
+// error naming it; nothing is ever truncated.
+//
+// All types are plain values; separate objects may be used from separate
+// threads, one object from one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/status.h"
+
+namespace kestrune::request {
+
+// An item ("name=value") must be shorter than this many characters.
+inline constexpr std::size_t kItemLimit = 200;
+// A request carries at most this many action parameters (the query holds 20
+// items, 8 of which are the common ones).
+inline constexpr std::size_t kMaxActionParameters = 12;
+inline constexpr std::size_t kMaxQueryItems = 20;
+// Every stage of the RequestText (joined query, string to sign, request) must
+// be shorter than this many bytes.
+inline constexpr std::size_t kRequestTextLimit = 4096;
+
+// The action's parameters, in the order they were appended.
+class ActionParameterList {
+ public:
+  void Clear() { items_.clear(); }
+  // Appends one "name=value" item. Refuses, leaving the list unchanged, an
+  // item of kItemLimit characters or more and a parameter beyond the
+  // kMaxActionParameters-th.
+  core::Status Append(std::string_view item);
+  std::size_t size() const { return items_.size(); }
+  const std::vector<std::string>& items() const { return items_; }
+
+ private:
+  std::vector<std::string> items_;
+};
+
+// The items of one builder pass.
+class QueryItemList {
+ public:
+  void Clear() { items_.clear(); }
+  // Appends one item. Refuses, leaving the list unchanged, an item of
+  // kItemLimit characters or more and an item beyond the kMaxQueryItems-th.
+  core::Status Append(std::string_view item);
+  // Appends the first `count` action parameters in their order. Refuses,
+  // appending nothing, when `count` exceeds the list's size or the items do
+  // not fit.
+  core::Status TakeActionParameters(const ActionParameterList& parameters, std::size_t count);
+  core::Status TakeActionParameters(const ActionParameterList& parameters) {
+    return TakeActionParameters(parameters, parameters.size());
+  }
+  std::size_t size() const { return items_.size(); }
+  const std::vector<std::string>& items() const { return items_; }
+
+ private:
+  friend void SortQueryItems(QueryItemList& list);
+  std::vector<std::string> items_;
+};
+
+// The parameter name of an item: the text before its first "=" (the whole
+// item when it has none).
+std::string_view ItemName(std::string_view item);
+// The value of an item: the text after its first "=" (empty when it has none).
+std::string_view ItemValue(std::string_view item);
+
+// Sorts the items ascending by parameter name, then by value, both compared
+// byte-wise as unsigned values (a prefix sorts first). The service orders the
+// canonical query by name, so "Tag=y" must come before "Tag2=x" even though the
+// whole texts compare the other way. Stable: equal items keep their order.
+void SortQueryItems(QueryItemList& list);
+
+// The request text under construction; each edit is refused, leaving the
+// text unchanged, when the result would reach kRequestTextLimit bytes.
+class RequestText {
+ public:
+  RequestText() = default;
+
+  // Replaces the text by the items joined with `separator` (no separator
+  // before the first or after the last item).
+  core::Status Join(const QueryItemList& list, std::string_view separator);
+  // Replaces every `ch` by `replacement`.
+  core::Status Replace(char ch, std::string_view replacement);
+  core::Status Prepend(std::string_view text);
+  core::Status Append(std::string_view text);
+
+  const std::string& text() const { return text_; }
+  std::size_t size() const { return text_.size(); }
+
+ private:
+  core::Status Assign(std::string candidate);
+  std::string text_;
+};
+
+// Free-function spelling of the RequestText edits, for callers that follow
+// the builder's step names.
+inline core::Status JoinQueryItems(const QueryItemList& list, std::string_view separator,
+                                   RequestText& text) {
+  return text.Join(list, separator);
+}
+
+}  // namespace kestrune::request
