@@ -26,8 +26,8 @@ class Status {
 template <typename T>
 class Result {
  public:
-  Result(T value) : value_(std::move(value)) {}              // NOLINT
-  Result(Status status) : value_(std::move(status)) {}       // NOLINT (must not be ok)
+  Result(T value) : value_(std::move(value)) {}         // NOLINT
+  Result(Status status) : value_(std::move(status)) {}  // NOLINT (must not be ok)
 
   bool ok() const { return std::holds_alternative<T>(value_); }
   const T& value() const& { return std::get<T>(value_); }

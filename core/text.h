@@ -93,9 +93,7 @@ class StringListView {
     while (end < packed_.size() && packed_[end] != '\0') ++end;
     return end - pos;
   }
-  constexpr std::size_t NextEntry(std::size_t pos) const {
-    return pos + EntryLength(pos) + 1;
-  }
+  constexpr std::size_t NextEntry(std::size_t pos) const { return pos + EntryLength(pos) + 1; }
   std::string_view packed_;
 };
 

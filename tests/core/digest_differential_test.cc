@@ -1,0 +1,60 @@
+// Our digests against OpenSSL's, byte for byte, over thousands of random
+// messages and keys. OpenSSL is used here only as an independent oracle.
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/sha.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "core/base64.h"
+#include "core/hmac_sha1.h"
+#include "core/sha1.h"
+
+namespace kestrune::core {
+namespace {
+
+std::string RandomBytes(std::mt19937& rng, std::size_t length) {
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::string out(length, '\0');
+  for (auto& c : out) c = static_cast<char>(byte(rng));
+  return out;
+}
+
+const unsigned char* Bytes(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+TEST(DigestDifferentialTest, Sha1HmacAndBase64AgreeWithOpenSsl) {
+  std::mt19937 rng(20161101);
+  std::uniform_int_distribution<std::size_t> message_length(0, 5000);
+  std::uniform_int_distribution<std::size_t> key_length(0, 200);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string message = RandomBytes(rng, message_length(rng));
+    const std::string key = RandomBytes(rng, key_length(rng));
+
+    unsigned char expected_sha[SHA_DIGEST_LENGTH];
+    SHA1(Bytes(message), message.size(), expected_sha);
+    const Sha1Digest sha = Sha1(message);
+    ASSERT_EQ(0, memcmp(sha.data(), expected_sha, sha.size())) << "round " << round;
+
+    unsigned char expected_mac[EVP_MAX_MD_SIZE];
+    unsigned int mac_length = 0;
+    HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), Bytes(message), message.size(),
+         expected_mac, &mac_length);
+    const Sha1Digest mac = HmacSha1(key, message);
+    ASSERT_EQ(mac_length, mac.size());
+    ASSERT_EQ(0, memcmp(mac.data(), expected_mac, mac.size())) << "round " << round;
+
+    std::string expected_base64(4 * ((message.size() + 2) / 3) + 1, '\0');
+    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(expected_base64.data()),
+                                  Bytes(message), static_cast<int>(message.size()));
+    expected_base64.resize(static_cast<std::size_t>(written));
+    ASSERT_EQ(Base64Encode(message), expected_base64) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace kestrune::core

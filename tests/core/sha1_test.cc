@@ -1,0 +1,76 @@
+#include "core/sha1.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kestrune::core {
+namespace {
+
+std::string Hex(const Sha1Digest& digest) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (auto byte : digest) {
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 15]);
+  }
+  return out;
+}
+
+// Example messages from FIPS 180-4 and its published examples.
+TEST(Sha1Test, Fips180Examples) {
+  EXPECT_EQ(Hex(Sha1("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(Hex(Sha1("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(Hex(Sha1("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  EXPECT_EQ(Hex(Sha1("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
+                     "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu")),
+            "a49b2446a02c645bf419f995b67091253a04a259");
+}
+
+TEST(Sha1Test, OneMillionA) {
+  Sha1Context context;
+  std::string chunk(1000, 'a');
+  for (int i = 0; i < 1000; ++i) context.Update(chunk);
+  EXPECT_EQ(Hex(context.Finish()), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+}
+
+// Reference digests of runs of 'a' around the padding boundaries, computed
+// with `printf 'a%.0s' {1..N} | sha1sum`.
+TEST(Sha1Test, PaddingBoundaries) {
+  EXPECT_EQ(Hex(Sha1(std::string(55, 'a'))), "c1c8bbdc22796e28c0e15163d20899b65621d65a");
+  EXPECT_EQ(Hex(Sha1(std::string(56, 'a'))), "c2db330f6083854c99d4b5bfb6e8f29f201be699");
+  EXPECT_EQ(Hex(Sha1(std::string(64, 'a'))), "0098ba824b5c16427bd7a1122a5a442a25ec644d");
+}
+
+TEST(Sha1Test, PiecewiseFeedingMatchesOneShot) {
+  std::string message;
+  for (int i = 0; i < 1000; ++i) message.push_back(static_cast<char>(i * 7 + 3));
+  const Sha1Digest whole = Sha1(message);
+  for (std::size_t piece : {1u, 63u, 64u, 65u, 7u, 127u}) {
+    Sha1Context context;
+    for (std::size_t at = 0; at < message.size(); at += piece) {
+      context.Update(std::string_view(message).substr(at, piece));
+    }
+    EXPECT_EQ(context.Finish(), whole) << "piece size " << piece;
+  }
+  // Odd, uneven splits.
+  Sha1Context context;
+  std::size_t at = 0;
+  for (std::size_t piece = 1; at < message.size(); piece = piece * 3 % 101 + 1) {
+    context.Update(std::string_view(message).substr(at, piece));
+    at += piece;
+  }
+  EXPECT_EQ(context.Finish(), whole);
+}
+
+TEST(Sha1Test, ResetStartsAFreshDigest) {
+  Sha1Context context;
+  context.Update("garbage that must be forgotten");
+  context.Reset();
+  context.Update("abc");
+  EXPECT_EQ(Hex(context.Finish()), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+}  // namespace
+}  // namespace kestrune::core
