@@ -1,0 +1,191 @@
+// The action catalogue: the three services and their endpoints, the browsing
+// lists the selectors show, one RequestTemplate per sendable action, the ECS
+// parameter captions, and the one resolution every front end uses to turn a
+// user's choice into the template that is sent.
+//
+// All tables are constant data; every function here is stateless and safe from
+// any thread. EndpointSelection is a plain value owned by its user (not
+// thread-safe, like any value).
+//
+// Numbering. ServiceNumber, CategoryNumber and ActionNumber are 1-based.
+// Selector positions (what a list control reports) are 0-based and are named
+// `*_position` below.
+//
+// Browsing entries and templates are numbered independently: an ECS browsing
+// entry is never taken as a (CategoryNumber, ActionNumber) pair. It resolves by
+// its action name to a template, and the template's group and position give the
+// pair (ResolveBrowsingEntry, ResolveActionName).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "core/text.h"
+#include "request/endpoint.h"
+
+namespace kestrune::catalogue {
+
+// ---------------------------------------------------------------------------
+// Services and endpoints
+
+inline constexpr unsigned kEcsService = 1;
+inline constexpr unsigned kIotService = 2;
+inline constexpr unsigned kApiGatewayService = 3;
+
+struct ServiceInfo {
+  unsigned number;                // ServiceNumber, 1..3
+  std::string_view name;          // "ECS", "IoT", "API Gateway"
+  std::string_view host;          // e.g. "ecs.aliyuncs.com"
+  std::string_view host_line;     // "Host: " + host + "\r\n"
+  std::string_view version_item;  // e.g. "Version=2014-05-26"
+};
+
+// The three services, in ServiceNumber order.
+std::span<const ServiceInfo> Services();
+// The service of that number; nullptr unless 1, 2 or 3.
+const ServiceInfo* FindService(unsigned service_number);
+// The endpoint of service 1, 2 or 3; nullopt for any other number.
+std::optional<request::ServiceEndpoint> EndpointFor(unsigned service_number);
+
+// The current endpoint. Starts empty (no service, all three fields empty), so
+// nothing can be sent before a service is chosen.
+class EndpointSelection {
+ public:
+  // 1, 2 or 3 replaces all three fields by that service's; returns true.
+  // Any other number changes nothing and returns false, leaving the previous
+  // endpoint in force.
+  bool SelectService(unsigned service_number);
+
+  // 0 while no service has been selected.
+  unsigned service_number() const { return service_number_; }
+  const request::ServiceEndpoint& endpoint() const { return endpoint_; }
+
+ private:
+  unsigned service_number_ = 0;
+  request::ServiceEndpoint endpoint_;
+};
+
+// ---------------------------------------------------------------------------
+// Browsing lists (what the selectors show, in stored order)
+
+// The 12 product groups.
+core::StringListView ProductGroups();
+// The service selector's list: "ECS" alone.
+core::StringListView ServiceList();
+// "cn-shanghai", "cn-shenzhen", "cn-beijing".
+core::StringListView Regions();
+
+// Category list by the service selector's 0-based position: 0 gives the 26 ECS
+// categories, 1 the IoT list ("IOT"), 2 the 8 API Gateway categories; any
+// other position the empty list.
+core::StringListView CategoryList(std::size_t service_position);
+// Action list of a category, both 0-based selector positions as above. ECS
+// lists hold action names, IoT and API Gateway lists display names. Empty for
+// any position out of range.
+core::StringListView ActionList(std::size_t service_position, std::size_t category_position);
+
+// ---------------------------------------------------------------------------
+// Request templates
+
+// One sendable action. `names` is "Action" followed by the request parameter
+// names in binding order; `values` is the action name followed by the stored
+// sample values, position by position with `names`. A name past the end of
+// `values` has the empty value. A name may occur twice; each occurrence is
+// sent with the value at its own position.
+struct RequestTemplate {
+  unsigned service;   // ServiceNumber
+  unsigned group;     // ECS: template group 1..14; IoT: 1; API Gateway: 1..8
+  unsigned position;  // 1-based position inside the group
+  core::StringListView names;
+  core::StringListView values;
+
+  // The value of "Action" (values entry 1).
+  constexpr std::string_view action() const { return values.Entry(1); }
+  // Number of request parameters after "Action".
+  constexpr std::size_t parameter_count() const {
+    std::size_t count = names.Count();
+    return count == 0 ? 0 : count - 1;
+  }
+  // The names after "Action", as a list of their own.
+  constexpr core::StringListView parameter_names() const {
+    std::string_view packed = names.packed();
+    std::size_t first_end = packed.find('\0');
+    if (first_end == std::string_view::npos) return {};
+    return core::StringListView(packed.substr(first_end + 1));
+  }
+};
+
+// All 176 templates: ECS (97, groups 1..14), IoT (13), API Gateway (66, groups
+// 1..8), each service in group order, each group in position order.
+std::span<const RequestTemplate> Templates();
+// The templates of one service's group (empty for an unknown pair).
+std::span<const RequestTemplate> TemplateGroup(unsigned service_number, unsigned group);
+// One template, or nullptr when there is none at that place.
+const RequestTemplate* FindTemplate(unsigned service_number, unsigned group, unsigned position);
+// Number of groups of a service: 14, 1, 8; 0 for an unknown service.
+unsigned GroupCount(unsigned service_number);
+
+// ---------------------------------------------------------------------------
+// ECS parameter captions
+
+// Caption list of ECS CategoryNumber (1..26) and ActionNumber. The empty list
+// for any pair the table does not hold: a category out of 1..26, an action 0
+// or past the category's last entry (never another category's captions).
+core::StringListView ParameterLabels(unsigned category_number, unsigned action_number);
+// Number of entries the table holds for a category (0 outside 1..26).
+std::size_t ParameterLabelCount(unsigned category_number);
+
+// ---------------------------------------------------------------------------
+// Resolution: what the user chose -> what is sent
+
+// A sendable choice. For ECS, category_number/action_number are the pair under
+// which the dispatch, the formatters and the captions know the template
+// (template groups 1..13 are categories 1..13, group 14 is category 16). For
+// IoT, category 1 and action k; for API Gateway, the template group and its
+// position inside it.
+struct ResolvedAction {
+  unsigned service = 0;
+  unsigned category_number = 0;
+  unsigned action_number = 0;
+  const RequestTemplate* request_template = nullptr;
+
+  friend bool operator==(const ResolvedAction&, const ResolvedAction&) = default;
+};
+
+// The CategoryNumber an ECS template group is known by (group 14 -> 16,
+// otherwise the group itself).
+unsigned EcsCategoryOfGroup(unsigned group);
+
+// Resolves a browsing entry given by 0-based selector positions. ECS entries
+// resolve by action name, without regard to case, to the template of that
+// action; IoT entry k is IoT template k; API Gateway display names map to the
+// template of the same meaning. nullopt means "not sendable" (no template, or
+// a position out of range): the front end sends nothing.
+std::optional<ResolvedAction> ResolveBrowsingEntry(std::size_t service_position,
+                                                   std::size_t category_position,
+                                                   std::size_t entry_position);
+
+// Resolves an action by service number and name, without regard to ASCII case.
+// For ECS the name is matched against the template action names (so both
+// "DescribeUserData" and "DescribeUserdata" resolve). For IoT and API Gateway
+// the action name or the display name (exact) is accepted. nullopt when the
+// service has no such action.
+std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::string_view name);
+
+// The resolution of a template itself (its own service's numbering).
+ResolvedAction ResolveTemplate(const RequestTemplate& request_template);
+
+// Captions for the parameter form, one per template parameter, in parameter
+// order. ECS: the ParameterLabels entry of the resolved pair when it holds
+// exactly one caption per parameter; otherwise (no entry, or an entry that
+// does not line up with the parameters) the parameter names themselves, so no
+// field is ever captioned with another parameter's caption. IoT and API
+// Gateway: the parameter names.
+core::StringListView DisplayCaptions(const ResolvedAction& action);
+
+// ASCII case-insensitive equality, as the resolution uses it.
+bool EqualsIgnoreCase(std::string_view first, std::string_view second);
+
+}  // namespace kestrune::catalogue
