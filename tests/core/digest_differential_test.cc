@@ -12,6 +12,7 @@
 #include "core/base64.h"
 #include "core/hmac_sha1.h"
 #include "core/sha1.h"
+#include "tests/core/digest_corpus.h"
 
 namespace kestrune::core {
 namespace {
@@ -54,6 +55,39 @@ TEST(DigestDifferentialTest, Sha1HmacAndBase64AgreeWithOpenSsl) {
     expected_base64.resize(static_cast<std::size_t>(written));
     ASSERT_EQ(Base64Encode(message), expected_base64) << "round " << round;
   }
+}
+
+}  // namespace
+}  // namespace kestrune::core
+
+namespace kestrune::core {
+namespace {
+
+TEST(DigestDifferentialTest, OpenSslFingerprintOfTheSharedCorpus) {
+  testing::DigestFunctions openssl{
+      [](const std::string& m) {
+        unsigned char out[SHA_DIGEST_LENGTH];
+        SHA1(Bytes(m), m.size(), out);
+        return std::string(reinterpret_cast<char*>(out), sizeof out);
+      },
+      [](const std::string& k, const std::string& m) {
+        unsigned char out[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        HMAC(EVP_sha1(), k.data(), static_cast<int>(k.size()), Bytes(m), m.size(), out, &length);
+        return std::string(reinterpret_cast<char*>(out), length);
+      },
+      [](const std::string& m) {
+        std::string out(4 * ((m.size() + 2) / 3) + 1, '\0');
+        int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), Bytes(m),
+                                static_cast<int>(m.size()));
+        out.resize(static_cast<std::size_t>(n));
+        return out;
+      }};
+  const std::string outputs = testing::CorpusOutputs(openssl);
+  unsigned char fingerprint[SHA_DIGEST_LENGTH];
+  SHA1(Bytes(outputs), outputs.size(), fingerprint);
+  EXPECT_EQ(testing::HexOf(std::string(reinterpret_cast<char*>(fingerprint), 20)),
+            testing::kCorpusFingerprint);
 }
 
 }  // namespace

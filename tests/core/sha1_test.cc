@@ -74,3 +74,30 @@ TEST(Sha1Test, ResetStartsAFreshDigest) {
 
 }  // namespace
 }  // namespace kestrune::core
+
+#include "core/base64.h"
+#include "core/hmac_sha1.h"
+#include "tests/core/digest_corpus.h"
+
+namespace kestrune::core {
+namespace {
+
+// The same corpus fingerprint the Linux build checks with OpenSSL: this is how
+// the Windows builds prove they digest exactly as Linux does.
+TEST(Sha1Test, OurFingerprintOfTheSharedCorpus) {
+  testing::DigestFunctions ours{[](const std::string& m) {
+                                  Sha1Digest d = Sha1(m);
+                                  return std::string(d.begin(), d.end());
+                                },
+                                [](const std::string& k, const std::string& m) {
+                                  Sha1Digest d = HmacSha1(k, m);
+                                  return std::string(d.begin(), d.end());
+                                },
+                                [](const std::string& m) { return Base64Encode(m); }};
+  Sha1Digest fingerprint = Sha1(testing::CorpusOutputs(ours));
+  EXPECT_EQ(testing::HexOf(std::string(fingerprint.begin(), fingerprint.end())),
+            testing::kCorpusFingerprint);
+}
+
+}  // namespace
+}  // namespace kestrune::core
