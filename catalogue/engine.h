@@ -1,0 +1,109 @@
+// The request engine every front end calls: one user request, from a
+// resolved action and the user's values to rows in a ResultList.
+//
+// Send binds the action's template to the values, signs the request with a
+// fresh nonce and timestamp, exchanges it with the service (or with the
+// endpoint override, e.g. the local simulator), and reads the reply:
+//   - "SignatureNonceUsed" inside an error reply: the request is built and sent
+//     again with a fresh nonce and timestamp, at most max_attempts times in all;
+//   - any other error reply: its RequestId, HostId, Code and Message rows,
+//     ResultText empty;
+//   - a good reply: the action's formatter shows its fields, ResultText is the
+//     action line ("Action=<name>");
+//   - a non-2xx reply without an error document (a proxy's page): nothing is
+//     formatted, ResultText is the status line;
+//   - no connection, or a time-out: ResultText is kConnectionFailedText.
+// A choice that cannot be sent (no template, nothing bound) sends nothing and
+// gives kNotSupportedText. Input beyond the request's limits is refused with a
+// clear message and sends nothing. The secret never appears in any output.
+//
+// One Engine runs one request at a time on the caller's thread (the dialog
+// keeps its single-threaded design); it blocks for at most the time-outs.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "core/status.h"
+#include "report/result_list.h"
+#include "report/trace_sink.h"
+#include "request/clock.h"
+#include "request/credentials.h"
+#include "request/signer.h"
+
+namespace kestrune::catalogue {
+
+inline constexpr std::string_view kNotSupportedText = "this function not support";
+inline constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
+
+struct EngineOptions {
+  // "host[:port]" to connect to instead of the service's host on port 80; the
+  // Host header stays the service's. Empty: no override.
+  std::string endpoint_override;
+  std::chrono::milliseconds connect_timeout{10000};
+  std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
+  int max_attempts = 5;
+
+  // Defaults, with the override taken from the environment variable
+  // KESTRUNE_ENDPOINT when it is set.
+  static EngineOptions FromEnvironment();
+};
+
+// The user's values, by template parameter position (0 is the first parameter
+// after "Action"). A position without a value (past the end, or nullopt)
+// takes the template's stored value, which is empty for every ECS template.
+struct ParameterValues {
+  std::vector<std::optional<std::string>> by_position;
+};
+
+enum class Outcome {
+  kGoodReply,         // formatted (or, with no formatter for the action, left to the caller)
+  kErrorReply,        // the service's error document; its rows are shown
+  kHttpError,         // a non-2xx status without an error document
+  kConnectionFailed,  // resolution, connection, send, receive or time-out
+  kNotSupported,      // nothing to send for this choice
+  kRefused,           // the input breaks a limit; nothing was sent
+};
+
+struct RequestResult {
+  Outcome outcome = Outcome::kNotSupported;
+  std::string result_text;     // what the report field shows
+  std::string detail;          // a reason a user can read (refusals, failures); never the secret
+  int attempts = 0;            // requests sent
+  bool formatted = false;      // a formatter showed the reply's fields
+  std::string action_line;     // "Action=<name>" of the request built
+  std::string signed_request;  // the last request built
+  std::string raw_reply;       // status line, headers and body as received
+  std::string body;            // the reply body, transfer coding removed
+  int http_status = 0;
+};
+
+class Engine {
+ public:
+  Engine(const request::Clock& clock, report::ResultList& results, report::TraceSink& trace,
+         EngineOptions options = {});
+
+  // Binds and signs without sending (a dry run). Not sendable: an error with
+  // kNotSupportedText.
+  core::Result<request::SignedRequest> Prepare(const request::Credentials& credentials,
+                                               const ResolvedAction& action,
+                                               const ParameterValues& values) const;
+
+  // One whole request as described above. `action` nullopt: not sendable.
+  RequestResult Send(const request::Credentials& credentials,
+                     const std::optional<ResolvedAction>& action, const ParameterValues& values);
+
+  const EngineOptions& options() const { return options_; }
+
+ private:
+  const request::Clock& clock_;
+  report::ResultList& results_;
+  report::TraceSink& trace_;
+  EngineOptions options_;
+};
+
+}  // namespace kestrune::catalogue
