@@ -15,11 +15,13 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/status.h"
+#include "request/escape.h"
 
 namespace kestrune::request {
 
@@ -38,8 +40,8 @@ class ActionParameterList {
  public:
   void Clear() { items_.clear(); }
   // Appends one "name=value" item. Refuses, leaving the list unchanged, an
-  // item of kItemLimit characters or more and a parameter beyond the
-  // kMaxActionParameters-th.
+  // item without "=" or with an empty name, an item of kItemLimit characters
+  // or more, and a parameter beyond the kMaxActionParameters-th.
   core::Status Append(std::string_view item);
   std::size_t size() const { return items_.size(); }
   const std::vector<std::string>& items() const { return items_; }
@@ -48,26 +50,34 @@ class ActionParameterList {
   std::vector<std::string> items_;
 };
 
+// One item of a builder pass. The common items are written in their final
+// form; items carrying user text (the action parameters and the AccessKey id)
+// are stored as given and encoded for their pass when the list is joined.
+struct QueryItem {
+  std::string text;
+  bool user_text = false;
+};
+
 // The items of one builder pass.
 class QueryItemList {
  public:
   void Clear() { items_.clear(); }
   // Appends one item. Refuses, leaving the list unchanged, an item of
   // kItemLimit characters or more and an item beyond the kMaxQueryItems-th.
-  core::Status Append(std::string_view item);
-  // Appends the first `count` action parameters in their order. Refuses,
-  // appending nothing, when `count` exceeds the list's size or the items do
-  // not fit.
+  core::Status Append(std::string_view item, bool user_text = false);
+  // Appends the first `count` action parameters in their order, as user text.
+  // Refuses, appending nothing, when `count` exceeds the list's size or the
+  // items do not fit.
   core::Status TakeActionParameters(const ActionParameterList& parameters, std::size_t count);
   core::Status TakeActionParameters(const ActionParameterList& parameters) {
     return TakeActionParameters(parameters, parameters.size());
   }
   std::size_t size() const { return items_.size(); }
-  const std::vector<std::string>& items() const { return items_; }
+  const std::vector<QueryItem>& items() const { return items_; }
 
  private:
   friend void SortQueryItems(QueryItemList& list);
-  std::vector<std::string> items_;
+  std::vector<QueryItem> items_;
 };
 
 // The parameter name of an item: the text before its first "=" (the whole
@@ -89,10 +99,13 @@ class RequestText {
   RequestText() = default;
 
   // Replaces the text by the items joined with `separator` (no separator
-  // before the first or after the last item).
-  core::Status Join(const QueryItemList& list, std::string_view separator);
+  // before the first or after the last item). User-text items are written in
+  // the form `form` asks for (see AppendUserComponent).
+  core::Status Join(const QueryItemList& list, std::string_view separator, EscapeForm form);
   // Replaces every `ch` by `replacement`.
   core::Status Replace(char ch, std::string_view replacement);
+  // Applies the rules of a table in order.
+  core::Status ApplyEscapes(std::span<const EscapeRule> table);
   core::Status Prepend(std::string_view text);
   core::Status Append(std::string_view text);
 
@@ -107,8 +120,11 @@ class RequestText {
 // Free-function spelling of the RequestText edits, for callers that follow
 // the builder's step names.
 inline core::Status JoinQueryItems(const QueryItemList& list, std::string_view separator,
-                                   RequestText& text) {
-  return text.Join(list, separator);
+                                   EscapeForm form, RequestText& text) {
+  return text.Join(list, separator, form);
+}
+inline core::Status ReplaceInRequestText(RequestText& text, char ch, std::string_view replacement) {
+  return text.Replace(ch, replacement);
 }
 
 }  // namespace kestrune::request

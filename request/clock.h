@@ -1,0 +1,70 @@
+// The clock a request is stamped from, and the nonce and timestamp texts made
+// from it.
+//
+// A Clock reads the current instant in UTC with milliseconds. SystemClock reads
+// the system's UTC time; FixedClock always returns the instant it was given,
+// so tests and dry runs produce the same request every time.
+//
+// MakeNonce and MakeTimestamps read the clock once each; they are stateless.
+// SystemClock is safe from any thread; a FixedClock may be read from several
+// threads as long as no thread calls Set meanwhile.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kestrune::request {
+
+// A calendar instant in UTC. Requires year 0..9999, month 1..12, day 1..31,
+// hour 0..23, minute 0..59, second 0..59 (a leap second may read 60) and
+// millisecond 0..999.
+struct UtcInstant {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual UtcInstant NowUtc() const = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  UtcInstant NowUtc() const override;
+};
+
+class FixedClock final : public Clock {
+ public:
+  explicit FixedClock(const UtcInstant& instant) : instant_(instant) {}
+  UtcInstant NowUtc() const override { return instant_; }
+  void Set(const UtcInstant& instant) { instant_ = instant; }
+
+ private:
+  UtcInstant instant_;
+};
+
+inline constexpr std::size_t kNonceLength = 7;
+inline constexpr std::size_t kSignTimestampLength = 28;
+inline constexpr std::size_t kUrlTimestampLength = 24;
+
+// The millisecond of the current UTC time in decimal, without leading zeros,
+// followed by "0"s up to kNonceLength characters (millisecond 45 gives
+// "4500000", millisecond 0 gives "0000000").
+std::string MakeNonce(const Clock& clock);
+
+// The current UTC time in the two forms a request carries: the signed form
+// "YYYY-MM-DDTHH%253Amm%253AssZ" (28 characters) and the sent form
+// "YYYY-MM-DDTHH%3Amm%3AssZ" (24 characters), both from one reading.
+struct Timestamps {
+  std::string sign_form;
+  std::string url_form;
+};
+Timestamps MakeTimestamps(const Clock& clock);
+
+}  // namespace kestrune::request

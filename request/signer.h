@@ -1,0 +1,87 @@
+// The signed request builder: turns an action's parameters into the complete
+// text of an HTTP GET request signed with HMAC-SHA1, signature version 1.0.
+//
+// The builder runs two passes over a QueryItemList. The first collects the
+// common items (with the signed form of the timestamp) and the action's
+// parameters, sorts them, joins them into the canonical query and turns that
+// into the string to sign, whose HMAC is the signature. The second collects
+// the same items unsorted (with the sent form of the timestamp and the
+// signature item) and turns them into the request:
+//
+//   GET /?AccessKeyId=..&Format=xml&SignatureMethod=HMAC-SHA1&SignatureNonce=..
+//   &SignatureVersion=1.0&Timestamp=..&Version=..&&Signature=..&<action items>
+//   HTTP/1.1\r\n Host: ..\r\n Connection: close\r\n \r\n
+//
+// Each step is a function of its own so it can be checked on its own.
+// Stateless; safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/status.h"
+#include "request/clock.h"
+#include "request/credentials.h"
+#include "request/endpoint.h"
+#include "request/query.h"
+
+namespace kestrune::request {
+
+inline constexpr std::size_t kMaxAccessKeyIdLength = 37;
+inline constexpr std::size_t kMaxAccessKeySecretLength = 48;
+
+inline constexpr std::string_view kFormatItem = "Format=xml";
+inline constexpr std::string_view kSignatureMethodItem = "SignatureMethod=HMAC-SHA1";
+inline constexpr std::string_view kSignatureVersionItem = "SignatureVersion=1.0";
+inline constexpr std::string_view kStringToSignPrefix = "GET&%2F&";
+inline constexpr std::string_view kRequestLinePrefix = "GET /?";
+
+// The outcome of one build. `text` is what goes on the wire.
+struct SignedRequest {
+  std::string canonical_query;  // first pass, sorted and joined
+  std::string string_to_sign;
+  std::string signature;  // Base64, before it is escaped for the query
+  std::string nonce;
+  Timestamps timestamps;
+  std::string text;
+};
+
+// The HMAC key: the secret followed by "&".
+std::string SigningKey(std::string_view secret);
+
+// First pass, step by step. MakeCanonicalQuery sorts `items` and joins them
+// with "&" into `text`, user text in its signed form; MakeStringToSign then
+// applies Table A, puts "GET&%2F&" in front and applies SignEscapes.
+core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text);
+core::Status MakeStringToSign(RequestText& text);
+
+// Base64 of HMAC-SHA1(signing_key, string_to_sign): 28 characters.
+std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign);
+// The signature with SignatureEscapes applied, ready for the query.
+std::string EscapeSignature(std::string signature);
+
+// Second pass: joins `items` unsorted with "&" into `text`, user text in its
+// sent form, applies UrlEscapes, puts "GET /?" in front and appends the
+// request line's end and the header lines of `endpoint`.
+core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
+                             RequestText& text);
+
+// Builds the whole request with the given nonce and timestamps. Refuses, with
+// an error naming the limit, an AccessKey id over kMaxAccessKeyIdLength
+// characters, a secret over kMaxAccessKeySecretLength, an action parameter
+// list that is empty or over its limits, and any stage of the request text of
+// kRequestTextLimit bytes or more. Nothing partial is returned; no error text
+// contains the secret.
+core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
+                                                   const ServiceEndpoint& endpoint,
+                                                   const ActionParameterList& parameters,
+                                                   std::string nonce, Timestamps timestamps);
+
+// As above, with a fresh nonce and then the timestamps read from `clock`.
+core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
+                                               const ServiceEndpoint& endpoint,
+                                               const ActionParameterList& parameters,
+                                               const Clock& clock);
+
+}  // namespace kestrune::request
