@@ -1,0 +1,85 @@
+// Windows side of the display-text seam: the system's own code-page tables.
+#include <windows.h>
+
+#include <climits>
+#include <string>
+#include <string_view>
+
+#include "report/display_text.h"
+
+namespace kestrune::report {
+namespace {
+
+constexpr UINT kGbkCodePage = 936;
+
+// Texts longer than an int can count are converted in pieces that end on a
+// character boundary; replies never come near that, but nothing is cut.
+constexpr std::size_t kPiece = 1u << 28;
+
+std::size_t Utf8PieceLength(std::string_view utf8) {
+  if (utf8.size() <= kPiece) return utf8.size();
+  std::size_t end = kPiece;
+  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+  return end == 0 ? kPiece : end;
+}
+
+}  // namespace
+
+std::wstring ToWide(std::string_view utf8) {
+  std::wstring out;
+  while (!utf8.empty()) {
+    std::size_t piece = Utf8PieceLength(utf8);
+    int count = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(piece), nullptr, 0);
+    if (count > 0) {
+      std::size_t start = out.size();
+      out.resize(start + static_cast<std::size_t>(count));
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(piece), out.data() + start,
+                          count);
+    }
+    utf8.remove_prefix(piece);
+  }
+  return out;
+}
+
+std::string FromWide(std::wstring_view wide) {
+  std::string out;
+  while (!wide.empty()) {
+    std::size_t piece = wide.size() <= kPiece ? wide.size() : kPiece;
+    int count = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(piece), nullptr, 0,
+                                    nullptr, nullptr);
+    if (count > 0) {
+      std::size_t start = out.size();
+      out.resize(start + static_cast<std::size_t>(count));
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(piece), out.data() + start,
+                          count, nullptr, nullptr);
+    }
+    wide.remove_prefix(piece);
+  }
+  return out;
+}
+
+std::string DisplayText::Convert(std::string_view utf8) const {
+  if (encoding_ != DisplayEncoding::kGbk) return std::string(utf8);
+  std::wstring wide = ToWide(utf8);
+  std::string out;
+  std::wstring_view rest = wide;
+  while (!rest.empty()) {
+    std::size_t piece = rest.size() <= kPiece ? rest.size() : kPiece;
+    int count = WideCharToMultiByte(kGbkCodePage, 0, rest.data(), static_cast<int>(piece), nullptr,
+                                    0, nullptr, nullptr);
+    if (count > 0) {
+      std::size_t start = out.size();
+      out.resize(start + static_cast<std::size_t>(count));
+      WideCharToMultiByte(kGbkCodePage, 0, rest.data(), static_cast<int>(piece), out.data() + start,
+                          count, nullptr, nullptr);
+    }
+    rest.remove_prefix(piece);
+  }
+  return out;
+}
+
+DisplayEncoding TerminalDisplayEncoding() {
+  return GetConsoleOutputCP() == kGbkCodePage ? DisplayEncoding::kGbk : DisplayEncoding::kUtf8;
+}
+
+}  // namespace kestrune::report

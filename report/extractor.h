@@ -1,0 +1,90 @@
+// Finding elements of an XML reply by plain text search, and showing their
+// values as rows of the result list.
+//
+// The reply is never parsed. An element is found by its opening tag
+// "<Name>" and the first closing tag "</Name>" behind it; the value is the raw
+// text between them. Searches obey the window of core::FindText: a tag must
+// start within the first 8191 bytes of the text searched. Offsets returned
+// are relative to the text handed in, so a caller walking repeated records
+// adds them to its own cursor (see formatters.h).
+//
+// Shown values are decoded (predefined entities and character references)
+// and converted to the display encoding; the search itself always runs over
+// the raw text. Values are shown whole.
+//
+// An Extractor is used by one request at a time; not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/text.h"
+#include "report/display_text.h"
+#include "report/result_list.h"
+#include "report/trace_sink.h"
+
+namespace kestrune::report {
+
+// Returned by every extraction that finds nothing.
+inline constexpr std::uint32_t kElementAbsent = core::kNotFound;
+// Longest element name the extraction accepts.
+inline constexpr std::size_t kMaxElementName = 96;
+// Field and Info of the row that separates records.
+inline constexpr std::string_view kSeparator = "****************";
+
+// Copies into `destination` the raw value of the first element `name` of
+// `source` (which ends at its first NUL, if any). Returns the end offset: the
+// offset, from the start of `source`, of the "<" of the closing tag.
+// Returns kElementAbsent, leaving `destination` untouched, when the opening
+// tag does not start within the first 8191 bytes of `source`, when no closing
+// tag starts within the 8191 bytes behind the opening tag, or when `name` is
+// empty or longer than kMaxElementName.
+std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
+                               std::string& destination);
+
+class Extractor {
+ public:
+  // All three must outlive the extractor.
+  Extractor(ResultList& list, TraceSink& trace, const DisplayText& display)
+      : list_(list), trace_(trace), display_(display) {}
+
+  // Extracts the element into value() (empty when absent) and shows nothing.
+  // Returns the end offset or kElementAbsent.
+  std::uint32_t SeekElement(std::string_view source, std::string_view name);
+
+  // Extracts the element into value() and shows it: when its decoded,
+  // converted text is not empty, traces
+  //   "strtitle = <label> (headreq, 738)" and
+  //   "OneXmlBuf = <shown value> (headreq, 739)"
+  // and inserts the row (label, shown value) at the top of the list. Returns
+  // the end offset, also when the value is empty, or kElementAbsent (no row,
+  // no trace).
+  std::uint32_t ShowElement(std::string_view label, std::string_view source, std::string_view name);
+
+  // Shows a raw value found by other means exactly as ShowElement shows an
+  // extracted one. Returns true when a row was inserted.
+  bool ShowValue(std::string_view label, std::string_view raw_value);
+
+  // Inserts the row "****************" / "****************".
+  void AddSeparatorRow();
+
+  // The raw value of the last extraction (empty after one that found nothing).
+  const std::string& value() const { return value_; }
+
+  ResultList& list() { return list_; }
+
+ private:
+  ResultList& list_;
+  TraceSink& trace_;
+  const DisplayText& display_;
+  std::string value_;
+};
+
+// Shows every leaf element of `reply` that has a value, in document order,
+// labelled with its element name, for replies that no formatter knows.
+// Unlike the element search this scans the whole reply. Returns the number of
+// rows inserted.
+std::size_t ShowAllLeaves(std::string_view reply, Extractor& extractor);
+
+}  // namespace kestrune::report

@@ -1,0 +1,245 @@
+#include "report/formatters.h"
+
+#include <initializer_list>
+
+namespace kestrune::report {
+namespace {
+
+using Names = std::initializer_list<std::string_view>;
+
+void ShowFields(Extractor& x, std::string_view text, Names names) {
+  for (std::string_view name : names) x.ShowElement(name, text, name);
+}
+
+// Head rows are searched in the whole reply, before any record step.
+void ShowHead(Extractor& x, std::string_view reply, Names head) {
+  x.ShowElement("RequestId", reply, "RequestId");
+  if (head.size() == 0) return;
+  x.AddSeparatorRow();
+  ShowFields(x, reply, head);
+}
+
+// The cursor walk: each pass shows `fields` from the cursor and then moves the
+// cursor to the closing tag of the next `step` element; the pass in which the
+// step element is missing is the last.
+void WalkByStep(Extractor& x, std::string_view reply, Names fields, std::string_view step) {
+  std::size_t cursor = 0;
+  for (;;) {
+    x.AddSeparatorRow();
+    ShowFields(x, reply.substr(cursor), fields);
+    std::uint32_t end = x.SeekElement(reply.substr(cursor), step);
+    if (end == kElementAbsent) return;
+    cursor += end;
+  }
+}
+
+// Finds the next `name` record at or behind `cursor`: stores its inner text in
+// `record` and moves the cursor to its closing tag.
+bool NextRecord(Extractor& x, std::string_view reply, std::size_t& cursor, std::string_view name,
+                std::string_view& record) {
+  std::string_view rest = reply.substr(cursor);
+  std::uint32_t end = x.SeekElement(rest, name);
+  if (end == kElementAbsent) return false;
+  std::size_t length = x.value().size();
+  record = rest.substr(end - length, length);
+  cursor += end;
+  return true;
+}
+
+void FormatRegions(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {});
+  WalkByStep(x, reply, {"RegionId", "LocalName"}, "Region");
+}
+
+void FormatZones(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {});
+  std::size_t cursor = 0;
+  for (;;) {
+    x.AddSeparatorRow();
+    x.ShowElement("ZoneId", reply.substr(cursor), "ZoneId");
+    std::uint32_t end = x.ShowElement("LocalName", reply.substr(cursor), "LocalName");
+    if (end == kElementAbsent) return;
+    cursor += end;
+  }
+}
+
+void FormatInstanceStatus(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {"PageNumber", "TotalCount", "PageSize"});
+  WalkByStep(x, reply, {"InstanceId", "Status"}, "InstanceStatus");
+}
+
+void FormatInstanceTypeFamilies(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {});
+  WalkByStep(x, reply, {"InstanceTypeFamilyId", "Generation"}, "InstanceTypeFamily");
+}
+
+void FormatTasks(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {"PageNumber", "TotalCount", "PageSize", "RegionId"});
+  WalkByStep(
+      x, reply,
+      {"CreationTime", "FinishedTime", "SupportCancel", "TaskAction", "TaskStatus", "TaskId"},
+      "Task");
+}
+
+void FormatTaskAttribute(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply,
+           {"TaskId", "TaskAction", "RegionId", "TaskStatus", "Progress", "SupportCancel",
+            "SuccessCount", "FailedCount", "CreationTime", "FinishedTime"});
+}
+
+void FormatVncUrl(Extractor& x, std::string_view reply) { ShowHead(x, reply, {"VncUrl"}); }
+
+void FormatUserData(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {"UserData", "InstanceId", "RegionId"});
+}
+
+void FormatInstanceTypes(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {});
+  std::size_t cursor = 0;
+  std::string_view record;
+  for (;;) {
+    x.AddSeparatorRow();
+    if (!NextRecord(x, reply, cursor, "InstanceType", record)) return;
+    ShowFields(x, record,
+               {"InstanceTypeId", "InstanceTypeFamily", "GPUSpec", "MemorySize", "GPUAmount",
+                "CpuCoreCount"});
+  }
+}
+
+// One DescribeInstances record. The record's fields come in groups; a few
+// steps move the pass's cursor past an element so that the repeated names
+// (IpAddress three times, InternetChargeType twice) are taken from the part
+// of the record that follows it.
+void ShowInstanceRecord(Extractor& x, std::string_view record) {
+  std::size_t cursor = 0;
+  auto rest = [&] { return record.substr(cursor); };
+  auto show = [&](Names names) { ShowFields(x, rest(), names); };
+  auto move = [&](std::uint32_t end) {
+    if (end != kElementAbsent) cursor += end;
+  };
+
+  show({"ImageId", "InstanceTypeFamily", "VlanId", "InstanceId"});
+  x.AddSeparatorRow();
+  show({"IpAddress", "AllocationId", "InternetChargeType"});
+  move(x.SeekElement(rest(), "EipAddress"));
+  show({"InternetMaxBandwidthIn", "ZoneId", "InternetChargeType", "SpotStrategy", "SerialNumber",
+        "IoOptimized", "Memory"});
+  move(x.ShowElement("Cpu", rest(), "Cpu"));
+  x.AddSeparatorRow();
+  show({"NatIpAddress", "IpAddress", "VSwitchId", "VpcId"});
+  move(x.SeekElement(rest(), "VpcAttributes"));
+  x.AddSeparatorRow();
+  show({"InternetMaxBandwidthOut", "DeviceAvailable", "SecurityGroupId", "AutoReleaseTime",
+        "InstanceName", "Description"});
+  move(x.ShowElement("InstanceNetworkType", rest(), "InstanceNetworkType"));
+  x.AddSeparatorRow();
+  show({"IpAddress"});
+  x.AddSeparatorRow();
+  show({"HostName", "InstanceType", "CreationTime", "Status", "ClusterId", "RegionId", "GPUSpec",
+        "InstanceChargeType", "GPUAmount", "ExpiredTime"});
+}
+
+void FormatInstances(Extractor& x, std::string_view reply) {
+  ShowHead(x, reply, {"PageNumber", "TotalCount", "PageSize"});
+  std::size_t cursor = 0;
+  std::string_view record;
+  for (;;) {
+    x.AddSeparatorRow();
+    if (!NextRecord(x, reply, cursor, "Instance", record)) return;
+    ShowInstanceRecord(x, record);
+  }
+}
+
+struct Listing {
+  std::uint32_t category;
+  std::uint32_t last_action;
+};
+
+// Categories whose selector lists actions without formatting any of them.
+constexpr Listing kListedOnly[] = {{2, 10}, {3, 9}, {4, 9},  {5, 9},  {6, 9},
+                                   {8, 2},  {9, 4}, {10, 3}, {12, 3}, {13, 12}};
+
+Formatter CategoryOneFormatter(std::uint32_t action) {
+  if (action == 8) return Formatter::kInstanceStatus;
+  if (action == 9) return Formatter::kInstances;
+  if (action >= 10 && action <= 13) return Formatter::kVncUrl;
+  if (action >= 15 && action <= 17) return Formatter::kUserData;
+  return Formatter::kNone;
+}
+
+}  // namespace
+
+FormatterChoice SelectFormatter(std::uint32_t category, std::uint32_t action) {
+  switch (category) {
+    case 1:
+      if (action < 1 || action > 17) return {Formatter::kNone, true};
+      return {CategoryOneFormatter(action), false};
+    case 11:
+    case 24:
+      if (action == 2) return {Formatter::kZones, false};
+      return {Formatter::kRegions, action != 1};
+    case 16:
+      switch (action) {
+        case 1:
+        case 5:
+          return {Formatter::kInstanceTypes, false};
+        case 2:
+          return {Formatter::kInstanceTypeFamilies, false};
+        case 3:
+          return {Formatter::kTasks, false};
+        case 4:
+          return {Formatter::kTaskAttribute, false};
+        default:
+          return {Formatter::kInstanceTypes, true};
+      }
+    default:
+      for (const Listing& listing : kListedOnly) {
+        if (listing.category == category) {
+          return {Formatter::kNone, action < 1 || action > listing.last_action};
+        }
+      }
+      return {Formatter::kNone, false};
+  }
+}
+
+void RunFormatter(Formatter formatter, std::string_view reply, Extractor& extractor) {
+  switch (formatter) {
+    case Formatter::kNone:
+      return;
+    case Formatter::kInstanceTypes:
+      return FormatInstanceTypes(extractor, reply);
+    case Formatter::kInstanceTypeFamilies:
+      return FormatInstanceTypeFamilies(extractor, reply);
+    case Formatter::kTasks:
+      return FormatTasks(extractor, reply);
+    case Formatter::kTaskAttribute:
+      return FormatTaskAttribute(extractor, reply);
+    case Formatter::kInstanceStatus:
+      return FormatInstanceStatus(extractor, reply);
+    case Formatter::kInstances:
+      return FormatInstances(extractor, reply);
+    case Formatter::kVncUrl:
+      return FormatVncUrl(extractor, reply);
+    case Formatter::kUserData:
+      return FormatUserData(extractor, reply);
+    case Formatter::kRegions:
+      return FormatRegions(extractor, reply);
+    case Formatter::kZones:
+      return FormatZones(extractor, reply);
+  }
+}
+
+FormatOutcome FormatReply(std::uint32_t category, std::uint32_t action,
+                          std::string_view action_line, std::string_view reply,
+                          Extractor& extractor) {
+  FormatterChoice choice = SelectFormatter(category, action);
+  FormatOutcome outcome;
+  outcome.clear_action_parameters = choice.clear_action_parameters;
+  if (choice.formatter == Formatter::kNone) return outcome;
+  outcome.result_text = std::string(action_line);
+  outcome.formatted = true;
+  RunFormatter(choice.formatter, reply, extractor);
+  return outcome;
+}
+
+}  // namespace kestrune::report
