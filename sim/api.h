@@ -1,0 +1,49 @@
+// Answers one verified call: the action's reply tree, or the service error it
+// would give (unknown instance, wrong state, bad page size...).
+//
+// Not thread-safe: runs under the owning Gateway's lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "sim/catalog.h"
+#include "sim/document.h"
+#include "sim/signature.h"
+#include "sim/world.h"
+
+namespace kestrune::sim {
+
+struct ApiError {
+  int status = 400;
+  std::string code;
+  std::string message;
+};
+
+ApiError MissingParameterError(std::string_view name);
+ApiError InvalidParameterError(std::string_view name);
+
+struct ActionCall {
+  Service service;
+  std::string_view action;  // as sent (names the reply's root element)
+  const std::vector<QueryParam>* params;
+  std::string_view request_id;
+  std::int64_t now_ms;
+};
+
+struct ActionReply {
+  Node root;
+  // Large listings go out chunked in pieces of this many bytes (0: whole).
+  std::size_t chunk_size = 0;
+};
+
+// Value of the first parameter with this name, or "" when absent.
+std::string_view ParamValue(const std::vector<QueryParam>& params, std::string_view name);
+
+std::variant<ActionReply, ApiError> RunAction(World& world, const ActionInfo& info,
+                                              const ActionCall& call);
+
+}  // namespace kestrune::sim

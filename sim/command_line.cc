@@ -1,0 +1,215 @@
+#include "sim/command_line.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace kestrune::sim {
+namespace {
+
+core::Result<std::int64_t> ParseNumber(std::string_view text, std::int64_t low, std::int64_t high,
+                                       std::string_view what) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
+      value > high) {
+    return core::Status::Error(std::string(what) + " must be a whole number from " +
+                               std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+                               std::string(text) + "\"");
+  }
+  return value;
+}
+
+core::Status ReadKeyFile(const std::string& path, std::vector<AccessKey>& keys) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return core::Status::Error("cannot read access key file \"" + path + "\"");
+  std::string line;
+  int line_number = 0;
+  bool any = false;
+  while (std::getline(in, line)) {
+    ++line_number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    auto key = ParseAccessKey(line);
+    if (!key.ok()) {
+      // Never echo the line: it holds a secret.
+      return core::Status::Error("access key file \"" + path + "\", line " +
+                                 std::to_string(line_number) + ": expected id:secret");
+    }
+    keys.push_back(std::move(key).value());
+    any = true;
+  }
+  if (!any) return core::Status::Error("access key file \"" + path + "\" holds no id:secret line");
+  return core::Status::Ok();
+}
+
+}  // namespace
+
+core::Result<AccessKey> ParseAccessKey(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 == text.size()) {
+    return core::Status::Error("an access key is written ID:SECRET");
+  }
+  return AccessKey{std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
+}
+
+core::Status ParseFault(std::string_view text, FaultPlan& plan) {
+  const std::size_t eq = text.find('=');
+  const std::string_view name = text.substr(0, eq);
+  const std::string_view value = eq == std::string_view::npos ? "" : text.substr(eq + 1);
+  if (eq != std::string_view::npos && value.empty()) {
+    return core::Status::Error("--fault " + std::string(name) + "= needs a number");
+  }
+  struct Spec {
+    std::string_view name;
+    int* field;
+    std::int64_t fallback, low, high;
+  };
+  const Spec specs[] = {
+      {"nonce-used", &plan.nonce_used, 1, 1, 1000000}, {"delay", &plan.delay_ms, 1000, 1, 60000},
+      {"close", &plan.close, 1, 1, 1000000},           {"half", &plan.half, 1, 1, 1000000},
+      {"502", &plan.bad_gateway, 1, 1, 1000000},       {"big", &plan.big_mib, 1, 1, 64},
+  };
+  for (const Spec& spec : specs) {
+    if (spec.name != name) continue;
+    if (value.empty()) {
+      *spec.field = static_cast<int>(spec.fallback);
+      return core::Status::Ok();
+    }
+    auto number = ParseNumber(value, spec.low, spec.high, "--fault " + std::string(name));
+    if (!number.ok()) return number.status();
+    *spec.field = static_cast<int>(*number);
+    return core::Status::Ok();
+  }
+  return core::Status::Error("unknown fault \"" + std::string(name) +
+                             "\" (nonce-used, delay, close, half, 502, big)");
+}
+
+core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& args) {
+  CommandLine line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    std::string_view inline_value;
+    bool has_inline = false;
+    if (arg.starts_with("--")) {
+      const std::size_t eq = arg.find('=');
+      if (eq != std::string_view::npos && arg != "--fault") {
+        inline_value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        has_inline = true;
+      }
+    }
+    auto value = [&](std::string_view option) -> core::Result<std::string> {
+      if (has_inline) return std::string(inline_value);
+      if (i + 1 >= args.size()) return core::Status::Error(std::string(option) + " needs a value");
+      return std::string(args[++i]);
+    };
+    if (arg == "-h" || arg == "--help") {
+      line.help = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      line.quiet = true;
+    } else if (arg == "--port") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto port = ParseNumber(*v, 0, 65535, "--port");
+      if (!port.ok()) return port.status();
+      line.server.port = static_cast<std::uint16_t>(*port);
+    } else if (arg == "--host") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      line.server.address = *v;
+    } else if (arg == "--access-key") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto key = ParseAccessKey(*v);
+      if (!key.ok()) return key.status();
+      line.server.gateway.keys.push_back(std::move(key).value());
+    } else if (arg == "--access-key-file") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      core::Status status = ReadKeyFile(*v, line.server.gateway.keys);
+      if (!status.ok()) return status;
+    } else if (arg == "--service") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      const auto service = ServiceByName(*v);
+      if (!service) {
+        return core::Status::Error("unknown service \"" + *v + "\" (ecs, iot, apigateway)");
+      }
+      line.server.gateway.default_service = *service;
+    } else if (arg == "--fault") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      core::Status status = ParseFault(*v, line.server.gateway.faults);
+      if (!status.ok()) return status;
+    } else if (arg == "--read-timeout") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto ms = ParseNumber(*v, 10, 600000, "--read-timeout");
+      if (!ms.ok()) return ms.status();
+      line.server.read_timeout_ms = static_cast<int>(*ms);
+    } else if (arg == "--nonce-window") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto seconds = ParseNumber(*v, 0, 86400, "--nonce-window");
+      if (!seconds.ok()) return seconds.status();
+      line.server.gateway.nonce_window_ms = *seconds * 1000;
+    } else if (arg == "--max-connections") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto count = ParseNumber(*v, 1, 100000, "--max-connections");
+      if (!count.ok()) return count.status();
+      line.server.max_connections = static_cast<std::size_t>(*count);
+    } else {
+      return core::Status::Error("unknown option \"" + std::string(arg) + "\" (see --help)");
+    }
+  }
+  return line;
+}
+
+std::string HelpText() {
+  std::ostringstream out;
+  out << "Usage: kestrune-sim [options]\n"
+         "\n"
+         "A local stand-in for the ECS (2014-05-26), IoT (2016-05-30) and API Gateway\n"
+         "(2016-07-14) RPC endpoints: checks signature version 1.0 requests as the\n"
+         "service does and answers with realistic XML (or JSON with Format=JSON).\n"
+         "The first line of output is \"listening on 127.0.0.1:PORT\". SIGINT or SIGTERM\n"
+         "stops it. One request log line per request goes to stderr (never a secret).\n"
+         "\n"
+         "Options:\n"
+         "  --port N               port to listen on (default 0: a free port)\n"
+         "  --host ADDRESS         loopback address to listen on (default 127.0.0.1)\n"
+         "  --access-key ID:SECRET accept this AccessKey (repeatable)\n"
+         "  --access-key-file PATH read id:secret lines from PATH\n"
+         "                         With no key given, the demo pair is accepted:\n"
+         "                         id \"kestrune-demo-id\", secret \"kestrune-demo-secret\".\n"
+         "  --service NAME         ecs, iot or apigateway: the service for requests whose\n"
+         "                         Host names none (default ecs)\n"
+         "  --nonce-window SECONDS how long a SignatureNonce stays used (default 900;\n"
+         "                         0 turns the replay check off)\n"
+         "  --read-timeout MS      time a client has to send its request head\n"
+         "                         (default 10000; then 408 and close)\n"
+         "  --max-connections N    open connections served at once (default 4096)\n"
+         "  --fault NAME[=N]       play a fault (repeatable):\n"
+         "      nonce-used[=N]     answer SignatureNonceUsed to the first N good\n"
+         "                         requests (default 1, at most 1000000)\n"
+         "      delay[=MS]         hold every reply MS milliseconds (default 1000,\n"
+         "                         at most 60000)\n"
+         "      close[=N]          close the first N connections without a reply\n"
+         "                         (default 1, at most 1000000)\n"
+         "      half[=N]           send half of the first N replies, then reset the\n"
+         "                         connection (default 1, at most 1000000)\n"
+         "      502[=N]            answer the first N requests with 502 and an HTML page\n"
+         "                         (default 1, at most 1000000)\n"
+         "      big[=N]            pad every good reply to N MiB (default 1, at most 64)\n"
+         "  -q, --quiet            no request log\n"
+         "  -h, --help             this text\n"
+         "\n"
+         "Hosts: ecs.aliyuncs.com (and ecs.<region>.aliyuncs.com), iot.aliyuncs.com,\n"
+         "apigateway.cn-qingdao.aliyuncs.com. Query values are percent-decoded (\"+\" reads\n"
+         "as a space) and re-encoded by the service's rules to form the string to sign.\n";
+  return out.str();
+}
+
+}  // namespace kestrune::sim

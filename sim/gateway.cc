@@ -1,0 +1,351 @@
+#include "sim/gateway.h"
+
+#include <cstdio>
+
+#include "sim/api.h"
+#include "sim/document.h"
+#include "sim/signature.h"
+
+namespace kestrune::sim {
+namespace {
+
+constexpr std::string_view kCommonParameters[] = {
+    "AccessKeyId",     "Action",         "Version",          "Signature",
+    "SignatureMethod", "SignatureNonce", "SignatureVersion", "Timestamp"};
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    std::uint32_t code;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      code = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      code = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto d = static_cast<unsigned char>(text[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      code = (code << 6) | (d & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((extra == 1 && code < 0x80) || (extra == 2 && code < 0x800) ||
+        (extra == 3 && code < 0x10000) || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string_view HostWithoutPort(std::string_view host) {
+  if (!host.empty() && host.front() == '[') {
+    const std::size_t close = host.find(']');
+    return close == std::string_view::npos ? host : host.substr(0, close + 1);
+  }
+  const std::size_t colon = host.rfind(':');
+  return colon == std::string_view::npos ? host : host.substr(0, colon);
+}
+
+const char* kBadGatewayPage =
+    "<html>\r\n<head><title>502 Bad Gateway</title></head>\r\n<body>\r\n"
+    "<center><h1>502 Bad Gateway</h1></center>\r\n<hr><center>Tengine</center>\r\n"
+    "</body>\r\n</html>\r\n";
+
+}  // namespace
+
+Gateway::Gateway(GatewayOptions options, const Clock& clock)
+    : options_(std::move(options)),
+      clock_(clock),
+      world_(clock.NowMillis()),
+      random_(std::random_device{}()),
+      remaining_(options_.faults) {
+  if (options_.keys.empty()) {
+    options_.keys.push_back({std::string(kDemoAccessKeyId), std::string(kDemoAccessKeySecret)});
+  }
+}
+
+std::string Gateway::NewRequestId() {
+  const std::uint64_t a = random_();
+  const std::uint64_t b = random_();
+  char buffer[40];
+  // Version 4, variant 1, upper-case as the service writes it.
+  std::snprintf(buffer, sizeof buffer, "%08X-%04X-4%03X-%04X-%012llX",
+                static_cast<unsigned>(a >> 32), static_cast<unsigned>((a >> 16) & 0xFFFF),
+                static_cast<unsigned>(a & 0x0FFF),
+                static_cast<unsigned>(0x8000 | ((b >> 48) & 0x3FFF)),
+                static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFULL));
+  return buffer;
+}
+
+bool Gateway::RecordNonce(std::string_view key_id, std::string_view nonce, std::int64_t now) {
+  if (options_.nonce_window_ms <= 0) return true;
+  // Forget what has left the window, and the oldest beyond the cap.
+  while (!nonce_order_.empty() && (now - nonce_order_.front().seen_ms > options_.nonce_window_ms ||
+                                   nonce_order_.size() > options_.max_nonces)) {
+    const auto it = nonces_.find(nonce_order_.front().key);
+    if (it != nonces_.end() && it->second == nonce_order_.front().seen_ms) nonces_.erase(it);
+    nonce_order_.pop_front();
+  }
+  std::string key(key_id);
+  key.push_back('\n');
+  key.append(nonce);
+  const auto it = nonces_.find(key);
+  if (it != nonces_.end() && now - it->second <= options_.nonce_window_ms) return false;
+  nonces_[key] = now;
+  nonce_order_.push_back({std::move(key), now});
+  return true;
+}
+
+HttpResponse Gateway::ErrorResponse(const ErrorReply& error, std::string_view host,
+                                    std::string_view request_id, bool json) const {
+  HttpResponse response;
+  response.status = error.status;
+  const std::string recommend =
+      "https://error-center.aliyun.com/status/search?Keyword=" + error.code + "&source=PopGw";
+  std::string& body = response.body;
+  if (json) {
+    response.content_type = "application/json;charset=UTF-8";
+    body = "{\"RequestId\":\"";
+    AppendJsonEscaped(body, request_id);
+    body += "\",\"HostId\":\"";
+    AppendJsonEscaped(body, host);
+    body += "\",\"Code\":\"";
+    AppendJsonEscaped(body, error.code);
+    body += "\",\"Message\":\"";
+    AppendJsonEscaped(body, error.message);
+    body += "\",\"Recommend\":\"";
+    AppendJsonEscaped(body, recommend);
+    body += "\"}";
+  } else {
+    body = "<?xml version='1.0' encoding='UTF-8'?><Error><RequestId>";
+    AppendXmlEscaped(body, request_id);
+    body += "</RequestId><HostId>";
+    AppendXmlEscaped(body, host);
+    body += "</HostId><Code>";
+    AppendXmlEscaped(body, error.code);
+    body += "</Code><Message>";
+    AppendXmlEscaped(body, error.message);
+    body += "</Message><Recommend><![CDATA[";
+    body += recommend;
+    body += "]]></Recommend></Error>";
+  }
+  response.headers.emplace_back("x-acs-request-id", std::string(request_id));
+  return response;
+}
+
+Outcome Gateway::Malformed(int status, std::string_view reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ErrorReply error{status, "BadRequest", "The request is malformed: " + std::string(reason) + "."};
+  if (status == 431) {
+    error.code = "RequestHeaderFieldsTooLarge";
+    error.message = "The request header fields are too large.";
+  } else if (status == 408) {
+    error.code = "RequestTimeout";
+    error.message = "The request was not received in time.";
+  }
+  Outcome outcome;
+  const std::string request_id = NewRequestId();
+  const ServiceInfo& info = InfoFor(options_.default_service.value_or(Service::kEcs));
+  outcome.response = ErrorResponse(error, info.host, request_id, false);
+  outcome.service = info.name;
+  outcome.outcome = error.code;
+  return outcome;
+}
+
+Outcome Gateway::Handle(const HttpRequest& request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return HandleLocked(request, clock_.NowMillis());
+}
+
+Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
+  Outcome outcome;
+  outcome.delay_ms = options_.faults.delay_ms;
+  const std::string request_id = NewRequestId();
+
+  // Route: the Host header names the service; else the configured default.
+  const std::string_view host_header = request.Header("Host");
+  const std::optional<Service> by_host = ServiceForHost(host_header);
+  const Service service = by_host.value_or(options_.default_service.value_or(Service::kEcs));
+  const ServiceInfo& info = InfoFor(service);
+  outcome.service = info.name;
+  const std::string host(host_header.empty() ? info.host : HostWithoutPort(host_header));
+
+  // Connection faults come before anything is looked at.
+  if (remaining_.close > 0) {
+    --remaining_.close;
+    outcome.disposition = Disposition::kCloseWithoutReply;
+    outcome.outcome = "fault:close";
+    return outcome;
+  }
+  if (remaining_.bad_gateway > 0) {
+    --remaining_.bad_gateway;
+    outcome.response.status = 502;
+    outcome.response.content_type = "text/html";
+    outcome.response.body = kBadGatewayPage;
+    outcome.outcome = "fault:502";
+    return outcome;
+  }
+  if (remaining_.half > 0) {
+    --remaining_.half;
+    outcome.disposition = Disposition::kHalfThenReset;
+  }
+
+  bool json = false;
+  auto fail = [&](int status, std::string code, std::string message) {
+    outcome.response = ErrorResponse({status, code, std::move(message)}, host, request_id, json);
+    outcome.outcome = std::move(code);
+    return outcome;
+  };
+
+  const std::string_view target = request.target;
+  const std::size_t question = target.find('?');
+  const std::string_view path = target.substr(0, question);
+  const std::string_view raw_query =
+      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  auto parsed = ParseQuery(raw_query);
+  std::vector<QueryParam> params;
+  if (parsed.ok()) {
+    params = std::move(parsed).value();
+    json = EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
+    outcome.action = ParamValue(params, "Action");
+    if (!IsValidUtf8(outcome.action)) outcome.action = "?";
+  }
+
+  if (request.method != "GET") {
+    return fail(403, "UnsupportedHTTPMethod", "This HTTP method is not supported.");
+  }
+  if (!parsed.ok()) {
+    return fail(400, "InvalidParameter", InvalidParameterError(parsed.status().message()).message);
+  }
+  for (const QueryParam& p : params) {
+    if (!IsValidUtf8(p.name) || !IsValidUtf8(p.value)) {
+      const std::string name = IsValidUtf8(p.name) ? p.name : PercentEncode(p.name);
+      return fail(400, "InvalidParameter", InvalidParameterError(name).message);
+    }
+  }
+  if (path != "/") {
+    return fail(404, "InvalidAction.NotFound",
+                "Specified api is not found, please check your url and method.");
+  }
+  for (std::string_view name : kCommonParameters) {
+    if (ParamValue(params, name).empty()) {
+      const ApiError error = MissingParameterError(name);
+      return fail(error.status, error.code, error.message);
+    }
+  }
+  if (ParamValue(params, "SignatureMethod") != "HMAC-SHA1") {
+    return fail(400, "InvalidParameter", InvalidParameterError("SignatureMethod").message);
+  }
+  if (ParamValue(params, "SignatureVersion") != "1.0") {
+    return fail(400, "InvalidParameter", InvalidParameterError("SignatureVersion").message);
+  }
+
+  const std::string_view key_id = ParamValue(params, "AccessKeyId");
+  const AccessKey* key = nullptr;
+  for (const AccessKey& candidate : options_.keys) {
+    if (candidate.id == key_id) key = &candidate;
+  }
+  if (key == nullptr) {
+    return fail(404, "InvalidAccessKeyId.NotFound", "Specified access key is not found.");
+  }
+
+  const auto timestamp = ParseTimestamp(ParamValue(params, "Timestamp"));
+  if (!timestamp || *timestamp - now > options_.timestamp_window_ms ||
+      now - *timestamp > options_.timestamp_window_ms) {
+    return fail(400, "InvalidTimeStamp.Expired", "Specified time stamp or date value is expired.");
+  }
+
+  const std::string string_to_sign = StringToSign("GET", CanonicalQuery(params));
+  const std::string expected = ComputeSignature(key->secret, string_to_sign);
+  if (!SignaturesEqual(expected, ParamValue(params, "Signature"))) {
+    return fail(400, "SignatureDoesNotMatch",
+                "Specified signature is not matched with our calculation. server string to sign "
+                "is:" +
+                    string_to_sign);
+  }
+
+  if (!RecordNonce(key_id, ParamValue(params, "SignatureNonce"), now)) {
+    return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
+  }
+
+  if (ParamValue(params, "Version") != info.version) {
+    return fail(400, "InvalidVersion", "Specified parameter Version is not valid.");
+  }
+  const ActionInfo* action = FindAction(service, outcome.action);
+  if (action == nullptr) {
+    return fail(404, "InvalidAction.NotFound",
+                "Specified api is not found, please check your url and method.");
+  }
+  std::string_view required = action->required;
+  while (!required.empty()) {
+    const std::size_t space = required.find(' ');
+    const std::string_view name = required.substr(0, space);
+    required = space == std::string_view::npos ? std::string_view() : required.substr(space + 1);
+    if (ParamValue(params, name).empty()) {
+      const ApiError error = MissingParameterError(name);
+      return fail(error.status, error.code, error.message);
+    }
+  }
+  if (service == Service::kEcs) {
+    const std::string_view region = ParamValue(params, "RegionId");
+    if (!region.empty() && FindRegion(region) == nullptr) {
+      return fail(400, "InvalidParameter", InvalidParameterError("RegionId").message);
+    }
+  }
+
+  if (remaining_.nonce_used > 0) {
+    --remaining_.nonce_used;
+    return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
+  }
+
+  const ActionCall call{service, outcome.action, &params, request_id, now};
+  auto result = RunAction(world_, *action, call);
+  if (auto* error = std::get_if<ApiError>(&result)) {
+    return fail(error->status, error->code, error->message);
+  }
+  ActionReply& reply = std::get<ActionReply>(result);
+  if (options_.faults.big_mib > 0) {
+    // Pad inside the root so the reply stays one well-formed document.
+    const std::size_t target_size = static_cast<std::size_t>(options_.faults.big_mib) << 20;
+    const std::size_t base = json ? reply.root.ToJson().size() : reply.root.ToXml().size();
+    const std::size_t overhead = json ? 14 : 21;
+    const std::size_t fill = target_size > base + overhead ? target_size - base - overhead : 0;
+    reply.root.Str("Padding", std::string(fill, 'x'));
+  }
+  outcome.response.status = 200;
+  if (json) {
+    outcome.response.content_type = "application/json;charset=UTF-8";
+    outcome.response.body = reply.root.ToJson();
+  } else {
+    outcome.response.body = reply.root.ToXml();
+  }
+  outcome.response.chunk_size = reply.chunk_size;
+  outcome.response.headers.emplace_back("x-acs-request-id", request_id);
+  outcome.outcome = "ok";
+  return outcome;
+}
+
+}  // namespace kestrune::sim

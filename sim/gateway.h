@@ -1,0 +1,105 @@
+// The simulator's front door: takes one parsed HTTP request and answers it as
+// the service would — method, common parameters, AccessKey, timestamp,
+// signature, nonce, version, action and action parameters, in that order —
+// then runs the action against the World. Also decides the fault (if any)
+// that the server should play on the connection.
+//
+// Thread-safe: Handle() serialises on an internal mutex.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "sim/catalog.h"
+#include "sim/clock.h"
+#include "sim/http.h"
+#include "sim/world.h"
+
+namespace kestrune::sim {
+
+// The documented key pair used when no key is given.
+inline constexpr std::string_view kDemoAccessKeyId = "kestrune-demo-id";
+inline constexpr std::string_view kDemoAccessKeySecret = "kestrune-demo-secret";
+
+struct AccessKey {
+  std::string id;
+  std::string secret;
+};
+
+// Fault modes for tests. Counts say how many requests get the fault; each is
+// used up in arrival order. Every value is bounded by the command line.
+struct FaultPlan {
+  int nonce_used = 0;   // answer SignatureNonceUsed to the first N good requests
+  int delay_ms = 0;     // hold every reply this long
+  int close = 0;        // close the first N connections without a reply
+  int half = 0;         // send half of the first N replies, then reset
+  int bad_gateway = 0;  // answer the first N requests with 502 and an HTML page
+  int big_mib = 0;      // pad every good reply to this many MiB
+};
+
+struct GatewayOptions {
+  std::vector<AccessKey> keys;             // empty: the demo key pair
+  std::optional<Service> default_service;  // for hosts that name no service; else ECS
+  std::int64_t timestamp_window_ms = 15 * 60 * 1000;
+  std::int64_t nonce_window_ms = 15 * 60 * 1000;  // 0 disables the replay check
+  std::size_t max_nonces = 1000000;               // oldest forgotten beyond this
+  FaultPlan faults;
+};
+
+// What the server does with the connection.
+enum class Disposition { kReply, kCloseWithoutReply, kHalfThenReset };
+
+struct Outcome {
+  HttpResponse response;
+  Disposition disposition = Disposition::kReply;
+  int delay_ms = 0;
+  // For the request log: service, action (as sent, may be empty) and outcome
+  // ("ok" or the error code).
+  std::string service;
+  std::string action;
+  std::string outcome;
+};
+
+class Gateway {
+ public:
+  Gateway(GatewayOptions options, const Clock& clock);
+
+  Outcome Handle(const HttpRequest& request);
+  // The answer to a request the HTTP parser refused (status 400, 408 or 431).
+  Outcome Malformed(int status, std::string_view reason);
+
+ private:
+  struct ErrorReply {
+    int status;
+    std::string code;
+    std::string message;
+  };
+  Outcome HandleLocked(const HttpRequest& request, std::int64_t now);
+  HttpResponse ErrorResponse(const ErrorReply& error, std::string_view host,
+                             std::string_view request_id, bool json) const;
+  std::string NewRequestId();
+  // Records the nonce; false when it was seen from this key inside the window.
+  bool RecordNonce(std::string_view key_id, std::string_view nonce, std::int64_t now);
+
+  GatewayOptions options_;
+  const Clock& clock_;
+  std::mutex mutex_;
+  World world_;
+  std::mt19937_64 random_;
+  struct NonceEntry {
+    std::string key;  // key id + '\n' + nonce
+    std::int64_t seen_ms;
+  };
+  std::deque<NonceEntry> nonce_order_;
+  std::unordered_map<std::string, std::int64_t> nonces_;
+  FaultPlan remaining_;
+};
+
+}  // namespace kestrune::sim

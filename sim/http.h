@@ -1,0 +1,76 @@
+// The HTTP/1.1 subset the simulator speaks: an incremental, size-capped parser
+// for one request head, and the serialisation of one reply (plain or chunked).
+//
+// Value types; each parser belongs to one connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestrune::sim {
+
+// A request head larger than this is refused with 431.
+inline constexpr std::size_t kMaxRequestHead = 16 * 1024;
+inline constexpr std::size_t kMaxHeaderCount = 100;
+
+struct HttpRequest {
+  std::string method;
+  std::string target;   // e.g. "/?Action=..."
+  std::string version;  // "HTTP/1.1"
+  std::vector<std::pair<std::string, std::string>> headers;
+
+  // Value of the first header with this name (case-insensitive), or "" .
+  std::string_view Header(std::string_view name) const;
+  bool HasHeader(std::string_view name) const;
+};
+
+class RequestParser {
+ public:
+  enum class State { kIncomplete, kComplete, kError };
+
+  // Adds received bytes. Once kComplete or kError, further bytes are ignored.
+  State Feed(std::string_view data);
+  State state() const { return state_; }
+  const HttpRequest& request() const { return request_; }
+  // For kError: the HTTP status to answer (400 or 431) and a readable reason.
+  int error_status() const { return error_status_; }
+  const std::string& error_reason() const { return error_reason_; }
+
+ private:
+  State Fail(int status, std::string reason);
+  State ParseHead(std::string_view head);
+
+  State state_ = State::kIncomplete;
+  std::string buffer_;
+  HttpRequest request_;
+  int error_status_ = 0;
+  std::string error_reason_;
+};
+
+struct HttpResponse {
+  int status = 200;
+  std::string content_type = "text/xml;charset=UTF-8";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // extra headers
+  // Send the body with Transfer-Encoding: chunked in chunks of this many
+  // bytes (0: Content-Length, one piece).
+  std::size_t chunk_size = 0;
+};
+
+// The bytes of a reply, with the offsets at which the server should hand the
+// bytes to the socket in separate writes (so small chunks travel as such).
+struct WireReply {
+  std::string bytes;
+  std::vector<std::size_t> breaks;  // ascending offsets inside bytes
+};
+
+std::string_view ReasonPhrase(int status);
+// Every reply carries Date, Content-Type, Connection: close and either
+// Content-Length or Transfer-Encoding: chunked.
+WireReply SerializeResponse(const HttpResponse& response, std::int64_t now_millis);
+
+}  // namespace kestrune::sim
