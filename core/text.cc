@@ -6,6 +6,7 @@
 namespace kestrune::core {
 
 std::size_t TextLength(std::string_view text) {
+  if (text.empty()) return 0;  // an empty view may carry no storage at all
   const void* nul = std::memchr(text.data(), '\0', text.size());
   return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
 }
