@@ -1,7 +1,6 @@
 // Windows side of the display-text seam: the system's own code-page tables.
 #include <windows.h>
 
-#include <climits>
 #include <string>
 #include <string_view>
 
@@ -61,6 +60,16 @@ std::string FromWide(std::wstring_view wide) {
 std::string DisplayText::Convert(std::string_view utf8) const {
   if (encoding_ != DisplayEncoding::kGbk) return std::string(utf8);
   std::wstring wide = ToWide(utf8);
+  // Code page 936 has nothing outside the basic plane; a surrogate pair is
+  // one character and becomes one '?', not one for each half.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    bool pair = i + 1 < wide.size() && wide[i] >= 0xD800 && wide[i] <= 0xDBFF &&
+                wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
+    wide[kept++] = pair ? L'?' : wide[i];
+    if (pair) ++i;
+  }
+  wide.resize(kept);
   std::string out;
   std::wstring_view rest = wide;
   while (!rest.empty()) {

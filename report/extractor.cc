@@ -21,8 +21,10 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
                                std::string& destination) {
   if (name.empty() || name.size() > kMaxElementName) return kElementAbsent;
   source = source.substr(0, std::min(source.size(), source.find('\0')));
-  std::string opening_tag = "<" + std::string(name) + ">";
-  std::string closing_tag = "</" + std::string(name) + ">";
+  std::string opening_tag;
+  opening_tag.append("<").append(name).append(">");
+  std::string closing_tag;
+  closing_tag.append("</").append(name).append(">");
 
   std::uint32_t opening = FindInWindow(source, opening_tag);
   if (opening == core::kNotFound) return kElementAbsent;

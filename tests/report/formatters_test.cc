@@ -74,7 +74,10 @@ TEST_F(FormattersTest, WalkMovesTheSearchWindowAlongLongReplies) {
   // Far more than the 8191 bytes one search looks at.
   std::string reply = "<RequestId>r</RequestId><Regions>";
   const int count = 400;
-  for (int i = 0; i < count; ++i) reply += Region("r" + std::to_string(i), std::to_string(i));
+  for (int i = 0; i < count; ++i) {
+    std::string number = std::to_string(i);
+    reply += Region(std::string("r").append(number), number);
+  }
   reply += "</Regions>";
   ASSERT_GT(reply.size(), 4u * 8191u);
   Format(24, 1, reply);
