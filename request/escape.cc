@@ -1,5 +1,7 @@
 #include "request/escape.h"
 
+#include <array>
+#include <cstdint>
 #include <utility>
 
 namespace kestrune::request {
@@ -7,12 +9,17 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-bool IsTableCharacter(char c) {
-  for (const EscapeRule& rule : kUrlEscapes) {
-    if (rule.ch == c) return true;
+// Bytes that need no encoding before the sign and URL tables run: the
+// unreserved ones and the ones the tables replace.
+constexpr std::array<bool, 256> MakeCoveredSet() {
+  std::array<bool, 256> covered{};
+  for (int c = 0; c < 256; ++c) covered[c] = IsUnreserved(static_cast<unsigned char>(c));
+  for (const EscapeRule& rule : kUrlEscapeRules) {
+    covered[static_cast<unsigned char>(rule.ch)] = true;
   }
-  return false;
+  return covered;
 }
+constexpr std::array<bool, 256> kCovered = MakeCoveredSet();
 
 void AppendPercentEncoded(std::string& out, std::string_view text) {
   for (char c : text) {
@@ -46,13 +53,47 @@ std::size_t ReplaceChar(std::string& text, char ch, std::string_view replacement
   return text.size();
 }
 
-void ApplyEscapes(std::string& text, std::span<const EscapeRule> table) {
-  for (const EscapeRule& rule : table) ReplaceChar(text, rule.ch, rule.replacement);
+void AppendEscaped(std::string& out, std::string_view text, const EscapeTable& table) {
+  // Size the result first, then write it through a pointer: the texts are a
+  // few hundred bytes with a few dozen replacements, and per-piece appends
+  // would dominate.
+  std::size_t extra = 0;
+  std::size_t hits = 0;
+  for (char c : text) {
+    const std::uint8_t rule = table.rule_of[static_cast<unsigned char>(c)];
+    if (rule != 0) {
+      extra += table.rules[rule - 1].replacement.size() - 1;
+      ++hits;
+    }
+  }
+  if (hits == 0) {
+    out += text;
+    return;
+  }
+  const std::size_t start = out.size();
+  out.resize(start + text.size() + extra);
+  char* write = out.data() + start;
+  for (char c : text) {
+    const std::uint8_t rule = table.rule_of[static_cast<unsigned char>(c)];
+    if (rule == 0) {
+      *write++ = c;
+    } else {
+      const std::string_view replacement = table.rules[rule - 1].replacement;
+      for (char r : replacement) *write++ = r;
+    }
+  }
+}
+
+void ApplyEscapes(std::string& text, const EscapeTable& table) {
+  std::string escaped;
+  escaped.reserve(text.size() + 32);
+  AppendEscaped(escaped, text, table);
+  text = std::move(escaped);
 }
 
 bool TablesCover(std::string_view text) {
   for (char c : text) {
-    if (!IsUnreserved(static_cast<unsigned char>(c)) && !IsTableCharacter(c)) return false;
+    if (!kCovered[static_cast<unsigned char>(c)]) return false;
   }
   return true;
 }

@@ -18,7 +18,9 @@
 // Stateless; safe from any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,29 +32,62 @@ struct EscapeRule {
   std::string_view replacement;
 };
 
-// Structural separators of the canonical query, applied before "GET&%2F&" is
-// put in front.
-inline constexpr EscapeRule kTableA[] = {{'&', "%26"}, {'=', "%3D"}};
+// A table of rules, applied in order, with a byte index for one-pass use.
+struct EscapeTable {
+  std::span<const EscapeRule> rules;
+  std::array<std::uint8_t, 256> rule_of{};  // rule index + 1; 0 passes unchanged
 
-inline constexpr EscapeRule kSignEscapes[] = {
+  constexpr std::size_t size() const { return rules.size(); }
+  constexpr const EscapeRule& operator[](std::size_t i) const { return rules[i]; }
+};
+
+constexpr EscapeTable MakeEscapeTable(std::span<const EscapeRule> rules) {
+  EscapeTable table{rules};
+  for (std::size_t i = rules.size(); i-- > 0;) {
+    table.rule_of[static_cast<unsigned char>(rules[i].ch)] = static_cast<std::uint8_t>(i + 1);
+  }
+  return table;
+}
+
+inline constexpr EscapeRule kTableARules[] = {{'&', "%26"}, {'=', "%3D"}};
+inline constexpr EscapeRule kSignEscapeRules[] = {
     {'[', "%255B"}, {'"', "%2522"}, {']', "%255D"}, {'{', "%257B"},
     {'}', "%257D"}, {':', "%253A"}, {',', "%252C"}, {'/', "%252F"},
 };
-
-inline constexpr EscapeRule kSignatureEscapes[] = {
+inline constexpr EscapeRule kSignatureEscapeRules[] = {
     {'+', "%2B"}, {'*', "%2A"}, {'~', "%7E"}, {'/', "%2F"}, {'=', "%3D"},
 };
-
-inline constexpr EscapeRule kUrlEscapes[] = {
+inline constexpr EscapeRule kUrlEscapeRules[] = {
     {'[', "%5B"}, {'"', "%22"}, {']', "%5D"}, {'{', "%7B"},
     {'}', "%7D"}, {':', "%3A"}, {',', "%2C"}, {'/', "%2F"},
 };
 
+// Structural separators of the canonical query, applied before "GET&%2F&" is
+// put in front.
+inline constexpr EscapeTable kTableA = MakeEscapeTable(kTableARules);
+// The string to sign: double-escaped forms.
+inline constexpr EscapeTable kSignEscapes = MakeEscapeTable(kSignEscapeRules);
+// The Base64 signature, made safe for the query.
+inline constexpr EscapeTable kSignatureEscapes = MakeEscapeTable(kSignatureEscapeRules);
+// Table A and SignEscapes in one table. Neither table's replacements hold a
+// character of the other, so one pass with it equals Table A followed by
+// SignEscapes.
+inline constexpr EscapeRule kCanonicalQueryRules[] = {
+    {'&', "%26"},   {'=', "%3D"},   {'[', "%255B"}, {'"', "%2522"}, {']', "%255D"},
+    {'{', "%257B"}, {'}', "%257D"}, {':', "%253A"}, {',', "%252C"}, {'/', "%252F"},
+};
+inline constexpr EscapeTable kCanonicalQueryEscapes = MakeEscapeTable(kCanonicalQueryRules);
+// The query that is sent: single-escaped forms.
+inline constexpr EscapeTable kUrlEscapes = MakeEscapeTable(kUrlEscapeRules);
+
 // Replaces every occurrence of `ch` in `text` by `replacement`; returns the
 // new length. Requires that `replacement` does not contain `ch`.
 std::size_t ReplaceChar(std::string& text, char ch, std::string_view replacement);
-// Applies the rules of a table in order.
-void ApplyEscapes(std::string& text, std::span<const EscapeRule> table);
+// Applies the rules of a table in order. No replacement text holds a character
+// of another rule, so one left-to-right pass gives the same result.
+void ApplyEscapes(std::string& text, const EscapeTable& table);
+// Appends `text` to `out` with the rules of `table` applied.
+void AppendEscaped(std::string& out, std::string_view text, const EscapeTable& table);
 
 // True for A-Z a-z 0-9 - _ . ~, the bytes the service never encodes.
 constexpr bool IsUnreserved(unsigned char c) {

@@ -41,13 +41,23 @@ core::Status ActionParameterList::Append(std::string_view item) {
   return core::Status::Ok();
 }
 
-core::Status QueryItemList::Append(std::string_view item, bool user_text) {
-  if (core::Status status = CheckItemLength(item); !status.ok()) return status;
-  if (items_.size() >= kMaxQueryItems) {
+core::Status QueryItemList::Append(std::string_view head, std::string_view tail, bool user_text) {
+  const std::size_t length = head.size() + tail.size();
+  if (length >= kItemLimit) {
+    std::string item(head);
+    item += tail;
+    return CheckItemLength(item);
+  }
+  if (count_ >= kMaxQueryItems) {
     return core::Status::Error("a request holds at most " + std::to_string(kMaxQueryItems) +
                                " query items");
   }
-  items_.push_back(QueryItem{std::string(item), user_text});
+  // Slot i belongs to the i-th appended item; sorting moves entries only.
+  char* slot = slots_[count_].data();
+  head.copy(slot, head.size());
+  tail.copy(slot + head.size(), tail.size());
+  entries_[count_] = Entry{count_, length, user_text};
+  ++count_;
   return core::Status::Ok();
 }
 
@@ -58,12 +68,14 @@ core::Status QueryItemList::TakeActionParameters(const ActionParameterList& para
                                " action parameters, but only " + std::to_string(parameters.size()) +
                                " are set");
   }
-  if (count > kMaxActionParameters || items_.size() + count > kMaxQueryItems) {
+  if (count > kMaxActionParameters || count_ + count > kMaxQueryItems) {
     return TooManyActionParameters();
   }
-  // Items in an ActionParameterList already passed the length check.
   for (std::size_t i = 0; i < count; ++i) {
-    items_.push_back(QueryItem{parameters.items()[i], true});
+    if (core::Status status = Append(parameters.items()[i], true); !status.ok()) {
+      count_ -= i;  // take all or nothing
+      return status;
+    }
   }
   return core::Status::Ok();
 }
@@ -80,68 +92,86 @@ std::string_view ItemValue(std::string_view item) {
 void SortQueryItems(QueryItemList& list) {
   // std::string_view compares through char_traits<char>, which orders bytes as
   // unsigned values and puts a prefix before any longer text.
-  std::stable_sort(list.items_.begin(), list.items_.end(),
-                   [](const QueryItem& a, const QueryItem& b) {
-                     std::string_view name_a = ItemName(a.text);
-                     std::string_view name_b = ItemName(b.text);
-                     if (name_a != name_b) return name_a < name_b;
-                     return ItemValue(a.text) < ItemValue(b.text);
-                   });
+  auto before = [&list](const QueryItemList::Entry& a, const QueryItemList::Entry& b) {
+    const std::string_view text_a(list.slots_[a.slot].data(), a.length);
+    const std::string_view text_b(list.slots_[b.slot].data(), b.length);
+    const std::string_view name_a = ItemName(text_a);
+    const std::string_view name_b = ItemName(text_b);
+    if (name_a != name_b) return name_a < name_b;
+    return ItemValue(text_a) < ItemValue(text_b);
+  };
+  // Insertion sort: stable, allocation-free, and the list is short.
+  for (std::size_t i = 1; i < list.count_; ++i) {
+    const QueryItemList::Entry entry = list.entries_[i];
+    std::size_t j = i;
+    for (; j > 0 && before(entry, list.entries_[j - 1]); --j) {
+      list.entries_[j] = list.entries_[j - 1];
+    }
+    list.entries_[j] = entry;
+  }
 }
 
-core::Status RequestText::Assign(std::string candidate) {
-  if (candidate.size() >= kRequestTextLimit) return TooLong(candidate.size());
-  text_ = std::move(candidate);
+RequestText::RequestText() {
+  text_.reserve(kRequestTextLimit);
+  scratch_.reserve(kRequestTextLimit);
+}
+
+core::Status RequestText::TakeScratch() {
+  if (scratch_.size() >= kRequestTextLimit) return TooLong(scratch_.size());
+  text_.swap(scratch_);
   return core::Status::Ok();
 }
 
 core::Status RequestText::Join(const QueryItemList& list, std::string_view separator,
                                EscapeForm form) {
-  std::string joined;
-  joined.reserve(1024);
+  scratch_.clear();
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (i != 0) joined += separator;
-    const QueryItem& item = list.items()[i];
-    if (!item.user_text) {
-      joined += item.text;
+    if (i != 0) scratch_ += separator;
+    const std::string_view item = list.text(i);
+    if (!list.user_text(i)) {
+      scratch_ += item;
       continue;
     }
-    std::string_view name = ItemName(item.text);
-    AppendUserComponent(joined, name, form);
-    if (name.size() < item.text.size()) {
-      joined += '=';
-      AppendUserComponent(joined, ItemValue(item.text), form);
+    const std::string_view name = ItemName(item);
+    AppendUserComponent(scratch_, name, form);
+    if (name.size() < item.size()) {
+      scratch_ += '=';
+      AppendUserComponent(scratch_, ItemValue(item), form);
     }
   }
-  return Assign(std::move(joined));
+  return TakeScratch();
 }
 
 core::Status RequestText::Replace(char ch, std::string_view replacement) {
-  std::string candidate = text_;
-  ReplaceChar(candidate, ch, replacement);
-  return Assign(std::move(candidate));
+  const EscapeRule rule[] = {{ch, replacement}};
+  return ApplyEscapes(MakeEscapeTable(rule));
 }
 
-core::Status RequestText::ApplyEscapes(std::span<const EscapeRule> table) {
-  std::string candidate = text_;
-  request::ApplyEscapes(candidate, table);
-  return Assign(std::move(candidate));
+core::Status RequestText::ApplyEscapes(const EscapeTable& table) {
+  scratch_.clear();
+  AppendEscaped(scratch_, text_, table);
+  return TakeScratch();
+}
+
+core::Status RequestText::EscapeAndPrepend(const EscapeTable& table, std::string_view prefix) {
+  scratch_.clear();
+  scratch_ += prefix;
+  AppendEscaped(scratch_, text_, table);
+  return TakeScratch();
 }
 
 core::Status RequestText::Prepend(std::string_view text) {
-  std::string candidate;
-  candidate.reserve(text.size() + text_.size());
-  candidate += text;
-  candidate += text_;
-  return Assign(std::move(candidate));
+  scratch_.clear();
+  scratch_ += text;
+  scratch_ += text_;
+  return TakeScratch();
 }
 
 core::Status RequestText::Append(std::string_view text) {
-  std::string candidate;
-  candidate.reserve(text.size() + text_.size());
-  candidate += text_;
-  candidate += text;
-  return Assign(std::move(candidate));
+  scratch_.clear();
+  scratch_ += text_;
+  scratch_ += text;
+  return TakeScratch();
 }
 
 }  // namespace kestrune::request

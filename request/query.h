@@ -14,10 +14,12 @@
 // threads, one object from one thread at a time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/status.h"
@@ -50,21 +52,22 @@ class ActionParameterList {
   std::vector<std::string> items_;
 };
 
-// One item of a builder pass. The common items are written in their final
-// form; items carrying user text (the action parameters and the AccessKey id)
-// are stored as given and encoded for their pass when the list is joined.
-struct QueryItem {
-  std::string text;
-  bool user_text = false;
-};
-
-// The items of one builder pass.
+// The items of one builder pass, at most kMaxQueryItems of them, each
+// shorter than kItemLimit characters. The common items are written in their
+// final form; items carrying user text (the action parameters and the
+// AccessKey id) are stored as given and encoded for their pass when the list
+// is joined. The list owns fixed storage for all of its items, so filling it
+// never allocates.
 class QueryItemList {
  public:
-  void Clear() { items_.clear(); }
-  // Appends one item. Refuses, leaving the list unchanged, an item of
-  // kItemLimit characters or more and an item beyond the kMaxQueryItems-th.
-  core::Status Append(std::string_view item, bool user_text = false);
+  void Clear() { count_ = 0; }
+  // Appends one item, `head` followed by `tail`. Refuses, leaving the list
+  // unchanged, an item of kItemLimit characters or more and an item beyond
+  // the kMaxQueryItems-th.
+  core::Status Append(std::string_view head, std::string_view tail, bool user_text);
+  core::Status Append(std::string_view item, bool user_text = false) {
+    return Append(item, {}, user_text);
+  }
   // Appends the first `count` action parameters in their order, as user text.
   // Refuses, appending nothing, when `count` exceeds the list's size or the
   // items do not fit.
@@ -72,12 +75,23 @@ class QueryItemList {
   core::Status TakeActionParameters(const ActionParameterList& parameters) {
     return TakeActionParameters(parameters, parameters.size());
   }
-  std::size_t size() const { return items_.size(); }
-  const std::vector<QueryItem>& items() const { return items_; }
+  std::size_t size() const { return count_; }
+  // Item `index` (0-based, below size()).
+  std::string_view text(std::size_t index) const {
+    return {slots_[entries_[index].slot].data(), entries_[index].length};
+  }
+  bool user_text(std::size_t index) const { return entries_[index].user_text; }
 
  private:
   friend void SortQueryItems(QueryItemList& list);
-  std::vector<QueryItem> items_;
+  struct Entry {
+    std::size_t slot;
+    std::size_t length;
+    bool user_text;
+  };
+  std::array<std::array<char, kItemLimit>, kMaxQueryItems> slots_;
+  std::array<Entry, kMaxQueryItems> entries_;
+  std::size_t count_ = 0;
 };
 
 // The parameter name of an item: the text before its first "=" (the whole
@@ -96,7 +110,8 @@ void SortQueryItems(QueryItemList& list);
 // text unchanged, when the result would reach kRequestTextLimit bytes.
 class RequestText {
  public:
-  RequestText() = default;
+  // Reserves room for the largest text, so edits do not allocate.
+  RequestText();
 
   // Replaces the text by the items joined with `separator` (no separator
   // before the first or after the last item). User-text items are written in
@@ -105,16 +120,22 @@ class RequestText {
   // Replaces every `ch` by `replacement`.
   core::Status Replace(char ch, std::string_view replacement);
   // Applies the rules of a table in order.
-  core::Status ApplyEscapes(std::span<const EscapeRule> table);
+  core::Status ApplyEscapes(const EscapeTable& table);
+  // Applies `table`, then puts `prefix` in front, in one step.
+  core::Status EscapeAndPrepend(const EscapeTable& table, std::string_view prefix);
   core::Status Prepend(std::string_view text);
   core::Status Append(std::string_view text);
 
   const std::string& text() const { return text_; }
   std::size_t size() const { return text_.size(); }
+  // Hands the text over; the object is then empty.
+  std::string Release() && { return std::move(text_); }
 
  private:
-  core::Status Assign(std::string candidate);
+  // Makes scratch_ the text if it is short enough.
+  core::Status TakeScratch();
   std::string text_;
+  std::string scratch_;
 };
 
 // Free-function spelling of the RequestText edits, for callers that follow

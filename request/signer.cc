@@ -39,15 +39,24 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
 
 // The seven common items in their fixed order; `timestamp` is the form of the
 // pass. The AccessKey id is user text.
-core::Status AppendCommonItems(QueryItemList& items, std::string_view id_item,
-                               std::string_view nonce_item, std::string_view timestamp_item,
+core::Status AppendCommonItems(QueryItemList& items, std::string_view access_key_id,
+                               std::string_view nonce, std::string_view timestamp,
                                const ServiceEndpoint& endpoint) {
-  for (auto [item, user_text] :
-       {std::pair{id_item, true}, std::pair{kFormatItem, false},
-        std::pair{kSignatureMethodItem, false}, std::pair{nonce_item, false},
-        std::pair{kSignatureVersionItem, false}, std::pair{timestamp_item, false},
-        std::pair{std::string_view(endpoint.version_item), false}}) {
-    if (core::Status status = items.Append(item, user_text); !status.ok()) return status;
+  struct Item {
+    std::string_view head;
+    std::string_view tail;
+    bool user_text;
+  };
+  const Item common[] = {
+      {kAccessKeyIdName, access_key_id, true}, {kFormatItem, {}, false},
+      {kSignatureMethodItem, {}, false},       {kNonceName, nonce, false},
+      {kSignatureVersionItem, {}, false},      {kTimestampName, timestamp, false},
+      {endpoint.version_item, {}, false},
+  };
+  for (const Item& item : common) {
+    if (core::Status status = items.Append(item.head, item.tail, item.user_text); !status.ok()) {
+      return status;
+    }
   }
   return core::Status::Ok();
 }
@@ -68,9 +77,10 @@ core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text) {
 }
 
 core::Status MakeStringToSign(RequestText& text) {
-  if (core::Status status = text.ApplyEscapes(kTableA); !status.ok()) return status;
-  if (core::Status status = text.Prepend(kStringToSignPrefix); !status.ok()) return status;
-  return text.ApplyEscapes(kSignEscapes);
+  // Table A must run before the prefix goes in front (the prefix keeps its
+  // two raw "&"); SignEscapes would find nothing in the prefix, so both
+  // tables run as one before it is put in front.
+  return text.EscapeAndPrepend(kCanonicalQueryEscapes, kStringToSignPrefix);
 }
 
 std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign) {
@@ -88,13 +98,15 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
   if (core::Status status = text.Join(items, "&", EscapeForm::kSend); !status.ok()) {
     return status;
   }
-  if (core::Status status = text.ApplyEscapes(kUrlEscapes); !status.ok()) return status;
-  if (core::Status status = text.Prepend(kRequestLinePrefix); !status.ok()) return status;
-  std::string tail = " HTTP/1.1\r\n";
-  tail += endpoint.host_line;
-  tail += "Connection: close\r\n";
-  tail += "\r\n";
-  return text.Append(tail);
+  if (core::Status status = text.EscapeAndPrepend(kUrlEscapes, kRequestLinePrefix); !status.ok()) {
+    return status;
+  }
+  for (std::string_view line :
+       {std::string_view(" HTTP/1.1\r\n"), std::string_view(endpoint.host_line),
+        std::string_view("Connection: close\r\n\r\n")}) {
+    if (core::Status status = text.Append(line); !status.ok()) return status;
+  }
+  return core::Status::Ok();
 }
 
 core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
@@ -103,24 +115,13 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
                                                    std::string nonce, Timestamps timestamps) {
   if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
 
-  std::string id_item;
-  id_item.reserve(kAccessKeyIdName.size() + credentials.access_key_id.size());
-  id_item += kAccessKeyIdName;
-  id_item += credentials.access_key_id;
-  std::string nonce_item(kNonceName);
-  nonce_item += nonce;
-  std::string sign_timestamp_item(kTimestampName);
-  sign_timestamp_item += timestamps.sign_form;
-  std::string url_timestamp_item(kTimestampName);
-  url_timestamp_item += timestamps.url_form;
-
   SignedRequest result;
   QueryItemList items;
   RequestText text;
+  const std::string_view id = credentials.access_key_id;
 
   // First pass: what the service recomputes and compares.
-  if (core::Status status =
-          AppendCommonItems(items, id_item, nonce_item, sign_timestamp_item, endpoint);
+  if (core::Status status = AppendCommonItems(items, id, nonce, timestamps.sign_form, endpoint);
       !status.ok()) {
     return status;
   }
@@ -135,19 +136,19 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   // Second pass: what is sent. The signature item starts with "&", so it is
   // joined after a doubled ampersand, and the action parameters follow it in
   // the order they were appended.
-  std::string signature_item(kSignatureName);
-  signature_item += EscapeSignature(result.signature);
+  const std::string escaped_signature = EscapeSignature(result.signature);
   items.Clear();
-  if (core::Status status =
-          AppendCommonItems(items, id_item, nonce_item, url_timestamp_item, endpoint);
+  if (core::Status status = AppendCommonItems(items, id, nonce, timestamps.url_form, endpoint);
       !status.ok()) {
     return status;
   }
-  if (core::Status status = items.Append(signature_item); !status.ok()) return status;
+  if (core::Status status = items.Append(kSignatureName, escaped_signature, false); !status.ok()) {
+    return status;
+  }
   if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
   if (core::Status status = MakeRequestText(items, endpoint, text); !status.ok()) return status;
 
-  result.text = text.text();
+  result.text = std::move(text).Release();
   result.nonce = std::move(nonce);
   result.timestamps = std::move(timestamps);
   return result;

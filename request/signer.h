@@ -52,7 +52,8 @@ std::string SigningKey(std::string_view secret);
 
 // First pass, step by step. MakeCanonicalQuery sorts `items` and joins them
 // with "&" into `text`, user text in its signed form; MakeStringToSign then
-// applies Table A, puts "GET&%2F&" in front and applies SignEscapes.
+// applies Table A, puts "GET&%2F&" in front and applies SignEscapes (the
+// last two tables as one pass, which gives the same text).
 core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text);
 core::Status MakeStringToSign(RequestText& text);
 

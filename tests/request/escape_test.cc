@@ -7,20 +7,20 @@
 namespace kestrune::request {
 namespace {
 
-std::string Escaped(std::string text, std::span<const EscapeRule> table) {
+std::string Escaped(std::string text, const EscapeTable& table) {
   ApplyEscapes(text, table);
   return text;
 }
 
 TEST(EscapeTablesTest, ContentsAndOrder) {
-  ASSERT_EQ(std::size(kTableA), 2u);
+  ASSERT_EQ(kTableA.size(), 2u);
   EXPECT_EQ(kTableA[0].ch, '&');
   EXPECT_EQ(kTableA[0].replacement, "%26");
   EXPECT_EQ(kTableA[1].ch, '=');
   EXPECT_EQ(kTableA[1].replacement, "%3D");
 
-  ASSERT_EQ(std::size(kSignEscapes), 8u);
-  ASSERT_EQ(std::size(kUrlEscapes), 8u);
+  ASSERT_EQ(kSignEscapes.size(), 8u);
+  ASSERT_EQ(kUrlEscapes.size(), 8u);
   const char order[] = {'[', '"', ']', '{', '}', ':', ',', '/'};
   for (std::size_t i = 0; i < 8; ++i) {
     EXPECT_EQ(kSignEscapes[i].ch, order[i]) << i;
@@ -30,13 +30,26 @@ TEST(EscapeTablesTest, ContentsAndOrder) {
     EXPECT_EQ(kSignEscapes[i].replacement, PercentEncode(kUrlEscapes[i].replacement)) << i;
   }
 
-  ASSERT_EQ(std::size(kSignatureEscapes), 5u);
+  ASSERT_EQ(kSignatureEscapes.size(), 5u);
   const char signature_order[] = {'+', '*', '~', '/', '='};
   const char* signature_replacements[] = {"%2B", "%2A", "%7E", "%2F", "%3D"};
   for (std::size_t i = 0; i < 5; ++i) {
     EXPECT_EQ(kSignatureEscapes[i].ch, signature_order[i]) << i;
     EXPECT_EQ(kSignatureEscapes[i].replacement, signature_replacements[i]) << i;
   }
+}
+
+TEST(EscapeTablesTest, CanonicalQueryTableIsTableAThenSignEscapes) {
+  ASSERT_EQ(kCanonicalQueryEscapes.size(), kTableA.size() + kSignEscapes.size());
+  const std::string all = "&=[\"]{}:,/ plain-text_~.%+*";
+  std::string text;
+  for (char a : all) {
+    for (char b : all) text += std::string("x") + a + b;
+  }
+  std::string sequential = text;
+  ApplyEscapes(sequential, kTableA);
+  ApplyEscapes(sequential, kSignEscapes);
+  EXPECT_EQ(Escaped(text, kCanonicalQueryEscapes), sequential);
 }
 
 TEST(ReplaceCharTest, ReplacesEveryOccurrenceAndReturnsTheLength) {

@@ -10,7 +10,7 @@ namespace {
 
 std::vector<std::string> Texts(const QueryItemList& list) {
   std::vector<std::string> texts;
-  for (const QueryItem& item : list.items()) texts.push_back(item.text);
+  for (std::size_t i = 0; i < list.size(); ++i) texts.emplace_back(list.text(i));
   return texts;
 }
 
@@ -54,8 +54,8 @@ TEST(SortQueryItemsTest, RepeatedNamesSortByValueAndIdenticalItemsKeepTheirOrder
   ASSERT_EQ(Texts(list), (std::vector<std::string>{"StageName=", "StageName=PUBLIC",
                                                    "StageName=PUBLIC", "StageName=TestApi"}));
   // Stable: the identical pair is still in appended order.
-  EXPECT_TRUE(list.items()[1].user_text);
-  EXPECT_FALSE(list.items()[2].user_text);
+  EXPECT_TRUE(list.user_text(1));
+  EXPECT_FALSE(list.user_text(2));
 }
 
 TEST(SortQueryItemsTest, BytesCompareUnsigned) {
@@ -137,8 +137,8 @@ TEST(QueryItemListTest, TakesTheFirstNActionParametersInOrder) {
   ASSERT_TRUE(list.Append("Format=xml").ok());
   ASSERT_TRUE(list.TakeActionParameters(parameters, 2).ok());
   EXPECT_EQ(Texts(list), (std::vector<std::string>{"Format=xml", "Action=A", "B=2"}));
-  EXPECT_FALSE(list.items()[0].user_text);
-  EXPECT_TRUE(list.items()[1].user_text);
+  EXPECT_FALSE(list.user_text(0));
+  EXPECT_TRUE(list.user_text(1));
 
   EXPECT_FALSE(list.TakeActionParameters(parameters, 4).ok());
   EXPECT_EQ(list.size(), 3u);  // nothing appended

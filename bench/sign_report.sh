@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Prints the time to build one signed DescribeInstances request with Kestrune
+# and with the vendor's Node SDK (benchmark peer only), and their ratio.
+# Usage: bench/sign_report.sh [BUILD_DIR]   (default build/release; configured
+# with -DKESTRUNE_BUILD_BENCH=ON)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+cmake --build "$build" --target sign_bench >/dev/null
+ours=$("$build/bench/sign_bench" --benchmark_filter=BM_SignDescribeInstances \
+         --benchmark_format=csv --benchmark_repetitions=5 \
+         --benchmark_report_aggregates_only=true 2>/dev/null |
+       awk -F, '/_median/ { printf "%.3f", $4 / 1000 }')  # CPU ns -> us
+if [ ! -d bench/node/node_modules/@alicloud/pop-core ]; then
+  (cd bench/node && npm install --no-audit --no-fund >/dev/null)
+fi
+peer=$(node bench/node/sign_peer.js 100000)
+awk -v ours="$ours" -v peer="$peer" 'BEGIN {
+  printf "Signed DescribeInstances request: kestrune %.3f us (%.0f requests/s on one core)\n",
+    ours, 1e6 / ours;
+  printf "Node SDK @alicloud/pop-core (transport stubbed): %.3f us (%.0f requests/s)\n",
+    peer, 1e6 / peer;
+  printf "ratio: kestrune is %.1f times faster (target: under 2 us and at least 6 times)\n",
+    peer / ours;
+}'
