@@ -1,5 +1,6 @@
 #include "sim/gateway.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/api.h"
@@ -191,27 +192,14 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   const Service service = by_host.value_or(options_.default_service.value_or(Service::kEcs));
   const ServiceInfo& info = InfoFor(service);
   outcome.service = info.name;
-  const std::string host(host_header.empty() ? info.host : HostWithoutPort(host_header));
-
-  // Connection faults come before anything is looked at.
-  if (remaining_.close > 0) {
-    --remaining_.close;
-    outcome.disposition = Disposition::kCloseWithoutReply;
-    outcome.outcome = "fault:close";
-    return outcome;
-  }
-  if (remaining_.bad_gateway > 0) {
-    --remaining_.bad_gateway;
-    outcome.response.status = 502;
-    outcome.response.content_type = "text/html";
-    outcome.response.body = kBadGatewayPage;
-    outcome.outcome = "fault:502";
-    return outcome;
-  }
-  if (remaining_.half > 0) {
-    --remaining_.half;
-    outcome.disposition = Disposition::kHalfThenReset;
-  }
+  // HostId echoes the host called; a Host header that is no host name is not echoed.
+  const bool plain_host = !host_header.empty() && host_header.size() <= 255 &&
+                          std::all_of(host_header.begin(), host_header.end(), [](char c) {
+                            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                   (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':' ||
+                                   c == '[' || c == ']' || c == '_';
+                          });
+  const std::string host(plain_host ? HostWithoutPort(host_header) : info.host);
 
   bool json = false;
   auto fail = [&](int status, std::string code, std::string message) {
@@ -232,6 +220,26 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     json = EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
     if (!IsValidUtf8(outcome.action)) outcome.action = "?";
+  }
+
+  // Connection faults come before any check.
+  if (remaining_.close > 0) {
+    --remaining_.close;
+    outcome.disposition = Disposition::kCloseWithoutReply;
+    outcome.outcome = "fault:close";
+    return outcome;
+  }
+  if (remaining_.bad_gateway > 0) {
+    --remaining_.bad_gateway;
+    outcome.response.status = 502;
+    outcome.response.content_type = "text/html";
+    outcome.response.body = kBadGatewayPage;
+    outcome.outcome = "fault:502";
+    return outcome;
+  }
+  if (remaining_.half > 0) {
+    --remaining_.half;
+    outcome.disposition = Disposition::kHalfThenReset;
   }
 
   if (request.method != "GET") {
@@ -331,7 +339,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     // Pad inside the root so the reply stays one well-formed document.
     const std::size_t target_size = static_cast<std::size_t>(options_.faults.big_mib) << 20;
     const std::size_t base = json ? reply.root.ToJson().size() : reply.root.ToXml().size();
-    const std::size_t overhead = json ? 14 : 21;
+    const std::size_t overhead = json ? 13 : 19;  // ,"Padding":"" or the two tags
     const std::size_t fill = target_size > base + overhead ? target_size - base - overhead : 0;
     reply.root.Str("Padding", std::string(fill, 'x'));
   }

@@ -25,12 +25,12 @@ namespace kestrune::sim {
 struct ServerOptions {
   std::string address = "127.0.0.1";  // a loopback address
   std::uint16_t port = 0;             // 0: the system picks a free port
-  GatewayOptions gateway;
+  GatewayOptions gateway{};
   int read_timeout_ms = 10000;   // for the whole request head
   int write_timeout_ms = 30000;  // without progress while sending
   std::size_t max_connections = 4096;
   // Receives one line per request (no newline); called on the loop thread.
-  std::function<void(std::string_view)> log;
+  std::function<void(std::string_view)> log{};
 };
 
 class Server {

@@ -1,0 +1,579 @@
+#include "sim/gateway.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+
+#include "sim/signature.h"
+#include "tests/sim/sim_test_util.h"
+
+namespace kestrune::sim {
+namespace {
+
+using testing::Count;
+using testing::Element;
+using testing::MakeRequest;
+using testing::Params;
+
+// The published example, in the order its documentation lists it; the
+// simulator's clock stands four minutes after its Timestamp.
+const std::string kPublishedQuery =
+    "Timestamp=2016-02-23T12%3A46%3A24Z&Format=XML&AccessKeyId=testid&Action=DescribeRegions&"
+    "SignatureMethod=HMAC-SHA1&SignatureNonce=3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf&"
+    "Version=2014-05-26&SignatureVersion=1.0&Signature=OLeaidS1JvxuMvnyHOwuJ%2BuX5qY%3D";
+constexpr std::int64_t kPublishedTime = 1456231584000;  // 2016-02-23T12:46:24Z
+
+class GatewayTest : public ::testing::Test {
+ protected:
+  void Make(GatewayOptions options = {}) { gateway_ = std::make_unique<Gateway>(options, clock_); }
+  void SetUp() override { Make(); }
+
+  Outcome Send(const std::string& query, const std::string& host = "ecs.aliyuncs.com",
+               const std::string& method = "GET") {
+    return gateway_->Handle(MakeRequest(query, host, method));
+  }
+  Outcome Call(const std::string& action, const Params& extra = {},
+               const std::string& host = "ecs.aliyuncs.com") {
+    return Send(signer_.Query(action, extra, clock_.NowMillis()), host);
+  }
+  static void ExpectError(const Outcome& outcome, int status, const std::string& code) {
+    EXPECT_EQ(outcome.response.status, status) << outcome.response.body;
+    EXPECT_EQ(Element(outcome.response.body, "Code"), code) << outcome.response.body;
+    EXPECT_EQ(outcome.outcome, code);
+  }
+  // The id of the index-th instance of a region, read from the service.
+  std::string InstanceId(const std::string& region, int index) {
+    const std::string body = Call("DescribeInstanceStatus", {{"RegionId", region}}).response.body;
+    std::string_view rest = body;
+    for (int i = 0; i < index; ++i) rest.remove_prefix(rest.find("</InstanceId>") + 1);
+    return Element(rest, "InstanceId");
+  }
+  std::string StatusOf(const std::string& region, const std::string& id) {
+    const std::string body =
+        Call("DescribeInstances", {{"RegionId", region}, {"InstanceIds", "[\"" + id + "\"]"}})
+            .response.body;
+    return Count(body, "<Instance>") == 1 ? Element(body, "Status") : "<gone>";
+  }
+
+  ManualClock clock_{kPublishedTime + 4 * 60 * 1000};
+  std::unique_ptr<Gateway> gateway_;
+  testing::Signer signer_;
+};
+
+TEST_F(GatewayTest, PublishedExampleIsAccepted) {
+  Make({.keys = {{"testid", "testsecret"}}});
+  const Outcome outcome = Send(kPublishedQuery);
+  ASSERT_EQ(outcome.response.status, 200) << outcome.response.body;
+  EXPECT_EQ(outcome.outcome, "ok");
+  EXPECT_EQ(outcome.action, "DescribeRegions");
+  EXPECT_TRUE(outcome.response.body.starts_with(
+      "<?xml version='1.0' encoding='UTF-8'?><DescribeRegionsResponse><RequestId>"));
+  EXPECT_EQ(Count(outcome.response.body, "<Region>"), 28u);
+}
+
+TEST_F(GatewayTest, OneCharacterChangeAnywhereBreaksTheSignature) {
+  // Every letter or digit of the parameters that the earlier checks do not
+  // read (key id, method, signature version and the timestamp's form are
+  // checked before the signature), and of a parameter name.
+  Make({.keys = {{"testid", "testsecret"}}});
+  auto mutable_span = [&](std::string_view prefix, std::string_view stop) {
+    const std::size_t start = kPublishedQuery.find(prefix) + prefix.size();
+    return std::pair(start, kPublishedQuery.find(stop, start));
+  };
+  const std::pair<std::string_view, std::string_view> spans[] = {
+      {"Action=", "&"},       {"Format=", "&"}, {"SignatureNonce=", "&"}, {"Version=", "&"},
+      {"Signature=", "\x01"}, {"&Form", "at="}, {"T12%3A", "Z"},
+  };
+  int mutations = 0;
+  for (const auto& [prefix, stop] : spans) {
+    auto [start, end] = mutable_span(prefix, stop);
+    if (end == std::string::npos) end = kPublishedQuery.size();
+    for (std::size_t i = start; i < end; ++i) {
+      if (kPublishedQuery[i - 1] == '%' || kPublishedQuery[i - 2] == '%') continue;
+      std::string query = kPublishedQuery;
+      char& c = query[i];
+      if (c >= '0' && c <= '9') {
+        c = c == '3' ? '2' : '3';  // still a valid time
+      } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        c = c == 'q' ? 'r' : 'q';
+      } else {
+        continue;  // "%", "-", "." keep the escape syntax intact
+      }
+      ++mutations;
+      ExpectError(Send(query), 400, "SignatureDoesNotMatch");
+    }
+  }
+  EXPECT_GT(mutations, 80);
+  // The untouched request still passes afterwards: failures burn no nonce.
+  EXPECT_EQ(Send(kPublishedQuery).response.status, 200);
+}
+
+TEST_F(GatewayTest, ErrorReplyHasTheServiceShape) {
+  const Outcome outcome = Send("Action=DescribeRegions", "ECS.aliyuncs.com:8080");
+  static const std::regex kShape(
+      "<\\?xml version='1\\.0' encoding='UTF-8'\\?><Error><RequestId>"
+      "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}</RequestId>"
+      "<HostId>ECS\\.aliyuncs\\.com</HostId><Code>MissingParameter</Code><Message>The input "
+      "parameter \"AccessKeyId\" that is mandatory for processing this request is not "
+      "supplied\\.</Message><Recommend><!\\[CDATA\\[https://error-center\\.aliyun\\.com/status/"
+      "search\\?Keyword=MissingParameter&source=PopGw\\]\\]></Recommend></Error>");
+  EXPECT_TRUE(std::regex_match(outcome.response.body, kShape)) << outcome.response.body;
+  EXPECT_EQ(outcome.response.status, 400);
+  // Each reply has its own request id.
+  EXPECT_NE(Element(outcome.response.body, "RequestId"),
+            Element(Send("Action=DescribeRegions").response.body, "RequestId"));
+}
+
+TEST_F(GatewayTest, MethodIsCheckedFirst) {
+  const Outcome outcome = Send("", "ecs.aliyuncs.com", "POST");
+  ExpectError(outcome, 403, "UnsupportedHTTPMethod");
+  EXPECT_EQ(Element(outcome.response.body, "Message"), "This HTTP method is not supported.");
+  ExpectError(
+      Send(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "ecs.aliyuncs.com", "DELETE"),
+      403, "UnsupportedHTTPMethod");
+}
+
+TEST_F(GatewayTest, EveryCommonParameterIsMandatory) {
+  for (const char* name : {"AccessKeyId", "Action", "Version", "Signature", "SignatureMethod",
+                           "SignatureNonce", "SignatureVersion", "Timestamp"}) {
+    for (bool empty : {false, true}) {
+      Params params = signer_.Build("DescribeRegions", {}, clock_.NowMillis());
+      std::string query = testing::SignedQuery(params, signer_.secret);
+      // Drop (or empty) the parameter from the signed query.
+      auto parsed = *ParseQuery(query);
+      std::string rebuilt;
+      for (const QueryParam& p : parsed) {
+        if (p.name == name && !empty) continue;
+        rebuilt += testing::RefEncode(p.name) + "=" +
+                   (p.name == name ? "" : testing::RefEncode(p.value)) + "&";
+      }
+      const Outcome outcome = Send(rebuilt);
+      ExpectError(outcome, 400, "MissingParameter");
+      EXPECT_EQ(Element(outcome.response.body, "Message"),
+                "The input parameter \"" + std::string(name) +
+                    "\" that is mandatory for processing this request is not supplied.");
+    }
+  }
+}
+
+TEST_F(GatewayTest, UnknownAccessKey) {
+  signer_.key_id = "nobody";
+  const Outcome outcome = Call("DescribeRegions");
+  ExpectError(outcome, 404, "InvalidAccessKeyId.NotFound");
+  EXPECT_EQ(Element(outcome.response.body, "Message"), "Specified access key is not found.");
+}
+
+TEST_F(GatewayTest, TimestampMustLieWithinFifteenMinutes) {
+  const std::int64_t now = clock_.NowMillis();
+  const std::int64_t minute = 60 * 1000;
+  for (std::int64_t offset : {-16 * minute, 16 * minute, -15 * minute - 1000, 15 * minute + 1000}) {
+    const Outcome outcome = Send(signer_.Query("DescribeRegions", {}, now + offset));
+    ExpectError(outcome, 400, "InvalidTimeStamp.Expired");
+    EXPECT_EQ(Element(outcome.response.body, "Message"),
+              "Specified time stamp or date value is expired.");
+  }
+  for (std::int64_t offset : {-14 * minute, 14 * minute, 15 * minute, -15 * minute}) {
+    EXPECT_EQ(Send(signer_.Query("DescribeRegions", {}, now + offset)).response.status, 200);
+  }
+  Params params = signer_.Build("DescribeRegions", {}, now);
+  params[6].second = "yesterday";
+  ExpectError(Send(testing::SignedQuery(params, signer_.secret)), 400, "InvalidTimeStamp.Expired");
+}
+
+TEST_F(GatewayTest, WrongSignatureShowsTheServerStringToSign) {
+  const Params params =
+      signer_.Build("DescribeRegions", {{"Comment", "a b*c~华"}}, clock_.NowMillis());
+  const Outcome outcome = Send(testing::SignedQuery(params, "not-the-secret"));
+  ExpectError(outcome, 400, "SignatureDoesNotMatch");
+  // The message is XML-escaped inside the document.
+  std::string expected =
+      "Specified signature is not matched with our calculation. server string "
+      "to sign is:" +
+      testing::RefStringToSign(params);
+  std::string escaped;
+  for (char c : expected) escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+  EXPECT_EQ(Element(outcome.response.body, "Message"), escaped);
+  // The same parameters with the right secret pass.
+  EXPECT_EQ(Send(testing::SignedQuery(params, signer_.secret)).response.status, 200);
+}
+
+TEST_F(GatewayTest, NonceReplayPerKeyWithinTheWindow) {
+  Make({.keys = {{"kestrune-demo-id", "kestrune-demo-secret"}, {"second", "other-secret"}}});
+  Params params = signer_.Build("DescribeRegions", {}, clock_.NowMillis());
+  params[4].second = "fixed-nonce";
+  const std::string query = testing::SignedQuery(params, signer_.secret);
+  EXPECT_EQ(Send(query).response.status, 200);
+  const Outcome replay = Send(query);
+  ExpectError(replay, 400, "SignatureNonceUsed");
+  EXPECT_EQ(Element(replay.response.body, "Message"),
+            "Specified signature nonce was used already.");
+  // Another key may use the same nonce.
+  Params other = params;
+  other[0].second = "second";
+  EXPECT_EQ(Send(testing::SignedQuery(other, "other-secret")).response.status, 200);
+  // Sixteen minutes later the nonce is free again (with a fresh timestamp).
+  clock_.AdvanceMillis(16 * 60 * 1000);
+  params[6].second = FormatTimestamp(clock_.NowMillis());
+  EXPECT_EQ(Send(testing::SignedQuery(params, signer_.secret)).response.status, 200);
+}
+
+TEST_F(GatewayTest, VersionActionAndActionParametersAreCheckedAfterTheSignature) {
+  signer_.version = "2016-05-30";
+  ExpectError(Call("DescribeRegions"), 400, "InvalidVersion");
+  signer_.version = "2014-05-26";
+  const Outcome unknown = Call("DescribeNothing");
+  ExpectError(unknown, 404, "InvalidAction.NotFound");
+  EXPECT_EQ(Element(unknown.response.body, "Message"),
+            "Specified api is not found, please check your url and method.");
+  ExpectError(Call("StopInstance"), 400, "MissingParameter");
+  ExpectError(Call("StopInstance", {{"InstanceId", ""}}), 400, "MissingParameter");
+  ExpectError(Call("DescribeZones"), 400, "MissingParameter");
+  const Outcome bad_region = Call("DescribeZones", {{"RegionId", "cn-atlantis"}});
+  ExpectError(bad_region, 400, "InvalidParameter");
+  EXPECT_EQ(Element(bad_region.response.body, "Message"),
+            "The specified parameter \"RegionId\" is not valid.");
+  ExpectError(Call("StopInstance", {{"InstanceId", "i-doesnotexist"}}), 404,
+              "InvalidInstanceId.NotFound");
+  ExpectError(Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"PageSize", "101"}}), 400,
+              "InvalidParameter");
+}
+
+TEST_F(GatewayTest, JsonFormatCarriesTheSameData) {
+  const Outcome ok = Call("DescribeRegions", {{"Format", "JSON"}});
+  ASSERT_EQ(ok.response.status, 200);
+  EXPECT_EQ(ok.response.content_type, "application/json;charset=UTF-8");
+  EXPECT_TRUE(ok.response.body.starts_with("{\"RequestId\":\"")) << ok.response.body.substr(0, 80);
+  EXPECT_NE(ok.response.body.find(
+                "\"Regions\":{\"Region\":[{\"RegionId\":\"cn-qingdao\",\"RegionEndpoint\":\"ecs.cn-"
+                "qingdao.aliyuncs.com\",\"LocalName\":\"华北1（青岛）\"}"),
+            std::string::npos);
+  EXPECT_EQ(Count(ok.response.body, "\"RegionId\""), 28u);
+  const Outcome status =
+      Call("DescribeInstanceStatus", {{"RegionId", "cn-beijing"}, {"Format", "json"}});
+  EXPECT_NE(status.response.body.find("\"TotalCount\":3,"), std::string::npos);
+  signer_.key_id = "nobody";
+  const Outcome error = Call("DescribeRegions", {{"Format", "JSON"}});
+  EXPECT_EQ(error.response.status, 404);
+  EXPECT_NE(error.response.body.find("\"Code\":\"InvalidAccessKeyId.NotFound\""),
+            std::string::npos);
+  EXPECT_NE(error.response.body.find("\"HostId\":\"ecs.aliyuncs.com\""), std::string::npos);
+}
+
+TEST_F(GatewayTest, RoutesByHostOrDefaultService) {
+  signer_.version = "2016-05-30";
+  const Outcome pub = Call("Pub", {{"ProductKey", ""}, {"MessageContent", ""}}, "iot.aliyuncs.com");
+  ASSERT_EQ(pub.response.status, 200) << pub.response.body;
+  EXPECT_EQ(Element(pub.response.body, "Success"), "true");
+  EXPECT_EQ(pub.service, "iot");
+  // The IoT version is wrong for ECS; an ECS action is unknown to IoT.
+  ExpectError(Call("Pub", {}, "ecs.aliyuncs.com"), 400, "InvalidVersion");
+  signer_.version = "2014-05-26";
+  ExpectError(Call("DescribeRegions", {}, "iot.aliyuncs.com"), 400, "InvalidVersion");
+
+  signer_.version = "2016-07-14";
+  const Outcome regions = Call("DescribeRegions", {}, "apigateway.cn-qingdao.aliyuncs.com");
+  ASSERT_EQ(regions.response.status, 200);
+  EXPECT_NE(
+      regions.response.body.find(
+          "<RegionId>cn-qingdao</RegionId><LocalName>华北1（青岛）</LocalName><RegionEndpoint>"
+          "apigateway.cn-qingdao.aliyuncs.com</RegionEndpoint>"),
+      std::string::npos);
+  const Outcome group = Call("CreateApiGroup", {{"GroupName", "aaa"}, {"Description", "bbb"}},
+                             "apigateway.cn-qingdao.aliyuncs.com");
+  EXPECT_EQ(Element(group.response.body, "GroupName"), "aaa");
+  EXPECT_EQ(Element(group.response.body, "GroupId").size(), 32u);
+
+  // A host that names no service: the configured default.
+  Make({.default_service = Service::kApiGateway});
+  EXPECT_EQ(Call("DescribeSystemParameters", {}, "127.0.0.1:8080").response.status, 200);
+  signer_.version = "2014-05-26";
+  Make();
+  EXPECT_EQ(Call("DescribeRegions", {}, "127.0.0.1").response.status, 200);
+  EXPECT_EQ(Call("DescribeRegions", {}, "ecs.cn-hangzhou.aliyuncs.com").response.status, 200);
+}
+
+TEST_F(GatewayTest, EveryCatalogueActionAnswers) {
+  // With its required parameters (fake values), every known action gives
+  // either a reply or a service error about those values — never a crash or
+  // an empty body.
+  for (const ServiceInfo& service : AllServices()) {
+    signer_.version = service.version;
+    for (const ActionInfo& action : ActionsOf(service.service)) {
+      Params extra;
+      std::string_view required = action.required;
+      while (!required.empty()) {
+        const std::size_t space = required.find(' ');
+        const std::string name(required.substr(0, space));
+        extra.emplace_back(name, name == "RegionId" ? "cn-hangzhou" : "1");
+        required = space == std::string_view::npos ? "" : required.substr(space + 1);
+      }
+      const Outcome outcome = Call(std::string(action.name), extra, std::string(service.host));
+      ASSERT_FALSE(outcome.response.body.empty()) << action.name;
+      if (outcome.response.status == 200) {
+        EXPECT_TRUE(outcome.response.body.starts_with("<?xml version='1.0' encoding='UTF-8'?><" +
+                                                      std::string(action.name) +
+                                                      "Response><RequestId>"))
+            << action.name;
+      } else {
+        EXPECT_NE(outcome.outcome, "MissingParameter") << action.name;
+        EXPECT_NE(outcome.outcome, "SignatureDoesNotMatch") << action.name;
+      }
+    }
+  }
+}
+
+TEST_F(GatewayTest, RegionsAndZones) {
+  const std::string body = Call("DescribeRegions").response.body;
+  EXPECT_EQ(Count(body, "<Region>"), 28u);
+  for (const char* expected :
+       {"<RegionId>cn-qingdao</RegionId><RegionEndpoint>ecs.cn-qingdao.aliyuncs.com</"
+        "RegionEndpoint><LocalName>华北1（青岛）</LocalName>",
+        "<LocalName>华北2（北京）</LocalName>", "<LocalName>华东1（杭州）</LocalName>",
+        "<LocalName>华东2（上海）</LocalName>", "<LocalName>华南1（深圳）</LocalName>",
+        "<RegionId>eu-central-1</RegionId>", "<LocalName>欧洲中部 1（法兰克福）</LocalName>",
+        "<RegionId>me-central-1</RegionId>", "<RegionId>ap-southeast-7</RegionId>"}) {
+    EXPECT_NE(body.find(expected), std::string::npos) << expected;
+  }
+  const std::string zones = Call("DescribeZones", {{"RegionId", "cn-qingdao"}}).response.body;
+  EXPECT_EQ(Count(zones, "<Zone>"), 2u);
+  EXPECT_NE(zones.find("<Zone><ZoneId>cn-qingdao-b</ZoneId><LocalName>"), std::string::npos);
+  EXPECT_NE(zones.find("<AvailableResourceCreation><ResourceTypes>"), std::string::npos);
+  EXPECT_NE(zones.find("<AvailableDiskCategories><DiskCategories>cloud_essd</DiskCategories>"),
+            std::string::npos);
+  const std::string tokyo = Call("DescribeZones", {{"RegionId", "ap-northeast-1"}}).response.body;
+  EXPECT_EQ(Element(tokyo, "ZoneId"), "ap-northeast-1a");
+}
+
+TEST_F(GatewayTest, InstanceRecordsCarryEveryElementClientsRead) {
+  const std::string body =
+      Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"PageSize", "2"}}).response.body;
+  EXPECT_EQ(Element(body, "TotalCount"), "3");
+  EXPECT_EQ(Element(body, "PageNumber"), "1");
+  EXPECT_EQ(Element(body, "PageSize"), "2");
+  EXPECT_EQ(Count(body, "<Instance>"), 2u);
+  const std::string record = Element(body, "Instance");
+  for (const char* name : {"ImageId",
+                           "InstanceTypeFamily",
+                           "VlanId",
+                           "InstanceId",
+                           "EipAddress",
+                           "AllocationId",
+                           "InternetMaxBandwidthIn",
+                           "ZoneId",
+                           "InternetChargeType",
+                           "SpotStrategy",
+                           "SerialNumber",
+                           "IoOptimized",
+                           "Memory",
+                           "Cpu",
+                           "VpcAttributes",
+                           "NatIpAddress",
+                           "VSwitchId",
+                           "VpcId",
+                           "InternetMaxBandwidthOut",
+                           "DeviceAvailable",
+                           "SecurityGroupIds",
+                           "SecurityGroupId",
+                           "AutoReleaseTime",
+                           "InstanceName",
+                           "Description",
+                           "InstanceNetworkType",
+                           "PublicIpAddress",
+                           "InnerIpAddress",
+                           "HostName",
+                           "InstanceType",
+                           "CreationTime",
+                           "Status",
+                           "ClusterId",
+                           "RegionId",
+                           "GPUSpec",
+                           "InstanceChargeType",
+                           "GPUAmount",
+                           "ExpiredTime"}) {
+    EXPECT_NE(record.find("<" + std::string(name) + ">"), std::string::npos) << name;
+  }
+  // Nesting as the service nests it.
+  EXPECT_NE(record.find("<EipAddress><IpAddress>"), std::string::npos);
+  EXPECT_NE(
+      record.find("<VpcAttributes><NatIpAddress></NatIpAddress><PrivateIpAddress><IpAddress>172."),
+      std::string::npos);
+  EXPECT_NE(record.find("<SecurityGroupIds><SecurityGroupId>sg-"), std::string::npos);
+  // Fields appear in the order the service writes them.
+  EXPECT_LT(record.find("<ImageId>"), record.find("<EipAddress>"));
+  EXPECT_LT(record.find("<Cpu>"), record.find("<VpcAttributes>"));
+  EXPECT_LT(record.find("<InstanceNetworkType>"), record.find("<PublicIpAddress>"));
+  EXPECT_LT(record.find("<HostName>"), record.find("<ExpiredTime>"));
+  EXPECT_GT(record.size(), 2000u);
+}
+
+TEST_F(GatewayTest, VncUrlUserDataTypesFamiliesAndTasks) {
+  const std::string id = InstanceId("cn-shanghai", 0);
+  const std::string vnc =
+      Call("DescribeInstanceVncUrl", {{"RegionId", "cn-shanghai"}, {"InstanceId", id}})
+          .response.body;
+  const std::string url = Element(vnc, "VncUrl");
+  EXPECT_TRUE(url.starts_with("wss://")) << url;
+  EXPECT_GT(url.size(), 255u);
+  EXPECT_EQ(url.find('&'), std::string::npos);
+  ExpectError(Call("DescribeInstanceVncUrl", {{"RegionId", "cn-beijing"}, {"InstanceId", id}}), 404,
+              "InvalidInstanceId.NotFound");
+
+  const Outcome user = Call("DescribeUserdata", {{"RegionId", "cn-shanghai"}, {"InstanceId", id}});
+  EXPECT_TRUE(user.response.body.find("<DescribeUserdataResponse><RequestId>") !=
+              std::string::npos);
+  EXPECT_EQ(Element(user.response.body, "InstanceId"), id);
+  EXPECT_EQ(Element(user.response.body, "RegionId"), "cn-shanghai");
+  EXPECT_TRUE(
+      Element(user.response.body, "UserData").starts_with(Base64("#!/bin/bash").substr(0, 12)));
+
+  const Outcome types = Call("DescribeInstanceTypes");
+  EXPECT_GT(types.response.body.size(), 64u * 1024);
+  EXPECT_GT(types.response.chunk_size, 0u);
+  EXPECT_LE(types.response.chunk_size, 4096u);
+  EXPECT_GE(Count(types.response.body, "<InstanceType><InstanceTypeId>"), 200u);
+  EXPECT_EQ(Count(types.response.body, "<InstanceType>"),
+            Count(types.response.body, "<InstanceType><InstanceTypeId>"));
+  EXPECT_NE(types.response.body.find("<GPUSpec>NVIDIA T4</GPUSpec>"), std::string::npos);
+
+  const std::string families =
+      Call("DescribeInstanceTypeFamilies", {{"RegionId", "cn-hangzhou"}}).response.body;
+  EXPECT_NE(
+      families.find("<InstanceTypeFamily><InstanceTypeFamilyId>ecs.g7</"
+                    "InstanceTypeFamilyId><Generation>ecs-5</Generation></InstanceTypeFamily>"),
+      std::string::npos);
+
+  const std::string tasks = Call("DescribeTasks", {{"RegionId", "cn-hangzhou"}}).response.body;
+  EXPECT_EQ(Element(tasks, "RegionId"), "cn-hangzhou");
+  EXPECT_EQ(Element(tasks, "TotalCount"), "3");
+  EXPECT_EQ(Count(tasks, "<Task><TaskId>t-"), 3u);
+  // The processing task can be cancelled once.
+  std::string_view rest = tasks;
+  rest.remove_prefix(rest.find("<TaskStatus>Processing"));
+  rest = tasks.substr(0, tasks.size() - rest.size());
+  const std::string task_id = Element(rest.substr(rest.rfind("<TaskId>")), "TaskId");
+  const std::string attribute =
+      Call("DescribeTaskAttribute", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}})
+          .response.body;
+  EXPECT_EQ(Element(attribute, "TaskStatus"), "Processing");
+  EXPECT_EQ(Element(attribute, "SupportCancel"), "true");
+  for (const char* name :
+       {"TaskAction", "Progress", "SuccessCount", "FailedCount", "CreationTime", "FinishedTime"}) {
+    EXPECT_NE(Element(attribute, name), "<absent>") << name;
+  }
+  EXPECT_EQ(Call("CancelTask", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}}).response.status,
+            200);
+  ExpectError(Call("CancelTask", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}}), 403,
+              "IncorrectTaskStatus");
+  EXPECT_EQ(
+      Element(Call("DescribeTaskAttribute", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}})
+                  .response.body,
+              "TaskStatus"),
+      "Cancelled");
+  ExpectError(Call("DescribeTaskAttribute", {{"RegionId", "cn-beijing"}, {"TaskId", task_id}}), 404,
+              "InvalidTaskId.NotFound");
+}
+
+TEST_F(GatewayTest, WriteActionsChangeWhatDescribeShows) {
+  const std::string running = InstanceId("cn-qingdao", 0);
+  ASSERT_EQ(StatusOf("cn-qingdao", running), "Running");
+  EXPECT_EQ(Call("StopInstance", {{"InstanceId", running}}).response.status, 200);
+  EXPECT_EQ(StatusOf("cn-qingdao", running), "Stopped");
+  const std::string statuses =
+      Call("DescribeInstanceStatus", {{"RegionId", "cn-qingdao"}}).response.body;
+  EXPECT_NE(statuses.find("<InstanceId>" + running + "</InstanceId><Status>Stopped</Status>"),
+            std::string::npos);
+  ExpectError(Call("StopInstance", {{"InstanceId", running}}), 403, "IncorrectInstanceStatus");
+  ExpectError(Call("RebootInstance", {{"InstanceId", running}}), 403, "IncorrectInstanceStatus");
+  EXPECT_EQ(Call("StartInstance", {{"InstanceId", running}}).response.status, 200);
+  EXPECT_EQ(StatusOf("cn-qingdao", running), "Running");
+  EXPECT_EQ(Call("RebootInstance", {{"InstanceId", running}}).response.status, 200);
+
+  // Deleting needs a stopped instance (or Force).
+  ExpectError(Call("DeleteInstance", {{"InstanceId", running}}), 403, "IncorrectInstanceStatus");
+  EXPECT_EQ(Call("DeleteInstance", {{"InstanceId", running}, {"Force", "true"}}).response.status,
+            200);
+  EXPECT_EQ(StatusOf("cn-qingdao", running), "<gone>");
+
+  const Outcome run = Call("RunInstances", {{"RegionId", "cn-qingdao"},
+                                            {"ImageId", "m-test"},
+                                            {"InstanceType", "ecs.g7.large"},
+                                            {"Amount", "2"}});
+  ASSERT_EQ(run.response.status, 200) << run.response.body;
+  EXPECT_EQ(Count(run.response.body, "<InstanceIdSet>"), 2u);
+  const std::string launched = Element(run.response.body, "InstanceIdSet");
+  EXPECT_EQ(StatusOf("cn-qingdao", launched), "Running");
+  const Outcome created =
+      Call("CreateInstance",
+           {{"RegionId", "cn-qingdao"}, {"ImageId", "m-test"}, {"InstanceType", "ecs.c7.large"}});
+  EXPECT_EQ(StatusOf("cn-qingdao", Element(created.response.body, "InstanceId")), "Stopped");
+  EXPECT_EQ(
+      Element(Call("DescribeInstances", {{"RegionId", "cn-qingdao"}}).response.body, "TotalCount"),
+      "5");
+  ExpectError(
+      Call("RunInstances",
+           {{"RegionId", "cn-qingdao"}, {"ImageId", "m-test"}, {"InstanceType", "ecs.nonsense"}}),
+      400, "InvalidParameter");
+
+  EXPECT_EQ(Call("ModifyInstanceAttribute", {{"InstanceId", launched}, {"InstanceName", "renamed"}})
+                .response.status,
+            200);
+  EXPECT_EQ(Element(Call("DescribeInstances",
+                         {{"RegionId", "cn-qingdao"}, {"InstanceIds", "[\"" + launched + "\"]"}})
+                        .response.body,
+                    "InstanceName"),
+            "renamed");
+}
+
+TEST_F(GatewayTest, FaultPlans) {
+  Make({.faults = {.nonce_used = 2}});
+  // Refused requests do not use up the fault.
+  signer_.key_id = "nobody";
+  ExpectError(Call("DescribeRegions"), 404, "InvalidAccessKeyId.NotFound");
+  signer_.key_id = "kestrune-demo-id";
+  ExpectError(Call("DescribeRegions"), 400, "SignatureNonceUsed");
+  ExpectError(Call("DescribeRegions"), 400, "SignatureNonceUsed");
+  EXPECT_EQ(Call("DescribeRegions").response.status, 200);
+
+  Make({.faults = {.close = 1, .bad_gateway = 1}});
+  EXPECT_EQ(Call("DescribeRegions").disposition, Disposition::kCloseWithoutReply);
+  const Outcome gateway = Call("DescribeRegions");
+  EXPECT_EQ(gateway.response.status, 502);
+  EXPECT_EQ(gateway.response.content_type, "text/html");
+  EXPECT_EQ(gateway.response.body.find("<Error>"), std::string::npos);
+  EXPECT_NE(gateway.response.body.find("502 Bad Gateway"), std::string::npos);
+  EXPECT_EQ(Call("DescribeRegions").response.status, 200);
+
+  Make({.faults = {.delay_ms = 250, .half = 1}});
+  const Outcome half = Call("DescribeRegions");
+  EXPECT_EQ(half.disposition, Disposition::kHalfThenReset);
+  EXPECT_EQ(half.delay_ms, 250);
+  EXPECT_EQ(Call("DescribeRegions").disposition, Disposition::kReply);
+
+  Make({.faults = {.big_mib = 2}});
+  const Outcome big = Call("DescribeRegions");
+  EXPECT_EQ(big.response.body.size(), 2u << 20);
+  EXPECT_TRUE(big.response.body.ends_with("</Padding></DescribeRegionsResponse>"));
+  const Outcome big_json = Call("DescribeRegions", {{"Format", "JSON"}});
+  EXPECT_EQ(big_json.response.body.size(), 2u << 20);
+  EXPECT_TRUE(big_json.response.body.ends_with("xx\"}"));
+}
+
+TEST_F(GatewayTest, BadQueryBytesAreRefusedClearly) {
+  ExpectError(Send("Action=Describe%ZZRegions"), 400, "InvalidParameter");
+  const Outcome not_utf8 = Send("Action=%FF%FE");
+  ExpectError(not_utf8, 400, "InvalidParameter");
+  EXPECT_EQ(Element(not_utf8.response.body, "Message"),
+            "The specified parameter \"Action\" is not valid.");
+  ExpectError(Send("%C0%AF=1"), 400, "InvalidParameter");  // overlong form
+  HttpRequest other_path =
+      MakeRequest(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "ecs.aliyuncs.com");
+  other_path.target = "/admin" + other_path.target.substr(1);
+  ExpectError(gateway_->Handle(other_path), 404, "InvalidAction.NotFound");
+  const Outcome malformed = gateway_->Malformed(431, "too large");
+  EXPECT_EQ(malformed.response.status, 431);
+  EXPECT_EQ(Element(malformed.response.body, "Code"), "RequestHeaderFieldsTooLarge");
+}
+
+}  // namespace
+}  // namespace kestrune::sim

@@ -1,0 +1,389 @@
+#include "sim/server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "tests/sim/sim_test_util.h"
+
+extern char** environ;
+
+namespace kestrune::sim {
+namespace {
+
+using testing::Element;
+
+int Connect(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+struct Received {
+  std::string bytes;
+  bool closed = false;  // orderly end
+  bool reset = false;
+};
+
+// Reads until the peer closes, resets, or the time runs out (bounded).
+Received ReadAll(int fd, int timeout_ms = 5000) {
+  Received out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  char buffer[65536];
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      out.bytes.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      out.closed = true;
+      break;
+    } else if (errno != EINTR) {
+      out.reset = errno == ECONNRESET;
+      break;
+    }
+  }
+  return out;
+}
+
+Received Exchange(std::uint16_t port, const std::string& data, int timeout_ms = 5000) {
+  const int fd = Connect(port);
+  if (fd < 0) return {};
+  ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+  Received out = ReadAll(fd, timeout_ms);
+  ::close(fd);
+  return out;
+}
+
+int StatusOf(const Received& received) {
+  if (!received.bytes.starts_with("HTTP/1.1 ")) return -1;
+  return std::atoi(received.bytes.c_str() + 9);
+}
+
+std::string BodyOf(const Received& received) {
+  const std::size_t end = received.bytes.find("\r\n\r\n");
+  return end == std::string::npos ? "" : received.bytes.substr(end + 4);
+}
+
+// Decodes a chunked body; counts the chunks.
+std::string Dechunk(const std::string& body, std::size_t& chunks, std::size_t& largest) {
+  std::string out;
+  std::size_t pos = 0;
+  chunks = largest = 0;
+  for (;;) {
+    const std::size_t line_end = body.find("\r\n", pos);
+    if (line_end == std::string::npos) return "<bad>";
+    const std::size_t size = std::stoul(body.substr(pos, line_end - pos), nullptr, 16);
+    pos = line_end + 2;
+    if (size == 0) return body.substr(pos) == "\r\n" ? out : "<bad tail>";
+    out += body.substr(pos, size);
+    pos += size + 2;
+    ++chunks;
+    largest = std::max(largest, size);
+  }
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void Start(ServerOptions options = {}) {
+    options.log = [this](std::string_view line) {
+      std::lock_guard<std::mutex> lock(log_mutex_);
+      log_.emplace_back(line);
+    };
+    server_ = std::make_unique<Server>(std::move(options), clock_);
+    const auto status = server_->Start();
+    ASSERT_TRUE(status.ok()) << status.message();
+    ASSERT_NE(server_->port(), 0);
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+  std::string Request(const std::string& action, const testing::Params& extra = {},
+                      const std::string& host = "ecs.aliyuncs.com") {
+    return "GET /?" + signer_.Query(action, extra, clock_.NowMillis()) +
+           " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+  }
+  std::vector<std::string> Log() {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    return log_;
+  }
+
+  ManualClock clock_{1767225600000};  // 2026-01-01T00:00:00Z
+  testing::Signer signer_;
+  std::unique_ptr<Server> server_;
+  std::mutex log_mutex_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(ServerTest, AnswersASignedRequestAndCloses) {
+  Start();
+  const Received received = Exchange(server_->port(), Request("DescribeRegions"));
+  EXPECT_TRUE(received.closed);
+  ASSERT_EQ(StatusOf(received), 200) << received.bytes.substr(0, 300);
+  EXPECT_NE(received.bytes.find("\r\nConnection: close\r\n"), std::string::npos);
+  const std::string body = BodyOf(received);
+  EXPECT_NE(received.bytes.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(testing::Count(body, "<Region>"), 28u);
+  EXPECT_EQ(Log(), std::vector<std::string>{"GET ecs DescribeRegions ok 200"});
+}
+
+TEST_F(ServerTest, LargeReplyTravelsInSmallChunks) {
+  Start();
+  const Received received = Exchange(server_->port(), Request("DescribeInstanceTypes"));
+  ASSERT_EQ(StatusOf(received), 200);
+  EXPECT_NE(received.bytes.find("\r\nTransfer-Encoding: chunked\r\n"), std::string::npos);
+  EXPECT_EQ(received.bytes.find("Content-Length"), std::string::npos);
+  std::size_t chunks = 0, largest = 0;
+  const std::string body = Dechunk(BodyOf(received), chunks, largest);
+  EXPECT_GT(body.size(), 64u * 1024);
+  EXPECT_GT(chunks, 30u);
+  EXPECT_LE(largest, 4096u);
+  EXPECT_TRUE(
+      body.starts_with("<?xml version='1.0' encoding='UTF-8'?><DescribeInstanceTypesResponse>"));
+  EXPECT_TRUE(body.ends_with("</InstanceTypes></DescribeInstanceTypesResponse>"));
+}
+
+TEST_F(ServerTest, StopThenDescribeShowsStoppedAcrossConnections) {
+  Start();
+  const std::string statuses = BodyOf(
+      Exchange(server_->port(), Request("DescribeInstanceStatus", {{"RegionId", "cn-beijing"}})));
+  const std::string id = Element(statuses, "InstanceId");
+  ASSERT_EQ(Element(statuses, "Status"), "Running");
+  ASSERT_EQ(StatusOf(Exchange(server_->port(), Request("StopInstance", {{"InstanceId", id}}))),
+            200);
+  const std::string after = BodyOf(
+      Exchange(server_->port(), Request("DescribeInstanceStatus", {{"RegionId", "cn-beijing"}})));
+  EXPECT_NE(after.find("<InstanceId>" + id + "</InstanceId><Status>Stopped</Status>"),
+            std::string::npos);
+}
+
+TEST_F(ServerTest, BadInputIsAnsweredAndServingGoesOn) {
+  Start({.read_timeout_ms = 300});
+  const std::uint16_t port = server_->port();
+
+  const Received garbage = Exchange(port, "GARBAGE\r\n\r\n");
+  EXPECT_EQ(StatusOf(garbage), 400);
+  EXPECT_EQ(Element(BodyOf(garbage), "Code"), "BadRequest");
+
+  const Received huge =
+      Exchange(port, "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n");
+  EXPECT_EQ(StatusOf(huge), 431);
+
+  EXPECT_EQ(StatusOf(Exchange(port, "GET /?Action=\xff\xfe HTTP/1.1\r\nHost: x\r\n\r\n")), 400);
+  const Received escaped = Exchange(port, "GET /?Action=%FF HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(StatusOf(escaped), 400);
+  EXPECT_EQ(Element(BodyOf(escaped), "Code"), "InvalidParameter");
+
+  std::mt19937 random(3);
+  std::string noise(20000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const int noise_status = StatusOf(Exchange(port, noise));
+  EXPECT_TRUE(noise_status == 400 || noise_status == 431) << noise_status;
+
+  // A silent client and a slow one are timed out with 408.
+  const int silent = Connect(port);
+  const int slow = Connect(port);
+  ::send(slow, "GET /?Act", 9, MSG_NOSIGNAL);
+  const Received silent_reply = ReadAll(silent, 5000);
+  const Received slow_reply = ReadAll(slow, 5000);
+  ::close(silent);
+  ::close(slow);
+  EXPECT_EQ(StatusOf(silent_reply), 408);
+  EXPECT_EQ(StatusOf(slow_reply), 408);
+  EXPECT_EQ(Element(BodyOf(slow_reply), "Code"), "RequestTimeout");
+
+  // A client that hangs up at once, and one that sends half a request.
+  ::close(Connect(port));
+  const int half = Connect(port);
+  ::send(half, "GET / HT", 8, MSG_NOSIGNAL);
+  ::close(half);
+
+  // Many connections at once: the server keeps serving the good request.
+  std::vector<int> idle;
+  for (int i = 0; i < 500; ++i) {
+    const int fd = Connect(port);
+    if (fd >= 0) idle.push_back(fd);
+  }
+  EXPECT_GT(idle.size(), 400u);
+  const Received good = Exchange(port, Request("DescribeRegions"));
+  EXPECT_EQ(StatusOf(good), 200);
+  for (int fd : idle) ::close(fd);
+
+  // A request with a body is answered and the body does not spoil the reply.
+  const std::string with_body = Request("DescribeRegions");
+  const Received answered =
+      Exchange(port, with_body.substr(0, with_body.size() - 2) + "Content-Length: 5\r\n\r\nhello");
+  EXPECT_EQ(StatusOf(answered), 200);
+  EXPECT_TRUE(answered.closed);
+
+  EXPECT_EQ(StatusOf(Exchange(port, Request("DescribeRegions"))), 200);
+}
+
+TEST_F(ServerTest, ConnectionLimitShedsExtraConnections) {
+  Start({.max_connections = 4});
+  std::vector<int> held;
+  for (int i = 0; i < 4; ++i) held.push_back(Connect(server_->port()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const Received shed = Exchange(server_->port(), Request("DescribeRegions"), 2000);
+  EXPECT_TRUE(shed.bytes.empty());
+  for (int fd : held) ::close(fd);
+  // Once they are gone, service resumes (bounded retries while closes land).
+  int status = -1;
+  for (int attempt = 0; attempt < 50 && status != 200; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    status = StatusOf(Exchange(server_->port(), Request("DescribeRegions")));
+  }
+  EXPECT_EQ(status, 200);
+}
+
+TEST_F(ServerTest, FaultsOnTheWire) {
+  ServerOptions options;
+  options.gateway.faults = {.delay_ms = 200, .close = 1, .half = 1};
+  Start(options);
+  const Received closed = Exchange(server_->port(), Request("DescribeRegions"));
+  EXPECT_TRUE(closed.bytes.empty());
+
+  const auto before = std::chrono::steady_clock::now();
+  const Received half = Exchange(server_->port(), Request("DescribeInstanceTypes"));
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(190));
+  EXPECT_FALSE(half.closed && half.bytes.ends_with("0\r\n\r\n"));
+  EXPECT_TRUE(half.reset || half.closed);
+  EXPECT_EQ(half.bytes.find("</DescribeInstanceTypesResponse>"), std::string::npos);
+
+  const Received whole = Exchange(server_->port(), Request("DescribeRegions"));
+  EXPECT_EQ(StatusOf(whole), 200);
+  EXPECT_TRUE(BodyOf(whole).ends_with("</DescribeRegionsResponse>"));
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0], "GET ecs DescribeRegions fault:close -");
+  EXPECT_EQ(log[2], "GET ecs DescribeRegions ok 200");
+}
+
+TEST_F(ServerTest, LogNeverCarriesSecretsOrSignatures) {
+  Start({.gateway = {.keys = {{"log-id", "very-secret-value"}}}});
+  signer_.key_id = "log-id";
+  signer_.secret = "very-secret-value";
+  const std::string good = Request("DescribeRegions");
+  EXPECT_EQ(StatusOf(Exchange(server_->port(), good)), 200);
+  signer_.secret = "wrong-secret-value";
+  const std::string bad = Request("DescribeZones", {{"RegionId", "cn-hangzhou"}});
+  const Received refused = Exchange(server_->port(), bad);
+  EXPECT_EQ(StatusOf(refused), 400);
+  // The reply (not the log) names the server's string to sign, which holds no secret.
+  EXPECT_EQ(refused.bytes.find("very-secret-value"), std::string::npos);
+  const std::string signature = bad.substr(bad.find("Signature=") + 10, 20);
+  for (const std::string& line : Log()) {
+    EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+    EXPECT_EQ(line.find(signature), std::string::npos) << line;
+  }
+  EXPECT_EQ(Log().back(), "GET ecs DescribeZones SignatureDoesNotMatch 400");
+}
+
+TEST_F(ServerTest, RefusesNonLoopbackAddresses) {
+  Server server({.address = "0.0.0.0"}, clock_);
+  EXPECT_FALSE(server.Start().ok());
+  Server bad({.address = "not-an-address"}, clock_);
+  EXPECT_FALSE(bad.Start().ok());
+}
+
+// The program: first line names the port; SIGTERM stops it cleanly.
+TEST(SimulatorProgramTest, PrintsItsAddressAndStopsOnSigterm) {
+  int out_pipe[2];
+  ASSERT_EQ(::pipe(out_pipe), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+  std::string program = KESTRUNE_SIM_PATH;
+  std::vector<std::string> args = {program, "--port", "0", "--access-key", "prog-id:prog-secret",
+                                   "-q"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out_pipe[1]);
+
+  std::string first_line;
+  char c;
+  pollfd p{out_pipe[0], POLLIN, 0};
+  while (first_line.size() < 100 && ::poll(&p, 1, 5000) > 0 && ::read(out_pipe[0], &c, 1) == 1 &&
+         c != '\n') {
+    first_line.push_back(c);
+  }
+  ASSERT_TRUE(first_line.starts_with("listening on 127.0.0.1:")) << first_line;
+  const auto port = static_cast<std::uint16_t>(std::stoi(first_line.substr(23)));
+
+  SystemClock clock;
+  testing::Signer signer{.key_id = "prog-id", .secret = "prog-secret"};
+  const Received reply =
+      Exchange(port, "GET /?" + signer.Query("DescribeRegions", {}, clock.NowMillis()) +
+                         " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n\r\n");
+  EXPECT_EQ(StatusOf(reply), 200);
+
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 100 && done == 0; ++i) {
+    done = ::waitpid(pid, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    FAIL() << "kestrune-sim did not stop on SIGTERM";
+  }
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ::close(out_pipe[0]);
+}
+
+TEST(SimulatorProgramTest, UsageErrorsExitWithTwo) {
+  std::string program = KESTRUNE_SIM_PATH;
+  for (std::vector<std::string> args : {std::vector<std::string>{program, "--fault", "melt"},
+                                        std::vector<std::string>{program, "--port", "x"}}) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+  }
+}
+
+}  // namespace
+}  // namespace kestrune::sim
