@@ -20,7 +20,6 @@ std::uint32_t FindInWindow(std::string_view text, std::string_view pattern) {
 std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
                                std::string& destination) {
   if (name.empty() || name.size() > kMaxElementName) return kElementAbsent;
-  source = source.substr(0, std::min(source.size(), source.find('\0')));
   std::string opening_tag;
   opening_tag.append("<").append(name).append(">");
   std::string closing_tag;
@@ -31,6 +30,8 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
   // `opening` is 1-based, so this is the 0-based offset just behind its '>'.
   std::size_t value_start = opening + name.size() + 1;
 
+  // A NUL inside the value ends the text before any closing tag, so such a
+  // value counts as unclosed.
   std::uint32_t closing = FindInWindow(source.substr(value_start), closing_tag);
   if (closing == core::kNotFound) return kElementAbsent;
   std::size_t value_length = closing - 1;
