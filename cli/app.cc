@@ -1,0 +1,160 @@
+#include "cli/app.h"
+
+#include "cli/command_line.h"
+#include "cli/commands.h"
+
+#ifndef KESTRUNE_VERSION
+#define KESTRUNE_VERSION "0.0.0"
+#endif
+
+namespace kestrune::cli {
+namespace {
+
+constexpr std::string_view kMainHelp =
+    "Usage: kestrune SUBCOMMAND [ARGUMENTS] [OPTIONS]\n"
+    "\n"
+    "A client for the Aliyun RPC OpenAPI (ECS, IoT, API Gateway).\n"
+    "\n"
+    "Subcommands:\n"
+    "  list [ecs|iot|apigateway [CATEGORY|ACTION]]\n"
+    "                          services, categories, actions; with an action its parameters\n"
+    "  call SERVICE ACTION [Name=Value ...]\n"
+    "                          sign, send and show the reply's rows\n"
+    "  sample ACTION [ACTION ...]\n"
+    "                          the built-in sample responses (DescribeRegions, DescribeZones,\n"
+    "                          DescribeInstanceStatus, RebootInstance, StartInstance, "
+    "StopInstance)\n"
+    "  credentials [ACCESS_KEY_ID]\n"
+    "                          write the credential file \"sign\" (the secret is read without "
+    "echo)\n"
+    "  demo                    start the local simulator and take a short tour against it\n"
+    "\n"
+    "Options:\n"
+    "  --endpoint HOST[:PORT]  send to this address instead of the service's host on port 80\n"
+    "                          (else KESTRUNE_ENDPOINT); the Host header stays the service's\n"
+    "  --region ID             the region of `sample DescribeZones`; RegionId for call and demo\n"
+    "  --format table|tsv|json rows as an aligned table (default on a terminal), tab-separated\n"
+    "                          lines (default otherwise) or a JSON array\n"
+    "  --raw                   print the reply body as received\n"
+    "  --dry-run               print the signed request and send nothing\n"
+    "  --debug                 trace lines and diagnostics on standard error (also "
+    "KESTRUNE_TRACE=1)\n"
+    "  --timeout SECONDS       longest wait for the connection and for each part of the reply\n"
+    "  --help                  this text (also after a subcommand)\n"
+    "  --version               the program's version\n"
+    "\n"
+    "Credentials: ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET when both are\n"
+    "set, else the file \"sign\" (id:secret) in the working directory.\n"
+    "\n"
+    "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
+    "3 connection failure or time-out, 4 \"this function not support\".\n";
+
+constexpr std::string_view kListHelp =
+    "Usage: kestrune list [SERVICE [CATEGORY|ACTION]]\n"
+    "\n"
+    "  kestrune list                     the services: ecs, iot, apigateway\n"
+    "  kestrune list ecs                 the categories of a service, numbered\n"
+    "  kestrune list ecs 1               the actions of a category, by number or name;\n"
+    "                                    actions marked \"(not sendable)\" have no request\n"
+    "  kestrune list ecs DescribeZones   an action: its parameters and their captions\n"
+    "\n"
+    "IoT and API Gateway actions are listed by display name with the action name beside it;\n"
+    "either name may be given to `list` and `call`.\n";
+
+constexpr std::string_view kCallHelp =
+    "Usage: kestrune call SERVICE ACTION [Name=Value ...] [OPTIONS]\n"
+    "\n"
+    "Signs the action's request with the AccessKey pair, sends it and prints the rows of the\n"
+    "reply, RequestId first. Name is one of the action's parameters (see `kestrune list SERVICE\n"
+    "ACTION`); a parameter not given is sent empty. A reply that no formatter knows is shown\n"
+    "as every element with a value.\n"
+    "\n"
+    "Options: --endpoint HOST[:PORT], --region ID (the RegionId parameter when not given),\n"
+    "--format table|tsv|json, --raw, --dry-run, --debug, --timeout SECONDS.\n"
+    "\n"
+    "Credentials: ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET when both are\n"
+    "set, else the file \"sign\" in the working directory (see `kestrune credentials`).\n"
+    "\n"
+    "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
+    "3 connection failure or time-out, 4 \"this function not support\".\n";
+
+constexpr std::string_view kSampleHelp =
+    "Usage: kestrune sample ACTION [ACTION ...] [--region ID] [--format table|tsv|json]\n"
+    "\n"
+    "Shows the built-in sample responses without contacting any service. ACTION is one of\n"
+    "DescribeRegions, DescribeZones, DescribeInstanceStatus, RebootInstance, StartInstance,\n"
+    "StopInstance. Several actions run in order in one process, so StopInstance followed by\n"
+    "DescribeInstanceStatus shows the stopped instance. --region (cn-shanghai, cn-shenzhen or\n"
+    "cn-beijing) chooses the zones DescribeZones shows. With --format json each action prints\n"
+    "its own array.\n";
+
+constexpr std::string_view kCredentialsHelp =
+    "Usage: kestrune credentials [ACCESS_KEY_ID]\n"
+    "\n"
+    "Writes the credential file \"sign\" (id:secret) in the working directory. The id is the\n"
+    "argument, or is read from standard input; the secret is read from standard input without\n"
+    "echo. On POSIX systems the file is readable by its owner only.\n";
+
+constexpr std::string_view kDemoHelp =
+    "Usage: kestrune demo [--endpoint HOST:PORT] [--region ID] [--format table|tsv|json]\n"
+    "\n"
+    "Starts kestrune-sim (beside this program, or KESTRUNE_SIM) on a free loopback port with\n"
+    "the demo AccessKey pair, runs DescribeRegions, DescribeZones, DescribeInstanceStatus,\n"
+    "StopInstance and DescribeInstanceStatus against it, prints the rows and stops it.\n"
+    "With --endpoint the tour runs against a simulator already listening there.\n"
+    "--region chooses the region of the tour (default cn-hangzhou).\n";
+
+std::string_view HelpFor(Subcommand subcommand) {
+  switch (subcommand) {
+    case Subcommand::kList:
+      return kListHelp;
+    case Subcommand::kCall:
+      return kCallHelp;
+    case Subcommand::kSample:
+      return kSampleHelp;
+    case Subcommand::kCredentials:
+      return kCredentialsHelp;
+    case Subcommand::kDemo:
+      return kDemoHelp;
+    case Subcommand::kNone:
+      break;
+  }
+  return kMainHelp;
+}
+
+}  // namespace
+
+std::string_view ProgramVersion() { return KESTRUNE_VERSION; }
+
+int RunCli(std::span<const std::string> arguments, Console& console) {
+  core::Result<CommandLine> parsed = ParseCommandLine(arguments);
+  if (!parsed.ok()) return UsageError(console, parsed.status().message());
+  const CommandLine& line = *parsed;
+  if (line.help) {
+    console.Out(HelpFor(line.subcommand));
+    return kExitOk;
+  }
+  if (line.version) {
+    console.Out("kestrune " + std::string(ProgramVersion()) + "\n");
+    return kExitOk;
+  }
+  switch (line.subcommand) {
+    case Subcommand::kList:
+      return RunList(line, console);
+    case Subcommand::kCall:
+      return RunCall(line, console);
+    case Subcommand::kSample:
+      return RunSample(line, console);
+    case Subcommand::kCredentials:
+      return RunCredentials(line, console);
+    case Subcommand::kDemo:
+      return RunDemo(line, console);
+    case Subcommand::kNone:
+      break;
+  }
+  return UsageError(console,
+                    "a subcommand is missing: list, call, sample, credentials or demo "
+                    "(see kestrune --help)");
+}
+
+}  // namespace kestrune::cli

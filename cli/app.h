@@ -1,0 +1,29 @@
+// The `kestrune` command-line program as a library: RunCli takes the
+// arguments after the program name and a Console, runs one subcommand and
+// returns the process exit status. main.cc only wires the real console to it,
+// so tests run whole commands in-process.
+//
+// Each call is independent (sample state lives for one call); a Console is
+// used by one call at a time.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/console.h"
+
+namespace kestrune::cli {
+
+// Exit status of the program.
+inline constexpr int kExitOk = 0;            // a good reply (or nothing to send)
+inline constexpr int kExitErrorReply = 1;    // the service answered with an error
+inline constexpr int kExitUsage = 2;         // the command line or the input is wrong
+inline constexpr int kExitConnection = 3;    // no connection, or a time-out
+inline constexpr int kExitNotSupported = 4;  // "this function not support"
+
+std::string_view ProgramVersion();
+
+int RunCli(std::span<const std::string> arguments, Console& console);
+
+}  // namespace kestrune::cli

@@ -1,0 +1,287 @@
+#include "cli/command_line.h"
+
+#include <array>
+#include <cstdint>
+
+namespace kestrune::cli {
+namespace {
+
+struct SubcommandEntry {
+  std::string_view name;
+  Subcommand subcommand;
+};
+
+constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
+    {"list", Subcommand::kList},
+    {"call", Subcommand::kCall},
+    {"sample", Subcommand::kSample},
+    {"credentials", Subcommand::kCredentials},
+    {"demo", Subcommand::kDemo},
+}};
+
+enum class Option {
+  kEndpoint,
+  kRegion,
+  kFormat,
+  kTimeout,
+  kRaw,
+  kDryRun,
+  kDebug,
+  kHelp,
+  kVersion,
+};
+
+struct OptionSpec {
+  std::string_view name;  // without the leading "--"
+  Option option;
+  bool takes_value;
+};
+
+constexpr std::array<OptionSpec, 9> kOptions = {{
+    {"endpoint", Option::kEndpoint, true},
+    {"region", Option::kRegion, true},
+    {"format", Option::kFormat, true},
+    {"timeout", Option::kTimeout, true},
+    {"raw", Option::kRaw, false},
+    {"dry-run", Option::kDryRun, false},
+    {"debug", Option::kDebug, false},
+    {"help", Option::kHelp, false},
+    {"version", Option::kVersion, false},
+}};
+
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.name == name) return &spec;
+  }
+  return nullptr;
+}
+
+core::Status Error(std::string message) { return core::Status::Error(std::move(message)); }
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+bool IsHostChar(char ch) {
+  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || IsDigit(ch) || ch == '.' ||
+         ch == '-' || ch == '_';
+}
+
+core::Status ApplyOption(const OptionSpec& spec, std::string_view value, CommandLine& line) {
+  switch (spec.option) {
+    case Option::kEndpoint: {
+      core::Status checked = CheckEndpoint(value);
+      if (!checked.ok()) return checked;
+      line.endpoint = std::string(value);
+      break;
+    }
+    case Option::kRegion:
+      if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
+      line.region = std::string(value);
+      break;
+    case Option::kFormat:
+      if (value == "table") {
+        line.format = OutputFormat::kTable;
+      } else if (value == "tsv") {
+        line.format = OutputFormat::kTsv;
+      } else if (value == "json") {
+        line.format = OutputFormat::kJson;
+      } else {
+        return Error("unknown format " + Quoted(value) + " (accepted: table, tsv, json)");
+      }
+      break;
+    case Option::kTimeout: {
+      core::Result<std::chrono::milliseconds> timeout = ParseTimeout(value);
+      if (!timeout.ok()) return timeout.status();
+      line.timeout = *timeout;
+      break;
+    }
+    case Option::kRaw:
+      line.raw = true;
+      break;
+    case Option::kDryRun:
+      line.dry_run = true;
+      break;
+    case Option::kDebug:
+      line.debug = true;
+      break;
+    case Option::kHelp:
+      line.help = true;
+      break;
+    case Option::kVersion:
+      line.version = true;
+      break;
+  }
+  return core::Status::Ok();
+}
+
+// Options that only make sense for some subcommands are refused elsewhere, so
+// a mistyped command never runs with an option silently ignored.
+core::Status CheckApplicable(const CommandLine& line) {
+  if (line.help || line.version) return core::Status::Ok();
+  const Subcommand sub = line.subcommand;
+  const bool sends = sub == Subcommand::kCall || sub == Subcommand::kDemo;
+  const std::string where = sub == Subcommand::kNone ? std::string("without a subcommand")
+                                                     : "with " + std::string(SubcommandName(sub));
+  if (line.raw && sub != Subcommand::kCall)
+    return Error("--raw applies to call only, not " + where);
+  if (line.dry_run && sub != Subcommand::kCall) {
+    return Error("--dry-run applies to call only, not " + where);
+  }
+  if (line.endpoint && !sends) return Error("--endpoint applies to call and demo, not " + where);
+  if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);
+  if (line.region && !(sends || sub == Subcommand::kSample)) {
+    return Error("--region applies to call, sample and demo, not " + where);
+  }
+  if (line.format != OutputFormat::kAuto && !(sends || sub == Subcommand::kSample)) {
+    return Error("--format applies to call, sample and demo, not " + where);
+  }
+  if (line.raw && line.dry_run) return Error("--raw and --dry-run cannot be combined");
+  if ((line.raw || line.dry_run) && line.format != OutputFormat::kAuto) {
+    return Error(std::string(line.raw ? "--raw" : "--dry-run") +
+                 " prints the text as it stands; --format does not apply");
+  }
+  return core::Status::Ok();
+}
+
+}  // namespace
+
+std::string_view SubcommandName(Subcommand subcommand) {
+  for (const auto& entry : kSubcommands) {
+    if (entry.subcommand == subcommand) return entry.name;
+  }
+  return {};
+}
+
+core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments) {
+  CommandLine line;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    const bool is_option = !options_ended && argument.size() > 1 && argument[0] == '-';
+    if (!is_option) {
+      if (line.subcommand == Subcommand::kNone && line.operands.empty()) {
+        for (const auto& entry : kSubcommands) {
+          if (entry.name == argument) line.subcommand = entry.subcommand;
+        }
+        if (line.subcommand == Subcommand::kNone) {
+          return Error("unknown subcommand " + Quoted(argument) +
+                       " (accepted: list, call, sample, credentials, demo)");
+        }
+        continue;
+      }
+      line.operands.emplace_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (argument == "-h") {
+      line.help = true;
+      continue;
+    }
+    if (argument.size() < 3 || argument[1] != '-') {
+      return Error("unknown option " + Quoted(argument) + " (see kestrune --help)");
+    }
+    std::string_view name = argument.substr(2);
+    std::optional<std::string_view> inline_value;
+    if (std::size_t equals = name.find('='); equals != std::string_view::npos) {
+      inline_value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    }
+    const OptionSpec* spec = FindOption(name);
+    if (spec == nullptr) {
+      return Error("unknown option " + Quoted("--" + std::string(name)) + " (see kestrune --help)");
+    }
+    std::string_view value;
+    if (spec->takes_value) {
+      if (inline_value) {
+        value = *inline_value;
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      } else {
+        return Error("--" + std::string(name) + " needs a value");
+      }
+    } else if (inline_value) {
+      return Error("--" + std::string(name) + " takes no value");
+    }
+    core::Status applied = ApplyOption(*spec, value, line);
+    if (!applied.ok()) return applied;
+  }
+  core::Status applicable = CheckApplicable(line);
+  if (!applicable.ok()) return applicable;
+  return line;
+}
+
+core::Status CheckEndpoint(std::string_view endpoint) {
+  const std::string bad = "bad endpoint " + Quoted(endpoint) + ": ";
+  if (endpoint.empty()) return Error("the endpoint is empty; expected HOST[:PORT]");
+  std::string_view host = endpoint;
+  std::string_view port;
+  if (endpoint.front() == '[') {
+    std::size_t close = endpoint.find(']');
+    if (close == std::string_view::npos || close == 1) {
+      return Error(bad + "an IPv6 address needs its closing ']'");
+    }
+    for (char ch : endpoint.substr(1, close - 1)) {
+      const bool hex = IsDigit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+      if (!hex && ch != ':' && ch != '.') return Error(bad + "not an IPv6 address");
+    }
+    std::string_view rest = endpoint.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return Error(bad + "expected ':' and a port after ']'");
+      port = rest.substr(1);
+      if (port.empty()) return Error(bad + "the port is missing after ':'");
+    }
+  } else {
+    if (std::size_t colon = endpoint.find(':'); colon != std::string_view::npos) {
+      host = endpoint.substr(0, colon);
+      port = endpoint.substr(colon + 1);
+      if (port.empty()) return Error(bad + "the port is missing after ':'");
+    }
+    if (host.empty()) return Error(bad + "the host is missing; expected HOST[:PORT]");
+    for (char ch : host) {
+      if (!IsHostChar(ch)) return Error(bad + "expected HOST[:PORT]");
+    }
+  }
+  if (!port.empty()) {
+    std::uint32_t number = 0;
+    for (char ch : port) {
+      if (!IsDigit(ch) || number > 65535) return Error(bad + "the port must be 1..65535");
+      number = number * 10 + static_cast<std::uint32_t>(ch - '0');
+    }
+    if (number == 0 || number > 65535) return Error(bad + "the port must be 1..65535");
+  }
+  return core::Status::Ok();
+}
+
+core::Result<std::chrono::milliseconds> ParseTimeout(std::string_view seconds) {
+  const std::string bad =
+      "bad time-out " + Quoted(seconds) + ": expected seconds such as 5 or 0.5, at most 86400";
+  std::uint64_t whole = 0;
+  std::uint64_t millis = 0;
+  std::size_t i = 0;
+  std::size_t whole_digits = 0;
+  for (; i < seconds.size() && IsDigit(seconds[i]); ++i, ++whole_digits) {
+    if (whole > 86400) return Error(bad);
+    whole = whole * 10 + static_cast<std::uint64_t>(seconds[i] - '0');
+  }
+  if (i < seconds.size()) {
+    if (seconds[i] != '.') return Error(bad);
+    ++i;
+    std::size_t fraction_digits = 0;
+    for (; i < seconds.size() && IsDigit(seconds[i]); ++i, ++fraction_digits) {
+      if (fraction_digits >= 3) return Error(bad);
+      millis = millis * 10 + static_cast<std::uint64_t>(seconds[i] - '0');
+    }
+    if (i < seconds.size() || fraction_digits == 0) return Error(bad);
+    for (; fraction_digits < 3; ++fraction_digits) millis *= 10;
+  }
+  if (whole_digits == 0) return Error(bad);
+  const std::uint64_t total = whole * 1000 + millis;
+  if (total == 0 || total > 86400ULL * 1000) return Error(bad);
+  return std::chrono::milliseconds(static_cast<std::int64_t>(total));
+}
+
+}  // namespace kestrune::cli

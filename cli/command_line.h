@@ -1,0 +1,56 @@
+// The command line of `kestrune`: which subcommand, its operands, and the
+// options, checked for form (a known option, a value where one is needed, a
+// well-formed endpoint and time-out) but not yet for meaning (whether a
+// service or action exists is the commands' business).
+//
+// Options may stand anywhere after the program name, as "--name value" or
+// "--name=value"; "--" makes every later argument an operand.
+//
+// Plain values and stateless functions; safe from any thread.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/status.h"
+
+namespace kestrune::cli {
+
+enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo };
+
+enum class OutputFormat { kAuto, kTable, kTsv, kJson };
+
+struct CommandLine {
+  Subcommand subcommand = Subcommand::kNone;
+  std::vector<std::string> operands;  // the arguments after the subcommand
+  std::optional<std::string> endpoint;
+  std::optional<std::string> region;
+  OutputFormat format = OutputFormat::kAuto;
+  std::optional<std::chrono::milliseconds> timeout;
+  bool raw = false;
+  bool dry_run = false;
+  bool debug = false;
+  bool help = false;
+  bool version = false;
+};
+
+// The subcommand's name as typed ("call"); "" for kNone.
+std::string_view SubcommandName(Subcommand subcommand);
+
+// Parses the arguments that follow the program name. An error's message is
+// one line a user can act on.
+core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments);
+
+// Checks "HOST[:PORT]": a host of letters, digits, '.', '-' and '_' (or an
+// IPv6 address in brackets) and an optional port 1..65535.
+core::Status CheckEndpoint(std::string_view endpoint);
+
+// Parses a positive number of seconds with up to three decimals ("2",
+// "0.25"), at most one day.
+core::Result<std::chrono::milliseconds> ParseTimeout(std::string_view seconds);
+
+}  // namespace kestrune::cli

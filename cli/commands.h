@@ -1,0 +1,107 @@
+// The subcommands of `kestrune` and what they share: resolving a service or
+// an action named on the command line, finding the credentials, and printing
+// one-line errors. Internal to the cli module; each command runs on the
+// caller's thread with the caller's Console.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "catalogue/engine.h"
+#include "cli/command_line.h"
+#include "cli/console.h"
+#include "core/status.h"
+#include "report/result_list.h"
+#include "request/credentials.h"
+
+namespace kestrune::cli {
+
+int RunList(const CommandLine& line, Console& console);
+int RunCall(const CommandLine& line, Console& console);
+int RunSample(const CommandLine& line, Console& console);
+int RunCredentials(const CommandLine& line, Console& console);
+int RunDemo(const CommandLine& line, Console& console);
+
+// Prints "kestrune: <message>" on one line of the error stream and returns
+// kExitUsage.
+int UsageError(Console& console, std::string_view message);
+
+// "ecs", "iot" or "apigateway" (any case) -> ServiceNumber; an error naming
+// the accepted ones otherwise.
+core::Result<unsigned> ParseServiceName(std::string_view name);
+// The command-line name of a service ("ecs").
+std::string_view ServiceCommandName(unsigned service_number);
+
+// Where a browsing entry stands: 0-based positions as the selectors count.
+struct BrowsingPlace {
+  std::size_t category_position = 0;
+  std::size_t entry_position = 0;
+};
+// The first browsing entry of a service named `name` (ECS: action names
+// without regard to case; IoT and API Gateway: display names, exactly).
+std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::string_view name);
+
+// The values of a template's parameters from "Name=Value" assignments (names
+// exact or without regard to case; each at most once). Every parameter the
+// form could hold (the first eight) and the user did not name is sent empty;
+// a name that occurs twice gets the value at each of its positions there.
+// `region`, when given, is the RegionId value unless the assignments name it.
+// An error message for anything malformed, unknown or out of the form's
+// reach.
+core::Result<catalogue::ParameterValueSlots> BindParameters(
+    const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
+    const std::optional<std::string>& region);
+
+// The AccessKey pair to sign with and where it came from.
+struct FoundCredentials {
+  request::Credentials credentials;
+  std::string source;  // for --debug; never holds the secret
+};
+// The environment pair when ALIBABA_CLOUD_ACCESS_KEY_ID and
+// ALIBABA_CLOUD_ACCESS_KEY_SECRET are both set, else the file "sign" of the
+// working directory. An error (a usage error for the caller) when neither
+// holds a complete pair.
+core::Result<FoundCredentials> FindCredentials(const Console& console);
+
+// Tracing is on with --debug or KESTRUNE_TRACE=1.
+bool TracingWanted(const CommandLine& line, const Console& console);
+
+// The endpoint override: --endpoint, else KESTRUNE_ENDPOINT, else none ("").
+core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console);
+
+// Output text in the console's display encoding (tables and tab-separated
+// lines; JSON stays UTF-8).
+std::string ForDisplay(const Console& console, OutputFormat format, std::string text);
+
+// One request through the engine with its rows and what to print.
+struct CallOutcome {
+  catalogue::RequestResult result;
+  std::vector<report::Row> rows;  // in production order
+  bool leaves_shown = false;      // no formatter: every leaf of the reply
+};
+
+// Sends `action` with `values` and collects its rows; for a good reply that
+// no formatter knows, every leaf element of the body becomes a row.
+CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultList& list,
+                           report::TraceSink& trace, const request::Credentials& credentials,
+                           const catalogue::ResolvedAction& action,
+                           const catalogue::ParameterValueSlots& values);
+
+// The exit status of an engine outcome.
+int ExitStatusOf(catalogue::Outcome outcome);
+
+// Prints the rows of `outcome` (table: also its ResultText and a note when
+// every leaf is shown), or with `raw` the reply body as received, and a
+// one-line explanation on the error stream for anything but a good reply.
+// Returns the exit status.
+int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw);
+
+// The engine options of a command line: endpoint override and time-outs.
+core::Result<catalogue::EngineOptions> EngineOptionsFor(const CommandLine& line,
+                                                        const Console& console);
+
+}  // namespace kestrune::cli

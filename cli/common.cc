@@ -1,0 +1,223 @@
+// What the subcommands share: names, credentials, endpoint, printing.
+#include <array>
+#include <utility>
+
+#include "cli/app.h"
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "report/display_text.h"
+#include "report/extractor.h"
+
+namespace kestrune::cli {
+namespace {
+
+constexpr std::string_view kIdVariable = "ALIBABA_CLOUD_ACCESS_KEY_ID";
+constexpr std::string_view kSecretVariable = "ALIBABA_CLOUD_ACCESS_KEY_SECRET";
+
+struct ServiceName {
+  std::string_view name;
+  unsigned number;
+};
+
+constexpr std::array<ServiceName, 3> kServiceNames = {{
+    {"ecs", catalogue::kEcsService},
+    {"iot", catalogue::kIotService},
+    {"apigateway", catalogue::kApiGatewayService},
+}};
+
+std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name) {
+  std::optional<std::string> value = console.Env(name);
+  if (value && value->empty()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int UsageError(Console& console, std::string_view message) {
+  std::string text = "kestrune: ";
+  text += message;
+  text += '\n';
+  console.Err(text);
+  return kExitUsage;
+}
+
+core::Result<unsigned> ParseServiceName(std::string_view name) {
+  for (const ServiceName& service : kServiceNames) {
+    if (catalogue::EqualsIgnoreCase(service.name, name)) return service.number;
+  }
+  return core::Status::Error("unknown service \"" + std::string(name) +
+                             "\" (accepted: ecs, iot, apigateway)");
+}
+
+std::string_view ServiceCommandName(unsigned service_number) {
+  for (const ServiceName& service : kServiceNames) {
+    if (service.number == service_number) return service.name;
+  }
+  return {};
+}
+
+std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::string_view name) {
+  const std::size_t service_position = service_number - 1;
+  const std::size_t categories = catalogue::CategoryList(service_position).Count();
+  for (std::size_t category = 0; category < categories; ++category) {
+    core::StringListView actions = catalogue::ActionList(service_position, category);
+    const std::size_t count = actions.Count();
+    for (std::size_t entry = 0; entry < count; ++entry) {
+      std::string_view listed = actions.Entry(entry + 1);
+      const bool same = service_number == catalogue::kEcsService
+                            ? catalogue::EqualsIgnoreCase(listed, name)
+                            : listed == name;
+      if (same) return BrowsingPlace{category, entry};
+    }
+  }
+  return std::nullopt;
+}
+
+core::Result<FoundCredentials> FindCredentials(const Console& console) {
+  std::optional<std::string> id = NonEmptyEnv(console, kIdVariable);
+  std::optional<std::string> secret = NonEmptyEnv(console, kSecretVariable);
+  if (id && secret) {
+    return FoundCredentials{
+        {std::move(*id), std::move(*secret)},
+        "the environment (" + std::string(kIdVariable) + ", " + std::string(kSecretVariable) + ")"};
+  }
+  if (id || secret) {
+    return core::Status::Error(std::string(id ? kIdVariable : kSecretVariable) + " is set but " +
+                               std::string(id ? kSecretVariable : kIdVariable) +
+                               " is not; set both, or neither to use the file \"sign\"");
+  }
+  core::Result<request::Credentials> loaded = request::LoadCredentials();
+  if (!loaded.ok()) {
+    return core::Status::Error("no credentials: " + loaded.status().message() + "; set " +
+                               std::string(kIdVariable) + " and " + std::string(kSecretVariable) +
+                               ", or write the file with `kestrune credentials`");
+  }
+  if (loaded->access_key_id.empty() || loaded->access_key_secret.empty()) {
+    return core::Status::Error(
+        "the credential file \"sign\" does not hold both an AccessKey id and a secret "
+        "(id:secret); rewrite it with `kestrune credentials`");
+  }
+  return FoundCredentials{*loaded, "the file \"sign\" in the working directory"};
+}
+
+bool TracingWanted(const CommandLine& line, const Console& console) {
+  if (line.debug) return true;
+  std::optional<std::string> trace = console.Env("KESTRUNE_TRACE");
+  return trace && *trace == "1";
+}
+
+core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console) {
+  if (line.endpoint) return *line.endpoint;
+  std::optional<std::string> from_env = NonEmptyEnv(console, "KESTRUNE_ENDPOINT");
+  if (!from_env) return std::string();
+  core::Status checked = CheckEndpoint(*from_env);
+  if (!checked.ok()) return core::Status::Error("KESTRUNE_ENDPOINT: " + checked.message());
+  return *from_env;
+}
+
+std::string ForDisplay(const Console& console, OutputFormat format, std::string text) {
+  if (format == OutputFormat::kJson || console.OutputEncoding() == report::DisplayEncoding::kUtf8) {
+    return text;
+  }
+  return report::DisplayText(console.OutputEncoding()).Convert(text);
+}
+
+CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultList& list,
+                           report::TraceSink& trace, const request::Credentials& credentials,
+                           const catalogue::ResolvedAction& action,
+                           const catalogue::ParameterValueSlots& values) {
+  CallOutcome outcome;
+  list.Clear();
+  outcome.result = engine.Send(credentials, action, values);
+  if (outcome.result.outcome == catalogue::Outcome::kGoodReply && !outcome.result.formatted) {
+    const report::DisplayText utf8(report::DisplayEncoding::kUtf8);
+    report::Extractor extractor(list, trace, utf8);
+    report::ShowAllLeaves(outcome.result.body, extractor);
+    outcome.leaves_shown = true;
+  }
+  outcome.rows = list.produced();
+  return outcome;
+}
+
+core::Result<catalogue::EngineOptions> EngineOptionsFor(const CommandLine& line,
+                                                        const Console& console) {
+  catalogue::EngineOptions options;
+  core::Result<std::string> endpoint = EndpointOverride(line, console);
+  if (!endpoint.ok()) return endpoint.status();
+  options.endpoint_override = *endpoint;
+  if (line.timeout) {
+    options.connect_timeout = *line.timeout;
+    options.idle_timeout = *line.timeout;
+  }
+  return options;
+}
+
+int ExitStatusOf(catalogue::Outcome outcome) {
+  switch (outcome) {
+    case catalogue::Outcome::kGoodReply:
+      return kExitOk;
+    case catalogue::Outcome::kErrorReply:
+    case catalogue::Outcome::kHttpError:
+      return kExitErrorReply;
+    case catalogue::Outcome::kConnectionFailed:
+      return kExitConnection;
+    case catalogue::Outcome::kNotSupported:
+      return kExitNotSupported;
+    case catalogue::Outcome::kRefused:
+      break;
+  }
+  return kExitUsage;
+}
+
+int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw) {
+  const catalogue::RequestResult& result = outcome.result;
+  const bool replied = result.outcome == catalogue::Outcome::kGoodReply ||
+                       result.outcome == catalogue::Outcome::kErrorReply ||
+                       result.outcome == catalogue::Outcome::kHttpError;
+  const std::string note = outcome.leaves_shown ? "(no formatter for " + result.action_line +
+                                                      ": every element of the reply is shown)"
+                                                : std::string();
+  const bool rows_expected = result.outcome == catalogue::Outcome::kGoodReply ||
+                             result.outcome == catalogue::Outcome::kErrorReply;
+  if (raw) {
+    if (replied) console.Out(result.body);
+  } else if (rows_expected || format == OutputFormat::kTable) {
+    std::string text = RenderRows(format, outcome.rows, result.result_text,
+                                  format == OutputFormat::kTable ? note : std::string());
+    if (!text.empty()) console.Out(ForDisplay(console, format, std::move(text)));
+  }
+  if (outcome.leaves_shown && !raw && format != OutputFormat::kTable) {
+    console.Err("kestrune: note: " + note.substr(1, note.size() - 2) + "\n");
+  }
+  std::string explanation;
+  switch (result.outcome) {
+    case catalogue::Outcome::kGoodReply:
+      break;
+    case catalogue::Outcome::kErrorReply: {
+      std::string code;
+      for (const report::Row& row : outcome.rows) {
+        if (row.field == "Code") code = row.info;
+      }
+      explanation = "the service answered with an error" + (code.empty() ? "" : ": " + code);
+      break;
+    }
+    case catalogue::Outcome::kHttpError:
+      explanation = "the service answered " + result.result_text;
+      break;
+    case catalogue::Outcome::kConnectionFailed:
+      explanation = "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
+      break;
+    case catalogue::Outcome::kNotSupported:
+      explanation = std::string(catalogue::kNotSupportedText) +
+                    (result.detail.empty() ? "" : ": " + result.detail);
+      break;
+    case catalogue::Outcome::kRefused:
+      explanation =
+          result.detail.empty() ? "the request was refused; nothing was sent" : result.detail;
+      break;
+  }
+  if (!explanation.empty()) console.Err("kestrune: " + EscapeLine(explanation) + "\n");
+  return ExitStatusOf(result.outcome);
+}
+
+}  // namespace kestrune::cli

@@ -1,0 +1,181 @@
+// `kestrune list`: services, categories, actions and one action's
+// parameters, as plain aligned text.
+#include <algorithm>
+#include <string>
+
+#include "catalogue/dispatch.h"
+#include "cli/app.h"
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "core/text.h"
+
+namespace kestrune::cli {
+namespace {
+
+void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
+  out += text;
+  const std::size_t used = DisplayWidth(text);
+  if (used < width) out.append(width - used, ' ');
+}
+
+std::string ListServices() {
+  std::string out;
+  for (const catalogue::ServiceInfo& service : catalogue::Services()) {
+    AppendPadded(out, ServiceCommandName(service.number), 12);
+    AppendPadded(out, service.name, 13);
+    AppendPadded(out, service.host, 37);
+    std::string_view version = service.version_item;
+    if (std::size_t equals = version.find('='); equals != std::string_view::npos) {
+      version.remove_prefix(equals + 1);
+    }
+    out += "API ";
+    out += version;
+    out += '\n';
+  }
+  return out;
+}
+
+std::string ListCategories(unsigned service_number) {
+  const std::size_t service_position = service_number - 1;
+  const core::StringListView categories = catalogue::CategoryList(service_position);
+  std::string out;
+  for (std::size_t i = 0; i < categories.Count(); ++i) {
+    std::string number = std::to_string(i + 1);
+    out.append(number.size() < 3 ? 3 - number.size() : 0, ' ');
+    out += number;
+    out += "  ";
+    const std::string_view name = categories.Entry(i + 1);
+    AppendPadded(out, name, 20);
+    const std::size_t count = catalogue::ActionList(service_position, i).Count();
+    out += "  " + std::to_string(count) + (count == 1 ? " action\n" : " actions\n");
+  }
+  return out;
+}
+
+std::string ListActions(unsigned service_number, std::size_t category_position) {
+  const std::size_t service_position = service_number - 1;
+  const core::StringListView actions = catalogue::ActionList(service_position, category_position);
+  const bool ecs = service_number == catalogue::kEcsService;
+  std::size_t width = 0;
+  for (std::size_t i = 1; i <= actions.Count(); ++i) {
+    width = std::max(width, DisplayWidth(actions.Entry(i)));
+  }
+  std::string out;
+  for (std::size_t i = 0; i < actions.Count(); ++i) {
+    const std::string_view name = actions.Entry(i + 1);
+    const std::optional<catalogue::ResolvedAction> resolved =
+        catalogue::ResolveBrowsingEntry(service_position, category_position, i);
+    std::string line;
+    AppendPadded(line, name, width);
+    if (!resolved) {
+      line += "  (not sendable)";
+    } else if (!ecs) {
+      line += "  " + std::string(resolved->request_template->action());
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+std::string DescribeAction(const catalogue::ResolvedAction& action) {
+  const catalogue::RequestTemplate& request_template = *action.request_template;
+  const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
+  std::string out = std::string(service != nullptr ? service->name : "") + " " +
+                    std::string(request_template.action());
+  if (action.service == catalogue::kEcsService) {
+    const core::StringListView categories = catalogue::CategoryList(0);
+    out += " (category " + std::to_string(action.category_number);
+    if (std::string_view name = categories.Entry(action.category_number); !name.empty()) {
+      out += " " + std::string(name);
+    }
+    out += ", action " + std::to_string(action.action_number) + ")";
+  }
+  out += '\n';
+  const core::StringListView names = request_template.parameter_names();
+  const core::StringListView captions = catalogue::DisplayCaptions(action);
+  if (names.Count() == 0) {
+    out += "No parameters.\n";
+    return out;
+  }
+  std::size_t width = std::string_view("Parameter").size();
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    width = std::max(width, DisplayWidth(names.Entry(i)));
+  }
+  AppendPadded(out, "Parameter", width);
+  out += "  Caption\n";
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    std::string line;
+    AppendPadded(line, names.Entry(i), width);
+    line += "  ";
+    line += captions.Entry(i);
+    if (i > catalogue::ParameterValueSlots::kCount) {
+      // The form holds eight values; later parameters always keep the
+      // template's own value.
+      line += "  (fixed: \"" + std::string(request_template.values.Entry(i + 1)) + "\")";
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+// A category given by its number (1-based) or its name.
+std::optional<std::size_t> FindCategory(unsigned service_number, std::string_view given) {
+  const core::StringListView categories = catalogue::CategoryList(service_number - 1);
+  const std::size_t count = categories.Count();
+  if (!given.empty() && given.size() <= 3 &&
+      std::all_of(given.begin(), given.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+    const std::size_t number = static_cast<std::size_t>(std::stoul(std::string(given)));
+    if (number >= 1 && number <= count) return number - 1;
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (catalogue::EqualsIgnoreCase(categories.Entry(i + 1), given)) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int RunList(const CommandLine& line, Console& console) {
+  const std::vector<std::string>& operands = line.operands;
+  if (operands.size() > 2) {
+    return UsageError(console, "list takes at most a service and a category or action (got \"" +
+                                   operands[2] + "\" as well)");
+  }
+  if (operands.empty()) {
+    console.Out(ForDisplay(console, OutputFormat::kTable, ListServices()));
+    return kExitOk;
+  }
+  core::Result<unsigned> service = ParseServiceName(operands[0]);
+  if (!service.ok()) return UsageError(console, service.status().message());
+  if (operands.size() == 1) {
+    console.Out(ForDisplay(console, OutputFormat::kTable, ListCategories(*service)));
+    return kExitOk;
+  }
+  const std::string& given = operands[1];
+  if (std::optional<std::size_t> category = FindCategory(*service, given)) {
+    console.Out(ForDisplay(console, OutputFormat::kTable, ListActions(*service, *category)));
+    return kExitOk;
+  }
+  if (std::optional<catalogue::ResolvedAction> action =
+          catalogue::ResolveActionName(*service, given)) {
+    console.Out(ForDisplay(console, OutputFormat::kTable, DescribeAction(*action)));
+    return kExitOk;
+  }
+  const std::string_view service_name = ServiceCommandName(*service);
+  if (FindBrowsingEntry(*service, given)) {
+    console.Out(ForDisplay(console, OutputFormat::kTable,
+                           given + ": listed, but not sendable (no request template)\n"));
+    return kExitOk;
+  }
+  const std::size_t categories = catalogue::CategoryList(*service - 1).Count();
+  return UsageError(console, std::string(service_name) + " has no category or action \"" + given +
+                                 "\" (categories are 1.." + std::to_string(categories) +
+                                 "; see kestrune list " + std::string(service_name) + ")");
+}
+
+}  // namespace kestrune::cli

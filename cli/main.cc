@@ -1,0 +1,17 @@
+// `kestrune`: the command-line face of the request engine.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/app.h"
+#include "cli/console.h"
+#include "cli/terminal.h"
+
+int main(int argc, char** argv) {
+  kestrune::cli::PrepareStandardStreams();
+  const std::vector<std::string> arguments = kestrune::cli::CommandLineArguments(argc, argv);
+  kestrune::cli::SystemConsole console(argc > 0 ? argv[0] : "kestrune");
+  const int status = kestrune::cli::RunCli(arguments, console);
+  if (std::fflush(stdout) != 0) return status == 0 ? 1 : status;
+  return status;
+}

@@ -1,0 +1,252 @@
+#include "cli/output.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "report/extractor.h"
+
+namespace kestrune::cli {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr std::size_t kWidestRule = 60;
+
+// Decodes one UTF-8 sequence at `text[pos]`; returns its length, or 0 for a
+// byte that does not start a valid, shortest-form sequence.
+std::size_t DecodeUtf8(std::string_view text, std::size_t pos, std::uint32_t& code_point) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  std::uint32_t value = 0;
+  if (lead < 0x80) {
+    code_point = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (pos + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0u) != 0x80u) return 0;
+    value = (value << 6) | (byte(i) & 0x3Fu);
+  }
+  const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
+  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+  if (overlong || surrogate || value > 0x10FFFF) return 0;
+  code_point = value;
+  return length;
+}
+
+bool IsWide(std::uint32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+         (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
+  out += text;
+  const std::size_t used = DisplayWidth(text);
+  if (used < width) out.append(width - used, ' ');
+}
+
+}  // namespace
+
+OutputFormat ResolveFormat(OutputFormat requested, bool output_is_terminal) {
+  if (requested != OutputFormat::kAuto) return requested;
+  return output_is_terminal ? OutputFormat::kTable : OutputFormat::kTsv;
+}
+
+bool IsSeparatorRow(const report::Row& row) {
+  return row.field == report::kSeparator && row.info == report::kSeparator;
+}
+
+std::size_t DisplayWidth(std::string_view utf8) {
+  std::size_t width = 0;
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    std::uint32_t code_point = 0;
+    std::size_t length = DecodeUtf8(utf8, pos, code_point);
+    if (length == 0) {
+      ++width;  // shown as one replacement character
+      ++pos;
+      continue;
+    }
+    width += IsWide(code_point) ? 2 : 1;
+    pos += length;
+  }
+  return width;
+}
+
+std::string EscapeLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    switch (ch) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          out += "\\x";
+          out += kHexDigits[byte >> 4];
+          out += kHexDigits[byte & 0x0F];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() + 2);
+  out += '"';
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    std::uint32_t code_point = 0;
+    const std::size_t length = DecodeUtf8(utf8, pos, code_point);
+    if (length == 0) {
+      out += "\\ufffd";
+      ++pos;
+      continue;
+    }
+    switch (code_point) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (code_point < 0x20 || code_point == 0x7F) {
+          out += "\\u00";
+          out += kHexDigits[code_point >> 4];
+          out += kHexDigits[code_point & 0x0F];
+        } else {
+          out.append(utf8.substr(pos, length));
+        }
+    }
+    pos += length;
+  }
+  out += '"';
+  return out;
+}
+
+std::string RenderTable(std::span<const report::Row> rows, std::string_view result_text,
+                        std::string_view note) {
+  std::string out;
+  if (!rows.empty()) {
+    std::size_t field_width = DisplayWidth("Field");
+    std::size_t info_width = DisplayWidth("Info");
+    for (const report::Row& row : rows) {
+      if (IsSeparatorRow(row)) continue;
+      field_width = std::max(field_width, DisplayWidth(EscapeLine(row.field)));
+      info_width = std::max(info_width, DisplayWidth(EscapeLine(row.info)));
+    }
+    info_width = std::min(info_width, kWidestRule);
+    const std::string heading_rule =
+        std::string(field_width, '=') + "  " + std::string(info_width, '=') + "\n";
+    const std::string separator_rule =
+        std::string(field_width, '-') + "  " + std::string(info_width, '-') + "\n";
+    AppendPadded(out, "Field", field_width);
+    out += "  Info\n";
+    out += heading_rule;
+    for (const report::Row& row : rows) {
+      if (IsSeparatorRow(row)) {
+        out += separator_rule;
+        continue;
+      }
+      AppendPadded(out, EscapeLine(row.field), field_width);
+      out += "  ";
+      out += EscapeLine(row.info);
+      // No trailing blanks after an empty value.
+      while (!out.empty() && out.back() == ' ') out.pop_back();
+      out += '\n';
+    }
+  }
+  if (!note.empty()) {
+    out += note;
+    out += '\n';
+  }
+  if (!result_text.empty()) {
+    out += EscapeLine(result_text);
+    out += '\n';
+  }
+  return out;
+}
+
+std::string RenderTsv(std::span<const report::Row> rows) {
+  std::string out;
+  for (const report::Row& row : rows) {
+    out += EscapeLine(row.field);
+    out += '\t';
+    out += EscapeLine(row.info);
+    out += '\n';
+  }
+  return out;
+}
+
+std::string RenderJson(std::span<const report::Row> rows) {
+  if (rows.empty()) return "[]\n";
+  std::string out = "[\n";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    out += "  {\"field\":";
+    out += JsonString(rows[i].field);
+    out += ",\"info\":";
+    out += JsonString(rows[i].info);
+    out += i + 1 < rows.size() ? "},\n" : "}\n";
+  }
+  out += "]\n";
+  return out;
+}
+
+std::string RenderRows(OutputFormat format, std::span<const report::Row> rows,
+                       std::string_view result_text, std::string_view note) {
+  switch (format) {
+    case OutputFormat::kTsv:
+      return RenderTsv(rows);
+    case OutputFormat::kJson:
+      return RenderJson(rows);
+    case OutputFormat::kTable:
+    case OutputFormat::kAuto:
+      break;
+  }
+  return RenderTable(rows, result_text, note);
+}
+
+}  // namespace kestrune::cli

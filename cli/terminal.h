@@ -1,0 +1,35 @@
+// The platform seam of the command-line program: terminals, standard
+// streams, the command line in UTF-8 and the program's own path.
+// terminal_posix.cc and terminal_win32.cc implement it.
+//
+// Functions act on this process's standard streams; call them from one
+// thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/status.h"
+
+namespace kestrune::cli {
+
+enum class StandardStream { kInput, kOutput, kError };
+
+bool IsTerminal(StandardStream stream);
+
+// Makes standard output carry bytes unchanged (no line-end translation), so
+// a signed request or a raw reply is printed exactly.
+void PrepareStandardStreams();
+
+// The program's arguments after its name, in UTF-8.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Reads one line of standard input, without its line end. With `hide_echo`
+// and a terminal for input, the terminal does not echo the typed text, and
+// its settings are restored afterwards. An error when the input ends first.
+core::Result<std::string> ReadInputLine(bool hide_echo);
+
+// The absolute path of the running program; "" when the system cannot tell.
+std::string ExecutablePath();
+
+}  // namespace kestrune::cli

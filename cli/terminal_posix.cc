@@ -1,0 +1,94 @@
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/terminal.h"
+
+namespace kestrune::cli {
+namespace {
+
+// Longer input is refused rather than kept growing: no credential is near it.
+constexpr std::size_t kLongestInputLine = 4096;
+
+int Descriptor(StandardStream stream) {
+  switch (stream) {
+    case StandardStream::kInput:
+      return STDIN_FILENO;
+    case StandardStream::kOutput:
+      return STDOUT_FILENO;
+    case StandardStream::kError:
+      break;
+  }
+  return STDERR_FILENO;
+}
+
+// Turns terminal echo off for its lifetime.
+class EchoOff {
+ public:
+  EchoOff() {
+    if (tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+    termios quiet = saved_;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+  }
+  ~EchoOff() {
+    if (active_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+  }
+  EchoOff(const EchoOff&) = delete;
+  EchoOff& operator=(const EchoOff&) = delete;
+
+ private:
+  termios saved_{};
+  bool active_ = false;
+};
+
+core::Result<std::string> ReadLineFromStdin() {
+  std::string line;
+  for (;;) {
+    const int ch = std::getc(stdin);
+    if (ch == EOF) {
+      if (line.empty()) return core::Status::Error("the input ended before a line was read");
+      break;
+    }
+    if (ch == '\n') break;
+    if (line.size() >= kLongestInputLine) {
+      return core::Status::Error("the input line is longer than 4096 bytes");
+    }
+    line += static_cast<char>(ch);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+bool IsTerminal(StandardStream stream) { return isatty(Descriptor(stream)) == 1; }
+
+void PrepareStandardStreams() {}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
+core::Result<std::string> ReadInputLine(bool hide_echo) {
+  if (hide_echo && IsTerminal(StandardStream::kInput)) {
+    EchoOff echo_off;
+    return ReadLineFromStdin();
+  }
+  return ReadLineFromStdin();
+}
+
+std::string ExecutablePath() {
+  std::vector<char> buffer(4096);
+  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return {};
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+}  // namespace kestrune::cli

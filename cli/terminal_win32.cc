@@ -1,0 +1,107 @@
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/terminal.h"
+#include "report/display_text.h"
+
+namespace kestrune::cli {
+namespace {
+
+constexpr std::size_t kLongestInputLine = 4096;
+
+DWORD HandleId(StandardStream stream) {
+  switch (stream) {
+    case StandardStream::kInput:
+      return STD_INPUT_HANDLE;
+    case StandardStream::kOutput:
+      return STD_OUTPUT_HANDLE;
+    case StandardStream::kError:
+      break;
+  }
+  return STD_ERROR_HANDLE;
+}
+
+// Turns console echo off for its lifetime.
+class EchoOff {
+ public:
+  EchoOff() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
+    if (GetConsoleMode(input_, &saved_) == 0) return;
+    active_ = SetConsoleMode(input_, saved_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
+  }
+  ~EchoOff() {
+    if (!active_) return;
+    SetConsoleMode(input_, saved_);
+    std::fputs("\n", stderr);  // the user's Enter was not echoed
+  }
+  EchoOff(const EchoOff&) = delete;
+  EchoOff& operator=(const EchoOff&) = delete;
+
+ private:
+  HANDLE input_;
+  DWORD saved_ = 0;
+  bool active_ = false;
+};
+
+core::Result<std::string> ReadLineFromStdin() {
+  std::string line;
+  for (;;) {
+    const int ch = std::getc(stdin);
+    if (ch == EOF) {
+      if (line.empty()) return core::Status::Error("the input ended before a line was read");
+      break;
+    }
+    if (ch == '\n') break;
+    if (line.size() >= kLongestInputLine) {
+      return core::Status::Error("the input line is longer than 4096 bytes");
+    }
+    line += static_cast<char>(ch);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+bool IsTerminal(StandardStream stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(HandleId(stream)), &mode) != 0;
+}
+
+void PrepareStandardStreams() { _setmode(_fileno(stdout), _O_BINARY); }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide != nullptr) {
+    for (int i = 1; i < count; ++i) arguments.push_back(report::FromWide(wide[i]));
+    LocalFree(wide);
+    return arguments;
+  }
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
+core::Result<std::string> ReadInputLine(bool hide_echo) {
+  if (hide_echo && IsTerminal(StandardStream::kInput)) {
+    EchoOff echo_off;
+    return ReadLineFromStdin();
+  }
+  return ReadLineFromStdin();
+}
+
+std::string ExecutablePath() {
+  std::vector<wchar_t> buffer(32768);
+  const DWORD length =
+      GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length == 0 || length >= buffer.size()) return {};
+  return report::FromWide(std::wstring_view(buffer.data(), length));
+}
+
+}  // namespace kestrune::cli

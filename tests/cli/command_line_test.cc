@@ -1,0 +1,128 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrune::cli {
+namespace {
+
+core::Result<CommandLine> Parse(std::vector<std::string> arguments) {
+  return ParseCommandLine(arguments);
+}
+
+TEST(CommandLineTest, SubcommandOperandsAndOptionsInAnyPosition) {
+  core::Result<CommandLine> line =
+      Parse({"--debug", "call", "ecs", "--format", "json", "DescribeZones", "RegionId=cn-x",
+             "--endpoint=127.0.0.1:8080", "--timeout", "2.5"});
+  ASSERT_TRUE(line.ok()) << line.status().message();
+  EXPECT_EQ(line->subcommand, Subcommand::kCall);
+  EXPECT_EQ(line->operands, (std::vector<std::string>{"ecs", "DescribeZones", "RegionId=cn-x"}));
+  EXPECT_TRUE(line->debug);
+  EXPECT_EQ(line->format, OutputFormat::kJson);
+  EXPECT_EQ(line->endpoint, "127.0.0.1:8080");
+  EXPECT_EQ(line->timeout, std::chrono::milliseconds(2500));
+  EXPECT_FALSE(line->raw);
+  EXPECT_FALSE(line->dry_run);
+}
+
+TEST(CommandLineTest, DoubleDashMakesLaterArgumentsOperands) {
+  core::Result<CommandLine> line = Parse({"call", "ecs", "X", "--", "--raw", "-h"});
+  ASSERT_TRUE(line.ok());
+  EXPECT_FALSE(line->raw);
+  EXPECT_FALSE(line->help);
+  EXPECT_EQ(line->operands, (std::vector<std::string>{"ecs", "X", "--raw", "-h"}));
+}
+
+TEST(CommandLineTest, ValuesThatLookLikeOptionsStayWithTheirName) {
+  // A parameter's value may start with dashes; it follows "Name=".
+  core::Result<CommandLine> line = Parse({"call", "ecs", "X", "Description=--raw"});
+  ASSERT_TRUE(line.ok());
+  EXPECT_FALSE(line->raw);
+  EXPECT_EQ(line->operands.back(), "Description=--raw");
+}
+
+TEST(CommandLineTest, HelpAndVersionAnywhere) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"--help"}, {"-h"}, {"call", "--help"}, {"list", "ecs", "-h"}, {"demo", "--help"}}) {
+    core::Result<CommandLine> line = Parse(arguments);
+    ASSERT_TRUE(line.ok()) << arguments.back();
+    EXPECT_TRUE(line->help);
+  }
+  core::Result<CommandLine> line = Parse({"--version"});
+  ASSERT_TRUE(line.ok());
+  EXPECT_TRUE(line->version);
+  // Help is accepted with options that would otherwise not apply.
+  EXPECT_TRUE(Parse({"list", "--raw", "--help"}).ok());
+}
+
+TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {{"frobnicate"}, "unknown subcommand"},
+      {{"call", "--frob"}, "unknown option \"--frob\""},
+      {{"call", "-x"}, "unknown option \"-x\""},
+      {{"call", "--endpoint"}, "--endpoint needs a value"},
+      {{"call", "--raw=yes"}, "--raw takes no value"},
+      {{"call", "--format", "xml"}, "unknown format \"xml\""},
+      {{"call", "--timeout", "soon"}, "bad time-out"},
+      {{"call", "--endpoint", "a b"}, "bad endpoint"},
+      {{"call", "--region="}, "--region needs a region id"},
+      {{"list", "--raw"}, "--raw applies to call only"},
+      {{"sample", "--dry-run"}, "--dry-run applies to call only"},
+      {{"sample", "--endpoint", "h"}, "--endpoint applies to call and demo"},
+      {{"list", "--timeout", "1"}, "--timeout applies to call and demo"},
+      {{"list", "--format", "json"}, "--format applies to call, sample and demo"},
+      {{"credentials", "--region", "x"}, "--region applies to call, sample and demo"},
+      {{"call", "--raw", "--dry-run"}, "cannot be combined"},
+      {{"call", "--raw", "--format", "tsv"}, "--format does not apply"},
+  };
+  for (const Case& c : cases) {
+    core::Result<CommandLine> line = Parse(c.arguments);
+    ASSERT_FALSE(line.ok()) << c.mentions;
+    EXPECT_NE(line.status().message().find(c.mentions), std::string::npos)
+        << line.status().message();
+    EXPECT_EQ(line.status().message().find('\n'), std::string::npos);
+  }
+}
+
+TEST(CommandLineTest, EndpointForms) {
+  for (std::string_view good :
+       {"127.0.0.1", "127.0.0.1:1", "localhost:65535", "ecs.aliyuncs.com:80", "my_host-1.example",
+        "[::1]", "[::1]:8080"}) {
+    EXPECT_TRUE(CheckEndpoint(good).ok()) << good;
+  }
+  for (std::string_view bad :
+       {"", ":80", "host:", "host:0", "host:65536", "host:99999999999", "host:8x", "ho st",
+        "http://host", "::1", "[::1", "[zz]:1", "[::1]x", "host/path"}) {
+    EXPECT_FALSE(CheckEndpoint(bad).ok()) << bad;
+  }
+}
+
+TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {
+  struct Case {
+    std::string_view text;
+    long long millis;
+  };
+  for (const Case& c : std::vector<Case>{{"5", 5000},
+                                         {"0.25", 250},
+                                         {"0.5", 500},
+                                         {"1.001", 1001},
+                                         {"0.001", 1},
+                                         {"86400", 86400000}}) {
+    core::Result<std::chrono::milliseconds> parsed = ParseTimeout(c.text);
+    ASSERT_TRUE(parsed.ok()) << c.text;
+    EXPECT_EQ(parsed->count(), c.millis) << c.text;
+  }
+  for (std::string_view bad : {"", "0", "0.000", "-1", "1.2345", "abc", "1.", ".5", "86400.001",
+                               "99999999999999999999", "1e3", " 1"}) {
+    EXPECT_FALSE(ParseTimeout(bad).ok()) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace kestrune::cli

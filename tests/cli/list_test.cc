@@ -1,0 +1,186 @@
+// `kestrune list`, `--help`, `--version` and the usage errors that need no
+// service, run in-process.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "test_console.h"
+
+namespace kestrune::cli {
+namespace {
+
+using clitest::Lines;
+using clitest::RunKestrune;
+using clitest::TestConsole;
+
+bool Contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(ListTest, ServicesWithTheirHostsAndVersions) {
+  TestConsole console;
+  ASSERT_EQ(RunKestrune(console, {"list"}), kExitOk);
+  const std::vector<std::string> lines = Lines(console.out);
+  ASSERT_EQ(lines.size(), catalogue::Services().size());
+  const char* names[] = {"ecs", "iot", "apigateway"};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const catalogue::ServiceInfo& service = catalogue::Services()[i];
+    EXPECT_EQ(lines[i].rfind(names[i], 0), 0u) << lines[i];
+    EXPECT_TRUE(Contains(lines[i], service.host)) << lines[i];
+    EXPECT_TRUE(Contains(lines[i], service.version_item.substr(8))) << lines[i];
+  }
+  EXPECT_TRUE(console.err.empty());
+}
+
+TEST(ListTest, CategoriesAreNumberedInStoredOrder) {
+  for (std::size_t service = 0; service < 3; ++service) {
+    const char* names[] = {"ecs", "IoT", "APIGATEWAY"};  // any case
+    TestConsole console;
+    ASSERT_EQ(RunKestrune(console, {"list", names[service]}), kExitOk);
+    const core::StringListView categories = catalogue::CategoryList(service);
+    const std::vector<std::string> lines = Lines(console.out);
+    ASSERT_EQ(lines.size(), categories.Count());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string number = std::to_string(i + 1) + "  ";
+      EXPECT_NE(lines[i].find(number), std::string::npos) << lines[i];
+      EXPECT_TRUE(Contains(lines[i], categories.Entry(i + 1))) << lines[i];
+      const std::size_t actions = catalogue::ActionList(service, i).Count();
+      EXPECT_TRUE(Contains(lines[i], " " + std::to_string(actions) + " action")) << lines[i];
+    }
+  }
+}
+
+TEST(ListTest, ActionsOfACategoryMarkTheOnesThatCannotBeSent) {
+  std::size_t marked_total = 0;
+  for (std::size_t service = 0; service < 3; ++service) {
+    const char* names[] = {"ecs", "iot", "apigateway"};
+    const core::StringListView categories = catalogue::CategoryList(service);
+    for (std::size_t category = 0; category < categories.Count(); ++category) {
+      TestConsole console;
+      ASSERT_EQ(RunKestrune(console, {"list", names[service], std::to_string(category + 1)}),
+                kExitOk);
+      const core::StringListView actions = catalogue::ActionList(service, category);
+      const std::vector<std::string> lines = Lines(console.out);
+      ASSERT_EQ(lines.size(), actions.Count()) << names[service] << " " << category + 1;
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(actions.Entry(i + 1), 0), 0u) << lines[i];
+        const auto resolved = catalogue::ResolveBrowsingEntry(service, category, i);
+        EXPECT_EQ(Contains(lines[i], "(not sendable)"), !resolved.has_value()) << lines[i];
+        marked_total += resolved ? 0 : 1;
+        if (resolved && service != 0) {
+          // IoT and API Gateway entries show the action name a call takes.
+          EXPECT_TRUE(Contains(lines[i], resolved->request_template->action())) << lines[i];
+        }
+      }
+    }
+  }
+  EXPECT_GT(marked_total, 0u);  // the browsing lists hold more than the templates
+}
+
+TEST(ListTest, CategoryByNameEqualsCategoryByNumber) {
+  TestConsole by_number;
+  TestConsole by_name;
+  ASSERT_EQ(RunKestrune(by_number, {"list", "ecs", "24"}), kExitOk);
+  ASSERT_EQ(
+      RunKestrune(by_name, {"list", "ecs", std::string(catalogue::CategoryList(0).Entry(24))}),
+      kExitOk);
+  EXPECT_EQ(by_number.out, by_name.out);
+  EXPECT_TRUE(Contains(by_number.out, "DescribeZones"));
+}
+
+TEST(ListTest, AnActionShowsItsParametersAndCaptions) {
+  TestConsole console;
+  ASSERT_EQ(RunKestrune(console, {"list", "ecs", "describeinstancevncurl"}), kExitOk);
+  const auto action = catalogue::ResolveActionName(1, "DescribeInstanceVncUrl");
+  ASSERT_TRUE(action);
+  const core::StringListView names = action->request_template->parameter_names();
+  const core::StringListView captions = catalogue::DisplayCaptions(*action);
+  const std::vector<std::string> lines = Lines(console.out);
+  ASSERT_EQ(lines.size(), names.Count() + 2) << console.out;
+  EXPECT_TRUE(Contains(lines[0], "DescribeInstanceVncUrl"));
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    EXPECT_EQ(lines[i + 1].rfind(names.Entry(i), 0), 0u) << lines[i + 1];
+    EXPECT_TRUE(Contains(lines[i + 1], captions.Entry(i))) << lines[i + 1];
+  }
+}
+
+TEST(ListTest, AnIotActionByDisplayNameOrActionName) {
+  const std::string display(catalogue::ActionList(1, 0).Entry(1));
+  const auto resolved = catalogue::ResolveBrowsingEntry(1, 0, 0);
+  ASSERT_TRUE(resolved);
+  TestConsole by_display;
+  TestConsole by_action;
+  ASSERT_EQ(RunKestrune(by_display, {"list", "iot", display}), kExitOk);
+  ASSERT_EQ(
+      RunKestrune(by_action, {"list", "iot", std::string(resolved->request_template->action())}),
+      kExitOk);
+  EXPECT_EQ(by_display.out, by_action.out);
+  const core::StringListView names = resolved->request_template->parameter_names();
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    EXPECT_TRUE(Contains(by_display.out, names.Entry(i)));
+  }
+}
+
+TEST(ListTest, ActionWithoutParameters) {
+  TestConsole console;
+  ASSERT_EQ(RunKestrune(console, {"list", "ecs", "DescribeRegions"}), kExitOk);
+  const auto action = catalogue::ResolveActionName(1, "DescribeRegions");
+  ASSERT_TRUE(action);
+  if (action->request_template->parameter_count() == 0) {
+    EXPECT_TRUE(Contains(console.out, "No parameters."));
+  } else {
+    EXPECT_TRUE(Contains(console.out, "Parameter"));
+  }
+}
+
+TEST(ListTest, UsageErrorsAreOneLineAndExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"list", "ec2"},
+      {"list", "ecs", "0"},
+      {"list", "ecs", "27"},
+      {"list", "ecs", "NoSuch"},
+      {"list", "ecs", "1", "x"},
+      {"frob"},
+      {},
+      {"list", "--frob"},
+  };
+  for (const auto& arguments : cases) {
+    TestConsole console;
+    EXPECT_EQ(RunKestrune(console, arguments), kExitUsage);
+    EXPECT_TRUE(console.out.empty());
+    ASSERT_EQ(clitest::LineCount(console.err), 1u) << console.err;
+    EXPECT_EQ(console.err.rfind("kestrune: ", 0), 0u) << console.err;
+  }
+  TestConsole console;
+  RunKestrune(console, {"list", "ec2"});
+  EXPECT_TRUE(Contains(console.err, "ecs, iot, apigateway"));
+}
+
+TEST(ListTest, HelpEverywhereAndVersion) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{{"--help"},
+                                                                     {"list", "--help"},
+                                                                     {"call", "-h"},
+                                                                     {"sample", "--help"},
+                                                                     {"credentials", "--help"},
+                                                                     {"demo", "--help"}}) {
+    TestConsole console;
+    EXPECT_EQ(RunKestrune(console, arguments), kExitOk);
+    EXPECT_EQ(console.out.rfind("Usage: kestrune", 0), 0u) << console.out;
+    EXPECT_TRUE(console.err.empty());
+  }
+  TestConsole main_help;
+  TestConsole call_help;
+  RunKestrune(main_help, {"--help"});
+  RunKestrune(call_help, {"call", "--help"});
+  EXPECT_NE(main_help.out, call_help.out);
+  EXPECT_TRUE(Contains(main_help.out, "Exit status"));
+
+  TestConsole version;
+  EXPECT_EQ(RunKestrune(version, {"--version"}), kExitOk);
+  EXPECT_EQ(version.out, "kestrune " + std::string(ProgramVersion()) + "\n");
+  EXPECT_NE(ProgramVersion(), "0.0.0");
+}
+
+}  // namespace
+}  // namespace kestrune::cli

@@ -1,0 +1,254 @@
+#include "process_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace kestrune::cli::clitest {
+namespace {
+
+void WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options) {
+  int in_pipe[2];
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+      close(fd);
+    }
+    for (const auto& [name, value] : options.env) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+    if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
+    std::vector<std::string> texts = {program};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  signal(SIGPIPE, SIG_IGN);
+  WriteAll(in_pipe[1], options.input);
+  close(in_pipe[1]);
+
+  ProgramRun run;
+  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_streams = 2;
+  bool killed = false;
+  while (open_streams > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_streams;
+      }
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  run.exit_code = WaitExit(pid);
+  if (killed) run.exit_code = -1;
+  return run;
+}
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "kestrune-cli-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+Simulator::Simulator(const std::vector<std::string>& arguments) {
+  int out_pipe[2];
+  if (pipe(out_pipe) != 0) return;
+  const std::string log_path = dir_.File("requests.log");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int null_input = open("/dev/null", O_RDONLY);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(log, STDERR_FILENO);
+    dup2(null_input, STDIN_FILENO);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    std::vector<std::string> texts = {KESTRUNE_SIM_PATH, "--port", "0"};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    execv(KESTRUNE_SIM_PATH, argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  pid_ = pid;
+  std::string banner;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (banner.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd readable{out_pipe[0], POLLIN, 0};
+    if (poll(&readable, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = read(out_pipe[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    banner.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(out_pipe[0]);
+  const std::string prefix = "listening on 127.0.0.1:";
+  if (banner.rfind(prefix, 0) == 0) port_ = std::atoi(banner.c_str() + prefix.size());
+}
+
+Simulator::~Simulator() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::vector<std::string> Simulator::RequestLog() const {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(dir_.File("requests.log")));
+  std::string line;
+  const std::string prefix = "kestrune-sim: ";
+  while (std::getline(in, line)) {
+    if (line.rfind(prefix, 0) != 0 || line.find("stopped (") != std::string::npos) continue;
+    lines.push_back(line.substr(prefix.size()));
+  }
+  return lines;
+}
+
+std::vector<std::string> Simulator::WaitForRequests(std::size_t count,
+                                                    std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::vector<std::string> lines = RequestLog();
+  while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    lines = RequestLog();
+  }
+  return lines;
+}
+
+std::string ExchangeRaw(int port, const std::string& text) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return {};
+  timeval limit{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    WriteAll(fd, text);
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      reply.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  close(fd);
+  return reply;
+}
+
+int ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+}  // namespace kestrune::cli::clitest
