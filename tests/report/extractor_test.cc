@@ -154,6 +154,19 @@ TEST_F(ExtractorTest, ShownValuesAreDecodedButSearchRunsOverRawText) {
   EXPECT_EQ(x_.SeekElement(reply, "Inner"), kElementAbsent);
 }
 
+TEST(ExtractorGbkTest, ShownValuesFollowTheDisplayEncoding) {
+  RecordingResultList list;
+  RecordingTraceSink trace;
+  DisplayText gbk(DisplayEncoding::kGbk);
+  Extractor x(list, trace, gbk);
+  std::string_view reply = "<LocalName>华东 2 &amp; &#x4E0A;海</LocalName>";
+  x.ShowElement("LocalName", reply, "LocalName");
+  // The raw UTF-8 stays for further searches; the row carries code page 936.
+  EXPECT_EQ(x.value(), "华东 2 &amp; &#x4E0A;海");
+  EXPECT_EQ(list.produced(),
+            (std::vector<Row>{{"LocalName", "\xBB\xAA\xB6\xAB 2 & \xC9\xCF\xBA\xA3"}}));
+}
+
 TEST_F(ExtractorTest, LongValuesAreShownWhole) {
   std::string long_value;
   for (int i = 0; long_value.size() < 6000; ++i) long_value += std::to_string(i) + ",";
