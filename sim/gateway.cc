@@ -219,7 +219,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     params = std::move(parsed).value();
     json = EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
-    if (!IsValidUtf8(outcome.action)) outcome.action = "?";
+    if (!IsValidUtf8(outcome.action)) outcome.action.assign(1, '?');
   }
 
   // Connection faults come before any check.
@@ -232,8 +232,8 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   if (remaining_.bad_gateway > 0) {
     --remaining_.bad_gateway;
     outcome.response.status = 502;
-    outcome.response.content_type = "text/html";
-    outcome.response.body = kBadGatewayPage;
+    outcome.response.content_type = std::string("text/html");
+    outcome.response.body = std::string(kBadGatewayPage);
     outcome.outcome = "fault:502";
     return outcome;
   }
