@@ -1,0 +1,39 @@
+#include "request/credentials.h"
+
+#include "request/small_file.h"
+
+namespace kestrune::request {
+
+std::optional<Credentials> ParseCredentials(std::string_view content) {
+  if (content.empty()) return std::nullopt;
+  std::size_t colon = content.find(':');
+  if (colon == std::string_view::npos) return Credentials{std::string(content), {}};
+  return Credentials{std::string(content.substr(0, colon)), std::string(content.substr(colon + 1))};
+}
+
+core::Result<Credentials> LoadCredentials(const std::string& path) {
+  core::Result<std::string> content = ReadSmallFile(path, kCredentialFileLimit);
+  if (!content.ok()) return content.status();
+  std::optional<Credentials> credentials = ParseCredentials(content.value());
+  if (!credentials) return core::Status::Error("the credential file \"" + path + "\" is empty");
+  return *credentials;
+}
+
+core::Status SaveCredentials(const Credentials& credentials, const std::string& path) {
+  auto bad = [](std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+  };
+  if (credentials.access_key_id.size() > kCredentialFieldLimit ||
+      credentials.access_key_secret.size() > kCredentialFieldLimit) {
+    return core::Status::Error("the AccessKey id and secret are limited to " +
+                               std::to_string(kCredentialFieldLimit) +
+                               " characters each in the credential file; nothing was written");
+  }
+  if (bad(credentials.access_key_id) || bad(credentials.access_key_secret)) {
+    return core::Status::Error(
+        "the AccessKey id or secret holds a line break or NUL; nothing was written");
+  }
+  return WriteFileAtomically(path, credentials.access_key_id + ":" + credentials.access_key_secret);
+}
+
+}  // namespace kestrune::request

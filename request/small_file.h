@@ -1,0 +1,23 @@
+// Whole-file reads and atomic writes of small files, the one platform seam of
+// the credential file. small_file_posix.cc and small_file_win32.cc implement it;
+// CMake picks one. Paths are UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/status.h"
+
+namespace kestrune::request {
+
+// The file's bytes. Fails when it cannot be opened or read, or when it holds
+// more than `limit` bytes (then nothing is returned).
+core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit);
+
+// Replaces the file by `content`: written to a temporary file beside it,
+// flushed, then renamed over it. Readable by the owner only where the platform
+// has such modes. On failure the old file is left as it was.
+core::Status WriteFileAtomically(const std::string& path, std::string_view content);
+
+}  // namespace kestrune::request

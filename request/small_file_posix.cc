@@ -1,0 +1,88 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "request/small_file.h"
+
+namespace kestrune::request {
+
+namespace {
+
+core::Status PosixError(const std::string& what, const std::string& path) {
+  return core::Status::Error(what + " \"" + path + "\": " + std::strerror(errno));
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return PosixError("cannot open", path);
+  std::string content;
+  char buffer[512];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return PosixError("cannot read", path);
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+    if (content.size() > limit) {
+      return core::Status::Error("\"" + path + "\" is longer than " + std::to_string(limit) +
+                                 " bytes; refusing it rather than reading part of it");
+    }
+  }
+  return content;
+}
+
+core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
+  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.get() < 0) return PosixError("cannot create", temporary);
+  std::size_t written = 0;
+  while (written < content.size()) {
+    ssize_t n = ::write(fd.get(), content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      core::Status error = PosixError("cannot write", temporary);
+      ::unlink(temporary.c_str());
+      return error;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    core::Status error = PosixError("cannot write", temporary);
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    core::Status error = PosixError("cannot replace", path);
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  return core::Status::Ok();
+}
+
+}  // namespace kestrune::request
