@@ -1,0 +1,226 @@
+// POSIX sockets for socket.h.
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "request/socket.h"
+
+namespace kestrune::request {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+SocketError PosixError(SocketStep step, int error) {
+  return SocketError{step, false, std::strerror(error)};
+}
+
+SocketError TimedOut(SocketStep step) { return SocketError{step, true, "timed out"}; }
+
+// Waits until `fd` is ready for `events` or the deadline passes. Returns 1
+// when ready, 0 on time-out, -1 on error (errno set).
+int WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int wait_ms =
+        left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(&entry, 1, wait_ms);
+    if (ready >= 0) return ready;  // POLLERR/POLLHUP count as ready: the call says why
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool SetNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL, 0);
+  return flags != -1 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != -1;
+}
+
+// Connects `fd` to `address` within the deadline; 0 or an errno value, or
+// ETIMEDOUT on time-out.
+int ConnectWithin(int fd, const addrinfo& address, Clock::time_point deadline) {
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return errno;
+  const int ready = WaitFor(fd, POLLOUT, deadline);
+  if (ready < 0) return errno;
+  if (ready == 0) return ETIMEDOUT;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  return error;
+}
+
+}  // namespace
+
+NetworkScope::NetworkScope() = default;
+NetworkScope::~NetworkScope() = default;
+bool NetworkScope::Close() { return true; }
+
+SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
+                              std::chrono::milliseconds timeout) {
+  Close();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+  addrinfo* addresses = nullptr;
+  const std::string service = std::to_string(port);
+  int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+  if (resolved != 0) {
+    // AI_ADDRCONFIG hides loopback-only families on hosts without other
+    // addresses; ask once more without it.
+    hints.ai_flags = AI_NUMERICSERV;
+    resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+  }
+  if (resolved != 0 || addresses == nullptr) {
+    return SocketError{SocketStep::kResolve, false,
+                       resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved)};
+  }
+
+  SocketStatus failure;
+  for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
+    const int fd =
+        ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
+    if (fd < 0 || !SetNonBlocking(fd)) {
+      failure = PosixError(SocketStep::kCreate, errno);
+      if (fd >= 0) ::close(fd);
+      continue;
+    }
+    const int error = ConnectWithin(fd, *address, Clock::now() + timeout);
+    if (error == 0) {
+      handle_ = fd;
+      failure.reset();
+      break;
+    }
+    ::close(fd);
+    failure = error == ETIMEDOUT ? TimedOut(SocketStep::kConnect)
+                                 : PosixError(SocketStep::kConnect, error);
+  }
+  ::freeaddrinfo(addresses);
+  return failure;
+}
+
+SocketStatus Connection::SendAll(std::string_view data, std::chrono::milliseconds timeout) {
+  const int fd = static_cast<int>(handle_);
+  while (!data.empty()) {
+    const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (sent > 0) {
+      data.remove_prefix(static_cast<std::size_t>(sent));
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return PosixError(SocketStep::kSend, errno);
+    }
+    // The time-out counts from the last progress, like the receive side.
+    const int ready = WaitFor(fd, POLLOUT, Clock::now() + timeout);
+    if (ready < 0) return PosixError(SocketStep::kSend, errno);
+    if (ready == 0) return TimedOut(SocketStep::kSend);
+  }
+  return std::nullopt;
+}
+
+SocketStatus Connection::Receive(char* buffer, std::size_t capacity,
+                                 std::chrono::milliseconds timeout, std::size_t& received) {
+  const int fd = static_cast<int>(handle_);
+  received = 0;
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const ssize_t count = ::recv(fd, buffer, capacity, 0);
+    if (count >= 0) {
+      received = static_cast<std::size_t>(count);
+      return std::nullopt;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return PosixError(SocketStep::kReceive, errno);
+    const int ready = WaitFor(fd, POLLIN, deadline);
+    if (ready < 0) return PosixError(SocketStep::kReceive, errno);
+    if (ready == 0) return TimedOut(SocketStep::kReceive);
+  }
+}
+
+void Connection::Abort() {
+  if (handle_ != kInvalidHandle) {
+    const linger reset{1, 0};
+    ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
+  Close();
+}
+
+void Connection::Close() {
+  if (handle_ != kInvalidHandle) {
+    ::close(static_cast<int>(handle_));
+    handle_ = kInvalidHandle;
+  }
+}
+
+SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
+  Close();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* addresses = nullptr;
+  const int resolved =
+      ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &addresses);
+  if (resolved != 0 || addresses == nullptr) {
+    return SocketError{SocketStep::kResolve, false, ::gai_strerror(resolved)};
+  }
+  const int fd =
+      ::socket(addresses->ai_family, addresses->ai_socktype | SOCK_CLOEXEC, addresses->ai_protocol);
+  if (fd < 0) {
+    ::freeaddrinfo(addresses);
+    return PosixError(SocketStep::kCreate, errno);
+  }
+  const int reuse = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  const bool listening = ::bind(fd, addresses->ai_addr, addresses->ai_addrlen) == 0 &&
+                         ::listen(fd, 16) == 0 && SetNonBlocking(fd);
+  ::freeaddrinfo(addresses);
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  if (!listening || ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return PosixError(SocketStep::kConnect, error);
+  }
+  port_ =
+      ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+  handle_ = fd;
+  return std::nullopt;
+}
+
+SocketStatus Listener::Accept(Connection& connection, std::chrono::milliseconds timeout) {
+  const int fd = static_cast<int>(handle_);
+  const int ready = WaitFor(fd, POLLIN, Clock::now() + timeout);
+  if (ready < 0) return PosixError(SocketStep::kConnect, errno);
+  if (ready == 0) return TimedOut(SocketStep::kConnect);
+  const int accepted = ::accept(fd, nullptr, nullptr);
+  if (accepted < 0 || !SetNonBlocking(accepted)) {
+    const int error = errno;
+    if (accepted >= 0) ::close(accepted);
+    return PosixError(SocketStep::kConnect, error);
+  }
+  connection.Close();
+  connection.handle_ = accepted;
+  return std::nullopt;
+}
+
+void Listener::Close() {
+  if (handle_ != Connection::kInvalidHandle) {
+    ::close(static_cast<int>(handle_));
+    handle_ = Connection::kInvalidHandle;
+  }
+}
+
+}  // namespace kestrune::request

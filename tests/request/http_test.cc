@@ -1,0 +1,380 @@
+#include "request/http.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/request/test_server.h"
+
+namespace kestrune::request {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::TestServer;
+
+constexpr std::string_view kRequest =
+    "GET /?Action=DescribeRegions HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n"
+    "Connection: close\r\n\r\n";
+
+ExchangeOptions ShortTimeouts() {
+  ExchangeOptions options;
+  options.connect_timeout = milliseconds(2000);
+  options.idle_timeout = milliseconds(2000);
+  return options;
+}
+
+std::string Reply(std::string_view body) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/xml;charset=UTF-8\r\n\r\n" + std::string(body);
+}
+
+core::Status Exchange(const TestServer& server, HttpReply& reply,
+                      const ExchangeOptions& options = ShortTimeouts(),
+                      std::string* trace_text = nullptr, std::string_view request = kRequest) {
+  return ExchangeWithHost("127.0.0.1", server.port(), request, options, reply,
+                          [trace_text](std::string_view line) {
+                            if (trace_text != nullptr) *trace_text += line;
+                          });
+}
+
+TEST(HttpExchangeTest, ReplyInPiecesIsStoredContiguously) {
+  const std::string reply_text = Reply(std::string(2500 - Reply("").size(), 'x'));
+  ASSERT_EQ(reply_text.size(), 2500u);
+  TestServer server([&](Connection& client) {
+    TestServer::Send(client, std::string_view(reply_text).substr(0, 1000));
+    TestServer::Pause(30);
+    TestServer::Send(client, std::string_view(reply_text).substr(1000, 1000));
+    TestServer::Pause(30);
+    TestServer::Send(client, std::string_view(reply_text).substr(2000));
+  });
+  ASSERT_TRUE(server.listening());
+  HttpReply reply;
+  std::string trace;
+  core::Status status = Exchange(server, reply, ShortTimeouts(), &trace);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.raw, reply_text);
+  EXPECT_EQ(reply.status_code, 200);
+  EXPECT_EQ(reply.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.body, std::string(2500 - Reply("").size(), 'x'));
+  EXPECT_EQ(server.request(), kRequest);
+  EXPECT_EQ(trace,
+            "Looking up hostname 127.0.0.1... found.\r\n"
+            "Creating socket... created.\r\n"
+            "Attempting to connect to 127.0.0.1:" +
+                std::to_string(server.port()) +
+                "... connected.\r\n"
+                "Sending request... request sent.\r\n"
+                "Dumping received data...\r\n\r\n");
+}
+
+TEST(HttpExchangeTest, EmptyReplyIsASuccessWithNothingStored) {
+  TestServer server([](Connection&) {});
+  HttpReply reply;
+  reply.raw = "left over from an earlier exchange";
+  core::Status status = Exchange(server, reply);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.raw, "");
+  EXPECT_EQ(reply.status_code, 0);
+  EXPECT_EQ(reply.body, "");
+}
+
+TEST(HttpExchangeTest, RefusedConnectionFailsAtConnect) {
+  std::uint16_t port = 0;
+  {
+    NetworkScope network;
+    Listener listener;
+    ASSERT_FALSE(listener.Listen("127.0.0.1").has_value());
+    port = listener.port();
+  }  // closed again: nothing listens there now
+  HttpReply reply;
+  std::string trace;
+  core::Status status = ExchangeWithHost("127.0.0.1", port, kRequest, ShortTimeouts(), reply,
+                                         [&trace](std::string_view line) { trace += line; });
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("could not connect to 127.0.0.1:" + std::to_string(port)),
+            std::string::npos)
+      << status.message();
+  EXPECT_TRUE(trace.ends_with("could not connect.\r\n")) << trace;
+  EXPECT_EQ(reply.raw, "");
+}
+
+TEST(HttpExchangeTest, SilentServerTimesOut) {
+  TestServer server([](Connection&) { TestServer::Pause(1500); });
+  ExchangeOptions options = ShortTimeouts();
+  options.idle_timeout = milliseconds(200);
+  HttpReply reply;
+  std::string trace;
+  const auto start = std::chrono::steady_clock::now();
+  core::Status status = Exchange(server, reply, options, &trace);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("no reply data"), std::string::npos) << status.message();
+  EXPECT_NE(status.message().find("200 ms"), std::string::npos) << status.message();
+  EXPECT_TRUE(trace.ends_with("socket error while receiving.\r\n")) << trace;
+  EXPECT_LT(waited, std::chrono::milliseconds(1400));
+}
+
+TEST(HttpExchangeTest, TimeOutCountsFromTheLastData) {
+  // Data every 150 ms for 0.9 s never leaves the client waiting 400 ms.
+  TestServer server([](Connection& client) {
+    TestServer::Send(client, "HTTP/1.1 200 OK\r\n\r\n");
+    for (int i = 0; i < 6; ++i) {
+      TestServer::Pause(150);
+      TestServer::Send(client, "<a/>");
+    }
+  });
+  ExchangeOptions options = ShortTimeouts();
+  options.idle_timeout = milliseconds(400);
+  HttpReply reply;
+  core::Status status = Exchange(server, reply, options);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.body, "<a/><a/><a/><a/><a/><a/>");
+}
+
+TEST(HttpExchangeTest, ResetMidReplyFailsAndKeepsWhatArrived) {
+  TestServer server([](Connection& client) {
+    TestServer::Send(client, "HTTP/1.1 200 OK\r\n\r\n<Regions><Reg");
+    TestServer::Pause(200);
+    client.Abort();
+  });
+  HttpReply reply;
+  std::string trace;
+  core::Status status = Exchange(server, reply, ShortTimeouts(), &trace);
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("socket error while receiving"), std::string::npos)
+      << status.message();
+  EXPECT_EQ(reply.raw, "HTTP/1.1 200 OK\r\n\r\n<Regions><Reg");
+}
+
+TEST(HttpExchangeTest, ChunkedReplyIsDecodedAcrossTagBoundaries) {
+  const std::string body =
+      "<?xml version='1.0' encoding='UTF-8'?><DescribeRegionsResponse><Regions><Region>"
+      "<RegionId>cn-qingdao</RegionId><LocalName>\xE5\x8D\x8E\xE5\x8C\x97 1</LocalName>"
+      "</Region></Regions><RequestId>A-1</RequestId></DescribeRegionsResponse>";
+  // Cut inside "<RegionId>", inside "cn-qingdao", inside a UTF-8 character
+  // and inside "</Regions>".
+  const std::vector<std::size_t> cuts = {body.find("<RegionId>") + 4, body.find("qingdao") + 2,
+                                         body.find("\xE5\x8D\x8E") + 1, body.find("</Regions>") + 5,
+                                         body.size()};
+  std::string framed = "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n";
+  std::size_t from = 0;
+  for (std::size_t cut : cuts) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zX", cut - from);
+    framed += std::string(size) + (from == 0 ? ";name=value" : "") + "\r\n";
+    framed += body.substr(from, cut - from) + "\r\n";
+    from = cut;
+  }
+  framed += "0\r\n\r\n";
+  TestServer server([&](Connection& client) {
+    // Deliver it in small pieces too, so framing and reads do not line up.
+    for (std::size_t i = 0; i < framed.size(); i += 37) {
+      TestServer::Send(client, std::string_view(framed).substr(i, 37));
+      TestServer::Pause(2);
+    }
+  });
+  HttpReply reply;
+  core::Status status = Exchange(server, reply);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_TRUE(reply.chunked);
+  EXPECT_EQ(reply.raw, framed);
+  EXPECT_EQ(reply.body, body);
+  EXPECT_NE(reply.body.find("<RegionId>cn-qingdao</RegionId>"), std::string::npos);
+}
+
+TEST(HttpExchangeTest, LargeReplyIsStoredWhole) {
+  // Well beyond the 64 KiB a single receive takes.
+  std::string body;
+  for (int i = 0; body.size() < 300 * 1024; ++i) {
+    body += "<Instance><InstanceId>i-" + std::to_string(i) + "</InstanceId></Instance>";
+  }
+  TestServer server([&](Connection& client) { TestServer::Send(client, Reply(body)); });
+  HttpReply reply;
+  core::Status status = Exchange(server, reply);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.body, body);
+}
+
+TEST(HttpExchangeTest, OversizedReplyIsRefused) {
+  ExchangeOptions options = ShortTimeouts();
+  options.reply_limit = 100000;
+  const std::string at_limit = Reply(std::string(100000 - Reply("").size(), 'y'));
+  {
+    TestServer server([&](Connection& client) { TestServer::Send(client, at_limit); });
+    HttpReply reply;
+    core::Status status = Exchange(server, reply, options);
+    ASSERT_TRUE(status.ok()) << status.message();
+    EXPECT_EQ(reply.raw.size(), 100000u);
+  }
+  {
+    TestServer server([&](Connection& client) { TestServer::Send(client, at_limit + "z"); });
+    HttpReply reply;
+    core::Status status = Exchange(server, reply, options);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find("larger than 100000 bytes"), std::string::npos)
+        << status.message();
+    EXPECT_EQ(reply.raw.size(), 100000u);
+  }
+  EXPECT_EQ(ExchangeOptions().reply_limit, 16u * 1024 * 1024);
+}
+
+TEST(HttpExchangeTest, CompleteReplyEndsTheExchangeWithoutWaitingForClose) {
+  // A server that ignores "Connection: close" must not cost a time-out.
+  const std::string body = "<DescribeRegionsResponse/>";
+  TestServer server([&](Connection& client) {
+    TestServer::Send(client, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                 "\r\n\r\n" + body);
+    TestServer::Pause(1500);
+  });
+  ExchangeOptions options = ShortTimeouts();
+  options.idle_timeout = milliseconds(500);
+  HttpReply reply;
+  core::Status status = Exchange(server, reply, options);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.body, body);
+}
+
+TEST(HttpExchangeTest, LongRequestIsSentWholeThroughPartialSends) {
+  // Far more than the socket buffers hold while the server is not reading.
+  std::string request = "GET /?";
+  request += std::string(8 * 1024 * 1024, 'q');
+  request += " HTTP/1.1\r\n\r\n";
+  TestServer server([](Connection& client) { TestServer::Send(client, Reply("<ok/>")); });
+  ExchangeOptions options = ShortTimeouts();
+  options.idle_timeout = milliseconds(5000);
+  HttpReply reply;
+  core::Status status = Exchange(server, reply, options, nullptr, request);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(server.request(), request);
+  EXPECT_EQ(reply.body, "<ok/>");
+}
+
+TEST(HttpExchangeTest, Ipv6Loopback) {
+  TestServer server([](Connection& client) { TestServer::Send(client, Reply("<v6/>")); }, "::1");
+  if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  HttpReply reply;
+  std::string trace;
+  core::Status status = ExchangeWithHost("::1", server.port(), kRequest, ShortTimeouts(), reply,
+                                         [&trace](std::string_view line) { trace += line; });
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.body, "<v6/>");
+  EXPECT_NE(trace.find("connect to [::1]:" + std::to_string(server.port())), std::string::npos);
+}
+
+TEST(HttpExchangeTest, OverrideConnectsElsewhereButKeepsTheServiceHostHeader) {
+  TestServer server([](Connection& client) { TestServer::Send(client, Reply("<ok/>")); });
+  const ServiceEndpoint ecs{"ecs.aliyuncs.com", "Host: ecs.aliyuncs.com\r\n", "Version=2014-05-26"};
+  HttpReply reply;
+  core::Status status = HttpExchange(ecs, kRequest, EndpointOverride{"127.0.0.1", server.port()},
+                                     ShortTimeouts(), reply);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_NE(server.request().find("\r\nHost: ecs.aliyuncs.com\r\n"), std::string::npos);
+  EXPECT_EQ(reply.body, "<ok/>");
+}
+
+TEST(EndpointOverrideTest, ParsesHostAndPortForms) {
+  struct Case {
+    const char* text;
+    const char* host;
+    std::uint16_t port;
+  } cases[] = {{"127.0.0.1:8080", "127.0.0.1", 8080},
+               {"localhost", "localhost", 80},
+               {"sim.local:1", "sim.local", 1},
+               {"[::1]:65535", "::1", 65535},
+               {"[::1]", "::1", 80},
+               {"::1", "::1", 80}};
+  for (const Case& c : cases) {
+    core::Result<EndpointOverride> parsed = ParseEndpointOverride(c.text);
+    ASSERT_TRUE(parsed.ok()) << c.text << ": " << parsed.status().message();
+    EXPECT_EQ(parsed->host, c.host) << c.text;
+    EXPECT_EQ(parsed->port, c.port) << c.text;
+  }
+}
+
+TEST(EndpointOverrideTest, RefusesMalformedText) {
+  for (const char* text : {"", ":80", "host:", "host:0", "host:65536", "host:80x", "host:-1",
+                           "[::1", "[::1]80", "[]:80", "two words:80", "a/b:80"}) {
+    core::Result<EndpointOverride> parsed = ParseEndpointOverride(text);
+    EXPECT_FALSE(parsed.ok()) << text;
+  }
+  core::Result<EndpointOverride> bad_port = ParseEndpointOverride("host:99999");
+  ASSERT_FALSE(bad_port.ok());
+  EXPECT_NE(bad_port.status().message().find("1 to 65535"), std::string::npos);
+}
+
+TEST(EndpointOverrideTest, VariableValue) {
+  EXPECT_FALSE(EndpointOverrideFromVariable(nullptr)->has_value());
+  EXPECT_FALSE(EndpointOverrideFromVariable("")->has_value());
+  auto set = EndpointOverrideFromVariable("127.0.0.1:9000");
+  ASSERT_TRUE(set.ok());
+  ASSERT_TRUE(set->has_value());
+  EXPECT_EQ((*set)->port, 9000);
+  auto bad = EndpointOverrideFromVariable("127.0.0.1:port");
+  ASSERT_FALSE(bad.ok());
+  EXPECT_TRUE(bad.status().message().starts_with("KESTRUNE_ENDPOINT: "));
+}
+
+HttpReply Parsed(std::string raw, core::Status* status = nullptr) {
+  HttpReply reply;
+  reply.raw = std::move(raw);
+  core::Status result = ParseReply(reply);
+  if (status != nullptr) *status = result;
+  return reply;
+}
+
+TEST(ParseReplyTest, StatusLineAndBody) {
+  HttpReply error =
+      Parsed("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\n<Error>trailing junk");
+  EXPECT_EQ(error.status_code, 404);
+  EXPECT_EQ(error.status_line, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(error.body, "<Error>");
+
+  HttpReply proxy = Parsed("HTTP/1.0 502 Bad Gateway\n\n<html>502</html>");
+  EXPECT_EQ(proxy.status_code, 502);
+  EXPECT_EQ(proxy.body, "<html>502</html>");
+
+  HttpReply bare = Parsed("<Error><Code>X</Code></Error>");
+  EXPECT_EQ(bare.status_code, 0);
+  EXPECT_EQ(bare.body, "<Error><Code>X</Code></Error>");
+
+  HttpReply odd = Parsed("HTTP/1.1 2x0 Odd\r\n\r\nbody");
+  EXPECT_EQ(odd.status_code, 0);
+  EXPECT_EQ(odd.status_line, "HTTP/1.1 2x0 Odd");
+}
+
+TEST(ParseReplyTest, IncompleteRepliesAreErrors) {
+  core::Status status;
+  Parsed("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n12345", &status);
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("5 of the 10 bytes"), std::string::npos);
+
+  Parsed("HTTP/1.1 200 OK\r\nServer: x", &status);
+  EXPECT_FALSE(status.ok());
+
+  HttpReply cut =
+      Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n<a><b", &status);
+  EXPECT_FALSE(status.ok());
+  EXPECT_EQ(cut.body, "<a><b");  // what arrived is kept
+
+  Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nZZ\r\nabc\r\n0\r\n\r\n", &status);
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("malformed"), std::string::npos);
+
+  Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcX\r\n0\r\n\r\n", &status);
+  EXPECT_FALSE(status.ok());
+}
+
+TEST(ParseReplyTest, ChunkedWithTrailersAndCodingList) {
+  core::Status status;
+  HttpReply reply = Parsed(
+      "HTTP/1.1 200 OK\r\ntransfer-encoding: gzip, chunked\r\n\r\n"
+      "a\r\n0123456789\r\n1\r\n!\r\n0\r\nX-Trailer: 1\r\n\r\n",
+      &status);
+  EXPECT_TRUE(status.ok()) << status.message();
+  EXPECT_TRUE(reply.chunked);
+  EXPECT_EQ(reply.body, "0123456789!");
+}
+
+}  // namespace
+}  // namespace kestrune::request

@@ -1,0 +1,77 @@
+// A one-connection server for exchange tests: listens on a loopback address,
+// port 0, on its own thread; accepts one client within a bounded wait, reads
+// its request up to the blank line, then runs the test's script and closes.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "request/socket.h"
+
+namespace kestrune::request::testing {
+
+class TestServer {
+ public:
+  using Script = std::function<void(Connection& client)>;
+
+  explicit TestServer(Script script, const std::string& address = "127.0.0.1")
+      : script_(std::move(script)) {
+    listening_ = !listener_.Listen(address).has_value();
+    if (listening_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~TestServer() {
+    if (thread_.joinable()) thread_.join();
+  }
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  bool listening() const { return listening_; }
+  std::uint16_t port() const { return listener_.port(); }
+  // The request as the server read it; complete once the server is done.
+  std::string request() {
+    if (thread_.joinable()) thread_.join();
+    return request_;
+  }
+
+  // Helpers for scripts.
+  static void Send(Connection& client, std::string_view data) {
+    (void)client.SendAll(data, std::chrono::seconds(5));
+  }
+  static void Pause(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+ private:
+  void Serve() {
+    NetworkScope network;
+    Connection client;
+    if (listener_.Accept(client, std::chrono::seconds(10))) return;
+    // Read the request head, bounded in size and time.
+    char buffer[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (request_.find("\r\n\r\n") == std::string::npos && request_.size() < (64u << 20) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::size_t received = 0;
+      if (client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received) ||
+          received == 0) {
+        break;
+      }
+      request_.append(buffer, received);
+    }
+    script_(client);
+    client.Close();
+  }
+
+  NetworkScope network_;
+  Script script_;
+  Listener listener_;
+  bool listening_ = false;
+  std::string request_;
+  std::thread thread_;
+};
+
+}  // namespace kestrune::request::testing
