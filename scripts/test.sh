@@ -20,6 +20,35 @@ for c in "${configs[@]}"; do case $c in win64|win32) want_windows=yes ;; esac; d
 ensure_packages "${NATIVE_PACKAGES[@]}"
 [ $want_windows = yes ] && ensure_packages "${WINDOWS_PACKAGES[@]}"
 
+# The Windows tests under Wine talk to the simulator running natively.
+sim_pid=""
+start_native_sim() {
+  [ -x build/native/sim/kestrune-sim ] || {
+    cmake --preset native >/dev/null
+    cmake --build --preset native -j "$jobs" --target kestrune-sim
+  }
+  local out=build/native/sim-for-wine.out
+  : >"$out"
+  build/native/sim/kestrune-sim --port 0 >"$out" 2>build/native/sim-for-wine.log &
+  sim_pid=$!
+  local line="" tries=0
+  until line=$(head -n 1 "$out") && [ -n "$line" ]; do
+    tries=$((tries + 1))
+    [ $tries -gt 100 ] && { echo "the simulator did not start"; return 1; }
+    sleep 0.1
+  done
+  export KESTRUNE_TEST_SIM=${line#listening on }
+  echo "simulator for the Windows tests: $KESTRUNE_TEST_SIM"
+}
+stop_native_sim() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  sim_pid=""
+}
+trap stop_native_sim EXIT
+
 failed=()
 for config in "${configs[@]}"; do
   echo "=== $config: configure and build"
@@ -32,8 +61,10 @@ for config in "${configs[@]}"; do
     win32) continue ;;  # built, not run: 32-bit Wine is not installed here
     win64)
       echo "=== $config: tests under Wine"
+      start_native_sim
       xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$config" -j "$jobs" ||
         failed+=("$config")
+      stop_native_sim
       ;;
     *)
       echo "=== $config: tests"
