@@ -22,12 +22,14 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/dispatch.h"
 #include "core/status.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
@@ -53,11 +55,24 @@ struct EngineOptions {
   static EngineOptions FromEnvironment();
 };
 
-// The user's values, by template parameter position (0 is the first parameter
-// after "Action"). A position without a value (past the end, or nullopt)
-// takes the template's stored value, which is empty for every ECS template.
-struct ParameterValues {
-  std::vector<std::optional<std::string>> by_position;
+// What one exchange with a server gave. A failed exchange (no connection,
+// time-out, a reply cut off or over its size limit) has !status.ok() and a
+// reason a user can read.
+struct TransportReply {
+  core::Status status;
+  int http_status = 0;
+  std::string status_line;  // e.g. "HTTP/1.1 200 OK"
+  std::string raw;          // status line, headers and body as received
+  std::string body;         // the body with any transfer coding removed
+};
+
+// Carries one signed request to the service and back. The engine's own
+// transport speaks HTTP over TCP; tests substitute a fake.
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  virtual TransportReply Exchange(const request::ServiceEndpoint& endpoint,
+                                  std::string_view request_text) = 0;
 };
 
 enum class Outcome {
@@ -84,18 +99,28 @@ struct RequestResult {
 
 class Engine {
  public:
+  // Sends over the network (TCP, with the options' override and time-outs).
   Engine(const request::Clock& clock, report::ResultList& results, report::TraceSink& trace,
          EngineOptions options = {});
+  // Sends through `transport`, which must outlive the engine.
+  Engine(const request::Clock& clock, report::ResultList& results, report::TraceSink& trace,
+         Transport& transport, EngineOptions options = {});
+  ~Engine();
 
   // Binds and signs without sending (a dry run). Not sendable: an error with
   // kNotSupportedText.
   core::Result<request::SignedRequest> Prepare(const request::Credentials& credentials,
                                                const ResolvedAction& action,
-                                               const ParameterValues& values) const;
+                                               const ParameterValueSlots& values) const;
 
   // One whole request as described above. `action` nullopt: not sendable.
   RequestResult Send(const request::Credentials& credentials,
-                     const std::optional<ResolvedAction>& action, const ParameterValues& values);
+                     const std::optional<ResolvedAction>& action,
+                     const ParameterValueSlots& values);
+
+  // The CreateApiGroup values the user has set this session (group name and
+  // description); used whenever that action is sent.
+  ApiGroupDraft& api_group_draft() { return draft_; }
 
   const EngineOptions& options() const { return options_; }
 
@@ -104,6 +129,13 @@ class Engine {
   report::ResultList& results_;
   report::TraceSink& trace_;
   EngineOptions options_;
+  std::unique_ptr<Transport> own_transport_;
+  Transport* transport_;
+  ApiGroupDraft draft_;
 };
+
+// The engine's own transport: HTTP/1.1 over TCP to the endpoint's host on port
+// 80, or to the options' override, with the options' time-outs.
+std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options);
 
 }  // namespace kestrune::catalogue

@@ -1,0 +1,57 @@
+// The engine's own transport: one HTTP/1.1 exchange over TCP per request.
+#include <memory>
+
+#include "catalogue/engine.h"
+#include "request/http.h"
+
+namespace kestrune::catalogue {
+
+namespace {
+
+class NetworkTransport : public Transport {
+ public:
+  explicit NetworkTransport(const EngineOptions& options) {
+    exchange_.connect_timeout = options.connect_timeout;
+    exchange_.idle_timeout = options.idle_timeout;
+    if (!options.endpoint_override.empty()) {
+      core::Result<request::EndpointOverride> parsed =
+          request::ParseEndpointOverride(options.endpoint_override);
+      if (parsed.ok()) {
+        override_ = parsed.value();
+      } else {
+        override_error_ =
+            "invalid endpoint \"" + options.endpoint_override + "\": " + parsed.status().message();
+      }
+    }
+  }
+
+  TransportReply Exchange(const request::ServiceEndpoint& endpoint,
+                          std::string_view request_text) override {
+    TransportReply result;
+    if (!override_error_.empty()) {
+      // A mistyped override must never fall back to the real service.
+      result.status = core::Status::Error(override_error_);
+      return result;
+    }
+    request::HttpReply reply;
+    result.status = request::HttpExchange(endpoint, request_text, override_, exchange_, reply);
+    result.http_status = reply.status_code;
+    result.status_line = std::move(reply.status_line);
+    result.raw = std::move(reply.raw);
+    result.body = std::move(reply.body);
+    return result;
+  }
+
+ private:
+  request::ExchangeOptions exchange_;
+  std::optional<request::EndpointOverride> override_;
+  std::string override_error_;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options) {
+  return std::make_unique<NetworkTransport>(options);
+}
+
+}  // namespace kestrune::catalogue

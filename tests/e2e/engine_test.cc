@@ -1,0 +1,246 @@
+// The engine's request driving against a scripted transport: repeats on a used
+// nonce, error rows, proxy pages, connection failures and choices that must
+// send nothing.
+#include "catalogue/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "report/result_list.h"
+#include "report/trace_sink.h"
+#include "request/clock.h"
+
+namespace kestrune::catalogue {
+namespace {
+
+using report::RecordingResultList;
+using report::Row;
+
+// Answers each exchange with the next scripted reply and records every
+// request it was given.
+class ScriptedTransport : public Transport {
+ public:
+  TransportReply Exchange(const request::ServiceEndpoint& endpoint,
+                          std::string_view request_text) override {
+    hosts.push_back(endpoint.host);
+    requests.emplace_back(request_text);
+    if (replies.empty())
+      return TransportReply{core::Status::Error("no reply scripted"), 0, {}, {}, {}};
+    TransportReply reply = replies.front();
+    if (replies.size() > 1 || !repeat_last) replies.pop_front();
+    return reply;
+  }
+
+  static TransportReply Ok(std::string body, int status = 200,
+                           std::string status_line = "HTTP/1.1 200 OK") {
+    return TransportReply{core::Status::Ok(), status, status_line, status_line + "\r\n\r\n" + body,
+                          body};
+  }
+
+  std::deque<TransportReply> replies;
+  bool repeat_last = false;
+  std::vector<std::string> requests;
+  std::vector<std::string> hosts;
+};
+
+class RecordingTrace : public report::TraceSink {
+ public:
+  void Line(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
+// A clock whose milliseconds advance on every reading, so that repeated
+// attempts are told apart by their nonces.
+class TickingClock : public request::Clock {
+ public:
+  request::UtcInstant NowUtc() const override {
+    request::UtcInstant now{2024, 3, 5, 14, 7, 9, 0};
+    now.millisecond = static_cast<int>(ticks_++ % 1000);
+    return now;
+  }
+
+ private:
+  mutable unsigned ticks_ = 1;
+};
+
+const std::string kNonceUsed =
+    "<?xml version='1.0' encoding='UTF-8'?><Error><RequestId>R-1</RequestId><HostId>"
+    "ecs.aliyuncs.com</HostId><Code>SignatureNonceUsed</Code><Message>Specified signature "
+    "nonce was used already.</Message></Error>";
+
+const std::string kRegions =
+    "<?xml version='1.0' encoding='UTF-8'?><DescribeRegionsResponse><RequestId>R-2</RequestId>"
+    "<Regions><Region><RegionId>cn-qingdao</RegionId><LocalName>华北 1</LocalName></Region>"
+    "</Regions></DescribeRegionsResponse>";
+
+std::string NonceOf(const std::string& request) {
+  std::size_t at = request.find("SignatureNonce=");
+  return request.substr(at + 15, 7);
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  RequestResult Send(std::string_view service_action, unsigned service = kEcsService,
+                     ParameterValueSlots slots = {}) {
+    return engine.Send(credentials, ResolveActionName(service, service_action), slots);
+  }
+
+  TickingClock clock;
+  RecordingResultList rows;
+  RecordingTrace trace;
+  ScriptedTransport transport;
+  Engine engine{clock, rows, trace, transport};
+  request::Credentials credentials{"testid", "testsecret"};
+};
+
+TEST_F(EngineTest, GoodReplyIsFormattedAndReportsTheActionLine) {
+  transport.replies.push_back(ScriptedTransport::Ok(kRegions));
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  EXPECT_TRUE(result.formatted);
+  EXPECT_EQ(result.result_text, "Action=DescribeRegions");
+  EXPECT_EQ(result.attempts, 1);
+  ASSERT_EQ(transport.hosts.size(), 1u);
+  EXPECT_EQ(transport.hosts[0], "ecs.aliyuncs.com");
+  const std::vector<Row> expected = {{"RequestId", "R-2"},
+                                     {"****************", "****************"},
+                                     {"RegionId", "cn-qingdao"},
+                                     {"LocalName", "华北 1"},
+                                     {"****************", "****************"}};
+  EXPECT_EQ(rows.produced(), expected);
+}
+
+TEST_F(EngineTest, UsedNonceIsRetriedWithAFreshNonceAndTimestamp) {
+  transport.replies.push_back(ScriptedTransport::Ok(kNonceUsed, 400, "HTTP/1.1 400 Bad Request"));
+  transport.replies.push_back(ScriptedTransport::Ok(kRegions));
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  EXPECT_EQ(result.attempts, 2);
+  ASSERT_EQ(transport.requests.size(), 2u);
+  EXPECT_NE(NonceOf(transport.requests[0]), NonceOf(transport.requests[1]));
+  // Only the good reply's rows are shown.
+  ASSERT_FALSE(rows.produced().empty());
+  EXPECT_EQ(rows.produced()[0], (Row{"RequestId", "R-2"}));
+}
+
+TEST_F(EngineTest, UsedNonceForeverStopsAfterFiveAttemptsAndShowsTheError) {
+  transport.replies.push_back(ScriptedTransport::Ok(kNonceUsed, 400, "HTTP/1.1 400 Bad Request"));
+  transport.repeat_last = true;
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kErrorReply);
+  EXPECT_EQ(result.attempts, 5);
+  EXPECT_EQ(transport.requests.size(), 5u);
+  EXPECT_EQ(result.result_text, "");
+  const std::vector<Row> expected = {{"RequestId", "R-1"},
+                                     {"HostId", "ecs.aliyuncs.com"},
+                                     {"Code", "SignatureNonceUsed"},
+                                     {"Message", "Specified signature nonce was used already."}};
+  EXPECT_EQ(rows.produced(), expected);
+}
+
+TEST_F(EngineTest, ErrorReplyShowsItsFieldsInOrderAndSkipsAbsentOnes) {
+  transport.replies.push_back(ScriptedTransport::Ok(
+      "<Error><RequestId>R-3</RequestId><Code>InvalidAccessKeyId.NotFound</Code><Message>"
+      "Specified access key is not found.</Message></Error>",
+      404, "HTTP/1.1 404 Not Found"));
+  RequestResult result = Send("DescribeInstances");
+  EXPECT_EQ(result.outcome, Outcome::kErrorReply);
+  EXPECT_EQ(result.result_text, "");
+  const std::vector<Row> expected = {{"RequestId", "R-3"},
+                                     {"Code", "InvalidAccessKeyId.NotFound"},
+                                     {"Message", "Specified access key is not found."}};
+  EXPECT_EQ(rows.produced(), expected);
+}
+
+TEST_F(EngineTest, NonceUsedOutsideAnErrorDocumentIsAGoodReply) {
+  transport.replies.push_back(
+      ScriptedTransport::Ok("<DescribeRegionsResponse><RequestId>SignatureNonceUsed</RequestId>"
+                            "</DescribeRegionsResponse>"));
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  EXPECT_EQ(result.attempts, 1);
+}
+
+TEST_F(EngineTest, ProxyPageWithoutErrorDocumentIsNotASuccess) {
+  transport.replies.push_back(ScriptedTransport::Ok(
+      "<html><body><h1>502 Bad Gateway</h1><RequestId>x</RequestId></body></html>", 502,
+      "HTTP/1.1 502 Bad Gateway"));
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kHttpError);
+  EXPECT_EQ(result.result_text, "HTTP/1.1 502 Bad Gateway");
+  EXPECT_TRUE(rows.produced().empty());
+}
+
+TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
+  transport.replies.push_back(
+      TransportReply{core::Status::Error("could not connect."), 0, {}, {}, {}});
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
+  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_EQ(result.detail, "could not connect.");
+  EXPECT_TRUE(rows.produced().empty());
+}
+
+TEST_F(EngineTest, ChoicesWithoutATemplateSendNothing) {
+  // AttachInstanceRamRole (ECS category 1, entry 10) has no template.
+  RequestResult result = engine.Send(credentials, ResolveBrowsingEntry(0, 0, 9), {});
+  EXPECT_EQ(result.outcome, Outcome::kNotSupported);
+  EXPECT_EQ(result.result_text, kNotSupportedText);
+  EXPECT_TRUE(transport.requests.empty());
+  result = engine.Send(credentials, std::nullopt, {});
+  EXPECT_EQ(result.outcome, Outcome::kNotSupported);
+  EXPECT_TRUE(transport.requests.empty());
+}
+
+TEST_F(EngineTest, RefusedInputSendsNothingAndNeverShowsTheSecret) {
+  credentials.access_key_secret = std::string(49, 's');  // one over the limit
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kRefused);
+  EXPECT_FALSE(result.detail.empty());
+  EXPECT_EQ(result.detail.find(credentials.access_key_secret), std::string::npos);
+  EXPECT_TRUE(transport.requests.empty());
+
+  credentials.access_key_secret = "testsecret";
+  ParameterValueSlots slots;
+  ASSERT_TRUE(slots.Set(1, std::string(300, 'r')).ok());
+  result = Send("DescribeZones", kEcsService, slots);
+  EXPECT_EQ(result.outcome, Outcome::kRefused);
+  EXPECT_TRUE(transport.requests.empty());
+}
+
+TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
+  ParameterValueSlots slots;
+  ASSERT_TRUE(slots.Set(1, "i-123").ok());
+  transport.replies.push_back(ScriptedTransport::Ok(
+      "<StopInstanceResponse><RequestId>R-4</RequestId></StopInstanceResponse>"));
+  RequestResult result = Send("StopInstance", kEcsService, slots);
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  ASSERT_EQ(transport.requests.size(), 1u);
+  EXPECT_NE(transport.requests[0].find("&&Signature="), std::string::npos);
+  EXPECT_NE(transport.requests[0].find("&Action=StopInstance&InstanceId=i-123 HTTP/1.1\r\n"),
+            std::string::npos);
+
+  transport.replies.push_back(ScriptedTransport::Ok("<R><RequestId>R-5</RequestId></R>"));
+  result = Send("QueryApplyStatus", kIotService);
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  EXPECT_FALSE(result.formatted);
+  EXPECT_EQ(result.result_text, "");
+  EXPECT_EQ(transport.hosts.back(), "iot.aliyuncs.com");
+  EXPECT_NE(transport.requests.back().find("Version=2016-05-30"), std::string::npos);
+}
+
+TEST_F(EngineTest, TheSecretNeverReachesTraceOrRequest) {
+  transport.replies.push_back(ScriptedTransport::Ok(kNonceUsed, 400, "HTTP/1.1 400 Bad Request"));
+  transport.repeat_last = true;
+  Send("DescribeRegions");
+  for (const auto& line : trace.lines) EXPECT_EQ(line.find("testsecret"), std::string::npos);
+  for (const auto& request : transport.requests) {
+    EXPECT_EQ(request.find("testsecret"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace kestrune::catalogue

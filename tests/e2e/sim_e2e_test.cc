@@ -1,0 +1,281 @@
+// The whole engine against the local simulator on 127.0.0.1: signing,
+// exchange, error detection and every formatter over the simulator's replies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/engine.h"
+#include "report/result_list.h"
+#include "report/trace_sink.h"
+#include "request/clock.h"
+#include "sim/clock.h"
+#include "sim/server.h"
+
+namespace kestrune::catalogue {
+namespace {
+
+using report::RecordingResultList;
+using report::Row;
+
+constexpr std::string_view kSeparator = "****************";
+
+class RecordingTrace : public report::TraceSink {
+ public:
+  void Line(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
+std::size_t CountRows(const std::vector<Row>& rows, std::string_view field) {
+  return static_cast<std::size_t>(
+      std::count_if(rows.begin(), rows.end(), [&](const Row& r) { return r.field == field; }));
+}
+
+std::size_t CountText(std::string_view text, std::string_view pattern) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(pattern); at != std::string_view::npos;
+       at = text.find(pattern, at + pattern.size())) {
+    ++count;
+  }
+  return count;
+}
+
+class SimE2eTest : public ::testing::Test {
+ protected:
+  void StartSim(sim::FaultPlan faults = {}) {
+    sim::ServerOptions options;
+    options.gateway.faults = faults;
+    options.log = [this](std::string_view line) { sim_log_.emplace_back(line); };
+    server_ = std::make_unique<sim::Server>(options, sim_clock_);
+    ASSERT_TRUE(server_->Start().ok());
+    engine_options_.endpoint_override = "127.0.0.1:" + std::to_string(server_->port());
+    engine_ = std::make_unique<Engine>(clock_, rows_, trace_, engine_options_);
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+    // Nothing the program shows or traces may hold the secret.
+    for (const auto& line : trace_.lines) EXPECT_EQ(line.find(kSecret), std::string::npos);
+    for (const auto& row : rows_.produced()) {
+      EXPECT_EQ(row.info.find(kSecret), std::string::npos);
+    }
+    for (const auto& line : sim_log_) EXPECT_EQ(line.find(kSecret), std::string::npos);
+  }
+
+  RequestResult Send(unsigned service, std::string_view action,
+                     std::vector<std::string> values = {}) {
+    ParameterValueSlots slots;
+    for (std::size_t k = 0; k < values.size(); ++k) EXPECT_TRUE(slots.Set(k + 1, values[k]).ok());
+    rows_.Clear();
+    return engine_->Send(credentials_, ResolveActionName(service, action), slots);
+  }
+
+  static constexpr std::string_view kSecret = "kestrune-demo-secret";
+  request::Credentials credentials_{"kestrune-demo-id", std::string(kSecret)};
+  request::SystemClock clock_;
+  sim::SystemClock sim_clock_;
+  RecordingResultList rows_;
+  RecordingTrace trace_;
+  EngineOptions engine_options_;
+  std::unique_ptr<sim::Server> server_;
+  std::unique_ptr<Engine> engine_;
+  std::vector<std::string> sim_log_;
+};
+
+TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
+  StartSim();
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  EXPECT_EQ(result.result_text, "Action=DescribeRegions");
+  const auto& rows = rows_.produced();
+  const std::size_t regions = CountText(result.body, "<Region>");
+  ASSERT_GE(regions, 20u);
+  ASSERT_EQ(rows.size(), 1 + 3 * regions + 1);
+  EXPECT_EQ(rows[0].field, "RequestId");
+  for (std::size_t i = 0; i < regions; ++i) {
+    EXPECT_EQ(rows[1 + 3 * i].field, kSeparator);
+    EXPECT_EQ(rows[2 + 3 * i].field, "RegionId");
+    EXPECT_EQ(rows[3 + 3 * i].field, "LocalName");
+  }
+  EXPECT_EQ(rows.back().field, kSeparator);
+  EXPECT_EQ(trace_.lines.front(), "strtitle = RequestId (headreq, 738)");
+}
+
+TEST_F(SimE2eTest, DescribeZonesShowsTheZonesOfTheRegion) {
+  StartSim();
+  RequestResult result = Send(kEcsService, "DescribeZones", {"cn-shenzhen"});
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  EXPECT_EQ(result.result_text, "Action=DescribeZones");
+  const std::size_t zones = CountText(result.body, "<Zone>");
+  ASSERT_GE(zones, 1u);
+  EXPECT_EQ(CountRows(rows_.produced(), "ZoneId"), zones);
+  for (const auto& row : rows_.produced()) {
+    if (row.field == "ZoneId") {
+      EXPECT_EQ(row.info.rfind("cn-shenzhen", 0), 0u) << row.info;
+    }
+  }
+}
+
+TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
+  StartSim();
+  RequestResult status = Send(kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  ASSERT_EQ(status.outcome, Outcome::kGoodReply) << status.body;
+  const auto first = rows_.produced();
+  const std::size_t instances = CountText(status.body, "<InstanceStatus>");
+  ASSERT_GE(instances, 1u);
+  // RequestId, separator, three page fields, then a pass per record and the
+  // closing separator.
+  EXPECT_EQ(CountRows(first, "InstanceId"), instances);
+  EXPECT_EQ(CountRows(first, "Status"), instances);
+  auto id_row = std::find_if(first.begin(), first.end(),
+                             [](const Row& r) { return r.field == "InstanceId"; });
+  ASSERT_NE(id_row, first.end());
+  const std::string instance = id_row->info;
+
+  RequestResult stop = Send(kEcsService, "StopInstance", {instance});
+  ASSERT_EQ(stop.outcome, Outcome::kGoodReply) << stop.body;
+  Send(kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  const auto after = rows_.produced();
+  for (std::size_t i = 0; i + 1 < after.size(); ++i) {
+    if (after[i].field == "InstanceId" && after[i].info == instance) {
+      EXPECT_EQ(after[i + 1], (Row{"Status", "Stopped"}));
+    }
+  }
+
+  ASSERT_EQ(Send(kEcsService, "StartInstance", {instance}).outcome, Outcome::kGoodReply);
+}
+
+TEST_F(SimE2eTest, DescribeInstancesShowsEveryInstanceRecord) {
+  StartSim();
+  RequestResult result = Send(kEcsService, "DescribeInstances", {"cn-shanghai"});
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  const std::size_t records = CountText(result.body, "<Instance>");
+  ASSERT_GE(records, 2u);
+  EXPECT_EQ(CountRows(rows_.produced(), "InstanceId"), records);
+  EXPECT_EQ(CountRows(rows_.produced(), "HostName"), records);
+  EXPECT_EQ(CountRows(rows_.produced(), "PageSize"), 1u);
+}
+
+TEST_F(SimE2eTest, LargeChunkedInstanceTypesReplyIsFormattedCompletely) {
+  StartSim();
+  RequestResult result = Send(kEcsService, "DescribeInstanceTypes");
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
+  EXPECT_GT(result.body.size(), 64u * 1024);
+  EXPECT_NE(result.raw_reply.find("Transfer-Encoding: chunked"), std::string::npos);
+  const std::size_t types = CountText(result.body, "<InstanceTypeId>");
+  ASSERT_GE(types, 100u);
+  EXPECT_EQ(CountRows(rows_.produced(), "InstanceTypeId"), types);
+  EXPECT_EQ(CountRows(rows_.produced(), "CpuCoreCount"), types);
+}
+
+TEST_F(SimE2eTest, OtherFormattedActions) {
+  StartSim();
+  struct Case {
+    std::string_view action;
+    std::vector<std::string> values;
+    std::string_view shown_field;
+  };
+  const Case cases[] = {
+      {"DescribeInstanceVncUrl", {"cn-shanghai", ""}, "VncUrl"},
+      {"DescribeUserdata", {"cn-shanghai", ""}, "UserData"},
+      {"DescribeInstanceTypeFamilies", {"cn-shanghai"}, "InstanceTypeFamilyId"},
+      {"DescribeTasks", {"cn-shanghai"}, "TaskId"},
+      {"DescribeTaskAttribute", {"cn-shanghai", "t-1"}, "TaskId"},
+      {"CancelTask", {"cn-shanghai", "t-1"}, "RequestId"},
+  };
+  // Instance-bound actions need a real instance id of the model.
+  Send(kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  std::string instance;
+  for (const auto& row : rows_.produced()) {
+    if (row.field == "InstanceId") instance = row.info;
+  }
+  ASSERT_FALSE(instance.empty());
+  for (Case c : cases) {
+    if (c.values.size() == 2 && c.values[1].empty()) c.values[1] = instance;
+    if (c.action == "DescribeTaskAttribute" || c.action == "CancelTask") {
+      Send(kEcsService, "DescribeTasks", {"cn-shanghai"});
+      for (const auto& row : rows_.produced()) {
+        if (row.field == "TaskId") c.values[1] = row.info;
+      }
+    }
+    RequestResult result = Send(kEcsService, c.action, c.values);
+    ASSERT_EQ(result.outcome, Outcome::kGoodReply) << c.action << ": " << result.body;
+    EXPECT_EQ(
+        result.result_text,
+        "Action=" + std::string(c.action == "DescribeUserdata" ? "DescribeUserdata" : c.action));
+    EXPECT_GE(CountRows(rows_.produced(), c.shown_field), 1u) << c.action << ": " << result.body;
+  }
+}
+
+TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
+  StartSim();
+  RequestResult iot = Send(kIotService, "QueryDevice", {"a1B2c3", "10", "1"});
+  EXPECT_EQ(iot.outcome, Outcome::kGoodReply) << iot.body;
+  RequestResult gateway = Send(kApiGatewayService, "DescribeApiGroups");
+  EXPECT_EQ(gateway.outcome, Outcome::kGoodReply) << gateway.body;
+  EXPECT_NE(gateway.body.find("<RequestId>"), std::string::npos);
+}
+
+TEST_F(SimE2eTest, UnknownAccessKeyShowsTheFourErrorRows) {
+  StartSim();
+  credentials_ = {"nobody", "nothing"};
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kErrorReply);
+  EXPECT_EQ(result.result_text, "");
+  const auto& rows = rows_.produced();
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0].field, "RequestId");
+  EXPECT_EQ(rows[1], (Row{"HostId", "ecs.aliyuncs.com"}));
+  EXPECT_EQ(rows[2], (Row{"Code", "InvalidAccessKeyId.NotFound"}));
+  EXPECT_EQ(rows[3], (Row{"Message", "Specified access key is not found."}));
+}
+
+TEST_F(SimE2eTest, NonceUsedOnceThenSuccess) {
+  StartSim(sim::FaultPlan{.nonce_used = 1});
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.body;
+  EXPECT_EQ(result.attempts, 2);
+}
+
+TEST_F(SimE2eTest, NonceUsedForeverStopsAfterFiveAttempts) {
+  StartSim(sim::FaultPlan{.nonce_used = 100});
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kErrorReply);
+  EXPECT_EQ(result.attempts, 5);
+  EXPECT_EQ(CountRows(rows_.produced(), "Code"), 1u);
+  // The engine still answers the next request normally.
+  RequestResult next = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(next.outcome, Outcome::kErrorReply);  // the simulator keeps refusing
+  EXPECT_EQ(next.attempts, 5);
+}
+
+TEST_F(SimE2eTest, SilentServerTimesOut) {
+  engine_options_.idle_timeout = std::chrono::milliseconds(300);
+  StartSim(sim::FaultPlan{.delay_ms = 3000});
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
+  EXPECT_EQ(result.result_text, kConnectionFailedText);
+}
+
+TEST_F(SimE2eTest, BadGatewayPageIsReportedNotFormatted) {
+  StartSim(sim::FaultPlan{.bad_gateway = 1});
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kHttpError);
+  EXPECT_NE(result.result_text.find("502"), std::string::npos);
+  EXPECT_TRUE(rows_.produced().empty());
+  EXPECT_EQ(Send(kEcsService, "DescribeRegions").outcome, Outcome::kGoodReply);
+}
+
+TEST_F(SimE2eTest, RefusedConnectionFailsCleanly) {
+  StartSim();
+  const std::string address = engine_options_.endpoint_override;
+  server_->Stop();
+  server_.reset();
+  RequestResult result = Send(kEcsService, "DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
+  EXPECT_EQ(result.result_text, kConnectionFailedText);
+}
+
+}  // namespace
+}  // namespace kestrune::catalogue
