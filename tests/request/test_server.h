@@ -18,8 +18,12 @@ class TestServer {
  public:
   using Script = std::function<void(Connection& client)>;
 
-  explicit TestServer(Script script, const std::string& address = "127.0.0.1")
-      : script_(std::move(script)) {
+  // With `read_request` false the request is left unread, so closing the
+  // connection resets it on every platform (the kernel answers unread data
+  // with a reset, whatever the socket library makes of SO_LINGER).
+  explicit TestServer(Script script, const std::string& address = "127.0.0.1",
+                      bool read_request = true)
+      : script_(std::move(script)), read_request_(read_request) {
     listening_ = !listener_.Listen(address).has_value();
     if (listening_) thread_ = std::thread([this] { Serve(); });
   }
@@ -53,8 +57,8 @@ class TestServer {
     // Read the request head, bounded in size and time.
     char buffer[65536];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (request_.find("\r\n\r\n") == std::string::npos && request_.size() < (64u << 20) &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (read_request_ && request_.find("\r\n\r\n") == std::string::npos &&
+           request_.size() < (64u << 20) && std::chrono::steady_clock::now() < deadline) {
       std::size_t received = 0;
       if (client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received) ||
           received == 0) {
@@ -68,6 +72,7 @@ class TestServer {
 
   NetworkScope network_;
   Script script_;
+  bool read_request_;
   Listener listener_;
   bool listening_ = false;
   std::string request_;
