@@ -1,0 +1,236 @@
+#include "tests/ui/dialog_fixture.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "report/display_text.h"
+
+namespace kestrune::ui::testing {
+namespace {
+
+// The step WhileModal runs from its timer; one at a time on the test thread.
+struct ModalStep {
+  std::function<bool()> step;
+  int attempts_left = 0;
+  UINT_PTR timer = 0;
+};
+thread_local ModalStep modal_step;
+
+void CALLBACK OnModalTimer(HWND, UINT, UINT_PTR, DWORD) {
+  if (modal_step.timer == 0) return;
+  bool done = --modal_step.attempts_left <= 0 || modal_step.step();
+  if (done) {
+    KillTimer(nullptr, modal_step.timer);
+    modal_step.timer = 0;
+  }
+}
+
+void CALLBACK OnWatchdog(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  PostQuitMessage(kWatchdogExit);
+}
+
+}  // namespace
+
+std::wstring W(std::string_view utf8) { return report::ToWide(utf8); }
+
+ScratchDirectory::ScratchDirectory() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  previous_ = previous;
+  for (unsigned attempt = 0;; ++attempt) {
+    path_ = std::wstring(temp) + L"kestrune-ui-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt);
+    if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+  }
+  SetCurrentDirectoryW(path_.c_str());
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  SetCurrentDirectoryW(previous_.c_str());
+  for (const std::wstring& name : FileNames()) DeleteFileW((path_ + L"\\" + name).c_str());
+  RemoveDirectoryW(path_.c_str());
+}
+
+void ScratchDirectory::WriteFile(const std::wstring& name, std::string_view bytes) const {
+  FILE* file = _wfopen((path_ + L"\\" + name).c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  if (!bytes.empty()) {
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  }
+  ASSERT_EQ(std::fclose(file), 0);
+}
+
+std::string ScratchDirectory::ReadFile(const std::wstring& name, bool* found) const {
+  std::string bytes;
+  FILE* file = _wfopen((path_ + L"\\" + name).c_str(), L"rb");
+  if (found != nullptr) *found = file != nullptr;
+  if (file == nullptr) return bytes;
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  std::fclose(file);
+  return bytes;
+}
+
+std::vector<std::wstring> ScratchDirectory::FileNames() const {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW((path_ + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+void DialogTest::SetUp() {
+  directory_ = std::make_unique<ScratchDirectory>();
+  options_.trace = &trace_;
+  // The notification icon costs seconds under Wine without a tray; the tests
+  // that need it turn it on.
+  options_.notify_icon = false;
+}
+
+void DialogTest::OpenDialog() {
+  ASSERT_EQ(dialog_, nullptr);
+  dialog_ = CreateMainDialog(GetModuleHandleW(nullptr), options_);
+  ASSERT_NE(dialog_, nullptr);
+  Pump();
+}
+
+void DialogTest::TearDown() {
+  if (modal_step.timer != 0) {
+    KillTimer(nullptr, modal_step.timer);
+    modal_step.timer = 0;
+  }
+  if (dialog_ != nullptr && IsWindow(dialog_)) DestroyWindow(dialog_);
+  // The dialog's end posts the quit message; it must not reach the next test.
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message != WM_QUIT) DispatchMessageW(&message);
+  }
+  directory_.reset();
+}
+
+void DialogTest::Pump() {
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Keep it for whoever runs the loop next.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (IsWindow(dialog_) && IsDialogMessageW(dialog_, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+int DialogTest::RunLoop(UINT limit_ms) {
+  UINT_PTR watchdog = SetTimer(nullptr, 0, limit_ms, OnWatchdog);
+  int code = RunMessageLoop(dialog_);
+  KillTimer(nullptr, watchdog);
+  return code;
+}
+
+void DialogTest::Press(int button_id) {
+  HWND button = Control(button_id);
+  ASSERT_NE(button, nullptr) << "no button " << button_id;
+  SendMessageW(button, BM_CLICK, 0, 0);
+  Pump();
+}
+
+void DialogTest::Choose(int selector_id, int position) {
+  HWND selector = Control(selector_id);
+  ASSERT_NE(selector, nullptr) << "no selector " << selector_id;
+  ASSERT_EQ(SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(position), 0), position);
+  SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(selector_id, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(selector));
+  Pump();
+}
+
+void DialogTest::ChooseText(int selector_id, std::string_view utf8_text) {
+  std::vector<std::wstring> entries = SelectorEntries(selector_id);
+  std::wstring wanted = W(utf8_text);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i] == wanted) {
+      Choose(selector_id, static_cast<int>(i));
+      return;
+    }
+  }
+  FAIL() << "selector " << selector_id << " has no entry " << utf8_text;
+}
+
+std::vector<std::wstring> DialogTest::SelectorEntries(int selector_id) const {
+  std::vector<std::wstring> entries;
+  HWND selector = Control(selector_id);
+  if (selector == nullptr) return entries;
+  auto count = static_cast<int>(SendMessageW(selector, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    auto length = static_cast<std::size_t>(SendMessageW(selector, CB_GETLBTEXTLEN, i, 0));
+    std::wstring text(length + 1, L'\0');
+    SendMessageW(selector, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(length);
+    entries.push_back(text);
+  }
+  return entries;
+}
+
+std::wstring DialogTest::Text(int id) const {
+  HWND control = Control(id);
+  if (control == nullptr) return L"<absent>";
+  int length = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), length + 1)));
+  return text;
+}
+
+void DialogTest::SetText(int id, std::string_view utf8) {
+  ASSERT_NE(Control(id), nullptr);
+  SetWindowTextW(Control(id), W(utf8).c_str());
+}
+
+bool DialogTest::Shown(int id) const {
+  HWND control = Control(id);
+  return control != nullptr && (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+std::wstring DialogTest::Cell(int row, int column) const {
+  std::wstring text(4096, L'\0');
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text.data();
+  item.cchTextMax = static_cast<int>(text.size());
+  auto length = static_cast<std::size_t>(
+      SendMessageW(Control(3004), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+  text.resize(length);
+  return text;
+}
+
+std::vector<ScreenRow> DialogTest::Rows() const {
+  std::vector<ScreenRow> rows;
+  auto count = static_cast<int>(SendMessageW(Control(3004), LVM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) rows.push_back({Cell(i, 0), Cell(i, 1)});
+  return rows;
+}
+
+void DialogTest::WhileModal(std::function<bool()> step, UINT period_ms, int attempts) {
+  if (modal_step.timer != 0) KillTimer(nullptr, modal_step.timer);
+  modal_step.step = std::move(step);
+  modal_step.attempts_left = attempts;
+  modal_step.timer = SetTimer(nullptr, 0, period_ms, OnModalTimer);
+  ASSERT_NE(modal_step.timer, 0u);
+}
+
+int DialogTest::modal_attempts_left() const { return modal_step.attempts_left; }
+
+}  // namespace kestrune::ui::testing

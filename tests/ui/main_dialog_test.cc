@@ -1,0 +1,200 @@
+// The main dialog as the user meets it: start state, window and About box,
+// the ways the program ends, the notification icon's menu, keyboard handling.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/ui/dialog_fixture.h"
+#include "ui/resource_ids.h"
+
+namespace kestrune::ui::testing {
+namespace {
+
+class StartStateTest : public DialogTest {
+ protected:
+  // The template converts position and size from dialog units separately;
+  // a height of 0 is not checked (a combo box's window is its closed height).
+  void ExpectPlaced(HWND control, int x, int y, int width, int height) {
+    RECT position{x, y, 0, 0};
+    RECT size{0, 0, width, height};
+    MapDialogRect(dialog(), &position);
+    MapDialogRect(dialog(), &size);
+    RECT actual{};
+    GetWindowRect(control, &actual);
+    MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, position.left);
+    EXPECT_EQ(actual.top, position.top);
+    EXPECT_EQ(actual.right - actual.left, size.right);
+    if (height != 0) {
+      EXPECT_EQ(actual.bottom - actual.top, size.bottom);
+    }
+  }
+};
+
+TEST_F(StartStateTest, WindowClassCaptionAndSize) {
+  OpenDialog();
+  wchar_t class_name[64] = {};
+  GetClassNameW(dialog(), class_name, 64);
+  EXPECT_STREQ(class_name, L"DLGCLASS");
+  wchar_t title[64] = {};
+  GetWindowTextW(dialog(), title, 64);
+  EXPECT_STREQ(title, L"Kestrune");
+  EXPECT_TRUE(IsWindowVisible(dialog()));
+  EXPECT_EQ(GetParent(dialog()), nullptr);
+
+  // 500 x 350 dialog units, whatever the font makes of them.
+  RECT units{0, 0, 500, 350};
+  ASSERT_TRUE(MapDialogRect(dialog(), &units));
+  RECT client{};
+  GetClientRect(dialog(), &client);
+  EXPECT_EQ(client.right, units.right);
+  EXPECT_EQ(client.bottom, units.bottom);
+
+  const LONG style = GetWindowLongW(dialog(), GWL_STYLE);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+  EXPECT_NE(style & WS_SYSMENU, 0);
+  EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+  EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
+}
+
+TEST_F(StartStateTest, TemplateControlsStandWhereTheLayoutPutsThem) {
+  OpenDialog();
+  struct Placed {
+    int id;
+    const wchar_t* class_name;
+    std::string text;
+    RECT units;  // x, y, width, height
+  };
+  const std::vector<Placed> placed = {
+      {4017, L"Button", "DescribeRegions", {320, 90, 100, 10}},
+      {4019, L"Button", "DescribeZones", {320, 105, 100, 10}},
+      {4020, L"ComboBox", "cn-shanghai", {430, 105, 50, 0}},
+      {4021, L"Button", "DescribeInstanceStatus", {320, 120, 100, 10}},
+      {4022, L"Button", "RebootInstance", {320, 135, 100, 10}},
+      {4023, L"Button", "StartInstance", {320, 150, 100, 10}},
+      {4024, L"Button", "StopInstance", {320, 165, 100, 10}},
+      {4018, L"Button", "关于", {430, 90, 30, 10}},
+      {3004, L"SysListView32", "List1", {10, 100, 300, 200}},
+  };
+  for (const Placed& p : placed) {
+    SCOPED_TRACE(p.id);
+    HWND control = Control(p.id);
+    ASSERT_NE(control, nullptr);
+    wchar_t class_name[64] = {};
+    GetClassNameW(control, class_name, 64);
+    EXPECT_STREQ(class_name, p.class_name);
+    EXPECT_EQ(Text(p.id), W(p.text));
+
+    ExpectPlaced(control, p.units.left, p.units.top, p.units.right, p.units.bottom);
+    EXPECT_NE(GetWindowLongW(control, GWL_STYLE) & WS_TABSTOP, 0);
+  }
+  for (int k = 0; k < 8; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(Text(3014 + k), W("参数" + std::to_string(k + 1) + ":"));
+    ExpectPlaced(Control(3014 + k), 320, 160 + 20 * k, 70, 13);
+    ExpectPlaced(Control(3005 + k), 360, 160 + 20 * k, 100, 13);
+    EXPECT_NE(GetWindowLongW(Control(3005 + k), GWL_STYLE) & ES_AUTOHSCROLL, 0);
+  }
+}
+
+TEST_F(StartStateTest, ListColumnsRegionAndHiddenForm) {
+  OpenDialog();
+  HWND list = Control(IDC_RESULT_LIST);
+  EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
+  const DWORD extended = static_cast<DWORD>(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+  EXPECT_EQ(extended & 0x30u, 0x30u);
+
+  struct Expected {
+    const wchar_t* header;
+    int width;
+    int alignment;
+  };
+  const Expected columns[] = {{L"Field", 150, LVCFMT_LEFT}, {L"Info", 320, LVCFMT_RIGHT}};
+  for (int i = 0; i < 2; ++i) {
+    wchar_t header[32] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    column.pszText = header;
+    column.cchTextMax = 32;
+    ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(&column)));
+    EXPECT_STREQ(header, columns[i].header);
+    EXPECT_EQ(column.cx, columns[i].width);
+    EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, columns[i].alignment);
+  }
+  LVCOLUMNW third{};
+  third.mask = LVCF_WIDTH;
+  EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 2, reinterpret_cast<LPARAM>(&third)));
+
+  EXPECT_EQ(Text(IDC_REGION), L"cn-shanghai");
+  EXPECT_EQ(SelectorEntries(IDC_REGION),
+            (std::vector<std::wstring>{L"cn-shanghai", L"cn-shenzhen", L"cn-beijing"}));
+  for (int id = 3005; id <= 3012; ++id) EXPECT_FALSE(Shown(id)) << id;
+  for (int id = 3014; id <= 3021; ++id) EXPECT_FALSE(Shown(id)) << id;
+}
+
+TEST_F(StartStateTest, SelectorsOfferTheCatalogue) {
+  OpenDialog();
+  std::vector<std::wstring> groups = SelectorEntries(IDC_PRODUCT_GROUP);
+  ASSERT_EQ(groups.size(), 12u);
+  EXPECT_EQ(groups.front(), L"Elastic Compute");
+  EXPECT_EQ(groups.back(), L"VideoService");
+  EXPECT_EQ(Text(IDC_PRODUCT_GROUP), L"Elastic Compute");
+
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE),
+            (std::vector<std::wstring>{L"ECS", L"IoT", L"API Gateway"}));
+  EXPECT_EQ(Text(IDC_SERVICE), L"ECS");
+  std::vector<std::wstring> categories = SelectorEntries(IDC_CATEGORY);
+  ASSERT_EQ(categories.size(), 26u);
+  EXPECT_EQ(categories.front(), W("实例"));
+  EXPECT_EQ(Text(IDC_CATEGORY), W("实例"));
+
+  // The actions of the category on show are offered, none chosen yet.
+  std::vector<std::wstring> actions = SelectorEntries(IDC_ACTION);
+  ASSERT_EQ(actions.size(), 32u);
+  EXPECT_EQ(actions.front(), L"RunInstances");
+  EXPECT_EQ(SendMessageW(Control(IDC_ACTION), CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(Text(IDC_REPORT), L"");
+  EXPECT_EQ(Text(IDC_COPIED_VALUE), L"");
+}
+
+TEST_F(StartStateTest, SecretFieldMasksItsText) {
+  OpenDialog();
+  EXPECT_NE(GetWindowLongW(Control(IDC_KEY_SECRET), GWL_STYLE) & ES_PASSWORD, 0);
+  EXPECT_NE(SendMessageW(Control(IDC_KEY_SECRET), EM_GETPASSWORDCHAR, 0, 0), 0);
+  EXPECT_EQ(GetWindowLongW(Control(IDC_KEY_ID), GWL_STYLE) & ES_PASSWORD, 0);
+}
+
+TEST_F(StartStateTest, EveryAddedControlIsInsideTheDialogAndApartFromTheList) {
+  OpenDialog();
+  RECT client{};
+  GetClientRect(dialog(), &client);
+  RECT list{};
+  GetWindowRect(Control(IDC_RESULT_LIST), &list);
+  MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&list), 2);
+  const int added[] = {IDC_PRODUCT_GROUP,      IDC_SERVICE, IDC_CATEGORY,   IDC_ACTION,
+                       IDC_COPIED_VALUE,       IDC_KEY_ID,  IDC_KEY_SECRET, IDC_KEY_ID_CAPTION,
+                       IDC_KEY_SECRET_CAPTION, IDC_REPORT,  IDC_EXIT,       IDC_SEND};
+  for (int id : added) {
+    SCOPED_TRACE(id);
+    ASSERT_NE(Control(id), nullptr);
+    EXPECT_TRUE(Shown(id));
+    RECT rect{};
+    GetWindowRect(Control(id), &rect);
+    MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&rect), 2);
+    EXPECT_GE(rect.left, 0);
+    EXPECT_GE(rect.top, 0);
+    EXPECT_LE(rect.right, client.right);
+    EXPECT_LE(rect.bottom, client.bottom);
+    RECT overlap{};
+    EXPECT_FALSE(IntersectRect(&overlap, &rect, &list));
+  }
+  EXPECT_EQ(Text(IDC_SEND), L"Send");
+}
+
+}  // namespace
+}  // namespace kestrune::ui::testing

@@ -1,0 +1,33 @@
+#include "ui/credential_fields.h"
+
+#include <array>
+
+#include "ui/control_text.h"
+#include "ui/resource_ids.h"
+
+namespace kestrune::ui {
+namespace {
+
+// The four controls one right-click shows or hides.
+constexpr std::array<int, 4> kCredentialControls = {IDC_KEY_ID_CAPTION, IDC_KEY_SECRET_CAPTION,
+                                                    IDC_KEY_SECRET, IDC_KEY_ID};
+
+}  // namespace
+
+void CredentialFields::Load() {}
+
+bool CredentialFields::Save() { return false; }
+
+void CredentialFields::ToggleVisibility() {
+  visible_ = !visible_;
+  for (int id : kCredentialControls) {
+    HWND control = GetDlgItem(dialog_, id);
+    if (control != nullptr) ShowWindow(control, visible_ ? SW_SHOWNORMAL : SW_HIDE);
+  }
+}
+
+request::Credentials CredentialFields::Current() const {
+  return {ControlText(dialog_, IDC_KEY_ID), ControlText(dialog_, IDC_KEY_SECRET)};
+}
+
+}  // namespace kestrune::ui

@@ -1,0 +1,480 @@
+#include "ui/main_dialog.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "catalogue/catalogue.h"
+#include "catalogue/engine.h"
+#include "report/samples.h"
+#include "request/clock.h"
+#include "ui/clipboard.h"
+#include "ui/control_text.h"
+#include "ui/credential_fields.h"
+#include "ui/notify_icon.h"
+#include "ui/parameter_form.h"
+#include "ui/resource_ids.h"
+#include "ui/result_list_view.h"
+
+namespace kestrune::ui {
+namespace {
+
+constexpr wchar_t kClassName[] = L"DLGCLASS";
+constexpr wchar_t kTemplateName[] = L"MyDialog";
+constexpr wchar_t kNotifyTip[] = L"Kestrune";
+
+struct PopupItem {
+  UINT id;
+  const wchar_t* text;
+};
+
+// The notification icon's menu, in the order it shows.
+constexpr std::array<PopupItem, 2> kPopupItems = {{
+    {IDM_RESTORE, L"恢复"},
+    {IDM_EXIT, L"退出"},
+}};
+
+// The ids of the sample buttons in the template and the catalogue's table agree.
+static_assert(report::kSampleButtons[0].control_id == IDC_DESCRIBE_REGIONS);
+static_assert(report::kSampleButtons[1].control_id == IDC_DESCRIBE_ZONES);
+static_assert(report::kSampleButtons[2].control_id == IDC_DESCRIBE_INSTANCE_STATUS);
+static_assert(report::kSampleButtons[3].control_id == IDC_REBOOT_INSTANCE);
+static_assert(report::kSampleButtons[4].control_id == IDC_START_INSTANCE);
+static_assert(report::kSampleButtons[5].control_id == IDC_STOP_INSTANCE);
+
+// Selected position of a combo box, or nullopt when nothing is selected (or the
+// control is absent).
+std::optional<std::size_t> SelectedPosition(HWND dialog, int id) {
+  HWND selector = GetDlgItem(dialog, id);
+  if (selector == nullptr) return std::nullopt;
+  LRESULT position = SendMessageW(selector, CB_GETCURSEL, 0, 0);
+  if (position == CB_ERR || position < 0) return std::nullopt;
+  return static_cast<std::size_t>(position);
+}
+
+// Replaces a selector's entries (UTF-8) and selects `selection` (-1: none).
+template <typename Entries>
+void FillSelector(HWND dialog, int id, const Entries& entries, int selection) {
+  HWND selector = GetDlgItem(dialog, id);
+  if (selector == nullptr) return;
+  SendMessageW(selector, CB_RESETCONTENT, 0, 0);
+  for (std::string_view entry : entries) {
+    std::wstring text = report::ToWide(entry);
+    SendMessageW(selector, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+}
+
+// The entries of a packed list, for FillSelector.
+std::vector<std::string_view> Entries(core::StringListView list) {
+  std::vector<std::string_view> entries;
+  for (std::size_t n = 1; n <= list.Count(); ++n) entries.push_back(list.Entry(n));
+  return entries;
+}
+
+std::vector<std::string_view> ServiceNames() {
+  std::vector<std::string_view> names;
+  for (const catalogue::ServiceInfo& service : catalogue::Services()) names.push_back(service.name);
+  return names;
+}
+
+// Shows the wait cursor while a request blocks the dialog's thread.
+class WaitCursor {
+ public:
+  WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+  ~WaitCursor() { SetCursor(previous_); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  HCURSOR previous_;
+};
+
+class MainDialog {
+ public:
+  explicit MainDialog(HWND dialog) : dialog_(dialog) {}
+
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+ private:
+  LRESULT OnCreate();
+  LRESULT OnInitDialog(const MainDialogOptions* options);
+  LRESULT OnNotifyIcon(UINT mouse_message);
+  LRESULT OnCommand(int id, int code, HWND control);
+  LRESULT OnNotify(const NMHDR& header);
+  LRESULT OnDestroy();
+
+  void OnControlCommand(int id, int code);
+  void OnDialogCommand(int id);
+  void OnSample(report::SampleAction action);
+  void OnServiceSelected();
+  void OnCategorySelected();
+  void OnActionSelected();
+  void OnRegionSelected();
+  void OnSend();
+  void ShowAbout();
+  void ShowPopupMenu();
+  void CopyClickedRow();
+
+  // Refills the action selector with the list of the category now shown and
+  // selects `selection` (-1: none), then fits the form to it.
+  void RefillActions(int selection);
+  // The sendable action the three selectors show, if any.
+  std::optional<catalogue::ResolvedAction> ChosenAction() const;
+  // Fits the parameter form to the chosen action (hidden when there is none).
+  void UpdateParameterForm();
+  report::TraceSink& trace() { return trace_ != nullptr ? *trace_ : debug_viewer_; }
+
+  HWND dialog_;
+  HINSTANCE instance_ = nullptr;
+  HMENU popup_menu_ = nullptr;
+  ListViewResultList result_list_;
+  NotifyIcon notify_icon_;
+  CredentialFields credentials_;
+  report::SampleState samples_;
+  catalogue::EndpointSelection endpoint_;
+  report::TraceSink* trace_ = nullptr;
+  report::DebugViewerSink debug_viewer_;
+  request::SystemClock clock_;
+  // The last selected positions plus one; 0 before any selection.
+  unsigned service_number_ = 0;
+  unsigned category_number_ = 0;
+  unsigned action_number_ = 0;
+};
+
+LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate();
+    case WM_INITDIALOG:
+      return OnInitDialog(reinterpret_cast<const MainDialogOptions*>(lparam));
+    case kNotifyIconMessage:
+      return OnNotifyIcon(static_cast<UINT>(lparam));
+    case WM_COMMAND:
+      return OnCommand(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam));
+    case WM_NOTIFY:
+      return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
+    case WM_DESTROY:
+      return OnDestroy();
+    default:
+      return DefWindowProcW(dialog_, message, wparam, lparam);
+  }
+}
+
+LRESULT MainDialog::OnCreate() {
+  popup_menu_ = CreatePopupMenu();
+  if (popup_menu_ != nullptr) {
+    for (const PopupItem& item : kPopupItems) {
+      AppendMenuW(popup_menu_, MF_STRING, item.id, item.text);
+    }
+  }
+  return 0;
+}
+
+LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
+  MainDialogOptions defaults;
+  if (options == nullptr) options = &defaults;
+  instance_ = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog_, GWLP_HINSTANCE));
+  trace_ = options->trace;
+
+  result_list_ = ListViewResultList(GetDlgItem(dialog_, IDC_RESULT_LIST));
+  result_list_.Setup();
+
+  credentials_ = CredentialFields(dialog_, options->credential_file);
+  credentials_.Load();
+
+  HideParameterPairs(dialog_, IDC_PARAM_CAPTION_FIRST);
+  HideParameterPairs(dialog_, IDC_PARAM_VALUE_FIRST);
+
+  FillSelector(dialog_, IDC_REGION, Entries(catalogue::Regions()), 0);
+  FillSelector(dialog_, IDC_PRODUCT_GROUP, Entries(catalogue::ProductGroups()), 0);
+  FillSelector(dialog_, IDC_SERVICE, ServiceNames(), 0);
+  FillSelector(dialog_, IDC_CATEGORY, Entries(catalogue::CategoryList(0)), 0);
+  // The actions of the category on show are offered at once, none chosen yet,
+  // so the form starts empty.
+  RefillActions(-1);
+
+  if (options->notify_icon) {
+    auto icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_KESTRUNE), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    notify_icon_.Add(dialog_, kNotifyIconMessage, icon, kNotifyTip);
+  }
+  return 0;
+}
+
+LRESULT MainDialog::OnNotifyIcon(UINT mouse_message) {
+  if (mouse_message == WM_RBUTTONDOWN) ShowPopupMenu();
+  if (mouse_message == WM_LBUTTONDBLCLK) SendMessageW(dialog_, WM_COMMAND, IDM_RESTORE, 0);
+  return 0;
+}
+
+void MainDialog::ShowPopupMenu() {
+  if (popup_menu_ == nullptr) return;
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  SetForegroundWindow(dialog_);
+  TrackPopupMenu(popup_menu_, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, dialog_,
+                 nullptr);
+  // Lets the menu close properly when the user clicks elsewhere.
+  PostMessageW(dialog_, WM_NULL, 0, 0);
+}
+
+LRESULT MainDialog::OnCommand(int id, int code, HWND control) {
+  if (control == nullptr) {
+    OnDialogCommand(id);
+  } else {
+    OnControlCommand(id, code);
+  }
+  return 0;
+}
+
+void MainDialog::OnDialogCommand(int id) {
+  switch (id) {
+    case IDM_RESTORE:
+      ShowWindow(dialog_, SW_RESTORE);
+      return;
+    case IDOK:
+      // Enter in a field: this dialog has no default action, and Enter must
+      // not close the program under the user's typing.
+      return;
+    default:
+      // Esc, the menu's exit and the exit button.
+      DestroyWindow(dialog_);
+      return;
+  }
+}
+
+void MainDialog::OnControlCommand(int id, int code) {
+  if (code == BN_CLICKED) {
+    for (const report::SampleButton& button : report::kSampleButtons) {
+      if (button.control_id == id) {
+        OnSample(button.action);
+        return;
+      }
+    }
+    switch (id) {
+      case IDC_EXIT:
+        SendMessageW(dialog_, WM_COMMAND, IDM_EXIT, 0);
+        return;
+      case IDC_ABOUT:
+        ShowAbout();
+        return;
+      case IDC_SEND:
+        OnSend();
+        return;
+      default:
+        return;
+    }
+  }
+  if (code == CBN_SELCHANGE) {
+    switch (id) {
+      case IDC_SERVICE:
+        OnServiceSelected();
+        return;
+      case IDC_CATEGORY:
+        OnCategorySelected();
+        return;
+      case IDC_ACTION:
+        OnActionSelected();
+        return;
+      case IDC_REGION:
+        OnRegionSelected();
+        return;
+      default:
+        return;
+    }
+  }
+}
+
+LRESULT MainDialog::OnNotify(const NMHDR& header) {
+  if (header.idFrom != IDC_RESULT_LIST) return 0;
+  if (header.code == NM_CLICK) {
+    CopyClickedRow();
+  } else if (header.code == NM_RCLICK) {
+    credentials_.ToggleVisibility();
+    credentials_.Save();
+  }
+  return 0;
+}
+
+LRESULT MainDialog::OnDestroy() {
+  notify_icon_.Remove();
+  if (popup_menu_ != nullptr) {
+    DestroyMenu(popup_menu_);
+    popup_menu_ = nullptr;
+  }
+  PostQuitMessage(0);
+  return 0;
+}
+
+void MainDialog::OnSample(report::SampleAction action) {
+  report::ShowSample(action, samples_, result_list_, report::DisplayText());
+  endpoint_.SelectService(catalogue::kEcsService);
+}
+
+void MainDialog::OnServiceSelected() {
+  std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_SERVICE);
+  if (!position) return;
+  service_number_ = static_cast<unsigned>(*position) + 1;
+  FillSelector(dialog_, IDC_CATEGORY, Entries(catalogue::CategoryList(*position)), 0);
+  endpoint_.SelectService(service_number_);
+  // The actions on show always belong to the category on show.
+  RefillActions(0);
+}
+
+void MainDialog::OnCategorySelected() {
+  std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_CATEGORY);
+  if (!position) return;
+  category_number_ = static_cast<unsigned>(*position) + 1;
+  RefillActions(0);
+}
+
+void MainDialog::OnActionSelected() {
+  std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_ACTION);
+  if (!position) return;
+  action_number_ = static_cast<unsigned>(*position) + 1;
+  UpdateParameterForm();
+}
+
+void MainDialog::OnRegionSelected() {
+  std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_REGION);
+  if (!position) return;
+  samples_.SelectRegionPosition(static_cast<std::uint32_t>(*position));
+}
+
+void MainDialog::RefillActions(int selection) {
+  std::optional<std::size_t> service = SelectedPosition(dialog_, IDC_SERVICE);
+  std::optional<std::size_t> category = SelectedPosition(dialog_, IDC_CATEGORY);
+  core::StringListView actions;
+  if (service && category) actions = catalogue::ActionList(*service, *category);
+  if (actions.Count() == 0) selection = -1;
+  FillSelector(dialog_, IDC_ACTION, Entries(actions), selection);
+  action_number_ = selection < 0 ? 0 : static_cast<unsigned>(selection) + 1;
+  UpdateParameterForm();
+}
+
+std::optional<catalogue::ResolvedAction> MainDialog::ChosenAction() const {
+  std::optional<std::size_t> service = SelectedPosition(dialog_, IDC_SERVICE);
+  std::optional<std::size_t> category = SelectedPosition(dialog_, IDC_CATEGORY);
+  std::optional<std::size_t> action = SelectedPosition(dialog_, IDC_ACTION);
+  if (!service || !category || !action) return std::nullopt;
+  return catalogue::ResolveBrowsingEntry(*service, *category, *action);
+}
+
+void MainDialog::UpdateParameterForm() {
+  std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
+  ShowParameterForm(dialog_, chosen ? catalogue::DisplayCaptions(*chosen) : core::StringListView());
+}
+
+void MainDialog::OnSend() {
+  std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
+  if (!chosen) {
+    SetControlText(dialog_, IDC_REPORT, catalogue::kNotSupportedText);
+    return;
+  }
+}
+
+void MainDialog::ShowAbout() {
+  DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUT), dialog_, AboutProc, 0);
+}
+
+void MainDialog::CopyClickedRow() {
+  std::optional<std::wstring> info = result_list_.FocusedInfo();
+  if (!info) return;  // no row has the focus: the clipboard is left alone
+  SetDlgItemTextW(dialog_, IDC_COPIED_VALUE, info->c_str());
+  SetClipboardText(dialog_, *info);
+}
+
+// The dialog manager sends WM_INITDIALOG only to a dialog that has a dialog
+// procedure, and it sends it to the window, whose class procedure
+// (MainWindowProc) handles every message. This procedure would only be called
+// by DefDlgProc, which the class procedure never calls.
+INT_PTR CALLBACK MainDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<MainDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  if (message == WM_CREATE && self == nullptr) {
+    self = new MainDialog(dialog);
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (self == nullptr) return DefWindowProcW(dialog, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(dialog, DWLP_USER, 0);
+    delete self;
+    return DefWindowProcW(dialog, message, wparam, lparam);
+  }
+  return self->HandleMessage(message, wparam, lparam);
+}
+
+INT_PTR CALLBACK AboutProc(HWND about, UINT message, WPARAM wparam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+        SendMessageW(about, WM_CLOSE, 0, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      EndDialog(about, 0);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+bool RegisterMainDialogClass(HINSTANCE instance) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof(existing);
+  if (GetClassInfoExW(instance, kClassName, &existing)) return true;
+
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = MainWindowProc;
+  window_class.cbClsExtra = 0;
+  window_class.cbWndExtra = DLGWINDOWEXTRA;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_KESTRUNE));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszMenuName = nullptr;
+  window_class.lpszClassName = kClassName;
+  window_class.hIconSm = window_class.hIcon;
+  return RegisterClassExW(&window_class) != 0;
+}
+
+HWND CreateMainDialog(HINSTANCE instance, const MainDialogOptions& options) {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_LISTVIEW_CLASSES;
+  InitCommonControlsEx(&controls);
+  if (!RegisterMainDialogClass(instance)) return nullptr;
+  HWND dialog = CreateDialogParamW(instance, kTemplateName, nullptr, MainDialogProc,
+                                   reinterpret_cast<LPARAM>(&options));
+  if (dialog != nullptr) ShowWindow(dialog, SW_SHOWNORMAL);
+  return dialog;
+}
+
+int RunMessageLoop(HWND dialog) {
+  MSG message{};
+  for (;;) {
+    BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(message.wParam);
+    if (got == -1) return 1;
+    if (IsWindow(dialog) && IsDialogMessageW(dialog, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace kestrune::ui

@@ -1,0 +1,50 @@
+// Resource and control ids of the main dialog and the About box, shared by the
+// resource script and the window procedures. Plain macros, because the
+// resource compiler reads this file too.
+#pragma once
+
+// Icon and dialog templates.
+#define IDI_KESTRUNE 500
+#define IDD_ABOUT 3025
+
+// Menu and dialog-manager commands that arrive without a control handle.
+#define IDM_RESTORE 1000
+#define IDM_EXIT 32002
+
+// Selectors the catalogue fills.
+#define IDC_PRODUCT_GROUP 3000
+#define IDC_SERVICE 3001
+#define IDC_CATEGORY 3002
+#define IDC_ACTION 3003
+#define IDC_REGION 4020
+
+// Result list and the field showing the last copied value.
+#define IDC_RESULT_LIST 3004
+#define IDC_COPIED_VALUE 3013
+
+// Parameter form: value k (1..8) is 3004 + k, its caption 3013 + k.
+#define IDC_PARAM_VALUE_FIRST 3005
+#define IDC_PARAM_CAPTION_FIRST 3014
+
+// Credentials: captions, secret and id fields.
+#define IDC_KEY_ID_CAPTION 3022
+#define IDC_KEY_SECRET_CAPTION 3023
+#define IDC_KEY_SECRET 4003
+#define IDC_KEY_ID 4004
+
+// Report field and buttons.
+#define IDC_REPORT 4011
+#define IDC_EXIT 4002
+#define IDC_ABOUT 4018
+#define IDC_SEND 4030
+
+// Sample-response buttons.
+#define IDC_DESCRIBE_REGIONS 4017
+#define IDC_DESCRIBE_ZONES 4019
+#define IDC_DESCRIBE_INSTANCE_STATUS 4021
+#define IDC_REBOOT_INSTANCE 4022
+#define IDC_START_INSTANCE 4023
+#define IDC_STOP_INSTANCE 4024
+
+// Captions of the selectors and fields this dialog adds; no code addresses them.
+#define IDC_STATIC_TEXT -1

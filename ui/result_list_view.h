@@ -1,0 +1,42 @@
+// The dialog's result list: the report-view list control 3004 with the columns
+// "Field" and "Info", seen by the rest of the program as a report::ResultList.
+//
+// Texts arrive as UTF-8 and are shown as wide text. Dialog thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "report/result_list.h"
+
+namespace kestrune::ui {
+
+class ListViewResultList : public report::ResultList {
+ public:
+  ListViewResultList() = default;
+  explicit ListViewResultList(HWND list) : list_(list) {}
+
+  // Sets full-row select and header drag-and-drop and inserts the two columns
+  // ("Field" 150 pixels, "Info" 320 pixels, right-aligned).
+  void Setup();
+
+  void InsertTop(std::string_view field, std::string_view info) override;
+  void Clear() override;
+
+  // Number of rows.
+  int RowCount() const;
+  // The whole text of one cell (no length cap); empty for a row that does not exist.
+  std::wstring CellText(int row, int column) const;
+  // The Info text of the focused row; nullopt when no row has the focus.
+  std::optional<std::wstring> FocusedInfo() const;
+
+  HWND handle() const { return list_; }
+
+ private:
+  HWND list_ = nullptr;
+};
+
+}  // namespace kestrune::ui
