@@ -49,7 +49,7 @@ struct GatewayOptions {
   std::optional<Service> default_service{};  // for hosts that name no service; else ECS
   std::int64_t timestamp_window_ms = 15 * 60 * 1000;
   std::int64_t nonce_window_ms = 15 * 60 * 1000;  // 0 disables the replay check
-  std::size_t max_nonces = 1000000;               // oldest forgotten beyond this
+  std::size_t max_nonces = 200000;                // oldest forgotten beyond this (bounds memory)
   FaultPlan faults{};
 };
 

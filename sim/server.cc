@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -113,7 +115,7 @@ class Server::Loop {
   }
 
  private:
-  enum class Phase { kReading, kDelayed, kWriting, kDraining };
+  enum class Phase { kReading, kDelayed, kWriting, kDraining, kResetting };
 
   struct Conn {
     RequestParser parser;
@@ -123,6 +125,7 @@ class Server::Loop {
     std::size_t next_break = 0;
     bool reset_after = false;
     bool got_bytes = false;
+    std::int64_t reset_by = 0;
     std::int64_t deadline = 0;
     std::uint64_t generation = 0;
   };
@@ -184,6 +187,18 @@ class Server::Loop {
         case Phase::kDraining:
           Close(timer.fd);
           break;
+        case Phase::kResetting: {
+          int queued = 0;
+          if (::ioctl(timer.fd, SIOCOUTQ, &queued) == 0 && queued > 0 && now < conn.reset_by) {
+            SetDeadline(timer.fd, conn, now + 5);
+            break;
+          }
+          // An abortive close: the peer sees a reset instead of an orderly end.
+          const linger hard{1, 0};
+          ::setsockopt(timer.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+          Close(timer.fd);
+          break;
+        }
       }
     }
   }
@@ -229,6 +244,7 @@ class Server::Loop {
         Drain(fd);
         break;
       case Phase::kDelayed:
+      case Phase::kResetting:
         if (events & (EPOLLHUP | EPOLLERR)) Close(fd);
         break;
     }
@@ -317,10 +333,12 @@ class Server::Loop {
       return;
     }
     if (conn.reset_after) {
-      // An abortive close: the peer sees a reset instead of an orderly end.
-      const linger hard{1, 0};
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-      Close(fd);
+      // Let the bytes leave the send queue first: a reset discards what is
+      // still queued, and the peer should see half a reply, then the reset.
+      conn.phase = Phase::kResetting;
+      conn.reset_by = SteadyMillis() + 2000;
+      Watch(fd, EPOLLRDHUP, EPOLL_CTL_MOD);
+      SetDeadline(fd, conn, SteadyMillis() + 5);
       return;
     }
     // Half-close and read what the client still sends, so that unread input
@@ -366,7 +384,7 @@ class Server::Loop {
     }
     line += action.empty() ? "-" : action;
     line.push_back(' ');
-    line += outcome.outcome;
+    line += outcome.disposition == Disposition::kHalfThenReset ? "fault:half" : outcome.outcome;
     line.push_back(' ');
     line += outcome.disposition == Disposition::kCloseWithoutReply
                 ? "-"

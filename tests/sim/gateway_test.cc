@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <regex>
 
 #include "sim/signature.h"
@@ -598,6 +599,57 @@ TEST_F(GatewayTest, BadQueryBytesAreRefusedClearly) {
   const Outcome malformed = gateway_->Malformed(431, "too large");
   EXPECT_EQ(malformed.response.status, 431);
   EXPECT_EQ(Element(malformed.response.body, "Code"), "RequestHeaderFieldsTooLarge");
+}
+
+}  // namespace
+}  // namespace kestrune::sim
+
+namespace kestrune::sim {
+namespace {
+
+TEST(GatewayRobustnessTest, RandomlyDamagedRequestsGetAClearAnswer) {
+  ManualClock clock(1767225600000);
+  Gateway gateway({}, clock);
+  testing::Signer signer;
+  std::mt19937 random(11);
+  int accepted = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string head =
+        "GET /?" +
+        signer.Query("DescribeInstances", {{"RegionId", "cn-hangzhou"}}, clock.NowMillis()) +
+        " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n\r\n";
+    const int damage = static_cast<int>(random() % 4);
+    for (int d = 0; d < damage; ++d) {
+      const std::size_t at = random() % head.size();
+      switch (random() % 3) {
+        case 0:
+          head[at] = static_cast<char>(random());
+          break;
+        case 1:
+          head.erase(at, 1 + random() % 8);
+          break;
+        default:
+          head.insert(at, std::string(1 + random() % 4, static_cast<char>(random())));
+          break;
+      }
+    }
+    RequestParser parser;
+    const auto state = parser.Feed(head);
+    if (state == RequestParser::State::kIncomplete) continue;  // would time out with 408
+    const Outcome outcome = state == RequestParser::State::kComplete
+                                ? gateway.Handle(parser.request())
+                                : gateway.Malformed(parser.error_status(), parser.error_reason());
+    const int status = outcome.response.status;
+    EXPECT_TRUE(status == 200 || status == 400 || status == 403 || status == 404 || status == 431)
+        << status;
+    EXPECT_TRUE(outcome.response.body.starts_with("<?xml version='1.0' encoding='UTF-8'?>"));
+    if (status != 200) {
+      EXPECT_NE(Element(outcome.response.body, "Code"), "<absent>");
+    } else {
+      ++accepted;
+    }
+  }
+  EXPECT_GT(accepted, 100);  // the undamaged quarter (and harmless damage) passes
 }
 
 }  // namespace
