@@ -58,7 +58,14 @@ const OptionSpec* FindOption(std::string_view name) {
 
 core::Status Error(std::string message) { return core::Status::Error(std::move(message)); }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
 
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 

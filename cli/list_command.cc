@@ -86,11 +86,15 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
                     std::string(request_template.action());
   if (action.service == catalogue::kEcsService) {
     const core::StringListView categories = catalogue::CategoryList(0);
-    out += " (category " + std::to_string(action.category_number);
+    out += " (category ";
+    out += std::to_string(action.category_number);
     if (std::string_view name = categories.Entry(action.category_number); !name.empty()) {
-      out += " " + std::string(name);
+      out += ' ';
+      out += name;
     }
-    out += ", action " + std::to_string(action.action_number) + ")";
+    out += ", action ";
+    out += std::to_string(action.action_number);
+    out += ')';
   }
   out += '\n';
   const core::StringListView names = request_template.parameter_names();

@@ -1,7 +1,9 @@
+// <windows.h> must come before the other Windows headers.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>

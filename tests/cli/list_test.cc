@@ -46,7 +46,8 @@ TEST(ListTest, CategoriesAreNumberedInStoredOrder) {
       EXPECT_NE(lines[i].find(number), std::string::npos) << lines[i];
       EXPECT_TRUE(Contains(lines[i], categories.Entry(i + 1))) << lines[i];
       const std::size_t actions = catalogue::ActionList(service, i).Count();
-      EXPECT_TRUE(Contains(lines[i], " " + std::to_string(actions) + " action")) << lines[i];
+      const std::string count = std::to_string(actions) + " action";
+      EXPECT_TRUE(Contains(lines[i], "  " + count)) << lines[i];
     }
   }
 }
