@@ -208,9 +208,16 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return outcome;
   };
 
-  const std::string_view target = request.target;
+  std::string_view target = request.target;
+  // Through a proxy the target comes in absolute form: drop scheme and authority.
+  const bool absolute = target.starts_with("http://") || target.starts_with("https://");
+  if (absolute) {
+    const std::size_t rest = target.find_first_of("/?", target.find("//") + 2);
+    target = rest == std::string_view::npos ? std::string_view() : target.substr(rest);
+  }
   const std::size_t question = target.find('?');
-  const std::string_view path = target.substr(0, question);
+  std::string_view path = target.substr(0, question);
+  if (absolute && path.empty()) path = "/";
   const std::string_view raw_query =
       question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
   auto parsed = ParseQuery(raw_query);

@@ -318,6 +318,14 @@ TEST_F(GatewayTest, RoutesByHostOrDefaultService) {
   Make();
   EXPECT_EQ(Call("DescribeRegions", {}, "127.0.0.1").response.status, 200);
   EXPECT_EQ(Call("DescribeRegions", {}, "ecs.cn-hangzhou.aliyuncs.com").response.status, 200);
+  // A request sent through a proxy names the whole address.
+  HttpRequest proxied =
+      MakeRequest(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "ecs.aliyuncs.com");
+  proxied.target = "http://ecs.aliyuncs.com" + proxied.target;
+  EXPECT_EQ(gateway_->Handle(proxied).response.status, 200);
+  proxied = MakeRequest(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "x");
+  proxied.target = "http://ecs.aliyuncs.com:80" + proxied.target.substr(1);
+  EXPECT_EQ(gateway_->Handle(proxied).response.status, 200);
 }
 
 TEST_F(GatewayTest, EveryCatalogueActionAnswers) {
