@@ -148,6 +148,16 @@ class Server::Loop {
     conn.deadline = when;
     ++conn.generation;
     timers_.push({when, fd, conn.generation});
+    // Superseded entries are skipped lazily; rebuild the heap when they
+    // outnumber the live ones, so memory follows the open connections.
+    if (timers_.size() > 4 * conns_.size() + 1024) {
+      std::vector<Timer> live;
+      live.reserve(conns_.size());
+      for (const auto& [live_fd, live_conn] : conns_) {
+        live.push_back({live_conn.deadline, live_fd, live_conn.generation});
+      }
+      timers_ = decltype(timers_)(std::greater<Timer>(), std::move(live));
+    }
   }
 
   int NextTimeout() {
