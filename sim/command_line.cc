@@ -117,7 +117,7 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
     } else if (arg == "--host") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
-      line.server.address = *v;
+      line.server.address = *v == "localhost" ? std::string("127.0.0.1") : *v;
     } else if (arg == "--access-key") {
       auto v = value(arg);
       if (!v.ok()) return v.status();

@@ -32,6 +32,8 @@ TEST(CommandLineTest, DefaultsAndOptions) {
   EXPECT_EQ(full->server.read_timeout_ms, 500);
   EXPECT_TRUE(full->quiet);
   EXPECT_TRUE(Parse({"--help"})->help);
+  EXPECT_EQ(Parse({"--host", "localhost"})->server.address, "127.0.0.1");
+  EXPECT_EQ(Parse({"--host=127.0.0.2"})->server.address, "127.0.0.2");
 }
 
 TEST(CommandLineTest, RefusesBadValuesWithClearMessages) {
