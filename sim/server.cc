@@ -307,7 +307,7 @@ class Server::Loop {
     }
     if (apply_delay && outcome.delay_ms > 0) {
       conn.phase = Phase::kDelayed;
-      Watch(fd, EPOLLRDHUP, EPOLL_CTL_MOD);
+      Watch(fd, 0, EPOLL_CTL_MOD);  // only hang-ups and errors (always reported)
       SetDeadline(fd, conn, SteadyMillis() + outcome.delay_ms);
       return;
     }
@@ -347,7 +347,7 @@ class Server::Loop {
       // still queued, and the peer should see half a reply, then the reset.
       conn.phase = Phase::kResetting;
       conn.reset_by = SteadyMillis() + 2000;
-      Watch(fd, EPOLLRDHUP, EPOLL_CTL_MOD);
+      Watch(fd, 0, EPOLL_CTL_MOD);  // only hang-ups and errors (always reported)
       SetDeadline(fd, conn, SteadyMillis() + 5);
       return;
     }
