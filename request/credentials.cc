@@ -33,6 +33,13 @@ core::Status SaveCredentials(const Credentials& credentials, const std::string& 
     return core::Status::Error(
         "the AccessKey id or secret holds a line break or NUL; nothing was written");
   }
+  // The first ":" of the file ends the id, so an id holding one would load
+  // back as a different pair.
+  if (credentials.access_key_id.find(':') != std::string::npos) {
+    return core::Status::Error(
+        "the AccessKey id holds a \":\", which separates it from the secret in the credential "
+        "file; nothing was written");
+  }
   return WriteFileAtomically(path, credentials.access_key_id + ":" + credentials.access_key_secret);
 }
 

@@ -44,8 +44,8 @@ core::Result<Credentials> LoadCredentials(
     const std::string& path = std::string(kCredentialFileName));
 
 // Writes "id:secret". Refuses, writing nothing, an id or secret longer than
-// kCredentialFieldLimit characters or holding a line break or NUL (which the
-// file cannot carry back).
+// kCredentialFieldLimit characters or holding a line break or NUL, and an id
+// holding ":" (which the file cannot carry back).
 core::Status SaveCredentials(const Credentials& credentials,
                              const std::string& path = std::string(kCredentialFileName));
 

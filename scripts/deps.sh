@@ -22,3 +22,5 @@ NATIVE_PACKAGES=(build-essential cmake g++ libgtest-dev googletest libbenchmark-
 # What the Windows cross builds and their runs under Wine need.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb xauth
                   fonts-wqy-microhei)
+# What the fuzz targets (clang, libFuzzer) and the static analysis need.
+ANALYSIS_PACKAGES=(clang libclang-rt-14-dev clang-tidy cppcheck)

@@ -1,0 +1,76 @@
+// The reply side of the HTTP exchange over arbitrary received bytes: status
+// line, header, Content-Length and chunked framing, and replies cut short.
+//
+// The input is the whole byte stream a server sent. It is parsed as received,
+// and a prefix of it (cut where the first two bytes say) is parsed as the
+// stream a connection lost on the way would have left. Besides the
+// sanitizers' checks:
+//   - a body is never longer than what was received;
+//   - when both parse, the cut stream's body is a prefix of the whole one's,
+//     and equal to it for a chunked reply (a cut that loses a chunk must be an
+//     error, never a shorter body reported as whole);
+//   - the endpoint override parser, given the same bytes as text, returns
+//     only a non-empty host and a port from 1 to 65535.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "request/http.h"
+
+namespace {
+
+namespace request = kestrune::request;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "contract broken: %s\n", what);
+  std::abort();
+}
+
+void CheckOne(const request::HttpReply& reply) {
+  if (reply.body.size() > reply.raw.size()) Fail("a body longer than the reply");
+  if (reply.status_code != 0 && (reply.status_code < 100 || reply.status_code > 999)) {
+    Fail("a status code that is not three digits");
+  }
+  if (reply.status_line.size() > reply.raw.size()) Fail("a status line longer than the reply");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::size_t cut_wanted = static_cast<std::size_t>(data[0]) << 8 | data[1];
+  const std::string_view stream(reinterpret_cast<const char*>(data) + 2, size - 2);
+
+  request::HttpReply whole;
+  whole.raw = std::string(stream);
+  const bool whole_ok = request::ParseReply(whole).ok();
+  CheckOne(whole);
+  if (whole.raw != stream) Fail("parsing changed the raw reply");
+
+  request::HttpReply cut;
+  cut.raw = std::string(stream.substr(0, cut_wanted % (stream.size() + 1)));
+  const bool cut_ok = request::ParseReply(cut).ok();
+  CheckOne(cut);
+
+  // (A cut inside "HTTP/" leaves bytes that are read as a reply without a
+  // header, whose body is the bytes themselves.)
+  if (whole_ok && cut_ok && cut.raw.size() < whole.raw.size() && cut.raw.starts_with("HTTP/")) {
+    if (whole.body.compare(0, cut.body.size(), cut.body) != 0 ||
+        cut.body.size() > whole.body.size()) {
+      Fail("a cut reply's body is not a prefix of the whole body");
+    }
+    if (whole.chunked && cut.body != whole.body) {
+      Fail("a chunked reply cut before its end parsed as a shorter whole");
+    }
+  }
+
+  // The same bytes as an endpoint override.
+  const auto endpoint = request::ParseEndpointOverride(stream);
+  if (endpoint.ok() && (endpoint->host.empty() || endpoint->port == 0)) {
+    Fail("an endpoint without host or port");
+  }
+  return 0;
+}

@@ -1,0 +1,112 @@
+// Element extraction and every formatter over arbitrary reply bytes.
+//
+// The first byte picks the display encoding (the GBK conversion runs through
+// iconv and sees every shown value); the rest is the reply. Each input goes
+// through every (category, action) choice the ECS selector knows, and through
+// the leaf walk used for replies no formatter knows. Besides the sanitizers'
+// checks, the rows must keep the promises of the extractor's contract.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "report/extractor.h"
+#include "report/formatters.h"
+#include "report/result_list.h"
+#include "report/trace_sink.h"
+
+namespace {
+
+using kestrune::report::DisplayEncoding;
+using kestrune::report::DisplayText;
+using kestrune::report::Extractor;
+using kestrune::report::FormatOutcome;
+using kestrune::report::FormatReply;
+using kestrune::report::Formatter;
+using kestrune::report::FormatterChoice;
+using kestrune::report::RecordingResultList;
+using kestrune::report::RecordingTraceSink;
+using kestrune::report::SelectFormatter;
+using kestrune::report::ShowAllLeaves;
+
+// Categories 1..26 and actions 0..18 cover every choice the selector lists,
+// the first numbers past each list and the unlisted categories.
+constexpr std::uint32_t kLastCategory = 26;
+constexpr std::uint32_t kLastAction = 18;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "contract broken: %s\n", what);
+  std::abort();
+}
+
+void CheckRows(const RecordingResultList& list, std::size_t reply_size) {
+  for (const auto& row : list.produced()) {
+    if (row.field.empty()) Fail("a row without a field name");
+    // A shown value is decoded from the reply, never longer than four times
+    // its raw text (an entity or a byte of GBK input gives at most that).
+    if (row.info.size() > 4 * reply_size + 16) Fail("a value longer than the reply could give");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const DisplayText display((data[0] & 1) != 0 ? DisplayEncoding::kGbk : DisplayEncoding::kUtf8);
+  const std::string_view reply(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string action_line = "Action=FuzzedAction";
+
+  // A pair reaches the reply only through the formatter the selector picks,
+  // so the reply is formatted once per distinct choice; every pair still
+  // passes through the selector.
+  std::vector<std::pair<Formatter, bool>> done;
+  for (std::uint32_t category = 1; category <= kLastCategory; ++category) {
+    for (std::uint32_t action = 0; action <= kLastAction; ++action) {
+      const FormatterChoice choice = SelectFormatter(category, action);
+      const std::pair<Formatter, bool> key{choice.formatter, choice.clear_action_parameters};
+      if (std::find(done.begin(), done.end(), key) != done.end()) continue;
+      done.push_back(key);
+      RecordingResultList list;
+      RecordingTraceSink trace;
+      Extractor extractor(list, trace, display);
+      const FormatOutcome outcome = FormatReply(category, action, action_line, reply, extractor);
+      if (outcome.formatted && outcome.result_text != action_line) {
+        Fail("a formatted reply whose report text is not the action line");
+      }
+      if (outcome.clear_action_parameters != choice.clear_action_parameters) {
+        Fail("the outcome disagrees with the selector");
+      }
+      if (!outcome.formatted && (!outcome.result_text.empty() || !list.produced().empty())) {
+        Fail("rows or a report text from a choice without a formatter");
+      }
+      // Two trace lines for every shown row, none otherwise.
+      const std::size_t separators = static_cast<std::size_t>(
+          std::count_if(list.produced().begin(), list.produced().end(),
+                        [](const auto& row) { return row.field == kestrune::report::kSeparator; }));
+      if (trace.lines().size() != 2 * (list.produced().size() - separators)) {
+        Fail("trace lines do not match the shown rows");
+      }
+      CheckRows(list, reply.size());
+    }
+  }
+
+  RecordingResultList list;
+  RecordingTraceSink trace;
+  Extractor extractor(list, trace, display);
+  const std::size_t shown = ShowAllLeaves(reply, extractor);
+  if (shown != list.produced().size()) Fail("the leaf walk miscounted its rows");
+  CheckRows(list, reply.size());
+
+  // The plain element search on names taken from the reply itself.
+  std::string value;
+  const std::uint32_t end = kestrune::report::CopyElementValue(reply, "RequestId", value);
+  if (end != kestrune::report::kElementAbsent && end > reply.size()) {
+    Fail("an end offset beyond the reply");
+  }
+  return 0;
+}
