@@ -642,6 +642,199 @@ class Handler {
     return Done();
   }
 
+  // Pages a built list of records into the reply, with the page fields first.
+  Result PagedList(Node list, const std::vector<Node>& records, std::int64_t max_size = 100) {
+    auto page = ReadPage(params_, max_size);
+    if (auto* error = std::get_if<ApiError>(&page)) return *error;
+    const Page& p = std::get<Page>(page);
+    root_.Num("TotalCount", static_cast<std::int64_t>(records.size()));
+    root_.Num("PageNumber", p.number);
+    root_.Num("PageSize", p.size);
+    for (const Node& record : Slice(records, p)) list.Add(record);
+    root_.Add(std::move(list));
+    return Done();
+  }
+
+  Result DescribeDisks() {
+    const std::string_view only_instance = P("InstanceId");
+    const std::vector<std::string> ids = ParseIdList(P("DiskIds"));
+    std::vector<Node> records;
+    for (const Instance* in : world_.InstancesIn(P("RegionId"))) {
+      const std::string disk_id = "d-" + in->id.substr(2);
+      if (!only_instance.empty() && in->id != only_instance) continue;
+      if (!ids.empty() && std::find(ids.begin(), ids.end(), disk_id) == ids.end()) continue;
+      Node d = Node::Object("Disk");
+      d.Str("DiskId", disk_id);
+      d.Str("RegionId", in->region);
+      d.Str("ZoneId", in->zone);
+      d.Str("DiskName", in->name + "-system");
+      d.Str("Description", "");
+      d.Str("Type", "system");
+      d.Str("Category", "cloud_essd");
+      d.Str("PerformanceLevel", "PL0");
+      d.Num("Size", 40);
+      d.Str("ImageId", in->image_id);
+      d.Str("SourceSnapshotId", "");
+      d.Bool("Portable", false);
+      d.Str("Status", "In_use");
+      d.Str("InstanceId", in->id);
+      d.Str("Device", "/dev/xvda");
+      d.Bool("DeleteWithInstance", true);
+      d.Bool("DeleteAutoSnapshot", true);
+      d.Bool("EnableAutoSnapshot", true);
+      d.Bool("Encrypted", false);
+      d.Str("DiskChargeType", "PostPaid");
+      d.Str("CreationTime", FormatMinuteTimestamp(in->creation_ms));
+      d.Str("AttachedTime", FormatMinuteTimestamp(in->creation_ms + 60000));
+      records.push_back(std::move(d));
+    }
+    return PagedList(Node::List("Disks", "Disk"), records);
+  }
+
+  Result DescribeSecurityGroups() {
+    const std::string region(P("RegionId"));
+    std::vector<Node> records;
+    Node g = Node::Object("SecurityGroup");
+    g.Str("SecurityGroupId", "sg-" + region + "-default");
+    g.Str("SecurityGroupName", "default");
+    g.Str("Description", "System created security group.");
+    g.Str("SecurityGroupType", "normal");
+    const auto instances = world_.InstancesIn(region);
+    g.Str("VpcId", instances.empty() ? "" : instances.front()->vpc_id);
+    g.Str("CreationTime", "2024-01-01T00:00:00Z");
+    g.Str("ResourceGroupId", "rg-acfmsimdefault01");
+    records.push_back(std::move(g));
+    root_.Str("RegionId", region);
+    return PagedList(Node::List("SecurityGroups", "SecurityGroup"), records);
+  }
+
+  Result DescribeVpcs() {
+    const std::string region(P("RegionId"));
+    const auto instances = world_.InstancesIn(region);
+    std::vector<Node> records;
+    if (!instances.empty()) {
+      const std::string& vpc_id = instances.front()->vpc_id;
+      Node v = Node::Object("Vpc");
+      v.Str("VpcId", vpc_id);
+      v.Str("RegionId", region);
+      v.Str("Status", "Available");
+      v.Str("VpcName", "default-vpc");
+      v.Str("CidrBlock", "172.16.0.0/12");
+      v.Str("VRouterId", "vrt-" + vpc_id.substr(4));
+      v.Str("Description", "");
+      v.Bool("IsDefault", true);
+      v.Str("CreationTime", "2024-01-01T00:00:00Z");
+      Node switches = Node::List("VSwitchIds", "VSwitchId");
+      for (const std::string& zone : ZonesOf(*FindRegion(region)))
+        switches.Item("vsw-" + zone + "-sim");
+      v.Add(std::move(switches));
+      records.push_back(std::move(v));
+    }
+    return PagedList(Node::List("Vpcs", "Vpc"), records, 50);
+  }
+
+  Result DescribeVSwitches() {
+    // Keyed by VpcId (the catalogue sends no RegionId): find the VPC's region.
+    std::string region(P("RegionId"));
+    const std::string_view vpc = P("VpcId");
+    for (const RegionInfo& candidate : Regions()) {
+      if (!region.empty() || vpc.empty()) break;
+      const auto instances = world_.InstancesIn(candidate.id);
+      if (!instances.empty() && instances.front()->vpc_id == vpc) region = candidate.id;
+    }
+    std::vector<Node> records;
+    if (const RegionInfo* info = FindRegion(region)) {
+      const auto instances = world_.InstancesIn(region);
+      const std::string vpc_id = instances.empty() ? "" : instances.front()->vpc_id;
+      int n = 0;
+      for (const std::string& zone : ZonesOf(*info)) {
+        Node w = Node::Object("VSwitch");
+        w.Str("VSwitchId", "vsw-" + zone + "-sim");
+        w.Str("VpcId", vpc_id);
+        w.Str("Status", "Available");
+        w.Str("CidrBlock", "172." + std::to_string(16 + (info - Regions().data())) + "." +
+                               std::to_string(n++ * 16) + ".0/20");
+        w.Str("ZoneId", zone);
+        w.Num("AvailableIpAddressCount", 4089);
+        w.Str("VSwitchName", "default-" + zone);
+        w.Str("Description", "");
+        w.Bool("IsDefault", true);
+        w.Str("CreationTime", "2024-01-01T00:00:00Z");
+        records.push_back(std::move(w));
+      }
+    }
+    return PagedList(Node::List("VSwitches", "VSwitch"), records, 50);
+  }
+
+  Result DescribeImages() {
+    struct Image {
+      const char* id;
+      const char* name;
+      const char* os;
+      const char* platform;
+    };
+    static constexpr Image kImages[] = {
+        {"aliyun_3_x64_20G_alibase_20240819.vhd", "Alibaba Cloud Linux 3.2104 LTS 64位",
+         "Alibaba Cloud Linux  3.2104 LTS 64位", "Aliyun"},
+        {"ubuntu_22_04_x64_20G_alibase_20240812.vhd", "Ubuntu 22.04 64位", "Ubuntu  22.04 64位",
+         "Ubuntu"},
+        {"centos_7_9_x64_20G_alibase_20240628.vhd", "CentOS 7.9 64位", "CentOS  7.9 64位",
+         "CentOS"},
+        {"debian_12_6_x64_20G_alibase_20240819.vhd", "Debian 12.6 64位", "Debian  12.6 64位",
+         "Debian"},
+        {"win2022_21H2_x64_dtc_zh-cn_40G_alibase_20240816.vhd",
+         "Windows Server 2022 数据中心版 64位中文版", "Windows Server  2022 数据中心版 64位中文版",
+         "Windows Server 2022"},
+    };
+    const std::string_view name = P("ImageName");
+    std::vector<Node> records;
+    for (const Image& image : kImages) {
+      if (!name.empty() && std::string_view(image.name).find(name) == std::string_view::npos &&
+          std::string_view(image.id).find(name) == std::string_view::npos) {
+        continue;
+      }
+      Node i = Node::Object("Image");
+      i.Str("ImageId", image.id);
+      i.Str("ImageName", image.id);
+      i.Str("ImageVersion", "");
+      i.Str("Description", image.name);
+      i.Num("Size", std::string_view(image.id).starts_with("win") ? 40 : 20);
+      i.Str("Architecture", "x86_64");
+      i.Str("OSName", image.os);
+      i.Str("OSType", std::string_view(image.id).starts_with("win") ? "windows" : "linux");
+      i.Str("Platform", image.platform);
+      i.Str("ImageOwnerAlias", "system");
+      i.Bool("IsSupportIoOptimized", true);
+      i.Bool("IsSelfShared", false);
+      i.Str("Status", "Available");
+      i.Str("Usage", "instance");
+      i.Str("CreationTime", "2024-08-19T00:00:00Z");
+      records.push_back(std::move(i));
+    }
+    root_.Str("RegionId", std::string(P("RegionId")));
+    return PagedList(Node::List("Images", "Image"), records);
+  }
+
+  Result DescribeEipAddresses() {
+    std::vector<Node> records;
+    for (const Instance* in : world_.InstancesIn(P("RegionId"))) {
+      if (in->eip_allocation.empty()) continue;
+      Node e = Node::Object("EipAddress");
+      e.Str("AllocationId", in->eip_allocation);
+      e.Str("IpAddress", in->eip_ip);
+      e.Str("RegionId", in->region);
+      e.Str("Status", "InUse");
+      e.Str("InstanceId", in->id);
+      e.Str("InstanceType", "EcsInstance");
+      e.Str("Bandwidth", "5");
+      e.Str("InternetChargeType", "PayByTraffic");
+      e.Str("ChargeType", "PostPaid");
+      e.Str("AllocationTime", FormatTimestamp(in->creation_ms));
+      records.push_back(std::move(e));
+    }
+    return PagedList(Node::List("EipAddresses", "EipAddress"), records);
+  }
+
   Result Generic(std::string_view spec) {
     std::size_t pos = 0;
     while (pos < spec.size()) {
@@ -737,6 +930,12 @@ std::variant<ActionReply, ApiError> RunAction(World& world, const ActionInfo& in
     if (name == "DescribeInstanceTypes") return h.DescribeInstanceTypes();
     if (name == "DescribeInstanceTypeFamilies") return h.DescribeInstanceTypeFamilies();
     if (name == "DescribeTasks") return h.DescribeTasks();
+    if (name == "DescribeDisks") return h.DescribeDisks();
+    if (name == "DescribeSecurityGroups") return h.DescribeSecurityGroups();
+    if (name == "DescribeVpcs") return h.DescribeVpcs();
+    if (name == "DescribeVSwitches") return h.DescribeVSwitches();
+    if (name == "DescribeImages") return h.DescribeImages();
+    if (name == "DescribeEipAddresses") return h.DescribeEipAddresses();
     if (name == "DescribeTaskAttribute") return h.DescribeTaskAttribute();
     if (name == "CancelTask") return h.CancelTask();
   } else if (call.service == Service::kApiGateway && name == "DescribeRegions") {

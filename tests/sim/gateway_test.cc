@@ -559,6 +559,49 @@ TEST_F(GatewayTest, WriteActionsChangeWhatDescribeShows) {
             "renamed");
 }
 
+TEST_F(GatewayTest, ResourceListingsFollowTheModel) {
+  const std::string first = InstanceId("cn-shenzhen", 0);
+  const std::string instances =
+      Call("DescribeInstances", {{"RegionId", "cn-shenzhen"}}).response.body;
+  const std::string vpc = Element(instances, "VpcId");
+
+  std::string disks = Call("DescribeDisks", {{"RegionId", "cn-shenzhen"}}).response.body;
+  EXPECT_EQ(Element(disks, "TotalCount"), "3");
+  EXPECT_EQ(Count(disks, "<Disk><DiskId>d-"), 3u);
+  EXPECT_EQ(Element(disks, "InstanceId"), first);
+  Call("RunInstances",
+       {{"RegionId", "cn-shenzhen"}, {"ImageId", "m-x"}, {"InstanceType", "ecs.c7.large"}});
+  disks = Call("DescribeDisks", {{"RegionId", "cn-shenzhen"}, {"PageSize", "2"}}).response.body;
+  EXPECT_EQ(Element(disks, "TotalCount"), "4");
+  EXPECT_EQ(Count(disks, "<Disk>"), 2u);
+  EXPECT_EQ(
+      Count(
+          Call("DescribeDisks", {{"RegionId", "cn-shenzhen"}, {"InstanceId", first}}).response.body,
+          "<Disk>"),
+      1u);
+
+  const std::string vpcs = Call("DescribeVpcs", {{"RegionId", "cn-shenzhen"}}).response.body;
+  EXPECT_EQ(Element(vpcs, "VpcId"), vpc);
+  EXPECT_EQ(Count(vpcs, "<VSwitchId>"), 5u);  // one per zone
+  const std::string switches = Call("DescribeVSwitches", {{"VpcId", vpc}}).response.body;
+  EXPECT_EQ(Element(switches, "TotalCount"), "5");
+  EXPECT_EQ(Element(switches, "VpcId"), vpc);
+  EXPECT_EQ(Element(Call("DescribeVSwitches", {{"VpcId", "vpc-none"}}).response.body, "TotalCount"),
+            "0");
+
+  const std::string groups =
+      Call("DescribeSecurityGroups", {{"RegionId", "cn-shenzhen"}}).response.body;
+  EXPECT_EQ(Element(groups, "SecurityGroupId"), Element(instances, "SecurityGroupId"));
+  const std::string eips =
+      Call("DescribeEipAddresses", {{"RegionId", "cn-shenzhen"}}).response.body;
+  EXPECT_EQ(Element(eips, "TotalCount"), "1");
+  EXPECT_EQ(Element(eips, "InstanceId"), first);
+  const std::string images =
+      Call("DescribeImages", {{"RegionId", "cn-shenzhen"}, {"ImageName", "Ubuntu"}}).response.body;
+  EXPECT_EQ(Element(images, "TotalCount"), "1");
+  EXPECT_TRUE(Element(images, "ImageId").starts_with("ubuntu_22_04"));
+}
+
 TEST_F(GatewayTest, FaultPlans) {
   Make({.faults = {.nonce_used = 2}});
   // Refused requests do not use up the fault.
