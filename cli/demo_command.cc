@@ -45,7 +45,8 @@ core::Result<std::string> FindSimulator(const Console& console) {
     }
   }
   return core::Status::Error(
-      "cannot find kestrune-sim beside this program; build it, or set KESTRUNE_SIM to its path");
+      "cannot find kestrune-sim beside this program; build it or set KESTRUNE_SIM to its path, "
+      "or give the address of a running simulator with --endpoint HOST:PORT");
 }
 
 // "127.0.0.1:PORT" from the simulator's first line "listening on 127.0.0.1:PORT".
