@@ -1,7 +1,9 @@
 #include "request/http.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 
 #include "request/socket.h"
@@ -52,19 +54,23 @@ std::string_view NextLine(std::string_view text, std::size_t& pos) {
   return line;
 }
 
+// Both parsers stop at values that do not fit a size_t (on 32-bit builds
+// too), so a hostile header cannot wrap a length around.
 bool ParseDecimal(std::string_view text, std::size_t& value) {
   if (text.empty() || text.size() > 18) return false;
-  value = 0;
+  std::uint64_t parsed = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::size_t>(c - '0');
+    parsed = parsed * 10 + static_cast<std::uint64_t>(c - '0');
   }
+  if (parsed > std::numeric_limits<std::size_t>::max()) return false;
+  value = static_cast<std::size_t>(parsed);
   return true;
 }
 
 bool ParseHex(std::string_view text, std::size_t& value) {
   if (text.empty() || text.size() > 15) return false;
-  value = 0;
+  std::uint64_t parsed = 0;
   for (char c : text) {
     int digit;
     if (c >= '0' && c <= '9') {
@@ -74,8 +80,10 @@ bool ParseHex(std::string_view text, std::size_t& value) {
     } else {
       return false;
     }
-    value = value * 16 + static_cast<std::size_t>(digit);
+    parsed = parsed * 16 + static_cast<std::uint64_t>(digit);
   }
+  if (parsed > std::numeric_limits<std::size_t>::max()) return false;
+  value = static_cast<std::size_t>(parsed);
   return true;
 }
 

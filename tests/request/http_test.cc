@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -377,6 +378,13 @@ TEST(ParseReplyTest, IncompleteRepliesAreErrors) {
 
   Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcX\r\n0\r\n\r\n", &status);
   EXPECT_FALSE(status.ok());
+
+  // A chunk size beyond anything a size_t holds is malformed, not wrapped.
+  Parsed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000000000000001\r\nab", &status);
+  EXPECT_FALSE(status.ok());
+  HttpReply huge =
+      Parsed("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551617\r\n\r\nab", &status);
+  EXPECT_EQ(huge.body, "ab");  // an unreadable length is ignored: the close ends the body
 }
 
 TEST(ParseReplyTest, ChunkedWithTrailersAndCodingList) {
