@@ -184,10 +184,15 @@ class Server::Loop {
       Conn& conn = it->second;
       switch (conn.phase) {
         case Phase::kReading: {
+          // Bytes that arrived while the loop was busy elsewhere count as in
+          // time: read them before judging the client slow.
+          Read(timer.fd, conn);
+          it = conns_.find(timer.fd);
+          if (it == conns_.end() || it->second.phase != Phase::kReading) break;
           // A silent or slow client: say so, then close.
           Outcome outcome = gateway_.Malformed(408, "timeout");
           Log(outcome, "-");
-          BeginReply(timer.fd, conn, std::move(outcome), /*apply_delay=*/false);
+          BeginReply(timer.fd, it->second, std::move(outcome), /*apply_delay=*/false);
           break;
         }
         case Phase::kDelayed:
