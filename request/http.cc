@@ -311,7 +311,10 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
 
   Connection connection;
   Trace(trace, "Looking up hostname " + host + "... ");
-  const SocketStatus opened = connection.Open(host, port, options.connect_timeout);
+  // An empty name would mean "this machine" to some resolvers: never ask.
+  const SocketStatus opened =
+      host.empty() ? SocketError{SocketStep::kResolve, false, "the host name is empty"}
+                   : connection.Open(host, port, options.connect_timeout);
   if (opened && opened->step == SocketStep::kResolve) {
     Trace(trace, "could not resolve hostname.\r\n");
     return core::Status::Error("could not resolve hostname " + host + " (" + opened->detail + ")");

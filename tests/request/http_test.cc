@@ -110,6 +110,16 @@ TEST(HttpExchangeTest, RefusedConnectionFailsAtConnect) {
   EXPECT_EQ(reply.raw, "");
 }
 
+TEST(HttpExchangeTest, UnresolvableHostFailsBeforeAnySocket) {
+  HttpReply reply;
+  std::string trace;
+  core::Status status = ExchangeWithHost("", 80, kRequest, ShortTimeouts(), reply,
+                                         [&trace](std::string_view line) { trace += line; });
+  ASSERT_FALSE(status.ok());
+  EXPECT_TRUE(status.message().starts_with("could not resolve hostname")) << status.message();
+  EXPECT_EQ(trace, "Looking up hostname ... could not resolve hostname.\r\n");
+}
+
 TEST(HttpExchangeTest, SilentServerTimesOut) {
   TestServer server([](Connection&) { TestServer::Pause(1500); });
   ExchangeOptions options = ShortTimeouts();
