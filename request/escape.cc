@@ -54,34 +54,19 @@ std::size_t ReplaceChar(std::string& text, char ch, std::string_view replacement
 }
 
 void AppendEscaped(std::string& out, std::string_view text, const EscapeTable& table) {
-  // Size the result first, then write it through a pointer: the texts are a
-  // few hundred bytes with a few dozen replacements, and per-piece appends
-  // would dominate.
-  std::size_t extra = 0;
-  std::size_t hits = 0;
-  for (char c : text) {
-    const std::uint8_t rule = table.rule_of[static_cast<unsigned char>(c)];
-    if (rule != 0) {
-      extra += table.rules[rule - 1].replacement.size() - 1;
-      ++hits;
-    }
+  // Runs of bytes that pass unchanged are copied whole; the texts are a few
+  // hundred bytes with a few dozen replacements.
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* run = begin;
+  for (const char* at = begin; at != end; ++at) {
+    const std::uint8_t rule = table.rule_of[static_cast<unsigned char>(*at)];
+    if (rule == 0) continue;
+    out.append(run, static_cast<std::size_t>(at - run));
+    out += table.rules[rule - 1].replacement;
+    run = at + 1;
   }
-  if (hits == 0) {
-    out += text;
-    return;
-  }
-  const std::size_t start = out.size();
-  out.resize(start + text.size() + extra);
-  char* write = out.data() + start;
-  for (char c : text) {
-    const std::uint8_t rule = table.rule_of[static_cast<unsigned char>(c)];
-    if (rule == 0) {
-      *write++ = c;
-    } else {
-      const std::string_view replacement = table.rules[rule - 1].replacement;
-      for (char r : replacement) *write++ = r;
-    }
-  }
+  out.append(run, static_cast<std::size_t>(end - run));
 }
 
 void ApplyEscapes(std::string& text, const EscapeTable& table) {
