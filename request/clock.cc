@@ -1,6 +1,7 @@
 #include "request/clock.h"
 
 #include <chrono>
+#include <random>
 
 namespace kestrune::request {
 namespace {
@@ -34,10 +35,31 @@ UtcInstant SystemClock::NowUtc() const {
   return instant;
 }
 
+SystemClock::SystemClock() {
+  std::random_device device;
+  seed_ = (std::uint64_t{device()} << 32) ^ device() ^
+          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+// splitmix64 over a counter: distinct for every call of this process (the map
+// is a bijection), and unpredictable from one process to the next.
+std::uint64_t SystemClock::NonceSalt() const {
+  std::uint64_t z = seed_ + 0x9E3779B97F4A7C15ull * (counter_.fetch_add(1) + 1);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return z == 0 ? 1 : z;
+}
+
 std::string MakeNonce(const Clock& clock) {
   const int millisecond = clock.NowUtc().millisecond;
   std::string nonce = std::to_string(millisecond);
   nonce.resize(kNonceLength, '0');
+  if (const std::uint64_t salt = clock.NonceSalt(); salt != 0) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    nonce += '-';
+    for (int shift = 60; shift >= 0; shift -= 4) nonce += kHex[(salt >> shift) & 15];
+  }
   return nonce;
 }
 

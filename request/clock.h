@@ -10,7 +10,9 @@
 // threads as long as no thread calls Set meanwhile.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kestrune::request {
@@ -32,11 +34,22 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual UtcInstant NowUtc() const = 0;
+  // A value that differs between requests even within one millisecond, for the
+  // nonce; 0 means "none" and leaves the nonce to the millisecond alone.
+  virtual std::uint64_t NonceSalt() const { return 0; }
 };
 
+// Reads the system's UTC time. Its nonce salt is random per process and
+// never repeats within it.
 class SystemClock final : public Clock {
  public:
+  SystemClock();
   UtcInstant NowUtc() const override;
+  std::uint64_t NonceSalt() const override;
+
+ private:
+  std::uint64_t seed_;
+  mutable std::atomic<std::uint64_t> counter_{0};
 };
 
 class FixedClock final : public Clock {
@@ -55,7 +68,11 @@ inline constexpr std::size_t kUrlTimestampLength = 24;
 
 // The millisecond of the current UTC time in decimal, without leading zeros,
 // followed by "0"s up to kNonceLength characters (millisecond 45 gives
-// "4500000", millisecond 0 gives "0000000").
+// "4500000", millisecond 0 gives "0000000"); then, when the clock gives a
+// nonce salt, "-" and the salt as 16 lower-case hex digits. The millisecond
+// alone has fewer than a thousand values, and the service refuses a nonce
+// seen in the last 15 minutes, so without the salt a busy user would run out
+// of nonces; clocks made for tests give none and keep the nonce reproducible.
 std::string MakeNonce(const Clock& clock);
 
 // The current UTC time in the two forms a request carries: the signed form

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <set>
+#include <string>
 
 namespace kestrune::request {
 namespace {
@@ -69,6 +71,27 @@ TEST(SystemClockTest, ReadsUtc) {
     return;
   }
   GTEST_SKIP() << "clock kept crossing second boundaries";
+}
+
+}  // namespace
+}  // namespace kestrune::request
+
+namespace kestrune::request {
+namespace {
+
+TEST(MakeNonceTest, SystemClockNoncesNeverRepeatWithinAMillisecond) {
+  SystemClock clock;
+  std::set<std::string> seen;
+  for (int i = 0; i < 5000; ++i) {
+    std::string nonce = MakeNonce(clock);
+    // The millisecond form first, then the salt.
+    ASSERT_EQ(nonce.size(), kNonceLength + 1 + 16) << nonce;
+    EXPECT_EQ(nonce[kNonceLength], '-');
+    EXPECT_TRUE(seen.insert(nonce).second) << "repeated nonce " << nonce;
+  }
+  // Another process (another clock) starts from another salt.
+  SystemClock other;
+  EXPECT_EQ(seen.count(MakeNonce(other)), 0u);
 }
 
 }  // namespace
