@@ -22,6 +22,8 @@ core::Status TooLong(std::size_t length) {
                              std::to_string(kRequestTextLimit - 1) + " bytes");
 }
 
+constexpr std::size_t kTypicalRequestSize = 1000;
+
 core::Status TooManyActionParameters() {
   return core::Status::Error("a request takes at most " + std::to_string(kMaxActionParameters) +
                              " action parameters");
@@ -112,8 +114,10 @@ void SortQueryItems(QueryItemList& list) {
 }
 
 RequestText::RequestText() {
-  text_.reserve(kRequestTextLimit);
-  scratch_.reserve(kRequestTextLimit);
+  // Enough for a typical request; a larger one grows the buffers once or
+  // twice. (Reserving the full limit costs more than it saves.)
+  text_.reserve(kTypicalRequestSize);
+  scratch_.reserve(kTypicalRequestSize);
 }
 
 core::Status RequestText::TakeScratch() {

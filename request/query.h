@@ -110,7 +110,7 @@ void SortQueryItems(QueryItemList& list);
 // text unchanged, when the result would reach kRequestTextLimit bytes.
 class RequestText {
  public:
-  // Reserves room for the largest text, so edits do not allocate.
+  // Reserves room for a typical request, so edits rarely allocate.
   RequestText();
 
   // Replaces the text by the items joined with `separator` (no separator
