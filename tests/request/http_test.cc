@@ -277,6 +277,25 @@ TEST(HttpExchangeTest, LongRequestIsSentWholeThroughPartialSends) {
   EXPECT_EQ(reply.body, "<ok/>");
 }
 
+TEST(HttpExchangeTest, PeerThatTakesNothingTimesOutTheSend) {
+  // The server never reads; once the socket buffers are full the client
+  // must give up after its idle time-out instead of blocking.
+  TestServer server([](Connection&) { TestServer::Pause(3000); }, "127.0.0.1",
+                    /*read_request=*/false);
+  std::string request(64 * 1024 * 1024, 'q');
+  ExchangeOptions options = ShortTimeouts();
+  options.idle_timeout = milliseconds(300);
+  HttpReply reply;
+  std::string trace;
+  const auto start = std::chrono::steady_clock::now();
+  core::Status status = Exchange(server, reply, options, &trace, request);
+  ASSERT_FALSE(status.ok());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2800));
+  EXPECT_NE(status.message().find("failed to send data"), std::string::npos) << status.message();
+  EXPECT_NE(status.message().find("300 ms"), std::string::npos) << status.message();
+  EXPECT_TRUE(trace.ends_with("failed to send data.\r\n")) << trace;
+}
+
 TEST(HttpExchangeTest, Ipv6Loopback) {
   TestServer server([](Connection& client) { TestServer::Send(client, Reply("<v6/>")); }, "::1");
   if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback here";
