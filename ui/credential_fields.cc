@@ -14,9 +14,18 @@ constexpr std::array<int, 4> kCredentialControls = {IDC_KEY_ID_CAPTION, IDC_KEY_
 
 }  // namespace
 
-void CredentialFields::Load() {}
+void CredentialFields::Load() {
+  core::Result<request::Credentials> loaded = request::LoadCredentials(file_);
+  if (!loaded.ok()) return;
+  SetControlText(dialog_, IDC_KEY_ID, loaded->access_key_id);
+  SetControlText(dialog_, IDC_KEY_SECRET, loaded->access_key_secret);
+}
 
-bool CredentialFields::Save() { return false; }
+core::Status CredentialFields::Save() {
+  core::Status saved = request::SaveCredentials(Current(), file_);
+  if (saved.ok()) return saved;
+  return core::Status::Error("credential file \"" + file_ + "\" not saved: " + saved.message());
+}
 
 void CredentialFields::ToggleVisibility() {
   visible_ = !visible_;

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "core/status.h"
 #include "request/credentials.h"
 
 namespace kestrune::ui {
@@ -19,12 +20,14 @@ class CredentialFields {
   CredentialFields() = default;
   CredentialFields(HWND dialog, std::string file) : dialog_(dialog), file_(std::move(file)) {}
 
-  // Fills the two fields from the file. A missing, unreadable or empty file,
-  // or one without ":", leaves the fields as they are.
+  // Fills the two fields from the file: the text before the first ":" is the
+  // id, the rest the secret (a file without ":" holds an id alone). A missing,
+  // unreadable, empty or over-long file leaves the fields as they are.
   void Load();
-  // Writes the two fields to the file (replacing it whole, never partly).
-  // Returns false when the file could not be written; the fields keep their texts.
-  bool Save();
+  // Writes the two fields to the file, replacing it whole, never partly. An
+  // id or secret the file cannot carry (over 49 characters, a line break) is
+  // refused with a message and nothing is written; the fields keep their texts.
+  core::Status Save();
   // Hides the four controls when they are shown, shows them otherwise.
   void ToggleVisibility();
 

@@ -4,10 +4,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "catalogue/engine.h"
@@ -107,6 +110,7 @@ class MainDialog {
   LRESULT OnNotifyIcon(UINT mouse_message);
   LRESULT OnCommand(int id, int code, HWND control);
   LRESULT OnNotify(const NMHDR& header);
+  LRESULT OnNextDialogControl(WPARAM which, bool is_handle);
   LRESULT OnDestroy();
 
   void OnControlCommand(int id, int code);
@@ -137,14 +141,11 @@ class MainDialog {
   NotifyIcon notify_icon_;
   CredentialFields credentials_;
   report::SampleState samples_;
-  catalogue::EndpointSelection endpoint_;
   report::TraceSink* trace_ = nullptr;
   report::DebugViewerSink debug_viewer_;
   request::SystemClock clock_;
-  // The last selected positions plus one; 0 before any selection.
-  unsigned service_number_ = 0;
-  unsigned category_number_ = 0;
-  unsigned action_number_ = 0;
+  // One engine for the dialog's life: it keeps what the user set this session.
+  std::unique_ptr<catalogue::Engine> engine_;
 };
 
 LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -159,6 +160,8 @@ LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return OnCommand(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam));
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
+    case WM_NEXTDLGCTL:
+      return OnNextDialogControl(wparam, lparam != 0);
     case WM_DESTROY:
       return OnDestroy();
     default:
@@ -184,6 +187,9 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
 
   result_list_ = ListViewResultList(GetDlgItem(dialog_, IDC_RESULT_LIST));
   result_list_.Setup();
+
+  engine_ = std::make_unique<catalogue::Engine>(clock_, result_list_, trace(),
+                                                catalogue::EngineOptions::FromEnvironment());
 
   credentials_ = CredentialFields(dialog_, options->credential_file);
   credentials_.Load();
@@ -298,7 +304,22 @@ LRESULT MainDialog::OnNotify(const NMHDR& header) {
     CopyClickedRow();
   } else if (header.code == NM_RCLICK) {
     credentials_.ToggleVisibility();
-    credentials_.Save();
+    core::Status saved = credentials_.Save();
+    if (!saved.ok()) SetControlText(dialog_, IDC_REPORT, saved.message());
+  }
+  return 0;
+}
+
+// The dialog's keyboard handling asks for the next control on Tab and
+// Shift+Tab. The default window procedure ignores that request (only the
+// default dialog procedure knows it), so it is answered here.
+LRESULT MainDialog::OnNextDialogControl(WPARAM which, bool is_handle) {
+  HWND next = is_handle ? reinterpret_cast<HWND>(which)
+                        : GetNextDlgTabItem(dialog_, GetFocus(), which != 0);
+  if (next == nullptr) return 0;
+  SetFocus(next);
+  if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
+    SendMessageW(next, EM_SETSEL, 0, -1);
   }
   return 0;
 }
@@ -314,16 +335,15 @@ LRESULT MainDialog::OnDestroy() {
 }
 
 void MainDialog::OnSample(report::SampleAction action) {
+  // A request always goes to the service of the action on screen, so the
+  // samples need not touch any endpoint.
   report::ShowSample(action, samples_, result_list_, report::DisplayText());
-  endpoint_.SelectService(catalogue::kEcsService);
 }
 
 void MainDialog::OnServiceSelected() {
   std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_SERVICE);
   if (!position) return;
-  service_number_ = static_cast<unsigned>(*position) + 1;
   FillSelector(dialog_, IDC_CATEGORY, Entries(catalogue::CategoryList(*position)), 0);
-  endpoint_.SelectService(service_number_);
   // The actions on show always belong to the category on show.
   RefillActions(0);
 }
@@ -331,14 +351,12 @@ void MainDialog::OnServiceSelected() {
 void MainDialog::OnCategorySelected() {
   std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_CATEGORY);
   if (!position) return;
-  category_number_ = static_cast<unsigned>(*position) + 1;
   RefillActions(0);
 }
 
 void MainDialog::OnActionSelected() {
   std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_ACTION);
   if (!position) return;
-  action_number_ = static_cast<unsigned>(*position) + 1;
   UpdateParameterForm();
 }
 
@@ -355,7 +373,6 @@ void MainDialog::RefillActions(int selection) {
   if (service && category) actions = catalogue::ActionList(*service, *category);
   if (actions.Count() == 0) selection = -1;
   FillSelector(dialog_, IDC_ACTION, Entries(actions), selection);
-  action_number_ = selection < 0 ? 0 : static_cast<unsigned>(selection) + 1;
   UpdateParameterForm();
 }
 
@@ -374,10 +391,26 @@ void MainDialog::UpdateParameterForm() {
 
 void MainDialog::OnSend() {
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
-  if (!chosen) {
+  if (!chosen || engine_ == nullptr) {
     SetControlText(dialog_, IDC_REPORT, catalogue::kNotSupportedText);
     return;
   }
+
+  // Only the fields on show carry values: one per visible pair.
+  std::array<std::string, kParameterPairs> fields = ParameterValues(dialog_);
+  const std::size_t shown = std::min(catalogue::DisplayCaptions(*chosen).Count(), kParameterPairs);
+  std::vector<std::string_view> given(fields.begin(), fields.begin() + shown);
+  catalogue::ParameterValueSlots slots = catalogue::ParameterValueSlots::FromFormFields(given);
+
+  catalogue::RequestResult result;
+  {
+    WaitCursor wait;
+    result = engine_->Send(credentials_.Current(), chosen, slots);
+  }
+  // A refusal has no report text of its own; its reason is what the user needs.
+  SetControlText(
+      dialog_, IDC_REPORT,
+      result.outcome == catalogue::Outcome::kRefused ? result.detail : result.result_text);
 }
 
 void MainDialog::ShowAbout() {

@@ -113,6 +113,7 @@ void DialogTest::TearDown() {
     modal_step.timer = 0;
   }
   if (dialog_ != nullptr && IsWindow(dialog_)) DestroyWindow(dialog_);
+  dialog_ = nullptr;
   // The dialog's end posts the quit message; it must not reach the next test.
   MSG message{};
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -202,6 +203,29 @@ void DialogTest::SetText(int id, std::string_view utf8) {
 bool DialogTest::Shown(int id) const {
   HWND control = Control(id);
   return control != nullptr && (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void DialogTest::ClickList(int row, bool right) {
+  HWND list = Control(3004);
+  ASSERT_NE(list, nullptr);
+  POINT at{20, 0};
+  if (row >= 0) {
+    RECT item{};
+    item.left = LVIR_LABEL;
+    ASSERT_TRUE(SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&item)));
+    at.y = (item.top + item.bottom) / 2;
+  } else {
+    RECT client{};
+    GetClientRect(list, &client);
+    at.y = client.bottom - 4;
+  }
+  const LPARAM position = MAKELPARAM(at.x, at.y);
+  // The list follows the button until it is released; the release waits in
+  // the queue so that the press is a click, not a drag.
+  PostMessageW(list, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, position);
+  SendMessageW(list, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON,
+               position);
+  Pump();
 }
 
 std::wstring DialogTest::Cell(int row, int column) const {

@@ -78,6 +78,10 @@ class DialogTest : public ::testing::Test {
   // Whether the control itself carries WS_VISIBLE.
   bool Shown(int id) const;
 
+  // A left or right click on a row of the result list (on its first column),
+  // as the mouse makes it; row -1 clicks below the last row.
+  void ClickList(int row, bool right = false);
+
   // The result list, top row first.
   std::vector<ScreenRow> Rows() const;
   std::wstring Cell(int row, int column) const;

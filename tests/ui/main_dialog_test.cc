@@ -196,5 +196,174 @@ TEST_F(StartStateTest, EveryAddedControlIsInsideTheDialogAndApartFromTheList) {
   EXPECT_EQ(Text(IDC_SEND), L"Send");
 }
 
+using WindowTest = DialogTest;
+
+// The window of a class and title owned by `owner`, if it exists.
+HWND FindOwned(HWND owner, const wchar_t* class_name, const wchar_t* title) {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, class_name, title)) != nullptr) {
+    if (GetWindow(window, GW_OWNER) == owner) return window;
+  }
+  return nullptr;
+}
+
+TEST_F(WindowTest, AboutBoxIsModalAndItsButtonClosesIt) {
+  OpenDialog();
+  struct Seen {
+    bool found = false;
+    bool owner_disabled = false;
+    std::wstring text;
+    std::wstring button;
+    bool has_icon = false;
+    RECT client{};
+    RECT expected{};
+  } seen;
+  WhileModal([&] {
+    HWND about = FindOwned(dialog(), L"#32770", W("关于").c_str());
+    if (about == nullptr || !IsWindowVisible(about)) return false;
+    seen.found = true;
+    seen.owner_disabled = !IsWindowEnabled(dialog());
+    HWND button = GetDlgItem(about, IDOK);
+    wchar_t text[256] = {};
+    GetWindowTextW(button, text, 256);
+    seen.button = text;
+    for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t class_name[32] = {};
+      GetClassNameW(child, class_name, 32);
+      if (std::wstring(class_name) != L"Static") continue;
+      if (GetWindowLongW(child, GWL_STYLE) & SS_ICON) {
+        seen.has_icon = SendMessageW(child, STM_GETICON, 0, 0) != 0;
+      } else {
+        GetWindowTextW(child, text, 256);
+        seen.text = text;
+      }
+    }
+    GetClientRect(about, &seen.client);
+    seen.expected = {0, 0, 183, 54};
+    MapDialogRect(about, &seen.expected);
+    SendMessageW(button, BM_CLICK, 0, 0);
+    return true;
+  });
+  Press(IDC_ABOUT);  // returns when the About box has closed
+  EXPECT_TRUE(seen.found);
+  EXPECT_TRUE(seen.owner_disabled) << "the main dialog waits while the About box is open";
+  EXPECT_EQ(seen.button, W("确定"));
+  EXPECT_EQ(
+      seen.text,
+      W("软件名：Kestrune\r\nVersion:V0.0.2\r\n发布日期：2023/01/02\r\n作者：Kestrune 开发组"));
+  EXPECT_TRUE(seen.has_icon);
+  EXPECT_EQ(seen.client.right, seen.expected.right);
+  EXPECT_EQ(seen.client.bottom, seen.expected.bottom);
+  EXPECT_EQ(FindOwned(dialog(), L"#32770", nullptr), nullptr);
+  EXPECT_TRUE(IsWindowEnabled(dialog()));
+  EXPECT_TRUE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, EscapeEndsTheLoopWithZero) {
+  OpenDialog();
+  SetFocus(Control(IDC_KEY_ID));
+  PostMessageW(Control(IDC_KEY_ID), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(RunLoop(), 0);
+  EXPECT_FALSE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, EnterInAFieldKeepsTheProgramOpen) {
+  OpenDialog();
+  SetFocus(Control(IDC_KEY_ID));
+  PostMessageW(Control(IDC_KEY_ID), WM_KEYDOWN, VK_RETURN, 0);
+  Pump();
+  EXPECT_TRUE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, CloseBoxEndsTheLoopWithZero) {
+  OpenDialog();
+  PostMessageW(dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(RunLoop(), 0);
+  EXPECT_FALSE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, ExitButtonEndsTheLoopWithZero) {
+  OpenDialog();
+  EXPECT_EQ(Text(IDC_EXIT), W("退出"));
+  PostMessageW(Control(IDC_EXIT), BM_CLICK, 0, 0);
+  EXPECT_EQ(RunLoop(), 0);
+  EXPECT_FALSE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, CommandsWithoutControlRestoreOrEnd) {
+  OpenDialog();
+  ShowWindow(dialog(), SW_MINIMIZE);
+  Pump();
+  ASSERT_TRUE(IsIconic(dialog()));
+  SendMessageW(dialog(), WM_COMMAND, IDM_RESTORE, 0);
+  Pump();
+  EXPECT_FALSE(IsIconic(dialog()));
+  EXPECT_TRUE(IsWindow(dialog()));
+
+  // A double click on the notification icon restores too.
+  ShowWindow(dialog(), SW_MINIMIZE);
+  Pump();
+  SendMessageW(dialog(), kNotifyIconMessage, 0, WM_LBUTTONDBLCLK);
+  Pump();
+  EXPECT_FALSE(IsIconic(dialog()));
+
+  // Other mouse messages from the icon do nothing.
+  SendMessageW(dialog(), kNotifyIconMessage, 0, WM_MOUSEMOVE);
+  SendMessageW(dialog(), kNotifyIconMessage, 0, WM_LBUTTONUP);
+  Pump();
+  EXPECT_TRUE(IsWindow(dialog()));
+
+  SendMessageW(dialog(), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(IsWindow(dialog()));
+  EXPECT_EQ(RunLoop(), 0);
+}
+
+TEST_F(WindowTest, NotifyIconMenuOffersRestoreAndExit) {
+  options_.notify_icon = true;
+  OpenDialog();
+  struct Item {
+    UINT id;
+    std::wstring text;
+  };
+  std::vector<Item> items;
+  WhileModal([&] {
+    HWND menu_window = FindWindowW(L"#32768", nullptr);
+    if (menu_window == nullptr || !IsWindowVisible(menu_window)) return false;
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(menu_window, MN_GETHMENU, 0, 0));
+    if (menu == nullptr) return false;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      wchar_t text[64] = {};
+      GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+      items.push_back({GetMenuItemID(menu, i), text});
+    }
+    // Down to the second item, then choose it.
+    PostMessageW(menu_window, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu_window, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu_window, WM_KEYDOWN, VK_RETURN, 0);
+    return true;
+  });
+  PostMessageW(dialog(), kNotifyIconMessage, 0, WM_RBUTTONDOWN);
+  EXPECT_EQ(RunLoop(), 0) << "the menu's second item ends the program";
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].id, static_cast<UINT>(IDM_RESTORE));
+  EXPECT_EQ(items[0].text, W("恢复"));
+  EXPECT_EQ(items[1].id, static_cast<UINT>(IDM_EXIT));
+  EXPECT_EQ(items[1].text, W("退出"));
+  EXPECT_FALSE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, TabMovesBetweenControls) {
+  OpenDialog();
+  SetFocus(Control(IDC_DESCRIBE_REGIONS));
+  Pump();
+  ASSERT_EQ(GetFocus(), Control(IDC_DESCRIBE_REGIONS));
+  PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+  Pump();
+  EXPECT_EQ(GetFocus(), Control(IDC_DESCRIBE_ZONES));
+  PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+  Pump();
+  EXPECT_EQ(GetFocus(), Control(IDC_REGION));
+}
+
 }  // namespace
 }  // namespace kestrune::ui::testing

@@ -1,0 +1,119 @@
+// The AccessKey fields and the credential file "sign": loaded once at start,
+// written on each right-click of the result list, which also shows or hides
+// the four credential controls.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/ui/dialog_fixture.h"
+#include "ui/resource_ids.h"
+
+namespace kestrune::ui::testing {
+namespace {
+
+constexpr int kCredentialControls[] = {IDC_KEY_ID_CAPTION, IDC_KEY_SECRET_CAPTION, IDC_KEY_SECRET,
+                                       IDC_KEY_ID};
+
+using CredentialFileTest = DialogTest;
+
+TEST_F(CredentialFileTest, LoadingAtStartSplitsAtTheFirstColon) {
+  struct Case {
+    std::string content;
+    std::wstring id;
+    std::wstring secret;
+  };
+  const Case cases[] = {
+      {"K:S", L"K", L"S"},
+      {"K:", L"K", L""},
+      {":S", L"", L"S"},
+      {"a:b:c", L"a", L"b:c"},
+      {"LTAI5tExample:s3cr3t/With+Signs=", L"LTAI5tExample", L"s3cr3t/With+Signs="},
+      {"justanid", L"justanid", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content);
+    DialogTest::TearDown();
+    DialogTest::SetUp();
+    directory()->WriteFile(L"sign", c.content);
+    OpenDialog();
+    EXPECT_EQ(Text(IDC_KEY_ID), c.id);
+    EXPECT_EQ(Text(IDC_KEY_SECRET), c.secret);
+    EXPECT_EQ(directory()->ReadFile(L"sign"), c.content) << "loading never writes";
+  }
+}
+
+TEST_F(CredentialFileTest, NothingUsableLeavesTheFieldsEmpty) {
+  const std::string contents[] = {"", std::string(100, 'x') + ":y"};
+  for (const std::string& content : contents) {
+    SCOPED_TRACE(content.size());
+    DialogTest::TearDown();
+    DialogTest::SetUp();
+    directory()->WriteFile(L"sign", content);
+    OpenDialog();
+    EXPECT_EQ(Text(IDC_KEY_ID), L"");
+    EXPECT_EQ(Text(IDC_KEY_SECRET), L"");
+  }
+  DialogTest::TearDown();
+  DialogTest::SetUp();
+  OpenDialog();  // no file at all
+  EXPECT_EQ(Text(IDC_KEY_ID), L"");
+  EXPECT_EQ(directory()->FileNames(), std::vector<std::wstring>{});
+}
+
+TEST_F(CredentialFileTest, RightClickTogglesTheControlsAndSavesEachTime) {
+  OpenDialog();
+  for (int id : kCredentialControls) EXPECT_TRUE(Shown(id)) << id;
+  SetText(IDC_KEY_ID, "my-id");
+  SetText(IDC_KEY_SECRET, "my-secret");
+
+  ClickList(-1, /*right=*/true);
+  for (int id : kCredentialControls) EXPECT_FALSE(Shown(id)) << id;
+  EXPECT_EQ(directory()->ReadFile(L"sign"), "my-id:my-secret");
+
+  SetText(IDC_KEY_SECRET, "other");
+  ClickList(-1, /*right=*/true);
+  for (int id : kCredentialControls) EXPECT_TRUE(Shown(id)) << id;
+  EXPECT_EQ(directory()->ReadFile(L"sign"), "my-id:other");
+
+  // The file is replaced whole; nothing else is left in the directory.
+  EXPECT_EQ(directory()->FileNames(), std::vector<std::wstring>{L"sign"});
+  // A right-click copies nothing.
+  EXPECT_EQ(Text(IDC_COPIED_VALUE), L"");
+}
+
+TEST_F(CredentialFileTest, EmptyFieldsSaveTheSingleColonAndReloadAsEmpty) {
+  directory()->WriteFile(L"sign", "old-id:old-secret");
+  OpenDialog();
+  SetText(IDC_KEY_ID, "");
+  SetText(IDC_KEY_SECRET, "");
+  ClickList(-1, /*right=*/true);
+  EXPECT_EQ(directory()->ReadFile(L"sign"), ":");
+
+  DialogTest::TearDown();
+  DialogTest::SetUp();
+  directory()->WriteFile(L"sign", ":");
+  OpenDialog();
+  EXPECT_EQ(Text(IDC_KEY_ID), L"");
+  EXPECT_EQ(Text(IDC_KEY_SECRET), L"");
+}
+
+TEST_F(CredentialFileTest, AnIdTheFileCannotHoldIsRefusedAndTheOldFileKept) {
+  directory()->WriteFile(L"sign", "K:topsecret");
+  OpenDialog();
+  EXPECT_EQ(Text(IDC_KEY_SECRET), L"topsecret");
+  const std::string long_id(60, 'i');
+  SetText(IDC_KEY_ID, long_id);
+  ClickList(-1, /*right=*/true);
+  EXPECT_EQ(directory()->ReadFile(L"sign"), "K:topsecret") << "nothing cut, nothing half-written";
+  EXPECT_EQ(Text(IDC_KEY_ID), W(long_id)) << "the field keeps what the user typed";
+  const std::wstring report = Text(IDC_REPORT);
+  EXPECT_NE(report, L"") << "the user is told";
+  EXPECT_EQ(report.find(L"topsecret"), std::wstring::npos) << "the secret is never shown";
+  EXPECT_EQ(directory()->FileNames(), std::vector<std::wstring>{L"sign"});
+}
+
+}  // namespace
+}  // namespace kestrune::ui::testing

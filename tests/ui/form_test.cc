@@ -1,0 +1,236 @@
+// Service, category and action selectors and the parameter form they drive:
+// captions and visible pairs follow the action on screen, typed values stay,
+// and an entry without a template sends nothing.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/ui/dialog_fixture.h"
+#include "ui/resource_ids.h"
+
+namespace kestrune::ui::testing {
+namespace {
+
+class ParameterFormTest : public DialogTest {
+ protected:
+  // Captions of the visible pairs, pair 1 first; fails if the visible pairs
+  // are not a run from pair 1 or a caption's field is not visible with it.
+  std::vector<std::wstring> VisibleCaptions() {
+    std::vector<std::wstring> captions;
+    bool ended = false;
+    for (int k = 0; k < 8; ++k) {
+      const bool caption = Shown(IDC_PARAM_CAPTION_FIRST + k);
+      EXPECT_EQ(caption, Shown(IDC_PARAM_VALUE_FIRST + k)) << "pair " << k + 1;
+      if (!caption) {
+        ended = true;
+        continue;
+      }
+      EXPECT_FALSE(ended) << "pair " << k + 1 << " shown after a hidden one";
+      captions.push_back(Text(IDC_PARAM_CAPTION_FIRST + k));
+    }
+    return captions;
+  }
+  void ChooseAction(std::string_view service, std::string_view category, std::string_view action) {
+    ChooseText(IDC_SERVICE, service);
+    ChooseText(IDC_CATEGORY, category);
+    ChooseText(IDC_ACTION, action);
+  }
+};
+
+TEST_F(ParameterFormTest, CaptionsLandOnTheirPairsAndTheRestHide) {
+  OpenDialog();
+  ChooseAction("ECS", "实例", "RunInstances");
+  EXPECT_EQ(VisibleCaptions(),
+            (std::vector<std::wstring>{L"Region ID:", W("镜像文件ID:"), L"InstanceType:"}));
+
+  ChooseText(IDC_ACTION, "DescribeInstanceVncUrl");
+  EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"RegionId:", L"InstanceId:"}));
+
+  ChooseText(IDC_ACTION, "StopInstance");
+  EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"InstanceId:"}));
+
+  // A browsing entry is resolved by name: the ECS list shows DescribeUserData,
+  // whose template is spelled DescribeUserdata.
+  ChooseText(IDC_ACTION, "DescribeUserData");
+  EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"RegionId:", L"InstanceId:"}));
+}
+
+TEST_F(ParameterFormTest, ManyCaptionsThenFewKeepTheTypedValues) {
+  OpenDialog();
+  ChooseAction("ECS", "安全组", "AuthorizeSecurityGroup");
+  std::vector<std::wstring> five = VisibleCaptions();
+  ASSERT_EQ(five.size(), 5u);
+  EXPECT_EQ(five[0], W("安全组编码:"));
+  for (int k = 0; k < 5; ++k) SetText(IDC_PARAM_VALUE_FIRST + k, "value" + std::to_string(k + 1));
+
+  ChooseText(IDC_ACTION, "DescribeSecurityGroupAttribute");
+  EXPECT_EQ(VisibleCaptions().size(), 2u);
+  for (int k = 2; k < 5; ++k) EXPECT_FALSE(Shown(IDC_PARAM_VALUE_FIRST + k)) << k;
+  EXPECT_EQ(Text(IDC_PARAM_VALUE_FIRST), L"value1");
+  EXPECT_EQ(Text(IDC_PARAM_VALUE_FIRST + 1), L"value2");
+}
+
+TEST_F(ParameterFormTest, ActionWithoutParametersHidesTheWholeForm) {
+  OpenDialog();
+  ChooseAction("ECS", "地域", "DescribeZones");
+  EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"RegionId:"}));
+  ChooseText(IDC_ACTION, "DescribeRegions");
+  EXPECT_TRUE(VisibleCaptions().empty());
+  for (int id = 3005; id <= 3021; ++id) {
+    if (id != IDC_COPIED_VALUE) {
+      EXPECT_FALSE(Shown(id)) << id;
+    }
+  }
+}
+
+TEST_F(ParameterFormTest, IotAndApiGatewayShowParameterNames) {
+  OpenDialog();
+  ChooseText(IDC_SERVICE, "IoT");
+  EXPECT_EQ(SelectorEntries(IDC_CATEGORY), std::vector<std::wstring>{L"IOT"});
+  EXPECT_EQ(SelectorEntries(IDC_ACTION).size(), 13u);
+  // The service change chose the first category and its first action, and
+  // the form shows that action.
+  EXPECT_EQ(SendMessageW(Control(IDC_ACTION), CB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"Name", L"CatId", L"Desc"}));
+  Choose(IDC_ACTION, 3);
+  EXPECT_EQ(VisibleCaptions(),
+            (std::vector<std::wstring>{L"ProductKey", L"PageSize", L"CurrentPage"}));
+
+  ChooseText(IDC_SERVICE, "API Gateway");
+  EXPECT_EQ(SelectorEntries(IDC_CATEGORY).size(), 8u);
+  EXPECT_FALSE(SelectorEntries(IDC_ACTION).empty());
+
+  ChooseText(IDC_SERVICE, "ECS");
+  EXPECT_EQ(SelectorEntries(IDC_CATEGORY).size(), 26u);
+  EXPECT_EQ(SelectorEntries(IDC_ACTION).front(), L"RunInstances");
+  EXPECT_EQ(VisibleCaptions().size(), 3u) << "RunInstances is on show";
+}
+
+// A listening socket on 127.0.0.1 that the dialog is pointed at. It can take
+// one request in the background (the dialog blocks its own thread while it
+// sends) and answers it by closing the connection.
+class Listener {
+ public:
+  Listener() {
+    WSADATA data{};
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(socket_, 4);
+    int length = sizeof(address);
+    ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() {
+    if (taker_.joinable()) taker_.join();
+    closesocket(socket_);
+    if (started_) WSACleanup();
+  }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  bool ready() const { return started_ && socket_ != INVALID_SOCKET && port_ != 0; }
+
+  // Whether a connection is waiting to be taken.
+  bool Pending() const { return Readable(socket_, 0); }
+
+  // Takes one connection within 15 seconds, reads its request head, answers
+  // with a bare 503 status and closes it.
+  void TakeOneInBackground() {
+    taker_ = std::thread([this] {
+      if (!Readable(socket_, 15000)) return;
+      SOCKET client = ::accept(socket_, nullptr, nullptr);
+      if (client == INVALID_SOCKET) return;
+      std::string head;
+      char buffer[1024];
+      for (int reads = 0; reads < 64 && head.find("\r\n\r\n") == std::string::npos; ++reads) {
+        if (!Readable(client, 5000)) break;
+        int got = ::recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        head.append(buffer, static_cast<std::size_t>(got));
+      }
+      static constexpr char kReply[] =
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      ::send(client, kReply, static_cast<int>(sizeof kReply - 1), 0);
+      ::shutdown(client, SD_SEND);
+      closesocket(client);
+      request_ = head;
+    });
+  }
+  // The request head taken by TakeOneInBackground (waits for it to finish).
+  std::string TakenRequest() {
+    if (taker_.joinable()) taker_.join();
+    return request_;
+  }
+
+ private:
+  static bool Readable(SOCKET socket, long milliseconds) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &wait) > 0;
+  }
+
+  bool started_ = false;
+  SOCKET socket_ = INVALID_SOCKET;
+  unsigned short port_ = 0;
+  std::thread taker_;
+  std::string request_;
+};
+
+TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
+  Listener listener;
+  ASSERT_TRUE(listener.ready());
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", listener.address().c_str()), 0);
+  OpenDialog();
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
+  SetText(IDC_KEY_ID, "id");
+  SetText(IDC_KEY_SECRET, "secret");
+  Press(IDC_DESCRIBE_ZONES);
+  const std::vector<ScreenRow> before = Rows();
+
+  // An entry without a template: refused, nothing sent, nothing cleared.
+  ChooseAction("ECS", "实例", "AttachInstanceRamRole");
+  EXPECT_TRUE(VisibleCaptions().empty());
+  Press(IDC_SEND);
+  EXPECT_EQ(Text(IDC_REPORT), L"this function not support");
+  EXPECT_FALSE(listener.Pending());
+  EXPECT_EQ(Rows(), before);
+
+  // No action chosen at all: the same.
+  SendMessageW(Control(IDC_ACTION), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  SetText(IDC_REPORT, "");
+  Press(IDC_SEND);
+  EXPECT_EQ(Text(IDC_REPORT), L"this function not support");
+  EXPECT_FALSE(listener.Pending());
+
+  // The entry on screen, with the value typed into its one field, is what
+  // goes out, and nothing else.
+  ChooseText(IDC_ACTION, "StopInstance");
+  SetText(IDC_PARAM_VALUE_FIRST, "i-on-screen");
+  SetText(IDC_PARAM_VALUE_FIRST + 1, "hidden-field-value");
+  listener.TakeOneInBackground();
+  Press(IDC_SEND);
+  const std::string request = listener.TakenRequest();
+  EXPECT_EQ(request.rfind("GET /?", 0), 0u) << request;
+  EXPECT_NE(request.find("Action=StopInstance"), std::string::npos) << request;
+  EXPECT_NE(request.find("InstanceId=i-on-screen"), std::string::npos) << request;
+  EXPECT_EQ(request.find("hidden-field-value"), std::string::npos) << request;
+  EXPECT_EQ(request.find("secret&"), std::string::npos) << request;
+  EXPECT_EQ(Text(IDC_REPORT), L"HTTP/1.1 503 Service Unavailable");
+}
+
+}  // namespace
+}  // namespace kestrune::ui::testing
