@@ -9,18 +9,19 @@ namespace kestrune::cli {
 
 SystemConsole::SystemConsole(std::string argv0) : argv0_(std::move(argv0)), trace_(stderr) {}
 
-void SystemConsole::Out(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void SystemConsole::Out(std::string_view text) { WriteStandard(StandardStream::kOutput, text); }
 
 void SystemConsole::Err(std::string_view text) {
   // Standard output may hold rows not yet written; keep the two in order on
   // a shared terminal.
   std::fflush(stdout);
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  WriteStandard(StandardStream::kError, text);
 }
 
 bool SystemConsole::OutputIsTerminal() const { return IsTerminal(StandardStream::kOutput); }
 
 report::DisplayEncoding SystemConsole::OutputEncoding() const {
+  if (TerminalTakesUtf8(StandardStream::kOutput)) return report::DisplayEncoding::kUtf8;
   return report::TerminalDisplayEncoding();
 }
 

@@ -52,6 +52,7 @@ core::Result<ChildProcess> ChildProcess::Start(const std::string& program,
   texts.push_back(program);
   texts.insert(texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(texts.size() + 1);
   for (std::string& text : texts) argv.push_back(text.data());
   argv.push_back(nullptr);
 

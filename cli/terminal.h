@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/status.h"
@@ -16,6 +17,15 @@ namespace kestrune::cli {
 enum class StandardStream { kInput, kOutput, kError };
 
 bool IsTerminal(StandardStream stream);
+
+// Writes to standard output or error. On a Windows console, UTF-8 text is
+// shown through the console's Unicode interface whatever its code page;
+// everywhere else the bytes are written unchanged.
+void WriteStandard(StandardStream stream, std::string_view text);
+
+// True where WriteStandard shows UTF-8 text correctly whatever the locale
+// says (a Windows console); false where the locale's encoding must be used.
+bool TerminalTakesUtf8(StandardStream stream);
 
 // Makes standard output carry bytes unchanged (no line-end translation), so
 // a signed request or a raw reply is printed exactly.

@@ -68,6 +68,13 @@ core::Result<std::string> ReadLineFromStdin() {
 
 bool IsTerminal(StandardStream stream) { return isatty(Descriptor(stream)) == 1; }
 
+void WriteStandard(StandardStream stream, std::string_view text) {
+  std::FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
+  std::fwrite(text.data(), 1, text.size(), file);
+}
+
+bool TerminalTakesUtf8(StandardStream) { return false; }
+
 void PrepareStandardStreams() {}
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -74,6 +75,29 @@ bool IsTerminal(StandardStream stream) {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(HandleId(stream)), &mode) != 0;
 }
+
+void WriteStandard(StandardStream stream, std::string_view text) {
+  std::FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
+  if (!IsTerminal(stream)) {
+    std::fwrite(text.data(), 1, text.size(), file);
+    return;
+  }
+  std::fflush(file);
+  const std::wstring wide = report::ToWide(text);
+  const HANDLE handle = GetStdHandle(HandleId(stream));
+  std::size_t done = 0;
+  while (done < wide.size()) {
+    // WriteConsoleW takes a DWORD count; large texts go in pieces.
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 16384));
+    DWORD written = 0;
+    if (WriteConsoleW(handle, wide.data() + done, piece, &written, nullptr) == 0 || written == 0) {
+      return;
+    }
+    done += written;
+  }
+}
+
+bool TerminalTakesUtf8(StandardStream stream) { return IsTerminal(stream); }
 
 void PrepareStandardStreams() { _setmode(_fileno(stdout), _O_BINARY); }
 
