@@ -1,0 +1,112 @@
+// DbgView.exe, the debug viewer: a window of class "DbgWinClass" with an
+// "Edit" child that the program's trace sink writes to from another process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "report/display_text.h"
+#include "report/trace_sink.h"
+#include "tests/ui/dialog_fixture.h"
+
+#ifndef KESTRUNE_DBGVIEW_PATH
+#error "the build names the viewer program"
+#endif
+
+namespace kestrune::ui::testing {
+namespace {
+
+constexpr DWORD kWaitMs = 30000;
+
+// The viewer's path as this Windows process reaches it (a host path goes
+// through Wine's drive for the host's root).
+std::string ViewerPath() {
+  std::string path = KESTRUNE_DBGVIEW_PATH;
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+HWND WaitForViewer() {
+  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+  for (;;) {
+    HWND viewer = FindWindowW(L"DbgWinClass", nullptr);
+    if (viewer != nullptr || GetTickCount64() > deadline) return viewer;
+    Sleep(20);
+  }
+}
+
+std::wstring EditText(HWND viewer) {
+  HWND edit = FindWindowExW(viewer, nullptr, L"Edit", nullptr);
+  if (edit == nullptr) return L"<no edit>";
+  auto length = static_cast<std::size_t>(SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring text(length + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+  return text;
+}
+
+// Closes the viewer and returns its exit code (or a note that it did not end).
+DWORD CloseViewer(HWND viewer) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(viewer, &process_id);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  PostMessageW(viewer, WM_CLOSE, 0, 0);
+  DWORD code = 9999;
+  if (process != nullptr) {
+    if (WaitForSingleObject(process, kWaitMs) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+  }
+  return code;
+}
+
+TEST(DebugViewerProgramTest, SinkStartsItAndLinesArriveInItsEdit) {
+  ASSERT_EQ(FindWindowW(L"DbgWinClass", nullptr), nullptr) << "a viewer is already running";
+  report::DebugViewerSink sink(ViewerPath());
+  // No viewer yet: the sink starts the program; this first line may arrive
+  // before its window does and then is dropped.
+  sink.Line("first");
+  EXPECT_TRUE(sink.start_tried());
+  HWND viewer = WaitForViewer();
+  ASSERT_NE(viewer, nullptr) << "the viewer did not show its window: " << ViewerPath();
+  const std::wstring before = EditText(viewer);
+  EXPECT_TRUE(before.empty() || before == L"first") << report::FromWide(before);
+
+  sink.Line("second");
+  sink.Line("区域 cn-shanghai");
+  const std::wstring expected =
+      before.empty() ? W("second\r\n区域 cn-shanghai") : W("first\r\nsecond\r\n区域 cn-shanghai");
+  EXPECT_EQ(EditText(viewer), expected);
+
+  // Read-only for the user, yet it takes every line it is sent.
+  HWND edit = FindWindowExW(viewer, nullptr, L"Edit", nullptr);
+  EXPECT_NE(GetWindowLongW(edit, GWL_STYLE) & ES_READONLY, 0);
+  EXPECT_NE(GetWindowLongW(edit, GWL_STYLE) & ES_MULTILINE, 0);
+
+  EXPECT_EQ(CloseViewer(viewer), 0u);
+}
+
+TEST(DebugViewerProgramTest, LongSessionsAreNotCutAtTheEditDefault) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::string path = ViewerPath();
+  std::string command = "\"" + path + "\"";
+  ASSERT_TRUE(CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process));
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  HWND viewer = WaitForViewer();
+  ASSERT_NE(viewer, nullptr);
+  report::DebugViewerSink sink("\\nowhere\\none.exe");
+  const std::string line(1000, 'x');
+  for (int i = 0; i < 40; ++i) sink.Line(line);  // 40000 characters, past 32767
+  EXPECT_EQ(EditText(viewer).size(), 40u * 1000 + 39 * 2);
+  EXPECT_EQ(CloseViewer(viewer), 0u);
+}
+
+}  // namespace
+}  // namespace kestrune::ui::testing
