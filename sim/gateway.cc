@@ -223,7 +223,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   auto parsed = ParseQuery(raw_query);
   std::vector<QueryParam> params;
   if (parsed.ok()) {
-    params = std::move(parsed).value();
+    params = std::move(parsed.value());
     json = EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
     if (!IsValidUtf8(outcome.action)) outcome.action.assign(1, '?');

@@ -192,7 +192,7 @@ class Server::Loop {
           // A silent or slow client: say so, then close.
           Outcome outcome = gateway_.Malformed(408, "timeout");
           Log(outcome, "-");
-          BeginReply(timer.fd, it->second, std::move(outcome), /*apply_delay=*/false);
+          BeginReply(timer.fd, it->second, outcome, /*apply_delay=*/false);
           break;
         }
         case Phase::kDelayed:
@@ -275,14 +275,14 @@ class Server::Loop {
         if (state == RequestParser::State::kComplete) {
           Outcome outcome = gateway_.Handle(conn.parser.request());
           Log(outcome, conn.parser.request().method);
-          BeginReply(fd, conn, std::move(outcome), /*apply_delay=*/true);
+          BeginReply(fd, conn, outcome, /*apply_delay=*/true);
           return;
         }
         if (state == RequestParser::State::kError) {
           Outcome outcome =
               gateway_.Malformed(conn.parser.error_status(), conn.parser.error_reason());
           Log(outcome, "-");
-          BeginReply(fd, conn, std::move(outcome), /*apply_delay=*/false);
+          BeginReply(fd, conn, outcome, /*apply_delay=*/false);
           return;
         }
         continue;
@@ -298,7 +298,7 @@ class Server::Loop {
     }
   }
 
-  void BeginReply(int fd, Conn& conn, Outcome outcome, bool apply_delay) {
+  void BeginReply(int fd, Conn& conn, const Outcome& outcome, bool apply_delay) {
     if (outcome.disposition == Disposition::kCloseWithoutReply) {
       Close(fd);
       return;
