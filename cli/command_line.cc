@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "cli/output.h"
+
 namespace kestrune::cli {
 namespace {
 
@@ -62,7 +64,7 @@ std::string Quoted(std::string_view text) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
   quoted += '"';
-  quoted += text;
+  quoted += EscapeLine(text);  // a message stays on one line
   quoted += '"';
   return quoted;
 }
@@ -208,10 +210,10 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       } else if (i + 1 < arguments.size()) {
         value = arguments[++i];
       } else {
-        return Error("--" + std::string(name) + " needs a value");
+        return Error("--" + EscapeLine(name) + " needs a value");
       }
     } else if (inline_value) {
-      return Error("--" + std::string(name) + " takes no value");
+      return Error("--" + EscapeLine(name) + " takes no value");
     }
     core::Status applied = ApplyOption(*spec, value, line);
     if (!applied.ok()) return applied;

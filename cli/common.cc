@@ -35,7 +35,14 @@ std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view 
 
 int UsageError(Console& console, std::string_view message) {
   std::string text = "kestrune: ";
-  text += message;
+  // Whatever the user typed, the message stays one line.
+  for (char ch : message) {
+    if (static_cast<unsigned char>(ch) < 0x20) {
+      text += EscapeLine(std::string_view(&ch, 1));
+    } else {
+      text += ch;
+    }
+  }
   text += '\n';
   console.Err(text);
   return kExitUsage;
@@ -45,7 +52,7 @@ core::Result<unsigned> ParseServiceName(std::string_view name) {
   for (const ServiceName& service : kServiceNames) {
     if (catalogue::EqualsIgnoreCase(service.name, name)) return service.number;
   }
-  return core::Status::Error("unknown service \"" + std::string(name) +
+  return core::Status::Error("unknown service \"" + EscapeLine(name) +
                              "\" (accepted: ecs, iot, apigateway)");
 }
 

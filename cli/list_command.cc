@@ -148,7 +148,7 @@ int RunList(const CommandLine& line, Console& console) {
   const std::vector<std::string>& operands = line.operands;
   if (operands.size() > 2) {
     return UsageError(console, "list takes at most a service and a category or action (got \"" +
-                                   operands[2] + "\" as well)");
+                                   EscapeLine(operands[2]) + "\" as well)");
   }
   if (operands.empty()) {
     console.Out(ForDisplay(console, OutputFormat::kTable, ListServices()));
@@ -172,14 +172,16 @@ int RunList(const CommandLine& line, Console& console) {
   }
   const std::string_view service_name = ServiceCommandName(*service);
   if (FindBrowsingEntry(*service, given)) {
-    console.Out(ForDisplay(console, OutputFormat::kTable,
-                           given + ": listed, but not sendable (no request template)\n"));
+    console.Out(
+        ForDisplay(console, OutputFormat::kTable,
+                   EscapeLine(given) + ": listed, but not sendable (no request template)\n"));
     return kExitOk;
   }
   const std::size_t categories = catalogue::CategoryList(*service - 1).Count();
-  return UsageError(console, std::string(service_name) + " has no category or action \"" + given +
-                                 "\" (categories are 1.." + std::to_string(categories) +
-                                 "; see kestrune list " + std::string(service_name) + ")");
+  return UsageError(console, std::string(service_name) + " has no category or action \"" +
+                                 EscapeLine(given) + "\" (categories are 1.." +
+                                 std::to_string(categories) + "; see kestrune list " +
+                                 std::string(service_name) + ")");
 }
 
 }  // namespace kestrune::cli

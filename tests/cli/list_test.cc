@@ -145,6 +145,12 @@ TEST(ListTest, UsageErrorsAreOneLineAndExitTwo) {
       {"frob"},
       {},
       {"list", "--frob"},
+      // Control characters in what the user typed do not break the line.
+      {"list", "ec\n2"},
+      {"list", "ecs", "0\r\n"},
+      {"li\nst"},
+      {"list", "--x\ny"},
+      {"list", "ecs", "1", "\n"},
   };
   for (const auto& arguments : cases) {
     TestConsole console;
