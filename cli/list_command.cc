@@ -84,18 +84,25 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
   const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
   std::string out = std::string(service != nullptr ? service->name : "") + " " +
                     std::string(request_template.action());
-  if (action.service == catalogue::kEcsService) {
-    const core::StringListView categories = catalogue::CategoryList(0);
-    out += " (category ";
-    out += std::to_string(action.category_number);
-    if (std::string_view name = categories.Entry(action.category_number); !name.empty()) {
-      out += ' ';
-      out += name;
+  // Where the selectors list it (a template can stand in several categories,
+  // or in none).
+  const std::size_t service_position = action.service - 1;
+  const core::StringListView categories = catalogue::CategoryList(service_position);
+  std::string listed;
+  for (std::size_t category = 0; category < categories.Count(); ++category) {
+    const std::size_t entries = catalogue::ActionList(service_position, category).Count();
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      const std::optional<catalogue::ResolvedAction> resolved =
+          catalogue::ResolveBrowsingEntry(service_position, category, entry);
+      if (!resolved || resolved->request_template != action.request_template) continue;
+      listed += listed.empty() ? " (listed under " : ", ";
+      listed += std::to_string(category + 1);
+      listed += ' ';
+      listed += categories.Entry(category + 1);
+      break;
     }
-    out += ", action ";
-    out += std::to_string(action.action_number);
-    out += ')';
   }
+  if (!listed.empty()) out += listed + ")";
   out += '\n';
   const core::StringListView names = request_template.parameter_names();
   const core::StringListView captions = catalogue::DisplayCaptions(action);

@@ -128,6 +128,11 @@ TEST(ListTest, ActionWithoutParameters) {
   ASSERT_EQ(RunKestrune(console, {"list", "ecs", "DescribeRegions"}), kExitOk);
   const auto action = catalogue::ResolveActionName(1, "DescribeRegions");
   ASSERT_TRUE(action);
+  // Listed in two categories of the selectors; named with both.
+  const std::string_view storage = catalogue::CategoryList(0).Entry(7);
+  const std::string_view regions = catalogue::CategoryList(0).Entry(24);
+  EXPECT_EQ(Lines(console.out)[0], "ECS DescribeRegions (listed under 7 " + std::string(storage) +
+                                       ", 24 " + std::string(regions) + ")");
   if (action->request_template->parameter_count() == 0) {
     EXPECT_TRUE(Contains(console.out, "No parameters."));
   } else {
