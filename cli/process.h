@@ -18,8 +18,10 @@ namespace kestrune::cli {
 class ChildProcess {
  public:
   // Starts `program` with `arguments` (not counting the program itself), its
-  // standard output on a pipe to this process, its standard input closed and
-  // its standard error either shared with this process or discarded.
+  // standard output on a pipe to this process, its standard input empty and
+  // its standard error either shared with this process or discarded. The
+  // child is ended (SIGTERM) when this process ends, however it ends, so an
+  // interrupted demo leaves no simulator behind.
   static core::Result<ChildProcess> Start(const std::string& program,
                                           const std::vector<std::string>& arguments,
                                           bool share_error_stream);

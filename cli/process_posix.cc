@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "cli/process.h"
-
-extern char** environ;
 
 namespace kestrune::cli {
 
@@ -36,17 +34,19 @@ core::Status SystemError(const std::string& what, int error) {
 core::Result<ChildProcess> ChildProcess::Start(const std::string& program,
                                                const std::vector<std::string>& arguments,
                                                bool share_error_stream) {
-  int pipe_ends[2];
-  if (pipe2(pipe_ends, O_CLOEXEC) != 0) return SystemError("cannot make a pipe", errno);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (!share_error_stream) {
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  int output[2];
+  if (pipe2(output, O_CLOEXEC) != 0) return SystemError("cannot make a pipe", errno);
+  // Tells the parent why exec failed; closes unread when exec succeeds.
+  int exec_error[2];
+  if (pipe2(exec_error, O_CLOEXEC) != 0) {
+    const int error = errno;
+    close(output[0]);
+    close(output[1]);
+    return SystemError("cannot make a pipe", error);
   }
 
+  // Everything the child needs is prepared before fork: it only calls
+  // async-signal-safe functions afterwards.
   std::vector<std::string> texts;
   texts.reserve(arguments.size() + 1);
   texts.push_back(program);
@@ -55,18 +55,49 @@ core::Result<ChildProcess> ChildProcess::Start(const std::string& program,
   argv.reserve(texts.size() + 1);
   for (std::string& text : texts) argv.push_back(text.data());
   argv.push_back(nullptr);
+  const pid_t parent = getpid();
 
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_ends[1]);
-  if (spawned != 0) {
-    close(pipe_ends[0]);
-    return SystemError("cannot start " + program, spawned);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // The helper must not outlive us, even when we are interrupted or killed
+    // before Stop runs.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    const int null_input = open("/dev/null", O_RDONLY);
+    if (null_input >= 0) dup2(null_input, STDIN_FILENO);
+    dup2(output[1], STDOUT_FILENO);
+    if (!share_error_stream) {
+      const int null_output = open("/dev/null", O_WRONLY);
+      if (null_output >= 0) dup2(null_output, STDERR_FILENO);
+    }
+    execv(program.c_str(), argv.data());
+    const int error = errno;
+    [[maybe_unused]] ssize_t ignored = write(exec_error[1], &error, sizeof error);
+    _exit(127);
+  }
+  const int fork_error = errno;
+  close(output[1]);
+  close(exec_error[1]);
+  if (pid < 0) {
+    close(output[0]);
+    close(exec_error[0]);
+    return SystemError("cannot start " + program, fork_error);
+  }
+  int exec_errno = 0;
+  ssize_t got = 0;
+  do {
+    got = read(exec_error[0], &exec_errno, sizeof exec_errno);
+  } while (got < 0 && errno == EINTR);
+  close(exec_error[0]);
+  if (got == static_cast<ssize_t>(sizeof exec_errno)) {
+    close(output[0]);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return SystemError("cannot start " + program, exec_errno);
   }
   auto state = std::make_unique<State>();
   state->pid = pid;
-  state->output = pipe_ends[0];
+  state->output = output[0];
   return ChildProcess(std::move(state));
 }
 

@@ -2,8 +2,11 @@
 // 127.0.0.1: rows and formats, exit statuses, dry runs, raw replies,
 // credentials, traces and usage errors. Every test ends by checking that the
 // secret appeared in no output, error or trace line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -523,6 +526,52 @@ TEST_F(CallTest, DemoStartsItsSimulatorAndTakesTheTour) {
     }
   }
   EXPECT_TRUE(Contains(demo.out, "InstanceId\t" + instance));
+}
+
+TEST_F(CallTest, AnInterruptedDemoLeavesNoSimulatorBehind) {
+  // A stand-in for the simulator that notes its process id and holds every
+  // reply back, so the tour is still running when the program is killed.
+  const std::string pid_file = work_.File("sim.pid");
+  const std::string wrapper = work_.File("slow-sim");
+  clitest::WriteFile(wrapper, "#!/bin/sh\necho $$ > '" + pid_file + "'\nexec '" +
+                                  KESTRUNE_SIM_PATH + "' \"$@\" --fault delay=20000\n");
+  ASSERT_EQ(chmod(wrapper.c_str(), 0700), 0);
+
+  const pid_t demo = fork();
+  if (demo == 0) {
+    const int null_output = open("/dev/null", O_WRONLY);
+    dup2(null_output, STDOUT_FILENO);
+    dup2(null_output, STDERR_FILENO);
+    setenv("KESTRUNE_SIM", wrapper.c_str(), 1);
+    execl(KESTRUNE_CLI_PATH, KESTRUNE_CLI_PATH, "demo", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(demo, 0);
+  // Wait (bounded) for the simulator to be up.
+  pid_t simulator = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (simulator == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string text = clitest::ReadFile(pid_file);
+    if (!text.empty() && text.back() == '\n') simulator = std::atoi(text.c_str());
+  }
+  ASSERT_GT(simulator, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the tour has begun
+  kill(demo, SIGKILL);
+  waitpid(demo, nullptr, 0);
+
+  // The simulator goes with it (a process that is gone or a zombie no longer runs).
+  auto running = [simulator]() {
+    const std::string stat = clitest::ReadFile("/proc/" + std::to_string(simulator) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+  };
+  const auto gone_by = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (running() && std::chrono::steady_clock::now() < gone_by) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_FALSE(running());
+  if (running()) kill(simulator, SIGKILL);
 }
 
 TEST_F(CallTest, DemoAgainstAGivenSimulator) {
