@@ -32,6 +32,10 @@ constexpr DWORD kExtendedStyles = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP;
 void ListViewResultList::Setup() {
   if (list_ == nullptr) return;
   SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, kExtendedStyles, kExtendedStyles);
+  // The dialog has no font of its own, so its controls draw in the system
+  // font; the list would pick a font of its own (the icon-title font), which
+  // need not carry the Chinese region names the rest of the dialog shows.
+  SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(SYSTEM_FONT)), FALSE);
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;

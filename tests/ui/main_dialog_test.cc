@@ -130,6 +130,10 @@ TEST_F(StartStateTest, ListColumnsRegionAndHiddenForm) {
   third.mask = LVCF_WIDTH;
   EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 2, reinterpret_cast<LPARAM>(&third)));
 
+  // The list draws in the dialog's font, like every other control.
+  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)),
+            GetStockObject(SYSTEM_FONT));
+
   EXPECT_EQ(Text(IDC_REGION), L"cn-shanghai");
   EXPECT_EQ(SelectorEntries(IDC_REGION),
             (std::vector<std::wstring>{L"cn-shanghai", L"cn-shenzhen", L"cn-beijing"}));
