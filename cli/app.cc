@@ -135,7 +135,10 @@ int RunCli(std::span<const std::string> arguments, Console& console) {
     return kExitOk;
   }
   if (line.version) {
-    console.Out("kestrune " + std::string(ProgramVersion()) + "\n");
+    std::string text = "kestrune ";
+    text += ProgramVersion();
+    text += '\n';
+    console.Out(text);
     return kExitOk;
   }
   switch (line.subcommand) {
