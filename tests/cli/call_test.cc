@@ -406,6 +406,12 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
   EXPECT_EQ(Call(id_only, {"ecs", "DescribeRegions"}), kExitUsage);
   EXPECT_EQ(LineCount(id_only.err), 1u);
   std::filesystem::remove("sign");
+  // A value beyond what one request item carries is refused by the engine.
+  TestConsole& too_long = Console();
+  EXPECT_EQ(Call(too_long, {"ecs", "DescribeZones", "RegionId=" + std::string(300, 'x')}),
+            kExitUsage);
+  EXPECT_TRUE(too_long.out.empty());
+  EXPECT_EQ(LineCount(too_long.err), 1u) << too_long.err;
   // A bad KESTRUNE_ENDPOINT.
   TestConsole& bad_endpoint = Console();
   bad_endpoint.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:0";
