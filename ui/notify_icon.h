@@ -26,8 +26,10 @@ class NotifyIcon {
 
   bool added() const { return added_; }
 
- private:
+  // The icon's id among its owner's icons.
   static constexpr UINT kIconId = 1;
+
+ private:
   HWND owner_ = nullptr;
   bool added_ = false;
 };

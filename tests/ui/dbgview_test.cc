@@ -30,11 +30,16 @@ std::string ViewerPath() {
   return path;
 }
 
+// Waits for the viewer's window with its edit child (the window can be found
+// while it is still being created).
 HWND WaitForViewer() {
   const ULONGLONG deadline = GetTickCount64() + kWaitMs;
   for (;;) {
     HWND viewer = FindWindowW(L"DbgWinClass", nullptr);
-    if (viewer != nullptr || GetTickCount64() > deadline) return viewer;
+    if (viewer != nullptr && FindWindowExW(viewer, nullptr, L"Edit", nullptr) != nullptr) {
+      return viewer;
+    }
+    if (GetTickCount64() > deadline) return nullptr;
     Sleep(20);
   }
 }

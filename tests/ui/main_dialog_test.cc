@@ -3,13 +3,16 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "tests/ui/dialog_fixture.h"
+#include "ui/notify_icon.h"
 #include "ui/resource_ids.h"
 
 namespace kestrune::ui::testing {
@@ -354,6 +357,22 @@ TEST_F(WindowTest, NotifyIconMenuOffersRestoreAndExit) {
   EXPECT_EQ(items[1].id, static_cast<UINT>(IDM_EXIT));
   EXPECT_EQ(items[1].text, W("退出"));
   EXPECT_FALSE(IsWindow(dialog()));
+}
+
+TEST_F(WindowTest, NotifyIconIsAddedAtStartAndRemovedOnDestroy) {
+  options_.notify_icon = true;
+  OpenDialog();
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = dialog();
+  data.uID = NotifyIcon::kIconId;
+  data.uFlags = NIF_TIP;
+  wcscpy(data.szTip, L"probe");
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data)) << "the icon is there";
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  ASSERT_FALSE(IsWindow(dialog()));
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &data)) << "the icon is gone";
+  EXPECT_EQ(RunLoop(), 0);
 }
 
 TEST_F(WindowTest, TabMovesBetweenControls) {
