@@ -113,6 +113,10 @@ RequestResult Engine::Send(const request::Credentials& credentials,
     result.raw_reply = std::move(reply.raw);
     result.body = std::move(reply.body);
     result.http_status = reply.http_status;
+    if (reply.status.ok() && reply.http_status == 0) {
+      // A peer that closed without an HTTP status line gave no answer at all.
+      reply.status = core::Status::Error("the server closed the connection without a reply");
+    }
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;
       result.result_text = kConnectionFailedText;

@@ -184,6 +184,14 @@ TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
   EXPECT_TRUE(rows.produced().empty());
 }
 
+TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
+  transport.replies.push_back(TransportReply{core::Status::Ok(), 0, {}, {}, {}});
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
+  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_TRUE(rows.produced().empty());
+}
+
 TEST_F(EngineTest, ChoicesWithoutATemplateSendNothing) {
   // AttachInstanceRamRole (ECS category 1, entry 10) has no template.
   RequestResult result = engine.Send(credentials, ResolveBrowsingEntry(0, 0, 9), {});
