@@ -30,11 +30,17 @@ namespace request = kestrune::request;
   std::abort();
 }
 
+// A private directory for the file (and the loader's temporary files),
+// removed when the run ends.
 const std::string& ScratchPath() {
+  static char directory[] = "/tmp/kestrune-credentials-fuzz-XXXXXX";
   static const std::string path = [] {
-    char pattern[] = "/tmp/kestrune-credentials-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) Fail("no scratch directory");
-    return std::string(pattern) + "/sign";
+    if (mkdtemp(directory) == nullptr) Fail("no scratch directory");
+    std::atexit([] {
+      std::remove((std::string(directory) + "/sign").c_str());
+      rmdir(directory);
+    });
+    return std::string(directory) + "/sign";
   }();
   return path;
 }
