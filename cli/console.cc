@@ -32,8 +32,7 @@ std::optional<std::string> SystemConsole::Env(std::string_view name) const {
 }
 
 core::Result<std::string> SystemConsole::ReadLine(std::string_view prompt, bool hidden) {
-  if (IsTerminal(StandardStream::kInput)) Err(prompt);
-  return ReadInputLine(hidden);
+  return ReadInputLine(prompt, hidden);
 }
 
 std::string SystemConsole::ProgramPath() const {

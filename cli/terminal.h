@@ -34,10 +34,12 @@ void PrepareStandardStreams();
 // The program's arguments after its name, in UTF-8.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
-// Reads one line of standard input, without its line end. With `hide_echo`
-// and a terminal for input, the terminal does not echo the typed text, and
-// its settings are restored afterwards. An error when the input ends first.
-core::Result<std::string> ReadInputLine(bool hide_echo);
+// Reads one line of standard input, without its line end. When the input is
+// a terminal, `prompt` is written to standard error first; with `hide_echo`
+// the terminal stops echoing before the prompt appears (so nothing typed
+// after it is shown or lost) and its settings are restored afterwards. An
+// error when the input ends first.
+core::Result<std::string> ReadInputLine(std::string_view prompt, bool hide_echo);
 
 // The absolute path of the running program; "" when the system cannot tell.
 std::string ExecutablePath();

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,11 @@ class EchoOff {
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    // TCSANOW: input typed ahead stays in the queue for the read.
+    active_ = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
   }
   ~EchoOff() {
-    if (active_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -83,11 +85,12 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-core::Result<std::string> ReadInputLine(bool hide_echo) {
-  if (hide_echo && IsTerminal(StandardStream::kInput)) {
-    EchoOff echo_off;
-    return ReadLineFromStdin();
-  }
+core::Result<std::string> ReadInputLine(std::string_view prompt, bool hide_echo) {
+  if (!IsTerminal(StandardStream::kInput)) return ReadLineFromStdin();
+  std::optional<EchoOff> echo_off;
+  if (hide_echo) echo_off.emplace();
+  std::fflush(stdout);
+  std::fwrite(prompt.data(), 1, prompt.size(), stderr);
   return ReadLineFromStdin();
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,11 +115,11 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-core::Result<std::string> ReadInputLine(bool hide_echo) {
-  if (hide_echo && IsTerminal(StandardStream::kInput)) {
-    EchoOff echo_off;
-    return ReadLineFromStdin();
-  }
+core::Result<std::string> ReadInputLine(std::string_view prompt, bool hide_echo) {
+  if (!IsTerminal(StandardStream::kInput)) return ReadLineFromStdin();
+  std::optional<EchoOff> echo_off;
+  if (hide_echo) echo_off.emplace();
+  WriteStandard(StandardStream::kError, prompt);
   return ReadLineFromStdin();
 }
 

@@ -4,6 +4,8 @@
 // secret appeared in no output, error or trace line.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -476,6 +478,50 @@ TEST_F(CallTest, CredentialsSubcommandWritesTheFileTheNextCallUses) {
   colon.input = {"secret"};
   EXPECT_EQ(RunKestrune(colon, {"credentials", "a:b"}), kExitUsage);
   EXPECT_EQ(clitest::ReadFile("sign"), "typed-id:typed-secret");
+}
+
+TEST_F(CallTest, TheSecretTypedAtATerminalIsNotEchoed) {
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    if (chdir(work_.path().c_str()) != 0) _exit(126);
+    execl(KESTRUNE_CLI_PATH, KESTRUNE_CLI_PATH, "credentials", "pty-id",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  // Reads what the terminal shows until `wanted` appears or the program ends.
+  std::string shown;
+  auto read_until = [&](std::string_view wanted) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!Contains(shown, wanted) && std::chrono::steady_clock::now() < deadline) {
+      pollfd readable{terminal, POLLIN, 0};
+      if (poll(&readable, 1, 100) <= 0) continue;
+      char buffer[256];
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n <= 0) return;  // the program has ended
+      shown.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  read_until("AccessKey secret: ");
+  ASSERT_TRUE(Contains(shown, "AccessKey secret: ")) << shown;
+  const std::string typed = std::string(kSecret) + "\n";
+  ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  read_until("wrote the credential file");
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);  // still waiting for the line it never got
+      waitpid(child, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) << shown;
+  EXPECT_FALSE(Contains(shown, kSecret)) << shown;
+  EXPECT_EQ(clitest::ReadFile(work_.File("sign")), std::string("pty-id:") + kSecret);
 }
 
 TEST_F(CallTest, TheProgramItself) {
