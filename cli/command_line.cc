@@ -33,13 +33,13 @@ enum class Option {
   kVersion,
 };
 
-struct OptionSpec {
+struct OptionDefinition {
   std::string_view name;  // without the leading "--"
   Option option;
   bool takes_value;
 };
 
-constexpr std::array<OptionSpec, 9> kOptions = {{
+constexpr std::array<OptionDefinition, 9> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
@@ -51,9 +51,9 @@ constexpr std::array<OptionSpec, 9> kOptions = {{
     {"version", Option::kVersion, false},
 }};
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.name == name) return &spec;
+const OptionDefinition* FindOption(std::string_view name) {
+  for (const OptionDefinition& definition : kOptions) {
+    if (definition.name == name) return &definition;
   }
   return nullptr;
 }
@@ -76,8 +76,9 @@ bool IsHostChar(char ch) {
          ch == '-' || ch == '_';
 }
 
-core::Status ApplyOption(const OptionSpec& spec, std::string_view value, CommandLine& line) {
-  switch (spec.option) {
+core::Status ApplyOption(const OptionDefinition& definition, std::string_view value,
+                         CommandLine& line) {
+  switch (definition.option) {
     case Option::kEndpoint: {
       core::Status checked = CheckEndpoint(value);
       if (!checked.ok()) return checked;
@@ -199,12 +200,12 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       inline_value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
-    const OptionSpec* spec = FindOption(name);
-    if (spec == nullptr) {
+    const OptionDefinition* definition = FindOption(name);
+    if (definition == nullptr) {
       return Error("unknown option " + Quoted("--" + std::string(name)) + " (see kestrune --help)");
     }
     std::string_view value;
-    if (spec->takes_value) {
+    if (definition->takes_value) {
       if (inline_value) {
         value = *inline_value;
       } else if (i + 1 < arguments.size()) {
@@ -215,7 +216,7 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
     } else if (inline_value) {
       return Error("--" + EscapeLine(name) + " takes no value");
     }
-    core::Status applied = ApplyOption(*spec, value, line);
+    core::Status applied = ApplyOption(*definition, value, line);
     if (!applied.ok()) return applied;
   }
   core::Status applicable = CheckApplicable(line);
