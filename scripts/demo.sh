@@ -8,6 +8,12 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${NATIVE_PACKAGES[@]}"
 
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target kestrune kestrune-sim >/dev/null
+echo "building kestrune and kestrune-sim (build/release)..."
+mkdir -p build
+log=build/demo-build.log
+if ! { cmake --preset release && cmake --build --preset release -j "$(nproc)" \
+         --target kestrune kestrune-sim; } >"$log" 2>&1; then
+  cat "$log"
+  exit 1
+fi
 exec build/release/cli/kestrune demo "$@"

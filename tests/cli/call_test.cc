@@ -52,9 +52,9 @@ std::string InfoOf(const std::string& tsv, std::string_view field) {
   return {};
 }
 
-// Requests the simulator answered with a good reply. Requests signed within
-// the same millisecond share a nonce; the second is refused and sent again,
-// so the log may hold more lines than requests were made.
+// Requests the simulator answered with a good reply. A request the simulator
+// refused for a used nonce is sent again, so the log may hold more lines than
+// requests were made.
 std::size_t Answered(const std::vector<std::string>& log) {
   std::size_t answered = 0;
   for (const std::string& line : log) {
@@ -84,6 +84,11 @@ class CallTest : public ::testing::Test {
 
   void TearDown() override {
     std::filesystem::current_path(start_dir_);
+    // No file the program wrote holds the secret, except the credential file.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(work_.path())) {
+      if (!entry.is_regular_file() || entry.path().filename() == "sign") continue;
+      EXPECT_FALSE(Contains(clitest::ReadFile(entry.path().string()), kSecret)) << entry.path();
+    }
     for (const auto& console : consoles_) {
       EXPECT_FALSE(Contains(console->Everything(), kSecret)) << console->Everything();
     }
