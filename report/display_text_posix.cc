@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/utf8.h"
 #include "report/display_text.h"
 
 namespace kestrune::report {
@@ -58,24 +59,6 @@ std::size_t IllFormedLength(std::string_view text) {
     ++length;
   }
   return length;
-}
-
-void AppendUtf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
@@ -154,7 +137,7 @@ std::string FromWide(std::wstring_view wide) {
   for (wchar_t w : wide) {
     auto cp = static_cast<char32_t>(w);
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-    AppendUtf8(cp, out);
+    core::AppendUtf8(static_cast<char32_t>(cp), out);
   }
   return out;
 }

@@ -1,27 +1,11 @@
 #include "report/xml_text.h"
 
+#include "core/utf8.h"
+
 #include <cstdint>
 
 namespace kestrune::report {
 namespace {
-
-void AppendUtf8(std::uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Decodes the body of "&#...;" (without "&#" and ";"); false when it names no
 // character.
@@ -126,7 +110,7 @@ std::string DecodeXmlText(std::string_view raw) {
         out += '\'';
       } else if (body.size() > 1 && body[0] == '#' &&
                  ParseCharacterReference(body.substr(1), &cp)) {
-        AppendUtf8(cp, out);
+        core::AppendUtf8(static_cast<char32_t>(cp), out);
       } else {
         decoded = false;
       }

@@ -4,17 +4,13 @@
 
 #include <string>
 
+#include "tests/core/digest_corpus.h"
+
 namespace kestrune::core {
 namespace {
 
 std::string Hex(const Sha1Digest& digest) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (auto byte : digest) {
-    out.push_back(kHex[byte >> 4]);
-    out.push_back(kHex[byte & 15]);
-  }
-  return out;
+  return testing::HexOf(std::string(digest.begin(), digest.end()));
 }
 
 std::string Repeat(char byte, std::size_t count) { return std::string(count, byte); }
