@@ -41,6 +41,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // error when the input ends first.
 core::Result<std::string> ReadInputLine(std::string_view prompt, bool hide_echo);
 
+// Reads one line of standard input as a stream (no prompt, no terminal
+// settings), without its line end; longer than 4096 bytes is an error.
+core::Result<std::string> ReadLineFromStdin();
+
 // The absolute path of the running program; "" when the system cannot tell.
 std::string ExecutablePath();
 

@@ -17,8 +17,6 @@
 namespace kestrune::cli {
 namespace {
 
-constexpr std::size_t kLongestInputLine = 4096;
-
 DWORD HandleId(StandardStream stream) {
   switch (stream) {
     case StandardStream::kInput:
@@ -51,24 +49,6 @@ class EchoOff {
   DWORD saved_ = 0;
   bool active_ = false;
 };
-
-core::Result<std::string> ReadLineFromStdin() {
-  std::string line;
-  for (;;) {
-    const int ch = std::getc(stdin);
-    if (ch == EOF) {
-      if (line.empty()) return core::Status::Error("the input ended before a line was read");
-      break;
-    }
-    if (ch == '\n') break;
-    if (line.size() >= kLongestInputLine) {
-      return core::Status::Error("the input line is longer than 4096 bytes");
-    }
-    line += static_cast<char>(ch);
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
 
 }  // namespace
 
