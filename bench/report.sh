@@ -10,16 +10,24 @@
 # The Node SDK (@alicloud/pop-core) is a benchmark peer only; bench/node holds
 # its package file, and npm installs it on first use.
 #
-# Usage: bench/report.sh            (writes nothing; redirect to keep the output)
+# Usage: bench/report.sh [RELEASE_BUILD_DIR [WIN64_BUILD_DIR WIN32_BUILD_DIR]]
+#   defaults: build/release (the release preset), build/win64, build/win32.
+#   It writes nothing; redirect the output to keep it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" nodejs time
 command -v npm >/dev/null || ensure_packages npm
 
-build=build/release
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" >/dev/null
+build=${1:-build/release}
+win_builds=("${2:-build/win64}" "${3:-build/win32}")
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake --preset release >/dev/null
+  build=build/release
+fi
+for target in core_bench sign_bench engine_roundtrip sim_load kestrune kestrune-sim; do
+  cmake --build "$build" -j "$(nproc)" --target "$target" >/dev/null
+done
 
 echo "# Kestrune benchmark report"
 echo "date: $(date -u +%Y-%m-%dT%H:%M:%SZ); commit: $(git rev-parse --short HEAD 2>/dev/null || echo none)"
@@ -43,13 +51,19 @@ echo "## Simulator under load"
 "$build/bench/sim_load" --seconds 2
 echo
 echo "## Windows programs (stripped, statically linked)"
-for preset in win64 win32; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" --target kestrune kestrune_gui >/dev/null
-  for exe in "build/$preset/ui/Kestrune.exe" "build/$preset/cli/kestrune.exe"; do
+for win in "${win_builds[@]}"; do
+  if [ ! -f "$win/CMakeCache.txt" ]; then
+    preset=$(basename "$win")
+    cmake --preset "$preset" >/dev/null
+  fi
+  cmake --build "$win" -j "$(nproc)" --target kestrune kestrune_gui >/dev/null
+  case $(grep -m1 '^CMAKE_CXX_COMPILER:' "$win/CMakeCache.txt") in
+    *x86_64*) strip_tool=x86_64-w64-mingw32-strip; preset=win64 ;;
+    *) strip_tool=i686-w64-mingw32-strip; preset=win32 ;;
+  esac
+  for exe in "$win/ui/Kestrune.exe" "$win/cli/kestrune.exe"; do
     [ -f "$exe" ] || continue
     stripped=$(mktemp)
-    case $preset in win64) strip_tool=x86_64-w64-mingw32-strip ;; *) strip_tool=i686-w64-mingw32-strip ;; esac
     $strip_tool -o "$stripped" "$exe"
     printf '%s %s: %d bytes (target under 1 MiB)\n' "$preset" "$(basename "$exe")" \
       "$(stat -c %s "$stripped")"
