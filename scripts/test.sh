@@ -3,22 +3,33 @@
 # (Linux debug, Linux with AddressSanitizer and UndefinedBehaviorSanitizer,
 # Windows x86_64 and Windows i686) with warnings as errors, and runs all tests:
 # natively, under the sanitizers, and the Windows x86_64 programs under Wine in
-# a virtual X display.
+# a virtual X display; then runs each fuzz target briefly and the static
+# analysis.
 #
 #   scripts/test.sh            everything
-#   scripts/test.sh native     only the listed configurations (native asan win64 win32)
+#   scripts/test.sh native     only the listed parts (native asan win64 win32 fuzz analysis)
+#   FUZZ_SECONDS=N             seconds per fuzz target (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
-configs=("$@")
-[ ${#configs[@]} -eq 0 ] && configs=(native asan win64 win32)
+parts=("$@")
+[ ${#parts[@]} -eq 0 ] && parts=(native asan win64 win32 fuzz analysis)
+configs=()
+extras=()
+for part in "${parts[@]}"; do
+  case $part in
+    fuzz|analysis) extras+=("$part") ;;
+    *) configs+=("$part") ;;
+  esac
+done
 jobs=${JOBS:-$(nproc)}
 
 want_windows=no
 for c in "${configs[@]}"; do case $c in win64|win32) want_windows=yes ;; esac; done
 ensure_packages "${NATIVE_PACKAGES[@]}"
 [ $want_windows = yes ] && ensure_packages "${WINDOWS_PACKAGES[@]}"
+[ ${#extras[@]} -gt 0 ] && ensure_packages "${ANALYSIS_PACKAGES[@]}"
 
 # The Windows tests under Wine talk to the simulator running natively.
 sim_pid=""
@@ -73,8 +84,21 @@ for config in "${configs[@]}"; do
   esac
 done
 
+for extra in "${extras[@]}"; do
+  case $extra in
+    fuzz)
+      echo "=== fuzz: each target for ${FUZZ_SECONDS:-30} s"
+      fuzz/run.sh --seconds "${FUZZ_SECONDS:-30}" || failed+=(fuzz)
+      ;;
+    analysis)
+      echo "=== analysis: clang-tidy and cppcheck"
+      scripts/static_analysis.sh || failed+=(analysis)
+      ;;
+  esac
+done
+
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1
 fi
-echo "all configurations passed: ${configs[*]}"
+echo "all parts passed: ${parts[*]}"
