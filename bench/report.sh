@@ -57,12 +57,13 @@ for win in "${win_builds[@]}"; do
     cmake --preset "$preset" >/dev/null
   fi
   cmake --build "$win" -j "$(nproc)" --target kestrune kestrune_gui >/dev/null
-  case $(grep -m1 '^CMAKE_CXX_COMPILER:' "$win/CMakeCache.txt") in
-    *x86_64*) strip_tool=x86_64-w64-mingw32-strip; preset=win64 ;;
-    *) strip_tool=i686-w64-mingw32-strip; preset=win32 ;;
-  esac
   for exe in "$win/ui/Kestrune.exe" "$win/cli/kestrune.exe"; do
     [ -f "$exe" ] || continue
+    if x86_64-w64-mingw32-objdump -f "$exe" 2>/dev/null | grep -q 'pei-x86-64'; then
+      strip_tool=x86_64-w64-mingw32-strip; preset=win64
+    else
+      strip_tool=i686-w64-mingw32-strip; preset=win32
+    fi
     stripped=$(mktemp)
     $strip_tool -o "$stripped" "$exe"
     printf '%s %s: %d bytes (target under 1 MiB)\n' "$preset" "$(basename "$exe")" \
