@@ -835,12 +835,12 @@ class Handler {
     return PagedList(Node::List("EipAddresses", "EipAddress"), records);
   }
 
-  Result Generic(std::string_view spec) {
+  Result Generic(std::string_view shape) {
     std::size_t pos = 0;
-    while (pos < spec.size()) {
-      std::size_t end = spec.find(' ', pos);
-      if (end == std::string_view::npos) end = spec.size();
-      const std::string_view token = spec.substr(pos, end - pos);
+    while (pos < shape.size()) {
+      std::size_t end = shape.find(' ', pos);
+      if (end == std::string_view::npos) end = shape.size();
+      const std::string_view token = shape.substr(pos, end - pos);
       pos = end + 1;
       if (token.empty() || token == "-") continue;
       if (token[0] == '?') {

@@ -60,25 +60,25 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
   if (eq != std::string_view::npos && value.empty()) {
     return core::Status::Error("--fault " + std::string(name) + "= needs a number");
   }
-  struct Spec {
+  struct FaultLimits {
     std::string_view name;
     int* field;
     std::int64_t fallback, low, high;
   };
-  const Spec specs[] = {
+  const FaultLimits limits[] = {
       {"nonce-used", &plan.nonce_used, 1, 1, 1000000}, {"delay", &plan.delay_ms, 1000, 1, 60000},
       {"close", &plan.close, 1, 1, 1000000},           {"half", &plan.half, 1, 1, 1000000},
       {"502", &plan.bad_gateway, 1, 1, 1000000},       {"big", &plan.big_mib, 1, 1, 64},
   };
-  for (const Spec& spec : specs) {
-    if (spec.name != name) continue;
+  for (const FaultLimits& fault : limits) {
+    if (fault.name != name) continue;
     if (value.empty()) {
-      *spec.field = static_cast<int>(spec.fallback);
+      *fault.field = static_cast<int>(fault.fallback);
       return core::Status::Ok();
     }
-    auto number = ParseNumber(value, spec.low, spec.high, "--fault " + std::string(name));
+    auto number = ParseNumber(value, fault.low, fault.high, "--fault " + std::string(name));
     if (!number.ok()) return number.status();
-    *spec.field = static_cast<int>(*number);
+    *fault.field = static_cast<int>(*number);
     return core::Status::Ok();
   }
   return core::Status::Error("unknown fault \"" + std::string(name) +
