@@ -2,33 +2,57 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
-#include "request/small_file.h"
+#include "tests/support/secret_audit.h"
 
 namespace kestrune::request {
 namespace {
 
+// Each test keeps its credential file, named "sign" as in real use, in a
+// directory of its own, so that whatever else a save leaves there shows.
 class CredentialsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "sign-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::remove(path_.c_str());
+    directory_ = std::filesystem::path(::testing::TempDir()) /
+                 (std::string("kestrune-credentials-") +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(directory_);
+    std::filesystem::create_directories(directory_);
+    path_ = (directory_ / "sign").string();
   }
-  void TearDown() override { std::remove(path_.c_str()); }
+
+  void TearDown() override {
+    audit_.CheckFilesUnder(directory_);
+    audit_.Finish();
+    std::filesystem::remove_all(directory_);
+  }
 
   void Write(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
   std::string Read() const {
     std::ifstream in(path_, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+  core::Result<Credentials> Load(const std::string& path) {
+    core::Result<Credentials> loaded = LoadCredentials(path);
+    if (!loaded.ok()) audit_.CheckText("a refused load", loaded.status().message());
+    return loaded;
+  }
+  core::Status Save(const Credentials& credentials, const std::string& path) {
+    core::Status saved = SaveCredentials(credentials, path);
+    audit_.CheckText("a save's status", saved.message());
+    return saved;
+  }
+
+  // Every secret written or read below.
+  testsupport::SecretAudit audit_{{"first-secret", "only-a-secret", "sec:ret-value", "saved-secret",
+                                   "replaced-secret", "kept-secret", std::string(39, 's'),
+                                   std::string(49, 's'), std::string(50, 's'), "refused\nsecret"}};
+  std::filesystem::path directory_;
   std::string path_;
 };
 
@@ -37,61 +61,58 @@ TEST_F(CredentialsTest, TheFirstColonSeparatesIdAndSecret) {
     const char* content;
     const char* id;
     const char* secret;
-  } cases[] = {{"K:S", "K", "S"},
+  } cases[] = {{"K:first-secret", "K", "first-secret"},
                {"K:", "K", ""},
-               {":S", "", "S"},
-               {"a:b:c", "a", "b:c"},
+               {":only-a-secret", "", "only-a-secret"},
+               {"a:sec:ret-value", "a", "sec:ret-value"},
                {"idonly", "idonly", ""}};
   for (const Case& c : cases) {
     Write(c.content);
-    core::Result<Credentials> loaded = LoadCredentials(path_);
-    ASSERT_TRUE(loaded.ok()) << c.content << ": " << loaded.status().message();
-    EXPECT_EQ(loaded->access_key_id, c.id) << c.content;
-    EXPECT_EQ(loaded->access_key_secret, c.secret) << c.content;
+    core::Result<Credentials> loaded = Load(path_);
+    ASSERT_TRUE(loaded.ok()) << c.id << ": " << loaded.status().message();
+    EXPECT_EQ(loaded->access_key_id, c.id) << c.id;
+    EXPECT_EQ(loaded->access_key_secret, c.secret) << c.id;
   }
 }
 
 TEST_F(CredentialsTest, MissingEmptyAndOversizedFilesAreRefused) {
-  EXPECT_FALSE(LoadCredentials(path_).ok());
+  EXPECT_FALSE(Load(path_).ok());
   Write("");
-  EXPECT_FALSE(LoadCredentials(path_).ok());
+  EXPECT_FALSE(Load(path_).ok());
   Write(std::string(99, 'k'));
-  EXPECT_TRUE(LoadCredentials(path_).ok());
+  EXPECT_TRUE(Load(path_).ok());
   Write(std::string(60, 'k') + ":" + std::string(39, 's'));  // 100 bytes
-  core::Result<Credentials> loaded = LoadCredentials(path_);
+  core::Result<Credentials> loaded = Load(path_);
   ASSERT_FALSE(loaded.ok());
   EXPECT_NE(loaded.status().message().find("99"), std::string::npos);
-  // The refusal never shows the content, which holds the secret.
-  EXPECT_EQ(loaded.status().message().find(std::string(39, 's')), std::string::npos);
 }
 
 TEST_F(CredentialsTest, SaveWritesIdColonSecretWithoutLineEnding) {
-  ASSERT_TRUE(SaveCredentials({"K", "S"}, path_).ok());
-  EXPECT_EQ(Read(), "K:S");
-  ASSERT_TRUE(SaveCredentials({"", ""}, path_).ok());
+  ASSERT_TRUE(Save({"K", "saved-secret"}, path_).ok());
+  EXPECT_EQ(Read(), "K:saved-secret");
+  ASSERT_TRUE(Save({"", ""}, path_).ok());
   EXPECT_EQ(Read(), ":");
   // A save replaces a longer earlier file completely.
-  ASSERT_TRUE(SaveCredentials({std::string(49, 'i'), std::string(49, 's')}, path_).ok());
-  ASSERT_TRUE(SaveCredentials({"a", "b"}, path_).ok());
-  EXPECT_EQ(Read(), "a:b");
-  core::Result<Credentials> loaded = LoadCredentials(path_);
+  ASSERT_TRUE(Save({std::string(49, 'i'), std::string(49, 's')}, path_).ok());
+  ASSERT_TRUE(Save({"a", "replaced-secret"}, path_).ok());
+  EXPECT_EQ(Read(), "a:replaced-secret");
+  core::Result<Credentials> loaded = Load(path_);
   ASSERT_TRUE(loaded.ok());
   EXPECT_EQ(loaded->access_key_id, "a");
-  EXPECT_EQ(loaded->access_key_secret, "b");
+  EXPECT_EQ(loaded->access_key_secret, "replaced-secret");
 }
 
 TEST_F(CredentialsTest, SaveRefusesWhatTheFileCannotHoldAndKeepsTheOldFile) {
-  ASSERT_TRUE(SaveCredentials({"old", "secret"}, path_).ok());
-  core::Status refused = SaveCredentials({"id", std::string(50, 's')}, path_);
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.message().find(std::string(50, 's')), std::string::npos);
-  EXPECT_FALSE(SaveCredentials({std::string(50, 'i'), "s"}, path_).ok());
-  EXPECT_FALSE(SaveCredentials({"id", "se\ncret"}, path_).ok());
-  EXPECT_EQ(Read(), "old:secret");
+  ASSERT_TRUE(Save({"old", "kept-secret"}, path_).ok());
+  EXPECT_FALSE(Save({"id", std::string(50, 's')}, path_).ok());
+  EXPECT_FALSE(Save({std::string(50, 'i'), "saved-secret"}, path_).ok());
+  EXPECT_FALSE(Save({"id", "refused\nsecret"}, path_).ok());
+  EXPECT_FALSE(Save({"id:colon", "saved-secret"}, path_).ok());
+  EXPECT_EQ(Read(), "old:kept-secret");
 }
 
 TEST_F(CredentialsTest, SaveIntoAMissingDirectoryFailsCleanly) {
-  core::Status failed = SaveCredentials({"K", "S"}, ::testing::TempDir() + "no-such-dir/sign");
+  core::Status failed = Save({"K", "saved-secret"}, (directory_ / "no-such-dir" / "sign").string());
   EXPECT_FALSE(failed.ok());
   EXPECT_FALSE(failed.message().empty());
 }

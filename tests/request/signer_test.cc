@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/secret_audit.h"
+
 namespace kestrune::request {
 namespace {
 
@@ -31,17 +33,47 @@ ActionParameterList Parameters(const std::vector<std::string>& items) {
   return list;
 }
 
-SignedRequest Build(const Credentials& key, const ServiceEndpoint& endpoint,
-                    const std::vector<std::string>& items) {
-  FixedClock clock(kInstant);
-  core::Result<SignedRequest> result = BuildSignedRequest(key, endpoint, Parameters(items), clock);
-  EXPECT_TRUE(result.ok()) << result.status().message();
-  return result.ok() ? result.value() : SignedRequest{};
-}
+const std::string kLongSecret = "Sup3rSecretValue-" + std::string(32, 'Q');  // one over
+
+class SignerTest : public ::testing::Test {
+ protected:
+  void TearDown() override { audit_.Finish(); }
+
+  // Every build goes through here: neither what is signed and sent nor a
+  // refusal may show a secret.
+  core::Result<SignedRequest> Audited(core::Result<SignedRequest> result) {
+    if (!result.ok()) {
+      audit_.CheckText("a refusal", result.status().message());
+    } else {
+      audit_.CheckText("the canonical query", result->canonical_query);
+      audit_.CheckText("the string to sign", result->string_to_sign);
+      audit_.CheckText("the signature", result->signature);
+      audit_.CheckText("the request", result->text);
+    }
+    return result;
+  }
+
+  core::Result<SignedRequest> TryBuild(const Credentials& key, const ServiceEndpoint& endpoint,
+                                       const ActionParameterList& parameters, const Clock& clock) {
+    return Audited(BuildSignedRequest(key, endpoint, parameters, clock));
+  }
+
+  SignedRequest Build(const Credentials& key, const ServiceEndpoint& endpoint,
+                      const std::vector<std::string>& items) {
+    FixedClock clock(kInstant);
+    core::Result<SignedRequest> result = TryBuild(key, endpoint, Parameters(items), clock);
+    EXPECT_TRUE(result.ok()) << result.status().message();
+    return result.ok() ? result.value() : SignedRequest{};
+  }
+
+  testsupport::SecretAudit audit_{{kTestKey.access_key_secret, "signing-secret-a",
+                                   "signing-secret-b", "first-build-secret", "second-build-secret",
+                                   std::string(48, 's'), kLongSecret}};
+};
 
 // The vendor's published example of signature version 1.0, run through our
 // canonical query, string to sign and signature steps.
-TEST(SignerTest, PublishedExampleStageByStage) {
+TEST_F(SignerTest, PublishedExampleStageByStage) {
   QueryItemList items;
   for (const char* item :
        {"Timestamp=2016-02-23T12%253A46%253A24Z", "Format=XML", "AccessKeyId=testid",
@@ -56,7 +88,9 @@ TEST(SignerTest, PublishedExampleStageByStage) {
             "AccessKeyId=testid&Action=DescribeRegions&Format=XML&SignatureMethod=HMAC-SHA1"
             "&SignatureNonce=3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf&SignatureVersion=1.0"
             "&Timestamp=2016-02-23T12%253A46%253A24Z&Version=2014-05-26");
+  audit_.CheckText("the canonical query", text.text());
   ASSERT_TRUE(MakeStringToSign(text).ok());
+  audit_.CheckText("the string to sign", text.text());
   EXPECT_EQ(text.text(),
             "GET&%2F&AccessKeyId%3Dtestid%26Action%3DDescribeRegions%26Format%3DXML"
             "%26SignatureMethod%3DHMAC-SHA1%26SignatureNonce%3D3ee8c1b8-83d3-44af-a94f-"
@@ -71,7 +105,7 @@ TEST(SignerTest, PublishedExampleStageByStage) {
 // Expected requests written out by hand from the layout rules; the
 // signatures were computed separately with `openssl dgst -sha1 -hmac
 // 'testsecret&' -binary | base64` over the string to sign shown.
-TEST(SignerTest, GoldenDescribeRegions) {
+TEST_F(SignerTest, GoldenDescribeRegions) {
   SignedRequest request = Build(kTestKey, kEcs, {"Action=DescribeRegions"});
   EXPECT_EQ(request.nonce, "4500000");
   EXPECT_EQ(request.canonical_query,
@@ -93,7 +127,7 @@ TEST(SignerTest, GoldenDescribeRegions) {
             "\r\n");
 }
 
-TEST(SignerTest, GoldenDescribeInstances) {
+TEST_F(SignerTest, GoldenDescribeInstances) {
   SignedRequest request =
       Build(kTestKey, kEcs, {"Action=DescribeInstances", "RegionId=cn-shanghai"});
   EXPECT_EQ(request.string_to_sign,
@@ -112,7 +146,7 @@ TEST(SignerTest, GoldenDescribeInstances) {
             "\r\n");
 }
 
-TEST(SignerTest, ActionParametersFollowTheSignatureUnsorted) {
+TEST_F(SignerTest, ActionParametersFollowTheSignatureUnsorted) {
   SignedRequest request =
       Build(kTestKey, kApiGateway, {"Action=DeployApi", "StageName=RELEASE", "GroupId=g1"});
   const std::string& text = request.text;
@@ -130,7 +164,7 @@ TEST(SignerTest, ActionParametersFollowTheSignatureUnsorted) {
             std::string::npos);
 }
 
-TEST(SignerTest, TableCharactersInValues) {
+TEST_F(SignerTest, TableCharactersInValues) {
   SignedRequest request = Build(
       kTestKey, kEcs, {"Action=DescribeInstances", "InstanceIds=[\"i-1\",\"i-2\"]", "Tag=a:b/c"});
   EXPECT_NE(
@@ -143,7 +177,7 @@ TEST(SignerTest, TableCharactersInValues) {
       << request.text;
 }
 
-TEST(SignerTest, ValuesOutsideTheTablesAreEncodedLikeTheService) {
+TEST_F(SignerTest, ValuesOutsideTheTablesAreEncodedLikeTheService) {
   // A space, "&", "=", "+", "%" and Chinese text: the service decodes the
   // query and signs its own canonical encoding, so we must send and sign
   // exactly that encoding.
@@ -161,20 +195,22 @@ TEST(SignerTest, ValuesOutsideTheTablesAreEncodedLikeTheService) {
             std::string::npos);
 }
 
-TEST(SignerTest, AccessKeyIdIsEncodedWhenItNeedsIt) {
-  SignedRequest request = Build({"id with space", "s"}, kEcs, {"Action=DescribeRegions"});
+TEST_F(SignerTest, AccessKeyIdIsEncodedWhenItNeedsIt) {
+  SignedRequest request =
+      Build({"id with space", "first-build-secret"}, kEcs, {"Action=DescribeRegions"});
   EXPECT_TRUE(request.text.starts_with("GET /?AccessKeyId=id%20with%20space&Format=xml&"));
   EXPECT_TRUE(request.string_to_sign.starts_with("GET&%2F&AccessKeyId%3Did%2520with%2520space%26"));
 }
 
-TEST(SignerTest, EachBuildStartsAfresh) {
+TEST_F(SignerTest, EachBuildStartsAfresh) {
   FixedClock clock(kInstant);
   ActionParameterList parameters = Parameters({"Action=DescribeRegions"});
   core::Result<SignedRequest> first =
-      BuildSignedRequest({"a-much-longer-access-key-id", "s"}, kEcs, parameters, clock);
+      TryBuild({"a-much-longer-access-key-id", "first-build-secret"}, kEcs, parameters, clock);
   ASSERT_TRUE(first.ok());
   clock.Set(UtcInstant{2024, 3, 5, 14, 8, 9, 999});
-  core::Result<SignedRequest> second = BuildSignedRequest({"short", "s"}, kEcs, parameters, clock);
+  core::Result<SignedRequest> second =
+      TryBuild({"short", "second-build-secret"}, kEcs, parameters, clock);
   ASSERT_TRUE(second.ok());
   EXPECT_NE(second->text.find("?AccessKeyId=short&Format=xml&"), std::string::npos);
   EXPECT_EQ(second->text.find("a-much-longer"), std::string::npos);
@@ -183,45 +219,41 @@ TEST(SignerTest, EachBuildStartsAfresh) {
   EXPECT_NE(first->signature, second->signature);
 }
 
-TEST(SignerTest, SignatureDependsOnTheSecret) {
-  SignedRequest a = Build({"id", "secret-a"}, kEcs, {"Action=DescribeRegions"});
-  SignedRequest b = Build({"id", "secret-b"}, kEcs, {"Action=DescribeRegions"});
+TEST_F(SignerTest, SignatureDependsOnTheSecret) {
+  SignedRequest a = Build({"id", "signing-secret-a"}, kEcs, {"Action=DescribeRegions"});
+  SignedRequest b = Build({"id", "signing-secret-b"}, kEcs, {"Action=DescribeRegions"});
   EXPECT_EQ(a.string_to_sign, b.string_to_sign);
   EXPECT_NE(a.signature, b.signature);
   EXPECT_EQ(a.signature.size(), 28u);
 }
 
-TEST(SignerTest, CredentialLimits) {
+TEST_F(SignerTest, CredentialLimits) {
   FixedClock clock(kInstant);
   ActionParameterList parameters = Parameters({"Action=DescribeRegions"});
-  EXPECT_TRUE(
-      BuildSignedRequest({std::string(37, 'i'), std::string(48, 's')}, kEcs, parameters, clock)
-          .ok());
+  EXPECT_TRUE(TryBuild({std::string(37, 'i'), std::string(48, 's')}, kEcs, parameters, clock).ok());
 
   core::Result<SignedRequest> long_id =
-      BuildSignedRequest({std::string(38, 'i'), "s"}, kEcs, parameters, clock);
+      TryBuild({std::string(38, 'i'), "second-build-secret"}, kEcs, parameters, clock);
   ASSERT_FALSE(long_id.ok());
   EXPECT_NE(long_id.status().message().find("AccessKey id"), std::string::npos);
   EXPECT_NE(long_id.status().message().find("37"), std::string::npos);
 
-  const std::string secret = "Sup3rSecretValue-" + std::string(32, 'Q');
-  core::Result<SignedRequest> long_secret =
-      BuildSignedRequest({"id", secret}, kEcs, parameters, clock);
+  core::Result<SignedRequest> long_secret = TryBuild({"id", kLongSecret}, kEcs, parameters, clock);
   ASSERT_FALSE(long_secret.ok());
   EXPECT_NE(long_secret.status().message().find("48"), std::string::npos);
+  // Not even part of it.
   EXPECT_EQ(long_secret.status().message().find("Sup3r"), std::string::npos);
   EXPECT_EQ(long_secret.status().message().find("QQQQ"), std::string::npos);
 }
 
-TEST(SignerTest, RefusesEmptyParameterLists) {
+TEST_F(SignerTest, RefusesEmptyParameterLists) {
   FixedClock clock(kInstant);
-  core::Result<SignedRequest> result =
-      BuildSignedRequest(kTestKey, kEcs, ActionParameterList(), clock);
+  core::Result<SignedRequest> result = TryBuild(kTestKey, kEcs, ActionParameterList(), clock);
   ASSERT_FALSE(result.ok());
   EXPECT_NE(result.status().message().find("Action"), std::string::npos);
 }
 
-TEST(SignerTest, RefusesRequestsOf4096BytesWhole) {
+TEST_F(SignerTest, RefusesRequestsOf4096BytesWhole) {
   // Twelve long Chinese values: well below the item limit as typed, but
   // their encodings overflow the request text.
   std::vector<std::string> items = {"Action=ModifyInstanceAttribute"};
@@ -229,16 +261,16 @@ TEST(SignerTest, RefusesRequestsOf4096BytesWhole) {
   for (int i = 0; i < 40; ++i) chinese += "\xE4\xB8\xAD";  // 120 bytes, 600 signed
   for (int i = 1; i < 12; ++i) items.push_back(Numbered("Tag.", i, ".Value=") + chinese);
   FixedClock clock(kInstant);
-  core::Result<SignedRequest> result = BuildSignedRequest(kTestKey, kEcs, Parameters(items), clock);
+  core::Result<SignedRequest> result = TryBuild(kTestKey, kEcs, Parameters(items), clock);
   ASSERT_FALSE(result.ok());
   EXPECT_NE(result.status().message().find("4095"), std::string::npos) << result.status().message();
 
   // The same request with short values is fine.
   items.resize(3);
-  EXPECT_TRUE(BuildSignedRequest(kTestKey, kEcs, Parameters(items), clock).ok());
+  EXPECT_TRUE(TryBuild(kTestKey, kEcs, Parameters(items), clock).ok());
 }
 
-TEST(SignerTest, LargestRequestWithinTheLimits) {
+TEST_F(SignerTest, LargestRequestWithinTheLimits) {
   // Twelve parameters of 199 characters of plain text fit (about 2.5 KB).
   std::vector<std::string> items;
   for (int i = 0; i < 12; ++i) {
