@@ -5,9 +5,10 @@
 // For every input:
 //   - each item is accepted by the parameter list exactly when it is within
 //     the list's limits;
-//   - the build is refused exactly when an input breaks a limit, and a refusal
-//     for length only comes when a stage of the reference's request text
-//     would reach the request text limit;
+//   - the build is refused exactly when an input breaks a limit or names a
+//     parameter the builder writes itself, and a refusal for length only
+//     comes when a stage of the reference's request text would reach the
+//     request text limit;
 //   - a built request carries only unreserved bytes and %XX escapes in its
 //     query, decodes to the common parameters followed by the items in their
 //     order, and its signature is the one the reference computes from what
@@ -149,14 +150,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       expected_items.emplace_back(item.substr(0, equals), item.substr(equals + 1));
     }
   }
-  // A parameter of the user's named like a common one would collide with it
-  // on the service's side; the reference cannot say what such a request means.
-  for (const auto& [name, value] : expected_items) {
-    if (name == "Signature") return 0;
-  }
-
   const request::FixedClock clock(instant);
   const auto built = request::BuildSignedRequest(credentials, endpoint, parameters, clock);
+
+  // A parameter of the user's named like one the builder writes would collide
+  // with it on the service's side: such a request must never be built.
+  for (const auto& [name, value] : expected_items) {
+    for (const std::string_view owned :
+         {"AccessKeyId", "Format", "SignatureMethod", "SignatureNonce", "SignatureVersion",
+          "Timestamp", "Version", "Signature"}) {
+      if (name != owned) continue;
+      if (built.ok()) Fail("a parameter the builder writes itself was accepted", built->text);
+      return 0;
+    }
+  }
   const bool inputs_valid =
       credentials.access_key_id.size() <= request::kMaxAccessKeyIdLength &&
       credentials.access_key_secret.size() <= request::kMaxAccessKeySecretLength &&

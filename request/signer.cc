@@ -34,6 +34,22 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
     return core::Status::Error("a request takes at most " + std::to_string(kMaxActionParameters) +
                                " action parameters");
   }
+  // The builder writes these itself. A second copy would either be signed but
+  // lose to ours on the wire or carry a signature the service cannot match:
+  // a request the user never meant, so none is built.
+  static constexpr std::string_view kBuilderOwned[] = {
+      "AccessKeyId",      "Format",    "SignatureMethod", "SignatureNonce",
+      "SignatureVersion", "Timestamp", "Version",         "Signature"};
+  for (const std::string& item : parameters.items()) {
+    const std::string_view name = std::string_view(item).substr(0, item.find('='));
+    for (const std::string_view owned : kBuilderOwned) {
+      if (name == owned) {
+        return core::Status::Error("\"" + std::string(owned) +
+                                   "\" is set by the request builder and cannot be an action "
+                                   "parameter");
+      }
+    }
+  }
   return core::Status::Ok();
 }
 

@@ -246,6 +246,27 @@ TEST_F(SignerTest, CredentialLimits) {
   EXPECT_EQ(long_secret.status().message().find("QQQQ"), std::string::npos);
 }
 
+TEST_F(SignerTest, RefusesParametersTheBuilderWritesItself) {
+  FixedClock clock(kInstant);
+  for (const char* item : {"Signature=forged", "SignatureNonce=1", "Timestamp=2024-01-01T00:00:00Z",
+                           "Version=2016-05-30", "AccessKeyId=other", "Format=json",
+                           "SignatureMethod=MD5", "SignatureVersion=2.0"}) {
+    core::Result<SignedRequest> result =
+        TryBuild(kTestKey, kEcs, Parameters({"Action=DescribeRegions", item}), clock);
+    ASSERT_FALSE(result.ok()) << item;
+    const std::string name(item, std::string_view(item).find('='));
+    EXPECT_NE(result.status().message().find("\"" + name + "\""), std::string::npos)
+        << result.status().message();
+  }
+  // Names that merely start with, or differ in case from, one of them are
+  // ordinary parameters.
+  EXPECT_TRUE(
+      TryBuild(kTestKey, kEcs,
+               Parameters({"Action=DescribeRegions", "SignatureX=1", "signature=2", "VersionId=3"}),
+               clock)
+          .ok());
+}
+
 TEST_F(SignerTest, RefusesEmptyParameterLists) {
   FixedClock clock(kInstant);
   core::Result<SignedRequest> result = TryBuild(kTestKey, kEcs, ActionParameterList(), clock);
