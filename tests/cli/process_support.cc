@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace kestrune::cli::clitest {
 namespace {
@@ -172,6 +173,7 @@ Simulator::Simulator(const std::vector<std::string>& arguments) {
   close(out_pipe[0]);
   const std::string prefix = "listening on 127.0.0.1:";
   if (banner.rfind(prefix, 0) == 0) port_ = std::atoi(banner.c_str() + prefix.size());
+  banner_ = std::move(banner);
 }
 
 Simulator::~Simulator() {
@@ -200,6 +202,8 @@ std::vector<std::string> Simulator::RequestLog() const {
   }
   return lines;
 }
+
+std::string Simulator::Output() const { return banner_ + ReadFile(dir_.File("requests.log")); }
 
 std::vector<std::string> Simulator::WaitForRequests(std::size_t count,
                                                     std::chrono::milliseconds timeout) const {

@@ -62,12 +62,16 @@ class Simulator {
 
   // The request-log lines so far (one per request the simulator received).
   std::vector<std::string> RequestLog() const;
+  // Everything the simulator wrote so far: its banner and its whole log,
+  // including lines that are not about requests.
+  std::string Output() const;
   // Waits (bounded) until the log holds at least `count` lines; returns them.
   std::vector<std::string> WaitForRequests(
       std::size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) const;
 
  private:
   TempDir dir_;
+  std::string banner_;
   int pid_ = -1;
   int port_ = 0;
 };

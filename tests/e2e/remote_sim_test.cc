@@ -1,16 +1,22 @@
 // The engine against a simulator that runs outside this process, given as
 // KESTRUNE_TEST_SIM=host:port. This is how the Windows build, running under
 // Wine, is proven against the simulator running natively on the same machine;
-// the test command starts that simulator and sets the variable.
+// the test command starts that simulator and sets the variable. With
+// KESTRUNE_TEST_SIM_LOG naming the simulator's log file, the secret audit
+// reads that log too.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "catalogue/engine.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
+#include "tests/e2e/engine_audit.h"
+#include "tests/support/secret_audit.h"
 
 namespace kestrune::catalogue {
 namespace {
@@ -23,6 +29,18 @@ class RemoteSimTest : public ::testing::Test {
     options_.endpoint_override = address;
   }
 
+  void TearDown() override {
+    audit_.CheckLines("the trace", trace_.lines());
+    const char* log = std::getenv("KESTRUNE_TEST_SIM_LOG");
+    if (log && *log) {
+      std::ifstream in(log, std::ios::binary);
+      EXPECT_TRUE(in) << "cannot read the simulator's log " << log;
+      audit_.CheckText("the simulator's log", std::string(std::istreambuf_iterator<char>(in),
+                                                          std::istreambuf_iterator<char>()));
+    }
+    audit_.Finish();
+  }
+
   RequestResult Send(std::string_view action, const char* region = nullptr) {
     ParameterValueSlots slots;
     if (region) {
@@ -30,7 +48,10 @@ class RemoteSimTest : public ::testing::Test {
     }
     rows_.Clear();
     Engine engine(clock_, rows_, trace_, options_);
-    return engine.Send(credentials_, ResolveActionName(kEcsService, action), slots);
+    AuditSecretOf(audit_, credentials_);
+    RequestResult result = engine.Send(credentials_, ResolveActionName(kEcsService, action), slots);
+    AuditResult(audit_, result, rows_);
+    return result;
   }
 
   std::size_t Count(std::string_view field) const {
@@ -42,8 +63,9 @@ class RemoteSimTest : public ::testing::Test {
   request::Credentials credentials_{"kestrune-demo-id", "kestrune-demo-secret"};
   request::SystemClock clock_;
   report::RecordingResultList rows_;
-  report::NullTraceSink trace_;
+  report::RecordingTraceSink trace_;
   EngineOptions options_;
+  testsupport::SecretAudit audit_{{credentials_.access_key_secret}};
 };
 
 TEST_F(RemoteSimTest, DescribeRegionsIsSignedAcceptedAndFormatted) {
@@ -69,7 +91,7 @@ TEST_F(RemoteSimTest, LargeChunkedReplyIsFormattedCompletely) {
 }
 
 TEST_F(RemoteSimTest, UnknownAccessKeyIsAnErrorReply) {
-  credentials_ = {"nobody", "nothing"};
+  credentials_ = {"nobody", "nobody-secret-e5a0"};
   RequestResult result = Send("DescribeZones", "cn-beijing");
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
   EXPECT_EQ(Count("Code"), 1u);
