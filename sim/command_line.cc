@@ -160,8 +160,14 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto count = ParseNumber(*v, 1, 100000, "--max-connections");
       if (!count.ok()) return count.status();
       line.server.max_connections = static_cast<std::size_t>(*count);
+    } else if (!arg.starts_with("-")) {
+      // Not repeated: a stray word is often an ID:SECRET whose option went missing.
+      return core::Status::Error("unexpected argument " + std::to_string(i + 1) +
+                                 " (options start with --; see --help)");
     } else {
-      return core::Status::Error("unknown option \"" + std::string(arg) + "\" (see --help)");
+      // Named up to any "=": what follows may be a secret meant for another option.
+      return core::Status::Error("unknown option \"" + std::string(arg.substr(0, arg.find('='))) +
+                                 "\" (see --help)");
     }
   }
   return line;
