@@ -25,17 +25,29 @@ const std::string kPublishedQuery =
     "Version=2014-05-26&SignatureVersion=1.0&Signature=OLeaidS1JvxuMvnyHOwuJ%2BuX5qY%3D";
 constexpr std::int64_t kPublishedTime = 1456231584000;  // 2016-02-23T12:46:24Z
 
+// Every reply and request log entry is audited for the secrets of the
+// gateway's keys and of the signer.
 class GatewayTest : public ::testing::Test {
  protected:
-  void Make(GatewayOptions options = {}) { gateway_ = std::make_unique<Gateway>(options, clock_); }
+  void Make(GatewayOptions options = {}) {
+    audit_.Keys(options.keys);
+    gateway_ = std::make_unique<Gateway>(options, clock_);
+  }
   void SetUp() override { Make(); }
+  void TearDown() override { audit_.Finish(); }
 
+  Outcome Handle(const HttpRequest& request) {
+    Outcome outcome = gateway_->Handle(request);
+    audit_.CheckOutcome(outcome);
+    return outcome;
+  }
   Outcome Send(const std::string& query, const std::string& host = "ecs.aliyuncs.com",
                const std::string& method = "GET") {
-    return gateway_->Handle(MakeRequest(query, host, method));
+    return Handle(MakeRequest(query, host, method));
   }
   Outcome Call(const std::string& action, const Params& extra = {},
                const std::string& host = "ecs.aliyuncs.com") {
+    audit_.Secret(signer_.secret);
     return Send(signer_.Query(action, extra, clock_.NowMillis()), host);
   }
   static void ExpectError(const Outcome& outcome, int status, const std::string& code) {
@@ -57,6 +69,7 @@ class GatewayTest : public ::testing::Test {
     return Count(body, "<Instance>") == 1 ? Element(body, "Status") : "<gone>";
   }
 
+  testing::SimAudit audit_;
   ManualClock clock_{kPublishedTime + 4 * 60 * 1000};
   std::unique_ptr<Gateway> gateway_;
   testing::Signer signer_;
@@ -211,6 +224,7 @@ TEST_F(GatewayTest, TimestampMustLieWithinFifteenMinutes) {
 TEST_F(GatewayTest, WrongSignatureShowsTheServerStringToSign) {
   const Params params =
       signer_.Build("DescribeRegions", {{"Comment", "a b*c~华"}}, clock_.NowMillis());
+  audit_.Secret("not-the-secret");
   const Outcome outcome = Send(testing::SignedQuery(params, "not-the-secret"));
   ExpectError(outcome, 400, "SignatureDoesNotMatch");
   // The message is XML-escaped inside the document.
@@ -322,10 +336,10 @@ TEST_F(GatewayTest, RoutesByHostOrDefaultService) {
   HttpRequest proxied =
       MakeRequest(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "ecs.aliyuncs.com");
   proxied.target = "http://ecs.aliyuncs.com" + proxied.target;
-  EXPECT_EQ(gateway_->Handle(proxied).response.status, 200);
+  EXPECT_EQ(Handle(proxied).response.status, 200);
   proxied = MakeRequest(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "x");
   proxied.target = "http://ecs.aliyuncs.com:80" + proxied.target.substr(1);
-  EXPECT_EQ(gateway_->Handle(proxied).response.status, 200);
+  EXPECT_EQ(Handle(proxied).response.status, 200);
 }
 
 TEST_F(GatewayTest, EveryCatalogueActionAnswers) {
@@ -646,8 +660,9 @@ TEST_F(GatewayTest, BadQueryBytesAreRefusedClearly) {
   HttpRequest other_path =
       MakeRequest(signer_.Query("DescribeRegions", {}, clock_.NowMillis()), "ecs.aliyuncs.com");
   other_path.target = "/admin" + other_path.target.substr(1);
-  ExpectError(gateway_->Handle(other_path), 404, "InvalidAction.NotFound");
+  ExpectError(Handle(other_path), 404, "InvalidAction.NotFound");
   const Outcome malformed = gateway_->Malformed(431, "too large");
+  audit_.CheckOutcome(malformed);
   EXPECT_EQ(malformed.response.status, 431);
   EXPECT_EQ(Element(malformed.response.body, "Code"), "RequestHeaderFieldsTooLarge");
 }
@@ -662,6 +677,8 @@ TEST(GatewayRobustnessTest, RandomlyDamagedRequestsGetAClearAnswer) {
   ManualClock clock(1767225600000);
   Gateway gateway({}, clock);
   testing::Signer signer;
+  testing::SimAudit audit;
+  audit.Secret(signer.secret);
   std::mt19937 random(11);
   int accepted = 0;
   for (int round = 0; round < 2000; ++round) {
@@ -690,6 +707,7 @@ TEST(GatewayRobustnessTest, RandomlyDamagedRequestsGetAClearAnswer) {
     const Outcome outcome = state == RequestParser::State::kComplete
                                 ? gateway.Handle(parser.request())
                                 : gateway.Malformed(parser.error_status(), parser.error_reason());
+    audit.CheckOutcome(outcome);
     const int status = outcome.response.status;
     EXPECT_TRUE(status == 200 || status == 400 || status == 403 || status == 404 || status == 431)
         << status;

@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -72,7 +74,7 @@ Received ReadAll(int fd, int timeout_ms = 5000) {
   return out;
 }
 
-Received Exchange(std::uint16_t port, const std::string& data, int timeout_ms = 5000) {
+Received RawExchange(std::uint16_t port, const std::string& data, int timeout_ms = 5000) {
   const int fd = Connect(port);
   if (fd < 0) return {};
   ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -109,9 +111,12 @@ std::string Dechunk(const std::string& body, std::size_t& chunks, std::size_t& l
   }
 }
 
+// Every reply and every request log line is audited for the secrets of the
+// server's keys and of the signer.
 class ServerTest : public ::testing::Test {
  protected:
   void Start(ServerOptions options = {}) {
+    audit_.Keys(options.gateway.keys);
     options.log = [this](std::string_view line) {
       std::lock_guard<std::mutex> lock(log_mutex_);
       log_.emplace_back(line);
@@ -123,9 +128,17 @@ class ServerTest : public ::testing::Test {
   }
   void TearDown() override {
     if (server_) server_->Stop();
+    audit_.CheckLines("the request log", Log());
+    audit_.Finish();
+  }
+  Received Exchange(std::uint16_t port, const std::string& data, int timeout_ms = 5000) {
+    Received received = RawExchange(port, data, timeout_ms);
+    audit_.CheckText("a reply", received.bytes);
+    return received;
   }
   std::string Request(const std::string& action, const testing::Params& extra = {},
                       const std::string& host = "ecs.aliyuncs.com") {
+    audit_.Secret(signer_.secret);
     return "GET /?" + signer_.Query(action, extra, clock_.NowMillis()) +
            " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
   }
@@ -134,6 +147,7 @@ class ServerTest : public ::testing::Test {
     return log_;
   }
 
+  testing::SimAudit audit_;
   ManualClock clock_{1767225600000};  // 2026-01-01T00:00:00Z
   testing::Signer signer_;
   std::unique_ptr<Server> server_;
@@ -215,6 +229,8 @@ TEST_F(ServerTest, BadInputIsAnsweredAndServingGoesOn) {
   const Received slow_reply = ReadAll(slow, 5000);
   ::close(silent);
   ::close(slow);
+  audit_.CheckText("a time-out reply", silent_reply.bytes);
+  audit_.CheckText("a time-out reply", slow_reply.bytes);
   EXPECT_EQ(StatusOf(silent_reply), 408);
   EXPECT_EQ(StatusOf(slow_reply), 408);
   EXPECT_EQ(Element(BodyOf(slow_reply), "Code"), "RequestTimeout");
@@ -308,8 +324,8 @@ TEST_F(ServerTest, LogNeverCarriesSecretsOrSignatures) {
   const std::string bad = Request("DescribeZones", {{"RegionId", "cn-hangzhou"}});
   const Received refused = Exchange(server_->port(), bad);
   EXPECT_EQ(StatusOf(refused), 400);
-  // The reply (not the log) names the server's string to sign, which holds no secret.
-  EXPECT_EQ(refused.bytes.find("very-secret-value"), std::string::npos);
+  // The reply (not the log) names the server's string to sign, which holds
+  // no secret: the audit checks both.
   const std::string signature = bad.substr(bad.find("Signature=") + 10, 20);
   for (const std::string& line : Log()) {
     EXPECT_EQ(line.find("secret"), std::string::npos) << line;
@@ -325,77 +341,139 @@ TEST_F(ServerTest, RefusesNonLoopbackAddresses) {
   EXPECT_FALSE(bad.Start().ok());
 }
 
-// The program: first line names the port; SIGTERM stops it cleanly.
-TEST(SimulatorProgramTest, PrintsItsAddressAndStopsOnSigterm) {
-  int out_pipe[2];
-  ASSERT_EQ(::pipe(out_pipe), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
-  std::string program = KESTRUNE_SIM_PATH;
-  std::vector<std::string> args = {program, "--port", "0", "--access-key", "prog-id:prog-secret",
-                                   "-q"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out_pipe[1]);
-
-  std::string first_line;
-  char c;
-  pollfd p{out_pipe[0], POLLIN, 0};
-  while (first_line.size() < 100 && ::poll(&p, 1, 5000) > 0 && ::read(out_pipe[0], &c, 1) == 1 &&
-         c != '\n') {
-    first_line.push_back(c);
+// A kestrune-sim process started by a test: its standard output comes back
+// on a pipe; its standard error is this process's (so the audit sees it).
+// Killed if the test ends while it runs.
+class SimProgram {
+ public:
+  SimProgram(std::vector<std::string> args, const std::filesystem::path& directory) {
+    int out_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    const std::string program = KESTRUNE_SIM_PATH;
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = 0;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out_pipe[1]);
+    out_ = out_pipe[0];
   }
+  ~SimProgram() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+  SimProgram(const SimProgram&) = delete;
+  SimProgram& operator=(const SimProgram&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Reads standard output up to a newline (not kept), its end, or a time-out.
+  std::string ReadLine(std::size_t limit = 100) {
+    std::string line;
+    char c = 0;
+    pollfd p{out_, POLLIN, 0};
+    while (line.size() < limit && ::poll(&p, 1, 5000) > 0 && ::read(out_, &c, 1) == 1 &&
+           c != '\n') {
+      line.push_back(c);
+    }
+    return line;
+  }
+  // Waits (bounded) for the process to end; its wait status, or -1.
+  int Wait() {
+    int status = 0;
+    for (int i = 0; i < 100 && pid_ > 0; ++i) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  int out_ = -1;
+};
+
+// The program: first line names the port; SIGTERM stops it cleanly. What it
+// shows (both standard streams, its request log among them, and its replies)
+// and whatever it writes in its working directory hold none of the secrets;
+// its keys file is input and lies in a directory of its own.
+TEST(SimulatorProgramTest, PrintsItsAddressAndStopsOnSigterm) {
+  testing::SimAudit audit;
+  const testing::ScratchDirectory scratch;
+  const std::filesystem::path keys = scratch.Sub("input") / "keys";
+  std::ofstream(keys, std::ios::binary) << "# for the test\nfile-id:file-key-secret\n";
+  const std::filesystem::path work = scratch.Sub("work");
+  testing::Signer signer{.key_id = "prog-id", .secret = "prog-secret"};
+  testing::Signer from_file{.key_id = "file-id", .secret = "file-key-secret"};
+  testing::Signer wrong{.key_id = "prog-id", .secret = "prog-wrong-secret"};
+  for (const testing::Signer* s : {&signer, &from_file, &wrong}) audit.Secret(s->secret);
+
+  // Not quiet: the request log goes to standard error.
+  SimProgram program(
+      {"--port", "0", "--access-key", "prog-id:prog-secret", "--access-key-file", keys.string()},
+      work);
+  ASSERT_GT(program.pid(), 0);
+  const std::string first_line = program.ReadLine();
   ASSERT_TRUE(first_line.starts_with("listening on 127.0.0.1:")) << first_line;
   const auto port = static_cast<std::uint16_t>(std::stoi(first_line.substr(23)));
 
   SystemClock clock;
-  testing::Signer signer{.key_id = "prog-id", .secret = "prog-secret"};
-  const Received reply =
-      Exchange(port, "GET /?" + signer.Query("DescribeRegions", {}, clock.NowMillis()) +
-                         " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n\r\n");
-  EXPECT_EQ(StatusOf(reply), 200);
+  auto exchange = [&](testing::Signer& by) {
+    const Received reply =
+        RawExchange(port, "GET /?" + by.Query("DescribeRegions", {}, clock.NowMillis()) +
+                              " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n\r\n");
+    audit.CheckText("a reply", reply.bytes);
+    return reply;
+  };
+  EXPECT_EQ(StatusOf(exchange(signer)), 200);
+  EXPECT_EQ(StatusOf(exchange(from_file)), 200);
+  const Received refused = exchange(wrong);
+  EXPECT_EQ(StatusOf(refused), 400);
+  EXPECT_EQ(Element(BodyOf(refused), "Code"), "SignatureDoesNotMatch");
 
-  ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  int status = 0;
-  pid_t done = 0;
-  for (int i = 0; i < 100 && done == 0; ++i) {
-    done = ::waitpid(pid, &status, WNOHANG);
-    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (done == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    FAIL() << "kestrune-sim did not stop on SIGTERM";
-  }
+  ASSERT_EQ(::kill(program.pid(), SIGTERM), 0);
+  const int status = program.Wait();
+  ASSERT_NE(status, -1) << "kestrune-sim did not stop on SIGTERM";
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  ::close(out_pipe[0]);
+  audit.CheckText("the program's standard output", first_line + "\n" + program.ReadLine(1 << 20));
+  audit.CheckFilesUnder(work);
+  audit.Finish();
 }
 
+// A refused command line names the fault without showing a secret given on it.
 TEST(SimulatorProgramTest, UsageErrorsExitWithTwo) {
-  std::string program = KESTRUNE_SIM_PATH;
-  for (std::vector<std::string> args : {std::vector<std::string>{program, "--fault", "melt"},
-                                        std::vector<std::string>{program, "--port", "x"}}) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+  testing::SimAudit audit;
+  audit.Secret("colonless-secret-value");
+  audit.Secret("stray-secret-value");
+  const testing::ScratchDirectory scratch;
+  const std::filesystem::path work = scratch.Sub("work");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--fault", "melt"}, std::vector<std::string>{"--port", "x"},
+        std::vector<std::string>{"--access-key", "colonless-secret-value"},
+        std::vector<std::string>{"-q", "stray-id:stray-secret-value"}}) {
+    SimProgram program(args, work);
+    ASSERT_GT(program.pid(), 0);
+    const int status = program.Wait();
+    ASSERT_NE(status, -1) << args[0];
+    EXPECT_TRUE(WIFEXITED(status)) << args[0];
+    EXPECT_EQ(WEXITSTATUS(status), 2) << args[0];
+    audit.CheckText("the program's standard output", program.ReadLine(1 << 20));
   }
+  audit.CheckFilesUnder(work);
+  audit.Finish();
 }
 
 }  // namespace

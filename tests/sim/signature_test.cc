@@ -6,6 +6,7 @@
 
 #include "sim/clock.h"
 #include "tests/sim/reference_signer.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace kestrune::sim {
 namespace {
@@ -23,6 +24,8 @@ const std::vector<QueryParam> kPublished = {
 };
 
 TEST(SignatureTest, PublishedExampleStageByStage) {
+  testing::SimAudit audit;
+  audit.Secret("testsecret");
   const std::string canonical = CanonicalQuery(kPublished);
   EXPECT_EQ(canonical,
             "AccessKeyId=testid&Action=DescribeRegions&Format=XML&SignatureMethod=HMAC-SHA1&"
@@ -34,7 +37,10 @@ TEST(SignatureTest, PublishedExampleStageByStage) {
       "GET&%2F&AccessKeyId%3Dtestid%26Action%3DDescribeRegions%26Format%3DXML%26"
       "SignatureMethod%3DHMAC-SHA1%26SignatureNonce%3D3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf%26"
       "SignatureVersion%3D1.0%26Timestamp%3D2016-02-23T12%253A46%253A24Z%26Version%3D2014-05-26");
-  EXPECT_EQ(ComputeSignature("testsecret", to_sign), "OLeaidS1JvxuMvnyHOwuJ+uX5qY=");
+  const std::string signature = ComputeSignature("testsecret", to_sign);
+  EXPECT_EQ(signature, "OLeaidS1JvxuMvnyHOwuJ+uX5qY=");
+  audit.CheckText("the signature", signature);
+  audit.Finish();
 }
 
 TEST(SignatureTest, PercentEncodingFollowsTheServiceRules) {
@@ -78,6 +84,9 @@ TEST(SignatureTest, SortsByNameThenValueNotByWholeText) {
 }
 
 TEST(SignatureTest, AgreesWithTheReferenceSignerOnRandomParameters) {
+  constexpr char kSecret[] = "random-round-secret";
+  testing::SimAudit audit;
+  audit.Secret(kSecret);
   std::mt19937 random(7);
   const std::string alphabet = " !\"#$%&'()*+,-./0123456789:;<=>?@ABCXYZ[\\]^_`abcxyz{|}~华北东";
   for (int round = 0; round < 200; ++round) {
@@ -94,8 +103,11 @@ TEST(SignatureTest, AgreesWithTheReferenceSignerOnRandomParameters) {
     }
     const std::string to_sign = StringToSign("GET", CanonicalQuery(ours));
     EXPECT_EQ(to_sign, testing::RefStringToSign(ref));
-    EXPECT_EQ(ComputeSignature("s3cr3t", to_sign), testing::RefSignature("s3cr3t", to_sign));
+    const std::string signature = ComputeSignature(kSecret, to_sign);
+    EXPECT_EQ(signature, testing::RefSignature(kSecret, to_sign));
+    audit.CheckText("a signature", signature);
   }
+  audit.Finish();
 }
 
 TEST(SignatureTest, SignatureComparison) {

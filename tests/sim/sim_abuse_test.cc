@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -99,6 +100,7 @@ class SimAbuseTest : public ::testing::Test {
  protected:
   // Starts the program with the given time for a request head.
   void StartSim(int read_timeout_ms) {
+    audit_.Keys({});  // it serves the demo pair
     // A thousand client sockets here and as many on the simulator's side.
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
@@ -114,6 +116,7 @@ class SimAbuseTest : public ::testing::Test {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_addchdir_np(&actions, work_.c_str());
     std::string program = KESTRUNE_SIM_PATH;
     std::vector<std::string> args = {program, "--port",         "0",
                                      "-q",    "--read-timeout", std::to_string(read_timeout_ms)};
@@ -130,12 +133,21 @@ class SimAbuseTest : public ::testing::Test {
            c != '\n') {
       line.push_back(c);
     }
-    ::close(out_pipe[0]);
+    out_fd_ = out_pipe[0];
+    first_line_ = line;
     ASSERT_TRUE(line.starts_with("listening on 127.0.0.1:")) << line;
     port_ = static_cast<std::uint16_t>(std::stoi(line.substr(23)));
   }
 
   void TearDown() override {
+    StopSim();
+    // All it printed, and all it wrote in its working directory.
+    audit_.CheckText("the program's standard output", first_line_ + "\n" + RestOfOutput());
+    audit_.CheckFilesUnder(work_);
+    audit_.Finish();
+  }
+
+  void StopSim() {
     if (pid_ <= 0) return;
     // Still alive after everything, and still answering.
     EXPECT_EQ(::waitpid(pid_, nullptr, WNOHANG), 0) << "the simulator died";
@@ -154,6 +166,21 @@ class SimAbuseTest : public ::testing::Test {
     EXPECT_TRUE(WIFEXITED(status)) << "the simulator did not stop on SIGTERM";
   }
 
+  // What the program wrote after its first line, up to its end (bounded).
+  std::string RestOfOutput() {
+    std::string rest;
+    char buffer[4096];
+    pollfd p{out_fd_, POLLIN, 0};
+    while (out_fd_ >= 0 && rest.size() < (1u << 20) && ::poll(&p, 1, 2000) > 0) {
+      const ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      rest.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (out_fd_ >= 0) ::close(out_fd_);
+    out_fd_ = -1;
+    return rest;
+  }
+
   long PeakMemoryKib() const {
     std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
     std::string line;
@@ -164,6 +191,7 @@ class SimAbuseTest : public ::testing::Test {
   }
 
   std::string SignedRequest() {
+    audit_.Secret(signer_.secret);
     return "GET /?" + signer_.Query("DescribeRegions", {}, clock_.NowMillis()) +
            " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\nConnection: close\r\n\r\n";
   }
@@ -175,10 +203,17 @@ class SimAbuseTest : public ::testing::Test {
     SendSome(fd, SignedRequest(), 5000);
     const std::string reply = ReadUntilClosed(fd, 10000);
     ::close(fd);
+    audit_.CheckText("a reply", reply);
     if (!reply.ends_with("</DescribeRegionsResponse>")) return -StatusOf(reply);
     return StatusOf(reply);
   }
 
+  // Captures the program's standard error (its log) from the start.
+  testing::SimAudit audit_;
+  testing::ScratchDirectory scratch_;
+  std::filesystem::path work_ = scratch_.Sub("work");
+  std::string first_line_;
+  int out_fd_ = -1;
   pid_t pid_ = 0;
   std::uint16_t port_ = 0;
   long descriptors_ = 0;
@@ -235,6 +270,7 @@ TEST_F(SimAbuseTest, ThousandConnectionsOpenedAtOnceAreAllAnswered) {
   int answered = 0;
   for (int i = 0; i < kConnections; ++i) {
     ::close(fds[i]);
+    audit_.CheckText("a reply", replies[i]);
     if (StatusOf(replies[i]) == 200 && replies[i].ends_with("</DescribeRegionsResponse>")) {
       ++answered;
     }
@@ -267,6 +303,7 @@ TEST_F(SimAbuseTest, SlowClientsAreTimedOutWhileGoodRequestsAreServed) {
   for (int fd : slow) {
     bool ended = false;
     const std::string reply = ReadUntilClosed(fd, 5000, &ended);
+    audit_.CheckText("a reply", reply);
     if (ended && (reply.empty() || StatusOf(reply) == 408)) ++released;
     ::close(fd);
   }
@@ -291,6 +328,7 @@ TEST_F(SimAbuseTest, OversizedHeadsAreRefusedWith431) {
     head += "\r\n";
     SendSome(fd, head, 2000);
     const std::string reply = ReadUntilClosed(fd, 5000);
+    audit_.CheckText("a reply", reply);
     if (StatusOf(reply) == 431) ++refused;
     ::close(fd);
   }
@@ -317,7 +355,7 @@ TEST_F(SimAbuseTest, GarbageBytesNeverStopTheService) {
     switch (ending(random)) {
       case 0:  // done sending: wait for whatever answer comes
         ::shutdown(fd, SHUT_WR);
-        ReadUntilClosed(fd, 2000);
+        audit_.CheckText("a reply", ReadUntilClosed(fd, 2000));
         ::close(fd);
         break;
       case 1:  // hang up at once
