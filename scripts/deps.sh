@@ -22,5 +22,7 @@ NATIVE_PACKAGES=(build-essential cmake g++ libgtest-dev googletest libbenchmark-
 # What the Windows cross builds and their runs under Wine need.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb xauth
                   fonts-wqy-microhei)
-# What the fuzz targets (clang, libFuzzer) and the static analysis need.
-ANALYSIS_PACKAGES=(clang libclang-rt-14-dev clang-tidy cppcheck)
+# What the fuzz targets (clang, libFuzzer) and the static analysis need (the
+# MinGW compiler for its Windows headers and target: the Windows-only sources
+# are analysed as a Windows x86_64 build sees them).
+ANALYSIS_PACKAGES=(clang libclang-rt-14-dev clang-tidy cppcheck g++-mingw-w64-x86-64)

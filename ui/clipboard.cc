@@ -38,6 +38,7 @@ bool SetClipboardText(HWND owner, std::wstring_view text) {
   OpenedClipboard clipboard(owner);
   if (!clipboard.open() || !EmptyClipboard() ||
       SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
+    // cppcheck-suppress doubleFree ; SetClipboardData takes the block only when it succeeds
     GlobalFree(block);
     return false;
   }

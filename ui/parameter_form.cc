@@ -20,6 +20,7 @@ void ShowParameterPairs(HWND dialog, int first_id, std::size_t count) {
   }
 }
 
+// cppcheck-suppress passedByValue ; StringListView is a two-word view, passed like string_view
 void ShowParameterForm(HWND dialog, core::StringListView captions) {
   const std::size_t count = std::min(captions.Count(), kParameterPairs);
   if (count == 0) {
