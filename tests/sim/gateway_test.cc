@@ -440,7 +440,7 @@ TEST_F(GatewayTest, InstanceRecordsCarryEveryElementClientsRead) {
                            "InstanceChargeType",
                            "GPUAmount",
                            "ExpiredTime"}) {
-    EXPECT_NE(record.find("<" + std::string(name) + ">"), std::string::npos) << name;
+    EXPECT_NE(record.find(std::string(1, '<').append(name).append(">")), std::string::npos) << name;
   }
   // Nesting as the service nests it.
   EXPECT_NE(record.find("<EipAddress><IpAddress>"), std::string::npos);
