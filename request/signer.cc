@@ -44,9 +44,10 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
     const std::string_view name = std::string_view(item).substr(0, item.find('='));
     for (const std::string_view owned : kBuilderOwned) {
       if (name == owned) {
-        return core::Status::Error("\"" + std::string(owned) +
-                                   "\" is set by the request builder and cannot be an action "
-                                   "parameter");
+        std::string message = "\"";
+        message += owned;
+        message += "\" is set by the request builder and cannot be an action parameter";
+        return core::Status::Error(std::move(message));
       }
     }
   }

@@ -49,6 +49,9 @@ start_native_sim() {
     sleep 0.1
   done
   export KESTRUNE_TEST_SIM=${line#listening on }
+  # The Windows tests read the simulator's request log to prove no secret
+  # reached it.
+  export KESTRUNE_TEST_SIM_LOG="$PWD/build/native/sim-for-wine.log"
   echo "simulator for the Windows tests: $KESTRUNE_TEST_SIM"
 }
 stop_native_sim() {
