@@ -4,10 +4,16 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <system_error>
 
 #include "report/display_text.h"
+#include "ui/clipboard.h"
+#include "ui/resource_ids.h"
 
 namespace kestrune::ui::testing {
 namespace {
@@ -34,11 +40,36 @@ void CALLBACK OnWatchdog(HWND, UINT, UINT_PTR timer, DWORD) {
   PostQuitMessage(kWatchdogExit);
 }
 
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// Every window below `parent`, children before their own children.
+void Descendants(HWND parent, std::vector<HWND>& found) {
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    found.push_back(child);
+    Descendants(child, found);
+  }
+}
+
 }  // namespace
 
 std::wstring W(std::string_view utf8) { return report::ToWide(utf8); }
 
-ScratchDirectory::ScratchDirectory() {
+std::wstring HostPath(std::string_view path) {
+  std::string windows(path);
+  if (!windows.empty() && windows[0] == '/') windows = "Z:" + windows;
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return W(windows);
+}
+
+ScratchDirectory::ScratchDirectory(testsupport::SecretAudit* audit) : audit_(audit) {
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
   wchar_t previous[MAX_PATH] = {};
@@ -54,17 +85,27 @@ ScratchDirectory::ScratchDirectory() {
 
 ScratchDirectory::~ScratchDirectory() {
   SetCurrentDirectoryW(previous_.c_str());
-  for (const std::wstring& name : FileNames()) DeleteFileW((path_ + L"\\" + name).c_str());
-  RemoveDirectoryW(path_.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_), ignored);
 }
 
 void ScratchDirectory::WriteFile(const std::wstring& name, std::string_view bytes) const {
+  if (name == L"sign" && audit_ != nullptr) {
+    const std::size_t colon = bytes.find(':');
+    if (colon != std::string_view::npos && colon + 1 < bytes.size()) {
+      audit_->AddSecret(std::string(bytes.substr(colon + 1)));
+    }
+  }
   FILE* file = _wfopen((path_ + L"\\" + name).c_str(), L"wb");
   ASSERT_NE(file, nullptr);
   if (!bytes.empty()) {
     ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
   }
   ASSERT_EQ(std::fclose(file), 0);
+}
+
+void ScratchDirectory::MakeDirectory(const std::wstring& name) const {
+  ASSERT_TRUE(CreateDirectoryW((path_ + L"\\" + name).c_str(), nullptr));
 }
 
 std::string ScratchDirectory::ReadFile(const std::wstring& name, bool* found) const {
@@ -92,8 +133,29 @@ std::vector<std::wstring> ScratchDirectory::FileNames() const {
   return names;
 }
 
+ViewerWindow::ViewerWindow() {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"DbgWinClass";
+  RegisterClassExW(&window_class);
+  window_ = CreateWindowExW(0, L"DbgWinClass", L"viewer", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  edit_ = CreateWindowExW(0, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 300, 200,
+                          window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(edit_, EM_SETLIMITTEXT, 1 << 20, 0);
+}
+
+ViewerWindow::~ViewerWindow() { DestroyWindow(window_); }
+
+std::wstring ViewerWindow::Text() const { return WindowText(edit_); }
+
+void ViewerWindow::SetText(const std::wstring& text) const { SetWindowTextW(edit_, text.c_str()); }
+
 void DialogTest::SetUp() {
-  directory_ = std::make_unique<ScratchDirectory>();
+  audit_ = std::make_unique<testsupport::SecretAudit>(std::vector<std::string>{});
+  directory_ = std::make_unique<ScratchDirectory>(audit_.get());
   options_.trace = &trace_;
   // The notification icon costs seconds under Wine without a tray; the tests
   // that need it turn it on.
@@ -112,6 +174,7 @@ void DialogTest::TearDown() {
     KillTimer(nullptr, modal_step.timer);
     modal_step.timer = 0;
   }
+  AuditScreen();
   if (dialog_ != nullptr && IsWindow(dialog_)) DestroyWindow(dialog_);
   dialog_ = nullptr;
   // The dialog's end posts the quit message; it must not reach the next test.
@@ -119,7 +182,50 @@ void DialogTest::TearDown() {
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message != WM_QUIT) DispatchMessageW(&message);
   }
+  AuditOutputs();
+  if (audit_ != nullptr) audit_->Finish();
   directory_.reset();
+  audit_.reset();
+}
+
+void DialogTest::AuditOutputs() const {
+  if (audit_ == nullptr) return;
+  audit_->CheckLines("the trace lines", trace_.lines());
+  if (directory_ != nullptr) audit_->CheckFilesUnder(std::filesystem::path(directory_->path()));
+}
+
+void DialogTest::AuditScreen() const {
+  if (audit_ == nullptr) return;
+  if (dialog_ != nullptr && IsWindow(dialog_)) {
+    for (const ScreenRow& row : Rows()) {
+      audit_->CheckText("a row's Field", row.field);
+      audit_->CheckText("a row's Info", row.info);
+    }
+    audit_->CheckText("the report field", Text(IDC_REPORT));
+    audit_->CheckText("the copied-value field", Text(IDC_COPIED_VALUE));
+    audit_->CheckText("the dialog's caption", WindowText(dialog_));
+    // The masked field is the one place the secret belongs; the list and the
+    // two fields above were checked by name.
+    const HWND skipped[] = {Control(IDC_KEY_SECRET), Control(IDC_RESULT_LIST), Control(IDC_REPORT),
+                            Control(IDC_COPIED_VALUE)};
+    std::vector<HWND> controls;
+    Descendants(dialog_, controls);
+    for (HWND control : controls) {
+      if (std::find(std::begin(skipped), std::end(skipped), control) != std::end(skipped)) continue;
+      audit_->CheckText("the text of control " + std::to_string(GetDlgCtrlID(control)),
+                        WindowText(control));
+    }
+  }
+  if (std::optional<std::wstring> clipboard = ClipboardText(nullptr)) {
+    audit_->CheckText("the clipboard", *clipboard);
+  }
+  // The lines the program's own trace sink sent to a debug viewer.
+  for (HWND viewer = FindWindowExW(nullptr, nullptr, L"DbgWinClass", nullptr); viewer != nullptr;
+       viewer = FindWindowExW(nullptr, viewer, L"DbgWinClass", nullptr)) {
+    if (HWND edit = FindWindowExW(viewer, nullptr, L"Edit", nullptr)) {
+      audit_->CheckText("the debug viewer", WindowText(edit));
+    }
+  }
 }
 
 void DialogTest::Pump() {
@@ -148,6 +254,7 @@ void DialogTest::Press(int button_id) {
   ASSERT_NE(button, nullptr) << "no button " << button_id;
   SendMessageW(button, BM_CLICK, 0, 0);
   Pump();
+  AuditScreen();
 }
 
 void DialogTest::Choose(int selector_id, int position) {
@@ -196,6 +303,7 @@ std::wstring DialogTest::Text(int id) const {
 }
 
 void DialogTest::SetText(int id, std::string_view utf8) {
+  if (id == IDC_KEY_SECRET && !utf8.empty()) audit_->AddSecret(std::string(utf8));
   ASSERT_NE(Control(id), nullptr);
   SetWindowTextW(Control(id), W(utf8).c_str());
 }
@@ -226,6 +334,7 @@ void DialogTest::ClickList(int row, bool right) {
   SendMessageW(list, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON,
                position);
   Pump();
+  AuditScreen();
 }
 
 std::wstring DialogTest::Cell(int row, int column) const {

@@ -1,17 +1,27 @@
 // Test support for the dialog tests: each test gets the real main dialog,
 // created by the program's own code in a fresh working directory, and reads
 // the controls' real state back through window messages.
+//
+// Each test also gets a secret audit: every AccessKey secret the test types
+// into the secret field or writes into "sign" is looked for in what the
+// dialog shows (rows, the report and copied-value fields, every other
+// control's text, the clipboard, the debug viewer's window), in the trace
+// lines, in standard output and error, and in every file under the working
+// directory other than "sign".
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "report/trace_sink.h"
+#include "tests/support/secret_audit.h"
 #include "ui/main_dialog.h"
 
 namespace kestrune::ui::testing {
@@ -25,24 +35,51 @@ struct ScreenRow {
 // UTF-8 to UTF-16, for expectations written as UTF-8 literals.
 std::wstring W(std::string_view utf8);
 
-// A fresh, empty directory that is the working directory while it lives.
+// A host path (as the test command names files) as this Windows process
+// reaches it under Wine: through the drive for the host's root.
+std::wstring HostPath(std::string_view path);
+
+// A fresh, empty directory that is the working directory while it lives; it
+// is removed whole at the end.
 class ScratchDirectory {
  public:
-  ScratchDirectory();
+  // `audit`, if given, learns the secret of every credential file written here.
+  explicit ScratchDirectory(testsupport::SecretAudit* audit = nullptr);
   ~ScratchDirectory();
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
-  // Writes `bytes` to the file `name` inside the directory.
+  // Writes `bytes` to the file `name` inside the directory. For "sign", what
+  // follows the first ":" is an AccessKey secret.
   void WriteFile(const std::wstring& name, std::string_view bytes) const;
+  void MakeDirectory(const std::wstring& name) const;
   // The bytes of a file inside the directory; nullopt-like empty flag via `found`.
   std::string ReadFile(const std::wstring& name, bool* found = nullptr) const;
   std::vector<std::wstring> FileNames() const;
   const std::wstring& path() const { return path_; }
 
  private:
+  testsupport::SecretAudit* audit_;
   std::wstring path_;
   std::wstring previous_;
+};
+
+// A stand-in for the debug viewer: a top-level window of class "DbgWinClass"
+// with an "Edit" child, in this process.
+class ViewerWindow {
+ public:
+  ViewerWindow();
+  ~ViewerWindow();
+  ViewerWindow(const ViewerWindow&) = delete;
+  ViewerWindow& operator=(const ViewerWindow&) = delete;
+
+  bool ready() const { return window_ != nullptr && edit_ != nullptr; }
+  std::wstring Text() const;
+  void SetText(const std::wstring& text) const;
+
+ private:
+  HWND window_ = nullptr;
+  HWND edit_ = nullptr;
 };
 
 // The exit code RunLoop's watchdog ends a loop with.
@@ -65,7 +102,8 @@ class DialogTest : public ::testing::Test {
   // code kWatchdogExit after `limit_ms`.
   int RunLoop(UINT limit_ms = 15000);
 
-  // A button press as the user makes it (the button notifies the dialog).
+  // A button press as the user makes it (the button notifies the dialog);
+  // then audits the screen.
   void Press(int button_id);
   // Chooses entry `position` of a selector as the user does: the selection
   // changes and the dialog is told.
@@ -74,12 +112,14 @@ class DialogTest : public ::testing::Test {
   void ChooseText(int selector_id, std::string_view utf8_text);
   std::vector<std::wstring> SelectorEntries(int selector_id) const;
   std::wstring Text(int id) const;
+  // A text typed into the secret field is an AccessKey secret for the audit.
   void SetText(int id, std::string_view utf8);
   // Whether the control itself carries WS_VISIBLE.
   bool Shown(int id) const;
 
   // A left or right click on a row of the result list (on its first column),
-  // as the mouse makes it; row -1 clicks below the last row.
+  // as the mouse makes it; row -1 clicks below the last row. Then audits the
+  // screen.
   void ClickList(int row, bool right = false);
 
   // The result list, top row first.
@@ -96,7 +136,18 @@ class DialogTest : public ::testing::Test {
   MainDialogOptions options_;
   report::RecordingTraceSink trace_;
 
+  // The test's secret audit, for outputs only the test sees (a request a
+  // test server took); the fixture checks everything else itself.
+  testsupport::SecretAudit& audit() { return *audit_; }
+  // Checks everything the dialog shows now, and the debug viewer's window.
+  // Press and ClickList do so after each step; TearDown does at the end.
+  void AuditScreen() const;
+  // Checks the trace lines and the files under the working directory;
+  // TearDown does so once the dialog is gone.
+  void AuditOutputs() const;
+
  private:
+  std::unique_ptr<testsupport::SecretAudit> audit_;
   std::unique_ptr<ScratchDirectory> directory_;
   HWND dialog_ = nullptr;
 };

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "report/display_text.h"
+#include "request/signer.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/resource_ids.h"
 
@@ -197,7 +199,7 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   OpenDialog();
   ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
   SetText(IDC_KEY_ID, "id");
-  SetText(IDC_KEY_SECRET, "secret");
+  SetText(IDC_KEY_SECRET, "form-test-secret");
   Press(IDC_DESCRIBE_ZONES);
   const std::vector<ScreenRow> before = Rows();
 
@@ -228,8 +230,25 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   EXPECT_NE(request.find("Action=StopInstance"), std::string::npos) << request;
   EXPECT_NE(request.find("InstanceId=i-on-screen"), std::string::npos) << request;
   EXPECT_EQ(request.find("hidden-field-value"), std::string::npos) << request;
-  EXPECT_EQ(request.find("secret&"), std::string::npos) << request;
+  audit().CheckText("the request sent", request);
   EXPECT_EQ(Text(IDC_REPORT), L"HTTP/1.1 503 Service Unavailable");
+}
+
+TEST_F(ParameterFormTest, ASecretTooLongToSignIsRefusedWithoutBeingShown) {
+  Listener listener;
+  ASSERT_TRUE(listener.ready());
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", listener.address().c_str()), 0);
+  OpenDialog();
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
+  SetText(IDC_KEY_ID, "id");
+  SetText(IDC_KEY_SECRET, "too-long-secret-" + std::string(60, 'q'));
+  ChooseAction("ECS", "地域", "DescribeRegions");
+  Press(IDC_SEND);
+  EXPECT_FALSE(listener.Pending()) << "nothing is sent";
+  // The reason names the limit; the fixture's audit proves the secret is
+  // not in it.
+  const std::wstring limit = std::to_wstring(request::kMaxAccessKeySecretLength);
+  EXPECT_NE(Text(IDC_REPORT).find(limit), std::wstring::npos) << report::FromWide(Text(IDC_REPORT));
 }
 
 }  // namespace

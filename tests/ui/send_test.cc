@@ -1,19 +1,45 @@
 // Send against kestrune-sim: the test command starts the simulator natively
 // on 127.0.0.1 and passes its address in KESTRUNE_TEST_SIM (or the dialog's own
-// KESTRUNE_ENDPOINT); without one these tests are skipped.
+// KESTRUNE_ENDPOINT); without one these tests are skipped. When that simulator
+// is the one the test command started, its request log is audited too.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/ui/dialog_fixture.h"
 #include "ui/resource_ids.h"
 
+#ifndef KESTRUNE_TEST_SIM_FILES
+#error "the build names the files of the test command's simulator"
+#endif
+
 namespace kestrune::ui::testing {
 namespace {
+
+std::string ReadWhole(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The request log of the simulator at `address`, when it is the one the test
+// command started: that one announces its address in the first line of its
+// output file and writes its log beside it.
+std::optional<std::wstring> SimulatorLogOf(std::string_view address) {
+  const std::string prefix = KESTRUNE_TEST_SIM_FILES;
+  const std::string announced = ReadWhole(HostPath(prefix + ".out"));
+  const std::string expected = "listening on " + std::string(address);
+  if (announced.substr(0, announced.find('\n')) != expected) return std::nullopt;
+  return HostPath(prefix + ".log");
+}
 
 class SendTest : public DialogTest {
  protected:
@@ -26,10 +52,20 @@ class SendTest : public DialogTest {
           << "no simulator: set KESTRUNE_TEST_SIM=127.0.0.1:PORT of a running kestrune-sim";
     }
     ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", address), 0);
+    simulator_log_ = SimulatorLogOf(address);
+    if (simulator_log_) log_before_ = ReadWhole(*simulator_log_).size();
   }
 
   void TearDown() override {
     _putenv_s("KESTRUNE_ENDPOINT", "");
+    if (simulator_log_) {
+      const std::string log = ReadWhole(*simulator_log_);
+      const std::string added = log.substr(std::min(log_before_, log.size()));
+      // Every test here sends one request, and the simulator logs each: an
+      // empty addition would mean the audit looked at the wrong file.
+      EXPECT_NE(added, "") << "the simulator's log did not grow";
+      audit().CheckText("the simulator's log", added);
+    }
     DialogTest::TearDown();
   }
 
@@ -50,6 +86,10 @@ class SendTest : public DialogTest {
     for (const ScreenRow& row : rows) n += row.field == field;
     return n;
   }
+
+ private:
+  std::optional<std::wstring> simulator_log_;
+  std::size_t log_before_ = 0;
 };
 
 TEST_F(SendTest, DescribeRegionsIsFormattedIntoTheList) {
@@ -96,7 +136,7 @@ TEST_F(SendTest, TypedRegionReachesTheServiceAndRowsAccumulate) {
 TEST_F(SendTest, ErrorReplyShowsItsFourRowsAndClearsTheReport) {
   OpenDialog();
   SetText(IDC_KEY_ID, "nobody");
-  SetText(IDC_KEY_SECRET, "nothing");
+  SetText(IDC_KEY_SECRET, "nobodys-secret");
   SetText(IDC_REPORT, "previous report");
   Choose("地域", "DescribeRegions");
   Press(IDC_SEND);
@@ -110,40 +150,6 @@ TEST_F(SendTest, ErrorReplyShowsItsFourRowsAndClearsTheReport) {
   for (const ScreenRow& row : rows) EXPECT_FALSE(row.info.empty()) << row.field;
   EXPECT_EQ(rows[1].info, L"InvalidAccessKeyId.NotFound");
 }
-
-// A stand-in for the debug viewer: a top-level window of class "DbgWinClass"
-// with an "Edit" child, in this process.
-class ViewerWindow {
- public:
-  ViewerWindow() {
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = DefWindowProcW;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"DbgWinClass";
-    RegisterClassExW(&window_class);
-    window_ = CreateWindowExW(0, L"DbgWinClass", L"viewer", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
-                              nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    edit_ = CreateWindowExW(0, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 300, 200,
-                            window_, nullptr, GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(edit_, EM_SETLIMITTEXT, 1 << 20, 0);
-  }
-  ~ViewerWindow() { DestroyWindow(window_); }
-  ViewerWindow(const ViewerWindow&) = delete;
-  ViewerWindow& operator=(const ViewerWindow&) = delete;
-
-  bool ready() const { return window_ != nullptr && edit_ != nullptr; }
-  std::wstring Text() const {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
-
- private:
-  HWND window_ = nullptr;
-  HWND edit_ = nullptr;
-};
 
 TEST_F(SendTest, TraceLinesArriveInTheDebugViewerWindow) {
   ViewerWindow viewer;
