@@ -56,7 +56,9 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DKESTRUNE_BUILD_TESTS=OFF -DKESTRUN
 win_build=build/analysis-win64
 mkdir -p "$win_build"
 echo 'set(CMAKE_CXX_USE_RESPONSE_FILE_FOR_INCLUDES OFF)' >"$win_build/include-flags.cmake"
-cmake -S . -B "$win_build" --toolchain cmake/toolchain-mingw-x86_64.cmake \
+# (--no-warn-unused-cli: a configured tree keeps its toolchain and would say
+# the repeated --toolchain goes unused.)
+cmake -S . -B "$win_build" --toolchain cmake/toolchain-mingw-x86_64.cmake --no-warn-unused-cli \
   -DKESTRUNE_BUILD_TESTS=OFF -DKESTRUNE_WERROR=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DCMAKE_PROJECT_INCLUDE="$PWD/$win_build/include-flags.cmake" >/dev/null
 # Only the Windows-only sources; the rest is analysed natively.
@@ -100,7 +102,8 @@ run_tidy() {
   # an error, see WarningsAsErrors in .clang-tidy).
   if ! run-clang-tidy -p "$dir" -j 2 -quiet "$@" "$files" >"$log" 2>&1 ||
       grep -qE '(warning|error): ' "$log"; then
-    grep -E '(warning|error): ' "$log" | sort -u
+    # (without run-clang-tidy's colour codes)
+    grep -E '(warning|error): ' "$log" | sed 's/\x1b\[[0-9;]*m//g' | sort -u
     failed+=("clang-tidy ($name)")
   else
     echo "clang-tidy ($name): clean"
