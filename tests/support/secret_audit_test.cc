@@ -96,8 +96,12 @@ TEST(SecretAuditTest, PassesCapturedOutputOn) {
     std::printf("rows: 57\n");
     audit.Finish();
   }
-  std::ifstream in(outer, std::ios::binary);
-  const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string seen;
+  {
+    // Closed before the removal: Windows does not delete an open file.
+    std::ifstream in(outer, std::ios::binary);
+    seen.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   EXPECT_EQ(seen, "rows: 57\n");
   std::filesystem::remove_all(outer.parent_path());
 }
