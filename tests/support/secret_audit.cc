@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/utf8.h"
 #include "tests/support/output_capture.h"
 
 namespace kestrune::testsupport {
@@ -48,21 +49,8 @@ std::string ToUtf8(std::wstring_view text) {
         ++i;
       }
     }
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) code = 0xFFFD;  // unpaired
+    core::AppendUtf8(code, out);
   }
   return out;
 }
