@@ -7,13 +7,8 @@
 namespace kestrune::report {
 namespace {
 
-// FindText over `text` reads no further than its window can match: candidates
-// start in the first 8191 bytes, so a match ends before 8191 + pattern size.
-// Cutting the text there keeps the result and spares measuring a long reply
-// on every search of a record walk.
-std::uint32_t FindInWindow(std::string_view text, std::string_view pattern) {
-  return core::FindText(text.substr(0, core::kLongTextCap + pattern.size()), pattern);
-}
+// The text ends at its first NUL, as the reply buffers always have.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 }  // namespace
 
@@ -25,16 +20,19 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
   std::string closing_tag;
   closing_tag.append("</").append(name).append(">");
 
-  std::uint32_t opening = FindInWindow(source, opening_tag);
-  if (opening == core::kNotFound) return kElementAbsent;
-  // `opening` is 1-based, so this is the 0-based offset just behind its '>'.
-  std::size_t value_start = opening + name.size() + 1;
+  // The whole text is searched: a value far into a long reply (user data,
+  // a late record) is as much the reply's as one at its start. Offsets are
+  // 32-bit, so a text beyond that is searched no further than they reach.
+  source = UpToNul(source.substr(0, kElementAbsent));
+  std::size_t opening = source.find(opening_tag);
+  if (opening == std::string_view::npos) return kElementAbsent;
+  std::size_t value_start = opening + opening_tag.size();
 
   // A NUL inside the value ends the text before any closing tag, so such a
   // value counts as unclosed.
-  std::uint32_t closing = FindInWindow(source.substr(value_start), closing_tag);
-  if (closing == core::kNotFound) return kElementAbsent;
-  std::size_t value_length = closing - 1;
+  std::size_t closing = source.find(closing_tag, value_start);
+  if (closing == std::string_view::npos) return kElementAbsent;
+  std::size_t value_length = closing - value_start;
 
   destination.assign(source.substr(value_start, value_length));
   return static_cast<std::uint32_t>(value_start + value_length);

@@ -3,8 +3,8 @@
 //
 // The reply is never parsed. An element is found by its opening tag
 // "<Name>" and the first closing tag "</Name>" behind it; the value is the raw
-// text between them. Searches obey the window of core::FindText: a tag must
-// start within the first 8191 bytes of the text searched. Offsets returned
+// text between them. The whole text handed in is searched, however long (the
+// exchange bounds a reply's size). Offsets returned
 // are relative to the text handed in, so a caller walking repeated records
 // adds them to its own cursor (see formatters.h).
 //
@@ -16,18 +16,19 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
-#include "core/text.h"
 #include "report/display_text.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 
 namespace kestrune::report {
 
-// Returned by every extraction that finds nothing.
-inline constexpr std::uint32_t kElementAbsent = core::kNotFound;
+// Returned by every extraction that finds nothing; no end offset of a reply
+// within the exchange's size limit comes near it.
+inline constexpr std::uint32_t kElementAbsent = std::numeric_limits<std::uint32_t>::max();
 // Longest element name the extraction accepts.
 inline constexpr std::size_t kMaxElementName = 96;
 // Field and Info of the row that separates records.
@@ -36,10 +37,9 @@ inline constexpr std::string_view kSeparator = "****************";
 // Copies into `destination` the raw value of the first element `name` of
 // `source` (which ends at its first NUL, if any). Returns the end offset: the
 // offset, from the start of `source`, of the "<" of the closing tag.
-// Returns kElementAbsent, leaving `destination` untouched, when the opening
-// tag does not start within the first 8191 bytes of `source`, when no closing
-// tag starts within the 8191 bytes behind the opening tag, or when `name` is
-// empty or longer than kMaxElementName.
+// Returns kElementAbsent, leaving `destination` untouched, when `source` has
+// no opening tag, when no closing tag follows it, or when `name` is empty or
+// longer than kMaxElementName.
 std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
                                std::string& destination);
 

@@ -83,7 +83,7 @@ void FormatTasks(Extractor& x, std::string_view reply) {
 
 void FormatTaskAttribute(Extractor& x, std::string_view reply) {
   ShowHead(x, reply,
-           {"TaskId", "TaskAction", "RegionId", "TaskStatus", "Progress", "SupportCancel",
+           {"TaskId", "TaskAction", "RegionId", "TaskStatus", "TaskProcess", "SupportCancel",
             "SuccessCount", "FailedCount", "CreationTime", "FinishedTime"});
 }
 

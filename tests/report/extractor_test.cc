@@ -95,21 +95,17 @@ TEST(CopyElementValueTest, NameLengthLimit) {
   EXPECT_EQ(CopyElementValue(source, too_long, value), kElementAbsent);
 }
 
-TEST(CopyElementValueTest, OpeningTagMustStartWithinTheSearchWindow) {
+// Regression: tags beyond the old 8 KiB search window were treated as absent,
+// so a DescribeUserdata reply with 9 KB of user data lost every later row.
+TEST(CopyElementValueTest, FindsTagsAndValuesHoweverFarIntoTheText) {
   std::string value;
-  std::string at_last = std::string(8190, ' ') + "<A>v</A>";
-  EXPECT_EQ(CopyElementValue(at_last, "A", value), 8190u + 4u);
-  std::string just_past = std::string(8191, ' ') + "<A>v</A>";
-  EXPECT_EQ(CopyElementValue(just_past, "A", value), kElementAbsent);
-}
-
-TEST(CopyElementValueTest, ClosingTagMustStartWithinTheWindowBehindTheValue) {
-  std::string value;
-  std::string fits(8190, 'v');
-  EXPECT_EQ(CopyElementValue("<A>" + fits + "</A>", "A", value), 3u + 8190u);
-  EXPECT_EQ(value, fits);  // whole, far beyond 4095 bytes
-  std::string too_long(8191, 'v');
-  EXPECT_EQ(CopyElementValue("<A>" + too_long + "</A>", "A", value), kElementAbsent);
+  const std::string far(40000, ' ');
+  const std::string large(40000, 'v');
+  std::string source = far + "<A>" + large + "</A><B>b</B>";
+  EXPECT_EQ(CopyElementValue(source, "A", value), 40003u + 40000u);
+  EXPECT_EQ(value, large);
+  EXPECT_EQ(CopyElementValue(source, "B", value), source.size() - 4);
+  EXPECT_EQ(value, "b");
 }
 
 TEST_F(ExtractorTest, ShowElementInsertsRowAndTracesBothLines) {

@@ -356,7 +356,7 @@ TEST_F(FormattersTest, TaskAttributeHasNoTrailingSeparator) {
   std::string_view reply =
       "<DescribeTaskAttributeResponse><RequestId>a</RequestId><TaskId>t-9</TaskId>"
       "<RegionId>cn-hangzhou</RegionId><TaskAction>ExportImage</TaskAction>"
-      "<TaskStatus>Processing</TaskStatus><Progress>50%</Progress>"
+      "<TaskStatus>Processing</TaskStatus><TaskProcess>50%</TaskProcess>"
       "<SupportCancel>true</SupportCancel><SuccessCount>1</SuccessCount>"
       "<FailedCount>0</FailedCount><CreationTime>c</CreationTime><FinishedTime></FinishedTime>"
       "<TotalCount>1</TotalCount></DescribeTaskAttributeResponse>";
@@ -367,7 +367,7 @@ TEST_F(FormattersTest, TaskAttributeHasNoTrailingSeparator) {
                           {"TaskAction", "ExportImage"},
                           {"RegionId", "cn-hangzhou"},
                           {"TaskStatus", "Processing"},
-                          {"Progress", "50%"},
+                          {"TaskProcess", "50%"},
                           {"SupportCancel", "true"},
                           {"SuccessCount", "1"},
                           {"FailedCount", "0"},
