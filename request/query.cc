@@ -50,16 +50,13 @@ core::Status QueryItemList::Append(std::string_view head, std::string_view tail,
     item += tail;
     return CheckItemLength(item);
   }
-  if (count_ >= kMaxQueryItems) {
+  if (entries_.size() >= kMaxQueryItems) {
     return core::Status::Error("a request holds at most " + std::to_string(kMaxQueryItems) +
                                " query items");
   }
-  // Slot i belongs to the i-th appended item; sorting moves entries only.
-  char* slot = slots_[count_].data();
-  head.copy(slot, head.size());
-  tail.copy(slot + head.size(), tail.size());
-  entries_[count_] = Entry{count_, length, user_text};
-  ++count_;
+  // Sorting moves entries only; the text stays where it was appended.
+  entries_.push_back(Entry{buffer_.size(), length, user_text});
+  buffer_.append(head).append(tail);
   return core::Status::Ok();
 }
 
@@ -70,12 +67,15 @@ core::Status QueryItemList::TakeActionParameters(const ActionParameterList& para
                                " action parameters, but only " + std::to_string(parameters.size()) +
                                " are set");
   }
-  if (count > kMaxActionParameters || count_ + count > kMaxQueryItems) {
+  if (count > kMaxActionParameters || entries_.size() + count > kMaxQueryItems) {
     return TooManyActionParameters();
   }
+  const std::size_t entries_before = entries_.size();
+  const std::size_t buffer_before = buffer_.size();
   for (std::size_t i = 0; i < count; ++i) {
     if (core::Status status = Append(parameters.items()[i], true); !status.ok()) {
-      count_ -= i;  // take all or nothing
+      entries_.resize(entries_before);  // take all or nothing
+      buffer_.resize(buffer_before);
       return status;
     }
   }
@@ -95,22 +95,16 @@ void SortQueryItems(QueryItemList& list) {
   // std::string_view compares through char_traits<char>, which orders bytes as
   // unsigned values and puts a prefix before any longer text.
   auto before = [&list](const QueryItemList::Entry& a, const QueryItemList::Entry& b) {
-    const std::string_view text_a(list.slots_[a.slot].data(), a.length);
-    const std::string_view text_b(list.slots_[b.slot].data(), b.length);
+    const std::string_view buffer(list.buffer_);
+    const std::string_view text_a = buffer.substr(a.offset, a.length);
+    const std::string_view text_b = buffer.substr(b.offset, b.length);
     const std::string_view name_a = ItemName(text_a);
     const std::string_view name_b = ItemName(text_b);
     if (name_a != name_b) return name_a < name_b;
     return ItemValue(text_a) < ItemValue(text_b);
   };
-  // Insertion sort: stable, allocation-free, and the list is short.
-  for (std::size_t i = 1; i < list.count_; ++i) {
-    const QueryItemList::Entry entry = list.entries_[i];
-    std::size_t j = i;
-    for (; j > 0 && before(entry, list.entries_[j - 1]); --j) {
-      list.entries_[j] = list.entries_[j - 1];
-    }
-    list.entries_[j] = entry;
-  }
+  // Stable: equal items keep their order.
+  std::stable_sort(list.entries_.begin(), list.entries_.end(), before);
 }
 
 RequestText::RequestText() {

@@ -14,7 +14,6 @@
 // threads, one object from one thread at a time.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -27,15 +26,21 @@
 
 namespace kestrune::request {
 
-// An item ("name=value") must be shorter than this many characters.
-inline constexpr std::size_t kItemLimit = 200;
-// A request carries at most this many action parameters (the query holds 20
-// items, 8 of which are the common ones).
-inline constexpr std::size_t kMaxActionParameters = 12;
-inline constexpr std::size_t kMaxQueryItems = 20;
+// Limits that fit what the service takes, not a buffer of ours. Each is
+// refused with a message naming it; nothing is ever truncated.
+//
+// An item ("name=value") must be shorter than this many characters: room for
+// the largest value the service documents (RunInstances' UserData, 32 KB of
+// Base64) with a wide margin.
+inline constexpr std::size_t kItemLimit = 65536;
+// A request carries at most this many action parameters (Tag.N, filters and
+// repeated lists included), beside the common items the builder writes.
+inline constexpr std::size_t kMaxActionParameters = 256;
+inline constexpr std::size_t kCommonQueryItems = 10;
+inline constexpr std::size_t kMaxQueryItems = kMaxActionParameters + kCommonQueryItems;
 // Every stage of the RequestText (joined query, string to sign, request) must
 // be shorter than this many bytes.
-inline constexpr std::size_t kRequestTextLimit = 4096;
+inline constexpr std::size_t kRequestTextLimit = 1024 * 1024;
 
 // The action's parameters, in the order they were appended.
 class ActionParameterList {
@@ -56,11 +61,14 @@ class ActionParameterList {
 // shorter than kItemLimit characters. The common items are written in their
 // final form; items carrying user text (the action parameters and the
 // AccessKey id) are stored as given and encoded for their pass when the list
-// is joined. The list owns fixed storage for all of its items, so filling it
-// never allocates.
+// is joined. All items share one buffer, and Clear keeps its capacity, so a
+// list reused for the second pass rarely allocates.
 class QueryItemList {
  public:
-  void Clear() { count_ = 0; }
+  void Clear() {
+    buffer_.clear();
+    entries_.clear();
+  }
   // Appends one item, `head` followed by `tail`. Refuses, leaving the list
   // unchanged, an item of kItemLimit characters or more and an item beyond
   // the kMaxQueryItems-th.
@@ -75,23 +83,22 @@ class QueryItemList {
   core::Status TakeActionParameters(const ActionParameterList& parameters) {
     return TakeActionParameters(parameters, parameters.size());
   }
-  std::size_t size() const { return count_; }
+  std::size_t size() const { return entries_.size(); }
   // Item `index` (0-based, below size()).
   std::string_view text(std::size_t index) const {
-    return {slots_[entries_[index].slot].data(), entries_[index].length};
+    return std::string_view(buffer_).substr(entries_[index].offset, entries_[index].length);
   }
   bool user_text(std::size_t index) const { return entries_[index].user_text; }
 
  private:
   friend void SortQueryItems(QueryItemList& list);
   struct Entry {
-    std::size_t slot;
+    std::size_t offset;
     std::size_t length;
     bool user_text;
   };
-  std::array<std::array<char, kItemLimit>, kMaxQueryItems> slots_;
-  std::array<Entry, kMaxQueryItems> entries_;
-  std::size_t count_ = 0;
+  std::string buffer_;
+  std::vector<Entry> entries_;
 };
 
 // The parameter name of an item: the text before its first "=" (the whole

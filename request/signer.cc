@@ -93,11 +93,13 @@ core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text) {
   return text.Join(items, "&", EscapeForm::kSign);
 }
 
-core::Status MakeStringToSign(RequestText& text) {
+core::Status MakeStringToSign(RequestText& text, HttpMethod method) {
   // Table A must run before the prefix goes in front (the prefix keeps its
   // two raw "&"); SignEscapes would find nothing in the prefix, so both
   // tables run as one before it is put in front.
-  return text.EscapeAndPrepend(kCanonicalQueryEscapes, kStringToSignPrefix);
+  return text.EscapeAndPrepend(kCanonicalQueryEscapes, method == HttpMethod::kPost
+                                                           ? kPostStringToSignPrefix
+                                                           : kStringToSignPrefix);
 }
 
 std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign) {
@@ -126,11 +128,34 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
   return core::Status::Ok();
 }
 
+core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
+                                 RequestText& text) {
+  if (core::Status status = text.Join(items, "&", EscapeForm::kSend); !status.ok()) {
+    return status;
+  }
+  if (core::Status status = text.ApplyEscapes(kUrlEscapes); !status.ok()) return status;
+  std::string head = "POST / HTTP/1.1\r\n";
+  head += endpoint.host_line;
+  head += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
+  head += std::to_string(text.size());
+  head += "\r\nConnection: close\r\n\r\n";
+  return text.Prepend(head);
+}
+
 core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
                                                    const ServiceEndpoint& endpoint,
                                                    const ActionParameterList& parameters,
-                                                   std::string nonce, Timestamps timestamps) {
+                                                   std::string nonce, Timestamps timestamps,
+                                                   HttpMethod method) {
   if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
+  if (method == HttpMethod::kAuto) {
+    core::Result<SignedRequest> get = BuildSignedRequestWith(credentials, endpoint, parameters,
+                                                             nonce, timestamps, HttpMethod::kGet);
+    // The request line ends at the first CR; only a GET too long for one
+    // (or too long to build at all) goes as a POST.
+    if (get.ok() && get->text.find('\r') < kMaxGetRequestLine) return get;
+    method = HttpMethod::kPost;
+  }
 
   SignedRequest result;
   QueryItemList items;
@@ -145,7 +170,7 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
   if (core::Status status = MakeCanonicalQuery(items, text); !status.ok()) return status;
   result.canonical_query = text.text();
-  if (core::Status status = MakeStringToSign(text); !status.ok()) return status;
+  if (core::Status status = MakeStringToSign(text, method); !status.ok()) return status;
   result.string_to_sign = text.text();
   result.signature =
       MakeSignature(SigningKey(credentials.access_key_secret), result.string_to_sign);
@@ -154,6 +179,7 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   // joined after a doubled ampersand, and the action parameters follow it in
   // the order they were appended.
   const std::string escaped_signature = EscapeSignature(result.signature);
+  result.method = method;
   items.Clear();
   if (core::Status status = AppendCommonItems(items, id, nonce, timestamps.url_form, endpoint);
       !status.ok()) {
@@ -163,7 +189,11 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
     return status;
   }
   if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
-  if (core::Status status = MakeRequestText(items, endpoint, text); !status.ok()) return status;
+  if (core::Status status = method == HttpMethod::kPost ? MakePostRequestText(items, endpoint, text)
+                                                        : MakeRequestText(items, endpoint, text);
+      !status.ok()) {
+    return status;
+  }
 
   result.text = std::move(text).Release();
   result.nonce = std::move(nonce);
@@ -174,10 +204,10 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const ServiceEndpoint& endpoint,
                                                const ActionParameterList& parameters,
-                                               const Clock& clock) {
+                                               const Clock& clock, HttpMethod method) {
   std::string nonce = MakeNonce(clock);
   return BuildSignedRequestWith(credentials, endpoint, parameters, std::move(nonce),
-                                MakeTimestamps(clock));
+                                MakeTimestamps(clock), method);
 }
 
 }  // namespace kestrune::request

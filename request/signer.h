@@ -1,5 +1,7 @@
 // The signed request builder: turns an action's parameters into the complete
-// text of an HTTP GET request signed with HMAC-SHA1, signature version 1.0.
+// text of an HTTP request signed with HMAC-SHA1, signature version 1.0: a GET
+// with the parameters in its query, or, for a request too long for a request
+// line, a POST with the same parameters as a form body.
 //
 // The builder runs two passes over a QueryItemList. The first collects the
 // common items (with the signed form of the timestamp) and the action's
@@ -11,6 +13,11 @@
 //   GET /?AccessKeyId=..&Format=xml&SignatureMethod=HMAC-SHA1&SignatureNonce=..
 //   &SignatureVersion=1.0&Timestamp=..&Version=..&&Signature=..&<action items>
 //   HTTP/1.1\r\n Host: ..\r\n Connection: close\r\n \r\n
+//
+// A POST signs "POST&%2F&..." over the same canonical query and sends the
+// same joined items as an application/x-www-form-urlencoded body behind
+// "POST / HTTP/1.1". Either form carries the same parameters; the service
+// accepts both.
 //
 // Each step is a function of its own so it can be checked on its own.
 // Stateless; safe from any thread.
@@ -35,7 +42,18 @@ inline constexpr std::string_view kFormatItem = "Format=xml";
 inline constexpr std::string_view kSignatureMethodItem = "SignatureMethod=HMAC-SHA1";
 inline constexpr std::string_view kSignatureVersionItem = "SignatureVersion=1.0";
 inline constexpr std::string_view kStringToSignPrefix = "GET&%2F&";
+inline constexpr std::string_view kPostStringToSignPrefix = "POST&%2F&";
 inline constexpr std::string_view kRequestLinePrefix = "GET /?";
+// A GET request line this long or longer goes as a POST instead when the
+// method is left to the builder: HTTP front ends commonly refuse request
+// lines past 4 to 8 KB, and every request line short of this goes as before.
+inline constexpr std::size_t kMaxGetRequestLine = 4096;
+
+enum class HttpMethod {
+  kAuto,  // GET, or POST when the GET request line would reach kMaxGetRequestLine
+  kGet,
+  kPost,
+};
 
 // The outcome of one build. `text` is what goes on the wire.
 struct SignedRequest {
@@ -44,6 +62,7 @@ struct SignedRequest {
   std::string signature;  // Base64, before it is escaped for the query
   std::string nonce;
   Timestamps timestamps;
+  HttpMethod method = HttpMethod::kGet;  // kGet or kPost, never kAuto
   std::string text;
 };
 
@@ -52,10 +71,10 @@ std::string SigningKey(std::string_view secret);
 
 // First pass, step by step. MakeCanonicalQuery sorts `items` and joins them
 // with "&" into `text`, user text in its signed form; MakeStringToSign then
-// applies Table A, puts "GET&%2F&" in front and applies SignEscapes (the
-// last two tables as one pass, which gives the same text).
+// applies Table A, puts "GET&%2F&" (or "POST&%2F&") in front and applies
+// SignEscapes (the last two tables as one pass, which gives the same text).
 core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text);
-core::Status MakeStringToSign(RequestText& text);
+core::Status MakeStringToSign(RequestText& text, HttpMethod method = HttpMethod::kGet);
 
 // Base64 of HMAC-SHA1(signing_key, string_to_sign): 28 characters.
 std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign);
@@ -67,6 +86,10 @@ std::string EscapeSignature(std::string signature);
 // request line's end and the header lines of `endpoint`.
 core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                              RequestText& text);
+// The same for a POST: the joined, escaped items become the form body behind
+// the request line and the header lines.
+core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
+                                 RequestText& text);
 
 // Builds the whole request with the given nonce and timestamps. Refuses, with
 // an error naming the limit, an AccessKey id over kMaxAccessKeyIdLength
@@ -77,12 +100,14 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
 core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
                                                    const ServiceEndpoint& endpoint,
                                                    const ActionParameterList& parameters,
-                                                   std::string nonce, Timestamps timestamps);
+                                                   std::string nonce, Timestamps timestamps,
+                                                   HttpMethod method = HttpMethod::kAuto);
 
 // As above, with a fresh nonce and then the timestamps read from `clock`.
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const ServiceEndpoint& endpoint,
                                                const ActionParameterList& parameters,
-                                               const Clock& clock);
+                                               const Clock& clock,
+                                               HttpMethod method = HttpMethod::kAuto);
 
 }  // namespace kestrune::request

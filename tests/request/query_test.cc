@@ -106,28 +106,29 @@ TEST(ActionParameterListTest, KeepsAppendOrderAndClears) {
 
 TEST(ActionParameterListTest, ItemLengthLimit) {
   ActionParameterList list;
-  const std::string longest = "Description=" + std::string(199 - 12, 'b');
-  ASSERT_EQ(longest.size(), 199u);
+  const std::string longest = "Description=" + std::string(kItemLimit - 1 - 12, 'b');
   ASSERT_TRUE(list.Append(longest).ok());
   EXPECT_EQ(list.items().back(), longest);  // stored whole
 
   const std::string too_long = longest + "b";
   core::Status status = list.Append(too_long);
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find("199"), std::string::npos) << status.message();
+  EXPECT_NE(status.message().find(std::to_string(kItemLimit - 1)), std::string::npos)
+      << status.message();
   EXPECT_NE(status.message().find("Description"), std::string::npos) << status.message();
   EXPECT_EQ(list.size(), 1u);
 }
 
 TEST(ActionParameterListTest, CountLimitAndItemForm) {
   ActionParameterList list;
-  for (int i = 0; i < 12; ++i) {
+  const int limit = static_cast<int>(kMaxActionParameters);
+  for (int i = 0; i < limit; ++i) {
     ASSERT_TRUE(list.Append(Numbered("P", i, "=v")).ok()) << i;
   }
-  core::Status status = list.Append("P12=v");
+  core::Status status = list.Append(Numbered("P", limit, "=v"));
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find("12"), std::string::npos) << status.message();
-  EXPECT_EQ(list.size(), 12u);
+  EXPECT_NE(status.message().find(std::to_string(limit)), std::string::npos) << status.message();
+  EXPECT_EQ(list.size(), kMaxActionParameters);
 
   ActionParameterList other;
   EXPECT_FALSE(other.Append("NoEquals").ok());
@@ -153,16 +154,17 @@ TEST(QueryItemListTest, TakesTheFirstNActionParametersInOrder) {
   EXPECT_EQ(list.size(), 3u);  // nothing appended
 }
 
-TEST(QueryItemListTest, HoldsAtMostTwentyItems) {
+TEST(QueryItemListTest, HoldsAtMostItsLimitOfItems) {
   QueryItemList list;
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(list.Append(Numbered("I", i, "=1")).ok());
-  EXPECT_FALSE(list.Append("I20=1").ok());
-  EXPECT_EQ(list.size(), 20u);
+  const int limit = static_cast<int>(kMaxQueryItems);
+  for (int i = 0; i < limit; ++i) ASSERT_TRUE(list.Append(Numbered("I", i, "=1")).ok());
+  EXPECT_FALSE(list.Append("Extra=1").ok());
+  EXPECT_EQ(list.size(), kMaxQueryItems);
 
   ActionParameterList parameters;
   ASSERT_TRUE(parameters.Append("Action=A").ok());
   EXPECT_FALSE(list.TakeActionParameters(parameters).ok());
-  EXPECT_EQ(list.size(), 20u);
+  EXPECT_EQ(list.size(), kMaxQueryItems);
 }
 
 TEST(RequestTextTest, JoinPutsSeparatorsOnlyBetweenItems) {
@@ -202,19 +204,20 @@ TEST(RequestTextTest, EditsReplacePrependAndAppend) {
   EXPECT_EQ(text.size(), text.text().size());
 }
 
-TEST(RequestTextTest, RefusesTextsOf4096BytesAndKeepsTheOldText) {
+TEST(RequestTextTest, RefusesTextsAtItsLimitAndKeepsTheOldText) {
   RequestText text;
-  ASSERT_TRUE(text.Append(std::string(4094, 'x')).ok());
-  ASSERT_TRUE(text.Append("y").ok());  // 4095 bytes: the largest allowed
-  EXPECT_EQ(text.size(), 4095u);
+  const std::string most(kRequestTextLimit - 2, 'x');
+  ASSERT_TRUE(text.Append(most).ok());
+  ASSERT_TRUE(text.Append("y").ok());  // the largest allowed
+  EXPECT_EQ(text.size(), kRequestTextLimit - 1);
   core::Status status = text.Append("z");
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find("4095"), std::string::npos) << status.message();
-  EXPECT_EQ(text.size(), 4095u);
-  EXPECT_EQ(text.text().back(), 'y');
+  EXPECT_NE(status.message().find(std::to_string(kRequestTextLimit - 1)), std::string::npos)
+      << status.message();
+  EXPECT_EQ(text.size(), kRequestTextLimit - 1);
   EXPECT_FALSE(text.Prepend("z").ok());
   EXPECT_FALSE(text.Replace('x', "xx").ok());
-  EXPECT_EQ(text.text(), std::string(4094, 'x') + "y");
+  EXPECT_EQ(text.text(), most + "y");
 }
 
 }  // namespace

@@ -274,17 +274,19 @@ TEST_F(SignerTest, RefusesEmptyParameterLists) {
   EXPECT_NE(result.status().message().find("Action"), std::string::npos);
 }
 
-TEST_F(SignerTest, RefusesRequestsOf4096BytesWhole) {
-  // Twelve long Chinese values: well below the item limit as typed, but
-  // their encodings overflow the request text.
+TEST_F(SignerTest, RefusesRequestsPastTheTextLimitWhole) {
+  // Long Chinese values: each below the item limit as typed, but their
+  // encodings (five bytes signed for each byte given) overflow the text.
   std::vector<std::string> items = {"Action=ModifyInstanceAttribute"};
   std::string chinese;
-  for (int i = 0; i < 40; ++i) chinese += "\xE4\xB8\xAD";  // 120 bytes, 600 signed
+  while (chinese.size() < kItemLimit / 2) chinese += "\xE4\xB8\xAD";
   for (int i = 1; i < 12; ++i) items.push_back(Numbered("Tag.", i, ".Value=") + chinese);
   FixedClock clock(kInstant);
   core::Result<SignedRequest> result = TryBuild(kTestKey, kEcs, Parameters(items), clock);
   ASSERT_FALSE(result.ok());
-  EXPECT_NE(result.status().message().find("4095"), std::string::npos) << result.status().message();
+  EXPECT_NE(result.status().message().find(std::to_string(kRequestTextLimit - 1)),
+            std::string::npos)
+      << result.status().message();
 
   // The same request with short values is fine.
   items.resize(3);
