@@ -10,6 +10,8 @@
 namespace kestrune::sim {
 namespace {
 
+constexpr std::string_view kFormContentType = "application/x-www-form-urlencoded";
+
 constexpr std::string_view kCommonParameters[] = {
     "AccessKeyId",     "Action",         "Version",          "Signature",
     "SignatureMethod", "SignatureNonce", "SignatureVersion", "Timestamp"};
@@ -220,7 +222,18 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   if (absolute && path.empty()) path = "/";
   const std::string_view raw_query =
       question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-  auto parsed = ParseQuery(raw_query);
+  // A form POST carries its parameters (or some of them) in the body; the
+  // service reads query and body as one parameter set.
+  const bool form_post =
+      request.method == "POST" &&
+      EqualsIgnoreCase(request.Header("Content-Type").substr(0, kFormContentType.size()),
+                       kFormContentType);
+  std::string all_parameters(raw_query);
+  if (form_post && !request.body.empty()) {
+    if (!all_parameters.empty()) all_parameters += '&';
+    all_parameters += request.body;
+  }
+  auto parsed = ParseQuery(all_parameters);
   std::vector<QueryParam> params;
   if (parsed.ok()) {
     params = std::move(parsed.value());
@@ -249,7 +262,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     outcome.disposition = Disposition::kHalfThenReset;
   }
 
-  if (request.method != "GET") {
+  if (request.method != "GET" && request.method != "POST") {
     return fail(403, "UnsupportedHTTPMethod", "This HTTP method is not supported.");
   }
   if (!parsed.ok()) {
@@ -293,7 +306,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return fail(400, "InvalidTimeStamp.Expired", "Specified time stamp or date value is expired.");
   }
 
-  const std::string string_to_sign = StringToSign("GET", CanonicalQuery(params));
+  const std::string string_to_sign = StringToSign(request.method, CanonicalQuery(params));
   const std::string expected = ComputeSignature(key->secret, string_to_sign);
   if (!SignaturesEqual(expected, ParamValue(params, "Signature"))) {
     return fail(400, "SignatureDoesNotMatch",

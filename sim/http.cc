@@ -78,6 +78,10 @@ RequestParser::State RequestParser::Fail(int status, std::string reason) {
 
 RequestParser::State RequestParser::Feed(std::string_view data) {
   if (state_ != State::kIncomplete) return state_;
+  if (in_body_) {
+    buffer_.append(data.substr(0, body_length_ - std::min(buffer_.size(), body_length_)));
+    return TakeBody();
+  }
   const std::size_t old_size = buffer_.size();
   buffer_.append(data.substr(0, kMaxRequestHead + 4 - std::min(old_size, kMaxRequestHead + 4)));
   // Look for the blank line, also in its bare-LF form, starting a little
@@ -96,8 +100,46 @@ RequestParser::State RequestParser::Feed(std::string_view data) {
   }
   if (head_length > kMaxRequestHead) return Fail(431, "request header fields too large");
   const std::string head = buffer_.substr(0, head_length);
+  // What followed the head in the same read is the start of the body; the
+  // head's search window may have cut it, so take it from the data again.
+  const std::size_t blank_line =
+      head_length + (buffer_.compare(head_length, 2, "\r\n") == 0 ? 2 : 1);
+  const std::size_t consumed_here = blank_line > old_size ? blank_line - old_size : 0;
+  const std::string_view rest = data.substr(std::min(consumed_here, data.size()));
   buffer_.clear();
-  return ParseHead(head);
+  if (ParseHead(head) != State::kComplete) return state_;
+  if (StartBody() == State::kError) return state_;
+  if (!in_body_) return state_;
+  buffer_.append(rest.substr(0, body_length_));
+  return TakeBody();
+}
+
+RequestParser::State RequestParser::StartBody() {
+  if (request_.HasHeader("Transfer-Encoding")) {
+    return Fail(411, "a request body must come with Content-Length");
+  }
+  const std::string_view length = request_.Header("Content-Length");
+  if (length.empty()) return state_;  // no body
+  std::size_t value = 0;
+  for (char c : length) {
+    if (c < '0' || c > '9') return Fail(400, "malformed Content-Length");
+    value = value * 10 + static_cast<std::size_t>(c - '0');
+    if (value > kMaxRequestBody) return Fail(413, "request body too large");
+  }
+  if (value == 0) return state_;
+  body_length_ = value;
+  in_body_ = true;
+  state_ = State::kIncomplete;
+  return state_;
+}
+
+RequestParser::State RequestParser::TakeBody() {
+  if (buffer_.size() < body_length_) return state_;
+  request_.body = std::move(buffer_);
+  buffer_.clear();
+  in_body_ = false;
+  state_ = State::kComplete;
+  return state_;
 }
 
 RequestParser::State RequestParser::ParseHead(std::string_view head) {
@@ -178,6 +220,10 @@ std::string_view ReasonPhrase(int status) {
       return "Not Found";
     case 405:
       return "Method Not Allowed";
+    case 411:
+      return "Length Required";
+    case 413:
+      return "Content Too Large";
     case 408:
       return "Request Timeout";
     case 431:

@@ -16,12 +16,16 @@ namespace kestrune::sim {
 // A request head larger than this is refused with 431.
 inline constexpr std::size_t kMaxRequestHead = 16 * 1024;
 inline constexpr std::size_t kMaxHeaderCount = 100;
+// A request body (the parameters of a form POST) larger than this is refused
+// with 413.
+inline constexpr std::size_t kMaxRequestBody = 2 * 1024 * 1024;
 
 struct HttpRequest {
   std::string method;
   std::string target;   // e.g. "/?Action=..."
   std::string version;  // "HTTP/1.1"
   std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;  // as many bytes as Content-Length announced; none without it
 
   // Value of the first header with this name (case-insensitive), or "" .
   std::string_view Header(std::string_view name) const;
@@ -36,15 +40,21 @@ class RequestParser {
   State Feed(std::string_view data);
   State state() const { return state_; }
   const HttpRequest& request() const { return request_; }
-  // For kError: the HTTP status to answer (400 or 431) and a readable reason.
+  // For kError: the HTTP status to answer (400, 411, 413 or 431) and a
+  // readable reason.
   int error_status() const { return error_status_; }
   const std::string& error_reason() const { return error_reason_; }
 
  private:
   State Fail(int status, std::string reason);
   State ParseHead(std::string_view head);
+  // After the head: how much body follows, from Content-Length.
+  State StartBody();
+  State TakeBody();
 
   State state_ = State::kIncomplete;
+  bool in_body_ = false;
+  std::size_t body_length_ = 0;
   std::string buffer_;
   HttpRequest request_;
   int error_status_ = 0;

@@ -166,7 +166,7 @@ TEST_F(GatewayTest, ErrorReplyHasTheServiceShape) {
 }
 
 TEST_F(GatewayTest, MethodIsCheckedFirst) {
-  const Outcome outcome = Send("", "ecs.aliyuncs.com", "POST");
+  const Outcome outcome = Send("", "ecs.aliyuncs.com", "PUT");
   ExpectError(outcome, 403, "UnsupportedHTTPMethod");
   EXPECT_EQ(Element(outcome.response.body, "Message"), "This HTTP method is not supported.");
   ExpectError(

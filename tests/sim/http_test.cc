@@ -28,6 +28,21 @@ TEST(HttpParserTest, ParsesAHeadDeliveredInPieces) {
   EXPECT_EQ(parser.Feed("trailing"), State::kComplete);
 }
 
+TEST(HttpParserTest, TakesABodyOfContentLengthBytesWhateverTheReadsAndRefusesALargeOne) {
+  const std::string request = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 7\r\n\r\nA=1&B=2";
+  for (std::size_t cut : {std::size_t{5}, request.size() - 7, request.size() - 3}) {
+    RequestParser parser;
+    ASSERT_EQ(parser.Feed(request.substr(0, cut)), State::kIncomplete) << cut;
+    ASSERT_EQ(parser.Feed(request.substr(cut) + "extra"), State::kComplete) << cut;
+    EXPECT_EQ(parser.request().body, "A=1&B=2") << cut;
+  }
+  RequestParser large;
+  EXPECT_EQ(large.Feed("POST / HTTP/1.1\r\nContent-Length: " + std::to_string(kMaxRequestBody + 1) +
+                       "\r\n\r\n"),
+            State::kError);
+  EXPECT_EQ(large.error_status(), 413);
+}
+
 TEST(HttpParserTest, AcceptsBareLineFeedsAndLeadingBlankLines) {
   RequestParser parser;
   ASSERT_EQ(parser.Feed("\r\nGET / HTTP/1.0\nHost: x\n\n"), State::kComplete);
