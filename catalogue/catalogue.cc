@@ -1,6 +1,7 @@
 // Services, endpoint selection and the resolution of a user's choice.
 #include "catalogue/catalogue.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -134,7 +135,12 @@ std::optional<ResolvedAction> ResolveGatewayDisplayName(unsigned group,
   for (const GatewayMeaning& meaning : kGatewayMeanings) {
     if (meaning.group == group && meaning.display_name == display_name) {
       const RequestTemplate* found = FindInGroup(kApiGatewayService, group, meaning.action);
-      if (found == nullptr) return std::nullopt;
+      if (found == nullptr) {
+        ResolvedAction untemplated;
+        untemplated.service = kApiGatewayService;
+        untemplated.action_name = std::string(meaning.action);
+        return untemplated;
+      }
       return ResolveTemplate(*found);
     }
   }
@@ -183,7 +189,94 @@ ResolvedAction ResolveTemplate(const RequestTemplate& request_template) {
                                  : request_template.group;
   resolved.action_number = request_template.position;
   resolved.request_template = &request_template;
+  resolved.action_name = std::string(request_template.action());
   return resolved;
+}
+
+namespace {
+
+ResolvedAction Untemplated(unsigned service_number, std::string_view action_name) {
+  ResolvedAction resolved;
+  resolved.service = service_number;
+  resolved.action_name = std::string(action_name);
+  return resolved;
+}
+
+// Every action name a service lists or has a template for, once each.
+std::vector<std::string_view> ListedActionNames(unsigned service_number) {
+  std::vector<std::string_view> names;
+  auto add = [&names](std::string_view name) {
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(name);
+    }
+  };
+  for (const RequestTemplate& entry : Templates()) {
+    if (entry.service == service_number) add(entry.action());
+  }
+  if (service_number == kEcsService) {
+    const std::size_t categories = CategoryList(0).Count();
+    for (std::size_t category = 0; category < categories; ++category) {
+      const core::StringListView actions = ActionList(0, category);
+      for (std::size_t k = 1; k <= actions.Count(); ++k) add(actions.Entry(k));
+    }
+  } else if (service_number == kApiGatewayService) {
+    for (const GatewayMeaning& meaning : kGatewayMeanings) add(meaning.action);
+  }
+  return names;
+}
+
+std::size_t EditDistanceIgnoringCase(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]);
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_view name) {
+  const bool looks_like_action =
+      !name.empty() && name.size() <= 128 &&
+      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')) &&
+      std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+      });
+  if (!looks_like_action) {
+    return core::Status::Error("an action name is letters and digits, starting with a letter");
+  }
+  if (FindService(service_number) == nullptr) return core::Status::Error("no such service");
+  return Untemplated(service_number, name);
+}
+
+std::vector<std::string> ClosestActionNames(unsigned service_number, std::string_view name,
+                                            std::size_t limit) {
+  struct Candidate {
+    std::size_t distance;
+    std::string_view name;
+  };
+  // A typo changes a few letters; past a third of the name it is another word.
+  const std::size_t reach = std::max<std::size_t>(2, name.size() / 3);
+  std::vector<Candidate> candidates;
+  for (std::string_view listed : ListedActionNames(service_number)) {
+    const std::size_t distance = EditDistanceIgnoringCase(name, listed);
+    if (distance <= reach) candidates.push_back({distance, listed});
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  std::vector<std::string> closest;
+  for (std::size_t i = 0; i < candidates.size() && i < limit; ++i) {
+    closest.emplace_back(candidates[i].name);
+  }
+  return closest;
 }
 
 std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::string_view name) {
@@ -207,6 +300,10 @@ std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::st
         return ResolveGatewayDisplayName(meaning.group, name);
       }
     }
+  }
+  // A listed action without a template is sent under its own name.
+  for (std::string_view listed : ListedActionNames(service_number)) {
+    if (EqualsIgnoreCase(listed, name)) return Untemplated(service_number, listed);
   }
   return std::nullopt;
 }

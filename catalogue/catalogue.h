@@ -20,8 +20,11 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/status.h"
 #include "core/text.h"
 #include "request/endpoint.h"
 
@@ -145,11 +148,17 @@ std::size_t ParameterLabelCount(unsigned category_number);
 // (template groups 1..13 are categories 1..13, group 14 is category 16). For
 // IoT, category 1 and action k; for API Gateway, the template group and its
 // position inside it.
+//
+// A choice without a template (a listed action the catalogue holds no
+// parameters for, or an action named with --force) has no template and the
+// numbers 0; it is still sendable under its own action name, with exactly the
+// parameters the user names.
 struct ResolvedAction {
   unsigned service = 0;
   unsigned category_number = 0;
   unsigned action_number = 0;
   const RequestTemplate* request_template = nullptr;
+  std::string action_name;  // what "Action=" carries; set for every choice
 
   friend bool operator==(const ResolvedAction&, const ResolvedAction&) = default;
 };
@@ -160,9 +169,11 @@ unsigned EcsCategoryOfGroup(unsigned group);
 
 // Resolves a browsing entry given by 0-based selector positions. ECS entries
 // resolve by action name, without regard to case, to the template of that
-// action; IoT entry k is IoT template k; API Gateway display names map to the
-// template of the same meaning. nullopt means "not sendable" (no template, or
-// a position out of range): the front end sends nothing.
+// action, or to the entry's own action name without a template; IoT entry k
+// is IoT template k; API Gateway display names map to the action (and its
+// template, if any) of the same meaning. nullopt means "not sendable" (no
+// action name is known for the entry, or a position out of range): the front
+// end sends nothing.
 std::optional<ResolvedAction> ResolveBrowsingEntry(std::size_t service_position,
                                                    std::size_t category_position,
                                                    std::size_t entry_position);
@@ -170,8 +181,9 @@ std::optional<ResolvedAction> ResolveBrowsingEntry(std::size_t service_position,
 // Resolves an action by service number and name, without regard to ASCII case.
 // For ECS the name is matched against the template action names (so both
 // "DescribeUserData" and "DescribeUserdata" resolve). For IoT and API Gateway
-// the action name or the display name (exact) is accepted. nullopt when the
-// service has no such action.
+// the action name or the display name (exact) is accepted. A listed action
+// without a template resolves to its own name. nullopt when the service lists
+// no such action.
 std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::string_view name);
 
 // The resolution of a template itself (its own service's numbering).
@@ -184,6 +196,15 @@ ResolvedAction ResolveTemplate(const RequestTemplate& request_template);
 // field is ever captioned with another parameter's caption. IoT and API
 // Gateway: the parameter names.
 core::StringListView DisplayCaptions(const ResolvedAction& action);
+
+// A choice of an action no list holds, as --force sends it: the name must
+// look like an action name (letters and digits, starting with a letter).
+core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_view name);
+
+// Up to `limit` listed action names of the service closest to `name` (by edit
+// distance, ignoring case), closest first; none that is too far to be a typo.
+std::vector<std::string> ClosestActionNames(unsigned service_number, std::string_view name,
+                                            std::size_t limit = 3);
 
 // ASCII case-insensitive equality, as the resolution uses it.
 bool EqualsIgnoreCase(std::string_view first, std::string_view second);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/text.h"
+#include "request/signer.h"
 
 namespace kestrune::catalogue {
 namespace {
@@ -15,6 +16,15 @@ std::vector<std::string_view> ListEntries(core::StringListView list) {
   entries.reserve(count);
   for (std::size_t n = 1; n <= count; ++n) entries.push_back(list.Entry(n));
   return entries;
+}
+
+// The name as a message may quote it: control bytes become "?".
+std::string Printable(std::string_view text) {
+  std::string shown(text.substr(0, 60));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
 }
 
 core::Result<std::string> Compose(std::string_view name, std::string_view value) {
@@ -32,9 +42,27 @@ core::Result<std::string> Compose(std::string_view name, std::string_view value)
   return text;
 }
 
-// `values` holds the action name first, then the stored values by position.
+// Appends the further parameters the user named, after checking each name
+// and that none repeats a name already bound.
+core::Status AppendExtras(const ParameterValueSlots& slots, BoundRequest& bound) {
+  for (const NamedValue& extra : slots.extras()) {
+    if (core::Status status = CheckParameterName(extra.name); !status.ok()) return status;
+    for (const std::string& parameter : bound.parameters) {
+      if (request::ItemName(parameter) == extra.name) {
+        return core::Status::Error("parameter " + extra.name + " is given twice");
+      }
+    }
+    core::Result<std::string> text = Compose(extra.name, extra.value);
+    if (!text.ok()) return text.status();
+    bound.parameters.push_back(std::move(text).value());
+  }
+  return core::Status::Ok();
+}
+
+// `defaults` holds, by position, a value the user set by other means (the
+// CreateApiGroup draft) or nullopt; position 0 is the action itself.
 core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
-                                      const std::vector<std::string_view>& values,
+                                      std::span<const std::optional<std::string_view>> defaults,
                                       const ParameterValueSlots& slots, unsigned category_number,
                                       unsigned action_number) {
   const std::vector<std::string_view> names = ListEntries(request_template.names);
@@ -43,20 +71,32 @@ core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
   bound.category_number = category_number;
   bound.action_number = action_number;
   bound.request_template = &request_template;
-  bound.parameters.reserve(names.size());
+  bound.parameters.reserve(names.size() + slots.extras().size());
 
   for (std::size_t i = 0; i < names.size(); ++i) {
-    std::string_view value = i < values.size() ? values[i] : std::string_view{};
+    std::optional<std::string_view> value;
     // Position 1 is the action itself; the user's values start at position 2.
-    if (i > 0) {
-      if (std::optional<std::string_view> given = slots.Get(i)) value = *given;
+    if (i == 0) {
+      value = request_template.action();
+    } else if (std::optional<std::string_view> given = slots.Get(i)) {
+      value = given;
+    } else if (i < defaults.size()) {
+      value = defaults[i];
     }
-    core::Result<std::string> text = Compose(names[i], value);
+    if (!value) continue;  // not given: not sent
+    core::Result<std::string> text = Compose(names[i], *value);
     if (!text.ok()) return text.status();
     bound.parameters.push_back(std::move(text).value());
   }
+  if (core::Status status = AppendExtras(slots, bound); !status.ok()) return status;
   if (!bound.parameters.empty()) bound.action_line = bound.parameters.front();
   return bound;
+}
+
+core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
+                                      const ParameterValueSlots& slots, unsigned category_number,
+                                      unsigned action_number) {
+  return BindValues(request_template, {}, slots, category_number, action_number);
 }
 
 std::optional<core::Result<BoundRequest>> DispatchGroup(unsigned group, unsigned category_number,
@@ -64,7 +104,7 @@ std::optional<core::Result<BoundRequest>> DispatchGroup(unsigned group, unsigned
                                                         const ParameterValueSlots& slots) {
   const RequestTemplate* found = FindTemplate(kEcsService, group, action_number);
   if (found == nullptr) return std::nullopt;
-  return BindValues(*found, ListEntries(found->values), slots, category_number, action_number);
+  return BindValues(*found, slots, category_number, action_number);
 }
 
 bool IsCreateApiGroup(const RequestTemplate& request_template) {
@@ -89,7 +129,8 @@ core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
     return core::Status::Error("There is no parameter field " +
                                core::FormatDecimal(static_cast<std::uint32_t>(k)) +
-                               "; the fields are numbered 1 to 8.");
+                               "; the fields are numbered 1 to " +
+                               core::FormatDecimal(static_cast<std::uint32_t>(kCount)) + ".");
   }
   slots_[k - 1] = std::string(value);
   return core::Status::Ok();
@@ -123,8 +164,7 @@ core::Result<request::ActionParameterList> ToActionParameters(const BoundRequest
 core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template,
                                         const ParameterValueSlots& slots) {
   const ResolvedAction numbers = ResolveTemplate(request_template);
-  return BindValues(request_template, ListEntries(request_template.values), slots,
-                    numbers.category_number, numbers.action_number);
+  return BindValues(request_template, slots, numbers.category_number, numbers.action_number);
 }
 
 core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template) {
@@ -186,13 +226,7 @@ std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_nu
 // ---------------------------------------------------------------------------
 // ApiGroupDraft
 
-ApiGroupDraft::ApiGroupDraft() {
-  const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
-  if (create != nullptr) {
-    name_ = std::string(create->values.Entry(2));
-    description_ = std::string(create->values.Entry(3));
-  }
-}
+ApiGroupDraft::ApiGroupDraft() = default;
 
 core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
   if (name.size() > kMaxNameLength) {
@@ -201,7 +235,7 @@ core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
                                " characters; at most 50 are allowed.");
   }
   name_ = std::string(name);
-  description_.clear();
+  description_.reset();
   return core::Status::Ok();
 }
 
@@ -218,13 +252,20 @@ core::Status ApiGroupDraft::SetApiGroupDescription(std::string_view description)
 std::vector<std::string_view> ApiGroupDraft::values() const {
   const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
   std::string_view action = create != nullptr ? create->action() : std::string_view{};
-  return {action, name_, description_};
+  return {action, name_ ? std::string_view(*name_) : std::string_view{},
+          description_ ? std::string_view(*description_) : std::string_view{}};
 }
 
 core::Result<BoundRequest> ApiGroupDraft::Bind(const ParameterValueSlots& slots) const {
   const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
   if (create == nullptr) return core::Status::Error("CreateApiGroup is not in the catalogue.");
-  return BindValues(*create, values(), slots, 1, 1);
+  auto view = [](const std::optional<std::string>& text) -> std::optional<std::string_view> {
+    if (!text) return std::nullopt;
+    return std::string_view(*text);
+  };
+  const std::optional<std::string_view> defaults[] = {std::nullopt, view(name_),
+                                                      view(description_)};
+  return BindValues(*create, defaults, slots, 1, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -232,13 +273,39 @@ core::Result<BoundRequest> ApiGroupDraft::Bind(const ParameterValueSlots& slots)
 std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& action,
                                                        const ParameterValueSlots& slots,
                                                        const ApiGroupDraft* draft) {
-  if (action.request_template == nullptr) return std::nullopt;
+  if (action.request_template == nullptr) {
+    if (action.action_name.empty()) return std::nullopt;
+    BoundRequest bound;
+    bound.service = action.service;
+    bound.action_line = "Action=" + action.action_name;
+    bound.parameters.push_back(bound.action_line);
+    if (core::Status status = AppendExtras(slots, bound); !status.ok()) return status;
+    return bound;
+  }
   if (action.service == kEcsService) {
     return DispatchCategory(action.category_number, action.action_number, slots);
   }
   if (draft != nullptr && IsCreateApiGroup(*action.request_template)) return draft->Bind(slots);
-  return BindValues(*action.request_template, ListEntries(action.request_template->values), slots,
-                    action.category_number, action.action_number);
+  return BindValues(*action.request_template, slots, action.category_number,
+                    action.action_number);
+}
+
+core::Status CheckParameterName(std::string_view name) {
+  if (name.empty()) return core::Status::Error("a parameter needs a name");
+  for (char c : name) {
+    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                         (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    if (!allowed) {
+      return core::Status::Error("\"" + Printable(name) +
+                                 "\" is not a parameter name (letters, digits, \".\", \"_\" and "
+                                 "\"-\" only)");
+    }
+  }
+  if (name == "Action" || request::IsBuilderOwned(name)) {
+    return core::Status::Error("\"" + std::string(name) +
+                               "\" is written by the request itself and cannot be given");
+  }
+  return core::Status::Ok();
 }
 
 }  // namespace kestrune::catalogue

@@ -2,22 +2,21 @@
 // ActionLine and the ordered action parameters of one request. Nothing here
 // signs or sends; the engine hands the parameters to the request builder.
 //
-// One binding rule serves every service. Parameter 1 is always
-// "Action=" + the template's action name. Parameter i (i >= 2) is
-// names[i] + "=" + value, where the value is
-//   - slot i - 1 of the ParameterValueSlots when the user gave that slot a
-//     value (an explicitly given empty value counts as given), else
-//   - the template's stored value at position i, which is empty past the end
-//     of its values list.
-// ECS templates store no values, so an ECS parameter whose slot was not given
-// is sent as "name=" with nothing after it. IoT and API Gateway templates
-// keep their stored sample values wherever the user gave none; parameters
-// past the eighth always take their stored value. A name that occurs twice is
-// bound twice, each time at its own position.
+// One binding rule serves every service and both faces, so the same visible
+// input gives the same request. Parameter 1 is always "Action=" + the action
+// name. Then, for a template, each parameter i (i >= 2) the user gave a value
+// (slot i - 1; an explicitly given empty value counts as given) is sent as
+// names[i] + "=" + value in the template's order; a parameter the user did
+// not give is not sent at all. The template's stored sample values are never
+// sent: they are hints for the dialog's fields, nothing more. Last come the
+// further parameters the user named, in the order given. A browsing entry
+// without a template sends its own action name and the named parameters only.
 //
-// A composed parameter of request::kItemLimit (200) characters or more is
-// refused with an error naming the parameter; nothing is ever truncated and
-// nothing partial is returned.
+// A further parameter's name must look like one (letters, digits, ".", "_",
+// "-") and must not be one the request builder writes or a template
+// parameter given twice; a composed parameter of request::kItemLimit
+// characters or more is refused. Each refusal names the parameter; nothing is
+// ever truncated and nothing partial is returned.
 //
 // Plain functions over constant data and caller-owned values; safe from any
 // thread. ApiGroupDraft is a value owned by its user.
@@ -37,27 +36,50 @@
 
 namespace kestrune::catalogue {
 
-// The values of the parameter form's eight fields; slot k belongs to field k
-// and binds the template's k-th parameter after "Action".
+// One parameter the user named beyond the template's own.
+struct NamedValue {
+  std::string name;
+  std::string value;
+  friend bool operator==(const NamedValue&, const NamedValue&) = default;
+};
+
+// What the user gave for one request: slot k holds the value of the
+// template's k-th parameter after "Action" (the parameter form's field k, or
+// the command line's Name=Value for that name); `extras` are further
+// parameters by name, in the order given.
 class ParameterValueSlots {
  public:
-  static constexpr std::size_t kCount = 8;
+  // More than the longest template has parameters (13).
+  static constexpr std::size_t kCount = 16;
 
   ParameterValueSlots() = default;
-  // The slots of the form's fields in order (at most eight are read): a
+  // The slots of the form's fields in order (at most kCount are read): a
   // non-empty field gives its slot, an empty one leaves it not given.
   static ParameterValueSlots FromFormFields(std::span<const std::string_view> fields);
 
-  // Gives slot k (1..8) a value, which may be empty. Refuses k outside 1..8.
+  // Gives slot k (1..kCount) a value, which may be empty. Refuses k outside.
   core::Status Set(std::size_t k, std::string_view value);
-  // Takes slot k's value back (not given); no effect outside 1..8.
+  // Takes slot k's value back (not given); no effect outside 1..kCount.
   void Reset(std::size_t k);
-  // Slot k's value, or nullopt when it was not given or k is outside 1..8.
+  // Slot k's value, or nullopt when it was not given or k is out of range.
   std::optional<std::string_view> Get(std::size_t k) const;
+
+  // Adds a further parameter; its name is checked when the request is bound.
+  void AddExtra(std::string_view name, std::string_view value) {
+    extras_.push_back(NamedValue{std::string(name), std::string(value)});
+  }
+  const std::vector<NamedValue>& extras() const { return extras_; }
 
  private:
   std::array<std::optional<std::string>, kCount> slots_;
+  std::vector<NamedValue> extras_;
 };
+
+// Whether `name` can be sent as a further parameter: letters, digits, ".",
+// "_" and "-" only (so "Tag.1.Key" and "InstanceIds" pass), and not a name
+// the request builder writes itself ("Action" included). The error names the
+// parameter and the rule it breaks.
+core::Status CheckParameterName(std::string_view name);
 
 // The outcome of binding one action.
 struct BoundRequest {
@@ -107,8 +129,8 @@ std::optional<core::Result<BoundRequest>> DispatchTypesAndTasksAction(
 // DescribeRegions, 2 DescribeSystemParameters; nullopt for any other number.
 std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_number);
 
-// The CreateApiGroup values as a session has set them: starts as the stored
-// values (the action and the two placeholders). Setting the name clears the
+// The CreateApiGroup values as a session has set them: starts with neither
+// value set (the stored placeholders are never sent). Setting the name clears the
 // description, as a name written over the stored list ends it; setting the
 // description afterwards keeps the name. So name then description gives
 // (CreateApiGroup, name, description).
@@ -124,21 +146,24 @@ class ApiGroupDraft {
   core::Status SetApiGroupName(std::string_view name);
   core::Status SetApiGroupDescription(std::string_view description);
 
-  // The values list: the action name, then GroupName's and Description's.
+  // The values list: the action name, then GroupName's and Description's
+  // (empty until set).
   std::vector<std::string_view> values() const;
 
   // Binds CreateApiGroup with these values in place of the stored ones.
   core::Result<BoundRequest> Bind(const ParameterValueSlots& slots) const;
 
  private:
-  std::string name_;
-  std::string description_;
+  std::optional<std::string> name_;
+  std::optional<std::string> description_;
 };
 
-// The entry every front end uses: binds a resolved choice. ECS goes through
-// DispatchCategory (nullopt if it is not served); IoT and API Gateway through
-// BindTemplate, except CreateApiGroup, which takes `draft`'s values when one
-// is given.
+// The entry every front end uses: binds a resolved choice. ECS templates go
+// through DispatchCategory (nullopt if it is not served); IoT and API Gateway
+// templates through BindTemplate, except CreateApiGroup, which takes the
+// values `draft` was given where the user gave none; a choice without a
+// template sends its own action name with the further parameters, and is
+// nullopt when it has no action name either.
 std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& action,
                                                        const ParameterValueSlots& slots,
                                                        const ApiGroupDraft* draft = nullptr);

@@ -153,6 +153,12 @@ RequestResult Engine::Send(const request::Credentials& credentials,
       result.result_text = std::move(formatted.result_text);
       result.formatted = formatted.formatted;
     }
+    if (!result.formatted) {
+      // Without a formatter every leaf of the reply is shown, so a good reply
+      // never looks like no reply, in either face.
+      report::ShowAllLeaves(result.body, extractor);
+      result.leaves_shown = true;
+    }
     return result;
   }
   return result;  // not reached: the last attempt always returns

@@ -9,7 +9,8 @@
 //   - any other error reply: its RequestId, HostId, Code and Message rows,
 //     ResultText empty;
 //   - a good reply: the action's formatter shows its fields, ResultText is the
-//     action line ("Action=<name>");
+//     action line ("Action=<name>"); an action without a formatter shows
+//     every leaf element of the reply, ResultText empty;
 //   - a non-2xx reply without an error document (a proxy's page): nothing is
 //     formatted, ResultText is the status line;
 //   - no connection, or a time-out: ResultText is kConnectionFailedText.
@@ -76,7 +77,7 @@ class Transport {
 };
 
 enum class Outcome {
-  kGoodReply,         // formatted (or, with no formatter for the action, left to the caller)
+  kGoodReply,         // formatted, or every leaf shown
   kErrorReply,        // the service's error document; its rows are shown
   kHttpError,         // a non-2xx status without an error document
   kConnectionFailed,  // resolution, connection, send, receive or time-out
@@ -90,6 +91,7 @@ struct RequestResult {
   std::string detail;          // a reason a user can read (refusals, failures); never the secret
   int attempts = 0;            // requests sent
   bool formatted = false;      // a formatter showed the reply's fields
+  bool leaves_shown = false;   // no formatter: every leaf element was shown
   std::string action_line;     // "Action=<name>" of the request built
   std::string signed_request;  // the last request built
   std::string raw_reply;       // status line, headers and body as received

@@ -160,7 +160,7 @@ int RunCall(const CommandLine& line, Console& console) {
     return kExitOk;
   }
   const CallOutcome outcome =
-      SendAndCollect(engine, list, trace, credentials->credentials, *action, *values);
+      SendAndCollect(engine, list, credentials->credentials, *action, *values);
   return PrintOutcome(console, ResolveFormat(line.format, console.OutputIsTerminal()), outcome,
                       line.raw);
 }

@@ -87,7 +87,7 @@ struct CallOutcome {
 // Sends `action` with `values` and collects its rows; for a good reply that
 // no formatter knows, every leaf element of the body becomes a row.
 CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultList& list,
-                           report::TraceSink& trace, const request::Credentials& credentials,
+                           const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values);
 

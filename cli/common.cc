@@ -130,18 +130,13 @@ std::string ForDisplay(const Console& console, OutputFormat format, std::string 
 }
 
 CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultList& list,
-                           report::TraceSink& trace, const request::Credentials& credentials,
+                           const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values) {
   CallOutcome outcome;
   list.Clear();
   outcome.result = engine.Send(credentials, action, values);
-  if (outcome.result.outcome == catalogue::Outcome::kGoodReply && !outcome.result.formatted) {
-    const report::DisplayText utf8(report::DisplayEncoding::kUtf8);
-    report::Extractor extractor(list, trace, utf8);
-    report::ShowAllLeaves(outcome.result.body, extractor);
-    outcome.leaves_shown = true;
-  }
+  outcome.leaves_shown = outcome.result.leaves_shown;
   outcome.rows = list.produced();
   return outcome;
 }

@@ -34,21 +34,16 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
     return core::Status::Error("a request takes at most " + std::to_string(kMaxActionParameters) +
                                " action parameters");
   }
-  // The builder writes these itself. A second copy would either be signed but
+  // A second copy of a name the builder writes would either be signed but
   // lose to ours on the wire or carry a signature the service cannot match:
   // a request the user never meant, so none is built.
-  static constexpr std::string_view kBuilderOwned[] = {
-      "AccessKeyId",      "Format",    "SignatureMethod", "SignatureNonce",
-      "SignatureVersion", "Timestamp", "Version",         "Signature"};
   for (const std::string& item : parameters.items()) {
-    const std::string_view name = std::string_view(item).substr(0, item.find('='));
-    for (const std::string_view owned : kBuilderOwned) {
-      if (name == owned) {
-        std::string message = "\"";
-        message += owned;
-        message += "\" is set by the request builder and cannot be an action parameter";
-        return core::Status::Error(std::move(message));
-      }
+    const std::string_view name = ItemName(item);
+    if (IsBuilderOwned(name)) {
+      std::string message = "\"";
+      message += name;
+      message += "\" is set by the request builder and cannot be an action parameter";
+      return core::Status::Error(std::move(message));
     }
   }
   return core::Status::Ok();
@@ -79,6 +74,16 @@ core::Status AppendCommonItems(QueryItemList& items, std::string_view access_key
 }
 
 }  // namespace
+
+bool IsBuilderOwned(std::string_view name) {
+  static constexpr std::string_view kBuilderOwned[] = {
+      "AccessKeyId",      "Format",    "SignatureMethod", "SignatureNonce",
+      "SignatureVersion", "Timestamp", "Version",         "Signature"};
+  for (const std::string_view owned : kBuilderOwned) {
+    if (name == owned) return true;
+  }
+  return false;
+}
 
 std::string SigningKey(std::string_view secret) {
   std::string key;

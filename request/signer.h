@@ -66,6 +66,10 @@ struct SignedRequest {
   std::string text;
 };
 
+// Whether the builder writes a parameter of this name itself (AccessKeyId,
+// Format, Signature, ...), so that an action parameter may not carry it.
+bool IsBuilderOwned(std::string_view name);
+
 // The HMAC key: the secret followed by "&".
 std::string SigningKey(std::string_view secret);
 
