@@ -208,15 +208,26 @@ TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
   EXPECT_TRUE(rows.produced().empty());
 }
 
-TEST_F(EngineTest, ChoicesWithoutATemplateSendNothing) {
+TEST_F(EngineTest, AChoiceWithoutATemplateSendsItsOwnActionAndShowsEveryLeaf) {
   // AttachInstanceRamRole (ECS category 1, entry 10) has no template.
-  RequestResult result = engine.Send(credentials, ResolveBrowsingEntry(0, 0, 9), {});
-  EXPECT_EQ(result.outcome, Outcome::kNotSupported);
-  EXPECT_EQ(result.result_text, kNotSupportedText);
-  EXPECT_TRUE(transport.requests.empty());
+  ParameterValueSlots slots;
+  slots.AddExtra("InstanceIds", "[\"i-1\"]");
+  transport.replies.push_back(ScriptedTransport::Ok(
+      "<AttachInstanceRamRoleResponse><RequestId>R-9</RequestId><TotalCount>1</TotalCount>"
+      "</AttachInstanceRamRoleResponse>"));
+  RequestResult result = engine.Send(credentials, ResolveBrowsingEntry(0, 0, 9), slots);
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  ASSERT_EQ(transport.requests.size(), 1u);
+  EXPECT_NE(transport.requests[0].find("&Action=AttachInstanceRamRole&InstanceIds=%5B%22i-1%22%5D "
+                                       "HTTP/1.1\r\n"),
+            std::string::npos)
+      << transport.requests[0];
+  EXPECT_TRUE(result.leaves_shown);
+  EXPECT_EQ(rows.produced().size(), 2u);
+
   result = engine.Send(credentials, std::nullopt, {});
   EXPECT_EQ(result.outcome, Outcome::kNotSupported);
-  EXPECT_TRUE(transport.requests.empty());
+  EXPECT_EQ(transport.requests.size(), 1u);
 }
 
 TEST_F(EngineTest, RefusedInputSendsNothingAndNeverShowsTheSecret) {
@@ -230,7 +241,7 @@ TEST_F(EngineTest, RefusedInputSendsNothingAndNeverShowsTheSecret) {
 
   credentials.access_key_secret = kSecret;
   ParameterValueSlots slots;
-  ASSERT_TRUE(slots.Set(1, std::string(300, 'r')).ok());
+  ASSERT_TRUE(slots.Set(1, std::string(request::kItemLimit, 'r')).ok());
   result = Send("DescribeZones", kEcsService, slots);
   EXPECT_EQ(result.outcome, Outcome::kRefused);
   EXPECT_TRUE(transport.requests.empty());
