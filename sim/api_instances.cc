@@ -4,7 +4,6 @@
 #include <functional>
 
 #include "sim/api_internal.h"
-#include "sim/clock.h"
 #include "sim/signature.h"
 
 namespace kestrune::sim {
@@ -22,112 +21,6 @@ ApiError IncorrectInstanceStatus() {
 ApiError QuotaExceeded() {
   return {403, "QuotaExceed.ElasticQuota",
           "The number of instances in this region has reached the quota."};
-}
-
-void AddInstance(Node& list, const Instance& in) {
-  Node& r = list.NewItem();
-  r.Str("ImageId", in.image_id);
-  r.Str("InstanceTypeFamily", in.family);
-  r.Str("VlanId", "");
-  r.Str("InstanceId", in.id);
-  Node eip = Node::Object("EipAddress");
-  eip.Str("IpAddress", in.eip_ip);
-  eip.Str("AllocationId", in.eip_allocation);
-  eip.Str("InternetChargeType", in.eip_ip.empty() ? "" : "PayByTraffic");
-  eip.Num("Bandwidth", in.eip_ip.empty() ? 0 : 5);
-  eip.Bool("IsSupportUnassociate", true);
-  r.Add(std::move(eip));
-  r.Num("InternetMaxBandwidthIn", 100);
-  r.Str("ZoneId", in.zone);
-  r.Str("InternetChargeType", "PayByTraffic");
-  r.Str("SpotStrategy", "NoSpot");
-  r.Str("StoppedMode", in.status == "Stopped" ? "KeepCharging" : "Not-applicable");
-  r.Str("SerialNumber", in.serial);
-  r.Bool("IoOptimized", true);
-  r.Num("Memory", in.memory_mib);
-  r.Num("Cpu", in.cpu);
-  Node vpc = Node::Object("VpcAttributes");
-  vpc.Str("NatIpAddress", "");
-  Node private_ips = Node::List("PrivateIpAddress", "IpAddress");
-  private_ips.Item(in.private_ip);
-  vpc.Add(std::move(private_ips));
-  vpc.Str("VSwitchId", in.vswitch_id);
-  vpc.Str("VpcId", in.vpc_id);
-  r.Add(std::move(vpc));
-  r.Num("InternetMaxBandwidthOut", 5);
-  r.Bool("DeviceAvailable", true);
-  Node groups = Node::List("SecurityGroupIds", "SecurityGroupId");
-  groups.Item(in.security_group);
-  r.Add(std::move(groups));
-  r.Str("SaleCycle", "");
-  r.Str("AutoReleaseTime", in.auto_release_time);
-  r.Str("InstanceName", in.name);
-  r.Str("Description", in.description);
-  r.Str("OSType", "linux");
-  r.Str("OSName", in.image_id.starts_with("ubuntu")   ? "Ubuntu  22.04 64位"
-                  : in.image_id.starts_with("centos") ? "CentOS  7.9 64位"
-                                                      : "Alibaba Cloud Linux  3.2104 LTS 64位");
-  r.Str("OSNameEn", in.image_id.starts_with("ubuntu")   ? "Ubuntu  22.04 64 bit"
-                    : in.image_id.starts_with("centos") ? "CentOS  7.9 64 bit"
-                                                        : "Alibaba Cloud Linux  3.2104 LTS 64 bit");
-  r.Str("InstanceNetworkType", "vpc");
-  Node public_ips = Node::List("PublicIpAddress", "IpAddress");
-  if (in.eip_ip.empty()) public_ips.Item(in.public_ip);
-  r.Add(std::move(public_ips));
-  r.Str("HostName", in.host_name);
-  r.Str("InstanceType", in.type);
-  r.Str("CreationTime", FormatMinuteTimestamp(in.creation_ms));
-  r.Str("StartTime", FormatMinuteTimestamp(in.creation_ms + 60000));
-  r.Str("Status", in.status);
-  r.Str("ClusterId", "");
-  r.Str("RegionId", in.region);
-  r.Str("GPUSpec", "");
-  r.Str("InstanceChargeType", "PostPaid");
-  r.Num("GPUAmount", 0);
-  r.Str("ExpiredTime", "2099-12-31T15:59Z");
-  Node inner = Node::List("InnerIpAddress", "IpAddress");
-  r.Add(std::move(inner));
-  r.Str("KeyPairName", "");
-  r.Str("DeploymentSetId", "");
-  r.Str("ResourceGroupId", "rg-acfmsimdefault01");
-  r.Str("CreditSpecification", "");
-  r.Bool("Recyclable", false);
-  r.Str("DeletionProtection", "false");
-  r.Num("LocalStorageCapacity", 0);
-  r.Num("LocalStorageAmount", 0);
-  Node locks = Node::List("OperationLocks", "LockReason");
-  r.Add(std::move(locks));
-  Node cpu = Node::Object("CpuOptions");
-  cpu.Num("CoreCount", std::max(1, in.cpu / 2));
-  cpu.Num("ThreadsPerCore", in.cpu > 1 ? 2 : 1);
-  cpu.Str("Numa", "ON");
-  r.Add(std::move(cpu));
-  Node metadata = Node::Object("MetadataOptions");
-  metadata.Str("HttpEndpoint", "enabled");
-  metadata.Str("HttpTokens", "optional");
-  r.Add(std::move(metadata));
-  Node hibernation = Node::Object("HibernationOptions");
-  hibernation.Bool("Configured", false);
-  r.Add(std::move(hibernation));
-  Node host = Node::Object("DedicatedHostAttribute");
-  host.Str("DedicatedHostId", "");
-  host.Str("DedicatedHostName", "");
-  host.Str("DedicatedHostClusterId", "");
-  r.Add(std::move(host));
-  Node interfaces = Node::List("NetworkInterfaces", "NetworkInterface");
-  Node& eni = interfaces.NewItem();
-  eni.Str("Type", "Primary");
-  eni.Str("MacAddress",
-          "00:16:3e:" + in.id.substr(2, 2) + ":" + in.id.substr(4, 2) + ":" + in.id.substr(6, 2));
-  eni.Str("PrimaryIpAddress", in.private_ip);
-  eni.Str("NetworkInterfaceId", "eni-" + in.id.substr(2));
-  Node eni_ips = Node::List("PrivateIpSets", "PrivateIpSet");
-  eni_ips.NewItem().Str("PrivateIpAddress", in.private_ip).Bool("Primary", true);
-  eni.Add(std::move(eni_ips));
-  r.Add(std::move(interfaces));
-  Node tags = Node::List("Tags", "Tag");
-  tags.NewItem().Str("TagKey", "env").Str("TagValue", "simulated");
-  r.Add(std::move(tags));
 }
 
 // Instance named by InstanceId, also in RegionId when that is given.
@@ -188,7 +81,7 @@ ActionResult DescribeInstances(ActionContext& c) {
   c.root().Num("PageNumber", p.number);
   c.root().Num("PageSize", p.size);
   Node list = Node::List("Instances", "Instance");
-  for (const Instance* instance : Slice(all, p)) AddInstance(list, *instance);
+  for (const Instance* instance : Slice(all, p)) AddInstanceRecord(list, *instance);
   c.root().Add(std::move(list));
   return c.Done();
 }

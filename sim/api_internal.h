@@ -60,6 +60,9 @@ std::span<const ActionHandler> InstanceHandlers();  // api_instances.cc
 std::span<const ActionHandler> StorageHandlers();   // api_storage.cc
 std::span<const ActionHandler> NetworkHandlers();   // api_network.cc
 
+// Appends one instance to a DescribeInstances list (api_instance_record.cc).
+void AddInstanceRecord(Node& list, const Instance& instance);
+
 // Reads an optional integer parameter within [low, high].
 std::variant<std::int64_t, ApiError> IntParam(const std::vector<QueryParam>& params,
                                               std::string_view name, std::int64_t fallback,
