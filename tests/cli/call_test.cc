@@ -28,6 +28,7 @@
 namespace kestrune::cli {
 namespace {
 
+using clitest::Contains;
 using clitest::LineCount;
 using clitest::Lines;
 using clitest::RunKestrune;
@@ -49,10 +50,6 @@ std::string OverLongSecret() {
   std::string secret = "over-long-typed-secret-";
   secret.resize(49, 'x');
   return secret;
-}
-
-bool Contains(const std::string& text, std::string_view part) {
-  return text.find(part) != std::string::npos;
 }
 
 std::vector<std::string> Fields(const std::string& tsv) {
