@@ -6,7 +6,6 @@
 // simulator's output and log, or in a file the program wrote other than "sign".
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,7 +15,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -34,6 +32,7 @@ using clitest::Lines;
 using clitest::RunKestrune;
 using clitest::Simulator;
 using clitest::TestConsole;
+using clitest::WaitUntil;
 
 constexpr char kId[] = "cli-test-id";
 constexpr char kSecret[] = "cli-test-secret-9f2c";
@@ -64,29 +63,6 @@ std::string InfoOf(const std::string& tsv, std::string_view field) {
     if (tab != std::string::npos && line.substr(0, tab) == field) return line.substr(tab + 1);
   }
   return {};
-}
-
-// Requests the simulator answered with a good reply. A request the simulator
-// refused for a used nonce is sent again, so the log may hold more lines than
-// requests were made.
-std::size_t Answered(const std::vector<std::string>& log) {
-  std::size_t answered = 0;
-  for (const std::string& line : log) {
-    const std::string_view ok = " ok 200";
-    answered +=
-        line.size() >= ok.size() && line.compare(line.size() - ok.size(), ok.size(), ok) == 0;
-  }
-  return answered;
-}
-
-// Waits (bounded) until `count` good replies are in the log; returns how many.
-std::size_t WaitForAnswered(const Simulator& sim, std::size_t count) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  for (;;) {
-    const std::size_t answered = Answered(sim.RequestLog());
-    if (answered >= count || std::chrono::steady_clock::now() > deadline) return answered;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
 }
 
 class CallTest : public ::testing::Test {
@@ -339,8 +315,7 @@ TEST_F(CallTest, DryRunPrintsASignedRequestTheSimulatorAccepts) {
   EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n");
   EXPECT_TRUE(console.err.empty());
   // A dry run sends nothing...
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(sim.RequestLog().empty());
+  ExpectNothingSentSoFar();
   // ...and what it printed is a complete request the service accepts.
   const std::string reply = clitest::ExchangeRaw(sim.port(), request);
   EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply.substr(0, 200);
@@ -363,7 +338,7 @@ TEST_F(CallTest, CredentialsFromTheEnvironmentOrTheFile) {
   TestConsole& from_env = Console();
   ASSERT_EQ(Call(from_env, {"ecs", "DescribeRegions", "--debug"}), kExitOk) << from_env.err;
   EXPECT_TRUE(Contains(from_env.err, "credentials from the environment")) << from_env.err;
-  EXPECT_EQ(WaitForAnswered(*simulator_, 2), 2u);
+  EXPECT_EQ(simulator_->WaitForAnswered(2), 2u);
 }
 
 TEST_F(CallTest, DebugAndTraceVariableTraceEveryShownValue) {
@@ -513,33 +488,16 @@ TEST_F(CallTest, TheSecretTypedAtATerminalIsNotEchoed) {
     _exit(127);
   }
   ASSERT_GT(child, 0);
-  // Reads what the terminal shows until `wanted` appears or the program ends.
-  std::string shown;
-  auto read_until = [&](std::string_view wanted) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Contains(shown, wanted) && std::chrono::steady_clock::now() < deadline) {
-      pollfd readable{terminal, POLLIN, 0};
-      if (poll(&readable, 1, 100) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = read(terminal, buffer, sizeof buffer);
-      if (n <= 0) return;  // the program has ended
-      shown.append(buffer, static_cast<std::size_t>(n));
-    }
-  };
-  read_until("AccessKey secret: ");
+  std::string shown;  // what the terminal showed
+  clitest::ReadUntil(terminal, shown, "AccessKey secret: ", std::chrono::seconds(10));
   ASSERT_TRUE(Contains(shown, "AccessKey secret: ")) << shown;
   const std::string typed = std::string(kSecret) + "\n";
   ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-  read_until("wrote the credential file");
+  clitest::ReadUntil(terminal, shown, "wrote the credential file", std::chrono::seconds(10));
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);  // still waiting for the line it never got
-      waitpid(child, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!WaitUntil([&] { return waitpid(child, &status, WNOHANG) != 0; }, std::chrono::seconds(5))) {
+    kill(child, SIGKILL);  // still waiting for the line it never got
+    waitpid(child, &status, 0);
   }
   close(terminal);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) << shown;
@@ -634,16 +592,19 @@ TEST_F(CallTest, AnInterruptedDemoLeavesNoSimulatorBehind) {
     _exit(127);
   }
   ASSERT_GT(demo, 0);
-  // Wait (bounded) for the simulator to be up.
   pid_t simulator = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (simulator == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const std::string text = clitest::ReadFile(pid_file);
-    if (!text.empty() && text.back() == '\n') simulator = std::atoi(text.c_str());
-  }
+  WaitUntil(
+      [&] {
+        const std::string text = clitest::ReadFile(pid_file);
+        if (!text.empty() && text.back() == '\n') simulator = std::atoi(text.c_str());
+        return simulator != 0;
+      },
+      std::chrono::seconds(10));
   ASSERT_GT(simulator, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the tour has begun
+  // The demo names its simulator's address once it is up, as the tour begins.
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Contains(clitest::ReadFile(output_file), "demo against the simulator"); },
+      std::chrono::seconds(10)));
   kill(demo, SIGKILL);
   waitpid(demo, nullptr, 0);
 
@@ -653,11 +614,7 @@ TEST_F(CallTest, AnInterruptedDemoLeavesNoSimulatorBehind) {
     const std::size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
   };
-  const auto gone_by = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (running() && std::chrono::steady_clock::now() < gone_by) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_FALSE(running());
+  EXPECT_TRUE(WaitUntil([&] { return !running(); }, std::chrono::seconds(5)));
   if (running()) kill(simulator, SIGKILL);
 }
 
@@ -669,7 +626,7 @@ TEST_F(CallTest, DemoAgainstAGivenSimulator) {
             kExitOk)
       << console.err;
   EXPECT_TRUE(Contains(console.out, "== DescribeZones RegionId=cn-beijing =="));
-  EXPECT_EQ(WaitForAnswered(sim, 5), 5u);
+  EXPECT_EQ(sim.WaitForAnswered(5), 5u);
   // Without a simulator to find it says what to do, and sends nothing.
   TestConsole& lost = Console(false);
   lost.env["KESTRUNE_SIM"] = work_.File("no-such-program");

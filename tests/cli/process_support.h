@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +45,15 @@ class TempDir {
   std::string path_;
 };
 
+// Checks `condition` every few milliseconds until it holds (true) or
+// `timeout` has passed (false).
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+// Appends what `fd` delivers to `text` until `wanted` appears in it, the
+// stream ends or `timeout` passes.
+void ReadUntil(int fd, std::string& text, std::string_view wanted,
+               std::chrono::milliseconds timeout);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
@@ -67,6 +77,11 @@ class Simulator {
   std::string Output() const;
   // Waits (bounded) until the log holds at least `count` lines; returns them.
   std::vector<std::string> WaitForRequests(
+      std::size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) const;
+  // Waits (bounded) until `count` requests got a good reply; returns how many
+  // did. A request refused for a used nonce is sent again, so the log may
+  // hold more lines than requests were made.
+  std::size_t WaitForAnswered(
       std::size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) const;
 
  private:
