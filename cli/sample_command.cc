@@ -14,16 +14,16 @@ namespace {
 
 std::string SampleNames() {
   std::string names;
-  for (const report::SampleButton& button : report::kSampleButtons) {
+  for (const report::NamedSampleAction& named : report::SampleActions()) {
     if (!names.empty()) names += ", ";
-    names += button.caption;
+    names += named.name;
   }
   return names;
 }
 
 std::optional<report::SampleAction> FindSample(std::string_view name) {
-  for (const report::SampleButton& button : report::kSampleButtons) {
-    if (catalogue::EqualsIgnoreCase(button.caption, name)) return button.action;
+  for (const report::NamedSampleAction& named : report::SampleActions()) {
+    if (catalogue::EqualsIgnoreCase(named.name, name)) return named.action;
   }
   return std::nullopt;
 }

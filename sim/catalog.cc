@@ -12,7 +12,7 @@ constexpr std::array<ServiceInfo, 3> kServices = {{
     {Service::kApiGateway, "apigateway", "apigateway.cn-qingdao.aliyuncs.com", "2016-07-14"},
 }};
 
-// Replies marked "" are produced by code in api.cc.
+// Replies marked "" are produced by the handler tables of api_*.cc.
 constexpr ActionInfo kEcsActions[] = {
     // Instances.
     {"RunInstances", "RegionId ImageId InstanceType", ""},

@@ -195,42 +195,53 @@ std::span<const FamilyInfo> InstanceTypeFamilies() {
 }
 
 World::World(std::int64_t now_ms) {
-  struct Seed {
+  constexpr std::int64_t kDay = 86400000;
+  struct InstanceSeed {
     std::string_view name;
     std::string_view type;
     std::string_view status;
     std::string_view image;
   };
-  constexpr Seed kSeeds[] = {
+  constexpr InstanceSeed kInstanceSeeds[] = {
       {"web-01", "ecs.g7.large", "Running", "aliyun_3_x64_20G_alibase_20240819.vhd"},
       {"app-01", "ecs.c7.xlarge", "Running", "ubuntu_22_04_x64_20G_alibase_20240812.vhd"},
       {"db-01", "ecs.r7.2xlarge", "Stopped", "centos_7_9_x64_20G_alibase_20240628.vhd"},
   };
-  const std::int64_t day = 86400000;
+  // Two image tasks long finished and a copy still running.
+  struct TaskSeed {
+    std::string_view action;
+    std::int64_t age_ms;
+    std::int64_t minutes_to_finish;  // 0: still processing
+  };
+  constexpr TaskSeed kTaskSeeds[] = {
+      {"ImportImage", 3 * kDay, 12},
+      {"ExportImage", 2 * kDay, 7},
+      {"CopyImage", 3600000, 0},
+  };
   for (const RegionInfo& region : kRegions) {
     const std::vector<std::string> zones = ZonesOf(region);
     int n = 0;
-    for (const Seed& seed : kSeeds) {
+    for (const InstanceSeed& seed : kInstanceSeeds) {
       Instance* instance = CreateInstance(region.id, zones[n % zones.size()], seed.image, seed.type,
-                                          seed.status, now_ms - (30 - n) * day);
+                                          seed.status, now_ms - (30 - n) * kDay);
+      if (instance == nullptr) break;
       instance->name = seed.name;
       instance->host_name = "iZ" + instance->id.substr(2) + "Z";
       instance->description = std::string(seed.name) + " (" + std::string(region.id) + ")";
+      // The first instance of each region holds an elastic IP.
       if (n == 0) {
         instance->eip_allocation = RandomId("eip-");
         instance->eip_ip = Ip(47, 100 + static_cast<int>(serial_ % 100), 23, 45);
       }
       ++n;
     }
-    Task& imported = CreateTask(region.id, "ImportImage", now_ms - 3 * day);
-    imported.status = "Finished";
-    imported.support_cancel = false;
-    imported.finished_ms = imported.creation_ms + 12 * 60000;
-    Task& exported = CreateTask(region.id, "ExportImage", now_ms - 2 * day);
-    exported.status = "Finished";
-    exported.support_cancel = false;
-    exported.finished_ms = exported.creation_ms + 7 * 60000;
-    CreateTask(region.id, "CopyImage", now_ms - 3600000);
+    for (const TaskSeed& seed : kTaskSeeds) {
+      Task& task = CreateTask(region.id, seed.action, now_ms - seed.age_ms);
+      if (seed.minutes_to_finish == 0) continue;
+      task.status = "Finished";
+      task.support_cancel = false;
+      task.finished_ms = task.creation_ms + seed.minutes_to_finish * 60000;
+    }
   }
 }
 
@@ -258,7 +269,10 @@ Instance* World::FindInstance(std::string_view id) {
 Instance* World::CreateInstance(std::string_view region, std::string_view zone,
                                 std::string_view image_id, std::string_view type,
                                 std::string_view status, std::int64_t now_ms) {
-  if (InstancesIn(region).size() >= kMaxInstancesPerRegion) return nullptr;
+  const RegionInfo* region_info = FindRegion(region);
+  if (region_info == nullptr || InstancesIn(region).size() >= kMaxInstancesPerRegion) {
+    return nullptr;
+  }
   ++serial_;
   Instance instance;
   instance.id = RandomId("i-");
@@ -280,7 +294,7 @@ Instance* World::CreateInstance(std::string_view region, std::string_view zone,
     }
   }
   instance.image_id = image_id;
-  const std::size_t region_index = static_cast<std::size_t>(FindRegion(region) - kRegions.data());
+  const auto region_index = static_cast<std::size_t>(region_info - kRegions.data());
   instance.vpc_id = "vpc-" + std::string(region.substr(0, 2)) + "0" + std::to_string(region_index) +
                     "simdefaultvpc";
   instance.vswitch_id = "vsw-" + std::string(zone) + "-sim";

@@ -94,7 +94,7 @@ class World {
   // Instances of a region, in creation order.
   std::vector<const Instance*> InstancesIn(std::string_view region) const;
   Instance* FindInstance(std::string_view id);
-  // Creates an instance; returns nullptr when the region is full.
+  // Creates an instance; returns nullptr when the region is unknown or full.
   Instance* CreateInstance(std::string_view region, std::string_view zone,
                            std::string_view image_id, std::string_view type,
                            std::string_view status, std::int64_t now_ms);

@@ -42,13 +42,21 @@ constexpr std::array<PopupItem, 2> kPopupItems = {{
     {IDM_EXIT, L"退出"},
 }};
 
-// The ids of the sample buttons in the template and the catalogue's table agree.
-static_assert(report::kSampleButtons[0].control_id == IDC_DESCRIBE_REGIONS);
-static_assert(report::kSampleButtons[1].control_id == IDC_DESCRIBE_ZONES);
-static_assert(report::kSampleButtons[2].control_id == IDC_DESCRIBE_INSTANCE_STATUS);
-static_assert(report::kSampleButtons[3].control_id == IDC_REBOOT_INSTANCE);
-static_assert(report::kSampleButtons[4].control_id == IDC_START_INSTANCE);
-static_assert(report::kSampleButtons[5].control_id == IDC_STOP_INSTANCE);
+struct SampleButton {
+  int control_id;
+  report::SampleAction action;
+};
+
+// The sample buttons, in the order they stand; each is captioned with its
+// action's name in the template.
+constexpr std::array<SampleButton, 6> kSampleButtons = {{
+    {IDC_DESCRIBE_REGIONS, report::SampleAction::kDescribeRegions},
+    {IDC_DESCRIBE_ZONES, report::SampleAction::kDescribeZones},
+    {IDC_DESCRIBE_INSTANCE_STATUS, report::SampleAction::kDescribeInstanceStatus},
+    {IDC_REBOOT_INSTANCE, report::SampleAction::kRebootInstance},
+    {IDC_START_INSTANCE, report::SampleAction::kStartInstance},
+    {IDC_STOP_INSTANCE, report::SampleAction::kStopInstance},
+}};
 
 // Selected position of a combo box, or nullopt when nothing is selected (or the
 // control is absent).
@@ -260,7 +268,7 @@ void MainDialog::OnDialogCommand(int id) {
 
 void MainDialog::OnControlCommand(int id, int code) {
   if (code == BN_CLICKED) {
-    for (const report::SampleButton& button : report::kSampleButtons) {
+    for (const SampleButton& button : kSampleButtons) {
       if (button.control_id == id) {
         OnSample(button.action);
         return;

@@ -10,13 +10,10 @@
 namespace kestrune::cli {
 namespace {
 
+using clitest::Contains;
 using clitest::Lines;
 using clitest::RunKestrune;
 using clitest::TestConsole;
-
-bool Contains(const std::string& text, std::string_view part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST(ListTest, ServicesWithTheirHostsAndVersions) {
   TestConsole console;

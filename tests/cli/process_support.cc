@@ -39,6 +39,24 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Replaces this (forked) process by `program` with `arguments`.
+[[noreturn]] void Exec(const std::string& program, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& text : arguments) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -63,13 +81,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
       }
     }
     if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
-    std::vector<std::string> texts = {program};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : texts) argv.push_back(text.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    Exec(program, arguments);
   }
   close(in_pipe[0]);
   close(out_pipe[1]);
@@ -125,6 +137,28 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void ReadUntil(int fd, std::string& text, std::string_view wanted,
+               std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (text.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd readable{fd, POLLIN, 0};
+    if (poll(&readable, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return;  // the stream has ended
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
@@ -150,26 +184,14 @@ Simulator::Simulator(const std::vector<std::string>& arguments) {
     dup2(null_input, STDIN_FILENO);
     close(out_pipe[0]);
     close(out_pipe[1]);
-    std::vector<std::string> texts = {KESTRUNE_SIM_PATH, "--port", "0"};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : texts) argv.push_back(text.data());
-    argv.push_back(nullptr);
-    execv(KESTRUNE_SIM_PATH, argv.data());
-    _exit(127);
+    std::vector<std::string> all = {"--port", "0"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    Exec(KESTRUNE_SIM_PATH, all);
   }
   close(out_pipe[1]);
   pid_ = pid;
   std::string banner;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (banner.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd readable{out_pipe[0], POLLIN, 0};
-    if (poll(&readable, 1, 100) <= 0) continue;
-    char buffer[256];
-    const ssize_t n = read(out_pipe[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    banner.append(buffer, static_cast<std::size_t>(n));
-  }
+  ReadUntil(out_pipe[0], banner, "\n", std::chrono::seconds(10));
   close(out_pipe[0]);
   const std::string prefix = "listening on 127.0.0.1:";
   if (banner.rfind(prefix, 0) == 0) port_ = std::atoi(banner.c_str() + prefix.size());
@@ -179,15 +201,10 @@ Simulator::Simulator(const std::vector<std::string>& arguments) {
 Simulator::~Simulator() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) != 0; }, std::chrono::seconds(3))) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
   }
 }
 
@@ -207,13 +224,21 @@ std::string Simulator::Output() const { return banner_ + ReadFile(dir_.File("req
 
 std::vector<std::string> Simulator::WaitForRequests(std::size_t count,
                                                     std::chrono::milliseconds timeout) const {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::vector<std::string> lines = RequestLog();
-  while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    lines = RequestLog();
-  }
+  std::vector<std::string> lines;
+  WaitUntil([&] { return (lines = RequestLog()).size() >= count; }, timeout);
   return lines;
+}
+
+std::size_t Simulator::WaitForAnswered(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::size_t answered = 0;
+  WaitUntil(
+      [&] {
+        answered = 0;
+        for (const std::string& line : RequestLog()) answered += line.ends_with(" ok 200");
+        return answered >= count;
+      },
+      timeout);
+  return answered;
 }
 
 std::string ExchangeRaw(int port, const std::string& text) {
@@ -221,10 +246,7 @@ std::string ExchangeRaw(int port, const std::string& text) {
   if (fd < 0) return {};
   timeval limit{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = Loopback(port);
   std::string reply;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     WriteAll(fd, text);
@@ -241,10 +263,7 @@ std::string ExchangeRaw(int port, const std::string& text) {
 
 int ClosedPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = 0;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
   int port = 0;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&

@@ -61,6 +61,10 @@ inline int RunKestrune(TestConsole& console, const std::vector<std::string>& arg
   return RunCli(arguments, console);
 }
 
+inline bool Contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
 // Splits text into lines (without their "\n").
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

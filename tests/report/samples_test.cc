@@ -21,23 +21,30 @@ class SamplesTest : public ::testing::Test {
 };
 
 TEST(SampleDataTest, EveryListHoldsWholePairs) {
-  for (core::StringListView list :
-       {samples::kZonesShanghai, samples::kZonesShenzhen, samples::kZonesBeijing,
-        samples::kInstanceRunning, samples::kInstanceStopped, samples::kReboot, samples::kStart,
-        samples::kStop, samples::kRegions}) {
-    EXPECT_EQ(list.Count() % 2, 0u);
-    EXPECT_EQ(list.Entry(1), "RequestId");
-    EXPECT_EQ(list.Entry(2).size(), 36u);
+  SampleState state;
+  for (const NamedSampleAction& named : SampleActions()) {
+    for (std::uint32_t position : {0u, 1u, 2u}) {
+      for (InstanceState instance : {InstanceState::kRunning, InstanceState::kStopped}) {
+        state.SelectRegionPosition(position);
+        state.set_instance_state(instance);
+        const core::StringListView list = SampleList(named.action, state);
+        EXPECT_EQ(list.Count() % 2, 0u) << named.name;
+        EXPECT_EQ(list.Entry(1), "RequestId");
+        EXPECT_EQ(list.Entry(2).size(), 36u);
+      }
+    }
   }
-  EXPECT_EQ(samples::kRegions.Count(), 2u * 57u);
+  EXPECT_EQ(SampleList(SampleAction::kDescribeRegions, state).Count(), 2u * 57u);
 }
 
-TEST(SampleDataTest, ButtonsAndNames) {
-  const int ids[] = {4017, 4019, 4021, 4022, 4023, 4024};
-  for (std::size_t i = 0; i < kSampleButtons.size(); ++i) {
-    EXPECT_EQ(kSampleButtons[i].control_id, ids[i]);
-    EXPECT_EQ(SampleActionByName(kSampleButtons[i].caption), kSampleButtons[i].action);
-    EXPECT_EQ(SampleActionName(kSampleButtons[i].action), kSampleButtons[i].caption);
+TEST(SampleDataTest, ActionsAndNames) {
+  const std::string_view names[] = {"DescribeRegions", "DescribeZones", "DescribeInstanceStatus",
+                                    "RebootInstance",  "StartInstance", "StopInstance"};
+  ASSERT_EQ(SampleActions().size(), std::size(names));
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    EXPECT_EQ(SampleActions()[i].name, names[i]);
+    EXPECT_EQ(SampleActionByName(names[i]), SampleActions()[i].action);
+    EXPECT_EQ(SampleActionName(SampleActions()[i].action), names[i]);
   }
   EXPECT_FALSE(SampleActionByName("describeregions").has_value());
   EXPECT_FALSE(SampleActionByName("").has_value());
@@ -140,12 +147,12 @@ TEST_F(SamplesTest, InstanceStateFollowsStopStartAndReboot) {
 
 TEST_F(SamplesTest, PressingTwiceShowsTheRowsOnce) {
   list_.InsertTop("from", "a request");
-  for (const SampleButton& button : kSampleButtons) {
-    Press(button.action);
+  for (const NamedSampleAction& named : SampleActions()) {
+    Press(named.action);
     Rows first = rows();
-    Press(button.action);
-    EXPECT_EQ(rows(), first) << button.caption;
-    EXPECT_EQ(rows().front().field, "RequestId") << button.caption;
+    Press(named.action);
+    EXPECT_EQ(rows(), first) << named.name;
+    EXPECT_EQ(rows().front().field, "RequestId") << named.name;
   }
 }
 

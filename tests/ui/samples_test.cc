@@ -14,11 +14,11 @@
 namespace kestrune::ui::testing {
 namespace {
 
-namespace samples = report::samples;
-
-// A stored sample list as the screen shows it: every pair inserted at the
-// top, so the last pair stands first.
-std::vector<ScreenRow> OnScreen(core::StringListView pairs) {
+// The stored list of `action` as the screen shows it: every pair inserted at
+// the top, so the last pair stands first.
+std::vector<ScreenRow> OnScreen(report::SampleAction action,
+                                const report::SampleState& state = {}) {
+  const core::StringListView pairs = report::SampleList(action, state);
   std::vector<ScreenRow> rows;
   for (std::size_t n = 1; n + 1 <= pairs.Count(); n += 2) {
     rows.insert(rows.begin(), ScreenRow{W(pairs.Entry(n)), W(pairs.Entry(n + 1))});
@@ -38,7 +38,7 @@ TEST_F(SampleButtonTest, DescribeRegionsListsEveryRegionInWideText) {
   EXPECT_EQ(rows[1], (ScreenRow{L"RegionId", L"eu-central-1"}));
   // Full-width and ASCII parentheses come through as they are stored.
   EXPECT_EQ(rows[rows.size() - 3], (ScreenRow{L"LocalName", W("华北1（青岛）")}));
-  EXPECT_EQ(rows, OnScreen(samples::kRegions));
+  EXPECT_EQ(rows, OnScreen(report::SampleAction::kDescribeRegions));
 }
 
 TEST_F(SampleButtonTest, DescribeZonesFollowsTheRegionChoice) {
@@ -61,12 +61,14 @@ TEST_F(SampleButtonTest, DescribeZonesFollowsTheRegionChoice) {
 
   Choose(IDC_REGION, 2);
   Press(IDC_DESCRIBE_ZONES);
-  EXPECT_EQ(Rows(), OnScreen(samples::kZonesBeijing));
+  report::SampleState beijing;
+  beijing.SelectRegionPosition(2);
+  EXPECT_EQ(Rows(), OnScreen(report::SampleAction::kDescribeZones, beijing));
   EXPECT_EQ(Rows().front(), (ScreenRow{L"ZoneId", L"cn-beijing-g"}));
 
   Choose(IDC_REGION, 0);
   Press(IDC_DESCRIBE_ZONES);
-  EXPECT_EQ(Rows(), OnScreen(samples::kZonesShanghai));
+  EXPECT_EQ(Rows(), OnScreen(report::SampleAction::kDescribeZones));
 }
 
 TEST_F(SampleButtonTest, InstanceStateFollowsStopStartAndReboot) {
@@ -81,14 +83,16 @@ TEST_F(SampleButtonTest, InstanceStateFollowsStopStartAndReboot) {
     return std::wstring(L"<no Status row>");
   };
   EXPECT_EQ(status(), L"Running");
-  EXPECT_EQ(Rows(), OnScreen(samples::kInstanceRunning));
+  EXPECT_EQ(Rows(), OnScreen(report::SampleAction::kDescribeInstanceStatus));
   EXPECT_EQ(Rows().front(), (ScreenRow{L"PageSize", L"10"}));
 
   Press(IDC_STOP_INSTANCE);
   EXPECT_EQ(Rows(),
             (std::vector<ScreenRow>{{L"RequestId", L"FFFFFFFF-DE1B-5B4F-90A2-3DAE1AB345A5"}}));
   EXPECT_EQ(status(), L"stopped");
-  EXPECT_EQ(Rows(), OnScreen(samples::kInstanceStopped));
+  report::SampleState stopped;
+  stopped.set_instance_state(report::InstanceState::kStopped);
+  EXPECT_EQ(Rows(), OnScreen(report::SampleAction::kDescribeInstanceStatus, stopped));
 
   Press(IDC_START_INSTANCE);
   EXPECT_EQ(Rows(),
@@ -105,15 +109,19 @@ TEST_F(SampleButtonTest, InstanceStateFollowsStopStartAndReboot) {
 
 TEST_F(SampleButtonTest, PressingTwiceShowsTheRowsOnceAndButtonsReplaceEachOther) {
   OpenDialog();
-  for (const report::SampleButton& button : report::kSampleButtons) {
-    SCOPED_TRACE(std::string(button.caption));
-    EXPECT_EQ(Text(button.control_id), W(button.caption));
-    Press(button.control_id);
-    std::vector<ScreenRow> once = Rows();
-    ASSERT_FALSE(once.empty());
-    EXPECT_EQ(once.back().field, L"RequestId");
-    Press(button.control_id);
-    EXPECT_EQ(Rows(), once);
+  // The buttons in the order they stand, which is the order of the actions; no
+  // button before DescribeInstanceStatus stops the instance.
+  const int ids[] = {IDC_DESCRIBE_REGIONS, IDC_DESCRIBE_ZONES, IDC_DESCRIBE_INSTANCE_STATUS,
+                     IDC_REBOOT_INSTANCE,  IDC_START_INSTANCE, IDC_STOP_INSTANCE};
+  ASSERT_EQ(report::SampleActions().size(), std::size(ids));
+  for (std::size_t i = 0; i < std::size(ids); ++i) {
+    const report::NamedSampleAction& named = report::SampleActions()[i];
+    SCOPED_TRACE(std::string(named.name));
+    EXPECT_EQ(Text(ids[i]), W(named.name));
+    Press(ids[i]);
+    EXPECT_EQ(Rows(), OnScreen(named.action));
+    Press(ids[i]);
+    EXPECT_EQ(Rows(), OnScreen(named.action));
   }
   Press(IDC_DESCRIBE_REGIONS);
   Press(IDC_DESCRIBE_ZONES);

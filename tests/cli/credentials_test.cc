@@ -1,0 +1,84 @@
+// `kestrune credentials`: the file it writes, which the next call uses, its
+// refusals, and a secret typed at a terminal, which is not echoed. Audited.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "process_support.h"
+
+namespace kestrune::cli::clitest {
+namespace {
+
+TEST_F(CallTest, CredentialsSubcommandWritesTheFileTheNextCallUses) {
+  Sim();
+  TestConsole& writer = Console(false);
+  writer.input = {kSecret};
+  ASSERT_EQ(RunKestrune(writer, {"credentials", kId}), kExitOk) << writer.err;
+  ASSERT_EQ(writer.prompts.size(), 1u);
+  EXPECT_TRUE(writer.prompts[0].second);  // the secret is read hidden
+  EXPECT_EQ(ReadFile("sign"), std::string(kId) + ":" + kSecret);
+  struct stat info {};
+  ASSERT_EQ(stat("sign", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  TestConsole& caller = Console(false);
+  EXPECT_EQ(Call(caller, {"ecs", "DescribeRegions"}), kExitOk) << caller.err;
+
+  TestConsole& prompted = Console(false);
+  prompted.input = {"typed-id", kTypedSecret};
+  ASSERT_EQ(RunKestrune(prompted, {"credentials"}), kExitOk);
+  ASSERT_EQ(prompted.prompts.size(), 2u);
+  EXPECT_FALSE(prompted.prompts[0].second);
+  EXPECT_TRUE(prompted.prompts[1].second);
+  EXPECT_EQ(ReadFile("sign"), std::string("typed-id:") + kTypedSecret);
+
+  // Refused input leaves the file as it was.
+  for (const std::vector<std::string>& input :
+       std::vector<std::vector<std::string>>{{}, {""}, {OverLongSecret()}}) {
+    TestConsole& refused = Console(false);
+    refused.input = input;
+    EXPECT_EQ(RunKestrune(refused, {"credentials", "another-id"}), kExitUsage);
+    EXPECT_EQ(LineCount(refused.err), 1u);
+  }
+  TestConsole& colon = Console(false);
+  colon.input = {kColonIdSecret};
+  EXPECT_EQ(RunKestrune(colon, {"credentials", "a:b"}), kExitUsage);
+  EXPECT_EQ(ReadFile("sign"), std::string("typed-id:") + kTypedSecret);
+}
+
+TEST_F(CallTest, TheSecretTypedAtATerminalIsNotEchoed) {
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    if (chdir(work_.path().c_str()) != 0) _exit(126);
+    execl(KESTRUNE_CLI_PATH, KESTRUNE_CLI_PATH, "credentials", "pty-id",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  std::string shown;  // what the terminal showed
+  ReadUntil(terminal, shown, "AccessKey secret: ", std::chrono::seconds(10));
+  ASSERT_TRUE(Contains(shown, "AccessKey secret: ")) << shown;
+  const std::string typed = std::string(kSecret) + "\n";
+  ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  ReadUntil(terminal, shown, "wrote the credential file", std::chrono::seconds(10));
+  int status = 0;
+  if (!WaitUntil([&] { return waitpid(child, &status, WNOHANG) != 0; }, std::chrono::seconds(5))) {
+    kill(child, SIGKILL);  // still waiting for the line it never got
+    waitpid(child, &status, 0);
+  }
+  close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) << shown;
+  // The terminal is the child's own, not a captured stream: audit what it showed.
+  audit_.CheckText("what the terminal showed", shown);
+  EXPECT_EQ(ReadFile(work_.File("sign")), std::string("pty-id:") + kSecret);
+}
+
+}  // namespace
+}  // namespace kestrune::cli::clitest
