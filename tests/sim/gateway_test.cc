@@ -505,10 +505,12 @@ TEST_F(GatewayTest, VncUrlUserDataTypesFamiliesAndTasks) {
           .response.body;
   EXPECT_EQ(Element(attribute, "TaskStatus"), "Processing");
   EXPECT_EQ(Element(attribute, "SupportCancel"), "true");
-  for (const char* name :
-       {"TaskAction", "Progress", "SuccessCount", "FailedCount", "CreationTime", "FinishedTime"}) {
+  for (const char* name : {"TaskAction", "TaskProcess", "SuccessCount", "FailedCount",
+                           "CreationTime", "FinishedTime"}) {
     EXPECT_NE(Element(attribute, name), "<absent>") << name;
   }
+  // The service names the progress TaskProcess only.
+  EXPECT_EQ(Element(attribute, "Progress"), "<absent>");
   EXPECT_EQ(Call("CancelTask", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}}).response.status,
             200);
   ExpectError(Call("CancelTask", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}}), 403,
