@@ -43,6 +43,22 @@ core::Status ReadKeyFile(const std::string& path, std::vector<AccessKey>& keys) 
   return core::Status::Ok();
 }
 
+// "N" or "N@REGION".
+core::Status ParseSeed(std::string_view text, SeedPlan& plan) {
+  const std::size_t at = text.find('@');
+  auto count = ParseNumber(text.substr(0, at), 0, SeedPlan::kMaxInstances, "--instances");
+  if (!count.ok()) return count.status();
+  const std::string_view region =
+      at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
+  if (at != std::string_view::npos && FindRegion(region) == nullptr) {
+    return core::Status::Error("--instances: unknown region \"" + std::string(region) +
+                               "\" (a RegionId such as cn-hangzhou)");
+  }
+  plan.instances = static_cast<int>(*count);
+  plan.region = region;
+  return core::Status::Ok();
+}
+
 }  // namespace
 
 core::Result<AccessKey> ParseAccessKey(std::string_view text) {
@@ -142,6 +158,11 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       if (!v.ok()) return v.status();
       core::Status status = ParseFault(*v, line.server.gateway.faults);
       if (!status.ok()) return status;
+    } else if (arg == "--instances") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      core::Status status = ParseSeed(*v, line.server.gateway.seed);
+      if (!status.ok()) return status;
     } else if (arg == "--read-timeout") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -197,6 +218,11 @@ std::string HelpText() {
          "  --read-timeout MS      time a client has to send its request head\n"
          "                         (default 10000; then 408 and close)\n"
          "  --max-connections N    open connections served at once (default 4096)\n"
+         "  --instances N[@REGION] start with N instances (0 to 100000) instead of three\n"
+         "                         in every region: dealt round-robin over the regions\n"
+         "                         (or all in REGION) and over each region's zones, in\n"
+         "                         creation order instance-000001, instance-000002...;\n"
+         "                         the same ids every run; lists keep that order\n"
          "  --fault NAME[=N]       play a fault (repeatable):\n"
          "      nonce-used[=N]     answer SignatureNonceUsed to the first N good\n"
          "                         requests (default 1, at most 1000000)\n"

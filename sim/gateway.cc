@@ -80,7 +80,7 @@ const char* kBadGatewayPage =
 Gateway::Gateway(GatewayOptions options, const Clock& clock)
     : options_(std::move(options)),
       clock_(clock),
-      world_(clock.NowMillis()),
+      world_(clock.NowMillis(), options_.seed),
       random_(std::random_device{}()),
       remaining_(options_.faults) {
   if (options_.keys.empty()) {

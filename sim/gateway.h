@@ -51,6 +51,7 @@ struct GatewayOptions {
   std::int64_t nonce_window_ms = 15 * 60 * 1000;  // 0 disables the replay check
   std::size_t max_nonces = 200000;                // oldest forgotten beyond this (bounds memory)
   FaultPlan faults{};
+  SeedPlan seed{};  // the instances the account starts with
 };
 
 // What the server does with the connection.

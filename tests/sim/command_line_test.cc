@@ -37,7 +37,8 @@ TEST_F(CommandLineTest, DefaultsAndOptions) {
   ASSERT_TRUE(none.ok());
   EXPECT_EQ(none->server.address, "127.0.0.1");
   EXPECT_EQ(none->server.port, 0);
-  EXPECT_TRUE(none->server.gateway.keys.empty());  // the demo pair then applies
+  EXPECT_TRUE(none->server.gateway.keys.empty());     // the demo pair then applies
+  EXPECT_FALSE(none->server.gateway.seed.instances);  // three in every region
 
   auto full = Parse({"--port", "8080", "--access-key", "id1:cmd-line:secret",
                      "--access-key=id2:second-cmd-secret", "--service", "iot", "--nonce-window",
@@ -55,6 +56,10 @@ TEST_F(CommandLineTest, DefaultsAndOptions) {
   EXPECT_TRUE(Parse({"--help"})->help);
   EXPECT_EQ(Parse({"--host", "localhost"})->server.address, "127.0.0.1");
   EXPECT_EQ(Parse({"--host=127.0.0.2"})->server.address, "127.0.0.2");
+  EXPECT_EQ(Parse({"--instances", "235"})->server.gateway.seed.instances, 235);
+  const SeedPlan one_region = Parse({"--instances=100000@cn-hangzhou"})->server.gateway.seed;
+  EXPECT_EQ(one_region.instances, 100000);
+  EXPECT_EQ(one_region.region, "cn-hangzhou");
 }
 
 TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
@@ -71,6 +76,10 @@ TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
       {"--fault", "big=65"},
       {"--fault", "close=x"},
       {"--fault", "close="},
+      {"--instances", "100001"},
+      {"--instances", "-1"},
+      {"--instances", "5@cn-atlantis"},
+      {"--instances", "@cn-hangzhou"},
       {"--bogus"},
       {"--access-key-file", "/nonexistent/keys"},
       // A key given without its option, or after a mistyped one: unknown,
@@ -115,8 +124,8 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   EXPECT_FALSE(ParseFault("half=1000001", plan).ok());
   EXPECT_EQ(plan.half, 1000000);
   const std::string help = HelpText();
-  for (const char* name : {"nonce-used", "delay", "close", "half", "502", "big", "kestrune-demo-id",
-                           "kestrune-demo-secret"}) {
+  for (const char* name : {"nonce-used", "delay", "close", "half", "502", "big",
+                           "--instances N[@REGION]", "kestrune-demo-id", "kestrune-demo-secret"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }

@@ -69,6 +69,17 @@ class GatewayTest : public ::testing::Test {
     return Count(body, "<Instance>") == 1 ? Element(body, "Status") : "<gone>";
   }
 
+  // The text of every <name> element, in order.
+  static std::vector<std::string> All(std::string_view body, std::string_view name) {
+    std::vector<std::string> out;
+    const std::string open = "<" + std::string(name) + ">";
+    for (std::size_t at = body.find(open); at != std::string_view::npos;
+         at = body.find(open, at + 1)) {
+      out.push_back(Element(body.substr(at), name));
+    }
+    return out;
+  }
+
   testing::SimAudit audit_;
   ManualClock clock_{kPublishedTime + 4 * 60 * 1000};
   std::unique_ptr<Gateway> gateway_;
@@ -616,6 +627,43 @@ TEST_F(GatewayTest, ResourceListingsFollowTheModel) {
       Call("DescribeImages", {{"RegionId", "cn-shenzhen"}, {"ImageName", "Ubuntu"}}).response.body;
   EXPECT_EQ(Element(images, "TotalCount"), "1");
   EXPECT_TRUE(Element(images, "ImageId").starts_with("ubuntu_22_04"));
+}
+
+TEST_F(GatewayTest, SeededInstancesPageInCreationOrder) {
+  // 235 over 28 regions: cn-hangzhou, the sixth, holds the 6th, 34th, ... 230th.
+  Make({.seed = {.instances = 235}});
+  std::vector<std::string> names, ids;
+  for (int page = 1; page <= 4; ++page) {
+    const std::string body =
+        Call("DescribeInstances",
+             {{"RegionId", "cn-hangzhou"}, {"PageSize", "4"}, {"PageNumber", std::to_string(page)}})
+            .response.body;
+    EXPECT_EQ(Element(body, "TotalCount"), "9");
+    for (const std::string& name : All(body, "InstanceName")) names.push_back(name);
+    for (const std::string& id : All(body, "InstanceId")) ids.push_back(id);
+  }
+  std::vector<std::string> expected;
+  for (int k = 6; k <= 235; k += 28) {
+    const std::string number = std::to_string(k);
+    expected.push_back("instance-" + std::string(6 - number.size(), '0') + number);
+  }
+  EXPECT_EQ(names, expected);
+  const std::string statuses =
+      Call("DescribeInstanceStatus", {{"RegionId", "cn-hangzhou"}, {"PageSize", "50"}})
+          .response.body;
+  EXPECT_EQ(All(statuses, "InstanceId"), ids);
+  // The same plan gives the same ids; all in one region, dealt over its zones.
+  Make({.seed = {.instances = 235}});
+  EXPECT_EQ(InstanceId("cn-hangzhou", 8), ids[8]);
+  Make({.seed = {.instances = 120, .region = "cn-beijing"}});
+  const std::string beijing =
+      Call("DescribeInstances", {{"RegionId", "cn-beijing"}, {"PageSize", "12"}}).response.body;
+  EXPECT_EQ(Element(beijing, "TotalCount"), "120");
+  const std::vector<std::string> zones = All(beijing, "ZoneId");
+  ASSERT_EQ(zones.size(), 12u);
+  EXPECT_NE(zones[0], zones[1]);
+  EXPECT_EQ(zones[0], zones[11]);  // cn-beijing has eleven zones
+  EXPECT_EQ(InstanceId("cn-hangzhou", 0), "<absent>");
 }
 
 TEST_F(GatewayTest, FaultPlans) {
