@@ -666,6 +666,35 @@ TEST_F(GatewayTest, SeededInstancesPageInCreationOrder) {
   EXPECT_EQ(InstanceId("cn-hangzhou", 0), "<absent>");
 }
 
+TEST_F(GatewayTest, PageSizeLimitsAndPagesPastTheEnd) {
+  const Params hangzhou = {{"RegionId", "cn-hangzhou"}};
+  auto with = [&](std::string name, std::string value) {
+    Params params = hangzhou;
+    params.emplace_back(std::move(name), std::move(value));
+    return params;
+  };
+  EXPECT_EQ(Call("DescribeInstances", with("PageSize", "100")).response.status, 200);
+  EXPECT_EQ(Call("DescribeInstanceStatus", with("PageSize", "50")).response.status, 200);
+  for (const auto& [action, size] : {std::pair{"DescribeInstances", "101"},
+                                     {"DescribeInstanceStatus", "51"},
+                                     {"DescribeDisks", "101"},
+                                     {"DescribeSnapshots", "101"},
+                                     {"DescribeTasks", "0"},
+                                     {"DescribeInstances", "-1"},
+                                     {"DescribeInstances", "ten"}}) {
+    const Outcome outcome = Call(action, with("PageSize", size));
+    ExpectError(outcome, 400, "InvalidParameter");
+    EXPECT_EQ(Element(outcome.response.body, "Message"),
+              "The specified parameter \"PageSize\" is not valid.")
+        << action << " " << size;
+  }
+  const std::string past = Call("DescribeInstances", with("PageNumber", "2")).response.body;
+  EXPECT_EQ(Element(past, "TotalCount"), "3");
+  EXPECT_EQ(Element(past, "PageNumber"), "2");
+  EXPECT_EQ(Count(past, "<Instance>"), 0u);
+  EXPECT_NE(past.find("<Instances></Instances>"), std::string::npos);
+}
+
 TEST_F(GatewayTest, FaultPlans) {
   Make({.faults = {.nonce_used = 2}});
   // Refused requests do not use up the fault.
