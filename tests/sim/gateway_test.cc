@@ -695,6 +695,46 @@ TEST_F(GatewayTest, PageSizeLimitsAndPagesPastTheEnd) {
   EXPECT_NE(past.find("<Instances></Instances>"), std::string::npos);
 }
 
+TEST_F(GatewayTest, NextTokenWalksEveryInstanceOnce) {
+  Make({.seed = {.instances = 25, .region = "cn-hangzhou"}});
+  std::vector<std::string> names;
+  std::string token;
+  for (int page = 0; page < 3; ++page) {
+    Params params = {{"RegionId", "cn-hangzhou"}, {"MaxResults", "10"}};
+    if (!token.empty()) params.emplace_back("NextToken", token);
+    const std::string body = Call("DescribeInstances", params).response.body;
+    EXPECT_EQ(Element(body, "TotalCount"), page == 0 ? "25" : "24");
+    EXPECT_EQ(Element(body, "PageNumber"), "<absent>");
+    const std::vector<std::string> got = All(body, "InstanceName");
+    names.insert(names.end(), got.begin(), got.end());
+    token = Element(body, "NextToken");
+    EXPECT_EQ(token.empty(), page == 2) << body.substr(0, 300);
+    // Deleting the next record between pages skips no other.
+    if (page == 0) {
+      const std::string next =
+          Element(Call("DescribeInstances",
+                       {{"RegionId", "cn-hangzhou"}, {"InstanceName", "instance-000011"}})
+                      .response.body,
+                  "InstanceId");
+      EXPECT_EQ(Call("DeleteInstance", {{"InstanceId", next}, {"Force", "true"}}).response.status,
+                200);
+    }
+  }
+  ASSERT_EQ(names.size(), 24u);
+  EXPECT_EQ(names[9], "instance-000010");
+  EXPECT_EQ(names[10], "instance-000012");
+  EXPECT_EQ(names[23], "instance-000025");
+  // A token the simulator did not issue is refused.
+  std::string forged = Element(
+      Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"MaxResults", "1"}}).response.body,
+      "NextToken");
+  forged[15] = forged[15] == '0' ? '1' : '0';
+  ExpectError(Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"NextToken", forged}}), 400,
+              "InvalidParameter");
+  ExpectError(Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"MaxResults", "101"}}), 400,
+              "InvalidParameter");
+}
+
 TEST_F(GatewayTest, FaultPlans) {
   Make({.faults = {.nonce_used = 2}});
   // Refused requests do not use up the fault.
