@@ -82,9 +82,13 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
     std::int64_t fallback, low, high;
   };
   const FaultLimits limits[] = {
-      {"nonce-used", &plan.nonce_used, 1, 1, 1000000}, {"delay", &plan.delay_ms, 1000, 1, 60000},
-      {"close", &plan.close, 1, 1, 1000000},           {"half", &plan.half, 1, 1, 1000000},
-      {"502", &plan.bad_gateway, 1, 1, 1000000},       {"big", &plan.big_mib, 1, 1, 64},
+      {"nonce-used", &plan.nonce_used, 1, 1, 1000000},
+      {"delay", &plan.delay_ms, 1000, 1, 60000},
+      {"close", &plan.close, 1, 1, 1000000},
+      {"half", &plan.half, 1, 1, 1000000},
+      {"502", &plan.bad_gateway, 1, 1, 1000000},
+      {"big", &plan.big_mib, 1, 1, 64},
+      {"page", &plan.page, 1, 1, 1000000},
   };
   for (const FaultLimits& fault : limits) {
     if (fault.name != name) continue;
@@ -98,7 +102,7 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
     return core::Status::Ok();
   }
   return core::Status::Error("unknown fault \"" + std::string(name) +
-                             "\" (nonce-used, delay, close, half, 502, big)");
+                             "\" (nonce-used, delay, close, half, 502, big, page)");
 }
 
 core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& args) {
@@ -235,6 +239,9 @@ std::string HelpText() {
          "      502[=N]            answer the first N requests with 502 and an HTML page\n"
          "                         (default 1, at most 1000000)\n"
          "      big[=N]            pad every good reply to N MiB (default 1, at most 64)\n"
+         "      page[=N]           answer the Nth request for a later page (PageNumber\n"
+         "                         above 1, or a NextToken) with 500 InternalError\n"
+         "                         (default 1, at most 1000000)\n"
          "  -q, --quiet            no request log\n"
          "  -h, --help             this text\n"
          "\n"

@@ -336,6 +336,13 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
   }
 
+  // A page walk that breaks off part-way, for clients' tests of their pager.
+  if (remaining_.page > 0 && AsksForLaterPage(params) && --remaining_.page == 0) {
+    return fail(500, "InternalError",
+                "The request processing has failed due to some unknown error, exception or "
+                "failure.");
+  }
+
   const ActionCall call{service, outcome.action, &params, request_id, now};
   auto result = RunAction(world_, *action, call);
   if (auto* error = std::get_if<ApiError>(&result)) {

@@ -115,16 +115,18 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   ASSERT_TRUE(ParseFault("half=1000000", plan).ok());
   ASSERT_TRUE(ParseFault("502=2", plan).ok());
   ASSERT_TRUE(ParseFault("big=64", plan).ok());
+  ASSERT_TRUE(ParseFault("page=3", plan).ok());
   EXPECT_EQ(plan.nonce_used, 1);
   EXPECT_EQ(plan.delay_ms, 1000);
   EXPECT_EQ(plan.close, 3);
   EXPECT_EQ(plan.half, 1000000);
   EXPECT_EQ(plan.bad_gateway, 2);
   EXPECT_EQ(plan.big_mib, 64);
+  EXPECT_EQ(plan.page, 3);
   EXPECT_FALSE(ParseFault("half=1000001", plan).ok());
   EXPECT_EQ(plan.half, 1000000);
   const std::string help = HelpText();
-  for (const char* name : {"nonce-used", "delay", "close", "half", "502", "big",
+  for (const char* name : {"nonce-used", "delay", "close", "half", "502", "big", "page[=N]",
                            "--instances N[@REGION]", "kestrune-demo-id", "kestrune-demo-secret"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }

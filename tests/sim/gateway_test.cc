@@ -735,6 +735,22 @@ TEST_F(GatewayTest, NextTokenWalksEveryInstanceOnce) {
               "InvalidParameter");
 }
 
+TEST_F(GatewayTest, PageFaultBreaksTheWalkOnce) {
+  Make({.faults = {.page = 2}});
+  auto page = [&](std::string name, std::string value) {
+    return Call("DescribeInstances",
+                {{"RegionId", "cn-hangzhou"}, {"PageSize", "1"}, {name, value}});
+  };
+  EXPECT_EQ(page("PageNumber", "1").response.status, 200);  // first pages do not count
+  EXPECT_EQ(page("PageNumber", "2").response.status, 200);
+  ExpectError(page("PageNumber", "3"), 500, "InternalError");
+  EXPECT_EQ(page("PageNumber", "3").response.status, 200);  // the retry passes
+  // A NextToken request is a later page too.
+  Make({.faults = {.page = 1}});
+  const std::string token = Element(page("MaxResults", "1").response.body, "NextToken");
+  ExpectError(page("NextToken", token), 500, "InternalError");
+}
+
 TEST_F(GatewayTest, FaultPlans) {
   Make({.faults = {.nonce_used = 2}});
   // Refused requests do not use up the fault.
