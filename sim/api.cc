@@ -148,6 +148,12 @@ std::string_view ParamValue(const std::vector<QueryParam>& params, std::string_v
   return {};
 }
 
+bool AsksForLaterPage(const std::vector<QueryParam>& params) {
+  if (!ParamValue(params, "NextToken").empty()) return true;
+  const auto number = ParseInt(ParamValue(params, "PageNumber"));
+  return number && *number > 1;
+}
+
 std::variant<ActionReply, ApiError> RunAction(World& world, const ActionInfo& info,
                                               const ActionCall& call) {
   ActionContext context(world, call);

@@ -43,6 +43,10 @@ struct ActionReply {
 // Value of the first parameter with this name, or "" when absent.
 std::string_view ParamValue(const std::vector<QueryParam>& params, std::string_view name);
 
+// True when the request asks for a page after the first: PageNumber above 1,
+// or a NextToken.
+bool AsksForLaterPage(const std::vector<QueryParam>& params);
+
 std::variant<ActionReply, ApiError> RunAction(World& world, const ActionInfo& info,
                                               const ActionCall& call);
 

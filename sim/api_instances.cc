@@ -1,7 +1,10 @@
 // Instances: their listing and status, launching and deleting them, state
 // changes, and the attributes an instance carries (names, network, security
 // group, VNC, user data, release time).
+#include <charconv>
+#include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "sim/api_internal.h"
 #include "sim/signature.h"
@@ -52,9 +55,9 @@ ActionResult DescribeInstanceStatus(ActionContext& c) {
   return c.Done();
 }
 
-ActionResult DescribeInstances(ActionContext& c) {
-  auto page = ReadPage(c.params(), 100);
-  if (auto* error = std::get_if<ApiError>(&page)) return *error;
+// The instances of RegionId that pass the request's filters, in creation
+// order.
+std::variant<std::vector<const Instance*>, ApiError> MatchingInstances(ActionContext& c) {
   std::vector<const Instance*> all = c.world().InstancesIn(c.P("RegionId"));
   const std::string_view ids_text = c.P("InstanceIds");
   if (!ids_text.empty()) {
@@ -76,6 +79,76 @@ ActionResult DescribeInstances(ActionContext& c) {
       return actual != wanted;
     });
   }
+  return all;
+}
+
+// A NextToken names the last instance sent by its creation sequence number,
+// so deleting or launching instances between pages skips or repeats none of
+// the others. The second half is a check: a token the simulator did not
+// issue (cut short, retyped in capitals) is refused rather than read as some
+// other place in the list.
+constexpr std::uint64_t kTokenCheck = 0x9E3779B97F4A7C15ULL;
+
+std::string TokenAfter(const Instance& last) {
+  char token[40];
+  std::snprintf(token, sizeof token, "%016llx%016llx",
+                static_cast<unsigned long long>(last.sequence),
+                static_cast<unsigned long long>(last.sequence * kTokenCheck));
+  return token;
+}
+
+std::optional<std::uint64_t> TokenPosition(std::string_view token) {
+  if (token.size() != 32 || token.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::uint64_t halves[2] = {};
+  for (int h = 0; h < 2; ++h) {
+    (void)std::from_chars(token.data() + 16 * h, token.data() + 16 * (h + 1), halves[h], 16);
+  }
+  if (halves[1] != halves[0] * kTokenCheck) return std::nullopt;
+  return halves[0];
+}
+
+// The token walk: MaxResults (default 10, at most 100) records after the
+// NextToken's instance, and a NextToken for the rest ("" on the last page).
+ActionResult DescribeInstancesByToken(ActionContext& c) {
+  auto max_results = IntParam(c.params(), "MaxResults", 10, 1, 100);
+  if (auto* error = std::get_if<ApiError>(&max_results)) return *error;
+  std::uint64_t after = 0;
+  if (!c.P("NextToken").empty()) {
+    const auto position = TokenPosition(c.P("NextToken"));
+    if (!position) return InvalidParameterError("NextToken");
+    after = *position;
+  }
+  auto matching = MatchingInstances(c);
+  if (auto* error = std::get_if<ApiError>(&matching)) return *error;
+  const auto& all = std::get<std::vector<const Instance*>>(matching);
+  const auto first =
+      std::find_if(all.begin(), all.end(), [&](const Instance* i) { return i->sequence > after; });
+  const auto left = static_cast<std::size_t>(all.end() - first);
+  const auto count = std::min(left, static_cast<std::size_t>(std::get<std::int64_t>(max_results)));
+  c.root().Num("TotalCount", static_cast<std::int64_t>(all.size()));
+  c.root().Str("NextToken", count < left ? TokenAfter(*first[count - 1]) : "");
+  c.root().Num("MaxResults", std::get<std::int64_t>(max_results));
+  Node list = Node::List("Instances", "Instance");
+  for (auto it = first; it != first + static_cast<std::ptrdiff_t>(count); ++it) {
+    AddInstanceRecord(list, **it);
+  }
+  c.root().Add(std::move(list));
+  return c.Done();
+}
+
+// Pages by number, or walks by NextToken when the request carries
+// MaxResults or a NextToken, as the action's newer callers page.
+ActionResult DescribeInstances(ActionContext& c) {
+  if (!c.P("MaxResults").empty() || !c.P("NextToken").empty()) {
+    return DescribeInstancesByToken(c);
+  }
+  auto page = ReadPage(c.params(), 100);
+  if (auto* error = std::get_if<ApiError>(&page)) return *error;
+  auto matching = MatchingInstances(c);
+  if (auto* error = std::get_if<ApiError>(&matching)) return *error;
+  const auto& all = std::get<std::vector<const Instance*>>(matching);
   const Page& p = std::get<Page>(page);
   c.root().Num("TotalCount", static_cast<std::int64_t>(all.size()));
   c.root().Num("PageNumber", p.number);

@@ -163,7 +163,6 @@ ActionResult DescribeTaskAttribute(ActionContext& c) {
   root.Str("TaskAction", task.action);
   root.Str("TaskStatus", task.status);
   root.Str("TaskProcess", progress);
-  root.Str("Progress", progress);
   root.Str("SupportCancel", task.support_cancel ? "true" : "false");
   root.Num("TotalCount", 1);
   root.Num("SuccessCount", finished ? 1 : 0);

@@ -43,6 +43,22 @@ core::Status ReadKeyFile(const std::string& path, std::vector<AccessKey>& keys) 
   return core::Status::Ok();
 }
 
+// "N" or "N@REGION".
+core::Status ParseSeed(std::string_view text, SeedPlan& plan) {
+  const std::size_t at = text.find('@');
+  auto count = ParseNumber(text.substr(0, at), 0, SeedPlan::kMaxInstances, "--instances");
+  if (!count.ok()) return count.status();
+  const std::string_view region =
+      at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
+  if (at != std::string_view::npos && FindRegion(region) == nullptr) {
+    return core::Status::Error("--instances: unknown region \"" + std::string(region) +
+                               "\" (a RegionId such as cn-hangzhou)");
+  }
+  plan.instances = static_cast<int>(*count);
+  plan.region = region;
+  return core::Status::Ok();
+}
+
 }  // namespace
 
 core::Result<AccessKey> ParseAccessKey(std::string_view text) {
@@ -66,9 +82,13 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
     std::int64_t fallback, low, high;
   };
   const FaultLimits limits[] = {
-      {"nonce-used", &plan.nonce_used, 1, 1, 1000000}, {"delay", &plan.delay_ms, 1000, 1, 60000},
-      {"close", &plan.close, 1, 1, 1000000},           {"half", &plan.half, 1, 1, 1000000},
-      {"502", &plan.bad_gateway, 1, 1, 1000000},       {"big", &plan.big_mib, 1, 1, 64},
+      {"nonce-used", &plan.nonce_used, 1, 1, 1000000},
+      {"delay", &plan.delay_ms, 1000, 1, 60000},
+      {"close", &plan.close, 1, 1, 1000000},
+      {"half", &plan.half, 1, 1, 1000000},
+      {"502", &plan.bad_gateway, 1, 1, 1000000},
+      {"big", &plan.big_mib, 1, 1, 64},
+      {"page", &plan.page, 1, 1, 1000000},
   };
   for (const FaultLimits& fault : limits) {
     if (fault.name != name) continue;
@@ -82,7 +102,7 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
     return core::Status::Ok();
   }
   return core::Status::Error("unknown fault \"" + std::string(name) +
-                             "\" (nonce-used, delay, close, half, 502, big)");
+                             "\" (nonce-used, delay, close, half, 502, big, page)");
 }
 
 core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& args) {
@@ -142,6 +162,11 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       if (!v.ok()) return v.status();
       core::Status status = ParseFault(*v, line.server.gateway.faults);
       if (!status.ok()) return status;
+    } else if (arg == "--instances") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      core::Status status = ParseSeed(*v, line.server.gateway.seed);
+      if (!status.ok()) return status;
     } else if (arg == "--read-timeout") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -197,6 +222,11 @@ std::string HelpText() {
          "  --read-timeout MS      time a client has to send its request head\n"
          "                         (default 10000; then 408 and close)\n"
          "  --max-connections N    open connections served at once (default 4096)\n"
+         "  --instances N[@REGION] start with N instances (0 to 100000) instead of three\n"
+         "                         in every region: dealt round-robin over the regions\n"
+         "                         (or all in REGION) and over each region's zones, in\n"
+         "                         creation order instance-000001, instance-000002...;\n"
+         "                         the same ids every run; lists keep that order\n"
          "  --fault NAME[=N]       play a fault (repeatable):\n"
          "      nonce-used[=N]     answer SignatureNonceUsed to the first N good\n"
          "                         requests (default 1, at most 1000000)\n"
@@ -209,6 +239,9 @@ std::string HelpText() {
          "      502[=N]            answer the first N requests with 502 and an HTML page\n"
          "                         (default 1, at most 1000000)\n"
          "      big[=N]            pad every good reply to N MiB (default 1, at most 64)\n"
+         "      page[=N]           answer the Nth request for a later page (PageNumber\n"
+         "                         above 1, or a NextToken) with 500 InternalError\n"
+         "                         (default 1, at most 1000000)\n"
          "  -q, --quiet            no request log\n"
          "  -h, --help             this text\n"
          "\n"

@@ -82,7 +82,7 @@ const char* kBadGatewayPage =
 Gateway::Gateway(GatewayOptions options, const Clock& clock)
     : options_(std::move(options)),
       clock_(clock),
-      world_(clock.NowMillis()),
+      world_(clock.NowMillis(), options_.seed),
       random_(std::random_device{}()),
       remaining_(options_.faults) {
   if (options_.keys.empty()) {
@@ -347,6 +347,13 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   if (remaining_.nonce_used > 0) {
     --remaining_.nonce_used;
     return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
+  }
+
+  // A page walk that breaks off part-way, for clients' tests of their pager.
+  if (remaining_.page > 0 && AsksForLaterPage(params) && --remaining_.page == 0) {
+    return fail(500, "InternalError",
+                "The request processing has failed due to some unknown error, exception or "
+                "failure.");
   }
 
   const ActionCall call{service, outcome.action, &params, request_id, now};

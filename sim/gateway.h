@@ -42,6 +42,7 @@ struct FaultPlan {
   int half = 0;         // send half of the first N replies, then reset
   int bad_gateway = 0;  // answer the first N requests with 502 and an HTML page
   int big_mib = 0;      // pad every good reply to this many MiB
+  int page = 0;         // answer the Nth good request for a later page with 500
 };
 
 struct GatewayOptions {
@@ -51,6 +52,7 @@ struct GatewayOptions {
   std::int64_t nonce_window_ms = 15 * 60 * 1000;  // 0 disables the replay check
   std::size_t max_nonces = 200000;                // oldest forgotten beyond this (bounds memory)
   FaultPlan faults{};
+  SeedPlan seed{};  // the instances the account starts with
 };
 
 // What the server does with the connection.

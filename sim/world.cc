@@ -150,6 +150,32 @@ std::string Ip(int a, int b, int c, int d) {
   return buffer;
 }
 
+constexpr std::int64_t kDay = 86400000;
+
+struct InstanceSeed {
+  std::string_view name;
+  std::string_view type;
+  std::string_view status;
+  std::string_view image;
+};
+constexpr InstanceSeed kInstanceSeeds[] = {
+    {"web-01", "ecs.g7.large", "Running", "aliyun_3_x64_20G_alibase_20240819.vhd"},
+    {"app-01", "ecs.c7.xlarge", "Running", "ubuntu_22_04_x64_20G_alibase_20240812.vhd"},
+    {"db-01", "ecs.r7.2xlarge", "Stopped", "centos_7_9_x64_20G_alibase_20240628.vhd"},
+};
+
+// Two image tasks long finished and a copy still running.
+struct TaskSeed {
+  std::string_view action;
+  std::int64_t age_ms;
+  std::int64_t minutes_to_finish;  // 0: still processing
+};
+constexpr TaskSeed kTaskSeeds[] = {
+    {"ImportImage", 3 * kDay, 12},
+    {"ExportImage", 2 * kDay, 7},
+    {"CopyImage", 3600000, 0},
+};
+
 }  // namespace
 
 std::span<const RegionInfo> Regions() { return kRegions; }
@@ -194,47 +220,9 @@ std::span<const FamilyInfo> InstanceTypeFamilies() {
   return kFamilyInfos;
 }
 
-World::World(std::int64_t now_ms) {
-  constexpr std::int64_t kDay = 86400000;
-  struct InstanceSeed {
-    std::string_view name;
-    std::string_view type;
-    std::string_view status;
-    std::string_view image;
-  };
-  constexpr InstanceSeed kInstanceSeeds[] = {
-      {"web-01", "ecs.g7.large", "Running", "aliyun_3_x64_20G_alibase_20240819.vhd"},
-      {"app-01", "ecs.c7.xlarge", "Running", "ubuntu_22_04_x64_20G_alibase_20240812.vhd"},
-      {"db-01", "ecs.r7.2xlarge", "Stopped", "centos_7_9_x64_20G_alibase_20240628.vhd"},
-  };
-  // Two image tasks long finished and a copy still running.
-  struct TaskSeed {
-    std::string_view action;
-    std::int64_t age_ms;
-    std::int64_t minutes_to_finish;  // 0: still processing
-  };
-  constexpr TaskSeed kTaskSeeds[] = {
-      {"ImportImage", 3 * kDay, 12},
-      {"ExportImage", 2 * kDay, 7},
-      {"CopyImage", 3600000, 0},
-  };
+World::World(std::int64_t now_ms, const SeedPlan& plan) {
   for (const RegionInfo& region : kRegions) {
-    const std::vector<std::string> zones = ZonesOf(region);
-    int n = 0;
-    for (const InstanceSeed& seed : kInstanceSeeds) {
-      Instance* instance = CreateInstance(region.id, zones[n % zones.size()], seed.image, seed.type,
-                                          seed.status, now_ms - (30 - n) * kDay);
-      if (instance == nullptr) break;
-      instance->name = seed.name;
-      instance->host_name = "iZ" + instance->id.substr(2) + "Z";
-      instance->description = std::string(seed.name) + " (" + std::string(region.id) + ")";
-      // The first instance of each region holds an elastic IP.
-      if (n == 0) {
-        instance->eip_allocation = RandomId("eip-");
-        instance->eip_ip = Ip(47, 100 + static_cast<int>(serial_ % 100), 23, 45);
-      }
-      ++n;
-    }
+    if (!plan.instances) SeedDefault(region, now_ms);
     for (const TaskSeed& seed : kTaskSeeds) {
       Task& task = CreateTask(region.id, seed.action, now_ms - seed.age_ms);
       if (seed.minutes_to_finish == 0) continue;
@@ -243,6 +231,55 @@ World::World(std::int64_t now_ms) {
       task.finished_ms = task.creation_ms + seed.minutes_to_finish * 60000;
     }
   }
+  if (plan.instances) SeedMany(now_ms, plan);
+}
+
+void World::SeedDefault(const RegionInfo& region, std::int64_t now_ms) {
+  const std::vector<std::string> zones = ZonesOf(region);
+  int n = 0;
+  for (const InstanceSeed& seed : kInstanceSeeds) {
+    Instance& instance = AddInstance(region, zones[n % zones.size()], seed.image, seed.type,
+                                     seed.status, now_ms - (30 - n) * kDay);
+    instance.name = seed.name;
+    instance.description = std::string(seed.name) + " (" + std::string(region.id) + ")";
+    // The first instance of each region holds an elastic IP.
+    if (n == 0) GiveElasticIp(instance);
+    ++n;
+  }
+}
+
+void World::SeedMany(std::int64_t now_ms, const SeedPlan& plan) {
+  struct Dealt {
+    const RegionInfo* region;
+    std::vector<std::string> zones;
+    std::size_t count = 0;
+  };
+  std::vector<Dealt> regions;
+  for (const RegionInfo& region : kRegions) {
+    if (plan.region.empty() || region.id == plan.region) {
+      regions.push_back({&region, ZonesOf(region)});
+    }
+  }
+  if (regions.empty()) return;
+  const int total = std::clamp(*plan.instances, 0, SeedPlan::kMaxInstances);
+  for (int k = 0; k < total; ++k) {
+    Dealt& to = regions[static_cast<std::size_t>(k) % regions.size()];
+    const InstanceSeed& seed = kInstanceSeeds[k % std::size(kInstanceSeeds)];
+    // A minute apart, the last a minute ago: CreationTime follows the order.
+    Instance& instance =
+        AddInstance(*to.region, to.zones[to.count % to.zones.size()], seed.image, seed.type,
+                    seed.status, now_ms - static_cast<std::int64_t>(total - k) * 60000);
+    char name[32];
+    std::snprintf(name, sizeof name, "instance-%06d", k + 1);
+    instance.name = name;
+    instance.description = instance.name + " (" + instance.region + ")";
+    if (to.count++ == 0) GiveElasticIp(instance);
+  }
+}
+
+void World::GiveElasticIp(Instance& instance) {
+  instance.eip_allocation = RandomId("eip-");
+  instance.eip_ip = Ip(47, 100 + static_cast<int>(serial_ % 100), 23, 45);
 }
 
 std::string World::RandomId(std::string_view prefix, std::size_t length) {
@@ -254,9 +291,8 @@ std::string World::RandomId(std::string_view prefix, std::size_t length) {
 
 std::vector<const Instance*> World::InstancesIn(std::string_view region) const {
   std::vector<const Instance*> out;
-  for (const std::string& id : order_) {
-    const auto it = instances_.find(id);
-    if (it != instances_.end() && it->second.region == region) out.push_back(&it->second);
+  for (const Instance* instance : order_) {
+    if (instance->region == region) out.push_back(instance);
   }
   return out;
 }
@@ -273,6 +309,13 @@ Instance* World::CreateInstance(std::string_view region, std::string_view zone,
   if (region_info == nullptr || InstancesIn(region).size() >= kMaxInstancesPerRegion) {
     return nullptr;
   }
+  return &AddInstance(*region_info, zone, image_id, type, status, now_ms);
+}
+
+Instance& World::AddInstance(const RegionInfo& region_info, std::string_view zone,
+                             std::string_view image_id, std::string_view type,
+                             std::string_view status, std::int64_t now_ms) {
+  const std::string_view region = region_info.id;
   ++serial_;
   Instance instance;
   instance.id = RandomId("i-");
@@ -294,30 +337,33 @@ Instance* World::CreateInstance(std::string_view region, std::string_view zone,
     }
   }
   instance.image_id = image_id;
-  const auto region_index = static_cast<std::size_t>(region_info - kRegions.data());
+  const auto region_index = static_cast<std::size_t>(&region_info - kRegions.data());
   instance.vpc_id = "vpc-" + std::string(region.substr(0, 2)) + "0" + std::to_string(region_index) +
                     "simdefaultvpc";
   instance.vswitch_id = "vsw-" + std::string(zone) + "-sim";
-  instance.private_ip = Ip(172, 16 + static_cast<int>(region_index),
-                           static_cast<int>(serial_ / 250), static_cast<int>(2 + serial_ % 250));
-  instance.public_ip = Ip(47, 96 + static_cast<int>(region_index), static_cast<int>(serial_ / 250),
-                          static_cast<int>(10 + serial_ % 240));
+  // The third octet wraps past 64,000 instances so every address stays valid.
+  const int third = static_cast<int>(serial_ / 250 % 256);
+  instance.private_ip =
+      Ip(172, 16 + static_cast<int>(region_index), third, static_cast<int>(2 + serial_ % 250));
+  instance.public_ip =
+      Ip(47, 96 + static_cast<int>(region_index), third, static_cast<int>(10 + serial_ % 240));
   instance.security_group = "sg-" + std::string(region) + "-default";
   instance.serial = RandomId("", 8) + "-" + RandomId("", 4) + "-" + RandomId("", 4) + "-" +
                     RandomId("", 4) + "-" + RandomId("", 12);
   instance.user_data =
       Base64("#!/bin/bash\necho \"hello from " + instance.name + "\" > /var/tmp/hello.txt\n");
   instance.creation_ms = now_ms;
-  order_.push_back(instance.id);
+  instance.sequence = serial_;
   auto [it, inserted] = instances_.emplace(instance.id, std::move(instance));
   (void)inserted;
-  return &it->second;
+  order_.push_back(&it->second);
+  return it->second;
 }
 
 bool World::DeleteInstance(std::string_view id) {
   const auto it = instances_.find(id);
   if (it == instances_.end()) return false;
-  order_.erase(std::remove(order_.begin(), order_.end(), it->first), order_.end());
+  order_.erase(std::remove(order_.begin(), order_.end(), &it->second), order_.end());
   instances_.erase(it);
   return true;
 }

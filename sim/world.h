@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
@@ -65,6 +66,7 @@ struct Instance {
   std::string auto_release_time;
   std::string vnc_password;
   std::int64_t creation_ms = 0;
+  std::uint64_t sequence = 0;  // 1, 2, 3... in creation order; never reused
 };
 
 struct Task {
@@ -86,15 +88,27 @@ std::string ZoneLocalName(const RegionInfo& region, char letter);
 const std::vector<InstanceTypeInfo>& InstanceTypes();
 std::span<const FamilyInfo> InstanceTypeFamilies();
 
+// The instances a World starts with. By default three in every region;
+// otherwise `instances` in all, named "instance-000001"... in creation order,
+// dealt round-robin over the regions (or only `region`) and over each
+// region's zones. Either way the ids and the order are the same every run.
+struct SeedPlan {
+  std::optional<int> instances{};
+  std::string region{};  // "" for every region
+  static constexpr int kMaxInstances = 100000;
+};
+
 class World {
  public:
-  // Seeds a few instances and tasks in every region; `now_ms` dates them.
-  explicit World(std::int64_t now_ms);
+  // Seeds instances by the plan and a few tasks in every region; `now_ms`
+  // dates them. Seeding is not held to the launch quota below.
+  explicit World(std::int64_t now_ms, const SeedPlan& plan = {});
 
   // Instances of a region, in creation order.
   std::vector<const Instance*> InstancesIn(std::string_view region) const;
   Instance* FindInstance(std::string_view id);
-  // Creates an instance; returns nullptr when the region is unknown or full.
+  // Creates an instance; returns nullptr when the region is unknown or holds
+  // kMaxInstancesPerRegion or more.
   Instance* CreateInstance(std::string_view region, std::string_view zone,
                            std::string_view image_id, std::string_view type,
                            std::string_view status, std::int64_t now_ms);
@@ -107,13 +121,20 @@ class World {
   // Lower-case letters and digits, as ECS ids use.
   std::string RandomId(std::string_view prefix, std::size_t length = 20);
 
+  // The launch quota: RunInstances and CreateInstance stop here.
   static constexpr std::size_t kMaxInstancesPerRegion = 1000;
   static constexpr std::size_t kMaxTasksPerRegion = 200;
 
  private:
+  Instance& AddInstance(const RegionInfo& region, std::string_view zone, std::string_view image_id,
+                        std::string_view type, std::string_view status, std::int64_t now_ms);
+  void SeedDefault(const RegionInfo& region, std::int64_t now_ms);
+  void SeedMany(std::int64_t now_ms, const SeedPlan& plan);
+  void GiveElasticIp(Instance& instance);
+
   std::mt19937_64 random_{20140526};
   std::map<std::string, Instance, std::less<>> instances_;
-  std::vector<std::string> order_;  // instance ids in creation order
+  std::vector<Instance*> order_;  // into instances_, in creation order
   std::vector<Task> tasks_;
   std::uint64_t serial_ = 0;
 };

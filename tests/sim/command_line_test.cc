@@ -55,6 +55,10 @@ TEST_F(CommandLineTest, DefaultsAndOptions) {
   EXPECT_TRUE(Parse({"--help"})->help);
   EXPECT_EQ(Parse({"--host", "localhost"})->server.address, "127.0.0.1");
   EXPECT_EQ(Parse({"--host=127.0.0.2"})->server.address, "127.0.0.2");
+  EXPECT_EQ(Parse({"--instances", "235"})->server.gateway.seed.instances, 235);
+  const SeedPlan one_region = Parse({"--instances=100000@cn-hangzhou"})->server.gateway.seed;
+  EXPECT_EQ(one_region.instances, 100000);
+  EXPECT_EQ(one_region.region, "cn-hangzhou");
 }
 
 TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
@@ -71,6 +75,8 @@ TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
       {"--fault", "big=65"},
       {"--fault", "close=x"},
       {"--fault", "close="},
+      {"--instances", "100001"},
+      {"--instances", "5@cn-atlantis"},
       {"--bogus"},
       {"--access-key-file", "/nonexistent/keys"},
       // A key given without its option, or after a mistyped one: unknown,
@@ -106,17 +112,19 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   ASSERT_TRUE(ParseFault("half=1000000", plan).ok());
   ASSERT_TRUE(ParseFault("502=2", plan).ok());
   ASSERT_TRUE(ParseFault("big=64", plan).ok());
+  ASSERT_TRUE(ParseFault("page=3", plan).ok());
   EXPECT_EQ(plan.nonce_used, 1);
   EXPECT_EQ(plan.delay_ms, 1000);
   EXPECT_EQ(plan.close, 3);
   EXPECT_EQ(plan.half, 1000000);
   EXPECT_EQ(plan.bad_gateway, 2);
   EXPECT_EQ(plan.big_mib, 64);
+  EXPECT_EQ(plan.page, 3);
   EXPECT_FALSE(ParseFault("half=1000001", plan).ok());
   EXPECT_EQ(plan.half, 1000000);
   const std::string help = HelpText();
-  for (const char* name : {"nonce-used", "delay", "close", "half", "502", "big", "kestrune-demo-id",
-                           "kestrune-demo-secret"}) {
+  for (const char* name : {"nonce-used", "delay", "close", "half", "502", "big", "page[=N]",
+                           "--instances N[@REGION]", "kestrune-demo-id", "kestrune-demo-secret"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }

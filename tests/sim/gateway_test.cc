@@ -57,7 +57,8 @@ class GatewayTest : public ::testing::Test {
   }
   // The id of the index-th instance of a region, read from the service.
   std::string InstanceId(const std::string& region, int index) {
-    const std::string body = Call("DescribeInstanceStatus", {{"RegionId", region}}).response.body;
+    const std::string body =
+        Call("DescribeInstanceStatus", {{"RegionId", region}, {"PageSize", "50"}}).response.body;
     std::string_view rest = body;
     for (int i = 0; i < index; ++i) rest.remove_prefix(rest.find("</InstanceId>") + 1);
     return Element(rest, "InstanceId");
@@ -67,6 +68,17 @@ class GatewayTest : public ::testing::Test {
         Call("DescribeInstances", {{"RegionId", region}, {"InstanceIds", "[\"" + id + "\"]"}})
             .response.body;
     return Count(body, "<Instance>") == 1 ? Element(body, "Status") : "<gone>";
+  }
+
+  // The text of every <name> element, in order.
+  static std::vector<std::string> All(std::string_view body, std::string_view name) {
+    std::vector<std::string> out;
+    const std::string open = "<" + std::string(name) + ">";
+    for (std::size_t at = body.find(open); at != std::string_view::npos;
+         at = body.find(open, at + 1)) {
+      out.push_back(Element(body.substr(at), name));
+    }
+    return out;
   }
 
   testing::SimAudit audit_;
@@ -505,10 +517,12 @@ TEST_F(GatewayTest, VncUrlUserDataTypesFamiliesAndTasks) {
           .response.body;
   EXPECT_EQ(Element(attribute, "TaskStatus"), "Processing");
   EXPECT_EQ(Element(attribute, "SupportCancel"), "true");
-  for (const char* name :
-       {"TaskAction", "Progress", "SuccessCount", "FailedCount", "CreationTime", "FinishedTime"}) {
+  for (const char* name : {"TaskAction", "TaskProcess", "SuccessCount", "FailedCount",
+                           "CreationTime", "FinishedTime"}) {
     EXPECT_NE(Element(attribute, name), "<absent>") << name;
   }
+  // The service names the progress TaskProcess only.
+  EXPECT_EQ(Element(attribute, "Progress"), "<absent>");
   EXPECT_EQ(Call("CancelTask", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}}).response.status,
             200);
   ExpectError(Call("CancelTask", {{"RegionId", "cn-hangzhou"}, {"TaskId", task_id}}), 403,
@@ -614,6 +628,97 @@ TEST_F(GatewayTest, ResourceListingsFollowTheModel) {
       Call("DescribeImages", {{"RegionId", "cn-shenzhen"}, {"ImageName", "Ubuntu"}}).response.body;
   EXPECT_EQ(Element(images, "TotalCount"), "1");
   EXPECT_TRUE(Element(images, "ImageId").starts_with("ubuntu_22_04"));
+}
+
+TEST_F(GatewayTest, SeededInstancesPageInCreationOrder) {
+  // 235 over 28 regions: cn-hangzhou, the sixth, holds the 6th, 34th, ... 230th.
+  Make({.seed = {.instances = 235}});
+  std::vector<std::string> names, ids;
+  for (const char* page : {"1", "2", "3"}) {
+    const std::string body =
+        Call("DescribeInstances",
+             {{"RegionId", "cn-hangzhou"}, {"PageSize", "4"}, {"PageNumber", page}})
+            .response.body;
+    EXPECT_EQ(Element(body, "TotalCount"), "9");
+    for (const std::string& name : All(body, "InstanceName")) names.push_back(name);
+    for (const std::string& id : All(body, "InstanceId")) ids.push_back(id);
+  }
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"instance-000006", "instance-000034", "instance-000062",
+                                      "instance-000090", "instance-000118", "instance-000146",
+                                      "instance-000174", "instance-000202", "instance-000230"}));
+  EXPECT_EQ(All(Call("DescribeInstanceStatus", {{"RegionId", "cn-hangzhou"}}).response.body,
+                "InstanceId"),
+            ids);
+  Make({.seed = {.instances = 235}});
+  EXPECT_EQ(InstanceId("cn-hangzhou", 8), ids[8]);  // the same ids every run
+}
+
+TEST_F(GatewayTest, PageSizeLimitsAndPagesPastTheEnd) {
+  auto listed = [&](const char* action, const char* size) {
+    const Outcome outcome = Call(action, {{"RegionId", "cn-hangzhou"}, {"PageSize", size}});
+    return outcome.outcome + " " + Element(outcome.response.body, "Message");
+  };
+  EXPECT_EQ(listed("DescribeInstances", "100"), "ok <absent>");
+  EXPECT_EQ(listed("DescribeInstanceStatus", "50"), "ok <absent>");
+  for (const auto& [action, size] : {std::pair{"DescribeInstances", "101"},
+                                     {"DescribeInstanceStatus", "51"},
+                                     {"DescribeDisks", "0"},
+                                     {"DescribeTasks", "-1"},
+                                     {"DescribeInstances", "ten"}}) {
+    EXPECT_EQ(listed(action, size),
+              "InvalidParameter The specified parameter \"PageSize\" is not valid.");
+  }
+  const std::string past =
+      Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"PageNumber", "2"}}).response.body;
+  EXPECT_EQ(Element(past, "TotalCount") + " " + std::to_string(Count(past, "<Instance>")), "3 0");
+}
+
+TEST_F(GatewayTest, NextTokenWalksEveryInstanceOnce) {
+  Make({.seed = {.instances = 25, .region = "cn-hangzhou"}});
+  std::vector<std::string> names;
+  std::string token, first_token;
+  for (int page = 0; page < 3; ++page) {
+    const std::string body =
+        Call("DescribeInstances",
+             {{"RegionId", "cn-hangzhou"}, {"MaxResults", "10"}, {"NextToken", token}})
+            .response.body;
+    EXPECT_EQ(Element(body, "TotalCount"), page == 0 ? "25" : "24");
+    for (const std::string& name : All(body, "InstanceName")) names.push_back(name);
+    token = Element(body, "NextToken");
+    EXPECT_EQ(token.empty(), page == 2);
+    if (page > 0) continue;
+    // Dealt over the region's six zones in turn.
+    const std::vector<std::string> zones = All(body, "ZoneId");
+    EXPECT_TRUE(zones.at(0) != zones.at(1) && zones.at(0) == zones.at(6));
+    // Deleting the next record between pages shifts no other.
+    first_token = token;
+    Call("DeleteInstance", {{"InstanceId", InstanceId("cn-hangzhou", 10)}, {"Force", "true"}});
+  }
+  ASSERT_EQ(names.size(), 24u);
+  EXPECT_EQ(names[10], "instance-000012");
+  EXPECT_EQ(names[23], "instance-000025");
+  first_token[15] = first_token[15] == '0' ? '1' : '0';  // not a token the simulator issued
+  ExpectError(Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"NextToken", first_token}}),
+              400, "InvalidParameter");
+  ExpectError(Call("DescribeInstances", {{"RegionId", "cn-hangzhou"}, {"MaxResults", "101"}}), 400,
+              "InvalidParameter");
+}
+
+TEST_F(GatewayTest, PageFaultBreaksTheWalkOnce) {
+  Make({.faults = {.page = 2}});
+  auto page = [&](std::string name, std::string value) {
+    return Call("DescribeInstances",
+                {{"RegionId", "cn-hangzhou"}, {"PageSize", "1"}, {name, value}});
+  };
+  // First pages do not count; the retry of the failed page passes.
+  for (const auto& [number, outcome] :
+       {std::pair{"1", "ok"}, {"2", "ok"}, {"3", "InternalError"}, {"3", "ok"}}) {
+    EXPECT_EQ(page("PageNumber", number).outcome, outcome) << number;
+  }
+  Make({.faults = {.page = 1}});  // a NextToken asks for a later page too
+  const std::string token = Element(page("MaxResults", "1").response.body, "NextToken");
+  ExpectError(page("NextToken", token), 500, "InternalError");
 }
 
 TEST_F(GatewayTest, FaultPlans) {
