@@ -22,7 +22,7 @@ core::Result<std::string> Compose(std::string_view name, std::string_view value)
   text.reserve(name.size() + 1 + value.size());
   text.append(name).append("=").append(value);
   if (text.size() >= request::kItemLimit) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "The value of parameter " + std::string(name) +
         " is too long: name, \"=\" and value make " +
         core::FormatDecimal(static_cast<std::uint32_t>(text.size())) +
@@ -87,9 +87,9 @@ ParameterValueSlots ParameterValueSlots::FromFormFields(std::span<const std::str
 
 core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
-    return core::Status::Error("There is no parameter field " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(k)) +
-                               "; the fields are numbered 1 to 8.");
+    return core::Status::InvalidInput("There is no parameter field " +
+                                      core::FormatDecimal(static_cast<std::uint32_t>(k)) +
+                                      "; the fields are numbered 1 to 8.");
   }
   slots_[k - 1] = std::string(value);
   return core::Status::Ok();
@@ -114,7 +114,7 @@ core::Result<request::ActionParameterList> ToActionParameters(const BoundRequest
     if (!appended.ok()) {
       std::string_view action = bound.request_template != nullptr ? bound.request_template->action()
                                                                   : std::string_view("the action");
-      return core::Status::Error(std::string(action) + ": " + appended.message());
+      return core::Status::InvalidInput(std::string(action) + ": " + appended.message());
     }
   }
   return list;
@@ -196,9 +196,9 @@ ApiGroupDraft::ApiGroupDraft() {
 
 core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
   if (name.size() > kMaxNameLength) {
-    return core::Status::Error("The API group name has " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
-                               " characters; at most 50 are allowed.");
+    return core::Status::InvalidInput("The API group name has " +
+                                      core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
+                                      " characters; at most 50 are allowed.");
   }
   name_ = std::string(name);
   description_.clear();
@@ -207,9 +207,10 @@ core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
 
 core::Status ApiGroupDraft::SetApiGroupDescription(std::string_view description) {
   if (description.size() > kMaxDescriptionLength) {
-    return core::Status::Error("The API group description has " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
-                               " characters; at most 180 are allowed.");
+    return core::Status::InvalidInput(
+        "The API group description has " +
+        core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
+        " characters; at most 180 are allowed.");
   }
   description_ = std::string(description);
   return core::Status::Ok();

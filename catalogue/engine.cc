@@ -57,7 +57,7 @@ core::Result<request::SignedRequest> Engine::Prepare(const request::Credentials&
                                                      const ParameterValueSlots& values) const {
   std::optional<request::ServiceEndpoint> endpoint = EndpointFor(action.service);
   std::optional<core::Result<BoundRequest>> bound = BindResolved(action, values, &draft_);
-  if (!endpoint || !bound) return core::Status::Error(std::string(kNotSupportedText));
+  if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
   core::Result<request::ActionParameterList> parameters = ToActionParameters(bound->value());
   if (!parameters.ok()) return parameters.status();
@@ -115,7 +115,7 @@ RequestResult Engine::Send(const request::Credentials& credentials,
     result.http_status = reply.http_status;
     if (reply.status.ok() && reply.http_status == 0) {
       // A peer that closed without an HTTP status line gave no answer at all.
-      reply.status = core::Status::Error("the server closed the connection without a reply");
+      reply.status = core::Status::Connection("the server closed the connection without a reply");
     }
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;

@@ -56,8 +56,8 @@ struct EngineOptions {
 };
 
 // What one exchange with a server gave. A failed exchange (no connection,
-// time-out, a reply cut off or over its size limit) has !status.ok() and a
-// reason a user can read.
+// time-out, a reply cut off or over its size limit) has a Connection status
+// with a reason a user can read.
 struct TransportReply {
   core::Status status;
   int http_status = 0;
@@ -107,8 +107,8 @@ class Engine {
          Transport& transport, EngineOptions options = {});
   ~Engine();
 
-  // Binds and signs without sending (a dry run). Not sendable: an error with
-  // kNotSupportedText.
+  // Binds and signs without sending (a dry run). Not sendable: a NotSupported
+  // status with kNotSupportedText; input beyond the limits: InvalidInput.
   core::Result<request::SignedRequest> Prepare(const request::Credentials& credentials,
                                                const ResolvedAction& action,
                                                const ParameterValueSlots& values) const;

@@ -58,7 +58,7 @@ const OptionDefinition* FindOption(std::string_view name) {
   return nullptr;
 }
 
-core::Status Error(std::string message) { return core::Status::Error(std::move(message)); }
+core::Status Error(std::string message) { return core::Status::InvalidInput(std::move(message)); }
 
 std::string Quoted(std::string_view text) {
   std::string quoted;

@@ -52,8 +52,8 @@ core::Result<unsigned> ParseServiceName(std::string_view name) {
   for (const ServiceName& service : kServiceNames) {
     if (catalogue::EqualsIgnoreCase(service.name, name)) return service.number;
   }
-  return core::Status::Error("unknown service \"" + EscapeLine(name) +
-                             "\" (accepted: ecs, iot, apigateway)");
+  return core::Status::InvalidInput("unknown service \"" + EscapeLine(name) +
+                                    "\" (accepted: ecs, iot, apigateway)");
 }
 
 std::string_view ServiceCommandName(unsigned service_number) {
