@@ -17,6 +17,7 @@
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
+#include "request/endpoint.h"
 #include "request/http.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "catalogue/engine.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "core/text.h"
@@ -24,14 +23,6 @@ void ShowErrorRows(std::string_view body, report::Extractor& extractor) {
 }
 
 }  // namespace
-
-EngineOptions EngineOptions::FromEnvironment() {
-  EngineOptions options;
-  if (const char* endpoint = std::getenv("KESTRUNE_ENDPOINT"); endpoint && *endpoint) {
-    options.endpoint_override = endpoint;
-  }
-  return options;
-}
 
 Engine::Engine(const request::Clock& clock, report::ResultList& results, report::TraceSink& trace,
                EngineOptions options)

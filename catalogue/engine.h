@@ -43,16 +43,15 @@ inline constexpr std::string_view kNotSupportedText = "this function not support
 inline constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
 
 struct EngineOptions {
-  // "host[:port]" to connect to instead of the service's host on port 80; the
-  // Host header stays the service's. Empty: no override.
+  // "HOST[:PORT]" (request::ParseEndpointOverride) to connect to instead of
+  // the service's host on port 80; the Host header stays the service's. Empty:
+  // no override. The faces take it from the user; the engine never reads the
+  // environment. A malformed one fails every exchange, never falling back to
+  // the service.
   std::string endpoint_override;
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
   int max_attempts = 5;
-
-  // Defaults, with the override taken from the environment variable
-  // KESTRUNE_ENDPOINT when it is set.
-  static EngineOptions FromEnvironment();
 };
 
 // What one exchange with a server gave. A failed exchange (no connection,

@@ -7,6 +7,7 @@
 #include "cli/output.h"
 #include "report/display_text.h"
 #include "report/extractor.h"
+#include "request/endpoint.h"
 
 namespace kestrune::cli {
 namespace {
@@ -115,10 +116,13 @@ bool TracingWanted(const CommandLine& line, const Console& console) {
 
 core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console) {
   if (line.endpoint) return *line.endpoint;
-  std::optional<std::string> from_env = NonEmptyEnv(console, "KESTRUNE_ENDPOINT");
+  std::optional<std::string> from_env = NonEmptyEnv(console, request::kEndpointVariable);
   if (!from_env) return std::string();
   core::Status checked = CheckEndpoint(*from_env);
-  if (!checked.ok()) return core::Status::Error("KESTRUNE_ENDPOINT: " + checked.message());
+  if (!checked.ok()) {
+    return core::Status::InvalidInput(std::string(request::kEndpointVariable) + ": " +
+                                      checked.message());
+  }
   return *from_env;
 }
 

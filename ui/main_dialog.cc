@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "catalogue/engine.h"
 #include "report/samples.h"
 #include "request/clock.h"
+#include "request/endpoint.h"
 #include "ui/clipboard.h"
 #include "ui/control_text.h"
 #include "ui/credential_fields.h"
@@ -79,6 +81,17 @@ std::vector<std::string_view> Entries(core::StringListView list) {
   std::vector<std::string_view> entries;
   for (std::size_t n = 1; n <= list.Count(); ++n) entries.push_back(list.Entry(n));
   return entries;
+}
+
+// The engine's options with the endpoint override of the environment, as the
+// command line takes it when --endpoint is not given.
+catalogue::EngineOptions EngineOptionsFromEnvironment() {
+  catalogue::EngineOptions options;
+  const std::string variable(request::kEndpointVariable);
+  if (const char* endpoint = std::getenv(variable.c_str()); endpoint && *endpoint) {
+    options.endpoint_override = endpoint;
+  }
+  return options;
 }
 
 std::vector<std::string_view> ServiceNames() {
@@ -191,7 +204,7 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   result_list_.Setup();
 
   engine_ = std::make_unique<catalogue::Engine>(clock_, result_list_, trace(),
-                                                catalogue::EngineOptions::FromEnvironment());
+                                                EngineOptionsFromEnvironment());
 
   credentials_ = CredentialFields(dialog_, options->credential_file);
   credentials_.Load();
