@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
@@ -23,9 +23,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using kestrune::catalogue::Engine;
-using kestrune::catalogue::EngineOptions;
-using kestrune::catalogue::Outcome;
+using kestrune::engine::Engine;
+using kestrune::engine::EngineOptions;
+using kestrune::engine::Outcome;
 
 struct Figures {
   double median_us;

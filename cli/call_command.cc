@@ -112,9 +112,9 @@ int RunCall(const CommandLine& line, Console& console) {
       // and nothing is sent.
       if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kTable &&
           !line.raw && !line.dry_run) {
-        console.Out(std::string(catalogue::kNotSupportedText) + "\n");
+        console.Out(std::string(engine::kNotSupportedText) + "\n");
       }
-      console.Err("kestrune: " + std::string(catalogue::kNotSupportedText) + ": " +
+      console.Err("kestrune: " + std::string(engine::kNotSupportedText) + ": " +
                   EscapeLine(action_name) + " has no request template; nothing was sent\n");
       return kExitNotSupported;
     }
@@ -126,7 +126,7 @@ int RunCall(const CommandLine& line, Console& console) {
       BindParameters(*action, std::span<const std::string>(line.operands).subspan(2), line.region);
   if (!values.ok()) return UsageError(console, values.status().message());
 
-  core::Result<catalogue::EngineOptions> options = EngineOptionsFor(line, console);
+  core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
   if (!options.ok()) return UsageError(console, options.status().message());
   core::Result<FoundCredentials> credentials = FindCredentials(console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
@@ -145,13 +145,13 @@ int RunCall(const CommandLine& line, Console& console) {
 
   const request::SystemClock clock;
   report::RecordingResultList list;
-  catalogue::Engine engine(clock, list, trace, *options);
+  engine::Engine engine(clock, list, trace, *options);
   if (line.dry_run) {
     core::Result<request::SignedRequest> prepared =
         engine.Prepare(credentials->credentials, *action, *values);
     if (!prepared.ok()) {
       if (prepared.status().IsNotSupported()) {
-        console.Err("kestrune: " + std::string(catalogue::kNotSupportedText) + "\n");
+        console.Err("kestrune: " + std::string(engine::kNotSupportedText) + "\n");
         return kExitNotSupported;
       }
       return UsageError(console, prepared.status().message());

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/samples.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
@@ -85,8 +85,8 @@ std::vector<std::string_view> Entries(core::StringListView list) {
 
 // The engine's options with the endpoint override of the environment, as the
 // command line takes it when --endpoint is not given.
-catalogue::EngineOptions EngineOptionsFromEnvironment() {
-  catalogue::EngineOptions options;
+engine::EngineOptions EngineOptionsFromEnvironment() {
+  engine::EngineOptions options;
   const std::string variable(request::kEndpointVariable);
   if (const char* endpoint = std::getenv(variable.c_str()); endpoint && *endpoint) {
     options.endpoint_override = endpoint;
@@ -160,7 +160,7 @@ class MainDialog {
   report::DebugViewerSink debug_viewer_;
   request::SystemClock clock_;
   // One engine for the dialog's life: it keeps what the user set this session.
-  std::unique_ptr<catalogue::Engine> engine_;
+  std::unique_ptr<engine::Engine> engine_;
 };
 
 LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -203,8 +203,8 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   result_list_ = ListViewResultList(GetDlgItem(dialog_, IDC_RESULT_LIST));
   result_list_.Setup();
 
-  engine_ = std::make_unique<catalogue::Engine>(clock_, result_list_, trace(),
-                                                EngineOptionsFromEnvironment());
+  engine_ = std::make_unique<engine::Engine>(clock_, result_list_, trace(),
+                                             EngineOptionsFromEnvironment());
 
   credentials_ = CredentialFields(dialog_, options->credential_file);
   credentials_.Load();
@@ -407,7 +407,7 @@ void MainDialog::UpdateParameterForm() {
 void MainDialog::OnSend() {
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
   if (!chosen || engine_ == nullptr) {
-    SetControlText(dialog_, IDC_REPORT, catalogue::kNotSupportedText);
+    SetControlText(dialog_, IDC_REPORT, engine::kNotSupportedText);
     return;
   }
 
@@ -417,15 +417,14 @@ void MainDialog::OnSend() {
   std::vector<std::string_view> given(fields.begin(), fields.begin() + shown);
   catalogue::ParameterValueSlots slots = catalogue::ParameterValueSlots::FromFormFields(given);
 
-  catalogue::RequestResult result;
+  engine::RequestResult result;
   {
     WaitCursor wait;
     result = engine_->Send(credentials_.Current(), chosen, slots);
   }
   // A refusal has no report text of its own; its reason is what the user needs.
-  SetControlText(
-      dialog_, IDC_REPORT,
-      result.outcome == catalogue::Outcome::kRefused ? result.detail : result.result_text);
+  SetControlText(dialog_, IDC_REPORT,
+                 result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);
 }
 
 void MainDialog::ShowAbout() {

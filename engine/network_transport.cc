@@ -1,10 +1,10 @@
 // The engine's own transport: one HTTP/1.1 exchange over TCP per request.
 #include <memory>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "request/http.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options) {
   return std::make_unique<NetworkTransport>(options);
 }
 
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine
