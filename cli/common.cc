@@ -65,7 +65,7 @@ std::string_view ServiceCommandName(unsigned service_number) {
 }
 
 std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::string_view name) {
-  const std::size_t service_position = service_number - 1;
+  const std::size_t service_position = catalogue::ServicePosition(service_number);
   const std::size_t categories = catalogue::CategoryList(service_position).Count();
   for (std::size_t category = 0; category < categories; ++category) {
     core::StringListView actions = catalogue::ActionList(service_position, category);
