@@ -31,7 +31,7 @@ class ScriptedTransport : public Transport {
     hosts.push_back(endpoint.host);
     requests.emplace_back(request_text);
     if (replies.empty())
-      return TransportReply{core::Status::Error("no reply scripted"), 0, {}, {}, {}};
+      return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}};
     TransportReply reply = replies.front();
     if (replies.size() > 1 || !repeat_last) replies.pop_front();
     return reply;
@@ -192,7 +192,7 @@ TEST_F(EngineTest, ProxyPageWithoutErrorDocumentIsNotASuccess) {
 
 TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
   transport.replies.push_back(
-      TransportReply{core::Status::Error("could not connect."), 0, {}, {}, {}});
+      TransportReply{core::Status::Connection("could not connect."), 0, {}, {}, {}});
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);

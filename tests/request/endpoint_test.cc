@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <string>
-
 namespace kestrune::request {
 namespace {
 
-TEST(EndpointOverrideTest, ParsesHostAndPortForms) {
+TEST(EndpointOverrideTest, ParsesHostAndPortFormsAndRefusesMalformedText) {
   struct Case {
     const char* text;
     const char* host;
-    std::uint16_t port;
+    unsigned port;
   } cases[] = {{"127.0.0.1:8080", "127.0.0.1", 8080},
                {"localhost", "localhost", 80},
                {"sim.local:1", "sim.local", 1},
@@ -28,19 +25,13 @@ TEST(EndpointOverrideTest, ParsesHostAndPortForms) {
                            "my_host-1.example", "[::1]:8080"}) {
     EXPECT_TRUE(ParseEndpointOverride(text).ok()) << text;
   }
-}
-
-TEST(EndpointOverrideTest, RefusesMalformedText) {
-  for (const char* text :
-       {"", ":80", "host:", "host:0", "host:65536", "host:80x", "host:8x", "host:-1",
-        "host:99999999999", "[::1", "[::1]80", "[::1]x", "[]:80", "[zz]:1"}) {
+  EXPECT_TRUE(ParseEndpointOverride("").status().IsInvalidInput());
+  for (const char* text : {":80", "host:", "host:0", "host:65536", "host:80x", "host:8x", "host:-1",
+                           "host:99999999999", "[::1", "[::1]80", "[::1]x", "[]:80", "[zz]:1",
+                           "::1", "two words:80", "ho st", "a/b:80", "host/path", "http://host"}) {
     EXPECT_TRUE(ParseEndpointOverride(text).status().IsInvalidInput()) << text;
   }
-  for (const char* text : {"::1", "two words:80", "ho st", "a/b:80", "host/path", "http://host"}) {
-    EXPECT_TRUE(ParseEndpointOverride(text).status().IsInvalidInput()) << text;
-  }
-  EXPECT_NE(ParseEndpointOverride("host:99999").status().message().find("1..65535"),
-            std::string::npos);
+  EXPECT_TRUE(ParseEndpointOverride("host:99999").status().message().ends_with("1..65535"));
 }
 
 }  // namespace
