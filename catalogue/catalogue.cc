@@ -146,8 +146,13 @@ std::optional<ResolvedAction> ResolveGatewayDisplayName(unsigned group,
 std::span<const ServiceInfo> Services() { return kServices; }
 
 const ServiceInfo* FindService(unsigned service_number) {
-  if (service_number == 0 || service_number > kServices.size()) return nullptr;
-  return &kServices[service_number - 1];
+  const std::size_t position = ServicePosition(service_number);
+  return position < kServices.size() ? &kServices[position] : nullptr;
+}
+
+std::size_t ServicePosition(unsigned service_number) {
+  if (service_number == 0 || service_number > kServices.size()) return kServices.size();
+  return service_number - 1;
 }
 
 std::optional<request::ServiceEndpoint> EndpointFor(unsigned service_number) {
@@ -194,7 +199,7 @@ std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::st
     }
   }
   if (service_number == kIotService) {
-    core::StringListView displays = ActionList(1, 0);
+    core::StringListView displays = ActionList(ServicePosition(kIotService), 0);
     for (std::size_t k = 1; k <= displays.Count(); ++k) {
       if (displays.Entry(k) == name) {
         const RequestTemplate* found = FindTemplate(kIotService, 1, static_cast<unsigned>(k));

@@ -9,6 +9,20 @@
 namespace kestrune::catalogue {
 namespace {
 
+// Where CreateApiGroup stands among the templates: the one action whose values
+// a session's ApiGroupDraft replaces.
+struct TemplatePlace {
+  unsigned service;
+  unsigned group;
+  unsigned position;
+};
+constexpr TemplatePlace kCreateApiGroupPlace = {kApiGatewayService, 1, 1};
+
+const RequestTemplate* FindCreateApiGroup() {
+  return FindTemplate(kCreateApiGroupPlace.service, kCreateApiGroupPlace.group,
+                      kCreateApiGroupPlace.position);
+}
+
 std::vector<std::string_view> ListEntries(core::StringListView list) {
   std::vector<std::string_view> entries;
   const std::size_t count = list.Count();
@@ -22,7 +36,7 @@ core::Result<std::string> Compose(std::string_view name, std::string_view value)
   text.reserve(name.size() + 1 + value.size());
   text.append(name).append("=").append(value);
   if (text.size() >= request::kItemLimit) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "The value of parameter " + std::string(name) +
         " is too long: name, \"=\" and value make " +
         core::FormatDecimal(static_cast<std::uint32_t>(text.size())) +
@@ -68,8 +82,9 @@ std::optional<core::Result<BoundRequest>> DispatchGroup(unsigned group, unsigned
 }
 
 bool IsCreateApiGroup(const RequestTemplate& request_template) {
-  return request_template.service == kApiGatewayService && request_template.group == 1 &&
-         request_template.position == 1;
+  return request_template.service == kCreateApiGroupPlace.service &&
+         request_template.group == kCreateApiGroupPlace.group &&
+         request_template.position == kCreateApiGroupPlace.position;
 }
 
 }  // namespace
@@ -87,9 +102,9 @@ ParameterValueSlots ParameterValueSlots::FromFormFields(std::span<const std::str
 
 core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
-    return core::Status::Error("There is no parameter field " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(k)) +
-                               "; the fields are numbered 1 to 8.");
+    return core::Status::InvalidInput("There is no parameter field " +
+                                      core::FormatDecimal(static_cast<std::uint32_t>(k)) +
+                                      "; the fields are numbered 1 to 8.");
   }
   slots_[k - 1] = std::string(value);
   return core::Status::Ok();
@@ -114,7 +129,7 @@ core::Result<request::ActionParameterList> ToActionParameters(const BoundRequest
     if (!appended.ok()) {
       std::string_view action = bound.request_template != nullptr ? bound.request_template->action()
                                                                   : std::string_view("the action");
-      return core::Status::Error(std::string(action) + ": " + appended.message());
+      return core::Status::InvalidInput(std::string(action) + ": " + appended.message());
     }
   }
   return list;
@@ -187,7 +202,7 @@ std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_nu
 // ApiGroupDraft
 
 ApiGroupDraft::ApiGroupDraft() {
-  const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
+  const RequestTemplate* create = FindCreateApiGroup();
   if (create != nullptr) {
     name_ = std::string(create->values.Entry(2));
     description_ = std::string(create->values.Entry(3));
@@ -196,9 +211,10 @@ ApiGroupDraft::ApiGroupDraft() {
 
 core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
   if (name.size() > kMaxNameLength) {
-    return core::Status::Error("The API group name has " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
-                               " characters; at most 50 are allowed.");
+    return core::Status::InvalidInput(
+        "The API group name has " + core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
+        " characters; at most " + core::FormatDecimal(static_cast<std::uint32_t>(kMaxNameLength)) +
+        " are allowed.");
   }
   name_ = std::string(name);
   description_.clear();
@@ -207,24 +223,28 @@ core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
 
 core::Status ApiGroupDraft::SetApiGroupDescription(std::string_view description) {
   if (description.size() > kMaxDescriptionLength) {
-    return core::Status::Error("The API group description has " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
-                               " characters; at most 180 are allowed.");
+    return core::Status::InvalidInput(
+        "The API group description has " +
+        core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
+        " characters; at most " +
+        core::FormatDecimal(static_cast<std::uint32_t>(kMaxDescriptionLength)) + " are allowed.");
   }
   description_ = std::string(description);
   return core::Status::Ok();
 }
 
 std::vector<std::string_view> ApiGroupDraft::values() const {
-  const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
+  const RequestTemplate* create = FindCreateApiGroup();
   std::string_view action = create != nullptr ? create->action() : std::string_view{};
   return {action, name_, description_};
 }
 
 core::Result<BoundRequest> ApiGroupDraft::Bind(const ParameterValueSlots& slots) const {
-  const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
+  const RequestTemplate* create = FindCreateApiGroup();
   if (create == nullptr) return core::Status::Error("CreateApiGroup is not in the catalogue.");
-  return BindValues(*create, values(), slots, 1, 1);
+  // An API Gateway template is known by its group and position.
+  return BindValues(*create, values(), slots, kCreateApiGroupPlace.group,
+                    kCreateApiGroupPlace.position);
 }
 
 // ---------------------------------------------------------------------------
