@@ -13,18 +13,19 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
+#include "request/endpoint.h"
 #include "request/http.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using kestrune::catalogue::Engine;
-using kestrune::catalogue::EngineOptions;
-using kestrune::catalogue::Outcome;
+using kestrune::engine::Engine;
+using kestrune::engine::EngineOptions;
+using kestrune::engine::Outcome;
 
 struct Figures {
   double median_us;

@@ -152,8 +152,13 @@ std::optional<ResolvedAction> ResolveGatewayDisplayName(unsigned group,
 std::span<const ServiceInfo> Services() { return kServices; }
 
 const ServiceInfo* FindService(unsigned service_number) {
-  if (service_number == 0 || service_number > kServices.size()) return nullptr;
-  return &kServices[service_number - 1];
+  const std::size_t position = ServicePosition(service_number);
+  return position < kServices.size() ? &kServices[position] : nullptr;
+}
+
+std::size_t ServicePosition(unsigned service_number) {
+  if (service_number == 0 || service_number > kServices.size()) return kServices.size();
+  return service_number - 1;
 }
 
 std::optional<request::ServiceEndpoint> EndpointFor(unsigned service_number) {
@@ -251,9 +256,9 @@ core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_v
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
       });
   if (!looks_like_action) {
-    return core::Status::Error("an action name is letters and digits, starting with a letter");
+    return core::Status::InvalidInput("an action name is letters and digits, starting with a letter");
   }
-  if (FindService(service_number) == nullptr) return core::Status::Error("no such service");
+  if (FindService(service_number) == nullptr) return core::Status::InvalidInput("no such service");
   return Untemplated(service_number, name);
 }
 
@@ -287,7 +292,7 @@ std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::st
     }
   }
   if (service_number == kIotService) {
-    core::StringListView displays = ActionList(1, 0);
+    core::StringListView displays = ActionList(ServicePosition(kIotService), 0);
     for (std::size_t k = 1; k <= displays.Count(); ++k) {
       if (displays.Entry(k) == name) {
         const RequestTemplate* found = FindTemplate(kIotService, 1, static_cast<unsigned>(k));

@@ -49,6 +49,10 @@ struct ServiceInfo {
 std::span<const ServiceInfo> Services();
 // The service of that number; nullptr unless 1, 2 or 3.
 const ServiceInfo* FindService(unsigned service_number);
+// The service selector's position of service 1, 2 or 3 (0, 1, 2), as the
+// browsing lists below take it; for any other number a position past the last
+// service, whose lists are empty.
+std::size_t ServicePosition(unsigned service_number);
 // The endpoint of service 1, 2 or 3; nullopt for any other number.
 std::optional<request::ServiceEndpoint> EndpointFor(unsigned service_number);
 

@@ -10,6 +10,20 @@
 namespace kestrune::catalogue {
 namespace {
 
+// Where CreateApiGroup stands among the templates: the one action whose values
+// a session's ApiGroupDraft replaces.
+struct TemplatePlace {
+  unsigned service;
+  unsigned group;
+  unsigned position;
+};
+constexpr TemplatePlace kCreateApiGroupPlace = {kApiGatewayService, 1, 1};
+
+const RequestTemplate* FindCreateApiGroup() {
+  return FindTemplate(kCreateApiGroupPlace.service, kCreateApiGroupPlace.group,
+                      kCreateApiGroupPlace.position);
+}
+
 std::vector<std::string_view> ListEntries(core::StringListView list) {
   std::vector<std::string_view> entries;
   const std::size_t count = list.Count();
@@ -32,7 +46,7 @@ core::Result<std::string> Compose(std::string_view name, std::string_view value)
   text.reserve(name.size() + 1 + value.size());
   text.append(name).append("=").append(value);
   if (text.size() >= request::kItemLimit) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "The value of parameter " + std::string(name) +
         " is too long: name, \"=\" and value make " +
         core::FormatDecimal(static_cast<std::uint32_t>(text.size())) +
@@ -49,7 +63,7 @@ core::Status AppendExtras(const ParameterValueSlots& slots, BoundRequest& bound)
     if (core::Status status = CheckParameterName(extra.name); !status.ok()) return status;
     for (const std::string& parameter : bound.parameters) {
       if (request::ItemName(parameter) == extra.name) {
-        return core::Status::Error("parameter " + extra.name + " is given twice");
+        return core::Status::InvalidInput("parameter " + extra.name + " is given twice");
       }
     }
     core::Result<std::string> text = Compose(extra.name, extra.value);
@@ -108,8 +122,9 @@ std::optional<core::Result<BoundRequest>> DispatchGroup(unsigned group, unsigned
 }
 
 bool IsCreateApiGroup(const RequestTemplate& request_template) {
-  return request_template.service == kApiGatewayService && request_template.group == 1 &&
-         request_template.position == 1;
+  return request_template.service == kCreateApiGroupPlace.service &&
+         request_template.group == kCreateApiGroupPlace.group &&
+         request_template.position == kCreateApiGroupPlace.position;
 }
 
 }  // namespace
@@ -127,10 +142,10 @@ ParameterValueSlots ParameterValueSlots::FromFormFields(std::span<const std::str
 
 core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
-    return core::Status::Error("There is no parameter field " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(k)) +
-                               "; the fields are numbered 1 to " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(kCount)) + ".");
+    return core::Status::InvalidInput("There is no parameter field " +
+                                      core::FormatDecimal(static_cast<std::uint32_t>(k)) +
+                                      "; the fields are numbered 1 to " +
+                                      core::FormatDecimal(static_cast<std::uint32_t>(kCount)) + ".");
   }
   slots_[k - 1] = std::string(value);
   return core::Status::Ok();
@@ -155,7 +170,7 @@ core::Result<request::ActionParameterList> ToActionParameters(const BoundRequest
     if (!appended.ok()) {
       std::string_view action = bound.request_template != nullptr ? bound.request_template->action()
                                                                   : std::string_view("the action");
-      return core::Status::Error(std::string(action) + ": " + appended.message());
+      return core::Status::InvalidInput(std::string(action) + ": " + appended.message());
     }
   }
   return list;
@@ -230,9 +245,10 @@ ApiGroupDraft::ApiGroupDraft() = default;
 
 core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
   if (name.size() > kMaxNameLength) {
-    return core::Status::Error("The API group name has " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
-                               " characters; at most 50 are allowed.");
+    return core::Status::InvalidInput(
+        "The API group name has " + core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
+        " characters; at most " + core::FormatDecimal(static_cast<std::uint32_t>(kMaxNameLength)) +
+        " are allowed.");
   }
   name_ = std::string(name);
   description_.reset();
@@ -241,23 +257,25 @@ core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
 
 core::Status ApiGroupDraft::SetApiGroupDescription(std::string_view description) {
   if (description.size() > kMaxDescriptionLength) {
-    return core::Status::Error("The API group description has " +
-                               core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
-                               " characters; at most 180 are allowed.");
+    return core::Status::InvalidInput(
+        "The API group description has " +
+        core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
+        " characters; at most " +
+        core::FormatDecimal(static_cast<std::uint32_t>(kMaxDescriptionLength)) + " are allowed.");
   }
   description_ = std::string(description);
   return core::Status::Ok();
 }
 
 std::vector<std::string_view> ApiGroupDraft::values() const {
-  const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
+  const RequestTemplate* create = FindCreateApiGroup();
   std::string_view action = create != nullptr ? create->action() : std::string_view{};
   return {action, name_ ? std::string_view(*name_) : std::string_view{},
           description_ ? std::string_view(*description_) : std::string_view{}};
 }
 
 core::Result<BoundRequest> ApiGroupDraft::Bind(const ParameterValueSlots& slots) const {
-  const RequestTemplate* create = FindTemplate(kApiGatewayService, 1, 1);
+  const RequestTemplate* create = FindCreateApiGroup();
   if (create == nullptr) return core::Status::Error("CreateApiGroup is not in the catalogue.");
   auto view = [](const std::optional<std::string>& text) -> std::optional<std::string_view> {
     if (!text) return std::nullopt;
@@ -265,7 +283,9 @@ core::Result<BoundRequest> ApiGroupDraft::Bind(const ParameterValueSlots& slots)
   };
   const std::optional<std::string_view> defaults[] = {std::nullopt, view(name_),
                                                       view(description_)};
-  return BindValues(*create, defaults, slots, 1, 1);
+  // An API Gateway template is known by its group and position.
+  return BindValues(*create, defaults, slots, kCreateApiGroupPlace.group,
+                    kCreateApiGroupPlace.position);
 }
 
 // ---------------------------------------------------------------------------
@@ -291,18 +311,18 @@ std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& act
 }
 
 core::Status CheckParameterName(std::string_view name) {
-  if (name.empty()) return core::Status::Error("a parameter needs a name");
+  if (name.empty()) return core::Status::InvalidInput("a parameter needs a name");
   for (char c : name) {
     const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     if (!allowed) {
-      return core::Status::Error("\"" + Printable(name) +
+      return core::Status::InvalidInput("\"" + Printable(name) +
                                  "\" is not a parameter name (letters, digits, \".\", \"_\" and "
                                  "\"-\" only)");
     }
   }
   if (name == "Action" || request::IsBuilderOwned(name)) {
-    return core::Status::Error("\"" + std::string(name) +
+    return core::Status::InvalidInput("\"" + std::string(name) +
                                "\" is written by the request itself and cannot be given");
   }
   return core::Status::Ok();

@@ -141,8 +141,8 @@ class ApiGroupDraft {
 
   ApiGroupDraft();
 
-  // Refuse, changing nothing, a name over 50 or a description over 180
-  // characters (bytes of the UTF-8 text).
+  // Refuse, changing nothing, a name over kMaxNameLength or a description over
+  // kMaxDescriptionLength characters (bytes of the UTF-8 text).
   core::Status SetApiGroupName(std::string_view name);
   core::Status SetApiGroupDescription(std::string_view description);
 

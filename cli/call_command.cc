@@ -54,25 +54,25 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
   for (const std::string& assignment : assignments) {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos || equals == 0) {
-      return core::Status::Error("malformed parameter \"" + EscapeLine(assignment) +
-                                 "\": expected Name=Value");
+      return core::Status::InvalidInput("malformed parameter \"" + EscapeLine(assignment) +
+                                        "\": expected Name=Value");
     }
     const std::string_view name = std::string_view(assignment).substr(0, equals);
     std::optional<std::string> matched = MatchParameter(names, name);
     if (!matched) {
       const std::string accepted = AcceptedNames(names);
-      return core::Status::Error(
+      return core::Status::InvalidInput(
           action_name + " has no parameter \"" + EscapeLine(name) + "\"" +
           (accepted.empty() ? " (it takes none)" : " (accepted: " + accepted + ")"));
     }
     if (given.contains(*matched)) {
-      return core::Status::Error("parameter " + *matched + " is given twice");
+      return core::Status::InvalidInput("parameter " + *matched + " is given twice");
     }
     given.emplace(*matched, GivenValue{assignment.substr(equals + 1)});
   }
   if (region) {
     if (!MatchParameter(names, "RegionId")) {
-      return core::Status::Error("--region: " + action_name + " has no RegionId parameter");
+      return core::Status::InvalidInput("--region: " + action_name + " has no RegionId parameter");
     }
     given.try_emplace("RegionId", GivenValue{*region});
   }
@@ -86,9 +86,9 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
   }
   for (const auto& [name, value] : given) {
     if (!value.reached) {
-      return core::Status::Error(name + " is beyond the eighth parameter of " + action_name +
-                                 "; only the first eight can be given (the rest keep their "
-                                 "stored values)");
+      return core::Status::InvalidInput(name + " is beyond the eighth parameter of " + action_name +
+                                        "; only the first eight can be given (the rest keep their "
+                                        "stored values)");
     }
   }
   return values;
@@ -112,9 +112,9 @@ int RunCall(const CommandLine& line, Console& console) {
       // and nothing is sent.
       if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kTable &&
           !line.raw && !line.dry_run) {
-        console.Out(std::string(catalogue::kNotSupportedText) + "\n");
+        console.Out(std::string(engine::kNotSupportedText) + "\n");
       }
-      console.Err("kestrune: " + std::string(catalogue::kNotSupportedText) + ": " +
+      console.Err("kestrune: " + std::string(engine::kNotSupportedText) + ": " +
                   EscapeLine(action_name) + " has no request template; nothing was sent\n");
       return kExitNotSupported;
     }
@@ -126,7 +126,7 @@ int RunCall(const CommandLine& line, Console& console) {
       BindParameters(*action, std::span<const std::string>(line.operands).subspan(2), line.region);
   if (!values.ok()) return UsageError(console, values.status().message());
 
-  core::Result<catalogue::EngineOptions> options = EngineOptionsFor(line, console);
+  core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
   if (!options.ok()) return UsageError(console, options.status().message());
   core::Result<FoundCredentials> credentials = FindCredentials(console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
@@ -145,13 +145,13 @@ int RunCall(const CommandLine& line, Console& console) {
 
   const request::SystemClock clock;
   report::RecordingResultList list;
-  catalogue::Engine engine(clock, list, trace, *options);
+  engine::Engine engine(clock, list, trace, *options);
   if (line.dry_run) {
     core::Result<request::SignedRequest> prepared =
         engine.Prepare(credentials->credentials, *action, *values);
     if (!prepared.ok()) {
-      if (prepared.status().message() == catalogue::kNotSupportedText) {
-        console.Err("kestrune: " + std::string(catalogue::kNotSupportedText) + "\n");
+      if (prepared.status().IsNotSupported()) {
+        console.Err("kestrune: " + std::string(engine::kNotSupportedText) + "\n");
         return kExitNotSupported;
       }
       return UsageError(console, prepared.status().message());

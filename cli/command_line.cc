@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "cli/output.h"
+#include "request/endpoint.h"
 
 namespace kestrune::cli {
 namespace {
@@ -58,7 +59,7 @@ const OptionDefinition* FindOption(std::string_view name) {
   return nullptr;
 }
 
-core::Status Error(std::string message) { return core::Status::Error(std::move(message)); }
+core::Status Error(std::string message) { return core::Status::InvalidInput(std::move(message)); }
 
 std::string Quoted(std::string_view text) {
   std::string quoted;
@@ -70,11 +71,6 @@ std::string Quoted(std::string_view text) {
 }
 
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
-
-bool IsHostChar(char ch) {
-  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || IsDigit(ch) || ch == '.' ||
-         ch == '-' || ch == '_';
-}
 
 core::Status ApplyOption(const OptionDefinition& definition, std::string_view value,
                          CommandLine& line) {
@@ -225,45 +221,10 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
 }
 
 core::Status CheckEndpoint(std::string_view endpoint) {
-  const std::string bad = "bad endpoint " + Quoted(endpoint) + ": ";
-  if (endpoint.empty()) return Error("the endpoint is empty; expected HOST[:PORT]");
-  std::string_view host = endpoint;
-  std::string_view port;
-  if (endpoint.front() == '[') {
-    std::size_t close = endpoint.find(']');
-    if (close == std::string_view::npos || close == 1) {
-      return Error(bad + "an IPv6 address needs its closing ']'");
-    }
-    for (char ch : endpoint.substr(1, close - 1)) {
-      const bool hex = IsDigit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
-      if (!hex && ch != ':' && ch != '.') return Error(bad + "not an IPv6 address");
-    }
-    std::string_view rest = endpoint.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return Error(bad + "expected ':' and a port after ']'");
-      port = rest.substr(1);
-      if (port.empty()) return Error(bad + "the port is missing after ':'");
-    }
-  } else {
-    if (std::size_t colon = endpoint.find(':'); colon != std::string_view::npos) {
-      host = endpoint.substr(0, colon);
-      port = endpoint.substr(colon + 1);
-      if (port.empty()) return Error(bad + "the port is missing after ':'");
-    }
-    if (host.empty()) return Error(bad + "the host is missing; expected HOST[:PORT]");
-    for (char ch : host) {
-      if (!IsHostChar(ch)) return Error(bad + "expected HOST[:PORT]");
-    }
-  }
-  if (!port.empty()) {
-    std::uint32_t number = 0;
-    for (char ch : port) {
-      if (!IsDigit(ch) || number > 65535) return Error(bad + "the port must be 1..65535");
-      number = number * 10 + static_cast<std::uint32_t>(ch - '0');
-    }
-    if (number == 0 || number > 65535) return Error(bad + "the port must be 1..65535");
-  }
-  return core::Status::Ok();
+  core::Result<request::EndpointOverride> parsed = request::ParseEndpointOverride(endpoint);
+  // An empty text has nothing to quote: its message stands alone.
+  if (parsed.ok() || endpoint.empty()) return parsed.status();
+  return Error("bad endpoint " + Quoted(endpoint) + ": " + parsed.status().message());
 }
 
 core::Result<std::chrono::milliseconds> ParseTimeout(std::string_view seconds) {

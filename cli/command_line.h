@@ -45,8 +45,8 @@ std::string_view SubcommandName(Subcommand subcommand);
 // one line a user can act on.
 core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments);
 
-// Checks "HOST[:PORT]": a host of letters, digits, '.', '-' and '_' (or an
-// IPv6 address in brackets) and an optional port 1..65535.
+// Checks "HOST[:PORT]" as request::ParseEndpointOverride reads it; the message
+// of a refusal quotes the text as typed.
 core::Status CheckEndpoint(std::string_view endpoint);
 
 // Parses a positive number of seconds with up to three decimals ("2",

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "catalogue/engine.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "core/status.h"
+#include "engine/engine.h"
 #include "report/result_list.h"
 #include "request/credentials.h"
 
@@ -79,20 +79,20 @@ std::string ForDisplay(const Console& console, OutputFormat format, std::string 
 
 // One request through the engine with its rows and what to print.
 struct CallOutcome {
-  catalogue::RequestResult result;
+  engine::RequestResult result;
   std::vector<report::Row> rows;  // in production order
   bool leaves_shown = false;      // no formatter: every leaf of the reply
 };
 
 // Sends `action` with `values` and collects its rows; for a good reply that
 // no formatter knows, every leaf element of the body becomes a row.
-CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultList& list,
+CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values);
 
 // The exit status of an engine outcome.
-int ExitStatusOf(catalogue::Outcome outcome);
+int ExitStatusOf(engine::Outcome outcome);
 
 // Prints the rows of `outcome` (table: also its ResultText and a note when
 // every leaf is shown), or with `raw` the reply body as received, and a
@@ -101,7 +101,7 @@ int ExitStatusOf(catalogue::Outcome outcome);
 int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw);
 
 // The engine options of a command line: endpoint override and time-outs.
-core::Result<catalogue::EngineOptions> EngineOptionsFor(const CommandLine& line,
-                                                        const Console& console);
+core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
+                                                     const Console& console);
 
 }  // namespace kestrune::cli

@@ -7,6 +7,7 @@
 #include "cli/output.h"
 #include "report/display_text.h"
 #include "report/extractor.h"
+#include "request/endpoint.h"
 
 namespace kestrune::cli {
 namespace {
@@ -52,8 +53,8 @@ core::Result<unsigned> ParseServiceName(std::string_view name) {
   for (const ServiceName& service : kServiceNames) {
     if (catalogue::EqualsIgnoreCase(service.name, name)) return service.number;
   }
-  return core::Status::Error("unknown service \"" + EscapeLine(name) +
-                             "\" (accepted: ecs, iot, apigateway)");
+  return core::Status::InvalidInput("unknown service \"" + EscapeLine(name) +
+                                    "\" (accepted: ecs, iot, apigateway)");
 }
 
 std::string_view ServiceCommandName(unsigned service_number) {
@@ -64,7 +65,7 @@ std::string_view ServiceCommandName(unsigned service_number) {
 }
 
 std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::string_view name) {
-  const std::size_t service_position = service_number - 1;
+  const std::size_t service_position = catalogue::ServicePosition(service_number);
   const std::size_t categories = catalogue::CategoryList(service_position).Count();
   for (std::size_t category = 0; category < categories; ++category) {
     core::StringListView actions = catalogue::ActionList(service_position, category);
@@ -115,10 +116,13 @@ bool TracingWanted(const CommandLine& line, const Console& console) {
 
 core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console) {
   if (line.endpoint) return *line.endpoint;
-  std::optional<std::string> from_env = NonEmptyEnv(console, "KESTRUNE_ENDPOINT");
+  std::optional<std::string> from_env = NonEmptyEnv(console, request::kEndpointVariable);
   if (!from_env) return std::string();
   core::Status checked = CheckEndpoint(*from_env);
-  if (!checked.ok()) return core::Status::Error("KESTRUNE_ENDPOINT: " + checked.message());
+  if (!checked.ok()) {
+    return core::Status::InvalidInput(std::string(request::kEndpointVariable) + ": " +
+                                      checked.message());
+  }
   return *from_env;
 }
 
@@ -129,7 +133,7 @@ std::string ForDisplay(const Console& console, OutputFormat format, std::string 
   return report::DisplayText(console.OutputEncoding()).Convert(text);
 }
 
-CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultList& list,
+CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values) {
@@ -141,9 +145,9 @@ CallOutcome SendAndCollect(catalogue::Engine& engine, report::RecordingResultLis
   return outcome;
 }
 
-core::Result<catalogue::EngineOptions> EngineOptionsFor(const CommandLine& line,
-                                                        const Console& console) {
-  catalogue::EngineOptions options;
+core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
+                                                     const Console& console) {
+  engine::EngineOptions options;
   core::Result<std::string> endpoint = EndpointOverride(line, console);
   if (!endpoint.ok()) return endpoint.status();
   options.endpoint_override = *endpoint;
@@ -154,33 +158,33 @@ core::Result<catalogue::EngineOptions> EngineOptionsFor(const CommandLine& line,
   return options;
 }
 
-int ExitStatusOf(catalogue::Outcome outcome) {
+int ExitStatusOf(engine::Outcome outcome) {
   switch (outcome) {
-    case catalogue::Outcome::kGoodReply:
+    case engine::Outcome::kGoodReply:
       return kExitOk;
-    case catalogue::Outcome::kErrorReply:
-    case catalogue::Outcome::kHttpError:
+    case engine::Outcome::kErrorReply:
+    case engine::Outcome::kHttpError:
       return kExitErrorReply;
-    case catalogue::Outcome::kConnectionFailed:
+    case engine::Outcome::kConnectionFailed:
       return kExitConnection;
-    case catalogue::Outcome::kNotSupported:
+    case engine::Outcome::kNotSupported:
       return kExitNotSupported;
-    case catalogue::Outcome::kRefused:
+    case engine::Outcome::kRefused:
       break;
   }
   return kExitUsage;
 }
 
 int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw) {
-  const catalogue::RequestResult& result = outcome.result;
-  const bool replied = result.outcome == catalogue::Outcome::kGoodReply ||
-                       result.outcome == catalogue::Outcome::kErrorReply ||
-                       result.outcome == catalogue::Outcome::kHttpError;
+  const engine::RequestResult& result = outcome.result;
+  const bool replied = result.outcome == engine::Outcome::kGoodReply ||
+                       result.outcome == engine::Outcome::kErrorReply ||
+                       result.outcome == engine::Outcome::kHttpError;
   const std::string note = outcome.leaves_shown ? "(no formatter for " + result.action_line +
                                                       ": every element of the reply is shown)"
                                                 : std::string();
-  const bool rows_expected = result.outcome == catalogue::Outcome::kGoodReply ||
-                             result.outcome == catalogue::Outcome::kErrorReply;
+  const bool rows_expected = result.outcome == engine::Outcome::kGoodReply ||
+                             result.outcome == engine::Outcome::kErrorReply;
   if (raw) {
     if (replied) console.Out(result.body);
   } else if (rows_expected || format == OutputFormat::kTable) {
@@ -193,9 +197,9 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   }
   std::string explanation;
   switch (result.outcome) {
-    case catalogue::Outcome::kGoodReply:
+    case engine::Outcome::kGoodReply:
       break;
-    case catalogue::Outcome::kErrorReply: {
+    case engine::Outcome::kErrorReply: {
       std::string code;
       for (const report::Row& row : outcome.rows) {
         if (row.field == "Code") code = row.info;
@@ -203,17 +207,17 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       explanation = "the service answered with an error" + (code.empty() ? "" : ": " + code);
       break;
     }
-    case catalogue::Outcome::kHttpError:
+    case engine::Outcome::kHttpError:
       explanation = "the service answered " + result.result_text;
       break;
-    case catalogue::Outcome::kConnectionFailed:
+    case engine::Outcome::kConnectionFailed:
       explanation = "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
       break;
-    case catalogue::Outcome::kNotSupported:
-      explanation = std::string(catalogue::kNotSupportedText) +
+    case engine::Outcome::kNotSupported:
+      explanation = std::string(engine::kNotSupportedText) +
                     (result.detail.empty() ? "" : ": " + result.detail);
       break;
-    case catalogue::Outcome::kRefused:
+    case engine::Outcome::kRefused:
       explanation =
           result.detail.empty() ? "the request was refused; nothing was sent" : result.detail;
       break;

@@ -130,7 +130,7 @@ int RunDemo(const CommandLine& line, Console& console) {
   }
   console.Err("kestrune: demo against the simulator at " + address + "\n");
 
-  catalogue::EngineOptions options;
+  engine::EngineOptions options;
   options.endpoint_override = address;
   if (line.timeout) {
     options.connect_timeout = *line.timeout;
@@ -142,7 +142,7 @@ int RunDemo(const CommandLine& line, Console& console) {
   report::NullTraceSink no_trace;
   report::TraceSink& trace = tracing ? console.Trace() : no_trace;
   report::RecordingResultList list;
-  catalogue::Engine engine(clock, list, trace, options);
+  engine::Engine engine(clock, list, trace, options);
   const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
   const std::string region_item =
       "RegionId=" + (line.region ? *line.region : std::string(kDefaultRegion));

@@ -36,7 +36,7 @@ std::string ListServices() {
 }
 
 std::string ListCategories(unsigned service_number) {
-  const std::size_t service_position = service_number - 1;
+  const std::size_t service_position = catalogue::ServicePosition(service_number);
   const core::StringListView categories = catalogue::CategoryList(service_position);
   std::string out;
   for (std::size_t i = 0; i < categories.Count(); ++i) {
@@ -53,7 +53,7 @@ std::string ListCategories(unsigned service_number) {
 }
 
 std::string ListActions(unsigned service_number, std::size_t category_position) {
-  const std::size_t service_position = service_number - 1;
+  const std::size_t service_position = catalogue::ServicePosition(service_number);
   const core::StringListView actions = catalogue::ActionList(service_position, category_position);
   const bool ecs = service_number == catalogue::kEcsService;
   std::size_t width = 0;
@@ -86,7 +86,7 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
                     std::string(request_template.action());
   // Where the selectors list it (a template can stand in several categories,
   // or in none).
-  const std::size_t service_position = action.service - 1;
+  const std::size_t service_position = catalogue::ServicePosition(action.service);
   const core::StringListView categories = catalogue::CategoryList(service_position);
   std::string listed;
   for (std::size_t category = 0; category < categories.Count(); ++category) {
@@ -135,7 +135,8 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
 
 // A category given by its number (1-based) or its name.
 std::optional<std::size_t> FindCategory(unsigned service_number, std::string_view given) {
-  const core::StringListView categories = catalogue::CategoryList(service_number - 1);
+  const core::StringListView categories =
+      catalogue::CategoryList(catalogue::ServicePosition(service_number));
   const std::size_t count = categories.Count();
   if (!given.empty() && given.size() <= 3 &&
       std::all_of(given.begin(), given.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
@@ -184,7 +185,8 @@ int RunList(const CommandLine& line, Console& console) {
                    EscapeLine(given) + ": listed, but not sendable (no request template)\n"));
     return kExitOk;
   }
-  const std::size_t categories = catalogue::CategoryList(*service - 1).Count();
+  const std::size_t categories =
+      catalogue::CategoryList(catalogue::ServicePosition(*service)).Count();
   return UsageError(console, std::string(service_name) + " has no category or action \"" +
                                  EscapeLine(given) + "\" (categories are 1.." +
                                  std::to_string(categories) + "; see kestrune list " +

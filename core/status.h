@@ -1,5 +1,11 @@
-// Errors as values: a Status is either ok or carries a message a user can read;
-// a Result<T> is a value or a Status. No exception crosses a module boundary.
+// Errors as values: a Status is either ok or carries a kind and a message a
+// user can read; a Result<T> is a value or a Status. No exception crosses a
+// module boundary.
+//
+// Callers that must tell failures apart ask for the kind (IsNotSupported(),
+// ...), never compare messages: a message is for people and may be reworded.
+// Status::Error is a failure of no particular kind, for the many outcomes no
+// caller tells apart (a file that cannot be read, a malformed reply).
 #pragma once
 
 #include <string>
@@ -12,14 +18,37 @@ class Status {
  public:
   Status() = default;  // ok
   static Status Ok() { return Status(); }
-  static Status Error(std::string message) { return Status(std::move(message)); }
+  static Status Error(std::string message) { return Status(Code::kError, std::move(message)); }
+  // The user's input breaks a rule (a form, a limit); nothing was done.
+  static Status InvalidInput(std::string message) {
+    return Status(Code::kInvalidInput, std::move(message));
+  }
+  // The choice is known but has nothing to do (no request to send).
+  static Status NotSupported(std::string message) {
+    return Status(Code::kNotSupported, std::move(message));
+  }
+  // No exchange with the server: no connection, a failed send or receive, a
+  // time-out, a reply cut off.
+  static Status Connection(std::string message) {
+    return Status(Code::kConnection, std::move(message));
+  }
+  // The service answered, with an error of its own.
+  static Status ServiceError(std::string message) {
+    return Status(Code::kServiceError, std::move(message));
+  }
 
-  bool ok() const { return !failed_; }
+  bool ok() const { return code_ == Code::kOk; }
+  bool IsInvalidInput() const { return code_ == Code::kInvalidInput; }
+  bool IsNotSupported() const { return code_ == Code::kNotSupported; }
+  bool IsConnection() const { return code_ == Code::kConnection; }
+  bool IsServiceError() const { return code_ == Code::kServiceError; }
   const std::string& message() const { return message_; }
 
  private:
-  explicit Status(std::string message) : failed_(true), message_(std::move(message)) {}
-  bool failed_ = false;
+  enum class Code { kOk, kError, kInvalidInput, kNotSupported, kConnection, kServiceError };
+
+  Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}
+  Code code_ = Code::kOk;
   std::string message_;
 };
 

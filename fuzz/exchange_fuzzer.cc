@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "request/endpoint.h"
 #include "request/http.h"
 
 namespace {

@@ -25,18 +25,18 @@ core::Status SaveCredentials(const Credentials& credentials, const std::string& 
   };
   if (credentials.access_key_id.size() > kCredentialFieldLimit ||
       credentials.access_key_secret.size() > kCredentialFieldLimit) {
-    return core::Status::Error("the AccessKey id and secret are limited to " +
-                               std::to_string(kCredentialFieldLimit) +
-                               " characters each in the credential file; nothing was written");
+    return core::Status::InvalidInput(
+        "the AccessKey id and secret are limited to " + std::to_string(kCredentialFieldLimit) +
+        " characters each in the credential file; nothing was written");
   }
   if (bad(credentials.access_key_id) || bad(credentials.access_key_secret)) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "the AccessKey id or secret holds a line break or NUL; nothing was written");
   }
   // The first ":" of the file ends the id, so an id holding one would load
   // back as a different pair.
   if (credentials.access_key_id.find(':') != std::string::npos) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "the AccessKey id holds a \":\", which separates it from the secret in the credential "
         "file; nothing was written");
   }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 
@@ -130,72 +129,6 @@ std::string Target(const std::string& host, std::uint16_t port) {
   const bool ipv6 = host.find(':') != std::string::npos;
   return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
-
-}  // namespace
-
-core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text) {
-  const std::string shown(text.substr(0, 80));
-  EndpointOverride result;
-  std::string_view port_text;
-  bool has_port = false;
-  if (text.starts_with("[")) {
-    const std::size_t close = text.find(']');
-    if (close == std::string_view::npos) {
-      return core::Status::Error("endpoint \"" + shown + "\": missing \"]\" after the address");
-    }
-    result.host = std::string(text.substr(1, close - 1));
-    std::string_view rest = text.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') {
-        return core::Status::Error("endpoint \"" + shown + "\": expected \":port\" after \"]\"");
-      }
-      port_text = rest.substr(1);
-      has_port = true;
-    }
-  } else {
-    const std::size_t colon = text.find(':');
-    if (colon != std::string_view::npos && text.find(':', colon + 1) == std::string_view::npos) {
-      result.host = std::string(text.substr(0, colon));
-      port_text = text.substr(colon + 1);
-      has_port = true;
-    } else {
-      result.host = std::string(text);  // a name, or an IPv6 address without brackets
-    }
-  }
-  if (result.host.empty()) {
-    return core::Status::Error("endpoint \"" + shown + "\": the host name is empty");
-  }
-  for (char c : result.host) {
-    if (static_cast<unsigned char>(c) <= 0x20 || c == '/' || c == '[' || c == ']') {
-      return core::Status::Error("endpoint \"" + shown +
-                                 "\": the host name holds a character a host name cannot have");
-    }
-  }
-  if (has_port) {
-    std::size_t port = 0;
-    if (!ParseDecimal(port_text, port) || port == 0 || port > 65535) {
-      return core::Status::Error("endpoint \"" + shown +
-                                 "\": the port must be a number from 1 to 65535");
-    }
-    result.port = static_cast<std::uint16_t>(port);
-  }
-  return result;
-}
-
-core::Result<std::optional<EndpointOverride>> EndpointOverrideFromEnvironment() {
-  return EndpointOverrideFromVariable(std::getenv(std::string(kEndpointVariable).c_str()));
-}
-
-core::Result<std::optional<EndpointOverride>> EndpointOverrideFromVariable(const char* value) {
-  if (value == nullptr || *value == '\0') return std::optional<EndpointOverride>();
-  core::Result<EndpointOverride> parsed = ParseEndpointOverride(value);
-  if (!parsed.ok()) {
-    return core::Status::Error(std::string(kEndpointVariable) + ": " + parsed.status().message());
-  }
-  return std::optional<EndpointOverride>(std::move(parsed).value());
-}
-
-namespace {
 
 // What the header says about the body. `body_start` is npos while the header
 // is incomplete.

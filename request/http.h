@@ -25,9 +25,7 @@
 
 namespace kestrune::request {
 
-inline constexpr std::uint16_t kDefaultHttpPort = 80;
 inline constexpr std::size_t kReplyLimit = 16 * 1024 * 1024;
-inline constexpr std::string_view kEndpointVariable = "KESTRUNE_ENDPOINT";
 
 struct ExchangeOptions {
   std::chrono::milliseconds connect_timeout{10000};
@@ -35,22 +33,6 @@ struct ExchangeOptions {
   std::chrono::milliseconds idle_timeout{30000};
   std::size_t reply_limit = kReplyLimit;
 };
-
-// Where to connect instead of the service host.
-struct EndpointOverride {
-  std::string host;
-  std::uint16_t port = kDefaultHttpPort;
-};
-
-// Parses "host", "host:port", "[v6-address]" or "[v6-address]:port" (a bare
-// IPv6 address is taken whole as the host). Refuses an empty host, a port
-// that is not a number from 1 to 65535, and stray characters.
-core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text);
-// The override a variable's value names: none when `value` is null or empty,
-// an error (naming KESTRUNE_ENDPOINT) when it does not parse.
-core::Result<std::optional<EndpointOverride>> EndpointOverrideFromVariable(const char* value);
-// The same for the value of KESTRUNE_ENDPOINT in this process's environment.
-core::Result<std::optional<EndpointOverride>> EndpointOverrideFromEnvironment();
 
 struct HttpReply {
   std::string raw;          // every byte received, headers included

@@ -8,7 +8,7 @@ namespace {
 
 core::Status CheckItemLength(std::string_view item) {
   if (item.size() >= kItemLimit) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "the request parameter \"" + std::string(ItemName(item).substr(0, 40)) + "\" is " +
         std::to_string(item.size()) + " characters long as name=value; the limit is " +
         std::to_string(kItemLimit - 1) + " characters");
@@ -17,16 +17,16 @@ core::Status CheckItemLength(std::string_view item) {
 }
 
 core::Status TooLong(std::size_t length) {
-  return core::Status::Error("the request would be " + std::to_string(length) +
-                             " bytes long at one of its stages; the limit is " +
-                             std::to_string(kRequestTextLimit - 1) + " bytes");
+  return core::Status::InvalidInput("the request would be " + std::to_string(length) +
+                                    " bytes long at one of its stages; the limit is " +
+                                    std::to_string(kRequestTextLimit - 1) + " bytes");
 }
 
 constexpr std::size_t kTypicalRequestSize = 1000;
 
 core::Status TooManyActionParameters() {
-  return core::Status::Error("a request takes at most " + std::to_string(kMaxActionParameters) +
-                             " action parameters");
+  return core::Status::InvalidInput("a request takes at most " +
+                                    std::to_string(kMaxActionParameters) + " action parameters");
 }
 
 }  // namespace
@@ -34,8 +34,8 @@ core::Status TooManyActionParameters() {
 core::Status ActionParameterList::Append(std::string_view item) {
   std::size_t equals = item.find('=');
   if (equals == std::string_view::npos || equals == 0) {
-    return core::Status::Error("a request parameter must have the form name=value (got \"" +
-                               std::string(item.substr(0, 40)) + "\")");
+    return core::Status::InvalidInput("a request parameter must have the form name=value (got \"" +
+                                      std::string(item.substr(0, 40)) + "\")");
   }
   if (core::Status status = CheckItemLength(item); !status.ok()) return status;
   if (items_.size() >= kMaxActionParameters) return TooManyActionParameters();
@@ -51,8 +51,8 @@ core::Status QueryItemList::Append(std::string_view head, std::string_view tail,
     return CheckItemLength(item);
   }
   if (entries_.size() >= kMaxQueryItems) {
-    return core::Status::Error("a request holds at most " + std::to_string(kMaxQueryItems) +
-                               " query items");
+    return core::Status::InvalidInput("a request holds at most " +
+                                      std::to_string(kMaxQueryItems) + " query items");
   }
   // Sorting moves entries only; the text stays where it was appended.
   entries_.push_back(Entry{buffer_.size(), length, user_text});

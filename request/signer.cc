@@ -16,23 +16,23 @@ constexpr std::string_view kSignatureName = "&Signature=";
 
 core::Status CheckInputs(const Credentials& credentials, const ActionParameterList& parameters) {
   if (credentials.access_key_id.size() > kMaxAccessKeyIdLength) {
-    return core::Status::Error(
+    return core::Status::InvalidInput(
         "the AccessKey id is " + std::to_string(credentials.access_key_id.size()) +
         " characters long; the limit is " + std::to_string(kMaxAccessKeyIdLength) + " characters");
   }
   if (credentials.access_key_secret.size() > kMaxAccessKeySecretLength) {
     // Only the length: the secret itself never goes into a message.
-    return core::Status::Error("the AccessKey secret is " +
-                               std::to_string(credentials.access_key_secret.size()) +
-                               " characters long; the limit is " +
-                               std::to_string(kMaxAccessKeySecretLength) + " characters");
+    return core::Status::InvalidInput("the AccessKey secret is " +
+                                      std::to_string(credentials.access_key_secret.size()) +
+                                      " characters long; the limit is " +
+                                      std::to_string(kMaxAccessKeySecretLength) + " characters");
   }
   if (parameters.size() == 0) {
-    return core::Status::Error("a request needs at least one action parameter (Action=...)");
+    return core::Status::InvalidInput("a request needs at least one action parameter (Action=...)");
   }
   if (parameters.size() > kMaxActionParameters) {
-    return core::Status::Error("a request takes at most " + std::to_string(kMaxActionParameters) +
-                               " action parameters");
+    return core::Status::InvalidInput("a request takes at most " +
+                                      std::to_string(kMaxActionParameters) + " action parameters");
   }
   // A second copy of a name the builder writes would either be signed but
   // lose to ours on the wire or carry a signature the service cannot match:
@@ -43,7 +43,7 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
       std::string message = "\"";
       message += name;
       message += "\" is set by the request builder and cannot be an action parameter";
-      return core::Status::Error(std::move(message));
+      return core::Status::InvalidInput(std::move(message));
     }
   }
   return core::Status::Ok();

@@ -9,7 +9,7 @@
 # Native pass: build/analysis/compile_commands.json, made by configuring (not
 # building) the native tree with clang, so the flags are the ones clang-tidy
 # understands. It covers the modules built natively (core, request, report,
-# catalogue, cli, sim) and their headers.
+# catalogue, engine, cli, sim) and their headers.
 #
 # Windows pass: build/analysis-win64/compile_commands.json, made by
 # configuring (not building) a Windows x86_64 tree with the MinGW toolchain.
@@ -128,7 +128,7 @@ run_cppcheck() {
 
 if [ $run_tidy = yes ]; then
   echo "=== clang-tidy"
-  run_tidy native "$build" "^$PWD/(core|request|report|catalogue|cli|sim)/"
+  run_tidy native "$build" "^$PWD/(core|request|report|catalogue|engine|cli|sim)/"
   mapfile -t tidy_win_args < <(win_tidy_args)
   run_tidy windows "$win_build" "$win_sources" "${tidy_win_args[@]}"
 fi

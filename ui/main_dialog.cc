@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,9 +14,10 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/samples.h"
 #include "request/clock.h"
+#include "request/endpoint.h"
 #include "ui/clipboard.h"
 #include "ui/control_text.h"
 #include "ui/credential_fields.h"
@@ -89,6 +91,17 @@ std::vector<std::string_view> Entries(core::StringListView list) {
   return entries;
 }
 
+// The engine's options with the endpoint override of the environment, as the
+// command line takes it when --endpoint is not given.
+engine::EngineOptions EngineOptionsFromEnvironment() {
+  engine::EngineOptions options;
+  const std::string variable(request::kEndpointVariable);
+  if (const char* endpoint = std::getenv(variable.c_str()); endpoint && *endpoint) {
+    options.endpoint_override = endpoint;
+  }
+  return options;
+}
+
 std::vector<std::string_view> ServiceNames() {
   std::vector<std::string_view> names;
   for (const catalogue::ServiceInfo& service : catalogue::Services()) names.push_back(service.name);
@@ -155,7 +168,7 @@ class MainDialog {
   report::DebugViewerSink debug_viewer_;
   request::SystemClock clock_;
   // One engine for the dialog's life: it keeps what the user set this session.
-  std::unique_ptr<catalogue::Engine> engine_;
+  std::unique_ptr<engine::Engine> engine_;
 };
 
 LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -198,8 +211,8 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   result_list_ = ListViewResultList(GetDlgItem(dialog_, IDC_RESULT_LIST));
   result_list_.Setup();
 
-  engine_ = std::make_unique<catalogue::Engine>(clock_, result_list_, trace(),
-                                                catalogue::EngineOptions::FromEnvironment());
+  engine_ = std::make_unique<engine::Engine>(clock_, result_list_, trace(),
+                                             EngineOptionsFromEnvironment());
 
   credentials_ = CredentialFields(dialog_, options->credential_file);
   credentials_.Load();
@@ -402,7 +415,7 @@ void MainDialog::UpdateParameterForm() {
 void MainDialog::OnSend() {
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
   if (!chosen || engine_ == nullptr) {
-    SetControlText(dialog_, IDC_REPORT, catalogue::kNotSupportedText);
+    SetControlText(dialog_, IDC_REPORT, engine::kNotSupportedText);
     return;
   }
 
@@ -412,15 +425,14 @@ void MainDialog::OnSend() {
   std::vector<std::string_view> given(fields.begin(), fields.begin() + shown);
   catalogue::ParameterValueSlots slots = catalogue::ParameterValueSlots::FromFormFields(given);
 
-  catalogue::RequestResult result;
+  engine::RequestResult result;
   {
     WaitCursor wait;
     result = engine_->Send(credentials_.Current(), chosen, slots);
   }
   // A refusal has no report text of its own; its reason is what the user needs.
-  SetControlText(
-      dialog_, IDC_REPORT,
-      result.outcome == catalogue::Outcome::kRefused ? result.detail : result.result_text);
+  SetControlText(dialog_, IDC_REPORT,
+                 result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);
 }
 
 void MainDialog::ShowAbout() {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "process_support.h"
 
 namespace kestrune::cli::clitest {
@@ -123,7 +123,7 @@ TEST_F(CallTest, ProxyPagesAndBrokenConnections) {
   EXPECT_EQ(RunKestrune(refused, {"call", "ecs", "DescribeRegions", "--endpoint",
                                   "127.0.0.1:" + std::to_string(ClosedPort())}),
             kExitConnection);
-  EXPECT_EQ(refused.out, std::string(catalogue::kConnectionFailedText) + "\n");
+  EXPECT_EQ(refused.out, std::string(engine::kConnectionFailedText) + "\n");
   EXPECT_EQ(LineCount(refused.err), 1u);
 }
 
@@ -142,7 +142,7 @@ TEST_F(CallTest, ListedActionWithoutRequestIsNotSupported) {
   TestConsole& console = Console();
   console.terminal = true;
   EXPECT_EQ(Call(console, {"ecs", "StartInstances"}), kExitNotSupported);
-  EXPECT_EQ(console.out, std::string(catalogue::kNotSupportedText) + "\n");
+  EXPECT_EQ(console.out, std::string(engine::kNotSupportedText) + "\n");
   EXPECT_EQ(LineCount(console.err), 1u);
   ExpectNothingSentSoFar();
 }

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/commands.h"
+#include "tests/cli/test_console.h"
+
 namespace kestrune::cli {
 namespace {
 
@@ -90,17 +93,15 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
   }
 }
 
-TEST(CommandLineTest, EndpointForms) {
-  for (std::string_view good :
-       {"127.0.0.1", "127.0.0.1:1", "localhost:65535", "ecs.aliyuncs.com:80", "my_host-1.example",
-        "[::1]", "[::1]:8080"}) {
-    EXPECT_TRUE(CheckEndpoint(good).ok()) << good;
+TEST(CommandLineTest, EndpointFromTheVariable) {
+  clitest::TestConsole console;
+  EXPECT_EQ(EndpointOverride({}, console).value(), "");
+  for (const char* value : {"", "127.0.0.1:9000"}) {
+    console.env["KESTRUNE_ENDPOINT"] = value;
+    EXPECT_EQ(EndpointOverride({}, console).value(), value);
   }
-  for (std::string_view bad :
-       {"", ":80", "host:", "host:0", "host:65536", "host:99999999999", "host:8x", "ho st",
-        "http://host", "::1", "[::1", "[zz]:1", "[::1]x", "host/path"}) {
-    EXPECT_FALSE(CheckEndpoint(bad).ok()) << bad;
-  }
+  console.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:port";
+  EXPECT_TRUE(EndpointOverride({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {

@@ -5,12 +5,12 @@
 
 #include <string>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/result_list.h"
 #include "request/credentials.h"
 #include "tests/support/secret_audit.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 
 // Adds the secret a request is about to be signed with, unless the audit
 // already looks for it (or for a part of it).
@@ -35,4 +35,4 @@ inline void AuditResult(const testsupport::SecretAudit& audit, const RequestResu
   }
 }
 
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

@@ -2,7 +2,7 @@
 // nonce, error rows, proxy pages, connection failures and choices that must
 // send nothing. Every test is audited: the secret shows in no result, row,
 // trace line, request sent or standard stream.
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "tests/e2e/engine_audit.h"
 #include "tests/support/secret_audit.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 namespace {
 
 using report::RecordingResultList;
@@ -31,7 +31,7 @@ class ScriptedTransport : public Transport {
     hosts.push_back(endpoint.host);
     requests.emplace_back(request_text);
     if (replies.empty())
-      return TransportReply{core::Status::Error("no reply scripted"), 0, {}, {}, {}};
+      return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}};
     TransportReply reply = replies.front();
     if (replies.size() > 1 || !repeat_last) replies.pop_front();
     return reply;
@@ -88,11 +88,11 @@ constexpr char kSecret[] = "engine-test-secret-71d4";
 
 class EngineTest : public ::testing::Test {
  protected:
-  RequestResult Send(std::string_view service_action, unsigned service = kEcsService,
-                     ParameterValueSlots slots = {}) {
+  RequestResult Send(std::string_view service_action, unsigned service = catalogue::kEcsService,
+                     catalogue::ParameterValueSlots slots = {}) {
     AuditSecretOf(audit, credentials);
     RequestResult result =
-        engine.Send(credentials, ResolveActionName(service, service_action), slots);
+        engine.Send(credentials, catalogue::ResolveActionName(service, service_action), slots);
     AuditResult(audit, result, rows);
     return result;
   }
@@ -192,7 +192,7 @@ TEST_F(EngineTest, ProxyPageWithoutErrorDocumentIsNotASuccess) {
 
 TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
   transport.replies.push_back(
-      TransportReply{core::Status::Error("could not connect."), 0, {}, {}, {}});
+      TransportReply{core::Status::Connection("could not connect."), 0, {}, {}, {}});
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);
@@ -210,12 +210,12 @@ TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
 
 TEST_F(EngineTest, AChoiceWithoutATemplateSendsItsOwnActionAndShowsEveryLeaf) {
   // AttachInstanceRamRole (ECS category 1, entry 10) has no template.
-  ParameterValueSlots slots;
+  catalogue::ParameterValueSlots slots;
   slots.AddExtra("InstanceIds", "[\"i-1\"]");
   transport.replies.push_back(ScriptedTransport::Ok(
       "<AttachInstanceRamRoleResponse><RequestId>R-9</RequestId><TotalCount>1</TotalCount>"
       "</AttachInstanceRamRoleResponse>"));
-  RequestResult result = engine.Send(credentials, ResolveBrowsingEntry(0, 0, 9), slots);
+  RequestResult result = engine.Send(credentials, catalogue::ResolveBrowsingEntry(0, 0, 9), slots);
   EXPECT_EQ(result.outcome, Outcome::kGoodReply);
   ASSERT_EQ(transport.requests.size(), 1u);
   EXPECT_NE(transport.requests[0].find("&Action=AttachInstanceRamRole&InstanceIds=%5B%22i-1%22%5D "
@@ -240,19 +240,19 @@ TEST_F(EngineTest, RefusedInputSendsNothingAndNeverShowsTheSecret) {
   EXPECT_TRUE(transport.requests.empty());
 
   credentials.access_key_secret = kSecret;
-  ParameterValueSlots slots;
+  catalogue::ParameterValueSlots slots;
   ASSERT_TRUE(slots.Set(1, std::string(request::kItemLimit, 'r')).ok());
-  result = Send("DescribeZones", kEcsService, slots);
+  result = Send("DescribeZones", catalogue::kEcsService, slots);
   EXPECT_EQ(result.outcome, Outcome::kRefused);
   EXPECT_TRUE(transport.requests.empty());
 }
 
 TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
-  ParameterValueSlots slots;
+  catalogue::ParameterValueSlots slots;
   ASSERT_TRUE(slots.Set(1, "i-123").ok());
   transport.replies.push_back(ScriptedTransport::Ok(
       "<StopInstanceResponse><RequestId>R-4</RequestId></StopInstanceResponse>"));
-  RequestResult result = Send("StopInstance", kEcsService, slots);
+  RequestResult result = Send("StopInstance", catalogue::kEcsService, slots);
   EXPECT_EQ(result.outcome, Outcome::kGoodReply);
   ASSERT_EQ(transport.requests.size(), 1u);
   EXPECT_NE(transport.requests[0].find("&&Signature="), std::string::npos);
@@ -260,7 +260,7 @@ TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
             std::string::npos);
 
   transport.replies.push_back(ScriptedTransport::Ok("<R><RequestId>R-5</RequestId></R>"));
-  result = Send("QueryApplyStatus", kIotService);
+  result = Send("QueryApplyStatus", catalogue::kIotService);
   EXPECT_EQ(result.outcome, Outcome::kGoodReply);
   EXPECT_FALSE(result.formatted);
   EXPECT_EQ(result.result_text, "");
@@ -278,4 +278,4 @@ TEST_F(EngineTest, TheSecretNeverReachesTraceOrRequest) {
 }
 
 }  // namespace
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

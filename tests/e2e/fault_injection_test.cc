@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/display_text.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
@@ -34,7 +34,7 @@
 #include "tests/e2e/engine_audit.h"
 #include "tests/support/secret_audit.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 namespace {
 
 using report::RecordingResultList;
@@ -223,8 +223,8 @@ class FaultInjectionTest : public ::testing::Test {
 
   RequestResult Send() {
     rows_.Clear();
-    RequestResult result =
-        engine_->Send(credentials_, ResolveActionName(kEcsService, "DescribeRegions"), {});
+    RequestResult result = engine_->Send(
+        credentials_, catalogue::ResolveActionName(catalogue::kEcsService, "DescribeRegions"), {});
     AuditResult(audit_, result, rows_);
     return result;
   }
@@ -487,4 +487,4 @@ TEST_F(FaultInjectionTest, InvalidUtf8InValuesIsShownWithoutHarm) {
 }
 
 }  // namespace
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

@@ -11,14 +11,14 @@
 #include <iterator>
 #include <string>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
 #include "tests/e2e/engine_audit.h"
 #include "tests/support/secret_audit.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 namespace {
 
 class RemoteSimTest : public ::testing::Test {
@@ -42,14 +42,15 @@ class RemoteSimTest : public ::testing::Test {
   }
 
   RequestResult Send(std::string_view action, const char* region = nullptr) {
-    ParameterValueSlots slots;
+    catalogue::ParameterValueSlots slots;
     if (region) {
       EXPECT_TRUE(slots.Set(1, region).ok());
     }
     rows_.Clear();
     Engine engine(clock_, rows_, trace_, options_);
     AuditSecretOf(audit_, credentials_);
-    RequestResult result = engine.Send(credentials_, ResolveActionName(kEcsService, action), slots);
+    RequestResult result = engine.Send(
+        credentials_, catalogue::ResolveActionName(catalogue::kEcsService, action), slots);
     AuditResult(audit_, result, rows_);
     return result;
   }
@@ -99,4 +100,4 @@ TEST_F(RemoteSimTest, UnknownAccessKeyIsAnErrorReply) {
 }
 
 }  // namespace
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
@@ -18,7 +18,7 @@
 #include "tests/e2e/engine_audit.h"
 #include "tests/support/secret_audit.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 namespace {
 
 using report::RecordingResultList;
@@ -68,11 +68,12 @@ class SimE2eTest : public ::testing::Test {
 
   RequestResult Send(unsigned service, std::string_view action,
                      std::vector<std::string> values = {}) {
-    ParameterValueSlots slots;
+    catalogue::ParameterValueSlots slots;
     for (std::size_t k = 0; k < values.size(); ++k) EXPECT_TRUE(slots.Set(k + 1, values[k]).ok());
     rows_.Clear();
     AuditSecretOf(audit_, credentials_);
-    RequestResult result = engine_->Send(credentials_, ResolveActionName(service, action), slots);
+    RequestResult result =
+        engine_->Send(credentials_, catalogue::ResolveActionName(service, action), slots);
     AuditResult(audit_, result, rows_);
     return result;
   }
@@ -92,7 +93,7 @@ class SimE2eTest : public ::testing::Test {
 
 TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
   StartSim();
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
   EXPECT_EQ(result.result_text, "Action=DescribeRegions");
   const auto& rows = rows_.produced();
@@ -111,7 +112,7 @@ TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
 
 TEST_F(SimE2eTest, DescribeZonesShowsTheZonesOfTheRegion) {
   StartSim();
-  RequestResult result = Send(kEcsService, "DescribeZones", {"cn-shenzhen"});
+  RequestResult result = Send(catalogue::kEcsService, "DescribeZones", {"cn-shenzhen"});
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
   EXPECT_EQ(result.result_text, "Action=DescribeZones");
   const std::size_t zones = CountText(result.body, "<Zone>");
@@ -126,7 +127,7 @@ TEST_F(SimE2eTest, DescribeZonesShowsTheZonesOfTheRegion) {
 
 TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
   StartSim();
-  RequestResult status = Send(kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  RequestResult status = Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
   ASSERT_EQ(status.outcome, Outcome::kGoodReply) << status.body;
   const auto first = rows_.produced();
   const std::size_t instances = CountText(status.body, "<InstanceStatus>");
@@ -140,9 +141,9 @@ TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
   ASSERT_NE(id_row, first.end());
   const std::string instance = id_row->info;
 
-  RequestResult stop = Send(kEcsService, "StopInstance", {instance});
+  RequestResult stop = Send(catalogue::kEcsService, "StopInstance", {instance});
   ASSERT_EQ(stop.outcome, Outcome::kGoodReply) << stop.body;
-  Send(kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
   const auto after = rows_.produced();
   for (std::size_t i = 0; i + 1 < after.size(); ++i) {
     if (after[i].field == "InstanceId" && after[i].info == instance) {
@@ -150,12 +151,12 @@ TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
     }
   }
 
-  ASSERT_EQ(Send(kEcsService, "StartInstance", {instance}).outcome, Outcome::kGoodReply);
+  ASSERT_EQ(Send(catalogue::kEcsService, "StartInstance", {instance}).outcome, Outcome::kGoodReply);
 }
 
 TEST_F(SimE2eTest, DescribeInstancesShowsEveryInstanceRecord) {
   StartSim();
-  RequestResult result = Send(kEcsService, "DescribeInstances", {"cn-shanghai"});
+  RequestResult result = Send(catalogue::kEcsService, "DescribeInstances", {"cn-shanghai"});
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
   const std::size_t records = CountText(result.body, "<Instance>");
   ASSERT_GE(records, 2u);
@@ -166,7 +167,7 @@ TEST_F(SimE2eTest, DescribeInstancesShowsEveryInstanceRecord) {
 
 TEST_F(SimE2eTest, LargeChunkedInstanceTypesReplyIsFormattedCompletely) {
   StartSim();
-  RequestResult result = Send(kEcsService, "DescribeInstanceTypes");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeInstanceTypes");
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
   EXPECT_GT(result.body.size(), 64u * 1024);
   EXPECT_NE(result.raw_reply.find("Transfer-Encoding: chunked"), std::string::npos);
@@ -192,7 +193,7 @@ TEST_F(SimE2eTest, OtherFormattedActions) {
       {"CancelTask", {"cn-shanghai", "t-1"}, "RequestId"},
   };
   // Instance-bound actions need a real instance id of the model.
-  Send(kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
   std::string instance;
   for (const auto& row : rows_.produced()) {
     if (row.field == "InstanceId") instance = row.info;
@@ -201,12 +202,12 @@ TEST_F(SimE2eTest, OtherFormattedActions) {
   for (Case c : cases) {
     if (c.values.size() == 2 && c.values[1].empty()) c.values[1] = instance;
     if (c.action == "DescribeTaskAttribute" || c.action == "CancelTask") {
-      Send(kEcsService, "DescribeTasks", {"cn-shanghai"});
+      Send(catalogue::kEcsService, "DescribeTasks", {"cn-shanghai"});
       for (const auto& row : rows_.produced()) {
         if (row.field == "TaskId") c.values[1] = row.info;
       }
     }
-    RequestResult result = Send(kEcsService, c.action, c.values);
+    RequestResult result = Send(catalogue::kEcsService, c.action, c.values);
     ASSERT_EQ(result.outcome, Outcome::kGoodReply) << c.action << ": " << result.body;
     EXPECT_EQ(
         result.result_text,
@@ -217,9 +218,9 @@ TEST_F(SimE2eTest, OtherFormattedActions) {
 
 TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
   StartSim();
-  RequestResult iot = Send(kIotService, "QueryDevice", {"a1B2c3", "10", "1"});
+  RequestResult iot = Send(catalogue::kIotService, "QueryDevice", {"a1B2c3", "10", "1"});
   EXPECT_EQ(iot.outcome, Outcome::kGoodReply) << iot.body;
-  RequestResult gateway = Send(kApiGatewayService, "DescribeApiGroups");
+  RequestResult gateway = Send(catalogue::kApiGatewayService, "DescribeApiGroups");
   EXPECT_EQ(gateway.outcome, Outcome::kGoodReply) << gateway.body;
   EXPECT_NE(gateway.body.find("<RequestId>"), std::string::npos);
 }
@@ -227,7 +228,7 @@ TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
 TEST_F(SimE2eTest, UnknownAccessKeyShowsTheFourErrorRows) {
   StartSim();
   credentials_ = {"nobody", "nobody-secret-e5a0"};
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
   EXPECT_EQ(result.result_text, "");
   const auto& rows = rows_.produced();
@@ -240,19 +241,19 @@ TEST_F(SimE2eTest, UnknownAccessKeyShowsTheFourErrorRows) {
 
 TEST_F(SimE2eTest, NonceUsedOnceThenSuccess) {
   StartSim(sim::FaultPlan{.nonce_used = 1});
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.body;
   EXPECT_EQ(result.attempts, 2);
 }
 
 TEST_F(SimE2eTest, NonceUsedForeverStopsAfterFiveAttempts) {
   StartSim(sim::FaultPlan{.nonce_used = 100});
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
   EXPECT_EQ(result.attempts, 5);
   EXPECT_EQ(CountRows(rows_.produced(), "Code"), 1u);
   // The engine still answers the next request normally.
-  RequestResult next = Send(kEcsService, "DescribeRegions");
+  RequestResult next = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(next.outcome, Outcome::kErrorReply);  // the simulator keeps refusing
   EXPECT_EQ(next.attempts, 5);
 }
@@ -260,18 +261,18 @@ TEST_F(SimE2eTest, NonceUsedForeverStopsAfterFiveAttempts) {
 TEST_F(SimE2eTest, SilentServerTimesOut) {
   engine_options_.idle_timeout = std::chrono::milliseconds(300);
   StartSim(sim::FaultPlan{.delay_ms = 3000});
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);
 }
 
 TEST_F(SimE2eTest, BadGatewayPageIsReportedNotFormatted) {
   StartSim(sim::FaultPlan{.bad_gateway = 1});
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kHttpError);
   EXPECT_NE(result.result_text.find("502"), std::string::npos);
   EXPECT_TRUE(rows_.produced().empty());
-  EXPECT_EQ(Send(kEcsService, "DescribeRegions").outcome, Outcome::kGoodReply);
+  EXPECT_EQ(Send(catalogue::kEcsService, "DescribeRegions").outcome, Outcome::kGoodReply);
 }
 
 TEST_F(SimE2eTest, RefusedConnectionFailsCleanly) {
@@ -279,10 +280,10 @@ TEST_F(SimE2eTest, RefusedConnectionFailsCleanly) {
   const std::string address = engine_options_.endpoint_override;
   server_->Stop();
   server_.reset();
-  RequestResult result = Send(kEcsService, "DescribeRegions");
+  RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);
 }
 
 }  // namespace
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

@@ -319,48 +319,6 @@ TEST(HttpExchangeTest, OverrideConnectsElsewhereButKeepsTheServiceHostHeader) {
   EXPECT_EQ(reply.body, "<ok/>");
 }
 
-TEST(EndpointOverrideTest, ParsesHostAndPortForms) {
-  struct Case {
-    const char* text;
-    const char* host;
-    std::uint16_t port;
-  } cases[] = {{"127.0.0.1:8080", "127.0.0.1", 8080},
-               {"localhost", "localhost", 80},
-               {"sim.local:1", "sim.local", 1},
-               {"[::1]:65535", "::1", 65535},
-               {"[::1]", "::1", 80},
-               {"::1", "::1", 80}};
-  for (const Case& c : cases) {
-    core::Result<EndpointOverride> parsed = ParseEndpointOverride(c.text);
-    ASSERT_TRUE(parsed.ok()) << c.text << ": " << parsed.status().message();
-    EXPECT_EQ(parsed->host, c.host) << c.text;
-    EXPECT_EQ(parsed->port, c.port) << c.text;
-  }
-}
-
-TEST(EndpointOverrideTest, RefusesMalformedText) {
-  for (const char* text : {"", ":80", "host:", "host:0", "host:65536", "host:80x", "host:-1",
-                           "[::1", "[::1]80", "[]:80", "two words:80", "a/b:80"}) {
-    core::Result<EndpointOverride> parsed = ParseEndpointOverride(text);
-    EXPECT_FALSE(parsed.ok()) << text;
-  }
-  core::Result<EndpointOverride> bad_port = ParseEndpointOverride("host:99999");
-  ASSERT_FALSE(bad_port.ok());
-  EXPECT_NE(bad_port.status().message().find("1 to 65535"), std::string::npos);
-}
-
-TEST(EndpointOverrideTest, VariableValue) {
-  EXPECT_FALSE(EndpointOverrideFromVariable(nullptr)->has_value());
-  EXPECT_FALSE(EndpointOverrideFromVariable("")->has_value());
-  auto set = EndpointOverrideFromVariable("127.0.0.1:9000");
-  ASSERT_TRUE(set.ok());
-  ASSERT_TRUE(set->has_value());
-  EXPECT_EQ((*set)->port, 9000);
-  auto bad = EndpointOverrideFromVariable("127.0.0.1:port");
-  ASSERT_FALSE(bad.ok());
-  EXPECT_TRUE(bad.status().message().starts_with("KESTRUNE_ENDPOINT: "));
-}
-
 HttpReply Parsed(std::string raw, core::Status* status = nullptr) {
   HttpReply reply;
   reply.raw = std::move(raw);

@@ -1,10 +1,10 @@
 // The engine's own transport: one HTTP/1.1 exchange over TCP per request.
 #include <memory>
 
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 #include "request/http.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 
 namespace {
 
@@ -30,11 +30,12 @@ class NetworkTransport : public Transport {
     TransportReply result;
     if (!override_error_.empty()) {
       // A mistyped override must never fall back to the real service.
-      result.status = core::Status::Error(override_error_);
+      result.status = core::Status::Connection(override_error_);
       return result;
     }
     request::HttpReply reply;
     result.status = request::HttpExchange(endpoint, request_text, override_, exchange_, reply);
+    if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());
     result.http_status = reply.status_code;
     result.status_line = std::move(reply.status_line);
     result.raw = std::move(reply.raw);
@@ -54,4 +55,4 @@ std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options) {
   return std::make_unique<NetworkTransport>(options);
 }
 
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

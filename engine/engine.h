@@ -18,6 +18,10 @@
 // gives kNotSupportedText. Input beyond the request's limits is refused with a
 // clear message and sends nothing. The secret never appears in any output.
 //
+// The engine joins the catalogue (what is sent), request (signing and the
+// exchange) and report (rows and trace lines); it sits above all three so that
+// none of them needs another.
+//
 // One Engine runs one request at a time on the caller's thread (the dialog
 // keeps its single-threaded design); it blocks for at most the time-outs.
 #pragma once
@@ -38,27 +42,26 @@
 #include "request/credentials.h"
 #include "request/signer.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 
 inline constexpr std::string_view kNotSupportedText = "this function not support";
 inline constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
 
 struct EngineOptions {
-  // "host[:port]" to connect to instead of the service's host on port 80; the
-  // Host header stays the service's. Empty: no override.
+  // "HOST[:PORT]" (request::ParseEndpointOverride) to connect to instead of
+  // the service's host on port 80; the Host header stays the service's. Empty:
+  // no override. The faces take it from the user; the engine never reads the
+  // environment. A malformed one fails every exchange, never falling back to
+  // the service.
   std::string endpoint_override;
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
   int max_attempts = 5;
-
-  // Defaults, with the override taken from the environment variable
-  // KESTRUNE_ENDPOINT when it is set.
-  static EngineOptions FromEnvironment();
 };
 
 // What one exchange with a server gave. A failed exchange (no connection,
-// time-out, a reply cut off or over its size limit) has !status.ok() and a
-// reason a user can read.
+// time-out, a reply cut off or over its size limit) has a Connection status
+// with a reason a user can read.
 struct TransportReply {
   core::Status status;
   int http_status = 0;
@@ -109,20 +112,20 @@ class Engine {
          Transport& transport, EngineOptions options = {});
   ~Engine();
 
-  // Binds and signs without sending (a dry run). Not sendable: an error with
-  // kNotSupportedText.
+  // Binds and signs without sending (a dry run). Not sendable: a NotSupported
+  // status with kNotSupportedText; input beyond the limits: InvalidInput.
   core::Result<request::SignedRequest> Prepare(const request::Credentials& credentials,
-                                               const ResolvedAction& action,
-                                               const ParameterValueSlots& values) const;
+                                               const catalogue::ResolvedAction& action,
+                                               const catalogue::ParameterValueSlots& values) const;
 
   // One whole request as described above. `action` nullopt: not sendable.
   RequestResult Send(const request::Credentials& credentials,
-                     const std::optional<ResolvedAction>& action,
-                     const ParameterValueSlots& values);
+                     const std::optional<catalogue::ResolvedAction>& action,
+                     const catalogue::ParameterValueSlots& values);
 
   // The CreateApiGroup values the user has set this session (group name and
   // description); used whenever that action is sent.
-  ApiGroupDraft& api_group_draft() { return draft_; }
+  catalogue::ApiGroupDraft& api_group_draft() { return draft_; }
 
   const EngineOptions& options() const { return options_; }
 
@@ -133,11 +136,11 @@ class Engine {
   EngineOptions options_;
   std::unique_ptr<Transport> own_transport_;
   Transport* transport_;
-  ApiGroupDraft draft_;
+  catalogue::ApiGroupDraft draft_;
 };
 
 // The engine's own transport: HTTP/1.1 over TCP to the endpoint's host on port
 // 80, or to the options' override, with the options' time-outs.
 std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options);
 
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

@@ -1,13 +1,12 @@
-#include "catalogue/engine.h"
+#include "engine/engine.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "core/text.h"
 #include "report/extractor.h"
 #include "report/formatters.h"
 
-namespace kestrune::catalogue {
+namespace kestrune::engine {
 
 namespace {
 
@@ -24,14 +23,6 @@ void ShowErrorRows(std::string_view body, report::Extractor& extractor) {
 }
 
 }  // namespace
-
-EngineOptions EngineOptions::FromEnvironment() {
-  EngineOptions options;
-  if (const char* endpoint = std::getenv("KESTRUNE_ENDPOINT"); endpoint && *endpoint) {
-    options.endpoint_override = endpoint;
-  }
-  return options;
-}
 
 Engine::Engine(const request::Clock& clock, report::ResultList& results, report::TraceSink& trace,
                EngineOptions options)
@@ -52,27 +43,29 @@ Engine::Engine(const request::Clock& clock, report::ResultList& results, report:
 
 Engine::~Engine() = default;
 
-core::Result<request::SignedRequest> Engine::Prepare(const request::Credentials& credentials,
-                                                     const ResolvedAction& action,
-                                                     const ParameterValueSlots& values) const {
-  std::optional<request::ServiceEndpoint> endpoint = EndpointFor(action.service);
-  std::optional<core::Result<BoundRequest>> bound = BindResolved(action, values, &draft_);
-  if (!endpoint || !bound) return core::Status::Error(std::string(kNotSupportedText));
+core::Result<request::SignedRequest> Engine::Prepare(
+    const request::Credentials& credentials, const catalogue::ResolvedAction& action,
+    const catalogue::ParameterValueSlots& values) const {
+  std::optional<request::ServiceEndpoint> endpoint = catalogue::EndpointFor(action.service);
+  std::optional<core::Result<catalogue::BoundRequest>> bound =
+      catalogue::BindResolved(action, values, &draft_);
+  if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
-  core::Result<request::ActionParameterList> parameters = ToActionParameters(bound->value());
+  core::Result<request::ActionParameterList> parameters =
+      catalogue::ToActionParameters(bound->value());
   if (!parameters.ok()) return parameters.status();
   return request::BuildSignedRequest(credentials, *endpoint, parameters.value(), clock_);
 }
 
 RequestResult Engine::Send(const request::Credentials& credentials,
-                           const std::optional<ResolvedAction>& action,
-                           const ParameterValueSlots& values) {
+                           const std::optional<catalogue::ResolvedAction>& action,
+                           const catalogue::ParameterValueSlots& values) {
   RequestResult result;
   std::optional<request::ServiceEndpoint> endpoint;
-  std::optional<core::Result<BoundRequest>> bound;
+  std::optional<core::Result<catalogue::BoundRequest>> bound;
   if (action) {
-    endpoint = EndpointFor(action->service);
-    bound = BindResolved(*action, values, &draft_);
+    endpoint = catalogue::EndpointFor(action->service);
+    bound = catalogue::BindResolved(*action, values, &draft_);
   }
   if (!endpoint || !bound) {
     // Nothing is sent for a choice without a request of its own: never the
@@ -87,7 +80,8 @@ RequestResult Engine::Send(const request::Credentials& credentials,
     return result;
   }
   result.action_line = bound->value().action_line;
-  core::Result<request::ActionParameterList> parameters = ToActionParameters(bound->value());
+  core::Result<request::ActionParameterList> parameters =
+      catalogue::ToActionParameters(bound->value());
   if (!parameters.ok()) {
     result.outcome = Outcome::kRefused;
     result.detail = parameters.status().message();
@@ -115,7 +109,7 @@ RequestResult Engine::Send(const request::Credentials& credentials,
     result.http_status = reply.http_status;
     if (reply.status.ok() && reply.http_status == 0) {
       // A peer that closed without an HTTP status line gave no answer at all.
-      reply.status = core::Status::Error("the server closed the connection without a reply");
+      reply.status = core::Status::Connection("the server closed the connection without a reply");
     }
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;
@@ -146,7 +140,7 @@ RequestResult Engine::Send(const request::Credentials& credentials,
     }
 
     result.outcome = Outcome::kGoodReply;
-    if (action->service == kEcsService) {
+    if (action->service == catalogue::kEcsService) {
       report::FormatOutcome formatted =
           report::FormatReply(action->category_number, action->action_number, result.action_line,
                               result.body, extractor);
@@ -164,4 +158,4 @@ RequestResult Engine::Send(const request::Credentials& credentials,
   return result;  // not reached: the last attempt always returns
 }
 
-}  // namespace kestrune::catalogue
+}  // namespace kestrune::engine

@@ -1,0 +1,68 @@
+#include "request/endpoint.h"
+
+#include <utility>
+
+namespace kestrune::request {
+namespace {
+
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+bool IsHexDigit(char ch) {
+  return IsDigit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
+bool IsHostChar(char ch) {
+  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || IsDigit(ch) || ch == '.' ||
+         ch == '-' || ch == '_';
+}
+
+core::Status Refused(std::string reason) { return core::Status::InvalidInput(std::move(reason)); }
+
+}  // namespace
+
+core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text) {
+  if (text.empty()) return Refused("the endpoint is empty; expected HOST[:PORT]");
+  EndpointOverride result;
+  std::string_view host = text;
+  std::string_view port;
+  if (text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos || close == 1) {
+      return Refused("an IPv6 address needs its closing ']'");
+    }
+    host = text.substr(1, close - 1);
+    for (char ch : host) {
+      if (!IsHexDigit(ch) && ch != ':' && ch != '.') return Refused("not an IPv6 address");
+    }
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return Refused("expected ':' and a port after ']'");
+      port = rest.substr(1);
+      if (port.empty()) return Refused("the port is missing after ':'");
+    }
+  } else {
+    if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
+      host = text.substr(0, colon);
+      port = text.substr(colon + 1);
+      if (port.empty()) return Refused("the port is missing after ':'");
+    }
+    if (host.empty()) return Refused("the host is missing; expected HOST[:PORT]");
+    for (char ch : host) {
+      if (!IsHostChar(ch)) return Refused("expected HOST[:PORT]");
+    }
+  }
+  result.host = std::string(host);
+  if (!port.empty()) {
+    // Stops as soon as the number is too large, so no length of digits wraps.
+    std::uint32_t number = 0;
+    for (char ch : port) {
+      if (!IsDigit(ch) || number > 65535) return Refused("the port must be 1..65535");
+      number = number * 10 + static_cast<std::uint32_t>(ch - '0');
+    }
+    if (number == 0 || number > 65535) return Refused("the port must be 1..65535");
+    result.port = static_cast<std::uint16_t>(number);
+  }
+  return result;
+}
+
+}  // namespace kestrune::request
