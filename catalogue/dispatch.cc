@@ -1,6 +1,7 @@
 // Binding of templates to user values, and the ECS dispatch by numbers.
 #include "catalogue/dispatch.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -158,6 +159,18 @@ void ParameterValueSlots::Reset(std::size_t k) {
 std::optional<std::string_view> ParameterValueSlots::Get(std::size_t k) const {
   if (k == 0 || k > kCount || !slots_[k - 1]) return std::nullopt;
   return std::string_view(*slots_[k - 1]);
+}
+
+void ParameterValueSlots::SetExtra(std::string_view name, const std::optional<std::string>& value) {
+  auto same = std::find_if(extras_.begin(), extras_.end(),
+                           [name](const NamedValue& extra) { return extra.name == name; });
+  if (!value) {
+    if (same != extras_.end()) extras_.erase(same);
+  } else if (same != extras_.end()) {
+    same->value = *value;
+  } else {
+    AddExtra(name, *value);
+  }
 }
 
 // ---------------------------------------------------------------------------

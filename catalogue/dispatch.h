@@ -68,6 +68,8 @@ class ParameterValueSlots {
   void AddExtra(std::string_view name, std::string_view value) {
     extras_.push_back(NamedValue{std::string(name), std::string(value)});
   }
+  // Sets (or, for nullopt, removes) the further parameter `name`.
+  void SetExtra(std::string_view name, const std::optional<std::string>& value);
   const std::vector<NamedValue>& extras() const { return extras_; }
 
  private:

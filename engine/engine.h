@@ -35,6 +35,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/dispatch.h"
+#include "catalogue/paging.h"
 #include "core/status.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
@@ -57,7 +58,12 @@ struct EngineOptions {
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
   int max_attempts = 5;
+  // GET, POST, or (kAuto) GET unless the request is too long for one.
+  request::HttpMethod method = request::HttpMethod::kAuto;
 };
+
+// The most pages SendAllPages fetches in one walk.
+inline constexpr int kMaxPages = 1000;
 
 // What one exchange with a server gave. A failed exchange (no connection,
 // time-out, a reply cut off or over its size limit) has a Connection status
@@ -100,6 +106,8 @@ struct RequestResult {
   std::string raw_reply;       // status line, headers and body as received
   std::string body;            // the reply body, transfer coding removed
   int http_status = 0;
+  int pages = 0;                    // pages fetched by SendAllPages
+  bool page_limit_reached = false;  // SendAllPages stopped at kMaxPages
 };
 
 class Engine {
@@ -123,6 +131,21 @@ class Engine {
                      const std::optional<catalogue::ResolvedAction>& action,
                      const catalogue::ParameterValueSlots& values);
 
+  // Every page of a paged action as one result: each page a freshly signed
+  // request, with the largest page size the action takes unless `values`
+  // give PageSize (or MaxResults). Follows PageNumber and TotalCount, or
+  // NextToken where the request or the reply uses one; stops at the last
+  // page, at an empty page or after kMaxPages (page_limit_reached, with a
+  // detail that says where to go on). The head rows are shown once, then
+  // every record of every page in order (the pages' records are joined into
+  // the first page's list, which `body` then holds). A page that fails ends
+  // the walk: what was fetched is shown, then that page's own rows, and the
+  // result is the failing page's, with a detail naming it.
+  RequestResult SendAllPages(const request::Credentials& credentials,
+                             const catalogue::ResolvedAction& action,
+                             const catalogue::ParameterValueSlots& values,
+                             const catalogue::PagingInfo& paging);
+
   // The CreateApiGroup values the user has set this session (group name and
   // description); used whenever that action is sent.
   catalogue::ApiGroupDraft& api_group_draft() { return draft_; }
@@ -130,6 +153,13 @@ class Engine {
   const EngineOptions& options() const { return options_; }
 
  private:
+  // Binds, signs and exchanges (with the nonce retries); shows nothing.
+  RequestResult Exchange(const request::Credentials& credentials,
+                         const std::optional<catalogue::ResolvedAction>& action,
+                         const catalogue::ParameterValueSlots& values);
+  // The rows of a result: the error rows, the formatter's, or every leaf.
+  void Show(const catalogue::ResolvedAction& action, RequestResult& result);
+
   const request::Clock& clock_;
   report::ResultList& results_;
   report::TraceSink& trace_;
