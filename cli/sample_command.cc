@@ -6,6 +6,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "core/ascii.h"
 #include "report/display_text.h"
 #include "report/samples.h"
 
@@ -23,7 +24,7 @@ std::string SampleNames() {
 
 std::optional<report::SampleAction> FindSample(std::string_view name) {
   for (const report::SampleButton& button : report::kSampleButtons) {
-    if (catalogue::EqualsIgnoreCase(button.caption, name)) return button.action;
+    if (core::EqualsIgnoreCase(button.caption, name)) return button.action;
   }
   return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ascii.h"
 #include "core/utf8.h"
 #include "report/display_text.h"
 
@@ -99,8 +100,7 @@ std::string Utf8ToGbk(std::string_view utf8) {
 }
 
 bool NamesGbk(std::string_view locale) {
-  std::string lower;
-  for (char c : locale) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  const std::string lower = core::LowerAscii(locale);
   for (std::string_view name : {"gbk", "gb2312", "gb18030", "cp936"}) {
     if (lower.find(name) != std::string::npos) return true;
   }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 
+#include "core/ascii.h"
 #include "request/socket.h"
 
 namespace kestrune::request {
@@ -23,13 +24,6 @@ std::string DescribeSize(std::size_t bytes) {
   constexpr std::size_t kMiB = 1024 * 1024;
   if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
   return std::to_string(bytes) + " bytes";
-}
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 std::string_view Trim(std::string_view text) {
@@ -72,11 +66,12 @@ bool ParseHex(std::string_view text, std::size_t& value) {
   if (text.empty() || text.size() > 15) return false;
   std::uint64_t parsed = 0;
   for (char c : text) {
+    const char lower = core::LowerAscii(c);
     int digit;
     if (c >= '0' && c <= '9') {
       digit = c - '0';
-    } else if (Lower(c) >= 'a' && Lower(c) <= 'f') {
-      digit = Lower(c) - 'a' + 10;
+    } else if (lower >= 'a' && lower <= 'f') {
+      digit = lower - 'a' + 10;
     } else {
       return false;
     }
@@ -216,13 +211,13 @@ HeaderFacts ReadHeader(std::string_view raw, std::size_t pos) {
     if (colon == std::string_view::npos) continue;
     const std::string_view name = Trim(line.substr(0, colon));
     const std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+    if (core::EqualsIgnoreCase(name, "Transfer-Encoding")) {
       // The last coding applied is the one framing the body.
       const std::size_t comma = value.rfind(',');
       const std::string_view last =
           Trim(comma == std::string_view::npos ? value : value.substr(comma + 1));
-      facts.chunked = EqualsIgnoringCase(last, "chunked");
-    } else if (EqualsIgnoringCase(name, "Content-Length")) {
+      facts.chunked = core::EqualsIgnoreCase(last, "chunked");
+    } else if (core::EqualsIgnoreCase(name, "Content-Length")) {
       std::size_t length = 0;
       if (ParseDecimal(value, length)) facts.content_length = length;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/ascii.h"
 #include "sim/api.h"
 #include "sim/document.h"
 #include "sim/signature.h"
@@ -47,16 +48,6 @@ bool IsValidUtf8(std::string_view text) {
       return false;
     }
     i += extra + 1;
-  }
-  return true;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
   }
   return true;
 }
@@ -224,7 +215,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   std::vector<QueryParam> params;
   if (parsed.ok()) {
     params = std::move(parsed.value());
-    json = EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
+    json = core::EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
     if (!IsValidUtf8(outcome.action)) outcome.action.assign(1, '?');
   }
