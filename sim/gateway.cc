@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/ascii.h"
+#include "core/utf8.h"
 #include "sim/api.h"
 #include "sim/document.h"
 #include "sim/signature.h"
@@ -16,38 +17,10 @@ constexpr std::string_view kCommonParameters[] = {
     "SignatureMethod", "SignatureNonce", "SignatureVersion", "Timestamp"};
 
 bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    std::uint32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      code = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 1 && code < 0x80) || (extra == 2 && code < 0x800) ||
-        (extra == 3 && code < 0x10000) || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
+  char32_t code_point = 0;
+  for (std::size_t length = 0; !text.empty(); text.remove_prefix(length)) {
+    length = core::DecodeUtf8(text, code_point);
+    if (length == 0) return false;
   }
   return true;
 }
