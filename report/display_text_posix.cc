@@ -1,5 +1,4 @@
-// POSIX side of the display-text seam: GBK through the C library's iconv,
-// wide text decoded here (wchar_t holds whole code points on these systems).
+// POSIX side of the display-text seam: GBK through the C library's iconv.
 #include <iconv.h>
 
 #include <cerrno>
@@ -14,8 +13,6 @@
 
 namespace kestrune::report {
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
 
 std::string Utf8ToGbk(std::string_view utf8) {
   iconv_t cd = iconv_open("GBK", "UTF-8");
@@ -67,34 +64,6 @@ bool NamesGbk(std::string_view locale) {
 std::string DisplayText::Convert(std::string_view utf8) const {
   if (encoding_ == DisplayEncoding::kGbk) return Utf8ToGbk(utf8);
   return std::string(utf8);
-}
-
-std::wstring ToWide(std::string_view utf8) {
-  std::wstring out;
-  out.reserve(utf8.size());
-  for (std::size_t pos = 0; pos < utf8.size();) {
-    char32_t cp = 0;
-    std::size_t length = core::DecodeUtf8(utf8.substr(pos), cp);
-    if (length == 0) {
-      out += static_cast<wchar_t>(kReplacement);
-      pos += core::IllFormedUtf8Length(utf8.substr(pos));
-    } else {
-      out += static_cast<wchar_t>(cp);
-      pos += length;
-    }
-  }
-  return out;
-}
-
-std::string FromWide(std::wstring_view wide) {
-  std::string out;
-  out.reserve(wide.size());
-  for (wchar_t w : wide) {
-    auto cp = static_cast<char32_t>(w);
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-    core::AppendUtf8(static_cast<char32_t>(cp), out);
-  }
-  return out;
 }
 
 DisplayEncoding TerminalDisplayEncoding() {

@@ -1,18 +1,11 @@
 #include <windows.h>
 
+#include "core/wide_text.h"
 #include "request/small_file.h"
 
 namespace kestrune::request {
 
 namespace {
-
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
 
 core::Status WindowsError(const std::string& what, const std::string& path) {
   return core::Status::Error(what + " \"" + path + "\" (Windows error " +
@@ -41,7 +34,7 @@ class Handle {
 }  // namespace
 
 core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-  Handle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  Handle file(CreateFileW(core::ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return WindowsError("cannot open", path);
   std::string content;
@@ -63,7 +56,7 @@ core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t lim
 
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
   const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
-  const std::wstring wide_temporary = Widen(temporary);
+  const std::wstring wide_temporary = core::ToWide(temporary);
   Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return WindowsError("cannot create", temporary);
@@ -76,7 +69,7 @@ core::Status WriteFileAtomically(const std::string& path, std::string_view conte
     DeleteFileW(wide_temporary.c_str());
     return error;
   }
-  if (!MoveFileExW(wide_temporary.c_str(), Widen(path).c_str(),
+  if (!MoveFileExW(wide_temporary.c_str(), core::ToWide(path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     core::Status error = WindowsError("cannot replace", path);
     DeleteFileW(wide_temporary.c_str());

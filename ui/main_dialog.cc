@@ -14,6 +14,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/engine.h"
+#include "core/wide_text.h"
 #include "report/samples.h"
 #include "request/clock.h"
 #include "ui/clipboard.h"
@@ -67,7 +68,7 @@ void FillSelector(HWND dialog, int id, const Entries& entries, int selection) {
   if (selector == nullptr) return;
   SendMessageW(selector, CB_RESETCONTENT, 0, 0);
   for (std::string_view entry : entries) {
-    std::wstring text = report::ToWide(entry);
+    std::wstring text = core::ToWide(entry);
     SendMessageW(selector, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
   SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
