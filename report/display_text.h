@@ -7,7 +7,7 @@
 // sequence that is not UTF-8, or a character GBK cannot represent, becomes '?'.
 //
 // Platform code: display_text_posix.cc (iconv) and display_text_win32.cc
-// (MultiByteToWideChar / WideCharToMultiByte). Stateless; safe from any thread.
+// (WideCharToMultiByte). Stateless; safe from any thread.
 #pragma once
 
 #include <string>
