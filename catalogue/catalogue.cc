@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/ascii.h"
+
 namespace kestrune::catalogue {
 namespace {
 
@@ -118,8 +120,6 @@ constexpr std::array<GatewayMeaning, 66> kGatewayMeanings = {{
     {8, "查询参数列表"sv, "DescribeSystemParameters"sv},
 }};
 
-constexpr char LowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch; }
-
 // The template of `action` inside one group (exact name), or nullptr.
 const RequestTemplate* FindInGroup(unsigned service_number, unsigned group,
                                    std::string_view action) {
@@ -170,14 +170,6 @@ bool EndpointSelection::SelectService(unsigned service_number) {
   return true;
 }
 
-bool EqualsIgnoreCase(std::string_view first, std::string_view second) {
-  if (first.size() != second.size()) return false;
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    if (LowerAscii(first[i]) != LowerAscii(second[i])) return false;
-  }
-  return true;
-}
-
 unsigned EcsCategoryOfGroup(unsigned group) { return group == 14 ? 16 : group; }
 
 ResolvedAction ResolveTemplate(const RequestTemplate& request_template) {
@@ -194,7 +186,7 @@ ResolvedAction ResolveTemplate(const RequestTemplate& request_template) {
 std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::string_view name) {
   if (name.empty()) return std::nullopt;
   for (const RequestTemplate& entry : Templates()) {
-    if (entry.service == service_number && EqualsIgnoreCase(entry.action(), name)) {
+    if (entry.service == service_number && core::EqualsIgnoreCase(entry.action(), name)) {
       return ResolveTemplate(entry);
     }
   }

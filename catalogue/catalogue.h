@@ -189,7 +189,4 @@ ResolvedAction ResolveTemplate(const RequestTemplate& request_template);
 // Gateway: the parameter names.
 core::StringListView DisplayCaptions(const ResolvedAction& action);
 
-// ASCII case-insensitive equality, as the resolution uses it.
-bool EqualsIgnoreCase(std::string_view first, std::string_view second);
-
 }  // namespace kestrune::catalogue
