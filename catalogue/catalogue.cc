@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/ascii.h"
+
 namespace kestrune::catalogue {
 namespace {
 
@@ -119,8 +121,6 @@ constexpr std::array<GatewayMeaning, 66> kGatewayMeanings = {{
     {8, "查询参数列表"sv, "DescribeSystemParameters"sv},
 }};
 
-constexpr char LowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch; }
-
 // The template of `action` inside one group (exact name), or nullptr.
 const RequestTemplate* FindInGroup(unsigned service_number, unsigned group,
                                    std::string_view action) {
@@ -173,14 +173,6 @@ bool EndpointSelection::SelectService(unsigned service_number) {
   if (!endpoint) return false;
   endpoint_ = std::move(*endpoint);
   service_number_ = service_number;
-  return true;
-}
-
-bool EqualsIgnoreCase(std::string_view first, std::string_view second) {
-  if (first.size() != second.size()) return false;
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    if (LowerAscii(first[i]) != LowerAscii(second[i])) return false;
-  }
   return true;
 }
 
@@ -238,7 +230,7 @@ std::size_t EditDistanceIgnoringCase(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      const bool same = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]);
+      const bool same = core::LowerAscii(a[i - 1]) == core::LowerAscii(b[j - 1]);
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
       diagonal = above;
     }
@@ -256,7 +248,8 @@ core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_v
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
       });
   if (!looks_like_action) {
-    return core::Status::InvalidInput("an action name is letters and digits, starting with a letter");
+    return core::Status::InvalidInput(
+        "an action name is letters and digits, starting with a letter");
   }
   if (FindService(service_number) == nullptr) return core::Status::InvalidInput("no such service");
   return Untemplated(service_number, name);
@@ -287,7 +280,7 @@ std::vector<std::string> ClosestActionNames(unsigned service_number, std::string
 std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::string_view name) {
   if (name.empty()) return std::nullopt;
   for (const RequestTemplate& entry : Templates()) {
-    if (entry.service == service_number && EqualsIgnoreCase(entry.action(), name)) {
+    if (entry.service == service_number && core::EqualsIgnoreCase(entry.action(), name)) {
       return ResolveTemplate(entry);
     }
   }
@@ -308,7 +301,7 @@ std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::st
   }
   // A listed action without a template is sent under its own name.
   for (std::string_view listed : ListedActionNames(service_number)) {
-    if (EqualsIgnoreCase(listed, name)) return Untemplated(service_number, listed);
+    if (core::EqualsIgnoreCase(listed, name)) return Untemplated(service_number, listed);
   }
   return std::nullopt;
 }

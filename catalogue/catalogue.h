@@ -210,7 +210,4 @@ core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_v
 std::vector<std::string> ClosestActionNames(unsigned service_number, std::string_view name,
                                             std::size_t limit = 3);
 
-// ASCII case-insensitive equality, as the resolution uses it.
-bool EqualsIgnoreCase(std::string_view first, std::string_view second);
-
 }  // namespace kestrune::catalogue

@@ -143,10 +143,10 @@ ParameterValueSlots ParameterValueSlots::FromFormFields(std::span<const std::str
 
 core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
-    return core::Status::InvalidInput("There is no parameter field " +
-                                      core::FormatDecimal(static_cast<std::uint32_t>(k)) +
-                                      "; the fields are numbered 1 to " +
-                                      core::FormatDecimal(static_cast<std::uint32_t>(kCount)) + ".");
+    return core::Status::InvalidInput(
+        "There is no parameter field " + core::FormatDecimal(static_cast<std::uint32_t>(k)) +
+        "; the fields are numbered 1 to " +
+        core::FormatDecimal(static_cast<std::uint32_t>(kCount)) + ".");
   }
   slots_[k - 1] = std::string(value);
   return core::Status::Ok();
@@ -319,8 +319,7 @@ std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& act
     return DispatchCategory(action.category_number, action.action_number, slots);
   }
   if (draft != nullptr && IsCreateApiGroup(*action.request_template)) return draft->Bind(slots);
-  return BindValues(*action.request_template, slots, action.category_number,
-                    action.action_number);
+  return BindValues(*action.request_template, slots, action.category_number, action.action_number);
 }
 
 core::Status CheckParameterName(std::string_view name) {
@@ -329,14 +328,15 @@ core::Status CheckParameterName(std::string_view name) {
     const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     if (!allowed) {
-      return core::Status::InvalidInput("\"" + Printable(name) +
-                                 "\" is not a parameter name (letters, digits, \".\", \"_\" and "
-                                 "\"-\" only)");
+      return core::Status::InvalidInput(
+          "\"" + Printable(name) +
+          "\" is not a parameter name (letters, digits, \".\", \"_\" and "
+          "\"-\" only)");
     }
   }
   if (name == "Action" || request::IsBuilderOwned(name)) {
     return core::Status::InvalidInput("\"" + std::string(name) +
-                               "\" is written by the request itself and cannot be given");
+                                      "\" is written by the request itself and cannot be given");
   }
   return core::Status::Ok();
 }

@@ -6,6 +6,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "core/ascii.h"
 #include "request/clock.h"
 
 namespace kestrune::cli {
@@ -33,7 +34,7 @@ std::optional<std::string> MatchParameter(const core::StringListView& names,
   for (std::size_t i = 1; i <= names.Count(); ++i) {
     const std::string_view name = names.Entry(i);
     if (name == given) return std::string(name);
-    if (!folded && catalogue::EqualsIgnoreCase(name, given)) folded = std::string(name);
+    if (!folded && core::EqualsIgnoreCase(name, given)) folded = std::string(name);
   }
   return folded;
 }

@@ -5,6 +5,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "core/ascii.h"
 #include "report/display_text.h"
 #include "report/extractor.h"
 #include "request/endpoint.h"
@@ -51,7 +52,7 @@ int UsageError(Console& console, std::string_view message) {
 
 core::Result<unsigned> ParseServiceName(std::string_view name) {
   for (const ServiceName& service : kServiceNames) {
-    if (catalogue::EqualsIgnoreCase(service.name, name)) return service.number;
+    if (core::EqualsIgnoreCase(service.name, name)) return service.number;
   }
   return core::Status::InvalidInput("unknown service \"" + EscapeLine(name) +
                                     "\" (accepted: ecs, iot, apigateway)");
@@ -73,7 +74,7 @@ std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::str
     for (std::size_t entry = 0; entry < count; ++entry) {
       std::string_view listed = actions.Entry(entry + 1);
       const bool same = service_number == catalogue::kEcsService
-                            ? catalogue::EqualsIgnoreCase(listed, name)
+                            ? core::EqualsIgnoreCase(listed, name)
                             : listed == name;
       if (same) return BrowsingPlace{category, entry};
     }

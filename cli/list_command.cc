@@ -7,6 +7,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "core/ascii.h"
 #include "core/text.h"
 
 namespace kestrune::cli {
@@ -145,7 +146,7 @@ std::optional<std::size_t> FindCategory(unsigned service_number, std::string_vie
     return std::nullopt;
   }
   for (std::size_t i = 0; i < count; ++i) {
-    if (catalogue::EqualsIgnoreCase(categories.Entry(i + 1), given)) return i;
+    if (core::EqualsIgnoreCase(categories.Entry(i + 1), given)) return i;
   }
   return std::nullopt;
 }

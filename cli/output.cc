@@ -1,8 +1,8 @@
 #include "cli/output.h"
 
 #include <algorithm>
-#include <cstdint>
 
+#include "core/utf8.h"
 #include "report/extractor.h"
 
 namespace kestrune::cli {
@@ -11,41 +11,7 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr std::size_t kWidestRule = 60;
 
-// Decodes one UTF-8 sequence at `text[pos]`; returns its length, or 0 for a
-// byte that does not start a valid, shortest-form sequence.
-std::size_t DecodeUtf8(std::string_view text, std::size_t pos, std::uint32_t& code_point) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  std::uint32_t value = 0;
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (pos + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0u) != 0x80u) return 0;
-    value = (value << 6) | (byte(i) & 0x3Fu);
-  }
-  const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-  if (overlong || surrogate || value > 0x10FFFF) return 0;
-  code_point = value;
-  return length;
-}
-
-bool IsWide(std::uint32_t c) {
+bool IsWide(char32_t c) {
   return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
          (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
          (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
@@ -74,8 +40,8 @@ bool IsSeparatorRow(const report::Row& row) {
 std::size_t DisplayWidth(std::string_view utf8) {
   std::size_t width = 0;
   for (std::size_t pos = 0; pos < utf8.size();) {
-    std::uint32_t code_point = 0;
-    std::size_t length = DecodeUtf8(utf8, pos, code_point);
+    char32_t code_point = 0;
+    std::size_t length = core::DecodeUtf8(utf8.substr(pos), code_point);
     if (length == 0) {
       ++width;  // shown as one replacement character
       ++pos;
@@ -123,8 +89,8 @@ std::string JsonString(std::string_view utf8) {
   out.reserve(utf8.size() + 2);
   out += '"';
   for (std::size_t pos = 0; pos < utf8.size();) {
-    std::uint32_t code_point = 0;
-    const std::size_t length = DecodeUtf8(utf8, pos, code_point);
+    char32_t code_point = 0;
+    const std::size_t length = core::DecodeUtf8(utf8.substr(pos), code_point);
     if (length == 0) {
       out += "\\ufffd";
       ++pos;

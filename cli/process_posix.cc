@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/process.h"
+#include "core/os_error.h"
 
 namespace kestrune::cli {
 
@@ -23,26 +23,18 @@ struct ChildProcess::State {
   bool output_ended = false;
 };
 
-namespace {
-
-core::Status SystemError(const std::string& what, int error) {
-  return core::Status::Error(what + ": " + std::strerror(error));
-}
-
-}  // namespace
-
 core::Result<ChildProcess> ChildProcess::Start(const std::string& program,
                                                const std::vector<std::string>& arguments,
                                                bool share_error_stream) {
   int output[2];
-  if (pipe2(output, O_CLOEXEC) != 0) return SystemError("cannot make a pipe", errno);
+  if (pipe2(output, O_CLOEXEC) != 0) return core::OsError("cannot make a pipe", errno);
   // Tells the parent why exec failed; closes unread when exec succeeds.
   int exec_error[2];
   if (pipe2(exec_error, O_CLOEXEC) != 0) {
     const int error = errno;
     close(output[0]);
     close(output[1]);
-    return SystemError("cannot make a pipe", error);
+    return core::OsError("cannot make a pipe", error);
   }
 
   // Everything the child needs is prepared before fork: it only calls
@@ -81,7 +73,7 @@ core::Result<ChildProcess> ChildProcess::Start(const std::string& program,
   if (pid < 0) {
     close(output[0]);
     close(exec_error[0]);
-    return SystemError("cannot start " + program, fork_error);
+    return core::OsError("cannot start " + program, fork_error);
   }
   int exec_errno = 0;
   ssize_t got = 0;
@@ -93,7 +85,7 @@ core::Result<ChildProcess> ChildProcess::Start(const std::string& program,
     close(output[0]);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return SystemError("cannot start " + program, exec_errno);
+    return core::OsError("cannot start " + program, exec_errno);
   }
   auto state = std::make_unique<State>();
   state->pid = pid;
@@ -128,11 +120,11 @@ core::Result<std::string> ChildProcess::ReadOutputLine(std::chrono::milliseconds
     if (left.count() <= 0) return core::Status::Error("no line within the time allowed");
     pollfd readable{state_->output, POLLIN, 0};
     const int ready = poll(&readable, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) return SystemError("cannot wait for output", errno);
+    if (ready < 0 && errno != EINTR) return core::OsError("cannot wait for output", errno);
     if (ready <= 0) continue;
     char buffer[512];
     const ssize_t got = read(state_->output, buffer, sizeof buffer);
-    if (got < 0 && errno != EINTR) return SystemError("cannot read output", errno);
+    if (got < 0 && errno != EINTR) return core::OsError("cannot read output", errno);
     if (got == 0) state_->output_ended = true;
     if (got > 0) state_->pending.append(buffer, static_cast<std::size_t>(got));
     // The program's own record of its requests stays bounded if it ever

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/process.h"
-#include "report/display_text.h"
+#include "core/wide_text.h"
 
 namespace kestrune::cli {
 
@@ -29,7 +29,7 @@ core::Result<std::string> ChildProcess::ReadOutputLine(std::chrono::milliseconds
 void ChildProcess::Stop(std::chrono::milliseconds) {}
 
 bool IsExecutableFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(report::ToWide(path).c_str());
+  const DWORD attributes = GetFileAttributesW(core::ToWide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "core/ascii.h"
 #include "report/display_text.h"
 #include "report/samples.h"
 
@@ -23,7 +24,7 @@ std::string SampleNames() {
 
 std::optional<report::SampleAction> FindSample(std::string_view name) {
   for (const report::NamedSampleAction& named : report::SampleActions()) {
-    if (catalogue::EqualsIgnoreCase(named.name, name)) return named.action;
+    if (core::EqualsIgnoreCase(named.name, name)) return named.action;
   }
   return std::nullopt;
 }

@@ -11,8 +11,6 @@
 namespace kestrune::cli {
 namespace {
 
-// Longer input is refused rather than kept growing: no credential is near it.
-
 int Descriptor(StandardStream stream) {
   switch (stream) {
     case StandardStream::kInput:

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/terminal.h"
-#include "report/display_text.h"
+#include "core/wide_text.h"
 
 namespace kestrune::cli {
 namespace {
@@ -64,7 +64,7 @@ void WriteStandard(StandardStream stream, std::string_view text) {
     return;
   }
   std::fflush(file);
-  const std::wstring wide = report::ToWide(text);
+  const std::wstring wide = core::ToWide(text);
   const HANDLE handle = GetStdHandle(HandleId(stream));
   std::size_t done = 0;
   while (done < wide.size()) {
@@ -87,7 +87,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide != nullptr) {
-    for (int i = 1; i < count; ++i) arguments.push_back(report::FromWide(wide[i]));
+    for (int i = 1; i < count; ++i) arguments.push_back(core::FromWide(wide[i]));
     LocalFree(wide);
     return arguments;
   }
@@ -108,7 +108,7 @@ std::string ExecutablePath() {
   const DWORD length =
       GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
   if (length == 0 || length >= buffer.size()) return {};
-  return report::FromWide(std::wstring_view(buffer.data(), length));
+  return core::FromWide(std::wstring_view(buffer.data(), length));
 }
 
 }  // namespace kestrune::cli

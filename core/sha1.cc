@@ -46,41 +46,41 @@ void Sha1Context::ProcessBlock(const std::uint8_t* block) {
   (w[(i)&15] = Rotl(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i)&15], 1))
 #define KESTRUNE_R0(v, x, y, z, u, i)                         \
   u += ((x & (y ^ z)) ^ z) + w[i] + 0x5A827999u + Rotl(v, 5); \
-  x = Rotl(x, 30);
+  x = Rotl(x, 30)
 #define KESTRUNE_R1(v, x, y, z, u, i)                                  \
   u += ((x & (y ^ z)) ^ z) + KESTRUNE_W(i) + 0x5A827999u + Rotl(v, 5); \
-  x = Rotl(x, 30);
+  x = Rotl(x, 30)
 #define KESTRUNE_R2(v, x, y, z, u, i)                          \
   u += (x ^ y ^ z) + KESTRUNE_W(i) + 0x6ED9EBA1u + Rotl(v, 5); \
-  x = Rotl(x, 30);
+  x = Rotl(x, 30)
 #define KESTRUNE_R3(v, x, y, z, u, i)                                        \
   u += (((x | y) & z) | (x & y)) + KESTRUNE_W(i) + 0x8F1BBCDCu + Rotl(v, 5); \
-  x = Rotl(x, 30);
+  x = Rotl(x, 30)
 #define KESTRUNE_R4(v, x, y, z, u, i)                          \
   u += (x ^ y ^ z) + KESTRUNE_W(i) + 0xCA62C1D6u + Rotl(v, 5); \
-  x = Rotl(x, 30);
+  x = Rotl(x, 30)
 
   // clang-format off
-  KESTRUNE_R0(a,b,c,d,e, 0) KESTRUNE_R0(e,a,b,c,d, 1) KESTRUNE_R0(d,e,a,b,c, 2) KESTRUNE_R0(c,d,e,a,b, 3)
-  KESTRUNE_R0(b,c,d,e,a, 4) KESTRUNE_R0(a,b,c,d,e, 5) KESTRUNE_R0(e,a,b,c,d, 6) KESTRUNE_R0(d,e,a,b,c, 7)
-  KESTRUNE_R0(c,d,e,a,b, 8) KESTRUNE_R0(b,c,d,e,a, 9) KESTRUNE_R0(a,b,c,d,e,10) KESTRUNE_R0(e,a,b,c,d,11)
-  KESTRUNE_R0(d,e,a,b,c,12) KESTRUNE_R0(c,d,e,a,b,13) KESTRUNE_R0(b,c,d,e,a,14) KESTRUNE_R0(a,b,c,d,e,15)
-  KESTRUNE_R1(e,a,b,c,d,16) KESTRUNE_R1(d,e,a,b,c,17) KESTRUNE_R1(c,d,e,a,b,18) KESTRUNE_R1(b,c,d,e,a,19)
-  KESTRUNE_R2(a,b,c,d,e,20) KESTRUNE_R2(e,a,b,c,d,21) KESTRUNE_R2(d,e,a,b,c,22) KESTRUNE_R2(c,d,e,a,b,23)
-  KESTRUNE_R2(b,c,d,e,a,24) KESTRUNE_R2(a,b,c,d,e,25) KESTRUNE_R2(e,a,b,c,d,26) KESTRUNE_R2(d,e,a,b,c,27)
-  KESTRUNE_R2(c,d,e,a,b,28) KESTRUNE_R2(b,c,d,e,a,29) KESTRUNE_R2(a,b,c,d,e,30) KESTRUNE_R2(e,a,b,c,d,31)
-  KESTRUNE_R2(d,e,a,b,c,32) KESTRUNE_R2(c,d,e,a,b,33) KESTRUNE_R2(b,c,d,e,a,34) KESTRUNE_R2(a,b,c,d,e,35)
-  KESTRUNE_R2(e,a,b,c,d,36) KESTRUNE_R2(d,e,a,b,c,37) KESTRUNE_R2(c,d,e,a,b,38) KESTRUNE_R2(b,c,d,e,a,39)
-  KESTRUNE_R3(a,b,c,d,e,40) KESTRUNE_R3(e,a,b,c,d,41) KESTRUNE_R3(d,e,a,b,c,42) KESTRUNE_R3(c,d,e,a,b,43)
-  KESTRUNE_R3(b,c,d,e,a,44) KESTRUNE_R3(a,b,c,d,e,45) KESTRUNE_R3(e,a,b,c,d,46) KESTRUNE_R3(d,e,a,b,c,47)
-  KESTRUNE_R3(c,d,e,a,b,48) KESTRUNE_R3(b,c,d,e,a,49) KESTRUNE_R3(a,b,c,d,e,50) KESTRUNE_R3(e,a,b,c,d,51)
-  KESTRUNE_R3(d,e,a,b,c,52) KESTRUNE_R3(c,d,e,a,b,53) KESTRUNE_R3(b,c,d,e,a,54) KESTRUNE_R3(a,b,c,d,e,55)
-  KESTRUNE_R3(e,a,b,c,d,56) KESTRUNE_R3(d,e,a,b,c,57) KESTRUNE_R3(c,d,e,a,b,58) KESTRUNE_R3(b,c,d,e,a,59)
-  KESTRUNE_R4(a,b,c,d,e,60) KESTRUNE_R4(e,a,b,c,d,61) KESTRUNE_R4(d,e,a,b,c,62) KESTRUNE_R4(c,d,e,a,b,63)
-  KESTRUNE_R4(b,c,d,e,a,64) KESTRUNE_R4(a,b,c,d,e,65) KESTRUNE_R4(e,a,b,c,d,66) KESTRUNE_R4(d,e,a,b,c,67)
-  KESTRUNE_R4(c,d,e,a,b,68) KESTRUNE_R4(b,c,d,e,a,69) KESTRUNE_R4(a,b,c,d,e,70) KESTRUNE_R4(e,a,b,c,d,71)
-  KESTRUNE_R4(d,e,a,b,c,72) KESTRUNE_R4(c,d,e,a,b,73) KESTRUNE_R4(b,c,d,e,a,74) KESTRUNE_R4(a,b,c,d,e,75)
-  KESTRUNE_R4(e,a,b,c,d,76) KESTRUNE_R4(d,e,a,b,c,77) KESTRUNE_R4(c,d,e,a,b,78) KESTRUNE_R4(b,c,d,e,a,79)
+  KESTRUNE_R0(a,b,c,d,e, 0); KESTRUNE_R0(e,a,b,c,d, 1); KESTRUNE_R0(d,e,a,b,c, 2); KESTRUNE_R0(c,d,e,a,b, 3);
+  KESTRUNE_R0(b,c,d,e,a, 4); KESTRUNE_R0(a,b,c,d,e, 5); KESTRUNE_R0(e,a,b,c,d, 6); KESTRUNE_R0(d,e,a,b,c, 7);
+  KESTRUNE_R0(c,d,e,a,b, 8); KESTRUNE_R0(b,c,d,e,a, 9); KESTRUNE_R0(a,b,c,d,e,10); KESTRUNE_R0(e,a,b,c,d,11);
+  KESTRUNE_R0(d,e,a,b,c,12); KESTRUNE_R0(c,d,e,a,b,13); KESTRUNE_R0(b,c,d,e,a,14); KESTRUNE_R0(a,b,c,d,e,15);
+  KESTRUNE_R1(e,a,b,c,d,16); KESTRUNE_R1(d,e,a,b,c,17); KESTRUNE_R1(c,d,e,a,b,18); KESTRUNE_R1(b,c,d,e,a,19);
+  KESTRUNE_R2(a,b,c,d,e,20); KESTRUNE_R2(e,a,b,c,d,21); KESTRUNE_R2(d,e,a,b,c,22); KESTRUNE_R2(c,d,e,a,b,23);
+  KESTRUNE_R2(b,c,d,e,a,24); KESTRUNE_R2(a,b,c,d,e,25); KESTRUNE_R2(e,a,b,c,d,26); KESTRUNE_R2(d,e,a,b,c,27);
+  KESTRUNE_R2(c,d,e,a,b,28); KESTRUNE_R2(b,c,d,e,a,29); KESTRUNE_R2(a,b,c,d,e,30); KESTRUNE_R2(e,a,b,c,d,31);
+  KESTRUNE_R2(d,e,a,b,c,32); KESTRUNE_R2(c,d,e,a,b,33); KESTRUNE_R2(b,c,d,e,a,34); KESTRUNE_R2(a,b,c,d,e,35);
+  KESTRUNE_R2(e,a,b,c,d,36); KESTRUNE_R2(d,e,a,b,c,37); KESTRUNE_R2(c,d,e,a,b,38); KESTRUNE_R2(b,c,d,e,a,39);
+  KESTRUNE_R3(a,b,c,d,e,40); KESTRUNE_R3(e,a,b,c,d,41); KESTRUNE_R3(d,e,a,b,c,42); KESTRUNE_R3(c,d,e,a,b,43);
+  KESTRUNE_R3(b,c,d,e,a,44); KESTRUNE_R3(a,b,c,d,e,45); KESTRUNE_R3(e,a,b,c,d,46); KESTRUNE_R3(d,e,a,b,c,47);
+  KESTRUNE_R3(c,d,e,a,b,48); KESTRUNE_R3(b,c,d,e,a,49); KESTRUNE_R3(a,b,c,d,e,50); KESTRUNE_R3(e,a,b,c,d,51);
+  KESTRUNE_R3(d,e,a,b,c,52); KESTRUNE_R3(c,d,e,a,b,53); KESTRUNE_R3(b,c,d,e,a,54); KESTRUNE_R3(a,b,c,d,e,55);
+  KESTRUNE_R3(e,a,b,c,d,56); KESTRUNE_R3(d,e,a,b,c,57); KESTRUNE_R3(c,d,e,a,b,58); KESTRUNE_R3(b,c,d,e,a,59);
+  KESTRUNE_R4(a,b,c,d,e,60); KESTRUNE_R4(e,a,b,c,d,61); KESTRUNE_R4(d,e,a,b,c,62); KESTRUNE_R4(c,d,e,a,b,63);
+  KESTRUNE_R4(b,c,d,e,a,64); KESTRUNE_R4(a,b,c,d,e,65); KESTRUNE_R4(e,a,b,c,d,66); KESTRUNE_R4(d,e,a,b,c,67);
+  KESTRUNE_R4(c,d,e,a,b,68); KESTRUNE_R4(b,c,d,e,a,69); KESTRUNE_R4(a,b,c,d,e,70); KESTRUNE_R4(e,a,b,c,d,71);
+  KESTRUNE_R4(d,e,a,b,c,72); KESTRUNE_R4(c,d,e,a,b,73); KESTRUNE_R4(b,c,d,e,a,74); KESTRUNE_R4(a,b,c,d,e,75);
+  KESTRUNE_R4(e,a,b,c,d,76); KESTRUNE_R4(d,e,a,b,c,77); KESTRUNE_R4(c,d,e,a,b,78); KESTRUNE_R4(b,c,d,e,a,79);
   // clang-format on
 
 #undef KESTRUNE_W
@@ -90,9 +90,7 @@ void Sha1Context::ProcessBlock(const std::uint8_t* block) {
 #undef KESTRUNE_R3
 #undef KESTRUNE_R4
 
-                                                                                              state_
-                                                                                                  [0] +=
-      a;
+  state_[0] += a;
   state_[1] += b;
   state_[2] += c;
   state_[3] += d;

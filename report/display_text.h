@@ -2,13 +2,12 @@
 // screen shows.
 //
 // Inside the program every text is UTF-8. The dialog shows wide (UTF-16) text
-// and converts at its boundary with ToWide; a terminal gets UTF-8, or GBK
-// (code page 936) when its locale says so. Conversions never fail: a byte
-// sequence that is not UTF-8, or a character the target cannot represent,
-// becomes a replacement ('?' in GBK, U+FFFD in wide text).
+// and converts at its boundary with core::ToWide; a terminal gets UTF-8, or
+// GBK (code page 936) when its locale says so. Conversions never fail: a byte
+// sequence that is not UTF-8, or a character GBK cannot represent, becomes '?'.
 //
 // Platform code: display_text_posix.cc (iconv) and display_text_win32.cc
-// (MultiByteToWideChar / WideCharToMultiByte). Stateless; safe from any thread.
+// (WideCharToMultiByte). Stateless; safe from any thread.
 #pragma once
 
 #include <string>
@@ -36,12 +35,6 @@ class DisplayText {
  private:
   DisplayEncoding encoding_;
 };
-
-// UTF-8 to the platform's wide text (UTF-16 on Windows, where the dialog
-// needs it; UTF-32 elsewhere). Invalid sequences become U+FFFD.
-std::wstring ToWide(std::string_view utf8);
-// The reverse of ToWide; unpaired surrogates become U+FFFD.
-std::string FromWide(std::wstring_view wide);
 
 // The encoding a terminal of this process expects: kGbk when the locale
 // environment (LC_ALL, LC_CTYPE, LANG, first one set) names GBK, GB2312 or

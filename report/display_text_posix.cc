@@ -1,5 +1,4 @@
-// POSIX side of the display-text seam: GBK through the C library's iconv,
-// wide text decoded here (wchar_t holds whole code points on these systems).
+// POSIX side of the display-text seam: GBK through the C library's iconv.
 #include <iconv.h>
 
 #include <cerrno>
@@ -8,58 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/ascii.h"
 #include "core/utf8.h"
 #include "report/display_text.h"
 
 namespace kestrune::report {
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 when
-// it is not well formed (overlong forms, surrogates and values past U+10FFFF
-// included).
-std::size_t SequenceLength(std::string_view text, char32_t* code_point) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(0);
-  std::size_t length;
-  char32_t value;
-  char32_t minimum;
-  if (lead < 0x80) {
-    *code_point = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, value = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, value = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i) & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  *code_point = value;
-  return length;
-}
-
-// Bytes to skip over an ill-formed sequence: its lead byte and the
-// continuation bytes that follow it, so that one cut or damaged character
-// gives one replacement.
-std::size_t IllFormedLength(std::string_view text) {
-  auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-  std::size_t length = 1;
-  while (length < expected && length < text.size() &&
-         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-    ++length;
-  }
-  return length;
-}
 
 std::string Utf8ToGbk(std::string_view utf8) {
   iconv_t cd = iconv_open("GBK", "UTF-8");
@@ -67,10 +20,10 @@ std::string Utf8ToGbk(std::string_view utf8) {
     // A C library without GBK tables: keep ASCII, mark everything else.
     std::string out;
     for (std::size_t pos = 0; pos < utf8.size();) {
-      char32_t cp;
-      std::size_t length = SequenceLength(utf8.substr(pos), &cp);
+      char32_t cp = 0;
+      std::size_t length = core::DecodeUtf8(utf8.substr(pos), cp);
       out += (length == 1) ? static_cast<char>(cp) : '?';
-      pos += length == 0 ? IllFormedLength(utf8.substr(pos)) : length;
+      pos += length == 0 ? core::IllFormedUtf8Length(utf8.substr(pos)) : length;
     }
     return out;
   }
@@ -90,17 +43,16 @@ std::string Utf8ToGbk(std::string_view utf8) {
     if (done != static_cast<std::size_t>(-1) || error == E2BIG) continue;
     // EILSEQ or EINVAL: a character GBK lacks, or bytes that are not UTF-8.
     out += '?';
-    char32_t cp;
-    std::size_t length = SequenceLength(utf8.substr(pos), &cp);
-    pos += length == 0 ? IllFormedLength(utf8.substr(pos)) : length;
+    char32_t cp = 0;
+    std::size_t length = core::DecodeUtf8(utf8.substr(pos), cp);
+    pos += length == 0 ? core::IllFormedUtf8Length(utf8.substr(pos)) : length;
   }
   iconv_close(cd);
   return out;
 }
 
 bool NamesGbk(std::string_view locale) {
-  std::string lower;
-  for (char c : locale) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  const std::string lower = core::LowerAscii(locale);
   for (std::string_view name : {"gbk", "gb2312", "gb18030", "cp936"}) {
     if (lower.find(name) != std::string::npos) return true;
   }
@@ -112,34 +64,6 @@ bool NamesGbk(std::string_view locale) {
 std::string DisplayText::Convert(std::string_view utf8) const {
   if (encoding_ == DisplayEncoding::kGbk) return Utf8ToGbk(utf8);
   return std::string(utf8);
-}
-
-std::wstring ToWide(std::string_view utf8) {
-  std::wstring out;
-  out.reserve(utf8.size());
-  for (std::size_t pos = 0; pos < utf8.size();) {
-    char32_t cp;
-    std::size_t length = SequenceLength(utf8.substr(pos), &cp);
-    if (length == 0) {
-      out += static_cast<wchar_t>(kReplacement);
-      pos += IllFormedLength(utf8.substr(pos));
-    } else {
-      out += static_cast<wchar_t>(cp);
-      pos += length;
-    }
-  }
-  return out;
-}
-
-std::string FromWide(std::wstring_view wide) {
-  std::string out;
-  out.reserve(wide.size());
-  for (wchar_t w : wide) {
-    auto cp = static_cast<char32_t>(w);
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-    core::AppendUtf8(static_cast<char32_t>(cp), out);
-  }
-  return out;
 }
 
 DisplayEncoding TerminalDisplayEncoding() {

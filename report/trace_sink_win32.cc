@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 #include "report/trace_sink.h"
 
 namespace kestrune::report {
@@ -43,7 +43,7 @@ void DebugViewerSink::Line(std::string_view line) {
   HWND viewer = FindWindowW(kViewerClass, nullptr);
   if (viewer == nullptr && !start_tried_) {
     start_tried_ = true;
-    std::wstring path = ToWide(viewer_path_);
+    std::wstring path = core::ToWide(viewer_path_);
     if (IsFile(path)) {
       StartViewer(path);
       viewer = FindWindowW(kViewerClass, nullptr);
@@ -58,7 +58,7 @@ void DebugViewerSink::Line(std::string_view line) {
   if (length != 0) {
     SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"\r\n"));
   }
-  std::wstring wide = ToWide(line);
+  std::wstring wide = core::ToWide(line);
   SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
   SendMessageW(edit, EM_SCROLLCARET, 0, 0);
 }

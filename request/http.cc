@@ -5,12 +5,14 @@
 #include <limits>
 #include <optional>
 
+#include "core/ascii.h"
 #include "request/socket.h"
 
 namespace kestrune::request {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 65536;
+constexpr std::string_view kHttpPrefix = "HTTP/";
 
 std::string DescribeDuration(std::chrono::milliseconds duration) {
   const long long ms = duration.count();
@@ -22,13 +24,6 @@ std::string DescribeSize(std::size_t bytes) {
   constexpr std::size_t kMiB = 1024 * 1024;
   if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
   return std::to_string(bytes) + " bytes";
-}
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 std::string_view Trim(std::string_view text) {
@@ -71,11 +66,12 @@ bool ParseHex(std::string_view text, std::size_t& value) {
   if (text.empty() || text.size() > 15) return false;
   std::uint64_t parsed = 0;
   for (char c : text) {
+    const char lower = core::LowerAscii(c);
     int digit;
     if (c >= '0' && c <= '9') {
       digit = c - '0';
-    } else if (Lower(c) >= 'a' && Lower(c) <= 'f') {
-      digit = Lower(c) - 'a' + 10;
+    } else if (lower >= 'a' && lower <= 'f') {
+      digit = lower - 'a' + 10;
     } else {
       return false;
     }
@@ -86,6 +82,12 @@ bool ParseHex(std::string_view text, std::size_t& value) {
   return true;
 }
 
+// The size in a chunk's size line: the text before any chunk extension,
+// without blanks around it.
+std::string_view ChunkSizeText(std::string_view size_line) {
+  return Trim(size_line.substr(0, std::min(size_line.find(';'), size_line.size())));
+}
+
 // Decodes a chunked body starting at `pos` of `raw` into `body`.
 core::Status DecodeChunked(std::string_view raw, std::size_t pos, std::string& body) {
   for (;;) {
@@ -93,7 +95,7 @@ core::Status DecodeChunked(std::string_view raw, std::size_t pos, std::string& b
     if (pos == std::string_view::npos) {
       return core::Status::Error("the reply ended before the last chunk of its body");
     }
-    size_line = Trim(size_line.substr(0, std::min(size_line.find(';'), size_line.size())));
+    size_line = ChunkSizeText(size_line);
     std::size_t size = 0;
     if (!ParseHex(size_line, size)) {
       return core::Status::Error("the reply's chunked body is malformed (bad chunk size \"" +
@@ -149,13 +151,13 @@ HeaderFacts ReadHeader(std::string_view raw, std::size_t pos) {
     if (colon == std::string_view::npos) continue;
     const std::string_view name = Trim(line.substr(0, colon));
     const std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+    if (core::EqualsIgnoreCase(name, "Transfer-Encoding")) {
       // The last coding applied is the one framing the body.
       const std::size_t comma = value.rfind(',');
       const std::string_view last =
           Trim(comma == std::string_view::npos ? value : value.substr(comma + 1));
-      facts.chunked = EqualsIgnoringCase(last, "chunked");
-    } else if (EqualsIgnoringCase(name, "Content-Length")) {
+      facts.chunked = core::EqualsIgnoreCase(last, "chunked");
+    } else if (core::EqualsIgnoreCase(name, "Content-Length")) {
       std::size_t length = 0;
       if (ParseDecimal(value, length)) facts.content_length = length;
     }
@@ -164,22 +166,302 @@ HeaderFacts ReadHeader(std::string_view raw, std::size_t pos) {
   return facts;
 }
 
-// Whether `raw` already holds a whole reply by its own framing, so a server
-// that keeps the connection open despite "Connection: close" costs no
-// time-out. Replies framed by the close alone are never complete early.
-bool ReplyComplete(std::string_view raw) {
-  if (!raw.starts_with("HTTP/")) return false;
-  std::size_t pos = 0;
-  NextLine(raw, pos);
-  if (pos == std::string_view::npos) return false;
-  const HeaderFacts facts = ReadHeader(raw, pos);
-  if (facts.body_start == std::string_view::npos) return false;
-  if (facts.chunked) {
-    if (!raw.ends_with("0\r\n\r\n")) return false;
-    std::string body;
-    return DecodeChunked(raw, facts.body_start, body).ok();
+// Decides, receive by receive, whether the bytes so far already hold a whole
+// reply by its own framing, so a server that keeps the connection open despite
+// "Connection: close" costs no time-out. Replies framed by the close alone
+// are never complete early. The header is read once, when its end has come,
+// and a chunked body is followed chunk by chunk: each call looks only at the
+// bytes received since the one before.
+class ReplyFraming {
+ public:
+  // `raw` holds every byte received so far: what the last call saw, and more.
+  bool Complete(std::string_view raw);
+
+ private:
+  enum class Stage {
+    kStatusLine,  // waiting for the end of the status line
+    kHeader,      // waiting for the empty line that ends the header
+    kChunkSize,   // at the size line of a chunk
+    kChunkData,   // inside the data of a chunk
+    kChunkEnd,    // at the line end after the data of a chunk
+    kLastChunk,   // the size line of the last chunk has been read
+    kLength,      // a body of Content-Length bytes
+    kUntilClose,  // framed by the close alone, or malformed: never early
+  };
+
+  // The line that starts at pos_, without its "\n" or "\r\n", moving pos_
+  // past it; nullopt while its end has not come. Bytes already searched in
+  // an earlier call are not searched again.
+  std::optional<std::string_view> TakeLine(std::string_view raw);
+
+  Stage stage_ = Stage::kStatusLine;
+  std::size_t pos_ = 0;      // the first byte the current stage has not read
+  std::size_t scanned_ = 0;  // how far the current line was searched for its end
+  std::size_t header_start_ = 0;
+  std::size_t body_start_ = 0;
+  std::size_t length_ = 0;  // the Content-Length, or what is left of a chunk
+};
+
+std::optional<std::string_view> ReplyFraming::TakeLine(std::string_view raw) {
+  const std::size_t end = raw.find('\n', std::max(pos_, scanned_));
+  if (end == std::string_view::npos) {
+    scanned_ = raw.size();
+    return std::nullopt;
   }
-  return facts.content_length && raw.size() - facts.body_start >= *facts.content_length;
+  std::string_view line = raw.substr(pos_, end - pos_);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  pos_ = end + 1;
+  return line;
+}
+
+bool ReplyFraming::Complete(std::string_view raw) {
+  for (;;) {
+    switch (stage_) {
+      case Stage::kStatusLine:
+        if (raw.size() < kHttpPrefix.size()) return false;
+        if (!raw.starts_with(kHttpPrefix)) {
+          stage_ = Stage::kUntilClose;
+          return false;
+        }
+        if (!TakeLine(raw)) return false;
+        header_start_ = pos_;
+        stage_ = Stage::kHeader;
+        break;
+      case Stage::kHeader: {
+        const std::optional<std::string_view> line = TakeLine(raw);
+        if (!line) return false;
+        if (!line->empty()) break;
+        // The header is whole: what it says of the body is read once.
+        const HeaderFacts facts = ReadHeader(raw, header_start_);
+        body_start_ = pos_;
+        if (facts.chunked) {
+          stage_ = Stage::kChunkSize;
+        } else if (facts.content_length) {
+          length_ = *facts.content_length;
+          stage_ = Stage::kLength;
+        } else {
+          stage_ = Stage::kUntilClose;
+        }
+        break;
+      }
+      case Stage::kChunkSize: {
+        const std::optional<std::string_view> line = TakeLine(raw);
+        if (!line) return false;
+        if (!ParseHex(ChunkSizeText(*line), length_)) {
+          stage_ = Stage::kUntilClose;
+          return false;
+        }
+        stage_ = length_ == 0 ? Stage::kLastChunk : Stage::kChunkData;
+        break;
+      }
+      case Stage::kChunkData:
+        if (raw.size() - pos_ < length_) return false;
+        pos_ += length_;
+        stage_ = Stage::kChunkEnd;
+        break;
+      case Stage::kChunkEnd: {
+        // Each chunk's data ends with a line end of its own; a lone "\r" may
+        // still become one.
+        const std::string_view rest = raw.substr(pos_);
+        if (rest.empty() || rest == "\r") return false;
+        if (rest.starts_with("\r\n")) {
+          pos_ += 2;
+        } else if (rest.starts_with("\n")) {
+          pos_ += 1;
+        } else {
+          stage_ = Stage::kUntilClose;
+          return false;
+        }
+        stage_ = Stage::kChunkSize;
+        break;
+      }
+      case Stage::kLastChunk:
+        // Trailers, if any, leave the end to the close.
+        return raw.ends_with("0\r\n\r\n");
+      case Stage::kLength:
+        return raw.size() - body_start_ >= length_;
+      case Stage::kUntilClose:
+        return false;
+    }
+  }
+}
+
+// What the trace shows as an exchange goes on. A step's outcome and the start
+// of the next one go out as one piece; where a step names its host or
+// address, the piece is `before`, that name, then `after`.
+enum class TraceStep {
+  kVersionMissing,
+  kStartupFailed,
+  kLookingUp,
+  kResolveFailed,
+  kResolved,
+  kCreateFailed,
+  kCreated,
+  kConnectFailed,
+  kConnected,
+  kSendFailed,
+  kSent,
+  kReceiveFailed,
+  kCleanupFailed,
+};
+
+struct TraceText {
+  TraceStep step;
+  std::string_view before;
+  std::string_view after;
+};
+
+constexpr TraceText kTraceTexts[] = {
+    {TraceStep::kVersionMissing, "required version not supported!\r\n", ""},
+    {TraceStep::kStartupFailed, "startup failed!\r\n", ""},
+    {TraceStep::kLookingUp, "Looking up hostname ", "... "},
+    {TraceStep::kResolveFailed, "could not resolve hostname.\r\n", ""},
+    {TraceStep::kResolved, "found.\r\nCreating socket... ", ""},
+    {TraceStep::kCreateFailed, "could not create socket.\r\n", ""},
+    {TraceStep::kCreated, "created.\r\nAttempting to connect to ", "... "},
+    {TraceStep::kConnectFailed, "could not connect.\r\n", ""},
+    {TraceStep::kConnected, "connected.\r\nSending request... ", ""},
+    {TraceStep::kSendFailed, "failed to send data.\r\n", ""},
+    {TraceStep::kSent, "request sent.\r\nDumping received data...\r\n\r\n", ""},
+    {TraceStep::kReceiveFailed, "socket error while receiving.\r\n", ""},
+    {TraceStep::kCleanupFailed, "cleanup failed!\r\n", ""},
+};
+
+constexpr bool TraceTextsInOrder() {
+  for (std::size_t i = 0; i < std::size(kTraceTexts); ++i) {
+    if (static_cast<std::size_t>(kTraceTexts[i].step) != i) return false;
+  }
+  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kCleanupFailed) + 1;
+}
+static_assert(TraceTextsInOrder(), "kTraceTexts holds one entry per TraceStep, in order");
+
+// One exchange with a host, in the steps a user sees in the trace. Each step
+// returns the failure to report, naming the step and the address.
+class HostExchange {
+ public:
+  HostExchange(const std::string& host, std::uint16_t port, const ExchangeOptions& options,
+               HttpReply& reply, const TraceFunction& trace)
+      : host_(host),
+        port_(port),
+        target_(Target(host, port)),
+        options_(options),
+        reply_(reply),
+        trace_(trace) {}
+
+  // Starts the platform's sockets, resolves the host and connects.
+  core::Status Connect();
+  // Sends the whole request.
+  core::Status Send(std::string_view request);
+  // Receives into reply.raw until the server closes the connection or the
+  // reply is whole by its own framing, within the reply limit.
+  core::Status ReceiveUntilComplete();
+  // Closes the connection and the platform's sockets; a failed clean-up is
+  // only traced.
+  void Close();
+
+ private:
+  void Trace(TraceStep step, std::string_view name = {}) const;
+
+  const std::string& host_;
+  const std::uint16_t port_;
+  const std::string target_;
+  const ExchangeOptions& options_;
+  HttpReply& reply_;
+  const TraceFunction& trace_;
+  NetworkScope network_;
+  Connection connection_;
+};
+
+void HostExchange::Trace(TraceStep step, std::string_view name) const {
+  const TraceText& text = kTraceTexts[static_cast<std::size_t>(step)];
+  request::Trace(trace_, std::string(text.before).append(name).append(text.after));
+}
+
+core::Status HostExchange::Connect() {
+  if (const SocketStatus& started = network_.status()) {
+    const bool version = started->step == SocketStep::kVersion;
+    Trace(version ? TraceStep::kVersionMissing : TraceStep::kStartupFailed);
+    return core::Status::Error(version ? "required version not supported!"
+                                       : "startup failed! (" + started->detail + ")");
+  }
+  Trace(TraceStep::kLookingUp, host_);
+  // An empty name would mean "this machine" to some resolvers: never ask.
+  const SocketStatus opened =
+      host_.empty() ? SocketError{SocketStep::kResolve, false, "the host name is empty"}
+                    : connection_.Open(host_, port_, options_.connect_timeout);
+  if (opened && opened->step == SocketStep::kResolve) {
+    Trace(TraceStep::kResolveFailed);
+    return core::Status::Error("could not resolve hostname " + host_ + " (" + opened->detail + ")");
+  }
+  Trace(TraceStep::kResolved);
+  if (opened && opened->step == SocketStep::kCreate) {
+    Trace(TraceStep::kCreateFailed);
+    return core::Status::Error("could not create socket (" + opened->detail + ")");
+  }
+  Trace(TraceStep::kCreated, target_);
+  if (opened) {
+    Trace(TraceStep::kConnectFailed);
+    if (opened->timed_out) {
+      return core::Status::Error("could not connect to " + target_ + ": no answer within " +
+                                 DescribeDuration(options_.connect_timeout));
+    }
+    return core::Status::Error("could not connect to " + target_ + " (" + opened->detail + ")");
+  }
+  Trace(TraceStep::kConnected);
+  return core::Status::Ok();
+}
+
+core::Status HostExchange::Send(std::string_view request) {
+  if (const SocketStatus sent = connection_.SendAll(request, options_.idle_timeout)) {
+    Trace(TraceStep::kSendFailed);
+    if (sent->timed_out) {
+      return core::Status::Error("failed to send data to " + target_ + ": it took nothing for " +
+                                 DescribeDuration(options_.idle_timeout));
+    }
+    return core::Status::Error("failed to send data to " + target_ + " (" + sent->detail + ")");
+  }
+  Trace(TraceStep::kSent);
+  return core::Status::Ok();
+}
+
+core::Status HostExchange::ReceiveUntilComplete() {
+  std::string& raw = reply_.raw;
+  ReplyFraming framing;
+  // Receive straight into the reply; one spare byte beyond the limit tells an
+  // oversized reply from one that is exactly at it.
+  for (;;) {
+    const std::size_t stored = raw.size();
+    const std::size_t room = std::min(kReceiveChunk, options_.reply_limit + 1 - stored);
+    raw.resize(stored + room);
+    std::size_t received = 0;
+    const SocketStatus status =
+        connection_.Receive(raw.data() + stored, room, options_.idle_timeout, received);
+    raw.resize(stored + received);
+    if (status) {
+      Trace(TraceStep::kReceiveFailed);
+      if (status->timed_out) {
+        return core::Status::Error("no reply data from " + target_ + " for " +
+                                   DescribeDuration(options_.idle_timeout) + " (" +
+                                   std::to_string(raw.size()) + " bytes received)");
+      }
+      return core::Status::Error("socket error while receiving from " + target_ + " (" +
+                                 status->detail + ")");
+    }
+    // The server closed the connection: the reply is whole.
+    if (received == 0) return core::Status::Ok();
+    if (raw.size() > options_.reply_limit) {
+      raw.resize(options_.reply_limit);
+      return core::Status::Error("the reply from " + target_ + " is larger than " +
+                                 DescribeSize(options_.reply_limit) +
+                                 "; it was not read to its end");
+    }
+    if (framing.Complete(raw)) return core::Status::Ok();
+  }
+}
+
+void HostExchange::Close() {
+  connection_.Close();
+  if (!network_.Close()) Trace(TraceStep::kCleanupFailed);
 }
 
 }  // namespace
@@ -190,7 +472,7 @@ core::Status ParseReply(HttpReply& reply) {
   reply.body.clear();
   reply.chunked = false;
   const std::string_view raw = reply.raw;
-  if (!raw.starts_with("HTTP/")) {
+  if (!raw.starts_with(kHttpPrefix)) {
     reply.body = reply.raw;  // no HTTP header at all: the reply is its own body
     return core::Status::Ok();
   }
@@ -232,83 +514,12 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
                               const ExchangeOptions& options, HttpReply& reply,
                               const TraceFunction& trace) {
   reply = HttpReply();
-  const std::string target = Target(host, port);
-
-  NetworkScope network;
-  if (const SocketStatus& started = network.status()) {
-    const bool version = started->step == SocketStep::kVersion;
-    Trace(trace, version ? "required version not supported!\r\n" : "startup failed!\r\n");
-    return core::Status::Error(version ? "required version not supported!"
-                                       : "startup failed! (" + started->detail + ")");
-  }
-
-  Connection connection;
-  Trace(trace, "Looking up hostname " + host + "... ");
-  // An empty name would mean "this machine" to some resolvers: never ask.
-  const SocketStatus opened =
-      host.empty() ? SocketError{SocketStep::kResolve, false, "the host name is empty"}
-                   : connection.Open(host, port, options.connect_timeout);
-  if (opened && opened->step == SocketStep::kResolve) {
-    Trace(trace, "could not resolve hostname.\r\n");
-    return core::Status::Error("could not resolve hostname " + host + " (" + opened->detail + ")");
-  }
-  Trace(trace, "found.\r\nCreating socket... ");
-  if (opened && opened->step == SocketStep::kCreate) {
-    Trace(trace, "could not create socket.\r\n");
-    return core::Status::Error("could not create socket (" + opened->detail + ")");
-  }
-  Trace(trace, "created.\r\nAttempting to connect to " + target + "... ");
-  if (opened) {
-    Trace(trace, "could not connect.\r\n");
-    if (opened->timed_out) {
-      return core::Status::Error("could not connect to " + target + ": no answer within " +
-                                 DescribeDuration(options.connect_timeout));
-    }
-    return core::Status::Error("could not connect to " + target + " (" + opened->detail + ")");
-  }
-  Trace(trace, "connected.\r\nSending request... ");
-
-  if (const SocketStatus sent = connection.SendAll(request, options.idle_timeout)) {
-    Trace(trace, "failed to send data.\r\n");
-    if (sent->timed_out) {
-      return core::Status::Error("failed to send data to " + target + ": it took nothing for " +
-                                 DescribeDuration(options.idle_timeout));
-    }
-    return core::Status::Error("failed to send data to " + target + " (" + sent->detail + ")");
-  }
-  Trace(trace, "request sent.\r\nDumping received data...\r\n\r\n");
-
-  // Receive straight into the reply; one spare byte beyond the limit tells an
-  // oversized reply from one that is exactly at it.
-  for (;;) {
-    const std::size_t stored = reply.raw.size();
-    const std::size_t room = std::min(kReceiveChunk, options.reply_limit + 1 - stored);
-    reply.raw.resize(stored + room);
-    std::size_t received = 0;
-    const SocketStatus status =
-        connection.Receive(reply.raw.data() + stored, room, options.idle_timeout, received);
-    reply.raw.resize(stored + received);
-    if (status) {
-      Trace(trace, "socket error while receiving.\r\n");
-      if (status->timed_out) {
-        return core::Status::Error("no reply data from " + target + " for " +
-                                   DescribeDuration(options.idle_timeout) + " (" +
-                                   std::to_string(reply.raw.size()) + " bytes received)");
-      }
-      return core::Status::Error("socket error while receiving from " + target + " (" +
-                                 status->detail + ")");
-    }
-    if (received == 0) break;  // the server closed the connection: the reply is whole
-    if (reply.raw.size() > options.reply_limit) {
-      reply.raw.resize(options.reply_limit);
-      return core::Status::Error("the reply from " + target + " is larger than " +
-                                 DescribeSize(options.reply_limit) +
-                                 "; it was not read to its end");
-    }
-    if (ReplyComplete(reply.raw)) break;
-  }
-  connection.Close();
-  if (!network.Close()) Trace(trace, "cleanup failed!\r\n");
+  HostExchange exchange(host, port, options, reply, trace);
+  core::Status status = exchange.Connect();
+  if (status.ok()) status = exchange.Send(request);
+  if (status.ok()) status = exchange.ReceiveUntilComplete();
+  if (!status.ok()) return status;
+  exchange.Close();
   return ParseReply(reply);
 }
 

@@ -3,16 +3,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "core/os_error.h"
 #include "request/small_file.h"
 
 namespace kestrune::request {
 
 namespace {
 
-core::Status PosixError(const std::string& what, const std::string& path) {
-  return core::Status::Error(what + " \"" + path + "\": " + std::strerror(errno));
+// What failed on which file, and the system's reason.
+core::Status FileError(std::string_view what, const std::string& path) {
+  const int error = errno;
+  return core::OsError(std::string(what) + " \"" + path + "\"", error);
 }
 
 class Fd {
@@ -38,14 +40,14 @@ class Fd {
 
 core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return PosixError("cannot open", path);
+  if (fd.get() < 0) return FileError("cannot open", path);
   std::string content;
   char buffer[512];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return PosixError("cannot read", path);
+      return FileError("cannot read", path);
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
@@ -60,25 +62,25 @@ core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t lim
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
   const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
   Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (fd.get() < 0) return PosixError("cannot create", temporary);
+  if (fd.get() < 0) return FileError("cannot create", temporary);
   std::size_t written = 0;
   while (written < content.size()) {
     ssize_t n = ::write(fd.get(), content.data() + written, content.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      core::Status error = PosixError("cannot write", temporary);
+      core::Status error = FileError("cannot write", temporary);
       ::unlink(temporary.c_str());
       return error;
     }
     written += static_cast<std::size_t>(n);
   }
   if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
-    core::Status error = PosixError("cannot write", temporary);
+    core::Status error = FileError("cannot write", temporary);
     ::unlink(temporary.c_str());
     return error;
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    core::Status error = PosixError("cannot replace", path);
+    core::Status error = FileError("cannot replace", path);
     ::unlink(temporary.c_str());
     return error;
   }

@@ -1,22 +1,17 @@
 #include <windows.h>
 
+#include "core/os_error.h"
+#include "core/wide_text.h"
 #include "request/small_file.h"
 
 namespace kestrune::request {
 
 namespace {
 
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
-
-core::Status WindowsError(const std::string& what, const std::string& path) {
-  return core::Status::Error(what + " \"" + path + "\" (Windows error " +
-                             std::to_string(GetLastError()) + ")");
+// What failed on which file, and the system's reason.
+core::Status FileError(std::string_view what, const std::string& path) {
+  const DWORD error = GetLastError();
+  return core::OsError(std::string(what) + " \"" + path + "\"", error);
 }
 
 class Handle {
@@ -41,15 +36,15 @@ class Handle {
 }  // namespace
 
 core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-  Handle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  Handle file(CreateFileW(core::ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return WindowsError("cannot open", path);
+  if (file.get() == INVALID_HANDLE_VALUE) return FileError("cannot open", path);
   std::string content;
   char buffer[512];
   for (;;) {
     DWORD n = 0;
     if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
-      return WindowsError("cannot read", path);
+      return FileError("cannot read", path);
     }
     if (n == 0) break;
     content.append(buffer, n);
@@ -63,22 +58,22 @@ core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t lim
 
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
   const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
-  const std::wstring wide_temporary = Widen(temporary);
+  const std::wstring wide_temporary = core::ToWide(temporary);
   Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return WindowsError("cannot create", temporary);
+  if (file.get() == INVALID_HANDLE_VALUE) return FileError("cannot create", temporary);
   DWORD written = 0;
   bool ok = WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
                       nullptr) &&
             written == content.size() && FlushFileBuffers(file.get());
   if (!file.Close() || !ok) {
-    core::Status error = WindowsError("cannot write", temporary);
+    core::Status error = FileError("cannot write", temporary);
     DeleteFileW(wide_temporary.c_str());
     return error;
   }
-  if (!MoveFileExW(wide_temporary.c_str(), Widen(path).c_str(),
+  if (!MoveFileExW(wide_temporary.c_str(), core::ToWide(path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    core::Status error = WindowsError("cannot replace", path);
+    core::Status error = FileError("cannot replace", path);
     DeleteFileW(wide_temporary.c_str());
     return error;
   }

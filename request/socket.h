@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/os_error.h"
+
 namespace kestrune::request {
 
 // The step of an exchange at which the platform failed.
@@ -35,6 +37,12 @@ struct SocketError {
   bool timed_out = false;
   std::string detail;  // the system's description, for diagnostics
 };
+
+// The failure of `step` that the system gave as `code` (errno, or a Winsock
+// number on Windows), described by core/os_error.h.
+inline SocketError SystemFailure(SocketStep step, core::OsErrorCode code) {
+  return SocketError{step, false, core::DescribeOsError(code, core::OsErrorSource::kSockets)};
+}
 
 // Empty on success.
 using SocketStatus = std::optional<SocketError>;

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "request/socket.h"
 
@@ -17,10 +16,6 @@ namespace kestrune::request {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-SocketError PosixError(SocketStep step, int error) {
-  return SocketError{step, false, std::strerror(error)};
-}
 
 SocketError TimedOut(SocketStep step) { return SocketError{step, true, "timed out"}; }
 
@@ -82,8 +77,8 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
   }
   if (resolved != 0 || addresses == nullptr) {
-    return SocketError{SocketStep::kResolve, false,
-                       resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved)};
+    if (resolved == EAI_SYSTEM) return SystemFailure(SocketStep::kResolve, errno);
+    return SocketError{SocketStep::kResolve, false, ::gai_strerror(resolved)};
   }
 
   SocketStatus failure;
@@ -91,7 +86,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     const int fd =
         ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
     if (fd < 0 || !SetNonBlocking(fd)) {
-      failure = PosixError(SocketStep::kCreate, errno);
+      failure = SystemFailure(SocketStep::kCreate, errno);
       if (fd >= 0) ::close(fd);
       continue;
     }
@@ -103,7 +98,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     }
     ::close(fd);
     failure = error == ETIMEDOUT ? TimedOut(SocketStep::kConnect)
-                                 : PosixError(SocketStep::kConnect, error);
+                                 : SystemFailure(SocketStep::kConnect, error);
   }
   ::freeaddrinfo(addresses);
   return failure;
@@ -119,11 +114,11 @@ SocketStatus Connection::SendAll(std::string_view data, std::chrono::millisecond
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return PosixError(SocketStep::kSend, errno);
+      return SystemFailure(SocketStep::kSend, errno);
     }
     // The time-out counts from the last progress, like the receive side.
     const int ready = WaitFor(fd, POLLOUT, Clock::now() + timeout);
-    if (ready < 0) return PosixError(SocketStep::kSend, errno);
+    if (ready < 0) return SystemFailure(SocketStep::kSend, errno);
     if (ready == 0) return TimedOut(SocketStep::kSend);
   }
   return std::nullopt;
@@ -141,9 +136,9 @@ SocketStatus Connection::Receive(char* buffer, std::size_t capacity,
       return std::nullopt;
     }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return PosixError(SocketStep::kReceive, errno);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return SystemFailure(SocketStep::kReceive, errno);
     const int ready = WaitFor(fd, POLLIN, deadline);
-    if (ready < 0) return PosixError(SocketStep::kReceive, errno);
+    if (ready < 0) return SystemFailure(SocketStep::kReceive, errno);
     if (ready == 0) return TimedOut(SocketStep::kReceive);
   }
 }
@@ -179,7 +174,7 @@ SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
       ::socket(addresses->ai_family, addresses->ai_socktype | SOCK_CLOEXEC, addresses->ai_protocol);
   if (fd < 0) {
     ::freeaddrinfo(addresses);
-    return PosixError(SocketStep::kCreate, errno);
+    return SystemFailure(SocketStep::kCreate, errno);
   }
   const int reuse = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
@@ -191,7 +186,7 @@ SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
   if (!listening || ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
     const int error = errno;
     ::close(fd);
-    return PosixError(SocketStep::kConnect, error);
+    return SystemFailure(SocketStep::kConnect, error);
   }
   port_ =
       ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
@@ -203,13 +198,13 @@ SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
 SocketStatus Listener::Accept(Connection& connection, std::chrono::milliseconds timeout) {
   const int fd = static_cast<int>(handle_);
   const int ready = WaitFor(fd, POLLIN, Clock::now() + timeout);
-  if (ready < 0) return PosixError(SocketStep::kConnect, errno);
+  if (ready < 0) return SystemFailure(SocketStep::kConnect, errno);
   if (ready == 0) return TimedOut(SocketStep::kConnect);
   const int accepted = ::accept(fd, nullptr, nullptr);
   if (accepted < 0 || !SetNonBlocking(accepted)) {
     const int error = errno;
     if (accepted >= 0) ::close(accepted);
-    return PosixError(SocketStep::kConnect, error);
+    return SystemFailure(SocketStep::kConnect, error);
   }
   connection.Close();
   connection.handle_ = accepted;

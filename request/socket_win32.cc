@@ -11,10 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-SocketError WindowsError(SocketStep step, int error) {
-  return SocketError{step, false, "Winsock error " + std::to_string(error)};
-}
-
 SocketError TimedOut(SocketStep step) { return SocketError{step, true, "timed out"}; }
 
 SOCKET AsSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
@@ -60,7 +56,7 @@ NetworkScope::NetworkScope() {
   WSADATA data{};
   const int error = ::WSAStartup(MAKEWORD(2, 0), &data);
   if (error != 0) {
-    status_ = WindowsError(SocketStep::kStartup, error);
+    status_ = SystemFailure(SocketStep::kStartup, error);
     return;
   }
   started_ = true;
@@ -90,7 +86,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
   const std::string service = std::to_string(port);
   const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
   if (resolved != 0 || addresses == nullptr) {
-    return WindowsError(SocketStep::kResolve, resolved);
+    return SystemFailure(SocketStep::kResolve, resolved);
   }
 
   SocketStatus failure;
@@ -98,7 +94,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     const SOCKET socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
     u_long non_blocking = 1;
     if (socket == INVALID_SOCKET || ::ioctlsocket(socket, FIONBIO, &non_blocking) != 0) {
-      failure = WindowsError(SocketStep::kCreate, ::WSAGetLastError());
+      failure = SystemFailure(SocketStep::kCreate, ::WSAGetLastError());
       if (socket != INVALID_SOCKET) ::closesocket(socket);
       continue;
     }
@@ -110,7 +106,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     }
     ::closesocket(socket);
     failure = error == WSAETIMEDOUT ? TimedOut(SocketStep::kConnect)
-                                    : WindowsError(SocketStep::kConnect, error);
+                                    : SystemFailure(SocketStep::kConnect, error);
   }
   ::freeaddrinfo(addresses);
   return failure;
@@ -126,9 +122,9 @@ SocketStatus Connection::SendAll(std::string_view data, std::chrono::millisecond
       continue;
     }
     const int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : WSAEWOULDBLOCK;
-    if (error != WSAEWOULDBLOCK) return WindowsError(SocketStep::kSend, error);
+    if (error != WSAEWOULDBLOCK) return SystemFailure(SocketStep::kSend, error);
     const int ready = WaitFor(socket, true, Clock::now() + timeout);
-    if (ready == SOCKET_ERROR) return WindowsError(SocketStep::kSend, ::WSAGetLastError());
+    if (ready == SOCKET_ERROR) return SystemFailure(SocketStep::kSend, ::WSAGetLastError());
     if (ready == 0) return TimedOut(SocketStep::kSend);
   }
   return std::nullopt;
@@ -147,9 +143,9 @@ SocketStatus Connection::Receive(char* buffer, std::size_t capacity,
       return std::nullopt;
     }
     const int error = ::WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return WindowsError(SocketStep::kReceive, error);
+    if (error != WSAEWOULDBLOCK) return SystemFailure(SocketStep::kReceive, error);
     const int ready = WaitFor(socket, false, deadline);
-    if (ready == SOCKET_ERROR) return WindowsError(SocketStep::kReceive, ::WSAGetLastError());
+    if (ready == SOCKET_ERROR) return SystemFailure(SocketStep::kReceive, ::WSAGetLastError());
     if (ready == 0) return TimedOut(SocketStep::kReceive);
   }
 }
@@ -179,12 +175,12 @@ SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
   addrinfo* addresses = nullptr;
   const int resolved =
       ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &addresses);
-  if (resolved != 0 || addresses == nullptr) return WindowsError(SocketStep::kResolve, resolved);
+  if (resolved != 0 || addresses == nullptr) return SystemFailure(SocketStep::kResolve, resolved);
   const SOCKET socket =
       ::socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
   if (socket == INVALID_SOCKET) {
     ::freeaddrinfo(addresses);
-    return WindowsError(SocketStep::kCreate, ::WSAGetLastError());
+    return SystemFailure(SocketStep::kCreate, ::WSAGetLastError());
   }
   u_long non_blocking = 1;
   const bool listening =
@@ -196,7 +192,7 @@ SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
   if (!listening || ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
     const int error = ::WSAGetLastError();
     ::closesocket(socket);
-    return WindowsError(SocketStep::kConnect, error);
+    return SystemFailure(SocketStep::kConnect, error);
   }
   port_ =
       ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
@@ -208,14 +204,14 @@ SocketStatus Listener::Listen(const std::string& address, std::uint16_t port) {
 SocketStatus Listener::Accept(Connection& connection, std::chrono::milliseconds timeout) {
   const SOCKET socket = AsSocket(handle_);
   const int ready = WaitFor(socket, false, Clock::now() + timeout);
-  if (ready == SOCKET_ERROR) return WindowsError(SocketStep::kConnect, ::WSAGetLastError());
+  if (ready == SOCKET_ERROR) return SystemFailure(SocketStep::kConnect, ::WSAGetLastError());
   if (ready == 0) return TimedOut(SocketStep::kConnect);
   const SOCKET accepted = ::accept(socket, nullptr, nullptr);
   u_long non_blocking = 1;
   if (accepted == INVALID_SOCKET || ::ioctlsocket(accepted, FIONBIO, &non_blocking) != 0) {
     const int error = ::WSAGetLastError();
     if (accepted != INVALID_SOCKET) ::closesocket(accepted);
-    return WindowsError(SocketStep::kConnect, error);
+    return SystemFailure(SocketStep::kConnect, error);
   }
   connection.Close();
   connection.handle_ = static_cast<std::intptr_t>(accepted);

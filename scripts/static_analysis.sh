@@ -14,8 +14,8 @@
 # Windows pass: build/analysis-win64/compile_commands.json, made by
 # configuring (not building) a Windows x86_64 tree with the MinGW toolchain.
 # It covers only what the native pass cannot see: ui/ (the dialog program, the
-# debug viewer and their headers) and the *_win32.cc seams of request, report
-# and cli. clang-tidy parses them as the MinGW target, with the MinGW
+# debug viewer and their headers) and the *_win32.cc seams of core, request,
+# report and cli. clang-tidy parses them as the MinGW target, with the MinGW
 # compiler's C++ library and Windows headers and clang's own builtin headers
 # (gcc's intrinsic headers use gcc builtins clang lacks); cppcheck checks them
 # as a 64-bit Windows program that knows the Win32 API (--library=windows).

@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "core/ascii.h"
+
 namespace kestrune::sim {
 namespace {
 
@@ -223,14 +225,6 @@ constexpr ActionInfo kApiGatewayActions[] = {
     {"DescribeSystemParameters", "", "#SystemParams/SystemParamItem"},
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerCopy(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
 bool IsRegionLabel(std::string_view label) {
   if (label.empty() || label.size() > 32) return false;
   for (char c : label) {
@@ -253,7 +247,7 @@ std::optional<Service> ServiceByName(std::string_view name) {
 }
 
 std::optional<Service> ServiceForHost(std::string_view host) {
-  std::string h = LowerCopy(host);
+  std::string h = core::LowerAscii(host);
   // Strip a port (IPv6 literals are not service hosts, so a plain rfind is enough).
   const std::size_t colon = h.rfind(':');
   if (colon != std::string::npos) h.resize(colon);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/ascii.h"
+#include "core/utf8.h"
 #include "sim/api.h"
 #include "sim/document.h"
 #include "sim/signature.h"
@@ -17,48 +19,10 @@ constexpr std::string_view kCommonParameters[] = {
     "SignatureMethod", "SignatureNonce", "SignatureVersion", "Timestamp"};
 
 bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    std::uint32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      code = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 1 && code < 0x80) || (extra == 2 && code < 0x800) ||
-        (extra == 3 && code < 0x10000) || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
+  char32_t code_point = 0;
+  for (std::size_t length = 0; !text.empty(); text.remove_prefix(length)) {
+    length = core::DecodeUtf8(text, code_point);
+    if (length == 0) return false;
   }
   return true;
 }
@@ -226,8 +190,8 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   // service reads query and body as one parameter set.
   const bool form_post =
       request.method == "POST" &&
-      EqualsIgnoreCase(request.Header("Content-Type").substr(0, kFormContentType.size()),
-                       kFormContentType);
+      core::EqualsIgnoreCase(request.Header("Content-Type").substr(0, kFormContentType.size()),
+                             kFormContentType);
   std::string all_parameters(raw_query);
   if (form_post && !request.body.empty()) {
     if (!all_parameters.empty()) all_parameters += '&';
@@ -237,7 +201,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   std::vector<QueryParam> params;
   if (parsed.ok()) {
     params = std::move(parsed.value());
-    json = EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
+    json = core::EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
     if (!IsValidUtf8(outcome.action)) outcome.action.assign(1, '?');
   }

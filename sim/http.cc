@@ -3,21 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/ascii.h"
 #include "sim/clock.h"
 
 namespace kestrune::sim {
 namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsTokenChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -56,14 +46,14 @@ std::string_view Trim(std::string_view s) {
 
 std::string_view HttpRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (EqualsIgnoreCase(key, name)) return value;
+    if (core::EqualsIgnoreCase(key, name)) return value;
   }
   return {};
 }
 
 bool HttpRequest::HasHeader(std::string_view name) const {
   for (const auto& header : headers) {
-    if (EqualsIgnoreCase(header.first, name)) return true;
+    if (core::EqualsIgnoreCase(header.first, name)) return true;
   }
   return false;
 }

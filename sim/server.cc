@@ -13,11 +13,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <queue>
 #include <unordered_map>
 #include <vector>
 
+#include "core/os_error.h"
 #include "sim/http.h"
 
 namespace kestrune::sim {
@@ -27,10 +27,6 @@ std::int64_t SteadyMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-core::Status OsError(std::string_view what) {
-  return core::Status::Error(std::string(what) + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -58,7 +54,7 @@ class Server::Loop {
                                  options_.address);
     }
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) return OsError("socket");
+    if (listen_fd_ < 0) return core::OsError("socket", errno);
     const int one = 1;
     ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sa{};
@@ -66,18 +62,18 @@ class Server::Loop {
     sa.sin_port = htons(options_.port);
     sa.sin_addr = address;
     if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-      return OsError("bind " + options_.address + ":" + std::to_string(options_.port));
+      return core::OsError("bind " + options_.address + ":" + std::to_string(options_.port), errno);
     }
-    if (::listen(listen_fd_, 4096) != 0) return OsError("listen");
+    if (::listen(listen_fd_, 4096) != 0) return core::OsError("listen", errno);
     socklen_t length = sizeof sa;
     if (::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
-      return OsError("getsockname");
+      return core::OsError("getsockname", errno);
     }
     port = ntohs(sa.sin_port);
     epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_fd_ < 0) return OsError("epoll_create1");
+    if (epoll_fd_ < 0) return core::OsError("epoll_create1", errno);
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake_fd_ < 0) return OsError("eventfd");
+    if (wake_fd_ < 0) return core::OsError("eventfd", errno);
     Watch(listen_fd_, EPOLLIN, EPOLL_CTL_ADD);
     Watch(wake_fd_, EPOLLIN, EPOLL_CTL_ADD);
     // A spare descriptor lets the loop shed a connection when the process

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 
 namespace kestrune::ui {
 
@@ -14,13 +14,13 @@ std::string ControlText(HWND dialog, int id) {
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
   int copied = GetWindowTextW(control, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(std::max(copied, 0)));
-  return report::FromWide(text);
+  return core::FromWide(text);
 }
 
 void SetControlText(HWND dialog, int id, std::string_view utf8) {
   HWND control = GetDlgItem(dialog, id);
   if (control == nullptr) return;
-  SetWindowTextW(control, report::ToWide(utf8).c_str());
+  SetWindowTextW(control, core::ToWide(utf8).c_str());
 }
 
 }  // namespace kestrune::ui

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "core/wide_text.h"
 #include "engine/engine.h"
 #include "report/samples.h"
 #include "request/clock.h"
@@ -77,7 +78,7 @@ void FillSelector(HWND dialog, int id, const Entries& entries, int selection) {
   if (selector == nullptr) return;
   SendMessageW(selector, CB_RESETCONTENT, 0, 0);
   for (std::string_view entry : entries) {
-    std::wstring text = report::ToWide(entry);
+    std::wstring text = core::ToWide(entry);
     SendMessageW(selector, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
   SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 
 namespace kestrune::ui {
 namespace {
@@ -49,8 +49,8 @@ void ListViewResultList::Setup() {
 
 void ListViewResultList::InsertTop(std::string_view field, std::string_view info) {
   if (list_ == nullptr) return;
-  std::wstring field_text = report::ToWide(field);
-  std::wstring info_text = report::ToWide(info);
+  std::wstring field_text = core::ToWide(field);
+  std::wstring info_text = core::ToWide(info);
 
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_PARAM;

@@ -69,8 +69,9 @@ TEST(ParameterValueSlotsTest, SlotsGivenOrNot) {
 }
 
 TEST(ParameterValueSlotsTest, FormFieldsGiveNonEmptySlotsOnly) {
-  const std::vector<std::string_view> fields = {"cn-beijing", "", "i-1", "",       "",
-                                                "",           "", "h8",  "ignored"};  // the ninth is the field of a ninth parameter
+  const std::vector<std::string_view> fields = {
+      "cn-beijing", "", "i-1", "",       "",
+      "",           "", "h8",  "ignored"};  // the ninth is the field of a ninth parameter
   ParameterValueSlots slots = ParameterValueSlots::FromFormFields(fields);
   EXPECT_EQ(slots.Get(1), std::optional<std::string_view>("cn-beijing"));
   EXPECT_FALSE(slots.Get(2).has_value());
@@ -218,8 +219,8 @@ TEST(BindTemplateTest, IotQueryApplyStatusSendsWhatIsGiven) {
 }
 
 // Thirteen numbered values: every slot of the longest template.
-const ParameterValueSlots kAllSlots = SlotsOf(
-    {"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11", "v12", "v13"});
+const ParameterValueSlots kAllSlots =
+    SlotsOf({"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11", "v12", "v13"});
 
 TEST(BindTemplateTest, CreateApiAndModifyApiTakeAllThirteenValuesInOneRequest) {
   for (std::string_view action : {"CreateApi", "ModifyApi"}) {
@@ -367,13 +368,15 @@ TEST(BindResolvedTest, FurtherParametersFollowInTheOrderGivenWhenTheirNamesAreSo
             (Strings{"Action=DescribeInstances", "RegionId=cn-hangzhou", "PageSize=50",
                      "Tag.1.Key=env", "Empty="}));
   BoundRequest untemplated = Served(BindResolved(*role, slots));
-  EXPECT_EQ(untemplated.parameters, (Strings{"Action=AttachInstanceRamRole", "PageSize=50",
-                                             "Tag.1.Key=env", "Empty="}));
+  EXPECT_EQ(untemplated.parameters,
+            (Strings{"Action=AttachInstanceRamRole", "PageSize=50", "Tag.1.Key=env", "Empty="}));
   EXPECT_EQ(untemplated.action_line, "Action=AttachInstanceRamRole");
 
-  for (const auto& [name, why] : std::vector<std::pair<std::string, std::string>>{
-           {"RegionId", "given twice"}, {"Bad Name", "not a parameter name"},
-           {"Signature", "written by the request"}, {"Action", "written by the request"}}) {
+  for (const auto& [name, why] :
+       std::vector<std::pair<std::string, std::string>>{{"RegionId", "given twice"},
+                                                        {"Bad Name", "not a parameter name"},
+                                                        {"Signature", "written by the request"},
+                                                        {"Action", "written by the request"}}) {
     ParameterValueSlots bad = SlotsOf({"cn-hangzhou"});
     bad.AddExtra(name, "x");
     auto refused = BindResolved(*instances, bad);

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/wide_text.h"
 #include "engine/engine.h"
 #include "report/display_text.h"
 #include "report/result_list.h"
@@ -476,7 +477,7 @@ TEST_F(FaultInjectionTest, InvalidUtf8InValuesIsShownWithoutHarm) {
       {"RequestId", "R-BAD"}, kSep, {"RegionId", "cn-x"}, {"LocalName", bad}, kSep};
   // The row keeps the bytes as they came; each display makes them safe.
   ASSERT_EQ(rows_.produced(), expected);
-  const std::wstring wide = report::ToWide(rows_.produced()[3].info);
+  const std::wstring wide = core::ToWide(rows_.produced()[3].info);
   EXPECT_NE(wide.find(L'\uFFFD'), std::wstring::npos);
   EXPECT_EQ(wide.front(), L'a');
   const std::string gbk =

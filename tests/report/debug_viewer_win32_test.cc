@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 #include "report/trace_sink.h"
 
 namespace kestrune::report {
@@ -37,7 +37,7 @@ class StandInViewer {
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     GetWindowTextW(edit_, text.data(), length + 1);
     text.resize(static_cast<std::size_t>(length));
-    return FromWide(text);
+    return core::FromWide(text);
   }
 
  private:

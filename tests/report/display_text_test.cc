@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/wide_text.h"
+
 namespace kestrune::report {
 namespace {
 
@@ -37,19 +39,6 @@ TEST(DisplayTextTest, GbkMarksWhatItCannotShow) {
   EXPECT_EQ(cut.find_first_not_of('?', 2), std::string::npos);
 }
 
-TEST(DisplayTextTest, WideTextRoundTrips) {
-  EXPECT_EQ(ToWide("中a"), std::wstring(L"\u4E2D"
-                                        L"a"));
-  std::string mixed = "欧洲中部 1 (法兰克福) \xF0\x9F\x98\x80 end";
-  EXPECT_EQ(FromWide(ToWide(mixed)), mixed);
-  EXPECT_EQ(ToWide(""), L"");
-  // Bytes that are not UTF-8 become the replacement character.
-  EXPECT_EQ(ToWide("a\xFF"
-                   "b"),
-            std::wstring(L"a\uFFFD"
-                         L"b"));
-}
-
 TEST(DisplayTextTest, LongValuesConvertWhole) {
   std::string value;
   while (value.size() < 20000) value += "华东2（上海）";
@@ -58,7 +47,7 @@ TEST(DisplayTextTest, LongValuesConvertWhole) {
   // Every character here takes two bytes in GBK except the digit.
   std::size_t pieces = value.size() / std::string("华东2（上海）").size();
   EXPECT_EQ(converted.size(), pieces * 13);
-  EXPECT_EQ(FromWide(ToWide(value)), value);
+  EXPECT_EQ(core::FromWide(core::ToWide(value)), value);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-#include "core/utf8.h"
+#include "core/wide_text.h"
 #include "tests/support/output_capture.h"
 
 namespace kestrune::testsupport {
@@ -35,24 +35,6 @@ std::string PercentEncoded(std::string_view text) {
     }
   }
   return encoded;
-}
-
-std::string ToUtf8(std::wstring_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto code = static_cast<char32_t>(text[i]);
-    // Windows' wide text is UTF-16: join surrogate pairs.
-    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
-      const auto low = static_cast<char32_t>(text[i + 1]);
-      if (low >= 0xDC00 && low < 0xE000) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) code = 0xFFFD;  // unpaired
-    core::AppendUtf8(code, out);
-  }
-  return out;
 }
 
 std::string ReadWhole(const std::filesystem::path& path) {
@@ -139,7 +121,7 @@ void SecretAudit::CheckText(std::string_view where, std::string_view text) const
 }
 
 void SecretAudit::CheckText(std::string_view where, std::wstring_view text) const {
-  CheckText(where, ToUtf8(text));
+  CheckText(where, core::FromWide(text));
 }
 
 void SecretAudit::CheckLines(std::string_view where, const std::vector<std::string>& lines) const {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 #include "report/trace_sink.h"
 #include "tests/ui/dialog_fixture.h"
 
@@ -78,7 +78,7 @@ TEST(DebugViewerProgramTest, SinkStartsItAndLinesArriveInItsEdit) {
   HWND viewer = WaitForViewer();
   ASSERT_NE(viewer, nullptr) << "the viewer did not show its window: " << ViewerPath();
   const std::wstring before = EditText(viewer);
-  EXPECT_TRUE(before.empty() || before == L"first") << report::FromWide(before);
+  EXPECT_TRUE(before.empty() || before == L"first") << core::FromWide(before);
 
   sink.Line("second");
   sink.Line("区域 cn-shanghai");

@@ -11,7 +11,7 @@
 #include <optional>
 #include <system_error>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 #include "ui/clipboard.h"
 #include "ui/resource_ids.h"
 
@@ -58,7 +58,7 @@ void Descendants(HWND parent, std::vector<HWND>& found) {
 
 }  // namespace
 
-std::wstring W(std::string_view utf8) { return report::ToWide(utf8); }
+std::wstring W(std::string_view utf8) { return core::ToWide(utf8); }
 
 std::wstring HostPath(std::string_view path) {
   std::string windows(path);

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "report/display_text.h"
+#include "core/wide_text.h"
 #include "request/signer.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/resource_ids.h"
@@ -248,7 +248,7 @@ TEST_F(ParameterFormTest, ASecretTooLongToSignIsRefusedWithoutBeingShown) {
   // The reason names the limit; the fixture's audit proves the secret is
   // not in it.
   const std::wstring limit = std::to_wstring(request::kMaxAccessKeySecretLength);
-  EXPECT_NE(Text(IDC_REPORT).find(limit), std::wstring::npos) << report::FromWide(Text(IDC_REPORT));
+  EXPECT_NE(Text(IDC_REPORT).find(limit), std::wstring::npos) << core::FromWide(Text(IDC_REPORT));
 }
 
 }  // namespace
