@@ -141,6 +141,21 @@ ParameterValueSlots ParameterValueSlots::FromFormFields(std::span<const std::str
   return slots;
 }
 
+core::Result<ParameterValueSlots> ParameterValueSlots::FromForm(
+    std::span<const std::string_view> fields,
+    std::span<const std::pair<std::string_view, std::string_view>> pairs) {
+  ParameterValueSlots slots = FromFormFields(fields);
+  for (const auto& [name, value] : pairs) {
+    if (value.empty()) continue;
+    if (name.empty()) {
+      return core::Status::InvalidInput("the value \"" + Printable(value) +
+                                        "\" has no parameter name beside it");
+    }
+    slots.AddExtra(name, value);
+  }
+  return slots;
+}
+
 core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
     return core::Status::InvalidInput(

@@ -28,6 +28,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -56,6 +57,12 @@ class ParameterValueSlots {
   // The slots of the form's fields in order (at most kCount are read): a
   // non-empty field gives its slot, an empty one leaves it not given.
   static ParameterValueSlots FromFormFields(std::span<const std::string_view> fields);
+  // The dialog's whole form: the captioned fields as above, then the free
+  // name/value pairs in order. A pair whose value is blank is not sent (the
+  // same blank rule as the fields); a value without a name is refused.
+  static core::Result<ParameterValueSlots> FromForm(
+      std::span<const std::string_view> fields,
+      std::span<const std::pair<std::string_view, std::string_view>> pairs);
 
   // Gives slot k (1..kCount) a value, which may be empty. Refuses k outside.
   core::Status Set(std::size_t k, std::string_view value);

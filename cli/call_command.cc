@@ -1,8 +1,10 @@
 // `kestrune call SERVICE ACTION [Name=Value ...]`: checks everything the user
 // typed before anything is sent, then signs, sends and prints the rows.
 #include <map>
+#include <set>
 #include <string>
 
+#include "catalogue/paging.h"
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
@@ -11,20 +13,6 @@
 
 namespace kestrune::cli {
 namespace {
-
-std::string AcceptedNames(const core::StringListView& names) {
-  std::string accepted;
-  for (std::size_t i = 1; i <= names.Count(); ++i) {
-    const std::string_view name = names.Entry(i);
-    // A name that occurs twice in a template is one parameter to the user.
-    bool seen = false;
-    for (std::size_t j = 1; j < i; ++j) seen = seen || names.Entry(j) == name;
-    if (seen) continue;
-    if (!accepted.empty()) accepted += ", ";
-    accepted += name;
-  }
-  return accepted;
-}
 
 // The template's spelling of a parameter the user named: exact, else the one
 // name equal without regard to case.
@@ -44,14 +32,28 @@ std::optional<std::string> MatchParameter(const core::StringListView& names,
 core::Result<catalogue::ParameterValueSlots> BindParameters(
     const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
     const std::optional<std::string>& region) {
-  const catalogue::RequestTemplate& request_template = *action.request_template;
-  const core::StringListView names = request_template.parameter_names();
-  const std::string action_name(request_template.action());
-  struct GivenValue {
-    std::string text;
-    bool reached = false;  // bound to a position the form can hold
+  const core::StringListView names = action.request_template != nullptr
+                                         ? action.request_template->parameter_names()
+                                         : core::StringListView{};
+  catalogue::ParameterValueSlots values;
+  std::set<std::string, std::less<>> given;
+  auto give = [&](std::string_view name, std::string_view value) -> core::Status {
+    std::optional<std::string> matched = MatchParameter(names, name);
+    const std::string spelled = matched ? *matched : std::string(name);
+    if (!given.insert(spelled).second) {
+      return core::Status::InvalidInput("parameter " + EscapeLine(spelled) + " is given twice");
+    }
+    if (!matched) {
+      if (core::Status status = catalogue::CheckParameterName(name); !status.ok()) return status;
+      values.AddExtra(name, value);
+      return core::Status::Ok();
+    }
+    for (std::size_t i = 1; i <= names.Count(); ++i) {
+      if (names.Entry(i) != *matched) continue;
+      if (core::Status status = values.Set(i, value); !status.ok()) return status;
+    }
+    return core::Status::Ok();
   };
-  std::map<std::string, GivenValue, std::less<>> given;
   for (const std::string& assignment : assignments) {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos || equals == 0) {
@@ -59,41 +61,58 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
                                         "\": expected Name=Value");
     }
     const std::string_view name = std::string_view(assignment).substr(0, equals);
-    std::optional<std::string> matched = MatchParameter(names, name);
-    if (!matched) {
-      const std::string accepted = AcceptedNames(names);
-      return core::Status::InvalidInput(
-          action_name + " has no parameter \"" + EscapeLine(name) + "\"" +
-          (accepted.empty() ? " (it takes none)" : " (accepted: " + accepted + ")"));
+    if (core::Status status = give(name, std::string_view(assignment).substr(equals + 1));
+        !status.ok()) {
+      return status;
     }
-    if (given.contains(*matched)) {
-      return core::Status::InvalidInput("parameter " + *matched + " is given twice");
-    }
-    given.emplace(*matched, GivenValue{assignment.substr(equals + 1)});
   }
-  if (region) {
-    if (!MatchParameter(names, "RegionId")) {
-      return core::Status::InvalidInput("--region: " + action_name + " has no RegionId parameter");
-    }
-    given.try_emplace("RegionId", GivenValue{*region});
-  }
-  catalogue::ParameterValueSlots values;
-  const std::size_t count = names.Count();
-  for (std::size_t i = 1; i <= count && i <= catalogue::ParameterValueSlots::kCount; ++i) {
-    auto found = given.find(names.Entry(i));
-    core::Status set = values.Set(i, found != given.end() ? found->second.text : std::string());
-    if (!set.ok()) return set;
-    if (found != given.end()) found->second.reached = true;
-  }
-  for (const auto& [name, value] : given) {
-    if (!value.reached) {
-      return core::Status::InvalidInput(name + " is beyond the eighth parameter of " + action_name +
-                                        "; only the first eight can be given (the rest keep their "
-                                        "stored values)");
-    }
+  if (region && !given.contains(MatchParameter(names, "RegionId").value_or("RegionId"))) {
+    if (core::Status status = give("RegionId", *region); !status.ok()) return status;
   }
   return values;
 }
+
+namespace {
+
+// The choice the user named: a listed action (with its template, if any), or
+// with --force any name that looks like an action. A name neither listed nor
+// forced is a usage error that suggests the closest listed names.
+core::Result<catalogue::ResolvedAction> ChooseAction(unsigned service, std::string_view name,
+                                                     bool force) {
+  if (std::optional<catalogue::ResolvedAction> action =
+          catalogue::ResolveActionName(service, name)) {
+    return *action;
+  }
+  if (force) {
+    core::Result<catalogue::ResolvedAction> forced = catalogue::ForcedAction(service, name);
+    if (!forced.ok()) {
+      return core::Status::InvalidInput("--force: \"" + EscapeLine(name) +
+                                        "\" is not an action name: " + forced.status().message());
+    }
+    return forced;
+  }
+  const std::string service_name(ServiceCommandName(service));
+  std::string message = service_name + " has no action \"" + EscapeLine(name) +
+                        "\" (see kestrune list " + service_name;
+  message += "; --force sends an action no list holds)";
+  const std::vector<std::string> closest = catalogue::ClosestActionNames(service, name);
+  if (!closest.empty()) {
+    message += "; did you mean ";
+    for (std::size_t i = 0; i < closest.size(); ++i) {
+      message += (i == 0 ? "" : i + 1 == closest.size() ? " or " : ", ") + closest[i];
+    }
+    message += "?";
+  }
+  return core::Status::InvalidInput(std::move(message));
+}
+
+request::HttpMethod MethodOf(const CommandLine& line) {
+  if (line.method == "GET") return request::HttpMethod::kGet;
+  if (line.method == "POST") return request::HttpMethod::kPost;
+  return request::HttpMethod::kAuto;
+}
+
+}  // namespace
 
 int RunCall(const CommandLine& line, Console& console) {
   if (line.operands.size() < 2) {
@@ -104,24 +123,14 @@ int RunCall(const CommandLine& line, Console& console) {
   core::Result<unsigned> service = ParseServiceName(line.operands[0]);
   if (!service.ok()) return UsageError(console, service.status().message());
   const std::string& action_name = line.operands[1];
-  const std::string_view service_name = ServiceCommandName(*service);
-  const std::optional<catalogue::ResolvedAction> action =
-      catalogue::ResolveActionName(*service, action_name);
-  if (!action) {
-    if (FindBrowsingEntry(*service, action_name)) {
-      // Listed in the catalogue but without a request: the dialog's answer,
-      // and nothing is sent.
-      if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kTable &&
-          !line.raw && !line.dry_run) {
-        console.Out(std::string(engine::kNotSupportedText) + "\n");
-      }
-      console.Err("kestrune: " + std::string(engine::kNotSupportedText) + ": " +
-                  EscapeLine(action_name) + " has no request template; nothing was sent\n");
-      return kExitNotSupported;
+  core::Result<catalogue::ResolvedAction> action = ChooseAction(*service, action_name, line.force);
+  if (!action.ok()) return UsageError(console, action.status().message());
+  std::optional<catalogue::PagingInfo> paging;
+  if (line.all_pages) {
+    paging = catalogue::PagingOf(*service, action->action_name);
+    if (!paging) {
+      return UsageError(console, "--all-pages: " + action->action_name + " has no pages");
     }
-    return UsageError(console, std::string(service_name) + " has no action \"" +
-                                   EscapeLine(action_name) + "\" (see kestrune list " +
-                                   std::string(service_name) + ")");
   }
   core::Result<catalogue::ParameterValueSlots> values =
       BindParameters(*action, std::span<const std::string>(line.operands).subspan(2), line.region);
@@ -129,6 +138,7 @@ int RunCall(const CommandLine& line, Console& console) {
 
   core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
   if (!options.ok()) return UsageError(console, options.status().message());
+  options.value().method = MethodOf(line);
   core::Result<FoundCredentials> credentials = FindCredentials(console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
 
@@ -161,7 +171,7 @@ int RunCall(const CommandLine& line, Console& console) {
     return kExitOk;
   }
   const CallOutcome outcome =
-      SendAndCollect(engine, list, credentials->credentials, *action, *values);
+      SendAndCollect(engine, list, credentials->credentials, *action, *values, paging);
   return PrintOutcome(console, ResolveFormat(line.format, console.OutputIsTerminal()), outcome,
                       line.raw);
 }

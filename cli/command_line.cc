@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #include "cli/output.h"
 #include "request/endpoint.h"
@@ -29,6 +30,9 @@ enum class Option {
   kTimeout,
   kRaw,
   kDryRun,
+  kForce,
+  kAllPages,
+  kMethod,
   kDebug,
   kHelp,
   kVersion,
@@ -40,13 +44,16 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 9> kOptions = {{
+constexpr std::array<OptionDefinition, 12> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
     {"raw", Option::kRaw, false},
     {"dry-run", Option::kDryRun, false},
+    {"force", Option::kForce, false},
+    {"all-pages", Option::kAllPages, false},
+    {"method", Option::kMethod, true},
     {"debug", Option::kDebug, false},
     {"help", Option::kHelp, false},
     {"version", Option::kVersion, false},
@@ -108,6 +115,18 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
     case Option::kDryRun:
       line.dry_run = true;
       break;
+    case Option::kForce:
+      line.force = true;
+      break;
+    case Option::kAllPages:
+      line.all_pages = true;
+      break;
+    case Option::kMethod:
+      if (value != "GET" && value != "POST") {
+        return Error("unknown method " + Quoted(value) + " (accepted: GET, POST)");
+      }
+      line.method = std::string(value);
+      break;
     case Option::kDebug:
       line.debug = true;
       break;
@@ -133,6 +152,13 @@ core::Status CheckApplicable(const CommandLine& line) {
     return Error("--raw applies to call only, not " + where);
   if (line.dry_run && sub != Subcommand::kCall) {
     return Error("--dry-run applies to call only, not " + where);
+  }
+  for (const auto& [given, name] :
+       {std::pair{line.force, "--force"}, std::pair{line.all_pages, "--all-pages"},
+        std::pair{!line.method.empty(), "--method"}}) {
+    if (given && sub != Subcommand::kCall) {
+      return Error(std::string(name) + " applies to call only, not " + where);
+    }
   }
   if (line.endpoint && !sends) return Error("--endpoint applies to call and demo, not " + where);
   if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);

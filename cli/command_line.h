@@ -33,6 +33,10 @@ struct CommandLine {
   std::optional<std::chrono::milliseconds> timeout;
   bool raw = false;
   bool dry_run = false;
+  bool force = false;      // send an action name no list holds
+  bool all_pages = false;  // fetch every page of a paged action
+  // "GET" or "POST" when --method chose one; empty: GET unless too long.
+  std::string method;
   bool debug = false;
   bool help = false;
   bool version = false;

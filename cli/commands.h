@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/paging.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "core/status.h"
@@ -45,13 +46,14 @@ struct BrowsingPlace {
 // without regard to case; IoT and API Gateway: display names, exactly).
 std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::string_view name);
 
-// The values of a template's parameters from "Name=Value" assignments (names
-// exact or without regard to case; each at most once). Every parameter the
-// form could hold (the first eight) and the user did not name is sent empty;
-// a name that occurs twice gets the value at each of its positions there.
+// The user's values from "Name=Value" assignments, each name at most once.
+// A name of the action's template (exact, or without regard to case) gives
+// that parameter's value, at each of its positions when it occurs twice; any
+// other name is a further parameter, sent after the template's in the order
+// given. A parameter not named is not sent; "Name=" sends an empty value.
 // `region`, when given, is the RegionId value unless the assignments name it.
-// An error message for anything malformed, unknown or out of the form's
-// reach.
+// An error message for anything malformed or repeated, or a name that cannot
+// be a parameter.
 core::Result<catalogue::ParameterValueSlots> BindParameters(
     const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
     const std::optional<std::string>& region);
@@ -84,12 +86,14 @@ struct CallOutcome {
   bool leaves_shown = false;      // no formatter: every leaf of the reply
 };
 
-// Sends `action` with `values` and collects its rows; for a good reply that
-// no formatter knows, every leaf element of the body becomes a row.
+// Sends `action` with `values` (every page of it, with `paging`) and collects
+// its rows; for a good reply that no formatter knows, every leaf element of
+// the body becomes a row.
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
-                           const catalogue::ParameterValueSlots& values);
+                           const catalogue::ParameterValueSlots& values,
+                           const std::optional<catalogue::PagingInfo>& paging);
 
 // The exit status of an engine outcome.
 int ExitStatusOf(engine::Outcome outcome);

@@ -137,10 +137,12 @@ std::string ForDisplay(const Console& console, OutputFormat format, std::string 
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
-                           const catalogue::ParameterValueSlots& values) {
+                           const catalogue::ParameterValueSlots& values,
+                           const std::optional<catalogue::PagingInfo>& paging) {
   CallOutcome outcome;
   list.Clear();
-  outcome.result = engine.Send(credentials, action, values);
+  outcome.result = paging ? engine.SendAllPages(credentials, action, values, *paging)
+                          : engine.Send(credentials, action, values);
   outcome.leaves_shown = outcome.result.leaves_shown;
   outcome.rows = list.produced();
   return outcome;
@@ -199,13 +201,17 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   std::string explanation;
   switch (result.outcome) {
     case engine::Outcome::kGoodReply:
+      // A walk over pages that stopped at its bound says where to go on.
+      if (!result.detail.empty())
+        console.Err("kestrune: note: " + EscapeLine(result.detail) + "\n");
       break;
     case engine::Outcome::kErrorReply: {
       std::string code;
       for (const report::Row& row : outcome.rows) {
         if (row.field == "Code") code = row.info;
       }
-      explanation = "the service answered with an error" + (code.empty() ? "" : ": " + code);
+      explanation = "the service answered with an error" + (code.empty() ? "" : ": " + code) +
+                    (result.detail.empty() ? "" : " (" + result.detail + ")");
       break;
     }
     case engine::Outcome::kHttpError:

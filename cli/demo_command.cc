@@ -186,7 +186,8 @@ int RunDemo(const CommandLine& line, Console& console) {
     } else {
       console.Out(heading);
     }
-    const CallOutcome outcome = SendAndCollect(engine, list, credentials, *action, *values);
+    const CallOutcome outcome =
+        SendAndCollect(engine, list, credentials, *action, *values, std::nullopt);
     const int step_status = PrintOutcome(console, format, outcome, false);
     last_rows = outcome.rows;
     if (step_status != kExitOk) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "catalogue/dispatch.h"
+#include "catalogue/paging.h"
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
@@ -71,7 +72,7 @@ std::string ListActions(unsigned service_number, std::size_t category_position) 
     if (!resolved) {
       line += "  (not sendable)";
     } else if (!ecs) {
-      line += "  " + std::string(resolved->request_template->action());
+      line += "  " + resolved->action_name;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line;
@@ -81,11 +82,10 @@ std::string ListActions(unsigned service_number, std::size_t category_position) 
 }
 
 std::string DescribeAction(const catalogue::ResolvedAction& action) {
-  const catalogue::RequestTemplate& request_template = *action.request_template;
+  const catalogue::RequestTemplate* request_template = action.request_template;
   const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
-  std::string out = std::string(service != nullptr ? service->name : "") + " " +
-                    std::string(request_template.action());
-  // Where the selectors list it (a template can stand in several categories,
+  std::string out = std::string(service != nullptr ? service->name : "") + " " + action.action_name;
+  // Where the selectors list it (an action can stand in several categories,
   // or in none).
   const std::size_t service_position = catalogue::ServicePosition(action.service);
   const core::StringListView categories = catalogue::CategoryList(service_position);
@@ -95,7 +95,7 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
     for (std::size_t entry = 0; entry < entries; ++entry) {
       const std::optional<catalogue::ResolvedAction> resolved =
           catalogue::ResolveBrowsingEntry(service_position, category, entry);
-      if (!resolved || resolved->request_template != action.request_template) continue;
+      if (!resolved || resolved->action_name != action.action_name) continue;
       listed += listed.empty() ? " (listed under " : ", ";
       listed += std::to_string(category + 1);
       listed += ' ';
@@ -105,31 +105,34 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
   }
   if (!listed.empty()) out += listed + ")";
   out += '\n';
-  const core::StringListView names = request_template.parameter_names();
+  const core::StringListView names =
+      request_template != nullptr ? request_template->parameter_names() : core::StringListView{};
   const core::StringListView captions = catalogue::DisplayCaptions(action);
   if (names.Count() == 0) {
-    out += "No parameters.\n";
-    return out;
-  }
-  std::size_t width = std::string_view("Parameter").size();
-  for (std::size_t i = 1; i <= names.Count(); ++i) {
-    width = std::max(width, DisplayWidth(names.Entry(i)));
-  }
-  AppendPadded(out, "Parameter", width);
-  out += "  Caption\n";
-  for (std::size_t i = 1; i <= names.Count(); ++i) {
-    std::string line;
-    AppendPadded(line, names.Entry(i), width);
-    line += "  ";
-    line += captions.Entry(i);
-    if (i > catalogue::ParameterValueSlots::kCount) {
-      // The form holds eight values; later parameters always keep the
-      // template's own value.
-      line += "  (fixed: \"" + std::string(request_template.values.Entry(i + 1)) + "\")";
+    out += request_template != nullptr ? "No parameters of its own.\n"
+                                       : "No parameter list in the catalogue.\n";
+  } else {
+    std::size_t width = std::string_view("Parameter").size();
+    for (std::size_t i = 1; i <= names.Count(); ++i) {
+      width = std::max(width, DisplayWidth(names.Entry(i)));
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line;
-    out += '\n';
+    AppendPadded(out, "Parameter", width);
+    out += "  Caption\n";
+    for (std::size_t i = 1; i <= names.Count(); ++i) {
+      std::string line;
+      AppendPadded(line, names.Entry(i), width);
+      line += "  ";
+      line += captions.Entry(i);
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      out += line;
+      out += '\n';
+    }
+  }
+  out += "Any other parameter is accepted as Name=Value; a parameter not given is not sent.\n";
+  if (std::optional<catalogue::PagingInfo> paging =
+          catalogue::PagingOf(action.service, action.action_name)) {
+    out += "Paged: --all-pages fetches every page, " + std::to_string(paging->max_page_size) +
+           " records a page unless PageSize is given.\n";
   }
   return out;
 }

@@ -55,7 +55,8 @@ core::Result<request::SignedRequest> Engine::Prepare(
   core::Result<request::ActionParameterList> parameters =
       catalogue::ToActionParameters(bound->value());
   if (!parameters.ok()) return parameters.status();
-  return request::BuildSignedRequest(credentials, *endpoint, parameters.value(), clock_);
+  return request::BuildSignedRequest(credentials, *endpoint, parameters.value(), clock_,
+                                     options_.method);
 }
 
 RequestResult Engine::Send(const request::Credentials& credentials,
@@ -302,6 +303,9 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     }
     std::optional<PageRecords> found = FindRecords(result.body, paging.list_element);
     const std::size_t count = found ? found->count : 0;
+    const std::string next_token = ElementValue(result.body, "NextToken");
+    const std::string total = ElementValue(result.body, "TotalCount");
+    const std::string page_size = ElementValue(result.body, "PageSize");
     if (page == 1) {
       std::string body = std::move(result.body);
       merged = std::move(result);
@@ -315,7 +319,6 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     }
     records += count;
 
-    std::string next_token = ElementValue(result.body, "NextToken");
     if (page > 1 && count == 0) break;  // an empty page: nothing follows
     if (by_token || !next_token.empty()) {
       if (next_token.empty()) break;
@@ -328,8 +331,6 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       // Once the service pages by token, the walk follows it.
       by_token = true;
     } else {
-      const std::string total = ElementValue(result.body, "TotalCount");
-      const std::string page_size = ElementValue(result.body, "PageSize");
       const std::uint64_t total_count = std::strtoull(total.c_str(), nullptr, 10);
       const std::uint64_t size_now =
           page_size.empty() ? paging.max_page_size : std::strtoull(page_size.c_str(), nullptr, 10);

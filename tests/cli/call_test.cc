@@ -86,10 +86,6 @@ TEST_F(CallTest, ParameterNamesAnyCaseAndRegionOption) {
   TestConsole& region = Console();
   ASSERT_EQ(Call(region, {"ecs", "DescribeZones", "--region", "cn-beijing"}), kExitOk);
   EXPECT_EQ(Fields(region.out), Fields(lower.out));
-  // --region applies only where the action has a RegionId.
-  TestConsole& none = Console();
-  EXPECT_EQ(Call(none, {"ecs", "StopInstance", "--region", "cn-beijing"}), kExitUsage);
-  EXPECT_EQ(LineCount(none.err), 1u);
 }
 
 TEST_F(CallTest, ErrorRepliesExitOneWithTheirFourRows) {
@@ -137,14 +133,37 @@ TEST_F(CallTest, TimeOutExitsThree) {
   EXPECT_EQ(LineCount(console.err), 1u);
 }
 
-TEST_F(CallTest, ListedActionWithoutRequestIsNotSupported) {
-  Sim();
-  TestConsole& console = Console();
-  console.terminal = true;
-  EXPECT_EQ(Call(console, {"ecs", "StartInstances"}), kExitNotSupported);
-  EXPECT_EQ(console.out, std::string(engine::kNotSupportedText) + "\n");
-  EXPECT_EQ(LineCount(console.err), 1u);
-  ExpectNothingSentSoFar();
+// 235 instances in one region: the first walk's third page fails (the
+// simulator fails the second request for a later page); the next walk gives
+// three pages of 100, every record once and in the simulator's order.
+TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
+  Sim({"--instances", "235@cn-hangzhou", "--fault", "page=2"});
+  const std::vector<std::string> arguments = {"ecs", "DescribeInstances", "RegionId=cn-hangzhou",
+                                              "--all-pages"};
+  auto names = [](const std::string& out) {
+    std::vector<std::string> found;
+    for (const std::string& line : Lines(out)) {
+      if (line.rfind("InstanceName\t", 0) == 0) found.push_back(line.substr(13));
+    }
+    return found;
+  };
+  auto padded = [](std::size_t n) {
+    const std::string digits = std::to_string(n);
+    return "instance-" + std::string(6 - digits.size(), '0') + digits;
+  };
+  TestConsole& failing = Console();
+  EXPECT_EQ(Call(failing, arguments), kExitErrorReply);
+  EXPECT_TRUE(Contains(failing.err, "page 3 failed after 200 records")) << failing.err;
+  const std::vector<std::string> fetched = names(failing.out);
+  ASSERT_EQ(fetched.size(), 200u);
+  EXPECT_EQ(fetched.back(), padded(200));
+  EXPECT_TRUE(Contains(failing.out, "Code\tInternalError"));
+
+  TestConsole& all = Console();
+  ASSERT_EQ(Call(all, arguments), kExitOk) << all.err;
+  const std::vector<std::string> every = names(all.out);
+  ASSERT_EQ(every.size(), 235u);
+  for (std::size_t i = 0; i < every.size(); ++i) EXPECT_EQ(every[i], padded(i + 1));
 }
 
 TEST_F(CallTest, RepliesWithoutFormatterShowEveryLeaf) {
@@ -260,7 +279,10 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
   const std::vector<Case> cases = {
       {{"ec2", "DescribeRegions"}, "unknown service \"ec2\""},
       {{"ecs", "DescribeEverything"}, "ecs has no action \"DescribeEverything\""},
-      {{"ecs", "DescribeZones", "Zone=x"}, "accepted: RegionId"},
+      {{"ecs", "DescribeInstancs"}, "did you mean DescribeInstances"},
+      {{"ecs", "Describe-Instances", "--force"}, "is not an action name"},
+      {{"ecs", "DescribeZones", "Zone x=1"}, "is not a parameter name"},
+      {{"ecs", "DescribeRegions", "--all-pages"}, "DescribeRegions has no pages"},
       {{"ecs", "DescribeZones", "RegionId"}, "malformed parameter \"RegionId\""},
       {{"ecs", "DescribeZones", "=cn-x"}, "malformed parameter"},
       {{"ecs", "DescribeZones", "RegionId=a", "regionid=b"}, "given twice"},
@@ -290,7 +312,7 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
   std::filesystem::remove("sign");
   // A value beyond what one request item carries is refused by the engine.
   TestConsole& too_long = Console();
-  EXPECT_EQ(Call(too_long, {"ecs", "DescribeZones", "RegionId=" + std::string(300, 'x')}),
+  EXPECT_EQ(Call(too_long, {"ecs", "DescribeZones", "RegionId=" + std::string(70000, 'x')}),
             kExitUsage);
   EXPECT_TRUE(too_long.out.empty());
   EXPECT_EQ(LineCount(too_long.err), 1u) << too_long.err;
