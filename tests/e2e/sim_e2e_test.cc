@@ -110,6 +110,24 @@ TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
   EXPECT_EQ(trace_.lines.front(), "strtitle = RequestId (headreq, 738)");
 }
 
+// A request too long for a GET line goes as a signed form POST: the
+// simulator verifies its signature and reads the parameters from the body.
+TEST_F(SimE2eTest, FurtherParametersReachTheServiceInAFormPost) {
+  StartSim();
+  catalogue::ParameterValueSlots slots;
+  ASSERT_TRUE(slots.Set(1, "cn-shanghai").ok());
+  slots.AddExtra("PageSize", "2");
+  slots.AddExtra("Padding", std::string(6000, 'p'));
+  AuditSecretOf(audit_, credentials_);
+  RequestResult result = engine_->Send(
+      credentials_, catalogue::ResolveActionName(catalogue::kEcsService, "DescribeInstances"),
+      slots);
+  AuditResult(audit_, result, rows_);
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  EXPECT_EQ(result.signed_request.rfind("POST / HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(CountRows(rows_.produced(), "InstanceId"), 2u);
+}
+
 TEST_F(SimE2eTest, DescribeZonesShowsTheZonesOfTheRegion) {
   StartSim();
   RequestResult result = Send(catalogue::kEcsService, "DescribeZones", {"cn-shenzhen"});
