@@ -47,6 +47,9 @@ echo
 echo "## Whole kestrune process"
 bench/cli_report.sh "$build" 300
 echo
+echo "## Every page of a long list"
+bench/pages_report.sh "$build" 30
+echo
 echo "## Simulator under load"
 "$build/bench/sim_load" --seconds 2
 echo

@@ -7,8 +7,18 @@
 namespace kestrune::report {
 namespace {
 
-// The text ends at its first NUL, as the reply buffers always have.
-std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+// Finds `pattern` at or behind `from`, in a text that ends at its first NUL
+// (as the reply buffers always have); the bytes before `from` are known to
+// hold none. Only the bytes up to the match are looked at for a NUL, so a
+// search costs what the distance to its match costs.
+std::size_t FindBeforeNul(std::string_view text, std::string_view pattern, std::size_t from) {
+  const std::size_t found = text.find(pattern, from);
+  if (found == std::string_view::npos) return found;
+  if (text.substr(from, found + pattern.size() - from).find('\0') != std::string_view::npos) {
+    return std::string_view::npos;
+  }
+  return found;
+}
 
 }  // namespace
 
@@ -23,14 +33,14 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
   // The whole text is searched: a value far into a long reply (user data,
   // a late record) is as much the reply's as one at its start. Offsets are
   // 32-bit, so a text beyond that is searched no further than they reach.
-  source = UpToNul(source.substr(0, kElementAbsent));
-  std::size_t opening = source.find(opening_tag);
+  source = source.substr(0, kElementAbsent);
+  std::size_t opening = FindBeforeNul(source, opening_tag, 0);
   if (opening == std::string_view::npos) return kElementAbsent;
   std::size_t value_start = opening + opening_tag.size();
 
   // A NUL inside the value ends the text before any closing tag, so such a
   // value counts as unclosed.
-  std::size_t closing = source.find(closing_tag, value_start);
+  std::size_t closing = FindBeforeNul(source, closing_tag, value_start);
   if (closing == std::string_view::npos) return kElementAbsent;
   std::size_t value_length = closing - value_start;
 
