@@ -11,9 +11,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/dispatch.h"
 #include "core/wide_text.h"
 #include "engine/engine.h"
 #include "report/samples.h"
@@ -101,6 +103,17 @@ engine::EngineOptions EngineOptionsFromEnvironment() {
     options.endpoint_override = endpoint;
   }
   return options;
+}
+
+// The template's sample values as hints for its captioned fields, entry k for
+// parameter k (the values list without its first entry, the action); none for
+// an entry without a template.
+core::StringListView SampleHints(const catalogue::ResolvedAction& action) {
+  if (action.request_template == nullptr) return {};
+  const std::string_view packed = action.request_template->values.packed();
+  const std::size_t first_end = packed.find('\0');
+  if (first_end == std::string_view::npos) return {};
+  return core::StringListView(packed.substr(first_end + 1));
 }
 
 std::vector<std::string_view> ServiceNames() {
@@ -218,8 +231,7 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   credentials_ = CredentialFields(dialog_, options->credential_file);
   credentials_.Load();
 
-  HideParameterPairs(dialog_, IDC_PARAM_CAPTION_FIRST);
-  HideParameterPairs(dialog_, IDC_PARAM_VALUE_FIRST);
+  SetUpParameterForm(dialog_);
 
   FillSelector(dialog_, IDC_REGION, Entries(catalogue::Regions()), 0);
   FillSelector(dialog_, IDC_PRODUCT_GROUP, Entries(catalogue::ProductGroups()), 0);
@@ -410,7 +422,11 @@ std::optional<catalogue::ResolvedAction> MainDialog::ChosenAction() const {
 
 void MainDialog::UpdateParameterForm() {
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
-  ShowParameterForm(dialog_, chosen ? catalogue::DisplayCaptions(*chosen) : core::StringListView());
+  if (!chosen) {
+    HideParameterForm(dialog_);
+    return;
+  }
+  ShowParameterForm(dialog_, catalogue::DisplayCaptions(*chosen), SampleHints(*chosen));
 }
 
 void MainDialog::OnSend() {
@@ -420,16 +436,22 @@ void MainDialog::OnSend() {
     return;
   }
 
-  // Only the fields on show carry values: one per visible pair.
-  std::array<std::string, kParameterPairs> fields = ParameterValues(dialog_);
-  const std::size_t shown = std::min(catalogue::DisplayCaptions(*chosen).Count(), kParameterPairs);
-  std::vector<std::string_view> given(fields.begin(), fields.begin() + shown);
-  catalogue::ParameterValueSlots slots = catalogue::ParameterValueSlots::FromFormFields(given);
+  // Only what the form shows is sent: its visible texts, never a hint.
+  const ParameterFormInput input = ReadParameterForm(dialog_);
+  const std::vector<std::string_view> fields(input.fields.begin(), input.fields.end());
+  std::vector<std::pair<std::string_view, std::string_view>> pairs;
+  for (const auto& [name, value] : input.pairs) pairs.emplace_back(name, value);
+  core::Result<catalogue::ParameterValueSlots> slots =
+      catalogue::ParameterValueSlots::FromForm(fields, pairs);
+  if (!slots.ok()) {
+    SetControlText(dialog_, IDC_REPORT, slots.status().message());
+    return;
+  }
 
   engine::RequestResult result;
   {
     WaitCursor wait;
-    result = engine_->Send(credentials_.Current(), chosen, slots);
+    result = engine_->Send(credentials_.Current(), chosen, *slots);
   }
   // A refusal has no report text of its own; its reason is what the user needs.
   SetControlText(dialog_, IDC_REPORT,

@@ -1,33 +1,58 @@
-// The parameter form: eight caption/value pairs of the main dialog (captions
-// 3014..3021, value fields 3005..3012). Only as many pairs are visible as the
-// chosen action has parameters; a value field keeps what the user typed when
-// the action changes.
+// The parameter form of the main dialog, a column of its own at the dialog's
+// right: first one captioned field per template parameter, then a caption and
+// free name/value pairs for any further parameter the user wants to send. The
+// free pairs follow right below the last captioned field. A field keeps what
+// the user typed when the action changes, but only what is on show is read.
+//
+// A captioned field may show the template's sample value as a grey hint (a
+// cue banner); the hint is never part of the field's text, so it is never sent.
 //
 // Dialog thread only.
 #pragma once
 
 #include <windows.h>
 
-#include <array>
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/text.h"
-#include "ui/control_text.h"
 
 namespace kestrune::ui {
 
-inline constexpr std::size_t kParameterPairs = 8;
+// As many captioned fields as the longest template has parameters.
+inline constexpr std::size_t kCaptionedFields = 13;
+// Free pairs: all of them for an action without parameters, never fewer than
+// kFewestFreePairs; captioned fields and free pairs together take at most
+// kFormRows rows (plus the pairs' caption), so the form fits the dialog.
+inline constexpr std::size_t kFreePairs = 8;
+inline constexpr std::size_t kFewestFreePairs = 4;
+inline constexpr std::size_t kFormRows = kCaptionedFields + kFewestFreePairs;
 
-// Hides the eight controls with ids first .. first + 7.
-void HideParameterPairs(HWND dialog, int first_id);
-// Hides the eight controls, then shows the first `count` (at most eight).
-void ShowParameterPairs(HWND dialog, int first_id, std::size_t count);
-// Captions pair k with entry k of `captions` (UTF-8) and shows that many pairs;
-// an empty list hides the whole form. Entries past the eighth are not shown.
-void ShowParameterForm(HWND dialog, core::StringListView captions);
+// Control ids, k and j counted from 0.
+int ParameterCaptionId(std::size_t k);
+int ParameterFieldId(std::size_t k);
+int FreeNameId(std::size_t j);
+int FreeValueId(std::size_t j);
 
-// The texts of the eight value fields, as UTF-8, pair 1 first.
-std::array<std::string, kParameterPairs> ParameterValues(HWND dialog);
+// The number of free pairs shown below `captioned` captioned fields.
+std::size_t FreePairsBelow(std::size_t captioned);
+
+// Gives the free pairs their hints and hides the whole form.
+void SetUpParameterForm(HWND dialog);
+void HideParameterForm(HWND dialog);
+// Shows one captioned field per entry of `captions` (UTF-8, at most
+// kCaptionedFields), entry k of `hints` as field k's hint (none when empty),
+// then the free pairs.
+void ShowParameterForm(HWND dialog, core::StringListView captions, core::StringListView hints);
+
+// What the form on show holds, as UTF-8: the captioned fields' texts in order,
+// then the free pairs as (name, value).
+struct ParameterFormInput {
+  std::vector<std::string> fields;
+  std::vector<std::pair<std::string, std::string>> pairs;
+};
+ParameterFormInput ReadParameterForm(HWND dialog);
 
 }  // namespace kestrune::ui

@@ -22,9 +22,17 @@
 #define IDC_RESULT_LIST 3004
 #define IDC_COPIED_VALUE 3013
 
-// Parameter form: value k (1..8) is 3004 + k, its caption 3013 + k.
+// Parameter form: captioned field k (1..8) is 3004 + k, its caption 3013 + k;
+// fields 9..13 are 3021 + k, their captions 3031 + k.
 #define IDC_PARAM_VALUE_FIRST 3005
 #define IDC_PARAM_CAPTION_FIRST 3014
+#define IDC_PARAM_VALUE_NINTH 3030
+#define IDC_PARAM_CAPTION_NINTH 3040
+// Free name/value pairs: name j (1..8) is 3049 + j, its value 3059 + j; the
+// caption above them.
+#define IDC_FREE_NAME_FIRST 3050
+#define IDC_FREE_VALUE_FIRST 3060
+#define IDC_FREE_PAIRS_CAPTION 3070
 
 // Credentials: captions, secret and id fields.
 #define IDC_KEY_ID_CAPTION 3022

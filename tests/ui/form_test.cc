@@ -1,19 +1,23 @@
 // Service, category and action selectors and the parameter form they drive:
-// captions and visible pairs follow the action on screen, typed values stay,
-// and an entry without a template sends nothing.
+// captions and visible fields follow the action on screen, free name/value
+// pairs follow them, typed values stay, and only what is on show is sent.
 #include <windows.h>
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "core/wide_text.h"
 #include "request/signer.h"
 #include "tests/ui/dialog_fixture.h"
+#include "ui/parameter_form.h"
 #include "ui/resource_ids.h"
 
 namespace kestrune::ui::testing {
@@ -26,15 +30,15 @@ class ParameterFormTest : public DialogTest {
   std::vector<std::wstring> VisibleCaptions() {
     std::vector<std::wstring> captions;
     bool ended = false;
-    for (int k = 0; k < 8; ++k) {
-      const bool caption = Shown(IDC_PARAM_CAPTION_FIRST + k);
-      EXPECT_EQ(caption, Shown(IDC_PARAM_VALUE_FIRST + k)) << "pair " << k + 1;
+    for (std::size_t k = 0; k < kCaptionedFields; ++k) {
+      const bool caption = Shown(ParameterCaptionId(k));
+      EXPECT_EQ(caption, Shown(ParameterFieldId(k))) << "pair " << k + 1;
       if (!caption) {
         ended = true;
         continue;
       }
       EXPECT_FALSE(ended) << "pair " << k + 1 << " shown after a hidden one";
-      captions.push_back(Text(IDC_PARAM_CAPTION_FIRST + k));
+      captions.push_back(Text(ParameterCaptionId(k)));
     }
     return captions;
   }
@@ -78,7 +82,7 @@ TEST_F(ParameterFormTest, ManyCaptionsThenFewKeepTheTypedValues) {
   EXPECT_EQ(Text(IDC_PARAM_VALUE_FIRST + 1), L"value2");
 }
 
-TEST_F(ParameterFormTest, ActionWithoutParametersHidesTheWholeForm) {
+TEST_F(ParameterFormTest, ActionWithoutParametersHidesEveryCaptionedField) {
   OpenDialog();
   ChooseAction("ECS", "地域", "DescribeZones");
   EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"RegionId:"}));
@@ -203,20 +207,16 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   Press(IDC_DESCRIBE_ZONES);
   const std::vector<ScreenRow> before = Rows();
 
-  // An entry without a template: refused, nothing sent, nothing cleared.
+  // An entry without a template has no captioned field. With no action
+  // chosen at all, Send is refused: nothing sent, nothing cleared.
   ChooseAction("ECS", "实例", "AttachInstanceRamRole");
   EXPECT_TRUE(VisibleCaptions().empty());
-  Press(IDC_SEND);
-  EXPECT_EQ(Text(IDC_REPORT), L"this function not support");
-  EXPECT_FALSE(listener.Pending());
-  EXPECT_EQ(Rows(), before);
-
-  // No action chosen at all: the same.
   SendMessageW(Control(IDC_ACTION), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   SetText(IDC_REPORT, "");
   Press(IDC_SEND);
   EXPECT_EQ(Text(IDC_REPORT), L"this function not support");
   EXPECT_FALSE(listener.Pending());
+  EXPECT_EQ(Rows(), before);
 
   // The entry on screen, with the value typed into its one field, is what
   // goes out, and nothing else.
@@ -232,6 +232,89 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   EXPECT_EQ(request.find("hidden-field-value"), std::string::npos) << request;
   audit().CheckText("the request sent", request);
   EXPECT_EQ(Text(IDC_REPORT), L"HTTP/1.1 503 Service Unavailable");
+}
+
+// Every action of every service: the captioned fields are the template's, the
+// free pairs are there, and no form control leaves the dialog or overlaps another.
+TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
+  OpenDialog();
+  RECT client{};
+  GetClientRect(dialog(), &client);
+  std::set<int> form_ids = {IDC_FREE_PAIRS_CAPTION};
+  for (std::size_t k = 0; k < kCaptionedFields; ++k) {
+    form_ids.insert({ParameterCaptionId(k), ParameterFieldId(k)});
+    if (k < kFreePairs) form_ids.insert({FreeNameId(k), FreeValueId(k)});
+  }
+  for (int service = 0; service < 3; ++service) {
+    Choose(IDC_SERVICE, service);
+    for (int category = 0; category < static_cast<int>(SelectorEntries(IDC_CATEGORY).size());
+         ++category) {
+      Choose(IDC_CATEGORY, category);
+      for (int action = 0; action < static_cast<int>(SelectorEntries(IDC_ACTION).size());
+           ++action) {
+        Choose(IDC_ACTION, action);
+        const std::string at = std::to_string(service) + "/" + std::to_string(category) + "/" +
+                               std::to_string(action) + " ";
+        const auto chosen = catalogue::ResolveBrowsingEntry(service, category, action);
+        ASSERT_TRUE(chosen) << at;
+        const catalogue::RequestTemplate* request_template = chosen->request_template;
+        EXPECT_EQ(VisibleCaptions().size(),
+                  request_template ? request_template->parameter_count() : 0u)
+            << at;
+        std::size_t free_pairs = 0;
+        std::vector<std::pair<int, RECT>> shown;  // visible children, in client coordinates
+        for (HWND child = GetWindow(dialog(), GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+          if ((GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) == 0) continue;
+          RECT rect{};
+          GetWindowRect(child, &rect);
+          MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&rect), 2);
+          shown.emplace_back(GetDlgCtrlID(child), rect);
+          free_pairs += GetDlgCtrlID(child) >= FreeValueId(0) &&
+                        GetDlgCtrlID(child) <= FreeValueId(kFreePairs - 1);
+        }
+        EXPECT_GE(free_pairs, request_template ? kFewestFreePairs : 8u) << at;
+        for (const auto& [id, rect] : shown) {
+          if (form_ids.count(id) == 0) continue;
+          RECT inside{};
+          EXPECT_TRUE(IntersectRect(&inside, &rect, &client) && EqualRect(&inside, &rect))
+              << at << id;
+          for (const auto& [other_id, other] : shown) {
+            EXPECT_TRUE(other_id == id || !IntersectRect(&inside, &rect, &other))
+                << at << id << " " << other_id;
+          }
+        }
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+// A blank captioned field is not sent, though its template has a sample for
+// it; a free pair with a value is, one with only a name is not.
+TEST_F(ParameterFormTest, SendTakesExactlyTheVisibleInput) {
+  Listener listener;
+  ASSERT_TRUE(listener.ready());
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", listener.address().c_str()), 0);
+  OpenDialog();
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
+  SetText(IDC_KEY_ID, "id");
+  SetText(IDC_KEY_SECRET, "form-test-secret");
+  ChooseAction("API Gateway", "API分组", "查询环境详情");
+  ASSERT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"GroupId", L"StageId"}));
+  SetText(ParameterFieldId(1), "stage-typed");
+  SetText(FreeNameId(0), "Extra.Name");
+  SetText(FreeValueId(0), "typed-extra");
+  SetText(FreeNameId(1), "NameOnly");
+  listener.TakeOneInBackground();
+  Press(IDC_SEND);
+  const std::string request = listener.TakenRequest();
+  // The action's own items follow the signature.
+  const std::size_t items = request.find('&', request.find("&Signature=") + 1);
+  const std::size_t end = request.find(" HTTP/1.1");
+  ASSERT_LT(items, end) << request;
+  EXPECT_EQ(request.substr(items + 1, end - items - 1),
+            "Action=DescribeApiStage&StageId=stage-typed&Extra.Name=typed-extra");
 }
 
 TEST_F(ParameterFormTest, ASecretTooLongToSignIsRefusedWithoutBeingShown) {
