@@ -6,6 +6,7 @@
 namespace kestrune::cli {
 
 namespace {
+// Longer input is refused rather than kept growing: no credential is near it.
 constexpr std::size_t kLongestInputLine = 4096;
 }  // namespace
 
