@@ -92,8 +92,9 @@ constexpr std::uint64_t kTokenCheck = 0x9E3779B97F4A7C15ULL;
 std::string TokenAfter(const Instance& last) {
   char token[40];
   const std::uint64_t sequence = last.sequence;
+  const std::uint64_t check = sequence * kTokenCheck;
   std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(sequence),
-                static_cast<unsigned long long>(sequence * kTokenCheck));
+                static_cast<unsigned long long>(check));
   return token;
 }
 
