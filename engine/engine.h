@@ -1,9 +1,10 @@
 // The request engine every front end calls: one user request, from a
 // resolved action and the user's values to rows in a ResultList.
 //
-// Send binds the action's template to the values, signs the request with a
-// fresh nonce and timestamp, exchanges it with the service (or with the
-// endpoint override, e.g. the local simulator), and reads the reply:
+// Send binds the action (with its template, where it has one) to the values,
+// signs the request with a fresh nonce and timestamp, exchanges it with the
+// service (or with the endpoint override, e.g. the local simulator), and
+// reads the reply:
 //   - "SignatureNonceUsed" inside an error reply: the request is built and sent
 //     again with a fresh nonce and timestamp, at most max_attempts times in all;
 //   - any other error reply: its RequestId, HostId, Code and Message rows,
@@ -14,9 +15,10 @@
 //   - a non-2xx reply without an error document (a proxy's page): nothing is
 //     formatted, ResultText is the status line;
 //   - no connection, or a time-out: ResultText is kConnectionFailedText.
-// A choice that cannot be sent (no template, nothing bound) sends nothing and
-// gives kNotSupportedText. Input beyond the request's limits is refused with a
-// clear message and sends nothing. The secret never appears in any output.
+// A choice that cannot be sent (no template and no action name) sends nothing
+// and gives kNotSupportedText. Input beyond the request's limits is refused
+// with a clear message and sends nothing. The secret never appears in any
+// output.
 //
 // The engine joins the catalogue (what is sent), request (signing and the
 // exchange) and report (rows and trace lines); it sits above all three so that

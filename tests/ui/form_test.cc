@@ -25,6 +25,16 @@ namespace {
 
 class ParameterFormTest : public DialogTest {
  protected:
+  // Opens the dialog sending to `address`, with the AccessKey pair typed in.
+  // The endpoint is read at start, so the variable is cleared again at once.
+  void OpenSendingTo(const std::string& address, const std::string& secret) {
+    ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", address.c_str()), 0);
+    OpenDialog();
+    ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
+    SetText(IDC_KEY_ID, "id");
+    SetText(IDC_KEY_SECRET, secret);
+  }
+
   // Captions of the visible pairs, pair 1 first; fails if the visible pairs
   // are not a run from pair 1 or a caption's field is not visible with it.
   std::vector<std::wstring> VisibleCaptions() {
@@ -199,11 +209,7 @@ class Listener {
 TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   Listener listener;
   ASSERT_TRUE(listener.ready());
-  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", listener.address().c_str()), 0);
-  OpenDialog();
-  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
-  SetText(IDC_KEY_ID, "id");
-  SetText(IDC_KEY_SECRET, "form-test-secret");
+  ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
   Press(IDC_DESCRIBE_ZONES);
   const std::vector<ScreenRow> before = Rows();
 
@@ -295,11 +301,7 @@ TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
 TEST_F(ParameterFormTest, SendTakesExactlyTheVisibleInput) {
   Listener listener;
   ASSERT_TRUE(listener.ready());
-  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", listener.address().c_str()), 0);
-  OpenDialog();
-  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
-  SetText(IDC_KEY_ID, "id");
-  SetText(IDC_KEY_SECRET, "form-test-secret");
+  ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
   ChooseAction("API Gateway", "API分组", "查询环境详情");
   ASSERT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"GroupId", L"StageId"}));
   SetText(ParameterFieldId(1), "stage-typed");
@@ -320,11 +322,8 @@ TEST_F(ParameterFormTest, SendTakesExactlyTheVisibleInput) {
 TEST_F(ParameterFormTest, ASecretTooLongToSignIsRefusedWithoutBeingShown) {
   Listener listener;
   ASSERT_TRUE(listener.ready());
-  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", listener.address().c_str()), 0);
-  OpenDialog();
-  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
-  SetText(IDC_KEY_ID, "id");
-  SetText(IDC_KEY_SECRET, "too-long-secret-" + std::string(60, 'q'));
+  ASSERT_NO_FATAL_FAILURE(
+      OpenSendingTo(listener.address(), "too-long-secret-" + std::string(60, 'q')));
   ChooseAction("ECS", "地域", "DescribeRegions");
   Press(IDC_SEND);
   EXPECT_FALSE(listener.Pending()) << "nothing is sent";
