@@ -18,7 +18,7 @@
 #include "report/trace_sink.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
-#include "request/http.h"
+#include "transport/http.h"
 
 namespace {
 
@@ -82,9 +82,10 @@ int main(int argc, char** argv) {
   }
   std::vector<double> bare_us;
   for (const std::string& text : signed_requests) {
-    kestrune::request::HttpReply reply;
+    kestrune::transport::HttpReply reply;
     auto start = Clock::now();
-    auto status = kestrune::request::HttpExchange(*endpoint, text, override_to.value(), {}, reply);
+    auto status =
+        kestrune::transport::HttpExchange(*endpoint, text, override_to.value(), {}, reply);
     auto stop = Clock::now();
     if (!status.ok() || reply.status_code != 200) {
       std::fprintf(stderr, "bare exchange failed: %s %d %s\n", status.message().c_str(),

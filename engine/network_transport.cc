@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "engine/engine.h"
-#include "request/http.h"
+#include "transport/http.h"
 
 namespace kestrune::engine {
 
@@ -33,8 +33,8 @@ class NetworkTransport : public Transport {
       result.status = core::Status::Connection(override_error_);
       return result;
     }
-    request::HttpReply reply;
-    result.status = request::HttpExchange(endpoint, request_text, override_, exchange_, reply);
+    transport::HttpReply reply;
+    result.status = transport::HttpExchange(endpoint, request_text, override_, exchange_, reply);
     if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());
     result.http_status = reply.status_code;
     result.status_line = std::move(reply.status_line);
@@ -44,7 +44,7 @@ class NetworkTransport : public Transport {
   }
 
  private:
-  request::ExchangeOptions exchange_;
+  transport::ExchangeOptions exchange_;
   std::optional<request::EndpointOverride> override_;
   std::string override_error_;
 };

@@ -19,18 +19,19 @@
 #include <string_view>
 
 #include "request/endpoint.h"
-#include "request/http.h"
+#include "transport/http.h"
 
 namespace {
 
 namespace request = kestrune::request;
+namespace transport = kestrune::transport;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "contract broken: %s\n", what);
   std::abort();
 }
 
-void CheckOne(const request::HttpReply& reply) {
+void CheckOne(const transport::HttpReply& reply) {
   if (reply.body.size() > reply.raw.size()) Fail("a body longer than the reply");
   if (reply.status_code != 0 && (reply.status_code < 100 || reply.status_code > 999)) {
     Fail("a status code that is not three digits");
@@ -45,15 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t cut_wanted = static_cast<std::size_t>(data[0]) << 8 | data[1];
   const std::string_view stream(reinterpret_cast<const char*>(data) + 2, size - 2);
 
-  request::HttpReply whole;
+  transport::HttpReply whole;
   whole.raw = std::string(stream);
-  const bool whole_ok = request::ParseReply(whole).ok();
+  const bool whole_ok = transport::ParseReply(whole).ok();
   CheckOne(whole);
   if (whole.raw != stream) Fail("parsing changed the raw reply");
 
-  request::HttpReply cut;
+  transport::HttpReply cut;
   cut.raw = std::string(stream.substr(0, cut_wanted % (stream.size() + 1)));
-  const bool cut_ok = request::ParseReply(cut).ok();
+  const bool cut_ok = transport::ParseReply(cut).ok();
   CheckOne(cut);
 
   // (A cut inside "HTTP/" leaves bytes that are read as a reply without a

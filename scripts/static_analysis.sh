@@ -8,13 +8,13 @@
 #
 # Native pass: build/analysis/compile_commands.json, made by configuring (not
 # building) the native tree with clang, so the flags are the ones clang-tidy
-# understands. It covers the modules built natively (core, request, report,
+# understands. It covers the modules built natively (core, request, transport, report,
 # catalogue, engine, cli, sim) and their headers.
 #
 # Windows pass: build/analysis-win64/compile_commands.json, made by
 # configuring (not building) a Windows x86_64 tree with the MinGW toolchain.
 # It covers only what the native pass cannot see: ui/ (the dialog program, the
-# debug viewer and their headers) and the *_win32.cc seams of core, request,
+# debug viewer and their headers) and the *_win32.cc seams of core, request, transport,
 # report and cli. clang-tidy parses them as the MinGW target, with the MinGW
 # compiler's C++ library and Windows headers and clang's own builtin headers
 # (gcc's intrinsic headers use gcc builtins clang lacks); cppcheck checks them
@@ -128,7 +128,7 @@ run_cppcheck() {
 
 if [ $run_tidy = yes ]; then
   echo "=== clang-tidy"
-  run_tidy native "$build" "^$PWD/(core|request|report|catalogue|engine|cli|sim)/"
+  run_tidy native "$build" "^$PWD/(core|request|transport|report|catalogue|engine|cli|sim)/"
   mapfile -t tidy_win_args < <(win_tidy_args)
   run_tidy windows "$win_build" "$win_sources" "${tidy_win_args[@]}"
 fi

@@ -1,4 +1,4 @@
-#include "request/http.h"
+#include "transport/http.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "core/ascii.h"
-#include "request/socket.h"
+#include "transport/socket.h"
 
-namespace kestrune::request {
+namespace kestrune::transport {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 65536;
@@ -374,7 +374,7 @@ class HostExchange {
 
 void HostExchange::Trace(TraceStep step, std::string_view name) const {
   const TraceText& text = kTraceTexts[static_cast<std::size_t>(step)];
-  request::Trace(trace_, std::string(text.before).append(name).append(text.after));
+  transport::Trace(trace_, std::string(text.before).append(name).append(text.after));
 }
 
 core::Status HostExchange::Connect() {
@@ -523,14 +523,14 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
   return ParseReply(reply);
 }
 
-core::Status HttpExchange(const ServiceEndpoint& endpoint, std::string_view request,
-                          const std::optional<EndpointOverride>& override_to,
+core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_view request,
+                          const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace) {
   if (override_to) {
     return ExchangeWithHost(override_to->host, override_to->port, request, options, reply, trace);
   }
-  return ExchangeWithHost(endpoint.host, kDefaultHttpPort, request, options, reply, trace);
+  return ExchangeWithHost(endpoint.host, request::kDefaultHttpPort, request, options, reply, trace);
 }
 
-}  // namespace kestrune::request
+}  // namespace kestrune::transport

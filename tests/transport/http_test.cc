@@ -1,4 +1,4 @@
-#include "request/http.h"
+#include "transport/http.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/request/test_server.h"
+#include "tests/transport/test_server.h"
 
-namespace kestrune::request {
+namespace kestrune::transport {
 namespace {
 
 using std::chrono::milliseconds;
@@ -310,10 +310,11 @@ TEST(HttpExchangeTest, Ipv6Loopback) {
 
 TEST(HttpExchangeTest, OverrideConnectsElsewhereButKeepsTheServiceHostHeader) {
   TestServer server([](Connection& client) { TestServer::Send(client, Reply("<ok/>")); });
-  const ServiceEndpoint ecs{"ecs.aliyuncs.com", "Host: ecs.aliyuncs.com\r\n", "Version=2014-05-26"};
+  const request::ServiceEndpoint ecs{"ecs.aliyuncs.com", "Host: ecs.aliyuncs.com\r\n",
+                                     "Version=2014-05-26"};
   HttpReply reply;
-  core::Status status = HttpExchange(ecs, kRequest, EndpointOverride{"127.0.0.1", server.port()},
-                                     ShortTimeouts(), reply);
+  core::Status status = HttpExchange(
+      ecs, kRequest, request::EndpointOverride{"127.0.0.1", server.port()}, ShortTimeouts(), reply);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_NE(server.request().find("\r\nHost: ecs.aliyuncs.com\r\n"), std::string::npos);
   EXPECT_EQ(reply.body, "<ok/>");
@@ -424,4 +425,4 @@ TEST(ParseReplyTest, RandomChunkingsDecodeToTheSameBody) {
 }
 
 }  // namespace
-}  // namespace kestrune::request
+}  // namespace kestrune::transport

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "request/socket.h"
+#include "transport/socket.h"
 
-namespace kestrune::request {
+namespace kestrune::transport {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -225,4 +225,4 @@ void Listener::Close() {
   }
 }
 
-}  // namespace kestrune::request
+}  // namespace kestrune::transport

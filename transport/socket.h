@@ -19,7 +19,7 @@
 
 #include "core/os_error.h"
 
-namespace kestrune::request {
+namespace kestrune::transport {
 
 // The step of an exchange at which the platform failed.
 enum class SocketStep {
@@ -116,4 +116,4 @@ class Listener {
   std::uint16_t port_ = 0;
 };
 
-}  // namespace kestrune::request
+}  // namespace kestrune::transport

@@ -23,7 +23,7 @@
 #include "core/status.h"
 #include "request/endpoint.h"
 
-namespace kestrune::request {
+namespace kestrune::transport {
 
 inline constexpr std::size_t kReplyLimit = 16 * 1024 * 1024;
 
@@ -64,9 +64,9 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
 
 // The exchange with the service of `endpoint` on port 80, or with
 // `override_to` when given.
-core::Status HttpExchange(const ServiceEndpoint& endpoint, std::string_view request,
-                          const std::optional<EndpointOverride>& override_to,
+core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_view request,
+                          const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace = {});
 
-}  // namespace kestrune::request
+}  // namespace kestrune::transport

@@ -10,9 +10,9 @@
 #include <thread>
 #include <utility>
 
-#include "request/socket.h"
+#include "transport/socket.h"
 
-namespace kestrune::request::testing {
+namespace kestrune::transport::testing {
 
 class TestServer {
  public:
@@ -79,4 +79,4 @@ class TestServer {
   std::thread thread_;
 };
 
-}  // namespace kestrune::request::testing
+}  // namespace kestrune::transport::testing

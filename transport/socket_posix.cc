@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "request/socket.h"
+#include "transport/socket.h"
 
-namespace kestrune::request {
+namespace kestrune::transport {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -218,4 +218,4 @@ void Listener::Close() {
   }
 }
 
-}  // namespace kestrune::request
+}  // namespace kestrune::transport
