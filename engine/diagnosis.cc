@@ -221,6 +221,44 @@ std::optional<std::int64_t> ParseHttpDate(std::string_view value) {
   return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
+std::optional<std::string> ErrorElement(std::string_view body, std::string_view name) {
+  const std::string open = "<" + std::string(name) + ">";
+  const std::size_t start = body.find(open);
+  if (start != std::string_view::npos) {
+    const std::size_t from = start + open.size();
+    const std::size_t end = body.find("</" + std::string(name) + ">", from);
+    if (end == std::string_view::npos) return std::nullopt;
+    std::string_view text = body.substr(from, end - from);
+    if (text.starts_with("<![CDATA[") && text.ends_with("]]>")) {
+      text = text.substr(9, text.size() - 12);
+    }
+    return std::string(text);
+  }
+  // {"Code":"...","Message":"..."}: the service's strings, with JSON escapes.
+  const std::string key = "\"" + std::string(name) + "\"";
+  std::size_t at = body.find(key);
+  if (at == std::string_view::npos) return std::nullopt;
+  at = body.find_first_not_of(" \t\r\n", at + key.size());
+  if (at == std::string_view::npos || body[at] != ':') return std::nullopt;
+  at = body.find_first_not_of(" \t\r\n", at + 1);
+  if (at == std::string_view::npos || body[at] != '"') return std::nullopt;
+  std::string value;
+  for (++at; at < body.size() && body[at] != '"'; ++at) {
+    if (body[at] == '\\' && at + 1 < body.size()) {
+      ++at;
+      const char escaped = body[at];
+      value.push_back(escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped);
+    } else {
+      value.push_back(body[at]);
+    }
+  }
+  return value;
+}
+
+bool IsTimestampRefusal(std::string_view code) {
+  return code == "InvalidTimeStamp.Expired" || code == "IllegalTimestamp";
+}
+
 std::optional<std::string_view> HeaderValue(std::string_view raw, std::string_view name) {
   const std::size_t header_end = raw.find("\r\n\r\n");
   std::string_view header = raw.substr(0, header_end);

@@ -53,6 +53,13 @@ SignatureDiagnosis DiagnoseSignature(std::string_view ours, std::string_view mes
 // 08:49:37 GMT"), as seconds since 1970; nullopt for anything else.
 std::optional<std::int64_t> ParseHttpDate(std::string_view value);
 
+// The text of element `name` of an error document (XML, or JSON as the
+// service sends it with Format=JSON), CDATA unwrapped; nullopt when absent.
+std::optional<std::string> ErrorElement(std::string_view body, std::string_view name);
+
+// Whether `code` is one of the service's refusals of a request's time stamp.
+bool IsTimestampRefusal(std::string_view code);
+
 // The value of header `name` in `raw` (a status line and headers, then the
 // body), case-insensitive, trimmed; nullopt when absent.
 std::optional<std::string_view> HeaderValue(std::string_view raw, std::string_view name);
