@@ -57,6 +57,10 @@ struct EngineOptions {
   // environment. A malformed one fails every exchange, never falling back to
   // the service.
   std::string endpoint_override;
+  // A PEM file whose certificates alone are trusted for TLS; empty: the
+  // system's store. One that cannot be read fails every TLS exchange before
+  // anything is sent.
+  std::string ca_file;
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
   int max_attempts = 5;
