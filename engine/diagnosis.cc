@@ -222,11 +222,15 @@ std::optional<std::int64_t> ParseHttpDate(std::string_view value) {
 }
 
 std::optional<std::string> ErrorElement(std::string_view body, std::string_view name) {
-  const std::string open = "<" + std::string(name) + ">";
+  // Built by appending: GCC 12 warns falsely on "literal" + std::string.
+  std::string open = "<";
+  open.append(name).append(">");
+  std::string close = "</";
+  close.append(name).append(">");
   const std::size_t start = body.find(open);
   if (start != std::string_view::npos) {
     const std::size_t from = start + open.size();
-    const std::size_t end = body.find("</" + std::string(name) + ">", from);
+    const std::size_t end = body.find(close, from);
     if (end == std::string_view::npos) return std::nullopt;
     std::string_view text = body.substr(from, end - from);
     if (text.starts_with("<![CDATA[") && text.ends_with("]]>")) {
@@ -235,7 +239,8 @@ std::optional<std::string> ErrorElement(std::string_view body, std::string_view 
     return std::string(text);
   }
   // {"Code":"...","Message":"..."}: the service's strings, with JSON escapes.
-  const std::string key = "\"" + std::string(name) + "\"";
+  std::string key = "\"";
+  key.append(name).append("\"");
   std::size_t at = body.find(key);
   if (at == std::string_view::npos) return std::nullopt;
   at = body.find_first_not_of(" \t\r\n", at + key.size());
