@@ -41,6 +41,7 @@ constexpr std::size_t kCaFileLimit = 1024 * 1024;
 // The server's handshake messages (its chain above all) must fit in this.
 constexpr std::size_t kHandshakeLimit = 256 * 1024;
 constexpr std::size_t kReadChunk = 16 * 1024;
+constexpr char kAlertRecord = 21;  // a TLS record's content type
 
 constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
 constexpr DWORD kAllowedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
@@ -551,6 +552,10 @@ SocketStatus TlsChannel::Receive(char* buffer, std::size_t capacity,
           {0, SECBUFFER_EMPTY, nullptr},
           {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+      // Wine reports close_notify as an empty record rather than
+      // SEC_I_CONTEXT_EXPIRED; below TLS 1.3 its record type tells it apart
+      // (any other alert fails the decryption).
+      const bool alert_record = state.incoming[0] == kAlertRecord;
       const SECURITY_STATUS status = DecryptMessage(&state.context, &desc, 0, nullptr);
       if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
         // The plain text lies inside `incoming`: copy it out before the
@@ -566,7 +571,7 @@ SocketStatus TlsChannel::Receive(char* buffer, std::size_t capacity,
           }
         }
         state.incoming = std::move(extra);
-        if (status == SEC_I_CONTEXT_EXPIRED) {
+        if (status == SEC_I_CONTEXT_EXPIRED || (alert_record && state.plain.empty())) {
           state.peer_closed = true;
           state.established = false;
         } else if (status == SEC_I_RENEGOTIATE) {
