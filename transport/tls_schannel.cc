@@ -7,7 +7,9 @@
 // any root, is held to the same rule as Windows. The host name is matched here
 // as well as by the policy check for the same reason.
 // Order matters: Winsock before <windows.h>, the base types before the
-// security headers, which need UNICODE_STRING for SCH_CREDENTIALS.
+// security headers, which need UNICODE_STRING for SCH_CREDENTIALS; the chain
+// parameters with their URL time-out.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <winsock2.h>
 
 #include <windows.h>
@@ -41,6 +43,7 @@ constexpr std::size_t kCaFileLimit = 1024 * 1024;
 // The server's handshake messages (its chain above all) must fit in this.
 constexpr std::size_t kHandshakeLimit = 256 * 1024;
 constexpr std::size_t kReadChunk = 16 * 1024;
+constexpr std::size_t kRecordHeader = 5;
 constexpr char kAlertRecord = 21;  // a TLS record's content type
 
 constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
@@ -252,8 +255,12 @@ core::Status OtherName(const std::string& host) {
 }
 
 // Builds the server's chain (against `ca_store` alone when given, else the
-// system's roots) and judges it and its names.
-core::Status VerifyServer(PCCERT_CONTEXT cert, const std::string& host, HCERTSTORE ca_store) {
+// system's roots) and judges it and its names. Windows may fetch a missing
+// intermediate or root from the network while building; that wait ends
+// with `time_left`, and never happens for a CA file, which is all the trust
+// there is.
+core::Status VerifyServer(PCCERT_CONTEXT cert, const std::string& host, HCERTSTORE ca_store,
+                          std::chrono::milliseconds time_left) {
   EnginePtr engine;
   if (ca_store) {
     // An engine whose only roots are the file's: the system's roots play no
@@ -274,9 +281,11 @@ core::Status VerifyServer(PCCERT_CONTEXT cert, const std::string& host, HCERTSTO
   chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
   chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  chain_para.dwUrlRetrievalTimeout = static_cast<DWORD>(std::max<long long>(1, time_left.count()));
+  const DWORD chain_flags = ca_store ? CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL : 0;
   PCCERT_CHAIN_CONTEXT built = nullptr;
   if (!CertGetCertificateChain(static_cast<HCERTCHAINENGINE>(engine.get()), cert, nullptr,
-                               cert->hCertStore, &chain_para, 0, nullptr, &built)) {
+                               cert->hCertStore, &chain_para, chain_flags, nullptr, &built)) {
     return NotTrusted(host, "its chain could not be built (" + WindowsErrorText() + ")");
   }
   ChainPtr chain(built);
@@ -404,6 +413,7 @@ struct TlsChannel::State {
   // one the server starts later) is complete; a failure text otherwise.
   std::optional<std::string> Negotiate(Clock::time_point deadline) {
     bool first = !have_context;
+    bool went_without_certificate = false;
     for (;;) {
       if (!first && incoming.empty()) {
         if (auto failed = ReadMore(deadline)) return failed;
@@ -433,8 +443,13 @@ struct TlsChannel::State {
         if (sent && !FAILED(status)) return DescribeSocketError(*sent);
       }
       if (FAILED(status)) return DescribeSecurityStatus(status);
-      // The server's request for a client certificate: go on without one.
-      if (status == SEC_I_INCOMPLETE_CREDENTIALS) continue;
+      // The server's request for a client certificate: go on without one,
+      // with the same input.
+      if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        if (went_without_certificate) return "the server insists on a client certificate";
+        went_without_certificate = true;
+        continue;
+      }
       if (in_buffers[1].BufferType == SECBUFFER_EXTRA && in_buffers[1].cbBuffer > 0) {
         incoming.erase(0, incoming.size() - in_buffers[1].cbBuffer);
       } else {
@@ -492,7 +507,8 @@ core::Status TlsChannel::Handshake(Connection& connection, const std::string& ho
   if (auto reason = state.CheckProtocol()) return failed(*reason);
   CertPtr cert = state.RemoteCertificate();
   if (!cert) return failed("the server sent no certificate");
-  if (core::Status verified = VerifyServer(cert.get(), host, ca_store.get()); !verified.ok()) {
+  if (core::Status verified = VerifyServer(cert.get(), host, ca_store.get(), Remaining(deadline));
+      !verified.ok()) {
     return verified;
   }
   state.verified = std::move(cert);
@@ -545,7 +561,8 @@ SocketStatus TlsChannel::Receive(char* buffer, std::size_t capacity,
       return std::nullopt;
     }
     if (state.peer_closed) return std::nullopt;
-    if (!state.incoming.empty()) {
+    // Wine reads a record's length from its header before checking the size.
+    if (state.incoming.size() >= kRecordHeader) {
       SecBuffer buffers[4] = {
           {static_cast<ULONG>(state.incoming.size()), SECBUFFER_DATA, state.incoming.data()},
           {0, SECBUFFER_EMPTY, nullptr},
