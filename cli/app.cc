@@ -32,6 +32,7 @@ constexpr std::string_view kMainHelp =
     "Options:\n"
     "  --endpoint HOST[:PORT]  send to this address instead of the service's host on port 80\n"
     "                          (else KESTRUNE_ENDPOINT); the Host header stays the service's\n"
+    "  --tls                   demo: the simulator serves HTTPS and the tour goes over it\n"
     "  --region ID             the region of `sample DescribeZones`; RegionId for call and demo\n"
     "  --format table|tsv|json rows as an aligned table (default on a terminal), tab-separated\n"
     "                          lines (default otherwise) or a JSON array\n"
@@ -112,12 +113,15 @@ constexpr std::string_view kCredentialsHelp =
     "echo. On POSIX systems the file is readable by its owner only.\n";
 
 constexpr std::string_view kDemoHelp =
-    "Usage: kestrune demo [--endpoint HOST:PORT] [--region ID] [--format table|tsv|json]\n"
+    "Usage: kestrune demo [--endpoint HOST:PORT | --tls] [--region ID]\n"
+    "                     [--format table|tsv|json]\n"
     "\n"
     "Starts kestrune-sim (beside this program, or KESTRUNE_SIM) on a free loopback port with\n"
     "the demo AccessKey pair, runs DescribeRegions, DescribeZones, DescribeInstanceStatus,\n"
     "StopInstance and DescribeInstanceStatus against it, prints the rows and stops it.\n"
     "With --endpoint the tour runs against a simulator already listening there.\n"
+    "With --tls the simulator serves HTTPS with a CA and certificate it makes in a\n"
+    "temporary directory, and the tour goes to https://localhost:PORT trusting that CA.\n"
     "--region chooses the region of the tour (default cn-hangzhou).\n";
 
 std::string_view HelpFor(Subcommand subcommand) {

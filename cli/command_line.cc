@@ -25,6 +25,7 @@ constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
 
 enum class Option {
   kEndpoint,
+  kTls,
   kRegion,
   kFormat,
   kTimeout,
@@ -44,8 +45,9 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 12> kOptions = {{
+constexpr std::array<OptionDefinition, 13> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
+    {"tls", Option::kTls, false},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
@@ -88,6 +90,9 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.endpoint = std::string(value);
       break;
     }
+    case Option::kTls:
+      line.tls = true;
+      break;
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
       line.region = std::string(value);
@@ -161,6 +166,13 @@ core::Status CheckApplicable(const CommandLine& line) {
     }
   }
   if (line.endpoint && !sends) return Error("--endpoint applies to call and demo, not " + where);
+  if (line.tls && sub != Subcommand::kDemo)
+    return Error("--tls applies to demo only, not " + where);
+  if (line.tls && line.endpoint) {
+    return Error(
+        "demo --tls starts a simulator of its own; for one already running give "
+        "--endpoint https://HOST:PORT instead");
+  }
   if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);
   if (line.region && !(sends || sub == Subcommand::kSample)) {
     return Error("--region applies to call, sample and demo, not " + where);

@@ -28,6 +28,7 @@ struct CommandLine {
   Subcommand subcommand = Subcommand::kNone;
   std::vector<std::string> operands;  // the arguments after the subcommand
   std::optional<std::string> endpoint;
+  bool tls = false;  // demo: the tour over HTTPS
   std::optional<std::string> region;
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;

@@ -1,7 +1,10 @@
 // `kestrune demo`: starts the local simulator with the demo AccessKey pair on
 // a free loopback port, takes a short tour of real requests against it and
 // stops it again.
+#include <filesystem>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/app.h"
@@ -19,6 +22,30 @@ constexpr std::string_view kDemoAccessKeySecret = "kestrune-demo-secret";
 constexpr std::string_view kDefaultRegion = "cn-hangzhou";
 constexpr std::string_view kListeningPrefix = "listening on ";
 constexpr std::chrono::milliseconds kStartTimeout{10000};
+
+// A directory of the demo's own for the simulator's TLS files, removed when
+// the demo ends.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory() {
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    if (error) return;
+    path_ = base / ("kestrune-demo-tls-" + std::to_string(std::random_device{}()));
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  // Empty when the system names no temporary directory.
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 std::string Directory(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
@@ -101,14 +128,22 @@ int RunDemo(const CommandLine& line, Console& console) {
   const bool tracing = TracingWanted(line, console);
   std::optional<ChildProcess> simulator;
   std::string address;
+  std::string ca_file;
+  TemporaryDirectory tls_directory;
   if (line.endpoint) {
     address = *line.endpoint;
   } else {
     core::Result<std::string> program = FindSimulator(console);
     if (!program.ok()) return UsageError(console, program.status().message());
-    const std::vector<std::string> arguments = {
+    std::vector<std::string> arguments = {
         "--port", "0", "--access-key",
         std::string(kDemoAccessKeyId) + ":" + std::string(kDemoAccessKeySecret)};
+    if (line.tls) {
+      if (tls_directory.path().empty()) {
+        return UsageError(console, "demo --tls needs a temporary directory for its certificates");
+      }
+      arguments.insert(arguments.end(), {"--tls-self-signed", tls_directory.path().string()});
+    }
     core::Result<ChildProcess> started = ChildProcess::Start(*program, arguments, tracing);
     if (!started.ok()) {
       return UsageError(console, started.status().message() +
@@ -127,11 +162,23 @@ int RunDemo(const CommandLine& line, Console& console) {
       return kExitConnection;
     }
     address = *parsed;
+    if (line.tls) {
+      // The second line names the CA that signed the simulator's certificate,
+      // which is made for the name localhost.
+      core::Result<std::string> ca = simulator->ReadOutputLine(kStartTimeout);
+      if (!ca.ok() || ca->empty()) {
+        console.Err("kestrune: the simulator did not name its CA file\n");
+        return kExitConnection;
+      }
+      ca_file = *ca;
+      address = "https://localhost" + address.substr(address.rfind(':'));
+    }
   }
   console.Err("kestrune: demo against the simulator at " + address + "\n");
 
   engine::EngineOptions options;
   options.endpoint_override = address;
+  options.ca_file = ca_file;
   if (line.timeout) {
     options.connect_timeout = *line.timeout;
     options.idle_timeout = *line.timeout;

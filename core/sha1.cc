@@ -1,7 +1,10 @@
 #include "core/sha1.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#include "core/sha1_blocks.h"
 
 namespace kestrune::core {
 
@@ -21,7 +24,34 @@ inline void StoreBigEndian(std::uint8_t* p, std::uint32_t v) {
   p[3] = static_cast<std::uint8_t>(v);
 }
 
+Sha1BlockFunction Fastest() {
+  const Sha1BlockFunction hardware = Sha1BlocksHardware();
+  return hardware != nullptr ? hardware : Sha1BlocksPortable;
+}
+
+std::atomic<Sha1BlockFunction>& Selected() {
+  static std::atomic<Sha1BlockFunction> selected{Fastest()};
+  return selected;
+}
+
+// One block of the portable compression function.
+void PortableBlock(std::uint32_t state[5], const std::uint8_t* block);
+
 }  // namespace
+
+void SelectSha1Path(Sha1Path path) {
+  Selected().store(path == Sha1Path::kPortable ? Sha1BlocksPortable : Fastest());
+}
+
+bool Sha1UsesHardware() { return Selected().load() != Sha1BlocksPortable; }
+
+void Sha1BlocksPortable(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count) {
+  for (; count > 0; --count, blocks += 64) PortableBlock(state, blocks);
+}
+
+void Sha1Context::ProcessBlocks(const std::uint8_t* blocks, std::size_t count) {
+  Selected().load(std::memory_order_relaxed)(state_, blocks, count);
+}
 
 void Sha1Context::Reset() {
   state_[0] = 0x67452301u;
@@ -34,13 +64,15 @@ void Sha1Context::Reset() {
   total_ = 0;
 }
 
+namespace {
+
 // The 80 rounds written out over a rolling 16-word schedule: the compiler
 // keeps the five working variables in registers and no round pays for a loop
 // or a table lookup.
-void Sha1Context::ProcessBlock(const std::uint8_t* block) {
+void PortableBlock(std::uint32_t state[5], const std::uint8_t* block) {
   std::uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(block + 4 * i);
-  std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
+  std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
 
 #define KESTRUNE_W(i) \
   (w[(i)&15] = Rotl(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i)&15], 1))
@@ -90,12 +122,14 @@ void Sha1Context::ProcessBlock(const std::uint8_t* block) {
 #undef KESTRUNE_R3
 #undef KESTRUNE_R4
 
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
 }
+
+}  // namespace
 
 void Sha1Context::Update(const void* data, std::size_t length) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -107,12 +141,15 @@ void Sha1Context::Update(const void* data, std::size_t length) {
     bytes += take;
     length -= take;
     if (fill_ < sizeof block_) return;
-    ProcessBlock(block_);
+    ProcessBlocks(block_, 1);
     fill_ = 0;
   }
-  // Whole blocks straight from the caller's memory.
-  for (; length >= sizeof block_; bytes += sizeof block_, length -= sizeof block_) {
-    ProcessBlock(bytes);
+  // Whole blocks straight from the caller's memory, in one call.
+  const std::size_t whole = length / sizeof block_;
+  if (whole > 0) {
+    ProcessBlocks(bytes, whole);
+    bytes += whole * sizeof block_;
+    length -= whole * sizeof block_;
   }
   if (length > 0) std::memcpy(block_, bytes, length);
   fill_ = length;
@@ -123,12 +160,12 @@ Sha1Digest Sha1Context::Finish() {
   block_[fill_] = 0x80;
   std::memset(block_ + fill_ + 1, 0, sizeof block_ - fill_ - 1);
   if (fill_ > 55) {  // the length no longer fits behind the marker
-    ProcessBlock(block_);
+    ProcessBlocks(block_, 1);
     std::memset(block_, 0, sizeof block_);
   }
   StoreBigEndian(block_ + 56, static_cast<std::uint32_t>(bit_length >> 32));
   StoreBigEndian(block_ + 60, static_cast<std::uint32_t>(bit_length));
-  ProcessBlock(block_);
+  ProcessBlocks(block_, 1);
 
   Sha1Digest digest;
   for (int i = 0; i < 5; ++i) StoreBigEndian(digest.data() + 4 * i, state_[i]);

@@ -27,7 +27,9 @@ class Sha1Context {
   Sha1Digest Finish();
 
  private:
-  void ProcessBlock(const std::uint8_t* block);
+  // Runs the compression function over `count` whole blocks, on the SHA
+  // instructions where the processor has them (core/sha1_blocks.h).
+  void ProcessBlocks(const std::uint8_t* blocks, std::size_t count);
 
   std::uint32_t state_[5];
   std::uint8_t block_[64];

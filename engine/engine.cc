@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/text.h"
+#include "engine/diagnosis.h"
 #include "report/extractor.h"
 #include "report/formatters.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 constexpr std::string_view kErrorMarker = "<Error>";
 constexpr std::string_view kNonceUsedMarker = "SignatureNonceUsed";
-constexpr std::string_view kErrorFields[] = {"RequestId", "HostId", "Code", "Message"};
+constexpr std::string_view kErrorFields[] = {"RequestId", "HostId", "Code", "Message", "Recommend"};
 
 bool Contains(std::string_view text, std::string_view marker) {
   return core::FindText(text, marker) != core::kNotFound;
@@ -98,17 +99,21 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     return result;
   }
 
-  const int max_attempts = options_.max_attempts < 1 ? 1 : options_.max_attempts;
+  int max_attempts = options_.max_attempts < 1 ? 1 : options_.max_attempts;
+  bool clock_corrected = false;
   for (int attempt = 1; attempt <= max_attempts; ++attempt) {
-    // Every attempt is built anew, so it carries a fresh nonce and timestamp.
+    // Every attempt is built anew, so it carries a fresh nonce and timestamp,
+    // on the local clock corrected by any offset measured so far.
+    const request::ShiftedClock clock(clock_, clock_offset_);
     core::Result<request::SignedRequest> signed_request = request::BuildSignedRequest(
-        credentials, *endpoint, parameters.value(), clock_, options_.method);
+        credentials, *endpoint, parameters.value(), clock, options_.method);
     if (!signed_request.ok()) {
       result.outcome = Outcome::kRefused;
       result.detail = signed_request.status().message();
       return result;
     }
     result.signed_request = signed_request.value().text;
+    result.string_to_sign = signed_request.value().string_to_sign;
     ++result.attempts;
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
@@ -132,6 +137,14 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
         trace_.Line("signature nonce used; attempt " + std::to_string(attempt + 1));
         continue;
       }
+      if (!clock_corrected && CorrectClock(clock, result)) {
+        // The service refused before acting, so one more request, stamped by
+        // the service's own clock, is safe; never a third.
+        clock_corrected = true;
+        ++max_attempts;
+        continue;
+      }
+      Diagnose(result);
       result.outcome = Outcome::kErrorReply;
       result.result_text.clear();
       return result;
@@ -149,6 +162,34 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     return result;
   }
   return result;  // not reached: the last attempt always returns
+}
+
+bool Engine::CorrectClock(const request::Clock& stamped_by, RequestResult& result) {
+  const std::optional<std::string> code = ErrorElement(result.body, "Code");
+  if (!code || !IsTimestampRefusal(*code)) return false;
+  const std::optional<std::chrono::seconds> offset =
+      ClockOffset(result.raw_reply, request::ToTimePoint(stamped_by.NowUtc()));
+  if (!offset) {
+    result.notes.push_back(
+        "the service refused the time stamp, but its reply has no readable "
+        "Date header: the clock's offset could not be measured");
+    return false;
+  }
+  clock_offset_ += *offset;
+  result.notes.push_back("the local clock is " + DescribeOffset(*offset) +
+                         " by the service's Date header; the request was sent again with the "
+                         "clock corrected");
+  trace_.Line("clock offset: " + std::to_string(clock_offset_.count()) + " s");
+  return true;
+}
+
+void Engine::Diagnose(RequestResult& result) const {
+  const std::optional<std::string> code = ErrorElement(result.body, "Code");
+  if (!code || (*code != "SignatureDoesNotMatch" && *code != "IncompleteSignature")) return;
+  const std::optional<std::string> message = ErrorElement(result.body, "Message");
+  const SignatureDiagnosis diagnosis =
+      DiagnoseSignature(result.string_to_sign, message.value_or(std::string()));
+  result.notes.insert(result.notes.end(), diagnosis.notes.begin(), diagnosis.notes.end());
 }
 
 void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result) {

@@ -57,6 +57,10 @@ struct EngineOptions {
   // environment. A malformed one fails every exchange, never falling back to
   // the service.
   std::string endpoint_override;
+  // A PEM file whose certificates alone are trusted for TLS; empty: the
+  // system's store. One that cannot be read fails every TLS exchange before
+  // anything is sent.
+  std::string ca_file;
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
   int max_attempts = 5;
@@ -110,6 +114,12 @@ struct RequestResult {
   int http_status = 0;
   int pages = 0;                    // pages fetched by SendAllPages
   bool page_limit_reached = false;  // SendAllPages stopped at kMaxPages
+  // What the last request was signed over (never the key), for a diagnosis
+  // of a refused signature.
+  std::string string_to_sign;
+  // Explanations of an error reply (a refused signature or time stamp) and
+  // of what was done about it, for the faces to show after the error.
+  std::vector<std::string> notes;
 };
 
 class Engine {
@@ -154,11 +164,22 @@ class Engine {
 
   const EngineOptions& options() const { return options_; }
 
+  // How far the service's clock is ahead of the local one, as measured after
+  // the service refused a time stamp; every later request of this engine is
+  // stamped with it.
+  std::chrono::seconds clock_offset() const { return clock_offset_; }
+
  private:
   // Binds, signs and exchanges (with the nonce retries); shows nothing.
   RequestResult Exchange(const request::Credentials& credentials,
                          const std::optional<catalogue::ResolvedAction>& action,
                          const catalogue::ParameterValueSlots& values);
+  // After a refused time stamp: measures the clock's offset from the reply's
+  // Date (against `stamped_by`, the clock the request was stamped with) and
+  // keeps it; false when the reply is no such refusal or has no Date.
+  bool CorrectClock(const request::Clock& stamped_by, RequestResult& result);
+  // Notes on a refused signature: what differs from the service's string.
+  void Diagnose(RequestResult& result) const;
   // The rows of a result: the error rows, the formatter's, or every leaf.
   void Show(const catalogue::ResolvedAction& action, RequestResult& result);
 
@@ -169,6 +190,7 @@ class Engine {
   std::unique_ptr<Transport> own_transport_;
   Transport* transport_;
   catalogue::ApiGroupDraft draft_;
+  std::chrono::seconds clock_offset_{0};
 };
 
 // The engine's own transport: HTTP/1.1 over TCP to the endpoint's host on port

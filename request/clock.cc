@@ -19,8 +19,24 @@ void AppendDigits(std::string& out, int value, int width) {
 }  // namespace
 
 UtcInstant SystemClock::NowUtc() const {
+  return FromTimePoint(
+      std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now()));
+}
+
+UtcInstant ShiftedClock::NowUtc() const {
+  return FromTimePoint(ToTimePoint(base_.NowUtc()) + offset_);
+}
+
+std::chrono::sys_time<std::chrono::milliseconds> ToTimePoint(const UtcInstant& instant) {
   using namespace std::chrono;
-  const auto now = time_point_cast<milliseconds>(system_clock::now());
+  const sys_days date{year{instant.year} / month{static_cast<unsigned>(instant.month)} /
+                      day{static_cast<unsigned>(instant.day)}};
+  return date + hours{instant.hour} + minutes{instant.minute} + seconds{instant.second} +
+         milliseconds{instant.millisecond};
+}
+
+UtcInstant FromTimePoint(std::chrono::sys_time<std::chrono::milliseconds> now) {
+  using namespace std::chrono;
   const auto day = floor<days>(now);
   const year_month_day date{day};
   const hh_mm_ss<milliseconds> time{now - day};

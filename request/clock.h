@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -61,6 +62,23 @@ class FixedClock final : public Clock {
  private:
   UtcInstant instant_;
 };
+
+// Another clock's time moved by an offset: a local clock corrected by what the
+// service's clock reads. The nonce salt is the base clock's.
+class ShiftedClock final : public Clock {
+ public:
+  ShiftedClock(const Clock& base, std::chrono::seconds offset) : base_(base), offset_(offset) {}
+  UtcInstant NowUtc() const override;
+  std::uint64_t NonceSalt() const override { return base_.NonceSalt(); }
+
+ private:
+  const Clock& base_;
+  std::chrono::seconds offset_;
+};
+
+// The instant as a point on the system clock's scale, and back.
+std::chrono::sys_time<std::chrono::milliseconds> ToTimePoint(const UtcInstant& instant);
+UtcInstant FromTimePoint(std::chrono::sys_time<std::chrono::milliseconds> point);
 
 inline constexpr std::size_t kNonceLength = 7;
 inline constexpr std::size_t kSignTimestampLength = 28;

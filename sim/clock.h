@@ -36,6 +36,19 @@ class ManualClock final : public Clock {
   std::atomic<std::int64_t> millis_;
 };
 
+// Another clock shifted by a fixed amount: a server whose clock is off, so
+// that a client's handling of clock skew can be tried against it.
+class OffsetClock final : public Clock {
+ public:
+  OffsetClock(const Clock& base, std::int64_t offset_millis)
+      : base_(base), offset_millis_(offset_millis) {}
+  std::int64_t NowMillis() const override { return base_.NowMillis() + offset_millis_; }
+
+ private:
+  const Clock& base_;
+  std::int64_t offset_millis_;
+};
+
 // Parses "YYYY-MM-DDThh:mm:ssZ" (optionally with ".fff" fractions before the
 // "Z") into milliseconds since the epoch. Anything else gives nullopt.
 std::optional<std::int64_t> ParseTimestamp(std::string_view text);

@@ -1,11 +1,15 @@
 #include "sim/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
 
 namespace kestrune::sim {
 namespace {
+
+// Ten years either way is far more skew than any client should meet.
+constexpr std::int64_t kMaxClockOffsetSeconds = 10LL * 366 * 24 * 60 * 60;
 
 core::Result<std::int64_t> ParseNumber(std::string_view text, std::int64_t low, std::int64_t high,
                                        std::string_view what) {
@@ -73,6 +77,16 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
   const std::size_t eq = text.find('=');
   const std::string_view name = text.substr(0, eq);
   const std::string_view value = eq == std::string_view::npos ? "" : text.substr(eq + 1);
+  if (name == "alter") {
+    // A parameter name as the client sends it: printable, no separators.
+    const bool plain = !value.empty() && value.size() <= 128 &&
+                       std::all_of(value.begin(), value.end(), [](char c) {
+                         return c > 0x20 && c < 0x7F && c != '&' && c != '=';
+                       });
+    if (!plain) return core::Status::Error("--fault alter=PARAM needs a parameter name");
+    plan.alter = value;
+    return core::Status::Ok();
+  }
   if (eq != std::string_view::npos && value.empty()) {
     return core::Status::Error("--fault " + std::string(name) + "= needs a number");
   }
@@ -102,7 +116,7 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
     return core::Status::Ok();
   }
   return core::Status::Error("unknown fault \"" + std::string(name) +
-                             "\" (nonce-used, delay, close, half, 502, big, page)");
+                             "\" (nonce-used, delay, close, half, 502, big, page, alter)");
 }
 
 core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& args) {
@@ -179,6 +193,40 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto seconds = ParseNumber(*v, 0, 86400, "--nonce-window");
       if (!seconds.ok()) return seconds.status();
       line.server.gateway.nonce_window_ms = *seconds * 1000;
+    } else if (arg == "--tls") {
+      // Two values, so no "=" form.
+      if (has_inline || i + 2 >= args.size()) {
+        return core::Status::Error("--tls needs two values: --tls CERT KEY");
+      }
+      line.server.tls_certificate_file = std::string(args[++i]);
+      line.server.tls_key_file = std::string(args[++i]);
+      if (line.server.tls_certificate_file.empty() || line.server.tls_key_file.empty()) {
+        return core::Status::Error("--tls needs two file names: --tls CERT KEY");
+      }
+    } else if (arg == "--tls-self-signed") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      if (v->empty()) return core::Status::Error("--tls-self-signed needs a directory");
+      line.tls_self_signed_dir = *v;
+    } else if (arg == "--clock-offset") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto seconds =
+          ParseNumber(*v, -kMaxClockOffsetSeconds, kMaxClockOffsetSeconds, "--clock-offset");
+      if (!seconds.ok()) return seconds.status();
+      line.clock_offset_ms = *seconds * 1000;
+    } else if (arg == "--latency") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto ms = ParseNumber(*v, 0, 60000, "--latency");
+      if (!ms.ok()) return ms.status();
+      line.server.latency_ms = static_cast<int>(*ms);
+    } else if (arg == "--idle-timeout") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto ms = ParseNumber(*v, 10, 600000, "--idle-timeout");
+      if (!ms.ok()) return ms.status();
+      line.server.idle_timeout_ms = static_cast<int>(*ms);
     } else if (arg == "--max-connections") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -195,6 +243,9 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
                                  "\" (see --help)");
     }
   }
+  if (!line.tls_self_signed_dir.empty() && !line.server.tls_certificate_file.empty()) {
+    return core::Status::Error("--tls and --tls-self-signed exclude each other");
+  }
   return line;
 }
 
@@ -206,7 +257,10 @@ std::string HelpText() {
          "(2016-07-14) RPC endpoints: checks signature version 1.0 requests as the\n"
          "service does and answers with realistic XML (or JSON with Format=JSON).\n"
          "The first line of output is \"listening on 127.0.0.1:PORT\". SIGINT or SIGTERM\n"
-         "stops it. One request log line per request goes to stderr (never a secret).\n"
+         "stops it. The log goes to stderr (never a secret): a line per connection\n"
+         "(\"connection #N from ADDRESS:PORT\"), per failed TLS handshake\n"
+         "(\"connection #N tls handshake failed: REASON\") and per request.\n"
+         "HTTP/1.1 connections stay open until \"Connection: close\" or idle.\n"
          "\n"
          "Options:\n"
          "  --port N               port to listen on (default 0: a free port)\n"
@@ -217,10 +271,25 @@ std::string HelpText() {
          "                         id \"kestrune-demo-id\", secret \"kestrune-demo-secret\".\n"
          "  --service NAME         ecs, iot or apigateway: the service for requests whose\n"
          "                         Host names none (default ecs)\n"
+         "  --tls CERT KEY         serve HTTPS (TLS 1.2 or later) with the PEM\n"
+         "                         certificate chain CERT and its private key KEY\n"
+         "  --tls-self-signed DIR  make DIR (if missing) and write in it a fresh CA\n"
+         "                         (ca.pem), a certificate for localhost, 127.0.0.1 and\n"
+         "                         ::1 signed by it (server.pem, key server-key.pem,\n"
+         "                         mode 0600) and an unrelated CA (other-ca.pem) that\n"
+         "                         a client must refuse; serve HTTPS with them. The\n"
+         "                         second line of output is the full path of ca.pem.\n"
+         "  --clock-offset SECONDS run the server's clock this far ahead (behind when\n"
+         "                         negative): time stamps are judged by it and the\n"
+         "                         Date header tells it\n"
+         "  --latency MS           hold every reply MS milliseconds (0 to 60000); other\n"
+         "                         connections are served meanwhile\n"
          "  --nonce-window SECONDS how long a SignatureNonce stays used (default 900;\n"
          "                         0 turns the replay check off)\n"
-         "  --read-timeout MS      time a client has to send its request head\n"
-         "                         (default 10000; then 408 and close)\n"
+         "  --read-timeout MS      time a client has to send its request head, and its\n"
+         "                         TLS handshake (default 10000; then 408 and close)\n"
+         "  --idle-timeout MS      an open connection between requests closes after\n"
+         "                         this long (default 5000)\n"
          "  --max-connections N    open connections served at once (default 4096)\n"
          "  --instances N[@REGION] start with N instances (0 to 100000) instead of three\n"
          "                         in every region: dealt round-robin over the regions\n"
@@ -242,7 +311,10 @@ std::string HelpText() {
          "      page[=N]           answer the Nth request for a later page (PageNumber\n"
          "                         above 1, or a NextToken) with 500 InternalError\n"
          "                         (default 1, at most 1000000)\n"
-         "  -q, --quiet            no request log\n"
+         "      alter=PARAM        check every signature over a string to sign in\n"
+         "                         which PARAM's value has \"-altered\" appended, as if\n"
+         "                         a proxy had changed it (no effect without PARAM)\n"
+         "  -q, --quiet            no log\n"
          "  -h, --help             this text\n"
          "\n"
          "Hosts: ecs.aliyuncs.com (and ecs.<region>.aliyuncs.com), iot.aliyuncs.com,\n"

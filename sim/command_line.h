@@ -16,6 +16,12 @@ struct CommandLine {
   ServerOptions server;
   bool help = false;
   bool quiet = false;  // no request log
+  // Make a CA and a certificate for localhost here, then serve HTTPS with
+  // them (empty: not asked).
+  std::string tls_self_signed_dir;
+  // The server's clock runs this far ahead of the system's (behind if
+  // negative): for time stamps it judges and the Date it sends.
+  std::int64_t clock_offset_ms = 0;
 };
 
 // args excludes the program name. Reads --access-key-file from disk.
@@ -24,7 +30,7 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
 // Parses "ID:SECRET" (the secret may itself contain ':').
 core::Result<AccessKey> ParseAccessKey(std::string_view text);
 
-// Parses one --fault value ("NAME" or "NAME=N") into the plan.
+// Parses one --fault value ("NAME", "NAME=N" or "alter=PARAM") into the plan.
 core::Status ParseFault(std::string_view text, FaultPlan& plan);
 
 std::string HelpText();

@@ -265,12 +265,27 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   }
 
   const auto timestamp = ParseTimestamp(ParamValue(params, "Timestamp"));
-  if (!timestamp || *timestamp - now > options_.timestamp_window_ms ||
+  if (!timestamp) {
+    // The service's wording for a Timestamp it cannot read, odd as it is.
+    return fail(400, "IllegalTimestamp",
+                "The input parameter \"Timestamp\" that is mandatory for processing this request "
+                "is not supplied.");
+  }
+  if (*timestamp - now > options_.timestamp_window_ms ||
       now - *timestamp > options_.timestamp_window_ms) {
     return fail(400, "InvalidTimeStamp.Expired", "Specified time stamp or date value is expired.");
   }
 
-  const std::string string_to_sign = StringToSign(request.method, CanonicalQuery(params));
+  std::string string_to_sign;
+  if (options_.faults.alter.empty()) {
+    string_to_sign = StringToSign(request.method, CanonicalQuery(params));
+  } else {
+    std::vector<QueryParam> altered = params;
+    for (QueryParam& p : altered) {
+      if (p.name == options_.faults.alter) p.value += kAlteredSuffix;
+    }
+    string_to_sign = StringToSign(request.method, CanonicalQuery(altered));
+  }
   const std::string expected = ComputeSignature(key->secret, string_to_sign);
   if (!SignaturesEqual(expected, ParamValue(params, "Signature"))) {
     return fail(400, "SignatureDoesNotMatch",

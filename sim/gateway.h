@@ -43,7 +43,14 @@ struct FaultPlan {
   int bad_gateway = 0;  // answer the first N requests with 502 and an HTML page
   int big_mib = 0;      // pad every good reply to this many MiB
   int page = 0;         // answer the Nth good request for a later page with 500
+  // Verify every signature over a string to sign in which this parameter's
+  // value was altered, as a proxy that rewrote it would make the service do
+  // (empty: none).
+  std::string alter{};
 };
+
+// What the alter fault appends to the parameter's value.
+inline constexpr std::string_view kAlteredSuffix = "-altered";
 
 struct GatewayOptions {
   std::vector<AccessKey> keys{};             // empty: the demo key pair

@@ -58,6 +58,21 @@ bool HttpRequest::HasHeader(std::string_view name) const {
   return false;
 }
 
+bool HttpRequest::KeepAlive() const {
+  bool close = false;
+  bool keep_alive = false;
+  std::string_view list = Header("Connection");
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    const std::string_view option = Trim(list.substr(0, comma));
+    close = close || core::EqualsIgnoreCase(option, "close");
+    keep_alive = keep_alive || core::EqualsIgnoreCase(option, "keep-alive");
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+  }
+  if (close) return false;
+  return version == "HTTP/1.1" || keep_alive;
+}
+
 RequestParser::State RequestParser::Fail(int status, std::string reason) {
   state_ = State::kError;
   error_status_ = status;
@@ -69,7 +84,9 @@ RequestParser::State RequestParser::Fail(int status, std::string reason) {
 RequestParser::State RequestParser::Feed(std::string_view data) {
   if (state_ != State::kIncomplete) return state_;
   if (in_body_) {
-    buffer_.append(data.substr(0, body_length_ - std::min(buffer_.size(), body_length_)));
+    const std::size_t wanted = body_length_ - std::min(buffer_.size(), body_length_);
+    buffer_.append(data.substr(0, wanted));
+    if (data.size() > wanted) surplus_ = data.substr(wanted);
     return TakeBody();
   }
   const std::size_t old_size = buffer_.size();
@@ -99,8 +116,12 @@ RequestParser::State RequestParser::Feed(std::string_view data) {
   buffer_.clear();
   if (ParseHead(head) != State::kComplete) return state_;
   if (StartBody() == State::kError) return state_;
-  if (!in_body_) return state_;
+  if (!in_body_) {
+    surplus_ = rest;
+    return state_;
+  }
   buffer_.append(rest.substr(0, body_length_));
+  if (rest.size() > body_length_) surplus_ = rest.substr(body_length_);
   return TakeBody();
 }
 
@@ -229,7 +250,10 @@ std::string_view ReasonPhrase(int status) {
   }
 }
 
-WireReply SerializeResponse(const HttpResponse& response, std::int64_t now_millis) {
+WireReply SerializeResponse(const HttpResponse& response, std::int64_t now_millis,
+                            bool keep_alive) {
+  const std::string_view connection =
+      keep_alive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
   WireReply wire;
   std::string& out = wire.bytes;
   out.reserve(response.body.size() + 256 + response.body.size() / 64);
@@ -251,11 +275,12 @@ WireReply SerializeResponse(const HttpResponse& response, std::int64_t now_milli
   if (response.chunk_size == 0) {
     out += "Content-Length: ";
     out += std::to_string(response.body.size());
-    out += "\r\nConnection: close\r\n\r\n";
+    out += connection;
     out += response.body;
     return wire;
   }
-  out += "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+  out += "Transfer-Encoding: chunked";
+  out += connection;
   wire.breaks.push_back(out.size());
   char size_line[24];
   for (std::size_t pos = 0; pos < response.body.size(); pos += response.chunk_size) {

@@ -30,6 +30,9 @@ struct HttpRequest {
   // Value of the first header with this name (case-insensitive), or "" .
   std::string_view Header(std::string_view name) const;
   bool HasHeader(std::string_view name) const;
+  // Whether the connection stays open after the reply: HTTP/1.1 unless
+  // Connection lists "close", HTTP/1.0 only when it lists "keep-alive".
+  bool KeepAlive() const;
 };
 
 class RequestParser {
@@ -44,6 +47,9 @@ class RequestParser {
   // readable reason.
   int error_status() const { return error_status_; }
   const std::string& error_reason() const { return error_reason_; }
+  // Once kComplete: the bytes of the last Feed that came after the request,
+  // the start of the next one on a persistent connection. Moves them out.
+  std::string TakeSurplus() { return std::move(surplus_); }
 
  private:
   State Fail(int status, std::string reason);
@@ -56,6 +62,7 @@ class RequestParser {
   bool in_body_ = false;
   std::size_t body_length_ = 0;
   std::string buffer_;
+  std::string surplus_;
   HttpRequest request_;
   int error_status_ = 0;
   std::string error_reason_;
@@ -79,8 +86,10 @@ struct WireReply {
 };
 
 std::string_view ReasonPhrase(int status);
-// Every reply carries Date, Content-Type, Connection: close and either
-// Content-Length or Transfer-Encoding: chunked.
-WireReply SerializeResponse(const HttpResponse& response, std::int64_t now_millis);
+// Every reply carries Date, Content-Type, Connection (close, or keep-alive
+// when the connection stays open) and either Content-Length or
+// Transfer-Encoding: chunked.
+WireReply SerializeResponse(const HttpResponse& response, std::int64_t now_millis,
+                            bool keep_alive = false);
 
 }  // namespace kestrune::sim

@@ -7,6 +7,7 @@
 #include "sim/clock.h"
 #include "sim/command_line.h"
 #include "sim/server.h"
+#include "sim/tls.h"
 
 int main(int argc, char** argv) {
   using namespace kestrune::sim;
@@ -36,7 +37,20 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
-  SystemClock clock;
+  std::string ca_file;
+  if (!options.tls_self_signed_dir.empty()) {
+    auto files = MakeSelfSigned(options.tls_self_signed_dir);
+    if (!files.ok()) {
+      std::fprintf(stderr, "kestrune-sim: %s\n", files.status().message().c_str());
+      return 1;
+    }
+    options.server.tls_certificate_file = files->certificate;
+    options.server.tls_key_file = files->key;
+    ca_file = files->ca;
+  }
+
+  SystemClock system_clock;
+  OffsetClock clock(system_clock, options.clock_offset_ms);
   Server server(options.server, clock);
   const auto status = server.Start();
   if (!status.ok()) {
@@ -45,6 +59,8 @@ int main(int argc, char** argv) {
   }
   std::printf("listening on %s:%u\n", options.server.address.c_str(),
               static_cast<unsigned>(server.port()));
+  // A client that is to trust the server needs the CA: the second line.
+  if (!ca_file.empty()) std::printf("%s\n", ca_file.c_str());
   std::fflush(stdout);
 
   int received = 0;

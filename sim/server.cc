@@ -5,6 +5,10 @@
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -13,12 +17,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstring>
 #include <queue>
 #include <unordered_map>
 #include <vector>
 
 #include "core/os_error.h"
 #include "sim/http.h"
+#include "sim/tls.h"
 
 namespace kestrune::sim {
 namespace {
@@ -33,8 +40,8 @@ std::int64_t SteadyMillis() {
 
 class Server::Loop {
  public:
-  Loop(const ServerOptions& options, const Clock& clock)
-      : options_(options), clock_(clock), gateway_(options.gateway, clock) {}
+  Loop(const ServerOptions& options, const Clock& clock, std::unique_ptr<TlsContext> tls)
+      : options_(options), clock_(clock), tls_(std::move(tls)), gateway_(options.gateway, clock) {}
 
   ~Loop() {
     for (auto& [fd, conn] : conns_) ::close(fd);
@@ -89,9 +96,16 @@ class Server::Loop {
   }
 
   void Run() {
+    // OpenSSL writes to the socket without MSG_NOSIGNAL: a peer that has gone
+    // must give this thread EPIPE, not end the process. The signal stays
+    // pending on this thread alone and dies with it.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     std::vector<epoll_event> events(256);
     while (!stopping_.load()) {
-      const int timeout = NextTimeout();
+      const int timeout = ready_.empty() ? NextTimeout() : 0;
       const int n =
           ::epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), timeout);
       if (n < 0 && errno != EINTR) break;
@@ -106,21 +120,34 @@ class Server::Loop {
         if (it == conns_.end()) continue;
         OnEvent(fd, it->second, events[i].events);
       }
+      RunReady();
       ExpireDeadlines();
     }
   }
 
  private:
-  enum class Phase { kReading, kDelayed, kWriting, kDraining, kResetting };
+  enum class Phase { kHandshaking, kReading, kDelayed, kWriting, kDraining, kResetting };
+  // What one read or write came to; for TLS, which readiness it waits for.
+  enum class Io { kDone, kWantRead, kWantWrite, kClosed, kFailed };
+
+  struct SslFree {
+    void operator()(SSL* ssl) const { SSL_free(ssl); }
+  };
 
   struct Conn {
+    std::uint64_t number = 0;  // in accept order, from 1, for the log
+    std::unique_ptr<SSL, SslFree> ssl;
+    std::uint32_t interest = 0;  // the epoll events asked for
     RequestParser parser;
+    std::string pending;  // bytes read with the previous request, not parsed yet
     Phase phase = Phase::kReading;
     WireReply reply;
     std::size_t sent = 0;
     std::size_t next_break = 0;
     bool reset_after = false;
+    bool keep_alive = false;
     bool got_bytes = false;
+    int served = 0;  // replies begun on this connection
     std::int64_t reset_by = 0;
     std::int64_t deadline = 0;
     std::uint64_t generation = 0;
@@ -138,6 +165,74 @@ class Server::Loop {
     ev.events = events;
     ev.data.fd = fd;
     ::epoll_ctl(epoll_fd_, op, fd, &ev);
+  }
+
+  void Interest(int fd, Conn& conn, std::uint32_t events) {
+    if (conn.interest == events) return;
+    conn.interest = events;
+    Watch(fd, events, EPOLL_CTL_MOD);
+  }
+
+  // TLS may need to write while reading and the other way round.
+  void InterestFor(int fd, Conn& conn, Io io) {
+    Interest(fd, conn, io == Io::kWantWrite ? EPOLLOUT : EPOLLIN | EPOLLRDHUP);
+  }
+
+  Io SslResult(Conn& conn, int result) {
+    switch (SSL_get_error(conn.ssl.get(), result)) {
+      case SSL_ERROR_WANT_READ:
+        return Io::kWantRead;
+      case SSL_ERROR_WANT_WRITE:
+        return Io::kWantWrite;
+      case SSL_ERROR_ZERO_RETURN:
+        return Io::kClosed;
+      default:
+        return Io::kFailed;
+    }
+  }
+
+  Io Receive(int fd, Conn& conn, char* buffer, std::size_t capacity, std::size_t& received) {
+    if (conn.ssl) {
+      ERR_clear_error();
+      const int n = SSL_read(conn.ssl.get(), buffer, static_cast<int>(capacity));
+      if (n > 0) {
+        received = static_cast<std::size_t>(n);
+        return Io::kDone;
+      }
+      return SslResult(conn, n);
+    }
+    for (;;) {
+      const ssize_t n = ::recv(fd, buffer, capacity, 0);
+      if (n > 0) {
+        received = static_cast<std::size_t>(n);
+        return Io::kDone;
+      }
+      if (n == 0) return Io::kClosed;
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? Io::kWantRead : Io::kFailed;
+    }
+  }
+
+  Io Send(int fd, Conn& conn, const char* data, std::size_t size, std::size_t& written) {
+    if (conn.ssl) {
+      ERR_clear_error();
+      const int n =
+          SSL_write(conn.ssl.get(), data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+      if (n > 0) {
+        written = static_cast<std::size_t>(n);
+        return Io::kDone;
+      }
+      return SslResult(conn, n);
+    }
+    for (;;) {
+      const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+      if (n > 0) {
+        written = static_cast<std::size_t>(n);
+        return Io::kDone;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Io::kWantWrite : Io::kFailed;
+    }
   }
 
   void SetDeadline(int fd, Conn& conn, std::int64_t when) {
@@ -179,15 +274,30 @@ class Server::Loop {
       if (it == conns_.end() || it->second.generation != timer.generation) continue;
       Conn& conn = it->second;
       switch (conn.phase) {
+        case Phase::kHandshaking:
+          LogLine("connection #" + std::to_string(conn.number) +
+                  " tls handshake failed: timed out");
+          Close(timer.fd);
+          break;
         case Phase::kReading: {
           // Bytes that arrived while the loop was busy elsewhere count as in
           // time: read them before judging the client slow.
           Read(timer.fd, conn);
           it = conns_.find(timer.fd);
-          if (it == conns_.end() || it->second.phase != Phase::kReading) break;
+          if (it == conns_.end() || it->second.phase != Phase::kReading ||
+              it->second.generation != timer.generation) {
+            break;
+          }
+          if (!it->second.got_bytes && it->second.served > 0) {
+            // A persistent connection left idle: close it without a word, as
+            // a client may be just about to reuse it.
+            Close(timer.fd);
+            break;
+          }
           // A silent or slow client: say so, then close.
           Outcome outcome = gateway_.Malformed(408, "timeout");
           Log(outcome, "-");
+          it->second.keep_alive = false;
           BeginReply(timer.fd, it->second, outcome, /*apply_delay=*/false);
           break;
         }
@@ -216,7 +326,10 @@ class Server::Loop {
 
   void AcceptAll() {
     for (;;) {
-      const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      sockaddr_in peer{};
+      socklen_t peer_length = sizeof peer;
+      const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &peer_length,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
         if ((errno == EMFILE || errno == ENFILE) && reserve_fd_ >= 0) {
           ::close(reserve_fd_);
@@ -233,21 +346,43 @@ class Server::Loop {
       }
       const int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      SSL* ssl = nullptr;
+      if (tls_) {
+        ssl = SSL_new(tls_->get());
+        if (ssl == nullptr || SSL_set_fd(ssl, fd) != 1) {
+          SSL_free(ssl);
+          ERR_clear_error();
+          ::close(fd);
+          continue;
+        }
+        SSL_set_accept_state(ssl);
+      }
       Conn& conn = conns_[fd];
-      Watch(fd, EPOLLIN | EPOLLRDHUP, EPOLL_CTL_ADD);
+      conn.number = ++accepted_;
+      conn.ssl.reset(ssl);
+      conn.phase = ssl != nullptr ? Phase::kHandshaking : Phase::kReading;
+      conn.interest = EPOLLIN | EPOLLRDHUP;
+      Watch(fd, conn.interest, EPOLL_CTL_ADD);
       SetDeadline(fd, conn, SteadyMillis() + options_.read_timeout_ms);
+      char address[INET_ADDRSTRLEN] = "?";
+      ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+      LogLine("connection #" + std::to_string(conn.number) + " from " + address + ":" +
+              std::to_string(ntohs(peer.sin_port)));
     }
   }
 
   void OnEvent(int fd, Conn& conn, std::uint32_t events) {
     switch (conn.phase) {
+      case Phase::kHandshaking:
+        Handshake(fd, conn);
+        break;
       case Phase::kReading:
-        if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Read(fd, conn);
+        if (events & (EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Read(fd, conn);
         break;
       case Phase::kWriting:
         if (events & (EPOLLHUP | EPOLLERR)) {
           Close(fd);
-        } else if (events & EPOLLOUT) {
+        } else if (events & (EPOLLOUT | EPOLLIN)) {
           Write(fd, conn);
         }
         break;
@@ -261,55 +396,114 @@ class Server::Loop {
     }
   }
 
+  // Drives the TLS handshake as far as the socket allows. Nothing is read
+  // as a request before it completes, so a client that refuses the
+  // certificate leaves only the failure in the log.
+  void Handshake(int fd, Conn& conn) {
+    ERR_clear_error();
+    const int result = SSL_accept(conn.ssl.get());
+    if (result == 1) {
+      conn.phase = Phase::kReading;
+      InterestFor(fd, conn, Io::kWantRead);
+      Read(fd, conn);
+      return;
+    }
+    const int error = SSL_get_error(conn.ssl.get(), result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+      InterestFor(fd, conn, error == SSL_ERROR_WANT_WRITE ? Io::kWantWrite : Io::kWantRead);
+      return;
+    }
+    const int os_error = errno;
+    std::string reason = TakeTlsError("");
+    if (reason.empty()) {
+      reason = error == SSL_ERROR_SYSCALL && os_error != 0 ? std::strerror(os_error)
+                                                           : "the client closed the connection";
+    }
+    LogLine("connection #" + std::to_string(conn.number) + " tls handshake failed: " + reason);
+    Close(fd);
+  }
+
+  // Takes received bytes into the request; true when the request is complete
+  // or refused and has been answered (the connection may be gone then).
+  bool Consume(int fd, Conn& conn, std::string_view data) {
+    if (!conn.got_bytes) {
+      conn.got_bytes = true;
+      // Between requests the idle time-out ran; the head has its own.
+      if (conn.served > 0) SetDeadline(fd, conn, SteadyMillis() + options_.read_timeout_ms);
+    }
+    const auto state = conn.parser.Feed(data);
+    if (state == RequestParser::State::kComplete) {
+      Outcome outcome = gateway_.Handle(conn.parser.request());
+      conn.keep_alive =
+          conn.parser.request().KeepAlive() && outcome.disposition == Disposition::kReply;
+      Log(outcome, conn.parser.request().method);
+      BeginReply(fd, conn, outcome, /*apply_delay=*/true);
+      return true;
+    }
+    if (state == RequestParser::State::kError) {
+      Outcome outcome = gateway_.Malformed(conn.parser.error_status(), conn.parser.error_reason());
+      conn.keep_alive = false;  // the rest of the stream cannot be trusted
+      Log(outcome, "-");
+      BeginReply(fd, conn, outcome, /*apply_delay=*/false);
+      return true;
+    }
+    return false;
+  }
+
   void Read(int fd, Conn& conn) {
+    if (!conn.pending.empty()) {
+      const std::string pending = std::move(conn.pending);
+      conn.pending.clear();
+      if (Consume(fd, conn, pending)) return;
+    }
     char buffer[4096];
     for (;;) {
-      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n > 0) {
-        conn.got_bytes = true;
-        const auto state = conn.parser.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-        if (state == RequestParser::State::kComplete) {
-          Outcome outcome = gateway_.Handle(conn.parser.request());
-          Log(outcome, conn.parser.request().method);
-          BeginReply(fd, conn, outcome, /*apply_delay=*/true);
-          return;
-        }
-        if (state == RequestParser::State::kError) {
-          Outcome outcome =
-              gateway_.Malformed(conn.parser.error_status(), conn.parser.error_reason());
-          Log(outcome, "-");
-          BeginReply(fd, conn, outcome, /*apply_delay=*/false);
-          return;
-        }
+      std::size_t n = 0;
+      const Io io = Receive(fd, conn, buffer, sizeof buffer, n);
+      if (io == Io::kDone) {
+        if (Consume(fd, conn, std::string_view(buffer, n))) return;
         continue;
       }
-      if (n == 0) {
-        // The client gave up before finishing its request.
-        Close(fd);
+      if (io == Io::kWantRead || io == Io::kWantWrite) {
+        InterestFor(fd, conn, io);
         return;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) Close(fd);
+      // The client went away (between requests, or before finishing one).
+      Close(fd);
       return;
     }
   }
 
+  // Connections whose next request may already be buffered (after the
+  // previous one, or inside the TLS session) where epoll cannot see it.
+  void RunReady() {
+    std::vector<int> ready;
+    ready.swap(ready_);
+    for (int fd : ready) {
+      auto it = conns_.find(fd);
+      if (it != conns_.end() && it->second.phase == Phase::kReading) Read(fd, it->second);
+    }
+  }
+
   void BeginReply(int fd, Conn& conn, const Outcome& outcome, bool apply_delay) {
+    ++conn.served;
     if (outcome.disposition == Disposition::kCloseWithoutReply) {
       Close(fd);
       return;
     }
-    conn.reply = SerializeResponse(outcome.response, clock_.NowMillis());
+    conn.reply = SerializeResponse(outcome.response, clock_.NowMillis(), conn.keep_alive);
     if (outcome.disposition == Disposition::kHalfThenReset) {
       const std::size_t half = conn.reply.bytes.size() / 2;
       conn.reply.bytes.resize(half);
       std::erase_if(conn.reply.breaks, [&](std::size_t b) { return b >= half; });
       conn.reset_after = true;
     }
-    if (apply_delay && outcome.delay_ms > 0) {
+    const int delay_ms = options_.latency_ms + (apply_delay ? outcome.delay_ms : 0);
+    if (delay_ms > 0) {
+      // The reply waits on its own timer; the loop serves others meanwhile.
       conn.phase = Phase::kDelayed;
-      Watch(fd, 0, EPOLL_CTL_MOD);  // only hang-ups and errors (always reported)
-      SetDeadline(fd, conn, SteadyMillis() + outcome.delay_ms);
+      Interest(fd, conn, 0);  // only hang-ups and errors (always reported)
+      SetDeadline(fd, conn, SteadyMillis() + delay_ms);
       return;
     }
     StartWriting(fd, conn);
@@ -317,7 +511,7 @@ class Server::Loop {
 
   void StartWriting(int fd, Conn& conn) {
     conn.phase = Phase::kWriting;
-    Watch(fd, EPOLLOUT, EPOLL_CTL_MOD);
+    Interest(fd, conn, EPOLLOUT);
     SetDeadline(fd, conn, SteadyMillis() + options_.write_timeout_ms);
     Write(fd, conn);
   }
@@ -332,14 +526,17 @@ class Server::Loop {
       const std::size_t end = conn.next_break < conn.reply.breaks.size()
                                   ? conn.reply.breaks[conn.next_break]
                                   : bytes.size();
-      const ssize_t n = ::send(fd, bytes.data() + conn.sent, end - conn.sent, MSG_NOSIGNAL);
-      if (n > 0) {
-        conn.sent += static_cast<std::size_t>(n);
+      std::size_t n = 0;
+      const Io io = Send(fd, conn, bytes.data() + conn.sent, end - conn.sent, n);
+      if (io == Io::kDone) {
+        conn.sent += n;
         SetDeadline(fd, conn, SteadyMillis() + options_.write_timeout_ms);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      if (io == Io::kWantRead || io == Io::kWantWrite) {
+        Interest(fd, conn, io == Io::kWantRead ? EPOLLIN : EPOLLOUT);
+        return;
+      }
       Close(fd);
       return;
     }
@@ -348,20 +545,47 @@ class Server::Loop {
       // still queued, and the peer should see half a reply, then the reset.
       conn.phase = Phase::kResetting;
       conn.reset_by = SteadyMillis() + 2000;
-      Watch(fd, 0, EPOLL_CTL_MOD);  // only hang-ups and errors (always reported)
+      Interest(fd, conn, 0);  // only hang-ups and errors (always reported)
       SetDeadline(fd, conn, SteadyMillis() + 5);
       return;
+    }
+    if (conn.keep_alive) {
+      NextRequest(fd, conn);
+      return;
+    }
+    if (conn.ssl) {
+      // close_notify, as far as the socket takes it at once: the reply
+      // itself is complete either way.
+      ERR_clear_error();
+      SSL_shutdown(conn.ssl.get());
+      ERR_clear_error();
     }
     // Half-close and read what the client still sends, so that unread input
     // does not turn our close into a reset that could destroy the reply.
     ::shutdown(fd, SHUT_WR);
     conn.phase = Phase::kDraining;
     conn.reply = WireReply();
-    Watch(fd, EPOLLIN | EPOLLRDHUP, EPOLL_CTL_MOD);
+    Interest(fd, conn, EPOLLIN | EPOLLRDHUP);
     SetDeadline(fd, conn, SteadyMillis() + 2000);
   }
 
+  // A persistent connection waits for its next request.
+  void NextRequest(int fd, Conn& conn) {
+    conn.pending = conn.parser.TakeSurplus();
+    conn.parser = RequestParser();
+    conn.reply = WireReply();
+    conn.sent = 0;
+    conn.next_break = 0;
+    conn.got_bytes = false;
+    conn.keep_alive = false;
+    conn.phase = Phase::kReading;
+    InterestFor(fd, conn, Io::kWantRead);
+    SetDeadline(fd, conn, SteadyMillis() + options_.idle_timeout_ms);
+    ready_.push_back(fd);
+  }
+
   void Drain(int fd) {
+    // Raw bytes, also under TLS: they are thrown away unread.
     char buffer[4096];
     for (;;) {
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
@@ -377,6 +601,10 @@ class Server::Loop {
     ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     conns_.erase(fd);
+  }
+
+  void LogLine(const std::string& line) {
+    if (options_.log) options_.log(line);
   }
 
   void Log(const Outcome& outcome, std::string_view method) {
@@ -405,7 +633,10 @@ class Server::Loop {
 
   const ServerOptions& options_;
   const Clock& clock_;
+  std::unique_ptr<TlsContext> tls_;
   Gateway gateway_;
+  std::uint64_t accepted_ = 0;
+  std::vector<int> ready_;
   int listen_fd_ = -1;
   int epoll_fd_ = -1;
   int wake_fd_ = -1;
@@ -422,7 +653,13 @@ Server::~Server() { Stop(); }
 
 core::Status Server::Start() {
   if (loop_) return core::Status::Error("server already started");
-  auto loop = std::make_unique<Loop>(options_, clock_);
+  std::unique_ptr<TlsContext> tls;
+  if (!options_.tls_certificate_file.empty() || !options_.tls_key_file.empty()) {
+    auto loaded = TlsContext::FromFiles(options_.tls_certificate_file, options_.tls_key_file);
+    if (!loaded.ok()) return loaded.status();
+    tls = std::move(loaded).value();
+  }
+  auto loop = std::make_unique<Loop>(options_, clock_, std::move(tls));
   core::Status status = loop->Open(port_);
   if (!status.ok()) return status;
   loop_ = std::move(loop);

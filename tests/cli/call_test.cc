@@ -88,13 +88,13 @@ TEST_F(CallTest, ParameterNamesAnyCaseAndRegionOption) {
   EXPECT_EQ(Fields(region.out), Fields(lower.out));
 }
 
-TEST_F(CallTest, ErrorRepliesExitOneWithTheirFourRows) {
+TEST_F(CallTest, ErrorRepliesExitOneWithTheirErrorRows) {
   Sim();
   TestConsole& wrong_secret = Console();
   wrong_secret.env["ALIBABA_CLOUD_ACCESS_KEY_SECRET"] = kWrongSecret;
   EXPECT_EQ(Call(wrong_secret, {"ecs", "DescribeRegions"}), kExitErrorReply);
   EXPECT_EQ(Fields(wrong_secret.out),
-            (std::vector<std::string>{"RequestId", "HostId", "Code", "Message"}));
+            (std::vector<std::string>{"RequestId", "HostId", "Code", "Message", "Recommend"}));
   EXPECT_EQ(InfoOf(wrong_secret.out, "Code"), "SignatureDoesNotMatch");
   EXPECT_EQ(InfoOf(wrong_secret.out, "HostId"), "ecs.aliyuncs.com");
   EXPECT_EQ(LineCount(wrong_secret.err), 1u);

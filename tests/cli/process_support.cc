@@ -214,7 +214,10 @@ std::vector<std::string> Simulator::RequestLog() const {
   std::string line;
   const std::string prefix = "kestrune-sim: ";
   while (std::getline(in, line)) {
-    if (line.rfind(prefix, 0) != 0 || line.find("stopped (") != std::string::npos) continue;
+    if (line.rfind(prefix, 0) != 0 || line.find("stopped (") != std::string::npos ||
+        line.rfind("connection #", prefix.size()) == prefix.size()) {
+      continue;
+    }
     lines.push_back(line.substr(prefix.size()));
   }
   return lines;

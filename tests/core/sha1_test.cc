@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "core/sha1_blocks.h"
 #include "tests/core/digest_corpus.h"
 
 namespace kestrune::core {
@@ -13,8 +15,40 @@ std::string Hex(const Sha1Digest& digest) {
   return testing::HexOf(std::string(digest.begin(), digest.end()));
 }
 
+// Every vector runs on the portable code and on the fastest path this
+// processor offers (the SHA instructions where it has them).
+class Sha1Test : public ::testing::TestWithParam<Sha1Path> {
+ protected:
+  void SetUp() override { SelectSha1Path(GetParam()); }
+  void TearDown() override { SelectSha1Path(Sha1Path::kFastest); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, Sha1Test,
+                         ::testing::Values(Sha1Path::kPortable, Sha1Path::kFastest),
+                         [](const ::testing::TestParamInfo<Sha1Path>& path) {
+                           return path.param == Sha1Path::kPortable ? "Portable" : "Fastest";
+                         });
+
+// The two compression functions agree block for block from any state, over
+// runs of 1 to 9 blocks of varied bytes.
+TEST(Sha1BlocksTest, HardwareMatchesPortable) {
+  const Sha1BlockFunction hardware = Sha1BlocksHardware();
+  if (hardware == nullptr) GTEST_SKIP() << "this processor has no SHA instructions";
+  std::string data(9 * 64, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 + i / 7);
+  for (std::size_t count = 1; count <= 9; ++count) {
+    std::uint32_t a[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
+                          static_cast<std::uint32_t>(0xC3D2E1F0u + count)};
+    std::uint32_t b[5] = {a[0], a[1], a[2], a[3], a[4]};
+    const auto* blocks = reinterpret_cast<const std::uint8_t*>(data.data());
+    Sha1BlocksPortable(a, blocks, count);
+    hardware(b, blocks, count);
+    EXPECT_TRUE(std::equal(a, a + 5, b)) << count << " blocks";
+  }
+}
+
 // Example messages from FIPS 180-4 and its published examples.
-TEST(Sha1Test, Fips180Examples) {
+TEST_P(Sha1Test, Fips180Examples) {
   EXPECT_EQ(Hex(Sha1("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   EXPECT_EQ(Hex(Sha1("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(Hex(Sha1("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
@@ -24,7 +58,7 @@ TEST(Sha1Test, Fips180Examples) {
             "a49b2446a02c645bf419f995b67091253a04a259");
 }
 
-TEST(Sha1Test, OneMillionA) {
+TEST_P(Sha1Test, OneMillionA) {
   Sha1Context context;
   std::string chunk(1000, 'a');
   for (int i = 0; i < 1000; ++i) context.Update(chunk);
@@ -33,13 +67,13 @@ TEST(Sha1Test, OneMillionA) {
 
 // Reference digests of runs of 'a' around the padding boundaries, computed
 // with `printf 'a%.0s' {1..N} | sha1sum`.
-TEST(Sha1Test, PaddingBoundaries) {
+TEST_P(Sha1Test, PaddingBoundaries) {
   EXPECT_EQ(Hex(Sha1(std::string(55, 'a'))), "c1c8bbdc22796e28c0e15163d20899b65621d65a");
   EXPECT_EQ(Hex(Sha1(std::string(56, 'a'))), "c2db330f6083854c99d4b5bfb6e8f29f201be699");
   EXPECT_EQ(Hex(Sha1(std::string(64, 'a'))), "0098ba824b5c16427bd7a1122a5a442a25ec644d");
 }
 
-TEST(Sha1Test, PiecewiseFeedingMatchesOneShot) {
+TEST_P(Sha1Test, PiecewiseFeedingMatchesOneShot) {
   std::string message;
   for (int i = 0; i < 1000; ++i) message.push_back(static_cast<char>(i * 7 + 3));
   const Sha1Digest whole = Sha1(message);
@@ -60,7 +94,7 @@ TEST(Sha1Test, PiecewiseFeedingMatchesOneShot) {
   EXPECT_EQ(context.Finish(), whole);
 }
 
-TEST(Sha1Test, ResetStartsAFreshDigest) {
+TEST_P(Sha1Test, ResetStartsAFreshDigest) {
   Sha1Context context;
   context.Update("garbage that must be forgotten");
   context.Reset();

@@ -240,18 +240,20 @@ TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
   EXPECT_NE(gateway.body.find("<RequestId>"), std::string::npos);
 }
 
-TEST_F(SimE2eTest, UnknownAccessKeyShowsTheFourErrorRows) {
+TEST_F(SimE2eTest, UnknownAccessKeyShowsTheErrorRowsWithTheServiceGuidance) {
   StartSim();
   credentials_ = {"nobody", "nobody-secret-e5a0"};
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
   EXPECT_EQ(result.result_text, "");
   const auto& rows = rows_.produced();
-  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[0].field, "RequestId");
   EXPECT_EQ(rows[1], (Row{"HostId", "ecs.aliyuncs.com"}));
   EXPECT_EQ(rows[2], (Row{"Code", "InvalidAccessKeyId.NotFound"}));
   EXPECT_EQ(rows[3], (Row{"Message", "Specified access key is not found."}));
+  EXPECT_EQ(rows[4].field, "Recommend");
+  EXPECT_NE(rows[4].info.find("InvalidAccessKeyId.NotFound"), std::string::npos);
 }
 
 TEST_F(SimE2eTest, NonceUsedOnceThenSuccess) {

@@ -59,6 +59,15 @@ TEST_F(CommandLineTest, DefaultsAndOptions) {
   const SeedPlan one_region = Parse({"--instances=100000@cn-hangzhou"})->server.gateway.seed;
   EXPECT_EQ(one_region.instances, 100000);
   EXPECT_EQ(one_region.region, "cn-hangzhou");
+  auto timing = Parse({"--clock-offset", "-1200", "--latency=250", "--idle-timeout", "100", "--tls",
+                       "c.pem", "k.pem"});
+  ASSERT_TRUE(timing.ok()) << timing.status().message();
+  EXPECT_EQ(timing->clock_offset_ms, -1200000);
+  EXPECT_EQ(timing->server.latency_ms, 250);
+  EXPECT_EQ(timing->server.idle_timeout_ms, 100);
+  EXPECT_EQ(timing->server.tls_certificate_file, "c.pem");
+  EXPECT_EQ(timing->server.tls_key_file, "k.pem");
+  EXPECT_EQ(Parse({"--tls-self-signed", "d"})->tls_self_signed_dir, "d");
 }
 
 TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
@@ -77,6 +86,12 @@ TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
       {"--fault", "close="},
       {"--instances", "100001"},
       {"--instances", "5@cn-atlantis"},
+      {"--tls", "only-a-certificate.pem"},
+      {"--tls=c.pem", "k.pem"},
+      {"--tls", "c.pem", "k.pem", "--tls-self-signed", "d"},
+      {"--latency", "60001"},
+      {"--fault", "alter="},
+      {"--fault", "alter=A&B"},
       {"--bogus"},
       {"--access-key-file", "/nonexistent/keys"},
       // A key given without its option, or after a mistyped one: unknown,
@@ -113,6 +128,8 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   ASSERT_TRUE(ParseFault("502=2", plan).ok());
   ASSERT_TRUE(ParseFault("big=64", plan).ok());
   ASSERT_TRUE(ParseFault("page=3", plan).ok());
+  ASSERT_TRUE(ParseFault("alter=RegionId", plan).ok());
+  EXPECT_EQ(plan.alter, "RegionId");
   EXPECT_EQ(plan.nonce_used, 1);
   EXPECT_EQ(plan.delay_ms, 1000);
   EXPECT_EQ(plan.close, 3);

@@ -6,6 +6,7 @@
 #include <random>
 #include <regex>
 
+#include "request/signer.h"
 #include "sim/signature.h"
 #include "tests/sim/sim_test_util.h"
 
@@ -230,7 +231,7 @@ TEST_F(GatewayTest, TimestampMustLieWithinFifteenMinutes) {
   }
   Params params = signer_.Build("DescribeRegions", {}, now);
   params[6].second = "yesterday";
-  ExpectError(Send(testing::SignedQuery(params, signer_.secret)), 400, "InvalidTimeStamp.Expired");
+  ExpectError(Send(testing::SignedQuery(params, signer_.secret)), 400, "IllegalTimestamp");
 }
 
 TEST_F(GatewayTest, WrongSignatureShowsTheServerStringToSign) {
@@ -249,6 +250,43 @@ TEST_F(GatewayTest, WrongSignatureShowsTheServerStringToSign) {
   EXPECT_EQ(Element(outcome.response.body, "Message"), escaped);
   // The same parameters with the right secret pass.
   EXPECT_EQ(Send(testing::SignedQuery(params, signer_.secret)).response.status, 200);
+}
+
+// The server's string to sign in SignatureDoesNotMatch is the client's own,
+// byte for byte; with a parameter altered on the way it differs in that
+// value alone, which is how the client's signature inspector names it.
+TEST_F(GatewayTest, ServerStringToSignIsTheClientsOwn) {
+  const request::FixedClock client_clock({2016, 2, 23, 12, 50, 24, 0});  // the gateway's now
+  const request::ServiceEndpoint ecs{"ecs.aliyuncs.com", "Host: ecs.aliyuncs.com\r\n",
+                                     "Version=2014-05-26"};
+  request::ActionParameterList parameters;
+  ASSERT_TRUE(parameters.Append("Action=DescribeZones").ok());
+  ASSERT_TRUE(parameters.Append("RegionId=cn-hangzhou").ok());
+  auto sent = [&](const std::string& secret) {
+    audit_.Secret(secret);
+    auto built = request::BuildSignedRequest({"kestrune-demo-id", secret}, ecs, parameters,
+                                             client_clock, request::HttpMethod::kGet);
+    EXPECT_TRUE(built.ok()) << built.status().message();
+    RequestParser parser;
+    EXPECT_EQ(parser.Feed(built->text), RequestParser::State::kComplete);
+    const Outcome outcome = Handle(parser.request());
+    std::string message = Element(outcome.response.body, "Message");
+    for (std::size_t at = 0; (at = message.find("&amp;", at)) != std::string::npos; ++at) {
+      message.replace(at, 5, "&");
+    }
+    return std::make_pair(built->string_to_sign, message);
+  };
+  const std::string kLead =
+      "Specified signature is not matched with our calculation. server string to sign is:";
+  const auto [client, server] = sent("not-the-demo-secret");
+  EXPECT_EQ(server, kLead + client);
+
+  Make({.faults = {.alter = "RegionId"}});
+  auto [altered, altered_message] = sent(std::string(kDemoAccessKeySecret));
+  const std::string value = "RegionId%3Dcn-hangzhou";
+  ASSERT_NE(altered.find(value), std::string::npos) << altered;
+  altered.insert(altered.find(value) + value.size(), kAlteredSuffix);
+  EXPECT_EQ(altered_message, kLead + altered);
 }
 
 TEST_F(GatewayTest, NonceReplayPerKeyWithinTheWindow) {
@@ -311,6 +349,10 @@ TEST_F(GatewayTest, JsonFormatCarriesTheSameData) {
   EXPECT_NE(error.response.body.find("\"Code\":\"InvalidAccessKeyId.NotFound\""),
             std::string::npos);
   EXPECT_NE(error.response.body.find("\"HostId\":\"ecs.aliyuncs.com\""), std::string::npos);
+  EXPECT_TRUE(error.response.body.ends_with(
+      ",\"Recommend\":\"https://error-center.aliyun.com/status/search?Keyword="
+      "InvalidAccessKeyId.NotFound&source=PopGw\"}"))
+      << error.response.body;
 }
 
 TEST_F(GatewayTest, RoutesByHostOrDefaultService) {

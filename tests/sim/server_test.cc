@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/tls.h"
 #include "tests/sim/sim_test_util.h"
 
 extern char** environ;
@@ -83,6 +85,55 @@ Received RawExchange(std::uint16_t port, const std::string& data, int timeout_ms
   return out;
 }
 
+// One reply on a connection that stays open: its head and Content-Length
+// bytes of body (bounded).
+Received ReadOneReply(int fd) {
+  Received out;
+  char buffer[4096];
+  for (int i = 0; i < 50; ++i) {
+    const std::size_t head = out.bytes.find("\r\n\r\n");
+    const std::size_t length = out.bytes.find("\r\nContent-Length: ");
+    if (head != std::string::npos && length < head &&
+        out.bytes.size() >= head + 4 + std::stoul(out.bytes.substr(length + 18))) {
+      break;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    out.bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+// A native OpenSSL client that trusts only `ca_file` and wants the name
+// localhost: whether the server passed, and what it answered `request`.
+std::pair<bool, Received> TlsExchange(std::uint16_t port, const std::string& ca_file,
+                                      const std::string& request) {
+  std::pair<bool, Received> out{false, {}};
+  const int fd = Connect(port);
+  const timeval limit{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr);
+  SSL* ssl = SSL_new(context);
+  SSL_set_fd(ssl, fd);
+  SSL_set1_host(ssl, "localhost");
+  if (fd >= 0 && SSL_connect(ssl) == 1) {
+    out.first = true;
+    SSL_write(ssl, request.data(), static_cast<int>(request.size()));
+    char buffer[16384];
+    for (int n = 0; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
+      out.second.bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  SSL_free(ssl);
+  SSL_CTX_free(context);
+  ::close(fd);
+  return out;
+}
+
 int StatusOf(const Received& received) {
   if (!received.bytes.starts_with("HTTP/1.1 ")) return -1;
   return std::atoi(received.bytes.c_str() + 9);
@@ -115,20 +166,20 @@ std::string Dechunk(const std::string& body, std::size_t& chunks, std::size_t& l
 // server's keys and of the signer.
 class ServerTest : public ::testing::Test {
  protected:
-  void Start(ServerOptions options = {}) {
+  void Start(ServerOptions options = {}, const Clock* clock = nullptr) {
     audit_.Keys(options.gateway.keys);
     options.log = [this](std::string_view line) {
       std::lock_guard<std::mutex> lock(log_mutex_);
       log_.emplace_back(line);
     };
-    server_ = std::make_unique<Server>(std::move(options), clock_);
+    server_ = std::make_unique<Server>(std::move(options), clock != nullptr ? *clock : clock_);
     const auto status = server_->Start();
     ASSERT_TRUE(status.ok()) << status.message();
     ASSERT_NE(server_->port(), 0);
   }
   void TearDown() override {
     if (server_) server_->Stop();
-    audit_.CheckLines("the request log", Log());
+    audit_.CheckLines("the log", Lines());
     audit_.Finish();
   }
   Received Exchange(std::uint16_t port, const std::string& data, int timeout_ms = 5000) {
@@ -137,14 +188,29 @@ class ServerTest : public ::testing::Test {
     return received;
   }
   std::string Request(const std::string& action, const testing::Params& extra = {},
-                      const std::string& host = "ecs.aliyuncs.com") {
+                      const std::string& host = "ecs.aliyuncs.com", bool close = true,
+                      std::int64_t signed_at = -1) {
     audit_.Secret(signer_.secret);
-    return "GET /?" + signer_.Query(action, extra, clock_.NowMillis()) +
-           " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+    return "GET /?" + signer_.Query(action, extra, signed_at < 0 ? clock_.NowMillis() : signed_at) +
+           " HTTP/1.1\r\nHost: " + host + (close ? "\r\nConnection: close" : "") + "\r\n\r\n";
   }
-  std::vector<std::string> Log() {
+  std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(log_mutex_);
     return log_;
+  }
+  // The request lines of the log, or its other lines.
+  std::vector<std::string> Log(bool requests = true) {
+    std::vector<std::string> lines = Lines();
+    std::erase_if(lines,
+                  [&](const std::string& l) { return l.starts_with("connection #") == requests; });
+    return lines;
+  }
+  // Waits (bounded) until the log holds `count` lines of the kind.
+  std::vector<std::string> WaitForLog(std::size_t count, bool requests = true) {
+    for (int i = 0; i < 500 && Log(requests).size() < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Log(requests);
   }
 
   testing::SimAudit audit_;
@@ -211,7 +277,8 @@ TEST_F(ServerTest, BadInputIsAnsweredAndServingGoesOn) {
   EXPECT_EQ(StatusOf(huge), 431);
 
   EXPECT_EQ(StatusOf(Exchange(port, "GET /?Action=\xff\xfe HTTP/1.1\r\nHost: x\r\n\r\n")), 400);
-  const Received escaped = Exchange(port, "GET /?Action=%FF HTTP/1.1\r\nHost: x\r\n\r\n");
+  const Received escaped =
+      Exchange(port, "GET /?Action=%FF HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(StatusOf(escaped), 400);
   EXPECT_EQ(Element(BodyOf(escaped), "Code"), "InvalidParameter");
 
@@ -334,6 +401,87 @@ TEST_F(ServerTest, LogNeverCarriesSecretsOrSignatures) {
   EXPECT_EQ(Log().back(), "GET ecs DescribeZones SignatureDoesNotMatch 400");
 }
 
+// One connection serves requests until one says "Connection: close". A
+// server clock 1200 s ahead judges a fresh time stamp expired and tells its
+// time in Date; a request signed by that time then passes.
+TEST_F(ServerTest, KeepsConnectionsOpenAndJudgesTimeByItsOwnClock) {
+  const OffsetClock ahead(clock_, 1200 * 1000);
+  Start({}, &ahead);
+  const int fd = Connect(server_->port());
+  const std::string first = Request("DescribeRegions", {}, "ecs.aliyuncs.com", false);
+  ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
+  const Received expired = ReadOneReply(fd);
+  EXPECT_EQ(StatusOf(expired), 400);
+  EXPECT_EQ(Element(BodyOf(expired), "Code"), "InvalidTimeStamp.Expired");
+  EXPECT_NE(expired.bytes.find("\r\nConnection: keep-alive\r\n"), std::string::npos);
+  EXPECT_NE(expired.bytes.find("\r\nDate: " + FormatHttpDate(ahead.NowMillis()) + "\r\n"),
+            std::string::npos)
+      << expired.bytes.substr(0, 200);
+  const std::string second =
+      Request("DescribeRegions", {}, "ecs.aliyuncs.com", true, ahead.NowMillis());
+  ::send(fd, second.data(), second.size(), MSG_NOSIGNAL);
+  const Received good = ReadAll(fd);
+  ::close(fd);
+  audit_.CheckText("the replies", expired.bytes + good.bytes);
+  EXPECT_EQ(StatusOf(good), 200);
+  EXPECT_TRUE(good.closed);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"GET ecs DescribeRegions InvalidTimeStamp.Expired 400",
+                                             "GET ecs DescribeRegions ok 200"}));
+  ASSERT_EQ(Log(false).size(), 1u);
+  EXPECT_TRUE(Log(false)[0].starts_with("connection #1 from 127.0.0.1:")) << Log(false)[0];
+}
+
+// A held reply waits on a timer of its own: another client's request is read
+// while the first reply is still held.
+TEST_F(ServerTest, LatencyHoldsNoOtherClient) {
+  Start({.latency_ms = 2000});
+  const int first = Connect(server_->port());
+  const int second = Connect(server_->port());
+  for (const int fd : {first, second}) {
+    const std::string request = Request("DescribeRegions");
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    ASSERT_EQ(WaitForLog(fd == first ? 1 : 2).size(), fd == first ? 1u : 2u);
+  }
+  pollfd held{first, POLLIN, 0};
+  EXPECT_EQ(::poll(&held, 1, 0), 0) << "the first reply came before the second request was read";
+  EXPECT_EQ(StatusOf(ReadAll(first)), 200);
+  EXPECT_EQ(StatusOf(ReadAll(second)), 200);
+  ::close(first);
+  ::close(second);
+}
+
+// HTTPS with the self-signed set: a client trusting ca.pem is answered; one
+// trusting other-ca.pem refuses the server and leaves no request in the log;
+// a silent client holds nobody up and is let go after the handshake time.
+TEST_F(ServerTest, ServesTlsWithTheSelfSignedSet) {
+  const testing::ScratchDirectory scratch;
+  auto files = MakeSelfSigned((scratch.path() / "tls").string());
+  ASSERT_TRUE(files.ok()) << files.status().message();
+  Start({.read_timeout_ms = 500,
+         .tls_certificate_file = files->certificate,
+         .tls_key_file = files->key});
+  const int silent = Connect(server_->port());
+  const auto [trusted, reply] = TlsExchange(server_->port(), files->ca, Request("DescribeRegions"));
+  audit_.CheckText("the reply", reply.bytes);
+  EXPECT_TRUE(trusted);
+  EXPECT_EQ(StatusOf(reply), 200);
+  EXPECT_TRUE(BodyOf(reply).ends_with("</DescribeRegionsResponse>"));
+  EXPECT_FALSE(TlsExchange(server_->port(), files->other_ca, Request("DescribeRegions")).first);
+  // Three connections, the refusal and the silent client's time-out.
+  const std::vector<std::string> others = WaitForLog(5, false);
+  ::close(silent);
+  EXPECT_EQ(others.size(), 5u);
+  EXPECT_EQ(std::count_if(others.begin(), others.end(),
+                          [](const std::string& l) {
+                            return l.find(" tls handshake failed: ") != std::string::npos;
+                          }),
+            2);
+  EXPECT_NE(
+      std::find(others.begin(), others.end(), "connection #1 tls handshake failed: timed out"),
+      others.end());
+  EXPECT_EQ(Log(), std::vector<std::string>{"GET ecs DescribeRegions ok 200"});
+}
+
 TEST_F(ServerTest, RefusesNonLoopbackAddresses) {
   Server server({.address = "0.0.0.0"}, clock_);
   EXPECT_FALSE(server.Start().ok());
@@ -377,11 +525,11 @@ class SimProgram {
 
   pid_t pid() const { return pid_; }
   // Reads standard output up to a newline (not kept), its end, or a time-out.
-  std::string ReadLine(std::size_t limit = 100) {
+  std::string ReadLine(std::size_t limit = 100, int timeout_ms = 5000) {
     std::string line;
     char c = 0;
     pollfd p{out_, POLLIN, 0};
-    while (line.size() < limit && ::poll(&p, 1, 5000) > 0 && ::read(out_, &c, 1) == 1 &&
+    while (line.size() < limit && ::poll(&p, 1, timeout_ms) > 0 && ::read(out_, &c, 1) == 1 &&
            c != '\n') {
       line.push_back(c);
     }
@@ -433,7 +581,7 @@ TEST(SimulatorProgramTest, PrintsItsAddressAndStopsOnSigterm) {
   auto exchange = [&](testing::Signer& by) {
     const Received reply =
         RawExchange(port, "GET /?" + by.Query("DescribeRegions", {}, clock.NowMillis()) +
-                              " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n\r\n");
+                              " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\nConnection: close\r\n\r\n");
     audit.CheckText("a reply", reply.bytes);
     return reply;
   };
@@ -450,6 +598,41 @@ TEST(SimulatorProgramTest, PrintsItsAddressAndStopsOnSigterm) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   audit.CheckText("the program's standard output", first_line + "\n" + program.ReadLine(1 << 20));
   audit.CheckFilesUnder(work);
+  audit.Finish();
+}
+
+// --tls-self-signed: the CA's path is the second line, the files are in the
+// directory (the key private to the user) and a client trusting the CA is
+// answered. Unusable --tls files end the program with a failure.
+TEST(SimulatorProgramTest, MakesItsOwnCertificatesOrRefusesBadOnes) {
+  testing::SimAudit audit;
+  testing::Signer signer;
+  audit.Secret(signer.secret);
+  const testing::ScratchDirectory scratch;
+  const std::filesystem::path dir = scratch.path() / "made" / "tls";
+  SimProgram program({"--port", "0", "-q", "--tls-self-signed", dir.string()}, scratch.path());
+  // Making RSA keys can take a while on a busy machine.
+  const std::string first_line = program.ReadLine(100, 60000);
+  ASSERT_TRUE(first_line.starts_with("listening on 127.0.0.1:")) << first_line;
+  EXPECT_EQ(program.ReadLine(1000), (dir / "ca.pem").string());
+  EXPECT_TRUE(std::filesystem::exists(dir / "other-ca.pem"));
+  EXPECT_EQ(std::filesystem::status(dir / "server-key.pem").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const auto [trusted, reply] = TlsExchange(
+      static_cast<std::uint16_t>(std::stoi(first_line.substr(23))), (dir / "ca.pem").string(),
+      "GET /?" + signer.Query("DescribeRegions", {}, SystemClock().NowMillis()) +
+          " HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\nConnection: close\r\n\r\n");
+  audit.CheckText("the reply", reply.bytes);
+  EXPECT_TRUE(trusted);
+  EXPECT_EQ(StatusOf(reply), 200);
+  for (const auto& [certificate, key] :
+       {std::pair{"missing.pem", "server-key.pem"}, std::pair{"other-ca.pem", "server-key.pem"}}) {
+    SimProgram refused({"--tls", (dir / certificate).string(), (dir / key).string()},
+                       scratch.path());
+    const int status = refused.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << certificate << ": " << status;
+    EXPECT_EQ(refused.ReadLine(), "") << certificate;
+  }
   audit.Finish();
 }
 

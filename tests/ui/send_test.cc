@@ -122,7 +122,7 @@ TEST_F(SendTest, TypedRegionReachesTheServiceAndRowsAccumulate) {
   EXPECT_GT(zones, 0u);
 }
 
-TEST_F(SendTest, ErrorReplyShowsItsFourRowsAndClearsTheReport) {
+TEST_F(SendTest, ErrorReplyShowsItsRowsAndClearsTheReport) {
   OpenDialog();
   SetText(IDC_KEY_ID, "nobody");
   SetText(IDC_KEY_SECRET, "nobodys-secret");
@@ -131,13 +131,14 @@ TEST_F(SendTest, ErrorReplyShowsItsFourRowsAndClearsTheReport) {
   Press(IDC_SEND);
   EXPECT_EQ(Text(IDC_REPORT), L"");
   std::vector<ScreenRow> rows = Rows();
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0].field, L"Message");
-  EXPECT_EQ(rows[1].field, L"Code");
-  EXPECT_EQ(rows[2].field, L"HostId");
-  EXPECT_EQ(rows[3].field, L"RequestId");
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[0].field, L"Recommend");
+  EXPECT_EQ(rows[1].field, L"Message");
+  EXPECT_EQ(rows[2].field, L"Code");
+  EXPECT_EQ(rows[3].field, L"HostId");
+  EXPECT_EQ(rows[4].field, L"RequestId");
   for (const ScreenRow& row : rows) EXPECT_FALSE(row.info.empty()) << row.field;
-  EXPECT_EQ(rows[1].info, L"InvalidAccessKeyId.NotFound");
+  EXPECT_EQ(rows[2].info, L"InvalidAccessKeyId.NotFound");
 }
 
 TEST_F(SendTest, TraceLinesArriveInTheDebugViewerWindow) {
