@@ -7,14 +7,12 @@
 
 #include "core/base64.h"
 #include "tests/support/secret_audit.h"
-#include "tests/transport/test_proxy.h"
 #include "tests/transport/test_server.h"
 #include "transport/http.h"
 
 namespace kestrune::transport {
 namespace {
 
-using testing::TestProxy;
 using testing::TestServer;
 
 constexpr char kUser[] = "proxy-user";
@@ -105,62 +103,58 @@ TEST(ProxyChoiceTest, LowerCaseWinsAllProxyFillsInAndTheOptionReplacesAll) {
   const ProxyTexts none = ChooseProxyTexts(lookup, std::string());
   EXPECT_EQ(none.http + none.https, "");
   EXPECT_EQ(ChooseProxyTexts(lookup, std::string("given:4")).https, "given:4");
-
-  environment["HTTPS_PROXY"] = "socks5://h";
-  const core::Result<ProxySettings> refused =
-      ParseProxySettings(ChooseProxyTexts(lookup, std::nullopt));
-  ASSERT_FALSE(refused.ok());
-  EXPECT_TRUE(refused.status().message().starts_with("HTTPS_PROXY: "))
-      << refused.status().message();
 }
 
 TEST(ProxyExchangeTest, TunnelCarriesTheRequestAndOnlyTheProxySeesCredentials) {
-  TestServer server([](Connection& client) { TestServer::Send(client, kReply); });
-  TestProxy proxy;
-  ASSERT_TRUE(server.listening() && proxy.listening());
+  // The proxy (its head read by the test server) opens the tunnel, then
+  // plays the target at its far end.
+  std::string inner;
+  TestServer proxy([&inner](Connection& client) {
+    TestServer::Send(client, "HTTP/1.1 200 Connection established\r\n\r\n");
+    char buffer[512];
+    std::size_t received = 1;
+    for (int i = 0; i < 100 && inner.find("\r\n\r\n") == std::string::npos && received; ++i) {
+      if (client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received)) break;
+      inner.append(buffer, received);
+    }
+    TestServer::Send(client, kReply);
+  });
   NetworkScope network;
   Connection connection;
   ASSERT_FALSE(connection.Open("127.0.0.1", proxy.port(), std::chrono::seconds(2)));
   const core::Status opened = OpenTunnel(
-      connection, "127.0.0.1", server.port(), LoopbackProxy(proxy.port()), std::chrono::seconds(2),
+      connection, "ecs.aliyuncs.com", 443, LoopbackProxy(proxy.port()), std::chrono::seconds(2),
       std::chrono::steady_clock::now() + std::chrono::seconds(5));
   ASSERT_TRUE(opened.ok()) << opened.message();
   ASSERT_FALSE(connection.SendAll(kRequest, std::chrono::seconds(2)));
-  std::string reply;
   char buffer[256];
-  std::size_t received = 1;
-  while (received != 0 &&
-         !connection.Receive(buffer, sizeof buffer, std::chrono::seconds(2), received)) {
-    reply.append(buffer, received);
-  }
-  EXPECT_EQ(reply, kReply);
-  const std::string target = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(proxy.head(),
-            "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n" + BasicHeader() + "\r\n");
-  EXPECT_EQ(server.request(), kRequest);
+  std::size_t received = 0;
+  ASSERT_FALSE(connection.Receive(buffer, sizeof buffer, std::chrono::seconds(2), received));
+  EXPECT_EQ(std::string(buffer, received), kReply);
+  EXPECT_EQ(proxy.request(),
+            "CONNECT ecs.aliyuncs.com:443 HTTP/1.1\r\nHost: ecs.aliyuncs.com:443\r\n" +
+                BasicHeader() + "\r\n");
+  EXPECT_EQ(inner, kRequest);
 }
 
 TEST(ProxyExchangeTest, PlainRequestGoesInAbsoluteFormAndTheTraceNamesTheProxyAlone) {
-  TestServer server([](Connection& client) { TestServer::Send(client, kReply); });
-  TestProxy proxy;
-  ASSERT_TRUE(server.listening() && proxy.listening());
+  TestServer proxy([](Connection& client) { TestServer::Send(client, kReply); });
   testsupport::SecretAudit audit({});
   audit.AddProxyCredentials(kUser, kPassword);
   HttpReply reply;
   std::string trace;
   const core::Status status =
-      ExchangeWithHost("127.0.0.1", server.port(), kRequest, ThroughProxy(proxy.port()), reply,
+      ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply,
                        [&trace](std::string_view line) { trace += line; });
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.body, "<Ok/>");
-  EXPECT_EQ(proxy.head(), "GET http://127.0.0.1:" + std::to_string(server.port()) +
-                              "/?Action=DescribeRegions HTTP/1.1\r\n" + BasicHeader() +
-                              "Host: ecs.aliyuncs.com\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(proxy.request(), "GET http://ecs.aliyuncs.com/?Action=DescribeRegions HTTP/1.1\r\n" +
+                                 BasicHeader() +
+                                 "Host: ecs.aliyuncs.com\r\nConnection: close\r\n\r\n");
   EXPECT_TRUE(trace.starts_with("Using the proxy 127.0.0.1:" + std::to_string(proxy.port()) +
                                 ".\r\nLooking up hostname 127.0.0.1... "))
       << trace;
   audit.CheckText("the trace", trace);
-  audit.CheckText("the reply", reply.raw);
 }
 
 TEST(ProxyExchangeTest, NoProxyHostIsReachedDirectly) {
@@ -172,7 +166,6 @@ TEST(ProxyExchangeTest, NoProxyHostIsReachedDirectly) {
     closed_port = listener.port();
   }  // nothing listens there now: only a direct connection can succeed
   TestServer server([](Connection& client) { TestServer::Send(client, kReply); });
-  ASSERT_TRUE(server.listening());
   HttpReply reply;
   const core::Status status =
       ExchangeWithHost("127.0.0.1", server.port(), kRequest,
@@ -184,22 +177,22 @@ TEST(ProxyExchangeTest, NoProxyHostIsReachedDirectly) {
 TEST(ProxyExchangeTest, RefusalsSayWhatTheProxyAnsweredWithoutThePassword) {
   testsupport::SecretAudit audit({});
   audit.AddProxyCredentials(kUser, kPassword);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  constexpr char k407[] = "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n";
   for (const auto& [answer, expected] :
-       {std::pair{"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n",
-                  "refused the credentials (407 Proxy Authentication Required)"},
-        std::pair{"HTTP/1.1 403 Forbidden\r\nX-Why: policy\r\n\r\n", ": HTTP/1.1 403 Forbidden"}}) {
-    TestProxy proxy(answer);
+       {std::pair{k407, "refused the credentials (407 Proxy Authentication Required)"},
+        std::pair{"HTTP/1.1 403 Forbidden\r\n\r\n",
+                  "ecs.aliyuncs.com:443: HTTP/1.1 403 Forbidden"}}) {
+    TestServer proxy([answer](Connection& client) { TestServer::Send(client, answer); });
     NetworkScope network;
     Connection connection;
     ASSERT_FALSE(connection.Open("127.0.0.1", proxy.port(), std::chrono::seconds(2)));
-    const core::Status tunnel =
-        OpenTunnel(connection, "ecs.aliyuncs.com", 443, LoopbackProxy(proxy.port()),
-                   std::chrono::seconds(2), deadline);
+    const core::Status tunnel = OpenTunnel(
+        connection, "ecs.aliyuncs.com", 443, LoopbackProxy(proxy.port()), std::chrono::seconds(2),
+        std::chrono::steady_clock::now() + std::chrono::seconds(5));
     EXPECT_NE(tunnel.message().find(expected), std::string::npos) << tunnel.message();
     audit.CheckText("a tunnel refusal", tunnel.message());
   }
-  TestProxy proxy("HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n");
+  TestServer proxy([&k407](Connection& client) { TestServer::Send(client, k407); });
   HttpReply reply;
   const core::Status plain =
       ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply);
