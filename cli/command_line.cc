@@ -6,6 +6,7 @@
 
 #include "cli/output.h"
 #include "request/endpoint.h"
+#include "transport/proxy.h"
 
 namespace kestrune::cli {
 namespace {
@@ -25,6 +26,7 @@ constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
 
 enum class Option {
   kEndpoint,
+  kProxy,
   kRegion,
   kFormat,
   kTimeout,
@@ -44,8 +46,9 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 12> kOptions = {{
+constexpr std::array<OptionDefinition, 13> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
+    {"proxy", Option::kProxy, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
@@ -88,6 +91,14 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.endpoint = std::string(value);
       break;
     }
+    case Option::kProxy:
+      if (!value.empty()) {
+        // The refusal never quotes the URL: it may hold the proxy's password.
+        core::Result<transport::ProxyServer> proxy = transport::ParseProxyUrl(value);
+        if (!proxy.ok()) return Error("--proxy: " + proxy.status().message());
+      }
+      line.proxy = std::string(value);
+      break;
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
       line.region = std::string(value);
@@ -161,6 +172,9 @@ core::Status CheckApplicable(const CommandLine& line) {
     }
   }
   if (line.endpoint && !sends) return Error("--endpoint applies to call and demo, not " + where);
+  if (line.proxy && sub != Subcommand::kCall) {
+    return Error("--proxy applies to call only, not " + where);
+  }
   if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);
   if (line.region && !(sends || sub == Subcommand::kSample)) {
     return Error("--region applies to call, sample and demo, not " + where);
