@@ -132,9 +132,9 @@ core::Result<ProxyServer> ParseProxyUrl(std::string_view url) {
       const bool printable =
           scheme.size() <= 16 &&
           std::all_of(scheme.begin(), scheme.end(), [](char ch) { return IsSchemeChar(ch); });
-      return Refused((printable ? "the proxy scheme \"" + std::string(scheme) + "://\""
-                                : std::string("that proxy scheme")) +
-                     " is not supported; give an http:// proxy");
+      std::string reason = "the proxy scheme ";
+      if (printable) reason.append("\"").append(scheme).append("://\" ");
+      return Refused(reason.append("is not supported; give an http:// proxy"));
     }
     rest.remove_prefix(separator + 3);
   }
@@ -223,8 +223,15 @@ const ProxyServer* ProxyFor(const ProxySettings& settings, std::string_view host
 
 std::string Authority(std::string_view host, std::uint16_t port) {
   const bool ipv6 = host.find(':') != std::string_view::npos;
-  std::string authority = ipv6 ? "[" + std::string(host) + "]" : std::string(host);
-  return authority + ":" + std::to_string(port);
+  // Appended piece by piece: MinGW's GCC 12 takes "literal" + string here for
+  // an overlapping copy (-Wrestrict).
+  std::string authority;
+  if (ipv6) authority += '[';
+  authority.append(host);
+  if (ipv6) authority += ']';
+  authority += ':';
+  authority += std::to_string(port);
+  return authority;
 }
 
 std::string AbsoluteFormRequest(std::string_view request, std::string_view host, std::uint16_t port,
