@@ -10,6 +10,8 @@
 #include "cli/output.h"
 #include "core/ascii.h"
 #include "request/clock.h"
+#include "request/endpoint.h"
+#include "transport/proxy.h"
 
 namespace kestrune::cli {
 namespace {
@@ -73,6 +75,23 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
 }
 
 namespace {
+
+// " through the proxy HOST:PORT" when the proxy applies to `destination`
+// (HOST[:PORT]), else nothing; never the proxy's credentials.
+std::string ProxyNote(const engine::EngineOptions& options, const std::string& destination) {
+  transport::ProxyTexts texts;
+  texts.http = options.http_proxy;
+  texts.https = options.https_proxy;
+  texts.no_proxy = options.no_proxy;
+  const core::Result<transport::ProxySettings> settings = transport::ParseProxySettings(texts);
+  const core::Result<request::EndpointOverride> target =
+      request::ParseEndpointOverride(destination);
+  if (!settings.ok() || !target.ok()) return {};
+  const transport::ProxyServer* proxy =
+      transport::ProxyFor(settings.value(), target.value().host, /*tls=*/false);
+  if (proxy == nullptr) return {};
+  return " through the proxy " + transport::Authority(proxy->host, proxy->port);
+}
 
 // The choice the user named: a listed action (with its template, if any), or
 // with --force any name that looks like an action. A name neither listed nor
@@ -147,11 +166,11 @@ int RunCall(const CommandLine& line, Console& console) {
   report::TraceSink& trace = tracing ? console.Trace() : no_trace;
   if (tracing) {
     console.Err("kestrune: credentials from " + credentials->source + "\n");
-    console.Err("kestrune: sending to " +
-                (options->endpoint_override.empty()
-                     ? std::string(catalogue::FindService(*service)->host) + ":80"
-                     : options->endpoint_override) +
-                "\n");
+    const std::string destination =
+        options->endpoint_override.empty()
+            ? std::string(catalogue::FindService(*service)->host) + ":80"
+            : options->endpoint_override;
+    console.Err("kestrune: sending to " + destination + ProxyNote(*options, destination) + "\n");
   }
 
   const request::SystemClock clock;

@@ -6,6 +6,7 @@
 
 #include "cli/output.h"
 #include "request/endpoint.h"
+#include "transport/proxy.h"
 
 namespace kestrune::cli {
 namespace {
@@ -26,6 +27,7 @@ constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
 enum class Option {
   kEndpoint,
   kTls,
+  kProxy,
   kRegion,
   kFormat,
   kTimeout,
@@ -45,9 +47,10 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 13> kOptions = {{
+constexpr std::array<OptionDefinition, 14> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
+    {"proxy", Option::kProxy, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
@@ -92,6 +95,14 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
     }
     case Option::kTls:
       line.tls = true;
+      break;
+    case Option::kProxy:
+      if (!value.empty()) {
+        // The refusal never quotes the URL: it may hold the proxy's password.
+        core::Result<transport::ProxyServer> proxy = transport::ParseProxyUrl(value);
+        if (!proxy.ok()) return Error("--proxy: " + proxy.status().message());
+      }
+      line.proxy = std::string(value);
       break;
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
@@ -172,6 +183,9 @@ core::Status CheckApplicable(const CommandLine& line) {
     return Error(
         "demo --tls starts a simulator of its own; for one already running give "
         "--endpoint https://HOST:PORT instead");
+  }
+  if (line.proxy && sub != Subcommand::kCall) {
+    return Error("--proxy applies to call only, not " + where);
   }
   if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);
   if (line.region && !(sends || sub == Subcommand::kSample)) {

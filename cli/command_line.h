@@ -29,6 +29,8 @@ struct CommandLine {
   std::vector<std::string> operands;  // the arguments after the subcommand
   std::optional<std::string> endpoint;
   bool tls = false;  // demo: the tour over HTTPS
+  // --proxy: a proxy URL, or "" for no proxy whatever the environment says.
+  std::optional<std::string> proxy;
   std::optional<std::string> region;
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;

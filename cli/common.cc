@@ -9,6 +9,7 @@
 #include "report/display_text.h"
 #include "report/extractor.h"
 #include "request/endpoint.h"
+#include "transport/proxy.h"
 
 namespace kestrune::cli {
 namespace {
@@ -154,9 +155,20 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
   core::Result<std::string> endpoint = EndpointOverride(line, console);
   if (!endpoint.ok()) return endpoint.status();
   options.endpoint_override = *endpoint;
+  const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
+      [&console](std::string_view name) { return console.Env(name); }, line.proxy);
+  // Refused here as a usage error, naming the variable; the engine would
+  // only fail the exchange.
+  core::Result<transport::ProxySettings> parsed = transport::ParseProxySettings(proxy);
+  if (!parsed.ok()) return parsed.status();
+  options.http_proxy = proxy.http;
+  options.https_proxy = proxy.https;
+  options.no_proxy = proxy.no_proxy;
   if (line.timeout) {
+    // One time-out bounds each step and the whole exchange.
     options.connect_timeout = *line.timeout;
     options.idle_timeout = *line.timeout;
+    options.exchange_timeout = *line.timeout;
   }
   return options;
 }

@@ -182,6 +182,7 @@ int RunDemo(const CommandLine& line, Console& console) {
   if (line.timeout) {
     options.connect_timeout = *line.timeout;
     options.idle_timeout = *line.timeout;
+    options.exchange_timeout = *line.timeout;
   }
   const request::Credentials credentials{std::string(kDemoAccessKeyId),
                                          std::string(kDemoAccessKeySecret)};

@@ -61,8 +61,17 @@ struct EngineOptions {
   // system's store. One that cannot be read fails every TLS exchange before
   // anything is sent.
   std::string ca_file;
-  std::chrono::milliseconds connect_timeout{10000};
-  std::chrono::milliseconds idle_timeout{30000};  // longest wait for the next reply bytes
+  // The proxy URLs for plain HTTP and for TLS targets, and the hosts that
+  // bypass them (transport/proxy.h: ChooseProxyTexts, ParseProxyUrl,
+  // NoProxyMatches); empty: a direct connection. The faces take them from the
+  // user; a malformed one fails every exchange, never falling back to a
+  // direct connection.
+  std::string http_proxy;
+  std::string https_proxy;
+  std::string no_proxy;
+  std::chrono::milliseconds connect_timeout{10000};    // the resolution and the connection
+  std::chrono::milliseconds idle_timeout{30000};       // longest wait for the next reply bytes
+  std::chrono::milliseconds exchange_timeout{120000};  // one whole exchange, however slow
   int max_attempts = 5;
   // GET, POST, or (kAuto) GET unless the request is too long for one.
   request::HttpMethod method = request::HttpMethod::kAuto;

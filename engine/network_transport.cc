@@ -1,5 +1,6 @@
 // The engine's own transport: one HTTP/1.1 exchange over TCP per request.
 #include <memory>
+#include <utility>
 
 #include "engine/engine.h"
 #include "transport/http.h"
@@ -13,13 +14,25 @@ class NetworkTransport : public Transport {
   explicit NetworkTransport(const EngineOptions& options) {
     exchange_.connect_timeout = options.connect_timeout;
     exchange_.idle_timeout = options.idle_timeout;
+    exchange_.exchange_timeout = options.exchange_timeout;
+    transport::ProxyTexts proxy;
+    proxy.http = options.http_proxy;
+    proxy.https = options.https_proxy;
+    proxy.no_proxy = options.no_proxy;
+    core::Result<transport::ProxySettings> settings = transport::ParseProxySettings(proxy);
+    if (settings.ok()) {
+      exchange_.proxy = std::move(settings.value());
+    } else {
+      // The message never repeats the URL: it may hold the proxy's password.
+      setup_error_ = "invalid proxy: " + settings.status().message();
+    }
     if (!options.endpoint_override.empty()) {
       core::Result<request::EndpointOverride> parsed =
           request::ParseEndpointOverride(options.endpoint_override);
       if (parsed.ok()) {
         override_ = parsed.value();
-      } else {
-        override_error_ =
+      } else if (setup_error_.empty()) {
+        setup_error_ =
             "invalid endpoint \"" + options.endpoint_override + "\": " + parsed.status().message();
       }
     }
@@ -28,9 +41,10 @@ class NetworkTransport : public Transport {
   TransportReply Exchange(const request::ServiceEndpoint& endpoint,
                           std::string_view request_text) override {
     TransportReply result;
-    if (!override_error_.empty()) {
-      // A mistyped override must never fall back to the real service.
-      result.status = core::Status::Connection(override_error_);
+    if (!setup_error_.empty()) {
+      // A mistyped override or proxy must never fall back to the real
+      // service or to a direct connection.
+      result.status = core::Status::Connection(setup_error_);
       return result;
     }
     transport::HttpReply reply;
@@ -46,7 +60,7 @@ class NetworkTransport : public Transport {
  private:
   transport::ExchangeOptions exchange_;
   std::optional<request::EndpointOverride> override_;
-  std::string override_error_;
+  std::string setup_error_;
 };
 
 }  // namespace

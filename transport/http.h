@@ -22,16 +22,23 @@
 
 #include "core/status.h"
 #include "request/endpoint.h"
+#include "transport/proxy.h"
 
 namespace kestrune::transport {
 
 inline constexpr std::size_t kReplyLimit = 16 * 1024 * 1024;
 
 struct ExchangeOptions {
+  // Bounds the name's resolution and the connection to any of its addresses.
   std::chrono::milliseconds connect_timeout{10000};
   // Longest wait for the peer to take or give any data.
   std::chrono::milliseconds idle_timeout{30000};
+  // Bounds the whole exchange, from the resolution to the reply's last byte,
+  // however steadily a slow peer keeps sending.
+  std::chrono::milliseconds exchange_timeout{120000};
   std::size_t reply_limit = kReplyLimit;
+  // The proxies a host that they do not exempt is reached through.
+  ProxySettings proxy;
 };
 
 struct HttpReply {
@@ -53,10 +60,14 @@ core::Status ParseReply(HttpReply& reply);
 // Connects to `host`:`port`, sends `request` whole and stores the reply in
 // `reply` (its previous content is discarded). The reply ends when the server
 // closes the connection, or earlier once its Content-Length or final chunk
-// has arrived. Fails, with a message naming the step, when the host does not
-// resolve, no connection can be made, a send or receive fails or times out,
-// the reply exceeds options.reply_limit, or the reply does not parse; what was
-// received stays in reply.raw. `trace` receives the progress and failure
+// (and its trailers) has arrived. Through an HTTP proxy (options.proxy, for a
+// host it does not exempt) the connection goes to the proxy and the request
+// in absolute form (AbsoluteFormRequest). Fails, with a message naming the
+// step, when the host does not resolve, no connection can be made, a send or
+// receive fails or times out, the whole exchange outlasts
+// options.exchange_timeout, the reply exceeds options.reply_limit, the proxy
+// answers 407, or the reply does not parse; what was received stays in
+// reply.raw. `trace` receives the progress and failure
 // texts as pieces that end their own lines with "\r\n".
 core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::string_view request,
                               const ExchangeOptions& options, HttpReply& reply,

@@ -47,6 +47,16 @@ inline SocketError SystemFailure(SocketStep step, core::OsErrorCode code) {
 // Empty on success.
 using SocketStatus = std::optional<SocketError>;
 
+// The longest wait that `timeout` allows without going past `deadline`; zero
+// once the deadline has passed.
+inline std::chrono::milliseconds WaitWithin(std::chrono::milliseconds timeout,
+                                            std::chrono::steady_clock::time_point deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return std::chrono::milliseconds(0);
+  return left < timeout ? left : timeout;
+}
+
 class NetworkScope {
  public:
   NetworkScope();
@@ -73,8 +83,10 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // Resolves `host` (IPv4 and IPv6 addresses) and connects to the first
-  // address that accepts within `timeout` (each address gets the full
-  // time-out). Fails at kResolve, kCreate or kConnect.
+  // address that accepts. `timeout` bounds the whole: the name's resolution
+  // and every address tried together (a resolver that does not answer in
+  // time is left behind on a thread of its own). Fails at kResolve, kCreate
+  // or kConnect, timed_out when the time-out ended the step.
   SocketStatus Open(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout);
   // Sends all of `data`, continuing after partial sends; fails at kSend when
   // the peer takes nothing for `timeout`.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "transport/bounded_call.h"
 #include "transport/socket.h"
 
 namespace kestrune::transport {
@@ -62,23 +63,39 @@ bool NetworkScope::Close() { return true; }
 SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
                               std::chrono::milliseconds timeout) {
   Close();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-  addrinfo* addresses = nullptr;
-  const std::string service = std::to_string(port);
-  int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
-  if (resolved != 0) {
-    // AI_ADDRCONFIG hides loopback-only families on hosts without other
-    // addresses; ask once more without it.
-    hints.ai_flags = AI_NUMERICSERV;
-    resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
-  }
-  if (resolved != 0 || addresses == nullptr) {
-    if (resolved == EAI_SYSTEM) return SystemFailure(SocketStep::kResolve, errno);
-    return SocketError{SocketStep::kResolve, false, ::gai_strerror(resolved)};
+  const auto deadline = Clock::now() + timeout;
+  struct Lookup {
+    int resolved = EAI_FAIL;
+    int error = 0;  // errno for EAI_SYSTEM
+    addrinfo* addresses = nullptr;
+  };
+  const std::optional<Lookup> lookup = CallWithin<Lookup>(
+      [host, service = std::to_string(port)] {
+        Lookup result;
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+        result.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.addresses);
+        if (result.resolved != 0) {
+          // AI_ADDRCONFIG hides loopback-only families on hosts without other
+          // addresses; ask once more without it.
+          hints.ai_flags = AI_NUMERICSERV;
+          result.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.addresses);
+        }
+        result.error = errno;
+        return result;
+      },
+      [](Lookup& late) {
+        if (late.resolved == 0 && late.addresses != nullptr) ::freeaddrinfo(late.addresses);
+      },
+      deadline);
+  if (!lookup) return TimedOut(SocketStep::kResolve);
+  addrinfo* const addresses = lookup->addresses;
+  if (lookup->resolved != 0 || addresses == nullptr) {
+    if (lookup->resolved == EAI_SYSTEM) return SystemFailure(SocketStep::kResolve, lookup->error);
+    return SocketError{SocketStep::kResolve, false, ::gai_strerror(lookup->resolved)};
   }
 
   SocketStatus failure;
@@ -90,7 +107,9 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
       if (fd >= 0) ::close(fd);
       continue;
     }
-    const int error = ConnectWithin(fd, *address, Clock::now() + timeout);
+    // One deadline for every address: a name with many unreachable
+    // addresses must not multiply the time-out.
+    const int error = ConnectWithin(fd, *address, deadline);
     if (error == 0) {
       handle_ = fd;
       failure.reset();
@@ -99,6 +118,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     ::close(fd);
     failure = error == ETIMEDOUT ? TimedOut(SocketStep::kConnect)
                                  : SystemFailure(SocketStep::kConnect, error);
+    if (error == ETIMEDOUT) break;
   }
   ::freeaddrinfo(addresses);
   return failure;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "transport/bounded_call.h"
 #include "transport/socket.h"
 
 namespace kestrune::transport {
@@ -77,16 +78,35 @@ bool NetworkScope::Close() {
 SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
                               std::chrono::milliseconds timeout) {
   Close();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* addresses = nullptr;
-  const std::string service = std::to_string(port);
-  const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
-  if (resolved != 0 || addresses == nullptr) {
-    return SystemFailure(SocketStep::kResolve, resolved);
+  const auto deadline = Clock::now() + timeout;
+  struct Lookup {
+    int resolved = WSANO_RECOVERY;
+    addrinfo* addresses = nullptr;
+  };
+  // The resolving thread holds Winsock started for itself: it may outlive
+  // the caller's NetworkScope.
+  const std::optional<Lookup> lookup = CallWithin<Lookup>(
+      [host, service = std::to_string(port)] {
+        Lookup result;
+        WSADATA data{};
+        if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) return result;
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = AI_NUMERICSERV;
+        result.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.addresses);
+        ::WSACleanup();
+        return result;
+      },
+      [](Lookup& late) {
+        if (late.resolved == 0 && late.addresses != nullptr) ::freeaddrinfo(late.addresses);
+      },
+      deadline);
+  if (!lookup) return TimedOut(SocketStep::kResolve);
+  addrinfo* const addresses = lookup->addresses;
+  if (lookup->resolved != 0 || addresses == nullptr) {
+    return SystemFailure(SocketStep::kResolve, lookup->resolved);
   }
 
   SocketStatus failure;
@@ -98,7 +118,9 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
       if (socket != INVALID_SOCKET) ::closesocket(socket);
       continue;
     }
-    const int error = ConnectWithin(socket, *address, Clock::now() + timeout);
+    // One deadline for every address: a name with many unreachable
+    // addresses must not multiply the time-out.
+    const int error = ConnectWithin(socket, *address, deadline);
     if (error == 0) {
       handle_ = static_cast<std::intptr_t>(socket);
       failure.reset();
@@ -107,6 +129,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     ::closesocket(socket);
     failure = error == WSAETIMEDOUT ? TimedOut(SocketStep::kConnect)
                                     : SystemFailure(SocketStep::kConnect, error);
+    if (error == WSAETIMEDOUT) break;
   }
   ::freeaddrinfo(addresses);
   return failure;

@@ -21,6 +21,7 @@
 #include "report/samples.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
+#include "transport/proxy.h"
 #include "ui/clipboard.h"
 #include "ui/control_text.h"
 #include "ui/credential_fields.h"
@@ -94,14 +95,25 @@ std::vector<std::string_view> Entries(core::StringListView list) {
   return entries;
 }
 
-// The engine's options with the endpoint override of the environment, as the
-// command line takes it when --endpoint is not given.
+// The engine's options with the endpoint override and the proxies of the
+// environment, as the command line takes them when --endpoint and --proxy are
+// not given. A malformed proxy fails each Send with a message that says so.
 engine::EngineOptions EngineOptionsFromEnvironment() {
   engine::EngineOptions options;
   const std::string variable(request::kEndpointVariable);
   if (const char* endpoint = std::getenv(variable.c_str()); endpoint && *endpoint) {
     options.endpoint_override = endpoint;
   }
+  const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
+      [](std::string_view name) -> std::optional<std::string> {
+        const char* value = std::getenv(std::string(name).c_str());
+        if (value == nullptr) return std::nullopt;
+        return std::string(value);
+      },
+      std::nullopt);
+  options.http_proxy = proxy.http;
+  options.https_proxy = proxy.https;
+  options.no_proxy = proxy.no_proxy;
   return options;
 }
 

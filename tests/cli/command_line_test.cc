@@ -104,6 +104,24 @@ TEST(CommandLineTest, EndpointFromTheVariable) {
   EXPECT_TRUE(EndpointOverride({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
 }
 
+TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
+  clitest::TestConsole console;
+  console.env["https_proxy"] = "http://proxy.example:3128";
+  core::Result<CommandLine> line = Parse({"call", "ecs", "X", "--timeout", "2"});
+  ASSERT_TRUE(line.ok());
+  core::Result<engine::EngineOptions> options = EngineOptionsFor(*line, console);
+  ASSERT_TRUE(options.ok()) << options.status().message();
+  EXPECT_EQ(options->https_proxy, "http://proxy.example:3128");
+  EXPECT_EQ(options->exchange_timeout, std::chrono::milliseconds(2000));
+  // Refusals name where the URL came from, never the URL with its password.
+  console.env["https_proxy"] = "socks5://u:hidden-pass@h";
+  EXPECT_EQ(EngineOptionsFor(*line, console).status().message(),
+            "https_proxy: the proxy scheme \"socks5://\" is not supported; give an http:// proxy");
+  const core::Result<CommandLine> bad = Parse({"call", "ecs", "X", "--proxy=u:hidden%zz@h"});
+  EXPECT_EQ(bad.status().message(),
+            "--proxy: the proxy's user or password has a bad %-escape or a control character");
+}
+
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {
   struct Case {
     std::string_view text;

@@ -73,6 +73,12 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
       close(fd);
     }
+    // A proxy of the machine running the tests must not come between the
+    // program and the test's own loopback servers; a test sets its own.
+    for (const char* proxy :
+         {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
+      unsetenv(proxy);
+    }
     for (const auto& [name, value] : options.env) {
       if (value) {
         setenv(name.c_str(), value->c_str(), 1);

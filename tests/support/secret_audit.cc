@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/base64.h"
 #include "core/wide_text.h"
 #include "tests/support/output_capture.h"
 
@@ -106,6 +107,11 @@ void SecretAudit::AddSecret(std::string secret) {
   std::string encoded = PercentEncoded(secret);
   if (encoded != secret) forms_.push_back(std::move(encoded));
   forms_.push_back(std::move(secret));
+}
+
+void SecretAudit::AddProxyCredentials(std::string_view user, std::string password) {
+  forms_.push_back(core::Base64Encode(std::string(user) + ":" + password));
+  AddSecret(std::move(password));
 }
 
 bool SecretAudit::Shows(std::string_view text) const {

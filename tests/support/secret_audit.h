@@ -6,7 +6,8 @@
 // streams and checks it; the Check functions check whatever else the program
 // produced: trace lines, rows, the simulator's log, request texts, error
 // messages and the files under a directory, except the credential file "sign".
-// A secret counts as shown when it appears as given or percent-encoded.
+// A secret counts as shown when it appears as given or percent-encoded (a
+// proxy password also as its Basic credentials).
 //
 // Secrets must be at least kMinimumAuditedLength characters, so that finding
 // one means a leak and not a coincidence. A test that dies while capturing
@@ -34,6 +35,9 @@ class SecretAudit {
 
   // For a secret a test makes up after the audit started.
   void AddSecret(std::string secret);
+  // A proxy's password, looked for also inside the Basic credentials that
+  // carry it (Base64 of "user:password"), which only the proxy may see.
+  void AddProxyCredentials(std::string_view user, std::string password);
 
   // Each records a test failure naming `where` if `text` shows a secret.
   void CheckText(std::string_view where, std::string_view text) const;

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/transport/test_server.h"
+#include "transport/bounded_call.h"
 
 namespace kestrune::transport {
 namespace {
@@ -260,6 +264,66 @@ TEST(HttpExchangeTest, CompleteReplyEndsTheExchangeWithoutWaitingForClose) {
   core::Status status = Exchange(server, reply, options);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.body, body);
+}
+
+TEST(HttpExchangeTest, FinalChunkWithExtensionAndTrailersEndsTheReply) {
+  // The server holds the connection open until the client closes it, longer
+  // than the idle time-out: only the reply's own end can finish in time.
+  TestServer server([](Connection& client) {
+    TestServer::Send(client,
+                     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                     "5\r\n<Ok/>\r\n0;last=yes\r\nX-Checksum: 1\r\nX-More: 2\r\n\r\n");
+    char buffer[64];
+    std::size_t received = 0;
+    (void)client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received);
+  });
+  HttpReply reply;
+  core::Status status = Exchange(server, reply);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.body, "<Ok/>");
+}
+
+TEST(HttpExchangeTest, DrippingServerIsCutOffByTheWholeExchangeTimeOut) {
+  std::atomic<bool> cut_off{false};
+  TestServer server([&cut_off](Connection& client) {
+    TestServer::Send(client, "HTTP/1.1 200 OK\r\n");
+    // Each byte comes well within the idle time-out; at most 10 s in all.
+    for (int i = 0; i < 200 && !cut_off; ++i) {
+      TestServer::Pause(50);
+      if (client.SendAll("x", milliseconds(1000))) break;
+    }
+  });
+  ExchangeOptions options = ShortTimeouts();
+  options.exchange_timeout = milliseconds(300);
+  HttpReply reply;
+  core::Status status = Exchange(server, reply, options);
+  cut_off = true;
+  ASSERT_FALSE(status.ok());
+  EXPECT_TRUE(
+      status.message().starts_with("the exchange with 127.0.0.1:" + std::to_string(server.port()) +
+                                   " took longer than 300 ms; the reply was cut off"))
+      << status.message();
+}
+
+TEST(CallWithinTest, AnOverdueCallIsLeftToFinishAloneAndItsResultDiscarded) {
+  auto release = std::make_shared<std::promise<void>>();
+  auto discarded = std::make_shared<std::promise<int>>();
+  std::shared_future<void> released = release->get_future().share();
+  std::future<int> late = discarded->get_future();
+  const std::optional<int> result = CallWithin<int>(
+      [released] {
+        released.wait();
+        return 42;
+      },
+      [discarded](int& value) { discarded->set_value(value); },
+      std::chrono::steady_clock::now() + milliseconds(50));
+  EXPECT_FALSE(result.has_value());
+  release->set_value();
+  ASSERT_EQ(late.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(late.get(), 42);
+  EXPECT_EQ(CallWithin<int>([] { return 7; }, [](int&) {},
+                            std::chrono::steady_clock::now() + std::chrono::seconds(10)),
+            7);
 }
 
 TEST(HttpExchangeTest, LongRequestIsSentWholeThroughPartialSends) {
