@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "core/ascii.h"
 #include "transport/socket.h"
+#include "transport/tls.h"
 
 namespace kestrune::transport {
 namespace {
@@ -303,6 +305,9 @@ enum class TraceStep {
   kSent,
   kReceiveFailed,
   kCleanupFailed,
+  kConnectedForTls,
+  kHandshakeFailed,
+  kVerified,
 };
 
 struct TraceText {
@@ -325,13 +330,16 @@ constexpr TraceText kTraceTexts[] = {
     {TraceStep::kSent, "request sent.\r\nDumping received data...\r\n\r\n", ""},
     {TraceStep::kReceiveFailed, "socket error while receiving.\r\n", ""},
     {TraceStep::kCleanupFailed, "cleanup failed!\r\n", ""},
+    {TraceStep::kConnectedForTls, "connected.\r\nStarting TLS with ", "... "},
+    {TraceStep::kHandshakeFailed, "TLS handshake failed, nothing sent.\r\n", ""},
+    {TraceStep::kVerified, "certificate verified.\r\nSending request... ", ""},
 };
 
 constexpr bool TraceTextsInOrder() {
   for (std::size_t i = 0; i < std::size(kTraceTexts); ++i) {
     if (static_cast<std::size_t>(kTraceTexts[i].step) != i) return false;
   }
-  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kCleanupFailed) + 1;
+  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kVerified) + 1;
 }
 static_assert(TraceTextsInOrder(), "kTraceTexts holds one entry per TraceStep, in order");
 
@@ -350,6 +358,9 @@ class HostExchange {
 
   // Starts the platform's sockets, resolves the host and connects.
   core::Status Connect();
+  // With options.use_tls, the handshake and the certificate check; nothing
+  // else when the exchange is plain.
+  core::Status Secure();
   // Sends the whole request.
   core::Status Send(std::string_view request);
   // Receives into reply.raw until the server closes the connection or the
@@ -361,6 +372,9 @@ class HostExchange {
 
  private:
   void Trace(TraceStep step, std::string_view name = {}) const;
+  // The connection's or, once secured, the TLS channel's.
+  SocketStatus SendAll(std::string_view data);
+  SocketStatus Receive(char* buffer, std::size_t capacity, std::size_t& received);
 
   const std::string& host_;
   const std::uint16_t port_;
@@ -370,6 +384,7 @@ class HostExchange {
   const TraceFunction& trace_;
   NetworkScope network_;
   Connection connection_;
+  std::unique_ptr<TlsChannel> tls_;  // set once the handshake succeeded
 };
 
 void HostExchange::Trace(TraceStep step, std::string_view name) const {
@@ -407,12 +422,40 @@ core::Status HostExchange::Connect() {
     }
     return core::Status::Error("could not connect to " + target_ + " (" + opened->detail + ")");
   }
-  Trace(TraceStep::kConnected);
+  if (options_.use_tls) {
+    Trace(TraceStep::kConnectedForTls, host_);
+  } else {
+    Trace(TraceStep::kConnected);
+  }
   return core::Status::Ok();
 }
 
+core::Status HostExchange::Secure() {
+  if (!options_.use_tls) return core::Status::Ok();
+  auto channel = std::make_unique<TlsChannel>();
+  core::Status handshake =
+      channel->Handshake(connection_, host_, options_.tls, options_.connect_timeout);
+  if (!handshake.ok()) {
+    Trace(TraceStep::kHandshakeFailed);
+    return core::Status::Error(handshake.message());
+  }
+  tls_ = std::move(channel);
+  Trace(TraceStep::kVerified);
+  return core::Status::Ok();
+}
+
+SocketStatus HostExchange::SendAll(std::string_view data) {
+  return tls_ ? tls_->SendAll(data, options_.idle_timeout)
+              : connection_.SendAll(data, options_.idle_timeout);
+}
+
+SocketStatus HostExchange::Receive(char* buffer, std::size_t capacity, std::size_t& received) {
+  return tls_ ? tls_->Receive(buffer, capacity, options_.idle_timeout, received)
+              : connection_.Receive(buffer, capacity, options_.idle_timeout, received);
+}
+
 core::Status HostExchange::Send(std::string_view request) {
-  if (const SocketStatus sent = connection_.SendAll(request, options_.idle_timeout)) {
+  if (const SocketStatus sent = SendAll(request)) {
     Trace(TraceStep::kSendFailed);
     if (sent->timed_out) {
       return core::Status::Error("failed to send data to " + target_ + ": it took nothing for " +
@@ -434,8 +477,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
     const std::size_t room = std::min(kReceiveChunk, options_.reply_limit + 1 - stored);
     raw.resize(stored + room);
     std::size_t received = 0;
-    const SocketStatus status =
-        connection_.Receive(raw.data() + stored, room, options_.idle_timeout, received);
+    const SocketStatus status = Receive(raw.data() + stored, room, received);
     raw.resize(stored + received);
     if (status) {
       Trace(TraceStep::kReceiveFailed);
@@ -460,6 +502,8 @@ core::Status HostExchange::ReceiveUntilComplete() {
 }
 
 void HostExchange::Close() {
+  if (tls_) tls_->Shutdown(options_.idle_timeout);
+  tls_.reset();
   connection_.Close();
   if (!network_.Close()) Trace(TraceStep::kCleanupFailed);
 }
@@ -516,6 +560,7 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
   reply = HttpReply();
   HostExchange exchange(host, port, options, reply, trace);
   core::Status status = exchange.Connect();
+  if (status.ok()) status = exchange.Secure();
   if (status.ok()) status = exchange.Send(request);
   if (status.ok()) status = exchange.ReceiveUntilComplete();
   if (!status.ok()) return status;
@@ -527,10 +572,13 @@ core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace) {
+  ExchangeOptions chosen = options;
   if (override_to) {
-    return ExchangeWithHost(override_to->host, override_to->port, request, options, reply, trace);
+    chosen.use_tls = override_to->scheme == request::Scheme::kHttps;
+    return ExchangeWithHost(override_to->host, override_to->port, request, chosen, reply, trace);
   }
-  return ExchangeWithHost(endpoint.host, request::kDefaultHttpPort, request, options, reply, trace);
+  chosen.use_tls = true;
+  return ExchangeWithHost(endpoint.host, request::kDefaultHttpsPort, request, chosen, reply, trace);
 }
 
 }  // namespace kestrune::transport
