@@ -149,9 +149,12 @@ int RunCall(const CommandLine& line, Console& console) {
     console.Err("kestrune: credentials from " + credentials->source + "\n");
     console.Err("kestrune: sending to " +
                 (options->endpoint_override.empty()
-                     ? std::string(catalogue::FindService(*service)->host) + ":80"
+                     ? "https://" + std::string(catalogue::FindService(*service)->host)
                      : options->endpoint_override) +
                 "\n");
+    if (!options->ca_file.empty()) {
+      console.Err("kestrune: trusting only the certificates of " + options->ca_file + "\n");
+    }
   }
 
   const request::SystemClock clock;

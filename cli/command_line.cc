@@ -25,6 +25,7 @@ constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
 
 enum class Option {
   kEndpoint,
+  kCaFile,
   kRegion,
   kFormat,
   kTimeout,
@@ -44,8 +45,9 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 12> kOptions = {{
+constexpr std::array<OptionDefinition, 13> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
+    {"ca-file", Option::kCaFile, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
@@ -88,6 +90,10 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.endpoint = std::string(value);
       break;
     }
+    case Option::kCaFile:
+      if (value.empty()) return Error("--ca-file needs the path of a PEM file");
+      line.ca_file = std::string(value);
+      break;
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
       line.region = std::string(value);
@@ -167,6 +173,9 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   if (line.format != OutputFormat::kAuto && !(sends || sub == Subcommand::kSample)) {
     return Error("--format applies to call, sample and demo, not " + where);
+  }
+  if (line.ca_file && sub != Subcommand::kCall) {
+    return Error("--ca-file applies to call only, not " + where);
   }
   if (line.raw && line.dry_run) return Error("--raw and --dry-run cannot be combined");
   if ((line.raw || line.dry_run) && line.format != OutputFormat::kAuto) {

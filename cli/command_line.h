@@ -28,6 +28,7 @@ struct CommandLine {
   Subcommand subcommand = Subcommand::kNone;
   std::vector<std::string> operands;  // the arguments after the subcommand
   std::optional<std::string> endpoint;
+  std::optional<std::string> ca_file;
   std::optional<std::string> region;
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
@@ -49,7 +50,7 @@ std::string_view SubcommandName(Subcommand subcommand);
 // one line a user can act on.
 core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments);
 
-// Checks "HOST[:PORT]" as request::ParseEndpointOverride reads it; the message
+// Checks "[SCHEME://]HOST[:PORT]" as request::ParseEndpointOverride reads it; the message
 // of a refusal quotes the text as typed.
 core::Status CheckEndpoint(std::string_view endpoint);
 

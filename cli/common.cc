@@ -154,6 +154,11 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
   core::Result<std::string> endpoint = EndpointOverride(line, console);
   if (!endpoint.ok()) return endpoint.status();
   options.endpoint_override = *endpoint;
+  if (line.ca_file) {
+    options.ca_file = *line.ca_file;
+  } else if (std::optional<std::string> from_env = NonEmptyEnv(console, request::kCaFileVariable)) {
+    options.ca_file = *from_env;
+  }
   if (line.timeout) {
     options.connect_timeout = *line.timeout;
     options.idle_timeout = *line.timeout;

@@ -1,4 +1,5 @@
-// The engine's own transport: one HTTP/1.1 exchange over TCP per request.
+// The engine's own transport: one HTTP/1.1 exchange over TLS (or plain TCP
+// where the override says http) per request.
 #include <memory>
 
 #include "engine/engine.h"
@@ -13,6 +14,7 @@ class NetworkTransport : public Transport {
   explicit NetworkTransport(const EngineOptions& options) {
     exchange_.connect_timeout = options.connect_timeout;
     exchange_.idle_timeout = options.idle_timeout;
+    exchange_.tls.ca_file = options.ca_file;
     if (!options.endpoint_override.empty()) {
       core::Result<request::EndpointOverride> parsed =
           request::ParseEndpointOverride(options.endpoint_override);

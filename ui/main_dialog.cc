@@ -94,13 +94,18 @@ std::vector<std::string_view> Entries(core::StringListView list) {
   return entries;
 }
 
-// The engine's options with the endpoint override of the environment, as the
-// command line takes it when --endpoint is not given.
+// The engine's options with the endpoint override and the CA file of the
+// environment, as the command line takes them when --endpoint and --ca-file
+// are not given.
 engine::EngineOptions EngineOptionsFromEnvironment() {
   engine::EngineOptions options;
-  const std::string variable(request::kEndpointVariable);
-  if (const char* endpoint = std::getenv(variable.c_str()); endpoint && *endpoint) {
+  const std::string endpoint_variable(request::kEndpointVariable);
+  if (const char* endpoint = std::getenv(endpoint_variable.c_str()); endpoint && *endpoint) {
     options.endpoint_override = endpoint;
+  }
+  const std::string ca_variable(request::kCaFileVariable);
+  if (const char* ca_file = std::getenv(ca_variable.c_str()); ca_file && *ca_file) {
+    options.ca_file = ca_file;
   }
   return options;
 }
