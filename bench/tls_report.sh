@@ -39,9 +39,12 @@ start_sim() {
     >"$work/$name.fifo" 2>/dev/null &
   pids+=($!)
   exec {fd}<"$work/$name.fifo"
-  read -r -u "$fd" banner
+  read -r -u "$fd" banner || { echo "kestrune-sim $* did not start" >&2; exit 1; }
   echo "$banner" >"$work/$name"
-  if [ "$name" = tls ]; then read -r -u "$fd" ca_line; echo "$ca_line" >>"$work/$name"; fi
+  if [ "$name" = tls ]; then
+    read -r -u "$fd" ca_line || { echo "kestrune-sim $* named no CA file" >&2; exit 1; }
+    echo "$ca_line" >>"$work/$name"
+  fi
 }
 
 start_sim plain
