@@ -81,6 +81,8 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"list", "--timeout", "1"}, "--timeout applies to call and demo"},
       {{"list", "--format", "json"}, "--format applies to call, sample and demo"},
       {{"credentials", "--region", "x"}, "--region applies to call, sample and demo"},
+      {{"call", "--ca-file="}, "--ca-file needs the path"},
+      {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call only"},
       {{"call", "--raw", "--dry-run"}, "cannot be combined"},
       {{"call", "--raw", "--format", "tsv"}, "--format does not apply"},
   };
@@ -102,6 +104,15 @@ TEST(CommandLineTest, EndpointFromTheVariable) {
   }
   console.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:port";
   EXPECT_TRUE(EndpointOverride({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
+}
+
+TEST(CommandLineTest, CaFileFromTheOptionElseTheVariable) {
+  clitest::TestConsole console;
+  console.env["KESTRUNE_CA_FILE"] = "variable.pem";
+  EXPECT_EQ(EngineOptionsFor({}, console)->ca_file, "variable.pem");
+  CommandLine line;
+  line.ca_file = "option.pem";
+  EXPECT_EQ(EngineOptionsFor(line, console)->ca_file, "option.pem");
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {
