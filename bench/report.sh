@@ -5,6 +5,7 @@
 #   - one signed request beside the vendor's Node SDK;
 #   - the engine's round trip against the local simulator beside the Node SDK;
 #   - whole-process time and memory of `kestrune call` beside a node process;
+#   - the same call over HTTPS beside plain HTTP (and the Node SDK over HTTPS);
 #   - the simulator's throughput and latency at 1, 8 and 64 connections;
 #   - the sizes of the Windows programs.
 # The Node SDK (@alicloud/pop-core) is a benchmark peer only; bench/node holds
@@ -46,6 +47,9 @@ bench/engine_report.sh "$build"
 echo
 echo "## Whole kestrune process"
 bench/cli_report.sh "$build" 300
+echo
+echo "## HTTPS beside plain HTTP"
+bench/tls_report.sh "$build" 300
 echo
 echo "## Every page of a long list"
 bench/pages_report.sh "$build" 30

@@ -87,8 +87,8 @@ std::string ProxyNote(const engine::EngineOptions& options, const std::string& d
   const core::Result<request::EndpointOverride> target =
       request::ParseEndpointOverride(destination);
   if (!settings.ok() || !target.ok()) return {};
-  const transport::ProxyServer* proxy =
-      transport::ProxyFor(settings.value(), target.value().host, /*tls=*/false);
+  const transport::ProxyServer* proxy = transport::ProxyFor(
+      settings.value(), target.value().host, target.value().scheme == request::Scheme::kHttps);
   if (proxy == nullptr) return {};
   return " through the proxy " + transport::Authority(proxy->host, proxy->port);
 }
@@ -168,9 +168,12 @@ int RunCall(const CommandLine& line, Console& console) {
     console.Err("kestrune: credentials from " + credentials->source + "\n");
     const std::string destination =
         options->endpoint_override.empty()
-            ? std::string(catalogue::FindService(*service)->host) + ":80"
+            ? "https://" + std::string(catalogue::FindService(*service)->host)
             : options->endpoint_override;
     console.Err("kestrune: sending to " + destination + ProxyNote(*options, destination) + "\n");
+    if (!options->ca_file.empty()) {
+      console.Err("kestrune: trusting only the certificates of " + options->ca_file + "\n");
+    }
   }
 
   const request::SystemClock clock;

@@ -28,6 +28,7 @@ enum class Option {
   kEndpoint,
   kTls,
   kProxy,
+  kCaFile,
   kRegion,
   kFormat,
   kTimeout,
@@ -47,10 +48,11 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 14> kOptions = {{
+constexpr std::array<OptionDefinition, 15> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
+    {"ca-file", Option::kCaFile, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
@@ -103,6 +105,10 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
         if (!proxy.ok()) return Error("--proxy: " + proxy.status().message());
       }
       line.proxy = std::string(value);
+      break;
+    case Option::kCaFile:
+      if (value.empty()) return Error("--ca-file needs the path of a PEM file");
+      line.ca_file = std::string(value);
       break;
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
@@ -193,6 +199,9 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   if (line.format != OutputFormat::kAuto && !(sends || sub == Subcommand::kSample)) {
     return Error("--format applies to call, sample and demo, not " + where);
+  }
+  if (line.ca_file && sub != Subcommand::kCall) {
+    return Error("--ca-file applies to call only, not " + where);
   }
   if (line.raw && line.dry_run) return Error("--raw and --dry-run cannot be combined");
   if ((line.raw || line.dry_run) && line.format != OutputFormat::kAuto) {

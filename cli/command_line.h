@@ -31,6 +31,7 @@ struct CommandLine {
   bool tls = false;  // demo: the tour over HTTPS
   // --proxy: a proxy URL, or "" for no proxy whatever the environment says.
   std::optional<std::string> proxy;
+  std::optional<std::string> ca_file;
   std::optional<std::string> region;
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
@@ -52,7 +53,7 @@ std::string_view SubcommandName(Subcommand subcommand);
 // one line a user can act on.
 core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments);
 
-// Checks "HOST[:PORT]" as request::ParseEndpointOverride reads it; the message
+// Checks "[SCHEME://]HOST[:PORT]" as request::ParseEndpointOverride reads it; the message
 // of a refusal quotes the text as typed.
 core::Status CheckEndpoint(std::string_view endpoint);
 

@@ -104,7 +104,8 @@ int ExitStatusOf(engine::Outcome outcome);
 // Returns the exit status.
 int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw);
 
-// The engine options of a command line: endpoint override and time-outs.
+// The engine options of a command line: endpoint override, the CA file
+// (--ca-file, else KESTRUNE_CA_FILE) and time-outs.
 core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
                                                      const Console& console);
 

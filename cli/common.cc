@@ -164,6 +164,11 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
   options.http_proxy = proxy.http;
   options.https_proxy = proxy.https;
   options.no_proxy = proxy.no_proxy;
+  if (line.ca_file) {
+    options.ca_file = *line.ca_file;
+  } else if (std::optional<std::string> from_env = NonEmptyEnv(console, request::kCaFileVariable)) {
+    options.ca_file = *from_env;
+  }
   if (line.timeout) {
     // One time-out bounds each step and the whole exchange.
     options.connect_timeout = *line.timeout;

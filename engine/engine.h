@@ -51,9 +51,10 @@ inline constexpr std::string_view kNotSupportedText = "this function not support
 inline constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
 
 struct EngineOptions {
-  // "HOST[:PORT]" (request::ParseEndpointOverride) to connect to instead of
-  // the service's host on port 80; the Host header stays the service's. Empty:
-  // no override. The faces take it from the user; the engine never reads the
+  // "[https://|http://]HOST[:PORT]" (request::ParseEndpointOverride) to
+  // connect to instead of the service's host over TLS on port 443; without a
+  // scheme, plain HTTP. The Host header stays the service's. Empty: no
+  // override. The faces take it from the user; the engine never reads the
   // environment. A malformed one fails every exchange, never falling back to
   // the service.
   std::string endpoint_override;
@@ -202,8 +203,8 @@ class Engine {
   std::chrono::seconds clock_offset_{0};
 };
 
-// The engine's own transport: HTTP/1.1 over TCP to the endpoint's host on port
-// 80, or to the options' override, with the options' time-outs.
+// The engine's own transport: HTTP/1.1 over TLS to the endpoint's host on port
+// 443, or to the options' override, with the options' trust and time-outs.
 std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options);
 
 }  // namespace kestrune::engine

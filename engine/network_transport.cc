@@ -1,4 +1,5 @@
-// The engine's own transport: one HTTP/1.1 exchange over TCP per request.
+// The engine's own transport: one HTTP/1.1 exchange over TLS (or plain TCP
+// where the override says http) per request.
 #include <memory>
 #include <utility>
 
@@ -26,6 +27,7 @@ class NetworkTransport : public Transport {
       // The message never repeats the URL: it may hold the proxy's password.
       setup_error_ = "invalid proxy: " + settings.status().message();
     }
+    exchange_.tls.ca_file = options.ca_file;
     if (!options.endpoint_override.empty()) {
       core::Result<request::EndpointOverride> parsed =
           request::ParseEndpointOverride(options.endpoint_override);

@@ -10,7 +10,8 @@
 //     and equal to it for a chunked reply (a cut that loses a chunk must be an
 //     error, never a shorter body reported as whole);
 //   - the endpoint override parser, given the same bytes as text, returns
-//     only a non-empty host and a port from 1 to 65535.
+//     only a non-empty host and a port from 1 to 65535, and plain HTTP unless
+//     the text names a scheme.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -73,6 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto endpoint = request::ParseEndpointOverride(stream);
   if (endpoint.ok() && (endpoint->host.empty() || endpoint->port == 0)) {
     Fail("an endpoint without host or port");
+  }
+  // Only a scheme the user wrote may turn TLS on or off.
+  if (endpoint.ok() && stream.find("://") == std::string_view::npos &&
+      endpoint->scheme != request::Scheme::kHttp) {
+    Fail("an endpoint without a scheme that is not plain HTTP");
   }
   return 0;
 }

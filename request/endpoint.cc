@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/ascii.h"
+
 namespace kestrune::request {
 namespace {
 
@@ -23,6 +25,20 @@ core::Status Refused(std::string reason) { return core::Status::InvalidInput(std
 core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text) {
   if (text.empty()) return Refused("the endpoint is empty; expected HOST[:PORT]");
   EndpointOverride result;
+  if (const std::size_t separator = text.find("://"); separator != std::string_view::npos) {
+    const std::string_view scheme = text.substr(0, separator);
+    if (core::EqualsIgnoreCase(scheme, "https")) {
+      result.scheme = Scheme::kHttps;
+      result.port = kDefaultHttpsPort;
+    } else if (!core::EqualsIgnoreCase(scheme, "http")) {
+      return Refused("the scheme must be https:// or http://");
+    }
+    text.remove_prefix(separator + 3);
+    // "https://host/" is how addresses are often pasted; anything further
+    // would be a path this client cannot send to.
+    if (text.ends_with('/')) text.remove_suffix(1);
+    if (text.empty()) return Refused("the host is missing after the scheme");
+  }
   std::string_view host = text;
   std::string_view port;
   if (text.front() == '[') {

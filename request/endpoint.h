@@ -8,7 +8,9 @@
 // simulator or test server) while the request's Host header still names the
 // service. The faces take its text from --endpoint or from the environment
 // variable kEndpointVariable; the engine connects to it. Both read it with
-// ParseEndpointOverride, so they accept and refuse the same texts.
+// ParseEndpointOverride, so they accept and refuse the same texts. The text
+// may name its scheme: "https://" speaks TLS to the address, "http://" or no
+// scheme plain HTTP (so a bare address keeps meaning a local simulator).
 //
 // Plain values and a stateless parser; safe from any thread.
 #pragma once
@@ -22,7 +24,11 @@
 namespace kestrune::request {
 
 inline constexpr std::uint16_t kDefaultHttpPort = 80;
+inline constexpr std::uint16_t kDefaultHttpsPort = 443;
 inline constexpr std::string_view kEndpointVariable = "KESTRUNE_ENDPOINT";
+// The faces' default for the PEM file whose certificates alone are trusted
+// for TLS instead of the system's store.
+inline constexpr std::string_view kCaFileVariable = "KESTRUNE_CA_FILE";
 
 struct ServiceEndpoint {
   std::string host;          // e.g. "ecs.aliyuncs.com"
@@ -30,17 +36,22 @@ struct ServiceEndpoint {
   std::string version_item;  // e.g. "Version=2014-05-26"
 };
 
+enum class Scheme { kHttp, kHttps };
+
 struct EndpointOverride {
   std::string host;  // a name, an IPv4 address, or an IPv6 address without brackets
   std::uint16_t port = kDefaultHttpPort;
+  Scheme scheme = Scheme::kHttp;
 };
 
-// Parses "HOST[:PORT]": a host of ASCII letters, digits, '.', '-' and '_', or
-// an IPv6 address (hex digits, ':' and '.') in brackets, then an optional port
-// 1..65535; port 80 without one. An IPv6 address without brackets is refused,
-// as its last group could be taken for a port. Anything else is an
-// InvalidInput status whose message says what is wrong without repeating the
-// text, so each caller can name it in its own way.
+// Parses "[SCHEME://]HOST[:PORT]": an optional scheme "https" or "http" (in
+// any case), a host of ASCII letters, digits, '.', '-' and '_', or an IPv6
+// address (hex digits, ':' and '.') in brackets, then an optional port
+// 1..65535; without one, port 443 for https and 80 otherwise. An IPv6 address
+// without brackets is refused, as its last group could be taken for a port;
+// so is a path after the address. Anything else is an InvalidInput status
+// whose message says what is wrong without repeating the text, so each caller
+// can name it in its own way.
 core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text);
 
 }  // namespace kestrune::request

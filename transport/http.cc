@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "core/ascii.h"
 #include "transport/socket.h"
+#include "transport/tls.h"
 
 namespace kestrune::transport {
 namespace {
@@ -303,6 +305,9 @@ enum class TraceStep {
   kSent,
   kReceiveFailed,
   kCleanupFailed,
+  kConnectedForTls,
+  kHandshakeFailed,
+  kVerified,
 };
 
 struct TraceText {
@@ -326,13 +331,16 @@ constexpr TraceText kTraceTexts[] = {
     {TraceStep::kSent, "request sent.\r\nDumping received data...\r\n\r\n", ""},
     {TraceStep::kReceiveFailed, "socket error while receiving.\r\n", ""},
     {TraceStep::kCleanupFailed, "cleanup failed!\r\n", ""},
+    {TraceStep::kConnectedForTls, "connected.\r\nStarting TLS with ", "... "},
+    {TraceStep::kHandshakeFailed, "TLS handshake failed, nothing sent.\r\n", ""},
+    {TraceStep::kVerified, "certificate verified.\r\nSending request... ", ""},
 };
 
 constexpr bool TraceTextsInOrder() {
   for (std::size_t i = 0; i < std::size(kTraceTexts); ++i) {
     if (static_cast<std::size_t>(kTraceTexts[i].step) != i) return false;
   }
-  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kCleanupFailed) + 1;
+  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kVerified) + 1;
 }
 static_assert(TraceTextsInOrder(), "kTraceTexts holds one entry per TraceStep, in order");
 
@@ -345,7 +353,7 @@ class HostExchange {
       : host_(host),
         port_(port),
         options_(options),
-        proxy_(ProxyFor(options.proxy, host, /*tls=*/false)),
+        proxy_(ProxyFor(options.proxy, host, options.use_tls)),
         peer_host_(proxy_ != nullptr ? proxy_->host : host),
         peer_port_(proxy_ != nullptr ? proxy_->port : port),
         peer_(Authority(peer_host_, peer_port_)),
@@ -357,7 +365,11 @@ class HostExchange {
   // Starts the platform's sockets, resolves the host (or the proxy) and
   // connects.
   core::Status Connect();
-  // Sends the whole request (in absolute form through a proxy).
+  // With options.use_tls, the tunnel through a proxy if one applies, then
+  // the handshake and the certificate check; nothing when the exchange is
+  // plain.
+  core::Status Secure();
+  // Sends the whole request (in absolute form through a proxy, when plain).
   core::Status Send(std::string_view request);
   // Receives into reply.raw until the server closes the connection or the
   // reply is whole by its own framing, within the reply limit.
@@ -378,6 +390,11 @@ class HostExchange {
   bool Overran(std::chrono::milliseconds timeout) const { return timeout < options_.idle_timeout; }
   // What a step cut off by the whole exchange's time-out reports.
   std::string OverranText(std::string_view what) const;
+  // The connection's or, once secured, the TLS channel's, each wait bounded
+  // by `timeout`.
+  SocketStatus SendAll(std::string_view data, std::chrono::milliseconds timeout);
+  SocketStatus Receive(char* buffer, std::size_t capacity, std::chrono::milliseconds timeout,
+                       std::size_t& received);
 
   const std::string& host_;
   const std::uint16_t port_;
@@ -392,6 +409,7 @@ class HostExchange {
   const TraceFunction& trace_;
   NetworkScope network_;
   Connection connection_;
+  std::unique_ptr<TlsChannel> tls_;  // set once the handshake succeeded
 };
 
 void HostExchange::Trace(TraceStep step, std::string_view name) const {
@@ -442,18 +460,51 @@ core::Status HostExchange::Connect() {
     }
     return core::Status::Error("could not connect to " + peer_name_ + " (" + opened->detail + ")");
   }
-  Trace(TraceStep::kConnected);
+  if (options_.use_tls) {
+    Trace(TraceStep::kConnectedForTls, host_);
+  } else {
+    Trace(TraceStep::kConnected);
+  }
   return core::Status::Ok();
+}
+
+core::Status HostExchange::Secure() {
+  if (!options_.use_tls) return core::Status::Ok();
+  if (proxy_ != nullptr) {
+    core::Status tunnel = OpenTunnel(connection_, host_, port_, *proxy_,
+                                     WaitWithin(options_.idle_timeout, deadline_), deadline_);
+    if (!tunnel.ok()) return tunnel;
+  }
+  auto channel = std::make_unique<TlsChannel>();
+  core::Status handshake = channel->Handshake(connection_, host_, options_.tls,
+                                              WaitWithin(options_.connect_timeout, deadline_));
+  if (!handshake.ok()) {
+    Trace(TraceStep::kHandshakeFailed);
+    return core::Status::Error(handshake.message());
+  }
+  tls_ = std::move(channel);
+  Trace(TraceStep::kVerified);
+  return core::Status::Ok();
+}
+
+SocketStatus HostExchange::SendAll(std::string_view data, std::chrono::milliseconds timeout) {
+  return tls_ ? tls_->SendAll(data, timeout) : connection_.SendAll(data, timeout);
+}
+
+SocketStatus HostExchange::Receive(char* buffer, std::size_t capacity,
+                                   std::chrono::milliseconds timeout, std::size_t& received) {
+  return tls_ ? tls_->Receive(buffer, capacity, timeout, received)
+              : connection_.Receive(buffer, capacity, timeout, received);
 }
 
 core::Status HostExchange::Send(std::string_view request) {
   std::string absolute_form;
-  if (proxy_ != nullptr) {
+  if (proxy_ != nullptr && !options_.use_tls) {
     absolute_form = AbsoluteFormRequest(request, host_, port_, *proxy_);
     request = absolute_form;
   }
   const std::chrono::milliseconds timeout = WaitWithin(options_.idle_timeout, deadline_);
-  if (const SocketStatus sent = connection_.SendAll(request, timeout)) {
+  if (const SocketStatus sent = SendAll(request, timeout)) {
     Trace(TraceStep::kSendFailed);
     if (sent->timed_out && Overran(timeout)) {
       return core::Status::Error(OverranText("the request was cut off"));
@@ -480,7 +531,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
     std::size_t received = 0;
     // The idle time-out bounds each wait, the exchange's deadline all of them.
     const std::chrono::milliseconds timeout = WaitWithin(options_.idle_timeout, deadline_);
-    const SocketStatus status = connection_.Receive(raw.data() + stored, room, timeout, received);
+    const SocketStatus status = Receive(raw.data() + stored, room, timeout, received);
     raw.resize(stored + received);
     if (status) {
       Trace(TraceStep::kReceiveFailed);
@@ -520,6 +571,8 @@ core::Status HostExchange::CheckProxyReply() const {
 }
 
 void HostExchange::Close() {
+  if (tls_) tls_->Shutdown(options_.idle_timeout);
+  tls_.reset();
   connection_.Close();
   if (!network_.Close()) Trace(TraceStep::kCleanupFailed);
 }
@@ -576,6 +629,7 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
   reply = HttpReply();
   HostExchange exchange(host, port, options, reply, trace);
   core::Status status = exchange.Connect();
+  if (status.ok()) status = exchange.Secure();
   if (status.ok()) status = exchange.Send(request);
   if (status.ok()) status = exchange.ReceiveUntilComplete();
   if (!status.ok()) return status;
@@ -589,10 +643,13 @@ core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace) {
+  ExchangeOptions chosen = options;
   if (override_to) {
-    return ExchangeWithHost(override_to->host, override_to->port, request, options, reply, trace);
+    chosen.use_tls = override_to->scheme == request::Scheme::kHttps;
+    return ExchangeWithHost(override_to->host, override_to->port, request, chosen, reply, trace);
   }
-  return ExchangeWithHost(endpoint.host, request::kDefaultHttpPort, request, options, reply, trace);
+  chosen.use_tls = true;
+  return ExchangeWithHost(endpoint.host, request::kDefaultHttpsPort, request, chosen, reply, trace);
 }
 
 }  // namespace kestrune::transport

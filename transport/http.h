@@ -5,9 +5,11 @@
 // and code, and the body with any chunked transfer coding removed, so that a
 // search in the body never meets a chunk boundary.
 //
-// An EndpointOverride sends the request to another host and port (a local
-// simulator or test server) while the request's Host header still names the
-// service.
+// A service is reached over TLS on port 443, its certificate verified before
+// any of the request is sent. An EndpointOverride sends the request to
+// another host and port (a local simulator or test server), over TLS when its
+// scheme is https, while the request's Host header still names the service;
+// the name the certificate must carry is the one connected to.
 //
 // Stateless; separate exchanges may run on separate threads.
 #pragma once
@@ -23,6 +25,7 @@
 #include "core/status.h"
 #include "request/endpoint.h"
 #include "transport/proxy.h"
+#include "transport/tls.h"
 
 namespace kestrune::transport {
 
@@ -39,6 +42,10 @@ struct ExchangeOptions {
   std::size_t reply_limit = kReplyLimit;
   // The proxies a host that they do not exempt is reached through.
   ProxySettings proxy;
+  // Whether ExchangeWithHost speaks TLS to the host (HttpExchange sets it
+  // from where the request goes), and whom it trusts when it does.
+  bool use_tls = false;
+  TlsOptions tls;
 };
 
 struct HttpReply {
@@ -57,24 +64,28 @@ using TraceFunction = std::function<void(std::string_view line)>;
 // fields parsed so far are still set.
 core::Status ParseReply(HttpReply& reply);
 
-// Connects to `host`:`port`, sends `request` whole and stores the reply in
+// Connects to `host`:`port` (and, with options.use_tls, runs the TLS handshake
+// and verifies the certificate for `host`), sends `request` whole and stores the reply in
 // `reply` (its previous content is discarded). The reply ends when the server
 // closes the connection, or earlier once its Content-Length or final chunk
 // (and its trailers) has arrived. Through an HTTP proxy (options.proxy, for a
-// host it does not exempt) the connection goes to the proxy and the request
-// in absolute form (AbsoluteFormRequest). Fails, with a message naming the
-// step, when the host does not resolve, no connection can be made, a send or
-// receive fails or times out, the whole exchange outlasts
-// options.exchange_timeout, the reply exceeds options.reply_limit, the proxy
-// answers 407, or the reply does not parse; what was received stays in
-// reply.raw. `trace` receives the progress and failure
+// host it does not exempt) the connection goes to the proxy, and the request
+// in absolute form (AbsoluteFormRequest) or, for TLS, through a CONNECT
+// tunnel. Fails, with a message naming the step, when the host does not
+// resolve, no connection can be made, the proxy refuses (a 407 is named), the
+// handshake or the certificate check fails (nothing of the request is sent
+// then), a send or receive fails or times out, the whole exchange outlasts
+// options.exchange_timeout, the reply exceeds options.reply_limit, or the
+// reply does not parse; what was received stays in reply.raw. `trace`
+// receives the progress and failure
 // texts as pieces that end their own lines with "\r\n".
 core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::string_view request,
                               const ExchangeOptions& options, HttpReply& reply,
                               const TraceFunction& trace = {});
 
-// The exchange with the service of `endpoint` on port 80, or with
-// `override_to` when given.
+// The exchange with the service of `endpoint` over TLS on port 443, or with
+// `override_to` when given, over TLS when its scheme says so (options.use_tls
+// is set from that either way).
 core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_view request,
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,

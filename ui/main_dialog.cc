@@ -95,13 +95,14 @@ std::vector<std::string_view> Entries(core::StringListView list) {
   return entries;
 }
 
-// The engine's options with the endpoint override and the proxies of the
-// environment, as the command line takes them when --endpoint and --proxy are
-// not given. A malformed proxy fails each Send with a message that says so.
+// The engine's options with the endpoint override, the CA file and the
+// proxies of the environment, as the command line takes them when --endpoint,
+// --ca-file and --proxy are not given. A malformed proxy fails each Send with a
+// message that says so.
 engine::EngineOptions EngineOptionsFromEnvironment() {
   engine::EngineOptions options;
-  const std::string variable(request::kEndpointVariable);
-  if (const char* endpoint = std::getenv(variable.c_str()); endpoint && *endpoint) {
+  const std::string endpoint_variable(request::kEndpointVariable);
+  if (const char* endpoint = std::getenv(endpoint_variable.c_str()); endpoint && *endpoint) {
     options.endpoint_override = endpoint;
   }
   const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
@@ -114,6 +115,10 @@ engine::EngineOptions EngineOptionsFromEnvironment() {
   options.http_proxy = proxy.http;
   options.https_proxy = proxy.https;
   options.no_proxy = proxy.no_proxy;
+  const std::string ca_variable(request::kCaFileVariable);
+  if (const char* ca_file = std::getenv(ca_variable.c_str()); ca_file && *ca_file) {
+    options.ca_file = ca_file;
+  }
   return options;
 }
 

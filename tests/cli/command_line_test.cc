@@ -81,6 +81,8 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"list", "--timeout", "1"}, "--timeout applies to call and demo"},
       {{"list", "--format", "json"}, "--format applies to call, sample and demo"},
       {{"credentials", "--region", "x"}, "--region applies to call, sample and demo"},
+      {{"call", "--ca-file="}, "--ca-file needs the path"},
+      {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call only"},
       {{"call", "--raw", "--dry-run"}, "cannot be combined"},
       {{"call", "--raw", "--format", "tsv"}, "--format does not apply"},
   };
@@ -120,6 +122,15 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
   const core::Result<CommandLine> bad = Parse({"call", "ecs", "X", "--proxy=u:hidden%zz@h"});
   EXPECT_EQ(bad.status().message(),
             "--proxy: the proxy's user or password has a bad %-escape or a control character");
+}
+
+TEST(CommandLineTest, CaFileFromTheOptionElseTheVariable) {
+  clitest::TestConsole console;
+  console.env["KESTRUNE_CA_FILE"] = "variable.pem";
+  EXPECT_EQ(EngineOptionsFor({}, console)->ca_file, "variable.pem");
+  CommandLine line;
+  line.ca_file = "option.pem";
+  EXPECT_EQ(EngineOptionsFor(line, console)->ca_file, "option.pem");
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {

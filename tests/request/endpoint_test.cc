@@ -10,25 +10,42 @@ TEST(EndpointOverrideTest, ParsesHostAndPortFormsAndRefusesMalformedText) {
     const char* text;
     const char* host;
     unsigned port;
+    Scheme scheme = Scheme::kHttp;
   } cases[] = {{"127.0.0.1:8080", "127.0.0.1", 8080},
                {"localhost", "localhost", 80},
                {"sim.local:1", "sim.local", 1},
                {"[::1]:65535", "::1", 65535},
-               {"[::1]", "::1", 80}};
+               {"[::1]", "::1", 80},
+               {"https://ecs.aliyuncs.com", "ecs.aliyuncs.com", 443, Scheme::kHttps},
+               {"HTTPS://127.0.0.1:8443/", "127.0.0.1", 8443, Scheme::kHttps},
+               {"https://[::1]", "::1", 443, Scheme::kHttps},
+               {"http://localhost", "localhost", 80},
+               {"Http://[::1]:81", "::1", 81}};
   for (const Case& c : cases) {
     core::Result<EndpointOverride> parsed = ParseEndpointOverride(c.text);
     ASSERT_TRUE(parsed.ok()) << c.text << ": " << parsed.status().message();
     EXPECT_EQ(parsed->host, c.host) << c.text;
     EXPECT_EQ(parsed->port, c.port) << c.text;
+    EXPECT_EQ(parsed->scheme, c.scheme) << c.text;
   }
   for (const char* text : {"127.0.0.1", "127.0.0.1:1", "localhost:65535", "ecs.aliyuncs.com:80",
                            "my_host-1.example", "[::1]:8080"}) {
     EXPECT_TRUE(ParseEndpointOverride(text).ok()) << text;
   }
   EXPECT_TRUE(ParseEndpointOverride("").status().IsInvalidInput());
-  for (const char* text : {":80", "host:", "host:0", "host:65536", "host:80x", "host:8x", "host:-1",
-                           "host:99999999999", "[::1", "[::1]80", "[::1]x", "[]:80", "[zz]:1",
-                           "::1", "two words:80", "ho st", "a/b:80", "host/path", "http://host"}) {
+  for (const char* text : {":80",           "host:",
+                           "host:0",        "host:65536",
+                           "host:80x",      "host:8x",
+                           "host:-1",       "host:99999999999",
+                           "[::1",          "[::1]80",
+                           "[::1]x",        "[]:80",
+                           "[zz]:1",        "::1",
+                           "two words:80",  "ho st",
+                           "a/b:80",        "host/path",
+                           "ftp://host",    "https://",
+                           "http:///",      "https://host/path",
+                           "https://host:", "https://https://host",
+                           "://host"}) {
     EXPECT_TRUE(ParseEndpointOverride(text).status().IsInvalidInput()) << text;
   }
   EXPECT_TRUE(ParseEndpointOverride("host:99999").status().message().ends_with("1..65535"));
