@@ -346,7 +346,8 @@ class HostExchange {
         target_(Target(host, port)),
         options_(options),
         reply_(reply),
-        trace_(trace) {}
+        trace_(trace),
+        start_(std::chrono::steady_clock::now()) {}
 
   // Starts the platform's sockets, resolves the host and connects.
   core::Status Connect();
@@ -361,6 +362,9 @@ class HostExchange {
 
  private:
   void Trace(TraceStep step, std::string_view name = {}) const;
+  // Notes in reply.times that a phase ended at `when` (now by default).
+  void Mark(std::optional<std::chrono::microseconds> PhaseTimes::*phase,
+            std::chrono::steady_clock::time_point when = std::chrono::steady_clock::now());
 
   const std::string& host_;
   const std::uint16_t port_;
@@ -368,9 +372,15 @@ class HostExchange {
   const ExchangeOptions& options_;
   HttpReply& reply_;
   const TraceFunction& trace_;
+  const std::chrono::steady_clock::time_point start_;
   NetworkScope network_;
   Connection connection_;
 };
+
+void HostExchange::Mark(std::optional<std::chrono::microseconds> PhaseTimes::*phase,
+                        std::chrono::steady_clock::time_point when) {
+  reply_.times.*phase = std::chrono::duration_cast<std::chrono::microseconds>(when - start_);
+}
 
 void HostExchange::Trace(TraceStep step, std::string_view name) const {
   const TraceText& text = kTraceTexts[static_cast<std::size_t>(step)];
@@ -389,6 +399,7 @@ core::Status HostExchange::Connect() {
   const SocketStatus opened =
       host_.empty() ? SocketError{SocketStep::kResolve, false, "the host name is empty"}
                     : connection_.Open(host_, port_, options_.connect_timeout);
+  if (const auto resolved_at = connection_.resolved_at()) Mark(&PhaseTimes::resolved, *resolved_at);
   if (opened && opened->step == SocketStep::kResolve) {
     Trace(TraceStep::kResolveFailed);
     return core::Status::Error("could not resolve hostname " + host_ + " (" + opened->detail + ")");
@@ -407,6 +418,7 @@ core::Status HostExchange::Connect() {
     }
     return core::Status::Error("could not connect to " + target_ + " (" + opened->detail + ")");
   }
+  Mark(&PhaseTimes::connected);
   Trace(TraceStep::kConnected);
   return core::Status::Ok();
 }
@@ -437,6 +449,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
     const SocketStatus status =
         connection_.Receive(raw.data() + stored, room, options_.idle_timeout, received);
     raw.resize(stored + received);
+    if (stored == 0 && received > 0) Mark(&PhaseTimes::first_byte);
     if (status) {
       Trace(TraceStep::kReceiveFailed);
       if (status->timed_out) {
@@ -448,14 +461,20 @@ core::Status HostExchange::ReceiveUntilComplete() {
                                  status->detail + ")");
     }
     // The server closed the connection: the reply is whole.
-    if (received == 0) return core::Status::Ok();
+    if (received == 0) {
+      Mark(&PhaseTimes::complete);
+      return core::Status::Ok();
+    }
     if (raw.size() > options_.reply_limit) {
       raw.resize(options_.reply_limit);
       return core::Status::Error("the reply from " + target_ + " is larger than " +
                                  DescribeSize(options_.reply_limit) +
                                  "; it was not read to its end");
     }
-    if (framing.Complete(raw)) return core::Status::Ok();
+    if (framing.Complete(raw)) {
+      Mark(&PhaseTimes::complete);
+      return core::Status::Ok();
+    }
   }
 }
 

@@ -62,6 +62,7 @@ bool NetworkScope::Close() { return true; }
 SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
                               std::chrono::milliseconds timeout) {
   Close();
+  resolved_at_.reset();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -80,6 +81,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     if (resolved == EAI_SYSTEM) return SystemFailure(SocketStep::kResolve, errno);
     return SocketError{SocketStep::kResolve, false, ::gai_strerror(resolved)};
   }
+  resolved_at_ = std::chrono::steady_clock::now();
 
   SocketStatus failure;
   for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {

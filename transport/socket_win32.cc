@@ -77,6 +77,7 @@ bool NetworkScope::Close() {
 SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
                               std::chrono::milliseconds timeout) {
   Close();
+  resolved_at_.reset();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -88,6 +89,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
   if (resolved != 0 || addresses == nullptr) {
     return SystemFailure(SocketStep::kResolve, resolved);
   }
+  resolved_at_ = std::chrono::steady_clock::now();
 
   SocketStatus failure;
   for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
