@@ -35,7 +35,10 @@ std::optional<PageRecords> FindRecords(std::string_view body, std::string_view l
   if (open != std::string::npos) {
     const std::size_t close = inner.find_first_of("> /", open + 1);
     if (close != std::string::npos && close > open + 1) {
-      const std::string tag = "<" + inner.substr(open + 1, close - open - 1) + ">";
+      // Built by appending: MinGW's GCC 12 takes "<" + string for an
+      // overlapping copy here (-Wrestrict).
+      std::string tag(1, '<');
+      tag.append(inner, open + 1, close - open - 1).push_back('>');
       for (std::size_t at = inner.find(tag); at != std::string::npos;
            at = inner.find(tag, at + tag.size())) {
         ++records.count;
