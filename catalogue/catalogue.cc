@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/ascii.h"
+#include "core/closest.h"
 
 namespace kestrune::catalogue {
 namespace {
@@ -222,22 +223,6 @@ std::vector<std::string_view> ListedActionNames(unsigned service_number) {
   return names;
 }
 
-std::size_t EditDistanceIgnoringCase(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      const bool same = core::LowerAscii(a[i - 1]) == core::LowerAscii(b[j - 1]);
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 }  // namespace
 
 core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_view name) {
@@ -257,24 +242,7 @@ core::Result<ResolvedAction> ForcedAction(unsigned service_number, std::string_v
 
 std::vector<std::string> ClosestActionNames(unsigned service_number, std::string_view name,
                                             std::size_t limit) {
-  struct Candidate {
-    std::size_t distance;
-    std::string_view name;
-  };
-  // A typo changes a few letters; past a third of the name it is another word.
-  const std::size_t reach = std::max<std::size_t>(2, name.size() / 3);
-  std::vector<Candidate> candidates;
-  for (std::string_view listed : ListedActionNames(service_number)) {
-    const std::size_t distance = EditDistanceIgnoringCase(name, listed);
-    if (distance <= reach) candidates.push_back({distance, listed});
-  }
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
-  std::vector<std::string> closest;
-  for (std::size_t i = 0; i < candidates.size() && i < limit; ++i) {
-    closest.emplace_back(candidates[i].name);
-  }
-  return closest;
+  return core::ClosestWords(name, ListedActionNames(service_number), limit);
 }
 
 std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::string_view name) {

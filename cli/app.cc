@@ -1,5 +1,8 @@
 #include "cli/app.h"
 
+#include <array>
+#include <optional>
+
 #include "cli/command_line.h"
 #include "cli/commands.h"
 
@@ -16,47 +19,50 @@ constexpr std::string_view kMainHelp =
     "A client for the Aliyun RPC OpenAPI (ECS, IoT, API Gateway).\n"
     "\n"
     "Subcommands:\n"
-    "  list [ecs|iot|apigateway [CATEGORY|ACTION]]\n"
-    "                          services, categories, actions; with an action its parameters\n"
+    "  list [SERVICE [CATEGORY|ACTION]]\n"
+    "                 services (ecs, iot, apigateway), categories, actions;\n"
+    "                 with an action, its parameters\n"
     "  call SERVICE ACTION [Name=Value ...]\n"
-    "                          sign, send and show the reply's rows\n"
+    "                 sign, send and show the reply\n"
     "  sample ACTION [ACTION ...]\n"
-    "                          the built-in sample responses (DescribeRegions, DescribeZones,\n"
-    "                          DescribeInstanceStatus, RebootInstance, StartInstance, "
-    "StopInstance)\n"
+    "                 the built-in sample responses (no service is asked)\n"
     "  credentials [ACCESS_KEY_ID]\n"
-    "                          write the credential file \"sign\" (the secret is read without "
-    "echo)\n"
-    "  demo                    start the local simulator and take a short tour against it\n"
+    "                 write the credential file \"sign\" (secret read without echo)\n"
+    "  demo           start the local simulator and take a short tour of it\n"
     "\n"
     "Options:\n"
     "  --endpoint [https://|http://]HOST[:PORT]\n"
-    "                          send here instead of the service's host over HTTPS\n"
-    "                          on port 443; no scheme means http:// on port 80\n"
-    "                          (else KESTRUNE_ENDPOINT); Host stays the service's\n"
-    "  --ca-file FILE          trust only the certificates of this PEM file for\n"
-    "                          HTTPS, not the system's (else KESTRUNE_CA_FILE)\n"
-    "  --tls                   demo: the tour goes over HTTPS to its own simulator\n"
-    "  --region ID             the region of `sample DescribeZones`; RegionId for call and demo\n"
-    "  --format table|tsv|json rows as an aligned table (default on a terminal), tab-separated\n"
-    "                          lines (default otherwise) or a JSON array\n"
-    "  --raw                   print the reply body as received\n"
-    "  --dry-run               print the signed request and send nothing\n"
-    "  --all-pages             fetch every page of a paged list and show them as one\n"
-    "  --force                 send an action name that no list holds\n"
-    "  --method GET|POST       how the request goes (default GET, POST when too long)\n"
-    "  --debug                 trace lines and diagnostics on standard error (also "
-    "KESTRUNE_TRACE=1)\n"
-    "  --proxy URL             send through the HTTP proxy at\n"
-    "                          http://[USER:PASSWORD@]HOST[:PORT] (port 80 when none\n"
-    "                          given); --proxy '' for none at all\n"
-    "  --timeout SECONDS       longest wait for the connection, for each part of the\n"
-    "                          reply, and for the whole exchange\n"
-    "  --help                  this text (also after a subcommand)\n"
-    "  --version               the program's version\n"
+    "                           send here instead of the service's host over\n"
+    "                           HTTPS on port 443 (else KESTRUNE_ENDPOINT); no\n"
+    "                           scheme means http:// on port 80; the Host\n"
+    "                           header stays the service's\n"
+    "  --ca-file FILE           trust only the certificates of this PEM file for\n"
+    "                           HTTPS, not the system's (else KESTRUNE_CA_FILE)\n"
+    "  --proxy URL              send through the HTTP proxy at\n"
+    "                           http://[USER:PASSWORD@]HOST[:PORT] (port 80 when\n"
+    "                           none given); --proxy '' for none at all\n"
+    "  --tls                    demo: the tour goes over HTTPS to its own simulator\n"
+    "  --region ID              RegionId for call and demo; the zones of sample\n"
+    "  --format table|tsv|json  an aligned table (default on a terminal),\n"
+    "                           tab-separated rows (default otherwise), or the\n"
+    "                           service's own JSON as one document\n"
+    "  --raw                    print the reply body as received\n"
+    "  --dry-run                print the signed request and send nothing\n"
+    "  --all-pages              fetch every page of a paged list as one\n"
+    "  --force                  send an action or parameter name as typed\n"
+    "  --method GET|POST        how the request goes (GET unless too long)\n"
+    "  --debug                  show the exchange on standard error: request,\n"
+    "                           string to sign, reply headers, sizes, times\n"
+    "  --trace                  the engine's internal trace lines on standard\n"
+    "                           error (also KESTRUNE_TRACE=1)\n"
+    "  --timeout SECONDS        longest wait to connect, for each part of the\n"
+    "                           reply, and for the whole exchange\n"
+    "  --help                   this text (also after a subcommand)\n"
+    "  --version                the program's version\n"
     "\n"
-    "Credentials: ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET when both are\n"
-    "set, else the file \"sign\" (id:secret) in the working directory.\n"
+    "Credentials: ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET\n"
+    "when both are set, else the file \"sign\" (id:secret) in the working\n"
+    "directory.\n"
     "\n"
     "Proxies (call): without --proxy, http_proxy for plain HTTP and https_proxy for\n"
     "TLS, else all_proxy; each in lower case first, then upper case. no_proxy lists\n"
@@ -64,78 +70,106 @@ constexpr std::string_view kMainHelp =
     "*. Loopback goes through the proxy too unless listed. Only http:// proxies.\n"
     "\n"
     "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
-    "3 connection failure or time-out, 4 \"this function not support\".\n";
+    "3 connection failure or time-out, 4 \"this function not support\",\n"
+    "5 standard output or error could not be written.\n";
 
 constexpr std::string_view kListHelp =
     "Usage: kestrune list [SERVICE [CATEGORY|ACTION]]\n"
     "\n"
-    "  kestrune list                     the services: ecs, iot, apigateway\n"
-    "  kestrune list ecs                 the categories of a service, numbered\n"
-    "  kestrune list ecs 1               the actions of a category, by number or name\n"
-    "  kestrune list ecs DescribeZones   an action: its parameters and their captions, and\n"
-    "                                    whether it pages (call --all-pages)\n"
+    "  kestrune list                    the services: ecs, iot, apigateway\n"
+    "  kestrune list ecs                the categories of a service, numbered\n"
+    "  kestrune list ecs 1              a category's actions, by number or name\n"
+    "  kestrune list ecs DescribeZones  an action: its parameters, their\n"
+    "                                   captions, whether it pages (--all-pages)\n"
     "\n"
-    "IoT and API Gateway actions are listed by display name with the action name beside it;\n"
-    "either name may be given to `list` and `call`.\n";
+    "IoT and API Gateway actions are listed by display name with the action\n"
+    "name beside it; either name may be given to `list` and `call`.\n";
 
 constexpr std::string_view kCallHelp =
     "Usage: kestrune call SERVICE ACTION [Name=Value ...] [OPTIONS]\n"
     "\n"
     "Signs the action's request with the AccessKey pair, sends it and prints the\n"
     "rows of the reply, RequestId first. Any parameter may be given as Name=Value\n"
-    "(Tag.1.Key=env, InstanceIds='[\"i-1\"]', ...); the action's own parameters (see\n"
-    "`kestrune list SERVICE ACTION`) keep their places, others follow in the order\n"
-    "given. A parameter not given is not sent; Name= sends an empty value. A reply\n"
-    "that no formatter knows is shown as every element with a value.\n"
+    "(Tag.1.Key=env, InstanceIds='[\"i-1\"]', ...); the action's own parameters\n"
+    "(see `kestrune list SERVICE ACTION`) keep their places, others follow in\n"
+    "the order given. A parameter not given is not sent; Name= sends an empty\n"
+    "value. A name one slip away from one of the action's own is refused with a\n"
+    "suggestion; --force sends it as typed. A reply that no formatter knows is\n"
+    "shown as every element with a value.\n"
     "\n"
-    "--all-pages fetches every page of a paged list (the largest page the action\n"
-    "takes, unless PageSize is given; NextToken where the reply uses one) and shows\n"
-    "one result; it stops after 1000 pages. A page that fails shows what was\n"
-    "fetched, names the page and exits non-zero.\n"
+    "Output: a table on a terminal, else tab-separated Field/Info lines with an\n"
+    "empty line between records (awk -v RS= reads one record at a time).\n"
+    "--format json asks the service for JSON and prints its reply as one\n"
+    "document (jq '.Instances.Instance[].InstanceId'); an error reply likewise.\n"
+    "An error reply also gives one line on standard error:\n"
+    "  kestrune: Code: Message (RequestId ...)\n"
+    "and the service's Recommend address when it gives one.\n"
+    "\n"
+    "--all-pages fetches every page of a paged list (the largest page the\n"
+    "action takes, unless PageSize is given; NextToken where the reply uses\n"
+    "one) and shows one result; it stops after 1000 pages. With JSON the\n"
+    "records of every page join the first reply's list, whose PageSize (and\n"
+    "MaxResults) become the number of records; TotalCount and PageNumber stay;\n"
+    "NextToken is the last page's (empty once the list is complete). A page\n"
+    "that fails shows what was fetched, names the page and exits non-zero.\n"
     "--force sends an action name that no list holds (letters and digits).\n"
-    "A request whose GET line would reach 4096 bytes goes as a form POST with the\n"
-    "same parameters; --method GET|POST chooses. Limits: 256 parameters, 65535\n"
-    "characters for one Name=Value, 1 MiB for the whole request.\n"
+    "A request whose GET line would reach 4096 bytes goes as a form POST with\n"
+    "the same parameters; --method GET|POST chooses. Limits: 256 parameters,\n"
+    "65535 characters for one Name=Value, 1 MiB for the whole request.\n"
     "\n"
-    "Options: --endpoint HOST[:PORT], --region ID (the RegionId parameter when not\n"
-    "given), --format table|tsv|json, --raw, --dry-run, --debug, --timeout SECONDS,\n"
-    "--all-pages, --force, --method GET|POST, --proxy URL (see kestrune --help).\n"
+    "Options: --endpoint URL, --ca-file FILE, --proxy URL, --region ID (RegionId\n"
+    "when not given), --format table|tsv|json, --raw, --dry-run, --debug, --trace,\n"
+    "--timeout SECONDS, --all-pages, --force, --method GET|POST.\n"
     "\n"
     "Credentials: ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET\n"
     "when both are set, else the file \"sign\" in the working directory (see\n"
     "`kestrune credentials`).\n"
     "\n"
-    "Exit status: 0 good reply, 1 error reply from the service, 2 usage error, 3\n"
-    "connection failure or time-out, 4 \"this function not support\".\n";
+    "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
+    "3 connection failure or time-out, 4 \"this function not support\",\n"
+    "5 standard output or error could not be written.\n";
 
 constexpr std::string_view kSampleHelp =
-    "Usage: kestrune sample ACTION [ACTION ...] [--region ID] [--format table|tsv|json]\n"
+    "Usage: kestrune sample ACTION [ACTION ...] [--region ID]\n"
+    "                       [--format table|tsv|json]\n"
     "\n"
-    "Shows the built-in sample responses without contacting any service. ACTION is one of\n"
-    "DescribeRegions, DescribeZones, DescribeInstanceStatus, RebootInstance, StartInstance,\n"
-    "StopInstance. Several actions run in order in one process, so StopInstance followed by\n"
-    "DescribeInstanceStatus shows the stopped instance. --region (cn-shanghai, cn-shenzhen or\n"
-    "cn-beijing) chooses the zones DescribeZones shows. With --format json each action prints\n"
-    "its own array.\n";
+    "Shows the built-in sample responses without contacting any service.\n"
+    "ACTION is one of DescribeRegions, DescribeZones, DescribeInstanceStatus,\n"
+    "RebootInstance, StartInstance, StopInstance. Several actions run in order\n"
+    "in one process, so StopInstance followed by DescribeInstanceStatus shows\n"
+    "the stopped instance. --region (cn-shanghai, cn-shenzhen or cn-beijing)\n"
+    "chooses the zones DescribeZones shows.\n"
+    "\n"
+    "With --format json an action's rows are an array of records, one object\n"
+    "of Field: Info each (a field repeated in a record gives an array of its\n"
+    "values), split where the table draws a rule; several actions print one\n"
+    "array holding each action's array.\n";
 
 constexpr std::string_view kCredentialsHelp =
     "Usage: kestrune credentials [ACCESS_KEY_ID]\n"
     "\n"
-    "Writes the credential file \"sign\" (id:secret) in the working directory. The id is the\n"
-    "argument, or is read from standard input; the secret is read from standard input without\n"
-    "echo. On POSIX systems the file is readable by its owner only.\n";
+    "Writes the credential file \"sign\" (id:secret) in the working directory.\n"
+    "The id is the argument, or is read from standard input; the secret is\n"
+    "read from standard input without echo. On POSIX systems the file is\n"
+    "readable by its owner only.\n";
 
 constexpr std::string_view kDemoHelp =
     "Usage: kestrune demo [--endpoint HOST:PORT | --tls] [--region ID]\n"
     "                     [--format table|tsv|json]\n"
     "\n"
-    "Starts kestrune-sim (beside this program, or KESTRUNE_SIM) on a free loopback port with\n"
-    "the demo AccessKey pair, runs DescribeRegions, DescribeZones, DescribeInstanceStatus,\n"
-    "StopInstance and DescribeInstanceStatus against it, prints the rows and stops it.\n"
+    "Starts kestrune-sim (beside this program, or KESTRUNE_SIM) on a free\n"
+    "loopback port with the demo AccessKey pair, runs DescribeRegions,\n"
+    "DescribeZones, DescribeInstanceStatus, StopInstance and\n"
+    "DescribeInstanceStatus against it, prints the replies and stops it.\n"
     "With --endpoint the tour runs against a simulator already listening there.\n"
     "With --tls the simulator serves HTTPS with a CA and certificate it makes in a\n"
-    "temporary directory, and the tour goes to https://localhost:PORT trusting that CA.\n"
-    "--region chooses the region of the tour (default cn-hangzhou).\n";
+    "temporary directory, and the tour goes to https://localhost:PORT trusting\n"
+    "that CA.\n"
+    "--region chooses the region of the tour (default cn-hangzhou).\n"
+    "With --format json the five replies are printed as one JSON array.\n";
+
+constexpr std::array<std::string_view, 6> kHelpTexts = {kMainHelp,   kListHelp,        kCallHelp,
+                                                        kSampleHelp, kCredentialsHelp, kDemoHelp};
 
 std::string_view HelpFor(Subcommand subcommand) {
   switch (subcommand) {
@@ -155,11 +189,7 @@ std::string_view HelpFor(Subcommand subcommand) {
   return kMainHelp;
 }
 
-}  // namespace
-
-std::string_view ProgramVersion() { return KESTRUNE_VERSION; }
-
-int RunCli(std::span<const std::string> arguments, Console& console) {
+int RunCommand(std::span<const std::string> arguments, Console& console) {
   core::Result<CommandLine> parsed = ParseCommandLine(arguments);
   if (!parsed.ok()) return UsageError(console, parsed.status().message());
   const CommandLine& line = *parsed;
@@ -191,6 +221,23 @@ int RunCli(std::span<const std::string> arguments, Console& console) {
   return UsageError(console,
                     "a subcommand is missing: list, call, sample, credentials or demo "
                     "(see kestrune --help)");
+}
+
+}  // namespace
+
+std::string_view ProgramVersion() { return KESTRUNE_VERSION; }
+
+std::span<const std::string_view> HelpTexts() { return kHelpTexts; }
+
+int RunCli(std::span<const std::string> arguments, Console& console) {
+  const int status = RunCommand(arguments, console);
+  const std::optional<WriteFailure> failure = console.FinishOutput();
+  // A reader that went away (`kestrune ... | head`) took what it wanted.
+  if (!failure || failure->closed_pipe) return status;
+  // When standard error is the stream that fails, this goes nowhere; the
+  // exit status still tells.
+  console.Err("kestrune: write error: " + failure->reason + "\n");
+  return kExitWriteError;
 }
 
 }  // namespace kestrune::cli

@@ -21,9 +21,16 @@ inline constexpr int kExitErrorReply = 1;    // the service answered with an err
 inline constexpr int kExitUsage = 2;         // the command line or the input is wrong
 inline constexpr int kExitConnection = 3;    // no connection, or a time-out
 inline constexpr int kExitNotSupported = 4;  // "this function not support"
+inline constexpr int kExitWriteError = 5;    // standard output or error could not be written
 
 std::string_view ProgramVersion();
 
+// Runs one command. A failed write to standard output or error ends in
+// "kestrune: write error: …" and kExitWriteError, except a pipe whose reader
+// has gone, which is no error of ours: the command's own status stands.
 int RunCli(std::span<const std::string> arguments, Console& console);
+
+// Every help text, for checks of their form.
+std::span<const std::string_view> HelpTexts();
 
 }  // namespace kestrune::cli

@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "core/ascii.h"
+#include "core/closest.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
 #include "transport/proxy.h"
@@ -115,14 +116,33 @@ core::Result<catalogue::ResolvedAction> ChooseAction(unsigned service, std::stri
                         "\" (see kestrune list " + service_name;
   message += "; --force sends an action no list holds)";
   const std::vector<std::string> closest = catalogue::ClosestActionNames(service, name);
-  if (!closest.empty()) {
-    message += "; did you mean ";
-    for (std::size_t i = 0; i < closest.size(); ++i) {
-      message += (i == 0 ? "" : i + 1 == closest.size() ? " or " : ", ") + closest[i];
-    }
-    message += "?";
-  }
+  if (!closest.empty()) message += "; did you mean " + core::JoinAlternatives(closest) + "?";
   return core::Status::InvalidInput(std::move(message));
+}
+
+// A parameter name one slip (a letter added, dropped, changed or two swapped)
+// away from one of the action's own is almost surely that one mistyped: the
+// service would ignore it or miss the one meant. Refused, unless forced, with
+// the name meant. Short names are left alone: between them one letter is
+// often all that differs.
+core::Status CheckParameterSlips(const catalogue::ResolvedAction& action,
+                                 std::span<const std::string> assignments) {
+  if (action.request_template == nullptr) return core::Status::Ok();
+  constexpr std::size_t kShortestChecked = 5;
+  const core::StringListView names = action.request_template->parameter_names();
+  std::vector<std::string_view> own;
+  for (std::size_t i = 1; i <= names.Count(); ++i) own.push_back(names.Entry(i));
+  for (const std::string& assignment : assignments) {
+    const std::string_view name = std::string_view(assignment).substr(0, assignment.find('='));
+    if (name.size() < kShortestChecked || MatchParameter(names, name)) continue;
+    for (std::string_view candidate : own) {
+      if (core::EditDistanceIgnoringCase(name, candidate) != 1) continue;
+      return core::Status::InvalidInput(action.action_name + " has no parameter \"" +
+                                        EscapeLine(name) + "\"; did you mean " +
+                                        std::string(candidate) + "? (--force sends it as typed)");
+    }
+  }
+  return core::Status::Ok();
 }
 
 request::HttpMethod MethodOf(const CommandLine& line) {
@@ -151,8 +171,15 @@ int RunCall(const CommandLine& line, Console& console) {
       return UsageError(console, "--all-pages: " + action->action_name + " has no pages");
     }
   }
+  const std::span<const std::string> assignments =
+      std::span<const std::string>(line.operands).subspan(2);
+  if (!line.force) {
+    if (core::Status slips = CheckParameterSlips(*action, assignments); !slips.ok()) {
+      return UsageError(console, slips.message());
+    }
+  }
   core::Result<catalogue::ParameterValueSlots> values =
-      BindParameters(*action, std::span<const std::string>(line.operands).subspan(2), line.region);
+      BindParameters(*action, assignments, line.region);
   if (!values.ok()) return UsageError(console, values.status().message());
 
   core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
@@ -161,10 +188,9 @@ int RunCall(const CommandLine& line, Console& console) {
   core::Result<FoundCredentials> credentials = FindCredentials(console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
 
-  const bool tracing = TracingWanted(line, console);
   report::NullTraceSink no_trace;
-  report::TraceSink& trace = tracing ? console.Trace() : no_trace;
-  if (tracing) {
+  report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
+  if (line.debug) {
     console.Err("kestrune: credentials from " + credentials->source + "\n");
     const std::string destination =
         options->endpoint_override.empty()
@@ -179,6 +205,8 @@ int RunCall(const CommandLine& line, Console& console) {
   const request::SystemClock clock;
   report::RecordingResultList list;
   engine::Engine engine(clock, list, trace, *options);
+  ExchangePrinter printer(console);
+  if (line.debug) engine.set_exchange_observer(&printer);
   if (line.dry_run) {
     core::Result<request::SignedRequest> prepared =
         engine.Prepare(credentials->credentials, *action, *values);
@@ -194,8 +222,13 @@ int RunCall(const CommandLine& line, Console& console) {
   }
   const CallOutcome outcome =
       SendAndCollect(engine, list, credentials->credentials, *action, *values, paging);
-  return PrintOutcome(console, ResolveFormat(line.format, console.OutputIsTerminal()), outcome,
-                      line.raw);
+  JsonDocument json;
+  const int status = PrintOutcome(console, ResolveFormat(line.format, console.OutputIsTerminal()),
+                                  outcome, line.raw, json);
+  // One call, one reply: the document is that reply itself. (A call that
+  // fans out over several regions or actions would print an array.)
+  if (json.size() > 0) console.Out(json.Render(false));
+  return status;
 }
 
 }  // namespace kestrune::cli

@@ -3,8 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "cli/output.h"
+#include "core/closest.h"
+#include "core/utf8.h"
 #include "request/endpoint.h"
 #include "transport/proxy.h"
 
@@ -38,6 +41,7 @@ enum class Option {
   kAllPages,
   kMethod,
   kDebug,
+  kTrace,
   kHelp,
   kVersion,
 };
@@ -48,7 +52,7 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 15> kOptions = {{
+constexpr std::array<OptionDefinition, 16> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
@@ -62,6 +66,7 @@ constexpr std::array<OptionDefinition, 15> kOptions = {{
     {"all-pages", Option::kAllPages, false},
     {"method", Option::kMethod, true},
     {"debug", Option::kDebug, false},
+    {"trace", Option::kTrace, false},
     {"help", Option::kHelp, false},
     {"version", Option::kVersion, false},
 }};
@@ -85,6 +90,71 @@ std::string Quoted(std::string_view text) {
 }
 
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// " (accepted: a, b, c)" and, when `given` looks like a slip, "; did you mean
+// b?".
+template <std::size_t N>
+std::string AcceptedAndClosest(std::string_view given, const std::array<std::string_view, N>& words,
+                               std::string_view prefix = {}) {
+  std::string text = " (accepted: ";
+  std::vector<std::string> spelled;
+  for (std::string_view word : words) {
+    if (!spelled.empty()) text += ", ";
+    spelled.push_back(std::string(prefix) + std::string(word));
+    text += spelled.back();
+  }
+  text += ")";
+  std::vector<std::string_view> candidates(spelled.begin(), spelled.end());
+  const std::vector<std::string> closest = core::ClosestWords(given, candidates);
+  if (!closest.empty()) text += "; did you mean " + core::JoinAlternatives(closest) + "?";
+  return text;
+}
+
+constexpr std::array<std::string_view, 3> kFormats = {"table", "tsv", "json"};
+constexpr std::array<std::string_view, 2> kMethods = {"GET", "POST"};
+
+std::array<std::string_view, kSubcommands.size()> SubcommandNames() {
+  std::array<std::string_view, kSubcommands.size()> names;
+  for (std::size_t i = 0; i < kSubcommands.size(); ++i) names[i] = kSubcommands[i].name;
+  return names;
+}
+
+std::array<std::string_view, kOptions.size()> OptionNames() {
+  std::array<std::string_view, kOptions.size()> names;
+  for (std::size_t i = 0; i < kOptions.size(); ++i) names[i] = kOptions[i].name;
+  return names;
+}
+
+// "unknown option "--formt" (see kestrune --help); did you mean --format?"
+std::string UnknownOption(std::string_view typed) {
+  std::string text = "unknown option " + Quoted(typed) + " (see kestrune --help)";
+  const std::array<std::string_view, kOptions.size()> names = OptionNames();
+  std::vector<std::string> spelled;
+  for (std::string_view name : names) spelled.push_back("--" + std::string(name));
+  std::vector<std::string_view> candidates(spelled.begin(), spelled.end());
+  const std::vector<std::string> closest = core::ClosestWords(typed, candidates);
+  if (!closest.empty()) text += "; did you mean " + core::JoinAlternatives(closest) + "?";
+  return text;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t code_point = 0;
+    const std::size_t length = core::DecodeUtf8(text.substr(pos), code_point);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
+
+// Names an argument by its place (1 is the first after the program's name)
+// and, for an option's value, the option; the bytes themselves are never
+// repeated, as a terminal could take them for commands.
+core::Status NotUtf8(std::size_t index, std::string_view option = {}) {
+  std::string text = "argument " + std::to_string(index + 1);
+  if (!option.empty()) text += " (the value of --" + std::string(option) + ")";
+  return Error(text + " is not valid UTF-8; give text in UTF-8");
+}
 
 core::Status ApplyOption(const OptionDefinition& definition, std::string_view value,
                          CommandLine& line) {
@@ -122,7 +192,7 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       } else if (value == "json") {
         line.format = OutputFormat::kJson;
       } else {
-        return Error("unknown format " + Quoted(value) + " (accepted: table, tsv, json)");
+        return Error("unknown format " + Quoted(value) + AcceptedAndClosest(value, kFormats));
       }
       break;
     case Option::kTimeout: {
@@ -145,12 +215,15 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       break;
     case Option::kMethod:
       if (value != "GET" && value != "POST") {
-        return Error("unknown method " + Quoted(value) + " (accepted: GET, POST)");
+        return Error("unknown method " + Quoted(value) + AcceptedAndClosest(value, kMethods));
       }
       line.method = std::string(value);
       break;
     case Option::kDebug:
       line.debug = true;
+      break;
+    case Option::kTrace:
+      line.trace = true;
       break;
     case Option::kHelp:
       line.help = true;
@@ -225,6 +298,14 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
   bool options_ended = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
+    if (!IsValidUtf8(argument)) {
+      // "--name=value": the option's name is readable, its value is not.
+      const std::size_t equals = argument.find('=');
+      const bool option_value = !options_ended && argument.starts_with("--") &&
+                                equals != std::string_view::npos &&
+                                IsValidUtf8(argument.substr(0, equals));
+      return NotUtf8(i, option_value ? argument.substr(2, equals - 2) : std::string_view());
+    }
     const bool is_option = !options_ended && argument.size() > 1 && argument[0] == '-';
     if (!is_option) {
       if (line.subcommand == Subcommand::kNone && line.operands.empty()) {
@@ -233,7 +314,7 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
         }
         if (line.subcommand == Subcommand::kNone) {
           return Error("unknown subcommand " + Quoted(argument) +
-                       " (accepted: list, call, sample, credentials, demo)");
+                       AcceptedAndClosest(argument, SubcommandNames()));
         }
         continue;
       }
@@ -248,9 +329,7 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       line.help = true;
       continue;
     }
-    if (argument.size() < 3 || argument[1] != '-') {
-      return Error("unknown option " + Quoted(argument) + " (see kestrune --help)");
-    }
+    if (argument.size() < 3 || argument[1] != '-') return Error(UnknownOption(argument));
     std::string_view name = argument.substr(2);
     std::optional<std::string_view> inline_value;
     if (std::size_t equals = name.find('='); equals != std::string_view::npos) {
@@ -258,15 +337,14 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       name = name.substr(0, equals);
     }
     const OptionDefinition* definition = FindOption(name);
-    if (definition == nullptr) {
-      return Error("unknown option " + Quoted("--" + std::string(name)) + " (see kestrune --help)");
-    }
+    if (definition == nullptr) return Error(UnknownOption("--" + std::string(name)));
     std::string_view value;
     if (definition->takes_value) {
       if (inline_value) {
         value = *inline_value;
       } else if (i + 1 < arguments.size()) {
         value = arguments[++i];
+        if (!IsValidUtf8(value)) return NotUtf8(i, name);
       } else {
         return Error("--" + EscapeLine(name) + " needs a value");
       }

@@ -41,7 +41,8 @@ struct CommandLine {
   bool all_pages = false;  // fetch every page of a paged action
   // "GET" or "POST" when --method chose one; empty: GET unless too long.
   std::string method;
-  bool debug = false;
+  bool debug = false;  // show the exchange
+  bool trace = false;  // the engine's internal trace lines
   bool help = false;
   bool version = false;
 };
@@ -50,7 +51,9 @@ struct CommandLine {
 std::string_view SubcommandName(Subcommand subcommand);
 
 // Parses the arguments that follow the program name. An error's message is
-// one line a user can act on.
+// one line a user can act on: a mistyped subcommand, option or option value
+// gets the closest accepted words; an argument that is not valid UTF-8 is
+// named by its position (and option), never echoed.
 core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments);
 
 // Checks "[SCHEME://]HOST[:PORT]" as request::ParseEndpointOverride reads it; the message

@@ -14,6 +14,7 @@
 #include "catalogue/paging.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
+#include "cli/json_output.h"
 #include "core/status.h"
 #include "engine/engine.h"
 #include "report/result_list.h"
@@ -69,11 +70,30 @@ struct FoundCredentials {
 // holds a complete pair.
 core::Result<FoundCredentials> FindCredentials(const Console& console);
 
-// Tracing is on with --debug or KESTRUNE_TRACE=1.
-bool TracingWanted(const CommandLine& line, const Console& console);
+// The engine's internal trace lines are wanted with --trace or
+// KESTRUNE_TRACE=1.
+bool TraceWanted(const CommandLine& line, const Console& console);
+
+// Shows every exchange on the error stream as `curl -v` does: the string to
+// sign, the request line and headers ("> "), the reply's status line and
+// headers ("< "), the sizes and the time of each phase ("* "). No secret is in
+// any of it; a SecurityToken or a proxy's credentials would be masked.
+class ExchangePrinter final : public engine::ExchangeObserver {
+ public:
+  explicit ExchangePrinter(Console& console) : console_(console) {}
+  void OnExchange(const engine::ExchangeRecord& record) override;
+
+ private:
+  Console& console_;
+};
 
 // The endpoint override: --endpoint, else KESTRUNE_ENDPOINT, else none ("").
 core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console);
+
+// "unknown service "ecz" (accepted: …); did you mean ecs?" and the like:
+// the message for a word outside `accepted`, with the closest accepted words.
+std::string UnknownWord(std::string_view what, std::string_view given,
+                        std::span<const std::string_view> accepted);
 
 // Output text in the console's display encoding (tables and tab-separated
 // lines; JSON stays UTF-8).
@@ -99,13 +119,17 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
 int ExitStatusOf(engine::Outcome outcome);
 
 // Prints the rows of `outcome` (table: also its ResultText and a note when
-// every leaf is shown), or with `raw` the reply body as received, and a
-// one-line explanation on the error stream for anything but a good reply.
-// Returns the exit status.
-int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw);
+// every leaf is shown), or with `raw` the reply body as received; with JSON
+// the reply goes into `json` (a null for a call without one), which the
+// caller prints. Anything but a good reply is explained on the error stream;
+// an error reply as "kestrune: Code: Message (RequestId …)" and the service's
+// Recommend address on a line of its own. Returns the exit status.
+int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw,
+                 JsonDocument& json);
 
 // The engine options of a command line: endpoint override, the CA file
-// (--ca-file, else KESTRUNE_CA_FILE) and time-outs.
+// (--ca-file, else KESTRUNE_CA_FILE), time-outs and, for --format json, JSON
+// replies.
 core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
                                                      const Console& console);
 

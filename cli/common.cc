@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "core/ascii.h"
+#include "core/closest.h"
 #include "report/display_text.h"
 #include "report/extractor.h"
 #include "request/endpoint.h"
@@ -55,8 +56,9 @@ core::Result<unsigned> ParseServiceName(std::string_view name) {
   for (const ServiceName& service : kServiceNames) {
     if (core::EqualsIgnoreCase(service.name, name)) return service.number;
   }
-  return core::Status::InvalidInput("unknown service \"" + EscapeLine(name) +
-                                    "\" (accepted: ecs, iot, apigateway)");
+  std::vector<std::string_view> accepted;
+  for (const ServiceName& service : kServiceNames) accepted.push_back(service.name);
+  return core::Status::InvalidInput(UnknownWord("service", name, accepted));
 }
 
 std::string_view ServiceCommandName(unsigned service_number) {
@@ -110,8 +112,20 @@ core::Result<FoundCredentials> FindCredentials(const Console& console) {
   return FoundCredentials{*loaded, "the file \"sign\" in the working directory"};
 }
 
-bool TracingWanted(const CommandLine& line, const Console& console) {
-  if (line.debug) return true;
+std::string UnknownWord(std::string_view what, std::string_view given,
+                        std::span<const std::string_view> accepted) {
+  std::string text = "unknown " + std::string(what) + " \"" + EscapeLine(given) + "\" (accepted: ";
+  for (std::size_t i = 0; i < accepted.size(); ++i) {
+    text += (i > 0 ? ", " : "") + std::string(accepted[i]);
+  }
+  text += ")";
+  const std::vector<std::string> closest = core::ClosestWords(given, accepted);
+  if (!closest.empty()) text += "; did you mean " + core::JoinAlternatives(closest) + "?";
+  return text;
+}
+
+bool TraceWanted(const CommandLine& line, const Console& console) {
+  if (line.trace) return true;
   std::optional<std::string> trace = console.Env("KESTRUNE_TRACE");
   return trace && *trace == "1";
 }
@@ -175,6 +189,9 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
     options.idle_timeout = *line.timeout;
     options.exchange_timeout = *line.timeout;
   }
+  if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kJson) {
+    options.reply_format = request::ReplyFormat::kJson;
+  }
   return options;
 }
 
@@ -195,7 +212,24 @@ int ExitStatusOf(engine::Outcome outcome) {
   return kExitUsage;
 }
 
-int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw) {
+namespace {
+
+// The lines that explain an error reply.
+std::string ErrorReplyLines(const engine::RequestResult& result) {
+  const ServiceErrorText error = ReadServiceError(result.error_body);
+  std::string line = error.code.empty() ? "the service answered with an error" : error.code;
+  if (!error.message.empty()) line += ": " + error.message;
+  if (!error.request_id.empty()) line += " (RequestId " + error.request_id + ")";
+  std::string text = "kestrune: " + EscapeLine(line) + "\n";
+  if (!result.detail.empty()) text += "kestrune: " + EscapeLine(result.detail) + "\n";
+  if (!error.recommend.empty()) text += "kestrune: see " + EscapeLine(error.recommend) + "\n";
+  return text;
+}
+
+}  // namespace
+
+int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw,
+                 JsonDocument& json) {
   const engine::RequestResult& result = outcome.result;
   const bool replied = result.outcome == engine::Outcome::kGoodReply ||
                        result.outcome == engine::Outcome::kErrorReply ||
@@ -205,8 +239,16 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
                                                 : std::string();
   const bool rows_expected = result.outcome == engine::Outcome::kGoodReply ||
                              result.outcome == engine::Outcome::kErrorReply;
+  int status = ExitStatusOf(result.outcome);
   if (raw) {
     if (replied) console.Out(result.body);
+  } else if (format == OutputFormat::kJson) {
+    if (!rows_expected) {
+      json.AddNothing();
+    } else if (std::optional<std::string> complaint = json.AddReply(result.body)) {
+      console.Err("kestrune: the reply is not JSON: " + EscapeLine(*complaint) + "\n");
+      if (status == kExitOk) status = kExitErrorReply;
+    }
   } else if (rows_expected || format == OutputFormat::kTable) {
     std::string text = RenderRows(format, outcome.rows, result.result_text,
                                   format == OutputFormat::kTable ? note : std::string());
@@ -222,15 +264,9 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       if (!result.detail.empty())
         console.Err("kestrune: note: " + EscapeLine(result.detail) + "\n");
       break;
-    case engine::Outcome::kErrorReply: {
-      std::string code;
-      for (const report::Row& row : outcome.rows) {
-        if (row.field == "Code") code = row.info;
-      }
-      explanation = "the service answered with an error" + (code.empty() ? "" : ": " + code) +
-                    (result.detail.empty() ? "" : " (" + result.detail + ")");
+    case engine::Outcome::kErrorReply:
+      console.Err(ErrorReplyLines(result));
       break;
-    }
     case engine::Outcome::kHttpError:
       explanation = "the service answered " + result.result_text;
       break;
@@ -247,7 +283,7 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       break;
   }
   if (!explanation.empty()) console.Err("kestrune: " + EscapeLine(explanation) + "\n");
-  return ExitStatusOf(result.outcome);
+  return status;
 }
 
 }  // namespace kestrune::cli

@@ -9,13 +9,25 @@ namespace kestrune::cli {
 
 SystemConsole::SystemConsole(std::string argv0) : argv0_(std::move(argv0)), trace_(stderr) {}
 
-void SystemConsole::Out(std::string_view text) { WriteStandard(StandardStream::kOutput, text); }
+void SystemConsole::Out(std::string_view text) {
+  Note(WriteStandard(StandardStream::kOutput, text));
+}
 
 void SystemConsole::Err(std::string_view text) {
   // Standard output may hold rows not yet written; keep the two in order on
   // a shared terminal.
-  std::fflush(stdout);
-  WriteStandard(StandardStream::kError, text);
+  Note(FlushStandard(StandardStream::kOutput));
+  Note(WriteStandard(StandardStream::kError, text));
+}
+
+std::optional<WriteFailure> SystemConsole::FinishOutput() {
+  Note(FlushStandard(StandardStream::kOutput));
+  Note(FlushStandard(StandardStream::kError));
+  return failure_;
+}
+
+void SystemConsole::Note(std::optional<WriteFailure> failure) {
+  if (failure && !failure_) failure_ = std::move(failure);
 }
 
 bool SystemConsole::OutputIsTerminal() const { return IsTerminal(StandardStream::kOutput); }

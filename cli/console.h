@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/terminal.h"
 #include "core/status.h"
 #include "report/display_text.h"
 #include "report/trace_sink.h"
@@ -38,6 +39,9 @@ class Console {
   // The running program's file, for finding the programs built beside it; ""
   // when unknown.
   virtual std::string ProgramPath() const = 0;
+  // Writes out whatever is still buffered and tells the first write to
+  // standard output or error that failed during the run, if any.
+  virtual std::optional<WriteFailure> FinishOutput() = 0;
 };
 
 // The real standard streams, environment and terminal of this process.
@@ -54,9 +58,13 @@ class SystemConsole final : public Console {
   core::Result<std::string> ReadLine(std::string_view prompt, bool hidden) override;
   report::TraceSink& Trace() override { return trace_; }
   std::string ProgramPath() const override;
+  std::optional<WriteFailure> FinishOutput() override;
 
  private:
+  void Note(std::optional<WriteFailure> failure);
+
   std::string argv0_;
+  std::optional<WriteFailure> failure_;
   report::StderrTraceSink trace_;
 };
 

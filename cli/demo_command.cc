@@ -125,7 +125,7 @@ int RunDemo(const CommandLine& line, Console& console) {
     return UsageError(console,
                       "demo takes no arguments (got \"" + EscapeLine(line.operands[0]) + "\")");
   }
-  const bool tracing = TracingWanted(line, console);
+  const bool tracing = TraceWanted(line, console) || line.debug;
   std::optional<ChildProcess> simulator;
   std::string address;
   std::string ca_file;
@@ -188,10 +188,14 @@ int RunDemo(const CommandLine& line, Console& console) {
                                          std::string(kDemoAccessKeySecret)};
   const request::SystemClock clock;
   report::NullTraceSink no_trace;
-  report::TraceSink& trace = tracing ? console.Trace() : no_trace;
+  report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
   report::RecordingResultList list;
-  engine::Engine engine(clock, list, trace, options);
   const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
+  if (format == OutputFormat::kJson) options.reply_format = request::ReplyFormat::kJson;
+  engine::Engine engine(clock, list, trace, options);
+  ExchangePrinter printer(console);
+  if (line.debug) engine.set_exchange_observer(&printer);
+  JsonDocument json;
   const std::string region_item =
       "RegionId=" + (line.region ? *line.region : std::string(kDefaultRegion));
 
@@ -236,14 +240,16 @@ int RunDemo(const CommandLine& line, Console& console) {
     }
     const CallOutcome outcome =
         SendAndCollect(engine, list, credentials, *action, *values, std::nullopt);
-    const int step_status = PrintOutcome(console, format, outcome, false);
-    last_rows = outcome.rows;
+    const int step_status = PrintOutcome(console, format, outcome, false, json);
+    last_rows = format == OutputFormat::kJson ? JsonLeafRows(outcome.result.body) : outcome.rows;
     if (step_status != kExitOk) {
       status = step_status;
       break;
     }
   }
   if (simulator) simulator->Stop();
+  // The tour's replies, in order, as one document.
+  if (format == OutputFormat::kJson) console.Out(json.Render(true));
   return status;
 }
 

@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "core/ascii.h"
+#include "core/closest.h"
 #include "core/text.h"
 
 namespace kestrune::cli {
@@ -191,10 +192,12 @@ int RunList(const CommandLine& line, Console& console) {
   }
   const std::size_t categories =
       catalogue::CategoryList(catalogue::ServicePosition(*service)).Count();
-  return UsageError(console, std::string(service_name) + " has no category or action \"" +
-                                 EscapeLine(given) + "\" (categories are 1.." +
-                                 std::to_string(categories) + "; see kestrune list " +
-                                 std::string(service_name) + ")");
+  std::string message = std::string(service_name) + " has no category or action \"" +
+                        EscapeLine(given) + "\" (categories are 1.." + std::to_string(categories) +
+                        "; see kestrune list " + std::string(service_name) + ")";
+  const std::vector<std::string> closest = catalogue::ClosestActionNames(*service, given);
+  if (!closest.empty()) message += "; did you mean " + core::JoinAlternatives(closest) + "?";
+  return UsageError(console, message);
 }
 
 }  // namespace kestrune::cli

@@ -1,5 +1,4 @@
 // `kestrune`: the command-line face of the request engine.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@ int main(int argc, char** argv) {
   kestrune::cli::PrepareStandardStreams();
   const std::vector<std::string> arguments = kestrune::cli::CommandLineArguments(argc, argv);
   kestrune::cli::SystemConsole console(argc > 0 ? argv[0] : "kestrune");
-  const int status = kestrune::cli::RunCli(arguments, console);
-  if (std::fflush(stdout) != 0) return status == 0 ? 1 : status;
-  return status;
+  // RunCli has written out and checked both streams.
+  return kestrune::cli::RunCli(arguments, console);
 }

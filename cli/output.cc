@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/json_output.h"
 #include "core/utf8.h"
 #include "report/extractor.h"
 
@@ -84,55 +85,6 @@ std::string EscapeLine(std::string_view text) {
   return out;
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size() + 2);
-  out += '"';
-  for (std::size_t pos = 0; pos < utf8.size();) {
-    char32_t code_point = 0;
-    const std::size_t length = core::DecodeUtf8(utf8.substr(pos), code_point);
-    if (length == 0) {
-      out += "\\ufffd";
-      ++pos;
-      continue;
-    }
-    switch (code_point) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (code_point < 0x20 || code_point == 0x7F) {
-          out += "\\u00";
-          out += kHexDigits[code_point >> 4];
-          out += kHexDigits[code_point & 0x0F];
-        } else {
-          out.append(utf8.substr(pos, length));
-        }
-    }
-    pos += length;
-  }
-  out += '"';
-  return out;
-}
-
 std::string RenderTable(std::span<const report::Row> rows, std::string_view result_text,
                         std::string_view note) {
   std::string out;
@@ -179,6 +131,10 @@ std::string RenderTable(std::span<const report::Row> rows, std::string_view resu
 std::string RenderTsv(std::span<const report::Row> rows) {
   std::string out;
   for (const report::Row& row : rows) {
+    if (IsSeparatorRow(row)) {
+      out += '\n';
+      continue;
+    }
     out += EscapeLine(row.field);
     out += '\t';
     out += EscapeLine(row.info);
@@ -187,27 +143,16 @@ std::string RenderTsv(std::span<const report::Row> rows) {
   return out;
 }
 
-std::string RenderJson(std::span<const report::Row> rows) {
-  if (rows.empty()) return "[]\n";
-  std::string out = "[\n";
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    out += "  {\"field\":";
-    out += JsonString(rows[i].field);
-    out += ",\"info\":";
-    out += JsonString(rows[i].info);
-    out += i + 1 < rows.size() ? "},\n" : "}\n";
-  }
-  out += "]\n";
-  return out;
-}
-
 std::string RenderRows(OutputFormat format, std::span<const report::Row> rows,
                        std::string_view result_text, std::string_view note) {
   switch (format) {
     case OutputFormat::kTsv:
       return RenderTsv(rows);
-    case OutputFormat::kJson:
-      return RenderJson(rows);
+    case OutputFormat::kJson: {
+      JsonDocument document;
+      document.AddRows(rows);
+      return document.Render(false);
+    }
     case OutputFormat::kTable:
     case OutputFormat::kAuto:
       break;

@@ -1,5 +1,5 @@
 // How rows are printed: an aligned Field/Info table for people, tab-separated
-// lines and a JSON array for programs. Rows are UTF-8 and printed in the order
+// lines and JSON records for programs. Rows are UTF-8 and printed in the order
 // they were produced (RequestId first).
 //
 // Stateless; safe from any thread.
@@ -29,22 +29,18 @@ std::size_t DisplayWidth(std::string_view utf8);
 // \\, \t, \n and \r; other control characters \xHH.
 std::string EscapeLine(std::string_view text);
 
-// A JSON string literal with its quotes. Valid UTF-8 passes through; control
-// characters, '"' and '\' are escaped; a byte that is not part of valid UTF-8
-// becomes U+FFFD, so the result is always valid JSON.
-std::string JsonString(std::string_view utf8);
-
 // "Field" and "Info" columns, a rule under the heading, separator rows drawn
 // as a dashed rule, then `note` and `result_text` on lines of their own when
 // not empty. With no rows the heading is left out.
 std::string RenderTable(std::span<const report::Row> rows, std::string_view result_text,
                         std::string_view note);
-// One "field<TAB>info" line per row, each side escaped by EscapeLine.
+// One "field<TAB>info" line per row, each side escaped by EscapeLine; a
+// separator row is an empty line, so that records read as paragraphs
+// (awk -v RS=).
 std::string RenderTsv(std::span<const report::Row> rows);
-// [{"field":…,"info":…}, …] with one row per line; "[]" for no rows.
-std::string RenderJson(std::span<const report::Row> rows);
 
-// The rows in `format` (not kAuto); result_text and note only in a table.
+// The rows in `format` (not kAuto); result_text and note only in a table;
+// JSON: the rows as records (JsonDocument::AddRows).
 std::string RenderRows(OutputFormat format, std::span<const report::Row> rows,
                        std::string_view result_text, std::string_view note);
 

@@ -39,8 +39,11 @@ int RunSample(const CommandLine& line, Console& console) {
   for (const std::string& name : line.operands) {
     std::optional<report::SampleAction> action = FindSample(name);
     if (!action) {
-      return UsageError(console, "no sample response for \"" + EscapeLine(name) +
-                                     "\" (accepted: " + SampleNames() + ")");
+      std::vector<std::string_view> accepted;
+      for (const report::NamedSampleAction& named : report::SampleActions()) {
+        accepted.push_back(named.name);
+      }
+      return UsageError(console, UnknownWord("sample action", name, accepted));
     }
     actions.push_back(*action);
   }
@@ -68,14 +71,24 @@ int RunSample(const CommandLine& line, Console& console) {
   const report::DisplayText utf8(report::DisplayEncoding::kUtf8);
   report::RecordingResultList list;
   std::string out;
+  JsonDocument json;
   for (std::size_t i = 0; i < actions.size(); ++i) {
     report::ShowSample(actions[i], state, list, utf8);
+    if (format == OutputFormat::kJson) {
+      json.AddRows(list.produced());
+      continue;
+    }
     if (format == OutputFormat::kTable && actions.size() > 1) {
       if (i > 0) out += '\n';
       out += "== " + std::string(report::SampleActionName(actions[i])) + " ==\n";
     }
+    // Tab-separated: an empty line keeps one action's last record apart from
+    // the next action's first.
+    if (format == OutputFormat::kTsv && i > 0) out += '\n';
     out += RenderRows(format, list.produced(), {}, {});
   }
+  // Several actions are several replies: one array of them.
+  if (format == OutputFormat::kJson) out = json.Render(actions.size() > 1);
   console.Out(ForDisplay(console, format, std::move(out)));
   return kExitOk;
 }

@@ -6,6 +6,7 @@
 // thread.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,12 +17,21 @@ namespace kestrune::cli {
 
 enum class StandardStream { kInput, kOutput, kError };
 
+// A write to standard output or error that did not go through.
+struct WriteFailure {
+  bool closed_pipe = false;  // the reader went away (EPIPE or its like)
+  std::string reason;        // the system's description
+};
+
 bool IsTerminal(StandardStream stream);
 
 // Writes to standard output or error. On a Windows console, UTF-8 text is
 // shown through the console's Unicode interface whatever its code page;
-// everywhere else the bytes are written unchanged.
-void WriteStandard(StandardStream stream, std::string_view text);
+// everywhere else the bytes are written unchanged. Says why when the write
+// failed (buffered output may fail only at FlushStandard).
+std::optional<WriteFailure> WriteStandard(StandardStream stream, std::string_view text);
+// Writes out what the stream still buffers; says why when that failed.
+std::optional<WriteFailure> FlushStandard(StandardStream stream);
 
 // True where WriteStandard shows UTF-8 text correctly whatever the locale
 // says (a Windows console); false where the locale's encoding must be used.

@@ -1,12 +1,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/terminal.h"
+#include "core/os_error.h"
 
 namespace kestrune::cli {
 namespace {
@@ -45,13 +47,26 @@ class EchoOff {
   bool active_ = false;
 };
 
+WriteFailure Failure(int error) {
+  return WriteFailure{error == EPIPE, core::DescribeOsError(error == 0 ? EIO : error)};
+}
+
 }  // namespace
 
 bool IsTerminal(StandardStream stream) { return isatty(Descriptor(stream)) == 1; }
 
-void WriteStandard(StandardStream stream, std::string_view text) {
+std::optional<WriteFailure> WriteStandard(StandardStream stream, std::string_view text) {
   std::FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
-  std::fwrite(text.data(), 1, text.size(), file);
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file) == text.size()) return std::nullopt;
+  return Failure(errno);
+}
+
+std::optional<WriteFailure> FlushStandard(StandardStream stream) {
+  std::FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
+  errno = 0;
+  if (std::fflush(file) == 0) return std::nullopt;
+  return Failure(errno);
 }
 
 bool TerminalTakesUtf8(StandardStream) { return false; }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/terminal.h"
+#include "core/os_error.h"
 #include "core/wide_text.h"
 
 namespace kestrune::cli {
@@ -50,6 +51,14 @@ class EchoOff {
   bool active_ = false;
 };
 
+// The C library's writes end in WriteFile, whose error GetLastError() still
+// holds; a pipe without a reader reports ERROR_NO_DATA or ERROR_BROKEN_PIPE.
+WriteFailure Failure(DWORD error) {
+  const bool closed = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+  return WriteFailure{closed,
+                      core::DescribeOsError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error)};
+}
+
 }  // namespace
 
 bool IsTerminal(StandardStream stream) {
@@ -57,13 +66,14 @@ bool IsTerminal(StandardStream stream) {
   return GetConsoleMode(GetStdHandle(HandleId(stream)), &mode) != 0;
 }
 
-void WriteStandard(StandardStream stream, std::string_view text) {
+std::optional<WriteFailure> WriteStandard(StandardStream stream, std::string_view text) {
   std::FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
   if (!IsTerminal(stream)) {
-    std::fwrite(text.data(), 1, text.size(), file);
-    return;
+    SetLastError(ERROR_SUCCESS);
+    if (std::fwrite(text.data(), 1, text.size(), file) == text.size()) return std::nullopt;
+    return Failure(GetLastError());
   }
-  std::fflush(file);
+  if (std::fflush(file) != 0) return Failure(GetLastError());
   const std::wstring wide = core::ToWide(text);
   const HANDLE handle = GetStdHandle(HandleId(stream));
   std::size_t done = 0;
@@ -72,10 +82,17 @@ void WriteStandard(StandardStream stream, std::string_view text) {
     const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 16384));
     DWORD written = 0;
     if (WriteConsoleW(handle, wide.data() + done, piece, &written, nullptr) == 0 || written == 0) {
-      return;
+      return Failure(GetLastError());
     }
     done += written;
   }
+  return std::nullopt;
+}
+
+std::optional<WriteFailure> FlushStandard(StandardStream stream) {
+  SetLastError(ERROR_SUCCESS);
+  if (std::fflush(stream == StandardStream::kOutput ? stdout : stderr) == 0) return std::nullopt;
+  return Failure(GetLastError());
 }
 
 bool TerminalTakesUtf8(StandardStream stream) { return IsTerminal(stream); }

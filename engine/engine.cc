@@ -5,6 +5,7 @@
 
 #include "core/text.h"
 #include "engine/diagnosis.h"
+#include "engine/reply_forms.h"
 #include "report/extractor.h"
 #include "report/formatters.h"
 
@@ -57,7 +58,7 @@ core::Result<request::SignedRequest> Engine::Prepare(
       catalogue::ToActionParameters(bound->value());
   if (!parameters.ok()) return parameters.status();
   return request::BuildSignedRequest(credentials, *endpoint, parameters.value(), clock_,
-                                     options_.method);
+                                     options_.method, options_.reply_format);
 }
 
 RequestResult Engine::Send(const request::Credentials& credentials,
@@ -106,7 +107,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     // on the local clock corrected by any offset measured so far.
     const request::ShiftedClock clock(clock_, clock_offset_);
     core::Result<request::SignedRequest> signed_request = request::BuildSignedRequest(
-        credentials, *endpoint, parameters.value(), clock, options_.method);
+        credentials, *endpoint, parameters.value(), clock, options_.method, options_.reply_format);
     if (!signed_request.ok()) {
       result.outcome = Outcome::kRefused;
       result.detail = signed_request.status().message();
@@ -117,6 +118,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     ++result.attempts;
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
+    if (observer_ != nullptr) observer_->OnExchange({attempt, signed_request.value(), reply});
     result.raw_reply = std::move(reply.raw);
     result.body = std::move(reply.body);
     result.http_status = reply.http_status;
@@ -132,8 +134,13 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       return result;
     }
 
-    if (Contains(result.body, kErrorMarker)) {
-      if (Contains(result.body, kNonceUsedMarker) && attempt < max_attempts) {
+    const bool json = options_.reply_format == request::ReplyFormat::kJson;
+    const std::optional<std::string> json_code =
+        json ? JsonErrorCode(reply.http_status, result.body) : std::nullopt;
+    if (json ? json_code.has_value() : Contains(result.body, kErrorMarker)) {
+      const bool nonce_used =
+          json ? *json_code == kNonceUsedMarker : Contains(result.body, kNonceUsedMarker);
+      if (nonce_used && attempt < max_attempts) {
         trace_.Line("signature nonce used; attempt " + std::to_string(attempt + 1));
         continue;
       }
@@ -147,6 +154,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       Diagnose(result);
       result.outcome = Outcome::kErrorReply;
       result.result_text.clear();
+      result.error_body = result.body;
       return result;
     }
 
@@ -193,6 +201,8 @@ void Engine::Diagnose(RequestResult& result) const {
 }
 
 void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result) {
+  // A JSON reply goes back whole; the rows are the XML form's.
+  if (options_.reply_format == request::ReplyFormat::kJson) return;
   report::DisplayText display;
   report::Extractor extractor(results_, trace_, display);
   if (result.outcome == Outcome::kErrorReply) {
@@ -256,42 +266,6 @@ catalogue::ParameterValueSlots WithValue(const catalogue::ResolvedAction& action
   return values;
 }
 
-std::string ElementValue(std::string_view body, std::string_view name) {
-  std::string value;
-  report::CopyElementValue(body, name, value);
-  return value;
-}
-
-// The records of one page: the text inside its list element, and how many
-// records (children of the list element) that text holds.
-struct PageRecords {
-  std::size_t start = 0;  // offset in the body of the list's inner text
-  std::size_t length = 0;
-  std::size_t count = 0;
-};
-
-std::optional<PageRecords> FindRecords(std::string_view body, std::string_view list_element) {
-  std::string inner;
-  const std::uint32_t end = report::CopyElementValue(body, list_element, inner);
-  if (end == report::kElementAbsent) return std::nullopt;
-  PageRecords records;
-  records.length = inner.size();
-  records.start = end - inner.size();
-  // The first child names the records; counting its opening tags counts them.
-  const std::size_t open = inner.find('<');
-  if (open != std::string::npos) {
-    const std::size_t close = inner.find_first_of("> /", open + 1);
-    if (close != std::string::npos && close > open + 1) {
-      const std::string tag = "<" + inner.substr(open + 1, close - open - 1) + ">";
-      for (std::size_t at = inner.find(tag); at != std::string::npos;
-           at = inner.find(tag, at + tag.size())) {
-        ++records.count;
-      }
-    }
-  }
-  return records;
-}
-
 }  // namespace
 
 RequestResult Engine::SendAllPages(const request::Credentials& credentials,
@@ -316,9 +290,12 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     if (page_number == 0) page_number = 1;
   }
 
+  const std::unique_ptr<PageJoin> join = options_.reply_format == request::ReplyFormat::kJson
+                                             ? MakeJsonPageJoin(paging.list_element)
+                                             : MakeXmlPageJoin(paging.list_element);
   RequestResult merged;
-  std::size_t insert_at = 0;  // where the next page's records go in the merged body
   std::size_t records = 0;
+  std::string last_next_token;
   for (int page = 1;; ++page) {
     if (!by_token) {
       page_values = WithValue(action, page_values, "PageNumber", std::to_string(page_number));
@@ -334,6 +311,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       // What was fetched is shown; then the failing page's own rows.
       merged.detail = "page " + std::to_string(page) + " failed after " + std::to_string(records) +
                       " records" + (result.detail.empty() ? "" : ": " + result.detail);
+      merged.body = join->Finish(last_next_token);
       Show(action, merged);
       Show(action, result);
       result.detail = merged.detail;
@@ -342,20 +320,16 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       result.body = std::move(merged.body);
       return result;
     }
-    std::optional<PageRecords> found = FindRecords(result.body, paging.list_element);
-    const std::size_t count = found ? found->count : 0;
-    const std::string next_token = ElementValue(result.body, "NextToken");
-    const std::string total = ElementValue(result.body, "TotalCount");
-    const std::string page_size = ElementValue(result.body, "PageSize");
+    const PageFacts facts = join->Add(std::move(result.body));
+    const std::size_t count = facts.records;
+    const std::string& next_token = facts.next_token;
+    const std::string& total = facts.total_count;
+    const std::string& page_size = facts.page_size;
+    last_next_token = next_token;
     if (page == 1) {
-      std::string body = std::move(result.body);
       merged = std::move(result);
       merged.pages = 1;
-      merged.body = std::move(body);
-      insert_at = found ? found->start + found->length : merged.body.size();
-    } else if (found && count > 0) {
-      merged.body.insert(insert_at, result.body, found->start, found->length);
-      insert_at += found->length;
+    } else if (count > 0) {
       merged.signed_request = std::move(result.signed_request);
     }
     records += count;
@@ -386,6 +360,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       break;
     }
   }
+  merged.body = join->Finish(last_next_token);
   Show(action, merged);
   return merged;
 }

@@ -44,6 +44,7 @@
 #include "request/clock.h"
 #include "request/credentials.h"
 #include "request/signer.h"
+#include "transport/http.h"
 
 namespace kestrune::engine {
 
@@ -76,6 +77,11 @@ struct EngineOptions {
   int max_attempts = 5;
   // GET, POST, or (kAuto) GET unless the request is too long for one.
   request::HttpMethod method = request::HttpMethod::kAuto;
+  // The service's XML, which the formatters turn into rows, or its JSON,
+  // which is handed back as the body alone: no rows are shown, an error reply
+  // is told by its status and its "Code", and SendAllPages joins the pages'
+  // record arrays (see there).
+  request::ReplyFormat reply_format = request::ReplyFormat::kXml;
 };
 
 // The most pages SendAllPages fetches in one walk.
@@ -90,6 +96,7 @@ struct TransportReply {
   std::string status_line;  // e.g. "HTTP/1.1 200 OK"
   std::string raw;          // status line, headers and body as received
   std::string body;         // the body with any transfer coding removed
+  transport::PhaseTimes times;
 };
 
 // Carries one signed request to the service and back. The engine's own
@@ -99,6 +106,22 @@ class Transport {
   virtual ~Transport() = default;
   virtual TransportReply Exchange(const request::ServiceEndpoint& endpoint,
                                   std::string_view request_text) = 0;
+};
+
+// One exchange as it went, for a face that shows it (the command line's
+// --debug): the request as built and sent, and the reply as received.
+struct ExchangeRecord {
+  int attempt = 1;  // counts the repeats of one request after a used nonce
+  const request::SignedRequest& request;
+  const TransportReply& reply;
+};
+
+// Told of every exchange as soon as it ends; must not call back into the
+// engine.
+class ExchangeObserver {
+ public:
+  virtual ~ExchangeObserver() = default;
+  virtual void OnExchange(const ExchangeRecord& record) = 0;
 };
 
 enum class Outcome {
@@ -121,6 +144,7 @@ struct RequestResult {
   std::string signed_request;  // the last request built
   std::string raw_reply;       // status line, headers and body as received
   std::string body;            // the reply body, transfer coding removed
+  std::string error_body;      // kErrorReply: the error document (`body` may hold pages before it)
   int http_status = 0;
   int pages = 0;                    // pages fetched by SendAllPages
   bool page_limit_reached = false;  // SendAllPages stopped at kMaxPages
@@ -163,6 +187,12 @@ class Engine {
   // the first page's list, which `body` then holds). A page that fails ends
   // the walk: what was fetched is shown, then that page's own rows, and the
   // result is the failing page's, with a detail naming it.
+  // With JSON replies `body` is the first page's document with every later
+  // page's records appended to its record array, read as one page that holds
+  // the whole list: PageSize and MaxResults (where the reply has them) become
+  // the number of records, PageNumber and TotalCount stay as the service gave
+  // them, and NextToken is the last page's (empty once the list is complete,
+  // the token to go on with after kMaxPages).
   RequestResult SendAllPages(const request::Credentials& credentials,
                              const catalogue::ResolvedAction& action,
                              const catalogue::ParameterValueSlots& values,
@@ -178,6 +208,9 @@ class Engine {
   // the service refused a time stamp; every later request of this engine is
   // stamped with it.
   std::chrono::seconds clock_offset() const { return clock_offset_; }
+  // Every later exchange is reported to `observer` (nullptr: to nobody); it
+  // must outlive its use.
+  void set_exchange_observer(ExchangeObserver* observer) { observer_ = observer; }
 
  private:
   // Binds, signs and exchanges (with the nonce retries); shows nothing.
@@ -201,6 +234,7 @@ class Engine {
   Transport* transport_;
   catalogue::ApiGroupDraft draft_;
   std::chrono::seconds clock_offset_{0};
+  ExchangeObserver* observer_ = nullptr;
 };
 
 // The engine's own transport: HTTP/1.1 over TLS to the endpoint's host on port

@@ -56,6 +56,7 @@ class NetworkTransport : public Transport {
     result.status_line = std::move(reply.status_line);
     result.raw = std::move(reply.raw);
     result.body = std::move(reply.body);
+    result.times = reply.times;
     return result;
   }
 

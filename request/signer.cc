@@ -53,16 +53,19 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
 // pass. The AccessKey id is user text.
 core::Status AppendCommonItems(QueryItemList& items, std::string_view access_key_id,
                                std::string_view nonce, std::string_view timestamp,
-                               const ServiceEndpoint& endpoint) {
+                               const ServiceEndpoint& endpoint, ReplyFormat format) {
   struct Item {
     std::string_view head;
     std::string_view tail;
     bool user_text;
   };
   const Item common[] = {
-      {kAccessKeyIdName, access_key_id, true}, {kFormatItem, {}, false},
-      {kSignatureMethodItem, {}, false},       {kNonceName, nonce, false},
-      {kSignatureVersionItem, {}, false},      {kTimestampName, timestamp, false},
+      {kAccessKeyIdName, access_key_id, true},
+      {format == ReplyFormat::kJson ? kJsonFormatItem : kFormatItem, {}, false},
+      {kSignatureMethodItem, {}, false},
+      {kNonceName, nonce, false},
+      {kSignatureVersionItem, {}, false},
+      {kTimestampName, timestamp, false},
       {endpoint.version_item, {}, false},
   };
   for (const Item& item : common) {
@@ -151,11 +154,11 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
                                                    const ServiceEndpoint& endpoint,
                                                    const ActionParameterList& parameters,
                                                    std::string nonce, Timestamps timestamps,
-                                                   HttpMethod method) {
+                                                   HttpMethod method, ReplyFormat format) {
   if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
   if (method == HttpMethod::kAuto) {
-    core::Result<SignedRequest> get = BuildSignedRequestWith(credentials, endpoint, parameters,
-                                                             nonce, timestamps, HttpMethod::kGet);
+    core::Result<SignedRequest> get = BuildSignedRequestWith(
+        credentials, endpoint, parameters, nonce, timestamps, HttpMethod::kGet, format);
     // The request line ends at the first CR; only a GET too long for one
     // (or too long to build at all) goes as a POST.
     if (get.ok() && get->text.find('\r') < kMaxGetRequestLine) return get;
@@ -168,7 +171,8 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   const std::string_view id = credentials.access_key_id;
 
   // First pass: what the service recomputes and compares.
-  if (core::Status status = AppendCommonItems(items, id, nonce, timestamps.sign_form, endpoint);
+  if (core::Status status =
+          AppendCommonItems(items, id, nonce, timestamps.sign_form, endpoint, format);
       !status.ok()) {
     return status;
   }
@@ -186,7 +190,8 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   const std::string escaped_signature = EscapeSignature(result.signature);
   result.method = method;
   items.Clear();
-  if (core::Status status = AppendCommonItems(items, id, nonce, timestamps.url_form, endpoint);
+  if (core::Status status =
+          AppendCommonItems(items, id, nonce, timestamps.url_form, endpoint, format);
       !status.ok()) {
     return status;
   }
@@ -209,10 +214,11 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const ServiceEndpoint& endpoint,
                                                const ActionParameterList& parameters,
-                                               const Clock& clock, HttpMethod method) {
+                                               const Clock& clock, HttpMethod method,
+                                               ReplyFormat format) {
   std::string nonce = MakeNonce(clock);
   return BuildSignedRequestWith(credentials, endpoint, parameters, std::move(nonce),
-                                MakeTimestamps(clock), method);
+                                MakeTimestamps(clock), method, format);
 }
 
 }  // namespace kestrune::request

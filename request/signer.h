@@ -39,6 +39,7 @@ inline constexpr std::size_t kMaxAccessKeyIdLength = 37;
 inline constexpr std::size_t kMaxAccessKeySecretLength = 48;
 
 inline constexpr std::string_view kFormatItem = "Format=xml";
+inline constexpr std::string_view kJsonFormatItem = "Format=JSON";
 inline constexpr std::string_view kSignatureMethodItem = "SignatureMethod=HMAC-SHA1";
 inline constexpr std::string_view kSignatureVersionItem = "SignatureVersion=1.0";
 inline constexpr std::string_view kStringToSignPrefix = "GET&%2F&";
@@ -53,6 +54,13 @@ enum class HttpMethod {
   kAuto,  // GET, or POST when the GET request line would reach kMaxGetRequestLine
   kGet,
   kPost,
+};
+
+// The form the service answers in: its XML (the default, what the formatters
+// read) or its JSON, with the same names as object keys.
+enum class ReplyFormat {
+  kXml,
+  kJson,
 };
 
 // The outcome of one build. `text` is what goes on the wire.
@@ -95,7 +103,9 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
 core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                                  RequestText& text);
 
-// Builds the whole request with the given nonce and timestamps. Refuses, with
+// Builds the whole request with the given nonce and timestamps, asking for
+// the reply in `format` (its Format item is the builder's, never a user's).
+// Refuses, with
 // an error naming the limit, an AccessKey id over kMaxAccessKeyIdLength
 // characters, a secret over kMaxAccessKeySecretLength, an action parameter
 // list that is empty or over its limits, and any stage of the request text of
@@ -105,13 +115,15 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
                                                    const ServiceEndpoint& endpoint,
                                                    const ActionParameterList& parameters,
                                                    std::string nonce, Timestamps timestamps,
-                                                   HttpMethod method = HttpMethod::kAuto);
+                                                   HttpMethod method = HttpMethod::kAuto,
+                                                   ReplyFormat format = ReplyFormat::kXml);
 
 // As above, with a fresh nonce and then the timestamps read from `clock`.
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const ServiceEndpoint& endpoint,
                                                const ActionParameterList& parameters,
                                                const Clock& clock,
-                                               HttpMethod method = HttpMethod::kAuto);
+                                               HttpMethod method = HttpMethod::kAuto,
+                                               ReplyFormat format = ReplyFormat::kXml);
 
 }  // namespace kestrune::request

@@ -360,7 +360,8 @@ class HostExchange {
         peer_name_(proxy_ != nullptr ? "the proxy " + peer_ : peer_),
         deadline_(Clock::now() + options.exchange_timeout),
         reply_(reply),
-        trace_(trace) {}
+        trace_(trace),
+        start_(std::chrono::steady_clock::now()) {}
 
   // Starts the platform's sockets, resolves the host (or the proxy) and
   // connects.
@@ -395,6 +396,9 @@ class HostExchange {
   SocketStatus SendAll(std::string_view data, std::chrono::milliseconds timeout);
   SocketStatus Receive(char* buffer, std::size_t capacity, std::chrono::milliseconds timeout,
                        std::size_t& received);
+  // Notes in reply.times that a phase ended at `when` (now by default).
+  void Mark(std::optional<std::chrono::microseconds> PhaseTimes::*phase,
+            std::chrono::steady_clock::time_point when = std::chrono::steady_clock::now());
 
   const std::string& host_;
   const std::uint16_t port_;
@@ -407,10 +411,16 @@ class HostExchange {
   const Clock::time_point deadline_;
   HttpReply& reply_;
   const TraceFunction& trace_;
+  const std::chrono::steady_clock::time_point start_;
   NetworkScope network_;
   Connection connection_;
   std::unique_ptr<TlsChannel> tls_;  // set once the handshake succeeded
 };
+
+void HostExchange::Mark(std::optional<std::chrono::microseconds> PhaseTimes::*phase,
+                        std::chrono::steady_clock::time_point when) {
+  reply_.times.*phase = std::chrono::duration_cast<std::chrono::microseconds>(when - start_);
+}
 
 void HostExchange::Trace(TraceStep step, std::string_view name) const {
   const TraceText& text = kTraceTexts[static_cast<std::size_t>(step)];
@@ -436,6 +446,7 @@ core::Status HostExchange::Connect() {
   const SocketStatus opened =
       peer_host_.empty() ? SocketError{SocketStep::kResolve, false, "the host name is empty"}
                          : connection_.Open(peer_host_, peer_port_, timeout);
+  if (const auto resolved_at = connection_.resolved_at()) Mark(&PhaseTimes::resolved, *resolved_at);
   if (opened && opened->step == SocketStep::kResolve) {
     Trace(TraceStep::kResolveFailed);
     const std::string name = proxy_ != nullptr ? "the proxy's hostname " : "hostname ";
@@ -465,6 +476,7 @@ core::Status HostExchange::Connect() {
   } else {
     Trace(TraceStep::kConnected);
   }
+  Mark(&PhaseTimes::connected);
   return core::Status::Ok();
 }
 
@@ -483,6 +495,7 @@ core::Status HostExchange::Secure() {
     return core::Status::Error(handshake.message());
   }
   tls_ = std::move(channel);
+  Mark(&PhaseTimes::secured);
   Trace(TraceStep::kVerified);
   return core::Status::Ok();
 }
@@ -533,6 +546,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
     const std::chrono::milliseconds timeout = WaitWithin(options_.idle_timeout, deadline_);
     const SocketStatus status = Receive(raw.data() + stored, room, timeout, received);
     raw.resize(stored + received);
+    if (stored == 0 && received > 0) Mark(&PhaseTimes::first_byte);
     if (status) {
       Trace(TraceStep::kReceiveFailed);
       const std::string count = " (" + std::to_string(raw.size()) + " bytes received)";
@@ -547,14 +561,20 @@ core::Status HostExchange::ReceiveUntilComplete() {
                                  status->detail + ")");
     }
     // The server closed the connection: the reply is whole.
-    if (received == 0) return core::Status::Ok();
+    if (received == 0) {
+      Mark(&PhaseTimes::complete);
+      return core::Status::Ok();
+    }
     if (raw.size() > options_.reply_limit) {
       raw.resize(options_.reply_limit);
       return core::Status::Error("the reply from " + peer_name_ + " is larger than " +
                                  DescribeSize(options_.reply_limit) +
                                  "; it was not read to its end");
     }
-    if (framing.Complete(raw)) return core::Status::Ok();
+    if (framing.Complete(raw)) {
+      Mark(&PhaseTimes::complete);
+      return core::Status::Ok();
+    }
   }
 }
 

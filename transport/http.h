@@ -48,12 +48,23 @@ struct ExchangeOptions {
   TlsOptions tls;
 };
 
+// When each phase of one exchange ended, counted from its start; a phase not
+// reached (or not taken: no TLS on plain HTTP) stays unset.
+struct PhaseTimes {
+  std::optional<std::chrono::microseconds> resolved;    // the host's addresses known
+  std::optional<std::chrono::microseconds> connected;   // the TCP connection up
+  std::optional<std::chrono::microseconds> secured;     // the TLS handshake done
+  std::optional<std::chrono::microseconds> first_byte;  // the reply's first byte in
+  std::optional<std::chrono::microseconds> complete;    // the whole reply in
+};
+
 struct HttpReply {
   std::string raw;          // every byte received, headers included
   std::string status_line;  // without its line end; empty when there is none
   int status_code = 0;      // 0 when there is no status line
   std::string body;         // after the header, transfer coding removed
   bool chunked = false;
+  PhaseTimes times;
 };
 
 // Receives each line of the exchange's progress and failure texts.

@@ -100,11 +100,15 @@ class Connection {
   // must break a connection).
   void Abort();
   bool is_open() const { return handle_ != kInvalidHandle; }
+  // When the last Open had the host's addresses (for the exchange's timing);
+  // unset before any resolution succeeded.
+  std::optional<std::chrono::steady_clock::time_point> resolved_at() const { return resolved_at_; }
 
  private:
   friend class Listener;
   static constexpr std::intptr_t kInvalidHandle = -1;
   std::intptr_t handle_ = kInvalidHandle;  // a file descriptor or a SOCKET
+  std::optional<std::chrono::steady_clock::time_point> resolved_at_;
 };
 
 // A listening socket, for the local servers of tests and tools.

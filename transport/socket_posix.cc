@@ -63,6 +63,7 @@ bool NetworkScope::Close() { return true; }
 SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
                               std::chrono::milliseconds timeout) {
   Close();
+  resolved_at_.reset();
   const auto deadline = Clock::now() + timeout;
   struct Lookup {
     int resolved = EAI_FAIL;
@@ -97,6 +98,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
     if (lookup->resolved == EAI_SYSTEM) return SystemFailure(SocketStep::kResolve, lookup->error);
     return SocketError{SocketStep::kResolve, false, ::gai_strerror(lookup->resolved)};
   }
+  resolved_at_ = std::chrono::steady_clock::now();
 
   SocketStatus failure;
   for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {

@@ -78,6 +78,7 @@ bool NetworkScope::Close() {
 SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
                               std::chrono::milliseconds timeout) {
   Close();
+  resolved_at_.reset();
   const auto deadline = Clock::now() + timeout;
   struct Lookup {
     int resolved = WSANO_RECOVERY;
@@ -108,6 +109,7 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
   if (lookup->resolved != 0 || addresses == nullptr) {
     return SystemFailure(SocketStep::kResolve, lookup->resolved);
   }
+  resolved_at_ = std::chrono::steady_clock::now();
 
   SocketStatus failure;
   for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "catalogue/catalogue.h"
 #include "engine/engine.h"
 #include "process_support.h"
@@ -66,16 +68,29 @@ TEST_F(CallTest, TableJsonAndTsvShowTheSameRows) {
   EXPECT_EQ(table_lines.back(), "Action=DescribeZones");
   EXPECT_EQ(table_lines.size(), tsv_lines.size() + 3);
 
-  // JSON: one object per row, in the same order.
-  const std::vector<std::string> json_lines = Lines(json.out);
-  ASSERT_EQ(json_lines.size(), tsv_lines.size() + 2);
-  EXPECT_EQ(json_lines.front(), "[");
-  EXPECT_EQ(json_lines.back(), "]");
-  for (std::size_t i = 1; i < tsv_lines.size(); ++i) {
-    const std::string field = tsv_lines[i].substr(0, tsv_lines[i].find('\t'));
-    EXPECT_EQ(json_lines[i + 1].rfind("  {\"field\":\"" + field + "\",\"info\":", 0), 0u)
-        << json_lines[i + 1];
+  // Tab-separated records read as paragraphs: the head, then one zone each.
+  std::vector<std::string> records;
+  for (std::size_t start = 0; start < tsv.out.size();) {
+    std::size_t end = tsv.out.find("\n\n", start);
+    if (end == std::string::npos) end = tsv.out.size();
+    records.push_back(tsv.out.substr(start, end - start));
+    start = end + 2;
   }
+  ASSERT_GT(records.size(), 2u);
+  EXPECT_EQ(records[0].rfind("RequestId\t", 0), 0u);
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].rfind("ZoneId\tcn-hangzhou-", 0), 0u) << records[i];
+  }
+
+  // JSON: the service's own document, the same zones in it.
+  const nlohmann::ordered_json document = nlohmann::ordered_json::parse(json.out);
+  EXPECT_EQ(document.begin().key(), "RequestId");
+  std::size_t zone = 1;
+  for (const auto& record : document.at("Zones").at("Zone")) {
+    EXPECT_TRUE(Contains(records.at(zone++), "ZoneId\t" + record.at("ZoneId").get<std::string>()));
+  }
+  EXPECT_EQ(zone, records.size());
+  EXPECT_EQ(LineCount(json.out), LineCount(document.dump(2)) + 1);
 }
 
 TEST_F(CallTest, ParameterNamesAnyCaseAndRegionOption) {
@@ -97,13 +112,29 @@ TEST_F(CallTest, ErrorRepliesExitOneWithTheirErrorRows) {
             (std::vector<std::string>{"RequestId", "HostId", "Code", "Message", "Recommend"}));
   EXPECT_EQ(InfoOf(wrong_secret.out, "Code"), "SignatureDoesNotMatch");
   EXPECT_EQ(InfoOf(wrong_secret.out, "HostId"), "ecs.aliyuncs.com");
-  EXPECT_EQ(LineCount(wrong_secret.err), 1u);
-  EXPECT_TRUE(Contains(wrong_secret.err, "SignatureDoesNotMatch"));
+  // The error whole on standard error, then where the service points to.
+  const std::vector<std::string> said = Lines(wrong_secret.err);
+  ASSERT_EQ(said.size(), 2u) << wrong_secret.err;
+  EXPECT_EQ(said[0].rfind("kestrune: SignatureDoesNotMatch: Specified signature is not matched "
+                          "with our calculation. server string to sign is:GET&%2F&",
+                          0),
+            0u)
+      << said[0];
+  EXPECT_TRUE(said[0].ends_with(" (RequestId " + InfoOf(wrong_secret.out, "RequestId") + ")"));
+  EXPECT_EQ(
+      said[1],
+      "kestrune: see "
+      "https://error-center.aliyun.com/status/search?Keyword=SignatureDoesNotMatch&source=PopGw");
 
   TestConsole& unknown_key = Console();
   unknown_key.env["ALIBABA_CLOUD_ACCESS_KEY_ID"] = "nobody";
   EXPECT_EQ(Call(unknown_key, {"ecs", "DescribeRegions", "--format", "json"}), kExitErrorReply);
-  EXPECT_TRUE(Contains(unknown_key.out, "\"info\":\"InvalidAccessKeyId.NotFound\""));
+  const nlohmann::ordered_json error = nlohmann::ordered_json::parse(unknown_key.out);
+  EXPECT_EQ(error.at("Code"), "InvalidAccessKeyId.NotFound");
+  EXPECT_TRUE(Contains(unknown_key.err,
+                       "kestrune: InvalidAccessKeyId.NotFound: Specified access key "
+                       "is not found. (RequestId " +
+                           error.at("RequestId").get<std::string>() + ")\n"));
 }
 
 TEST_F(CallTest, ProxyPagesAndBrokenConnections) {
@@ -164,6 +195,22 @@ TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
   const std::vector<std::string> every = names(all.out);
   ASSERT_EQ(every.size(), 235u);
   for (std::size_t i = 0; i < every.size(); ++i) EXPECT_EQ(every[i], padded(i + 1));
+
+  // JSON: one document, the first reply with every page's records, read as
+  // one page holding the whole list.
+  TestConsole& json = Console();
+  std::vector<std::string> json_arguments = arguments;
+  json_arguments.insert(json_arguments.end(), {"--format", "json"});
+  ASSERT_EQ(Call(json, json_arguments), kExitOk) << json.err;
+  const nlohmann::ordered_json joined = nlohmann::ordered_json::parse(json.out);
+  const auto& instances = joined.at("Instances").at("Instance");
+  ASSERT_EQ(instances.size(), 235u);
+  for (std::size_t i = 0; i < instances.size(); ++i) {
+    EXPECT_EQ(instances[i].at("InstanceName"), padded(i + 1));
+  }
+  EXPECT_EQ(joined.at("TotalCount"), 235);
+  EXPECT_EQ(joined.at("PageSize"), 235);
+  EXPECT_EQ(joined.at("PageNumber"), 1);
 }
 
 TEST_F(CallTest, RepliesWithoutFormatterShowEveryLeaf) {
@@ -241,14 +288,13 @@ TEST_F(CallTest, CredentialsFromTheEnvironmentOrTheFile) {
   EXPECT_EQ(simulator_->WaitForAnswered(2), 2u);
 }
 
-TEST_F(CallTest, DebugAndTraceVariableTraceEveryShownValue) {
+TEST_F(CallTest, TraceOptionAndVariableTraceEveryShownValue) {
   Sim();
-  TestConsole& debug = Console();
-  ASSERT_EQ(Call(debug, {"ecs", "DescribeRegions", "--debug"}), kExitOk);
-  ASSERT_FALSE(debug.trace.lines().empty());
-  EXPECT_EQ(debug.trace.lines()[0], "strtitle = RequestId (headreq, 738)");
-  EXPECT_EQ(debug.trace.lines()[1].rfind("OneXmlBuf = ", 0), 0u);
-  EXPECT_TRUE(Contains(debug.err, "sending to " + simulator_->address()));
+  TestConsole& traced = Console();
+  ASSERT_EQ(Call(traced, {"ecs", "DescribeRegions", "--trace"}), kExitOk);
+  ASSERT_FALSE(traced.trace.lines().empty());
+  EXPECT_EQ(traced.trace.lines()[0], "strtitle = RequestId (headreq, 738)");
+  EXPECT_EQ(traced.trace.lines()[1].rfind("OneXmlBuf = ", 0), 0u);
 
   TestConsole& variable = Console();
   variable.env["KESTRUNE_TRACE"] = "1";
@@ -261,13 +307,32 @@ TEST_F(CallTest, DebugAndTraceVariableTraceEveryShownValue) {
     }
     return count;
   };
-  EXPECT_GT(shown(debug), 1u);
-  EXPECT_EQ(shown(variable), shown(debug));
+  EXPECT_GT(shown(traced), 1u);
+  EXPECT_EQ(shown(variable), shown(traced));
 
   TestConsole& quiet = Console();
   ASSERT_EQ(Call(quiet, {"ecs", "DescribeRegions"}), kExitOk);
   EXPECT_TRUE(quiet.trace.lines().empty());
   EXPECT_TRUE(quiet.err.empty());
+}
+
+// --debug shows the exchange as curl -v does, and no internal trace line.
+TEST_F(CallTest, DebugShowsTheExchange) {
+  Sim();
+  TestConsole& debug = Console();
+  ASSERT_EQ(Call(debug, {"ecs", "DescribeRegions", "--debug"}), kExitOk);
+  EXPECT_TRUE(debug.trace.lines().empty());
+  EXPECT_TRUE(Contains(debug.err, "sending to " + simulator_->address()));
+  EXPECT_TRUE(Contains(debug.err, "\n* string to sign: GET&%2F&AccessKeyId%3D" + std::string(kId)));
+  EXPECT_TRUE(Contains(debug.err, "\n> GET /?AccessKeyId=")) << debug.err;
+  EXPECT_TRUE(Contains(debug.err, "\n> Host: ecs.aliyuncs.com\n"));
+  EXPECT_TRUE(Contains(debug.err, "\n> Connection: close\n>\n* sent "));
+  EXPECT_TRUE(Contains(debug.err, "\n< HTTP/1.1 200 OK\n< "));
+  EXPECT_TRUE(Contains(debug.err, " bytes (a body of ")) << debug.err;
+  for (std::string_view phase : {"resolved ", "connected ", "first byte ", "whole "}) {
+    EXPECT_TRUE(Contains(debug.err, phase)) << phase;
+  }
+  EXPECT_FALSE(Contains(debug.err, kSecret));
 }
 
 TEST_F(CallTest, UsageErrorsSendNothing) {
@@ -357,9 +422,16 @@ TEST_F(CallTest, TheProgramItself) {
   EXPECT_EQ(good.out.rfind("RequestId\t", 0), 0u);  // not a terminal: tab-separated
   EXPECT_TRUE(good.err.empty());
 
-  const ProgramRun traced = RunBinary({"call", "ecs", "DescribeRegions", "--debug"}, options);
+  const ProgramRun traced = RunBinary({"call", "ecs", "DescribeRegions", "--trace"}, options);
   EXPECT_EQ(traced.exit_code, kExitOk);
   EXPECT_TRUE(Contains(traced.err, "strtitle = RequestId (headreq, 738)\n"));
+
+  // A full disk is reported, with a status of its own.
+  const ProgramRun full = RunProgram("/bin/sh", {"-c", "exec \"$0\" \"$@\" >/dev/full",
+                                                 KESTRUNE_CLI_PATH, "sample", "DescribeRegions"});
+  EXPECT_EQ(full.exit_code, kExitWriteError);
+  EXPECT_EQ(full.err.rfind("kestrune: write error: ", 0), 0u) << full.err;
+  EXPECT_EQ(LineCount(full.err), 1u);
 
   const ProgramRun usage = RunBinary({"call", "ecs", "Nope"}, options);
   EXPECT_EQ(usage.exit_code, kExitUsage);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "tests/cli/test_console.h"
 
 namespace kestrune::cli {
@@ -92,6 +94,58 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
     EXPECT_NE(line.status().message().find(c.mentions), std::string::npos)
         << line.status().message();
     EXPECT_EQ(line.status().message().find('\n'), std::string::npos);
+  }
+}
+
+// As git does: the closest accepted words after any mistyped one, from one
+// edit-distance rule (a swap of two letters is one slip).
+TEST(CommandLineTest, MistypedWordsGetTheClosestAcceptedOnes) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"lsit"}, "; did you mean list?"},
+      {{"call", "--formta", "json"}, "; did you mean --format?"},
+      {{"call", "--format", "jsno"}, "; did you mean json?"},
+  };
+  for (const auto& [arguments, suggestion] : cases) {
+    core::Result<CommandLine> line = Parse(arguments);
+    ASSERT_FALSE(line.ok());
+    EXPECT_TRUE(line.status().message().ends_with(suggestion)) << line.status().message();
+  }
+  for (std::string_view typed : {"ecz", "ESC"}) {
+    EXPECT_TRUE(ParseServiceName(typed).status().message().ends_with("did you mean ecs?"));
+  }
+  clitest::TestConsole console;
+  EXPECT_EQ(clitest::RunKestrune(console, {"call", "ecs", "DescribeInstances", "RegoinId=x"}),
+            kExitUsage);
+  EXPECT_TRUE(clitest::Contains(console.err, "did you mean RegionId?")) << console.err;
+  // Far from every accepted word: no guess.
+  EXPECT_EQ(Parse({"zzzzzzzz"}).status().message().find("did you mean"), std::string::npos);
+}
+
+// Bytes that are not UTF-8 are refused by the argument's place, never echoed
+// (a terminal could take them for control sequences).
+TEST(CommandLineTest, ArgumentsThatAreNotUtf8AreNamedNotShown) {
+  const std::string bad = "cn-\xff\x1b]0;x";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"call", "ecs", bad}, "argument 3 is not valid UTF-8"},
+      {{"call", "--region", bad}, "argument 3 (the value of --region) is not valid UTF-8"},
+      {{"call", "--region=" + bad}, "argument 2 (the value of --region) is not valid UTF-8"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    core::Result<CommandLine> line = Parse(arguments);
+    ASSERT_FALSE(line.ok());
+    EXPECT_TRUE(line.status().message().starts_with(message)) << line.status().message();
+    EXPECT_EQ(line.status().message().find("\xff"), std::string::npos);
+  }
+  EXPECT_TRUE(Parse({"call", "ecs", "DescribeZones", "--region", "华东2"}).ok());
+}
+
+// Every help text fits an 80-column terminal.
+TEST(CommandLineTest, HelpTextsFitEightyColumns) {
+  ASSERT_EQ(HelpTexts().size(), 6u);  // the program's and each subcommand's
+  for (std::string_view help : HelpTexts()) {
+    for (const std::string& line : clitest::Lines(std::string(help))) {
+      EXPECT_LE(DisplayWidth(line), 80u) << line;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/json_output.h"
 #include "report/extractor.h"
 #include "test_console.h"
 
@@ -31,38 +32,43 @@ TEST(OutputTest, DisplayWidthCountsWideCharactersTwice) {
   EXPECT_EQ(DisplayWidth("\xff"), 1u);  // an invalid byte stands for one replacement
 }
 
-TEST(OutputTest, JsonStringEscapesWhatJsonRequires) {
-  EXPECT_EQ(JsonString("plain"), "\"plain\"");
-  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-  EXPECT_EQ(JsonString("\n\r\t\b\f"), "\"\\n\\r\\t\\b\\f\"");
-  EXPECT_EQ(JsonString(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
-  EXPECT_EQ(JsonString(std::string("a\0b", 3)), "\"a\\u0000b\"");
-  EXPECT_EQ(JsonString("华东2（上海）"), "\"华东2（上海）\"");
-  EXPECT_EQ(JsonString("\xF0\x9F\x98\x80"), "\"\xF0\x9F\x98\x80\"");  // U+1F600 stays whole
-}
-
-TEST(OutputTest, JsonStringReplacesBytesThatAreNotUtf8) {
-  EXPECT_EQ(JsonString("a\xff"
-                       "b"),
-            "\"a\\ufffdb\"");
-  EXPECT_EQ(JsonString("\xC0\xAF"), "\"\\ufffd\\ufffd\"");                        // overlong '/'
-  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");             // a surrogate
-  EXPECT_EQ(JsonString("\xE4\xB8"), "\"\\ufffd\\ufffd\"");                        // cut short
-  EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");  // > U+10FFFF
-  // GBK bytes of "华北" are not UTF-8 either.
-  EXPECT_EQ(JsonString("\xBB\xAA\xB1\xB1"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
-}
-
-TEST(OutputTest, JsonArrayOfFieldAndInfoInProductionOrder) {
-  const std::vector<Row> rows = {
-      {"RequestId", "R-1"}, {"LocalName", "华北2（北京）"}, {"Note", "say \"hi\"\n"}};
-  EXPECT_EQ(RenderJson(rows),
+TEST(OutputTest, JsonRecordsSplitAtSeparatorsAndStayValidJson) {
+  const std::vector<Row> rows = {{"RequestId", "R-1"},
+                                 kSeparator,
+                                 {"ZoneId", "a"},
+                                 {"Type", "x"},
+                                 {"Type", "y"},
+                                 kSeparator,
+                                 {"Note", std::string("say \"hi\"\n\x01\0", 11)},
+                                 {"LocalName", "华北2（北京）"},
+                                 {"Bad",
+                                  "a\xff"
+                                  "b"}};
+  JsonDocument document;
+  document.AddRows(rows);
+  EXPECT_EQ(document.Render(false),
             "[\n"
-            "  {\"field\":\"RequestId\",\"info\":\"R-1\"},\n"
-            "  {\"field\":\"LocalName\",\"info\":\"华北2（北京）\"},\n"
-            "  {\"field\":\"Note\",\"info\":\"say \\\"hi\\\"\\n\"}\n"
+            "  {\n    \"RequestId\": \"R-1\"\n  },\n"
+            "  {\n    \"ZoneId\": \"a\",\n    \"Type\": [\n      \"x\",\n      \"y\"\n    ]\n  },\n"
+            "  {\n    \"Note\": \"say \\\"hi\\\"\\n\\u0001\\u0000\",\n"
+            "    \"LocalName\": \"华北2（北京）\",\n"
+            "    \"Bad\": \"a\xEF\xBF\xBD"
+            "b\"\n  }\n"
             "]\n");
-  EXPECT_EQ(RenderJson({}), "[]\n");
+}
+
+TEST(OutputTest, JsonDocumentIsOneReplyOrAnArrayOfThem) {
+  JsonDocument document;
+  EXPECT_FALSE(document.AddReply(R"({"RequestId":"R-1","Regions":{"Region":[{"Id":1}]}})"));
+  // The service's key order is kept, numbers stay numbers.
+  EXPECT_EQ(document.Render(false),
+            "{\n  \"RequestId\": \"R-1\",\n  \"Regions\": {\n    \"Region\": [\n      {\n"
+            "        \"Id\": 1\n      }\n    ]\n  }\n}\n");
+  EXPECT_TRUE(document.AddReply("<Error/>").has_value());  // not JSON: a null in its place
+  document.AddNothing();
+  const std::string several = document.Render(true);
+  EXPECT_EQ(several.rfind("[\n  {\n    \"RequestId\": \"R-1\",", 0), 0u) << several;
+  EXPECT_TRUE(several.ends_with("  },\n  null,\n  null\n]\n")) << several;
 }
 
 TEST(OutputTest, LinesAreEscapedSoEachRowStaysOneLine) {
@@ -71,6 +77,9 @@ TEST(OutputTest, LinesAreEscapedSoEachRowStaysOneLine) {
   const std::vector<Row> rows = {
       {"RequestId", "R-1"}, {"UserData", "line1\nline2\tend"}, {"Empty", ""}};
   EXPECT_EQ(RenderTsv(rows), "RequestId\tR-1\nUserData\tline1\\nline2\\tend\nEmpty\t\n");
+  // A separator is an empty line: records read as paragraphs (awk -v RS=).
+  const std::vector<Row> records = {{"RequestId", "R-1"}, kSeparator, {"ZoneId", "z"}};
+  EXPECT_EQ(RenderTsv(records), "RequestId\tR-1\n\nZoneId\tz\n");
 }
 
 TEST(OutputTest, TableAlignsTheInfoColumnAndMarksSeparators) {
@@ -116,7 +125,7 @@ TEST(OutputTest, RenderRowsKeepsResultTextForTablesOnly) {
             std::string::npos);
   EXPECT_EQ(RenderRows(OutputFormat::kTsv, rows, "Action=X", "note"), "RequestId\tR\n");
   EXPECT_EQ(RenderRows(OutputFormat::kJson, rows, "Action=X", "note"),
-            "[\n  {\"field\":\"RequestId\",\"info\":\"R\"}\n]\n");
+            "[\n  {\n    \"RequestId\": \"R\"\n  }\n]\n");
 }
 
 }  // namespace

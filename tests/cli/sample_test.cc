@@ -24,6 +24,7 @@ struct Pair {
 std::vector<Pair> TsvPairs(const std::string& text) {
   std::vector<Pair> pairs;
   for (const std::string& line : Lines(text)) {
+    if (line.empty()) continue;  // between records, and between actions
     const std::size_t tab = line.find('\t');
     EXPECT_NE(tab, std::string::npos) << line;
     if (tab == std::string::npos) continue;
@@ -130,9 +131,19 @@ TEST(SampleTest, TableAndJsonForms) {
 
   TestConsole json;
   ASSERT_EQ(RunKestrune(json, {"sample", "DescribeRegions", "--format", "json"}), kExitOk);
-  EXPECT_EQ(json.out.rfind("[\n  {\"field\":\"RequestId\",", 0), 0u);
-  EXPECT_NE(json.out.find("{\"field\":\"LocalName\",\"info\":\"欧洲中部 1 (法兰克福)\"}\n]\n"),
-            std::string::npos);
+  // One record (the sample draws no rule), its repeated fields as arrays.
+  EXPECT_EQ(json.out.rfind("[\n  {\n    \"RequestId\": \"", 0), 0u) << json.out;
+  EXPECT_TRUE(json.out.ends_with("\"欧洲中部 1 (法兰克福)\"\n    ]\n  }\n]\n")) << json.out;
+
+  // Several actions: one document, an array of each action's records.
+  TestConsole several;
+  ASSERT_EQ(RunKestrune(several, {"sample", "StopInstance", "RebootInstance", "--format", "json"}),
+            kExitOk);
+  EXPECT_EQ(
+      several.out,
+      "[\n  [\n    {\n      \"RequestId\": \"FFFFFFFF-DE1B-5B4F-90A2-3DAE1AB345A5\"\n    }\n"
+      "  ],\n  [\n    {\n      \"RequestId\": \"FFFFFFFF-DE1B-5B4F-90A2-3DAE858545A5\"\n    }\n"
+      "  ]\n]\n");
 }
 
 TEST(SampleTest, GbkTerminalsGetGbkText) {

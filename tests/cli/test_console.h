@@ -32,6 +32,7 @@ class TestConsole final : public Console {
   }
   report::TraceSink& Trace() override { return trace; }
   std::string ProgramPath() const override { return program_path; }
+  std::optional<WriteFailure> FinishOutput() override { return write_failure; }
 
   // Everything the run wrote anywhere, for checks that a text never appears.
   std::string Everything() const {
@@ -50,6 +51,7 @@ class TestConsole final : public Console {
   std::vector<std::pair<std::string, bool>> prompts;
   report::RecordingTraceSink trace;
   std::string program_path;
+  std::optional<WriteFailure> write_failure;  // what FinishOutput reports
 };
 
 inline int RunKestrune(TestConsole& console, std::initializer_list<std::string> arguments) {

@@ -31,7 +31,7 @@ class ScriptedTransport : public Transport {
     hosts.push_back(endpoint.host);
     requests.emplace_back(request_text);
     if (replies.empty())
-      return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}};
+      return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}, {}};
     TransportReply reply = replies.front();
     if (replies.size() > 1 || !repeat_last) replies.pop_front();
     return reply;
@@ -39,8 +39,8 @@ class ScriptedTransport : public Transport {
 
   static TransportReply Ok(std::string body, int status = 200,
                            std::string status_line = "HTTP/1.1 200 OK") {
-    return TransportReply{core::Status::Ok(), status, status_line, status_line + "\r\n\r\n" + body,
-                          body};
+    return TransportReply{
+        core::Status::Ok(), status, status_line, status_line + "\r\n\r\n" + body, body, {}};
   }
 
   std::deque<TransportReply> replies;
@@ -192,7 +192,7 @@ TEST_F(EngineTest, ProxyPageWithoutErrorDocumentIsNotASuccess) {
 
 TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
   transport.replies.push_back(
-      TransportReply{core::Status::Connection("could not connect."), 0, {}, {}, {}});
+      TransportReply{core::Status::Connection("could not connect."), 0, {}, {}, {}, {}});
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);
@@ -201,7 +201,7 @@ TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
 }
 
 TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
-  transport.replies.push_back(TransportReply{core::Status::Ok(), 0, {}, {}, {}});
+  transport.replies.push_back(TransportReply{core::Status::Ok(), 0, {}, {}, {}, {}});
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);

@@ -1,0 +1,147 @@
+// nlohmann-json stays inside this file. Parsing never throws (a malformed
+// text becomes a discarded value) and rendering replaces what is not UTF-8;
+// the remaining uses check types first, and the catch blocks keep any library
+// exception from leaving the module.
+#include "cli/json_output.h"
+
+#include <nlohmann/json.hpp>
+
+#include "cli/output.h"
+#include "report/extractor.h"
+#include "report/xml_text.h"
+
+namespace kestrune::cli {
+namespace {
+
+// Keys in the order the service wrote them, as a person reading the reply
+// expects (a plain json object would sort them).
+using OrderedJson = nlohmann::ordered_json;
+
+std::string Scalar(const OrderedJson& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_null()) return {};
+  return value.dump(-1, ' ', false, OrderedJson::error_handler_t::replace);
+}
+
+void CollectLeaves(const OrderedJson& value, std::string_view key, std::vector<report::Row>& rows) {
+  if (value.is_object()) {
+    for (const auto& [name, member] : value.items()) CollectLeaves(member, name, rows);
+  } else if (value.is_array()) {
+    for (const OrderedJson& item : value) {
+      if (item.is_object())
+        rows.push_back({std::string(report::kSeparator), std::string(report::kSeparator)});
+      CollectLeaves(item, key, rows);
+    }
+  } else {
+    rows.push_back({std::string(key), Scalar(value)});
+  }
+}
+
+// The text inside a CDATA section, or the text decoded as XML character data.
+std::string XmlValue(std::string_view body, std::string_view name) {
+  std::string raw;
+  if (report::CopyElementValue(body, name, raw) == report::kElementAbsent) return {};
+  constexpr std::string_view kOpen = "<![CDATA[";
+  constexpr std::string_view kClose = "]]>";
+  if (raw.starts_with(kOpen) && raw.ends_with(kClose) &&
+      raw.size() >= kOpen.size() + kClose.size()) {
+    return raw.substr(kOpen.size(), raw.size() - kOpen.size() - kClose.size());
+  }
+  return report::DecodeXmlText(raw);
+}
+
+}  // namespace
+
+struct JsonDocument::Items {
+  std::vector<OrderedJson> items;
+};
+
+JsonDocument::JsonDocument() : items_(std::make_unique<Items>()) {}
+JsonDocument::~JsonDocument() = default;
+
+std::optional<std::string> JsonDocument::AddReply(std::string_view body) {
+  std::string complaint;
+  OrderedJson parsed;
+  try {
+    parsed = OrderedJson::parse(body);
+  } catch (const OrderedJson::exception& error) {
+    complaint = error.what();
+  }
+  items_->items.push_back(complaint.empty() ? std::move(parsed) : OrderedJson());
+  if (complaint.empty()) return std::nullopt;
+  return complaint;
+}
+
+void JsonDocument::AddNothing() { items_->items.emplace_back(); }
+
+void JsonDocument::AddRows(std::span<const report::Row> rows) {
+  OrderedJson records = OrderedJson::array();
+  OrderedJson record = OrderedJson::object();
+  auto close_record = [&]() {
+    if (!record.empty()) records.push_back(std::move(record));
+    record = OrderedJson::object();
+  };
+  for (const report::Row& row : rows) {
+    if (IsSeparatorRow(row)) {
+      close_record();
+      continue;
+    }
+    auto found = record.find(row.field);
+    if (found == record.end()) {
+      record[row.field] = row.info;
+    } else {
+      if (!found->is_array()) *found = OrderedJson::array({*found});
+      found->push_back(row.info);
+    }
+  }
+  close_record();
+  items_->items.push_back(std::move(records));
+}
+
+std::size_t JsonDocument::size() const { return items_->items.size(); }
+
+std::string JsonDocument::Render(bool as_array) const {
+  OrderedJson whole;
+  if (as_array) {
+    whole = OrderedJson::array();
+    for (const OrderedJson& item : items_->items) whole.push_back(item);
+  } else if (!items_->items.empty()) {
+    whole = items_->items.front();
+  }
+  if (whole.is_null()) return {};
+  try {
+    return whole.dump(2, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
+  } catch (const OrderedJson::exception&) {
+    return {};
+  }
+}
+
+ServiceErrorText ReadServiceError(std::string_view body) {
+  ServiceErrorText text;
+  const OrderedJson parsed = OrderedJson::parse(body, nullptr, false);
+  if (parsed.is_object()) {
+    auto field = [&parsed](const char* name) {
+      const auto found = parsed.find(name);
+      return found == parsed.end() ? std::string() : Scalar(*found);
+    };
+    text.code = field("Code");
+    text.message = field("Message");
+    text.request_id = field("RequestId");
+    text.recommend = field("Recommend");
+    return text;
+  }
+  text.code = XmlValue(body, "Code");
+  text.message = XmlValue(body, "Message");
+  text.request_id = XmlValue(body, "RequestId");
+  text.recommend = XmlValue(body, "Recommend");
+  return text;
+}
+
+std::vector<report::Row> JsonLeafRows(std::string_view body) {
+  std::vector<report::Row> rows;
+  const OrderedJson parsed = OrderedJson::parse(body, nullptr, false);
+  if (!parsed.is_discarded()) CollectLeaves(parsed, {}, rows);
+  return rows;
+}
+
+}  // namespace kestrune::cli
