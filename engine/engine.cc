@@ -112,8 +112,10 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     ++result.attempts;
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
-    result.raw_reply = std::move(reply.raw);
-    result.body = std::move(reply.body);
+    // A reply may quote the request (SignatureDoesNotMatch gives the string
+    // to sign): the token goes no further than the wire.
+    result.raw_reply = request::HideSecurityToken(std::move(reply.raw), credentials.security_token);
+    result.body = request::HideSecurityToken(std::move(reply.body), credentials.security_token);
     result.http_status = reply.http_status;
     if (reply.status.ok() && reply.http_status == 0) {
       // A peer that closed without an HTTP status line gave no answer at all.
