@@ -26,6 +26,7 @@ constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
 enum class Option {
   kEndpoint,
   kRegion,
+  kProfile,
   kFormat,
   kTimeout,
   kRaw,
@@ -44,9 +45,10 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 12> kOptions = {{
+constexpr std::array<OptionDefinition, 13> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"region", Option::kRegion, true},
+    {"profile", Option::kProfile, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
     {"raw", Option::kRaw, false},
@@ -91,6 +93,10 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
       line.region = std::string(value);
+      break;
+    case Option::kProfile:
+      if (value.empty()) return Error("--profile needs a profile name of ~/.aliyun/config.json");
+      line.profile = std::string(value);
       break;
     case Option::kFormat:
       if (value == "table") {
@@ -155,7 +161,8 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   for (const auto& [given, name] :
        {std::pair{line.force, "--force"}, std::pair{line.all_pages, "--all-pages"},
-        std::pair{!line.method.empty(), "--method"}}) {
+        std::pair{!line.method.empty(), "--method"},
+        std::pair{line.profile.has_value(), "--profile"}}) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }

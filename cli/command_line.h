@@ -29,6 +29,7 @@ struct CommandLine {
   std::vector<std::string> operands;  // the arguments after the subcommand
   std::optional<std::string> endpoint;
   std::optional<std::string> region;
+  std::optional<std::string> profile;  // a profile of ~/.aliyun/config.json
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
   bool raw = false;
