@@ -3,9 +3,11 @@
 // The first byte picks the reader: even, the INI credentials file; odd, the
 // config.json profiles (bit 1 set: the profile "p", else the current one).
 // Whatever the content, a reader must not crash, what it returns must be
-// whole (an id and a secret, without white space around them), and a refusal must not quote a
-// secret or a token of the file. The secrets are found independently of the readers: for JSON by
-// nlohmann-json's own parse, for INI by the lines' "key = value" form.
+// whole (an id and a secret, without white space around them), and a refusal
+// must not depend on the text of a secret or a token: the same content with
+// every such value masked (each byte but white space made "x") must give the
+// same message. The values are found independently of the readers: for JSON
+// by nlohmann-json's own parse, for INI by the lines' "key = value" form.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,13 +15,13 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "request/credential_files.h"
 
 namespace {
 
 namespace request = kestrune::request;
+namespace core = kestrune::core;
 
 [[noreturn]] void Fail(const char* what, std::string_view detail = {}) {
   std::fprintf(stderr, "contract broken: %s\n%.*s\n", what, static_cast<int>(detail.size()),
@@ -27,59 +29,58 @@ namespace request = kestrune::request;
   std::abort();
 }
 
-struct Values {
-  std::vector<std::string> secrets;  // secrets and tokens
-  std::vector<std::string> names;    // names, modes and types a message may quote
-};
+// Every byte but white space made "x", so emptiness and padding stay.
+void Mask(char* begin, char* end) {
+  for (char* c = begin; c != end; ++c) {
+    if (*c != ' ' && *c != '\t' && *c != '\r' && *c != '\n') *c = 'x';
+  }
+}
 
-void CollectJson(const nlohmann::json& node, Values& values) {
+bool IsSecretKey(std::string_view key) {
+  return key.find("secret") != std::string_view::npos ||
+         key.find("token") != std::string_view::npos;
+}
+
+void MaskJson(nlohmann::json& node) {
   if (node.is_array()) {
-    for (const auto& item : node) CollectJson(item, values);
+    for (auto& item : node) MaskJson(item);
     return;
   }
   if (!node.is_object()) return;
-  for (const auto& [key, item] : node.items()) {
-    if (item.is_string()) {
-      const std::string& text = item.get_ref<const std::string&>();
-      const bool secret = key == "access_key_secret" || key == "sts_token";
-      (secret ? values.secrets : values.names).push_back(text);
+  for (auto& [key, item] : node.items()) {
+    if (item.is_string() && IsSecretKey(key)) {
+      std::string& text = item.get_ref<std::string&>();
+      Mask(text.data(), text.data() + text.size());
     } else {
-      CollectJson(item, values);
+      MaskJson(item);
     }
   }
 }
 
-void CollectIni(std::string_view content, Values& values) {
-  while (!content.empty()) {
-    const std::size_t end = content.find('\n');
-    const std::string_view line = content.substr(0, end);
-    content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    const std::string_view key = line.substr(0, equals);
-    const bool secret =
-        key.find("secret") != std::string_view::npos || key.find("token") != std::string_view::npos;
-    std::string_view value = request::TrimCredentialText(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-      value = value.substr(1, value.size() - 2);
+// The values of "key = value" lines whose key names a secret or a token.
+std::string MaskIni(std::string content) {
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    const std::string_view line =
+        request::TrimCredentialText(std::string_view(content).substr(start, end - start));
+    const std::size_t equals = content.find('=', start);
+    const bool structure =
+        line.empty() || line.front() == '[' || line.front() == '#' || line.front() == ';';
+    if (!structure && equals < end &&
+        IsSecretKey(std::string_view(content).substr(start, equals - start))) {
+      Mask(content.data() + equals + 1, content.data() + end);
     }
-    (secret ? values.secrets : values.names).emplace_back(value);
+    start = end + 1;
   }
+  return content;
 }
 
-// Whether `message` shows a secret that is not also quoted as a name.
-bool ShowsSecret(const std::string& message, const Values& values) {
-  for (const std::string& raw : values.secrets) {
-    const std::string_view secret = request::TrimCredentialText(raw);
-    if (secret.size() < 8 || message.find(secret) == std::string::npos) continue;
-    bool also_a_name = false;
-    for (const std::string& name : values.names) {
-      also_a_name = also_a_name || name.find(secret) != std::string::npos;
-    }
-    if (!also_a_name) return true;
-  }
-  return false;
+core::Result<std::optional<request::StoredCredentials>> Read(bool json, std::string_view content,
+                                                             std::uint8_t selector) {
+  return json ? request::ReadAliyunProfile(content, (selector & 2) ? "p" : "", "F")
+              : request::ReadDefaultCredentialsSection(content, "F");
 }
 
 bool Trimmed(const std::string& text) {
@@ -92,19 +93,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string_view content(reinterpret_cast<const char*>(data) + 1, size - 1);
   const bool json = (data[0] & 1) != 0;
-  Values values;
-  if (json) {
-    const auto document = nlohmann::json::parse(content.begin(), content.end(), nullptr, false);
-    if (!document.is_discarded()) CollectJson(document, values);
-  } else {
-    CollectIni(content, values);
-  }
-  const auto read = json ? request::ReadAliyunProfile(content, (data[0] & 2) ? "p" : "", "F")
-                         : request::ReadDefaultCredentialsSection(content, "F");
+  const auto read = Read(json, content, data[0]);
   if (!read.ok()) {
-    if (read.status().message().empty()) Fail("a refusal without a message");
-    if (ShowsSecret(read.status().message(), values)) {
-      Fail("a refusal quotes a secret", read.status().message());
+    const std::string message = read.status().message();
+    if (message.empty()) Fail("a refusal without a message");
+    std::string masked;
+    if (!json) {
+      masked = MaskIni(std::string(content));
+    } else if (auto document =
+                   nlohmann::json::parse(content.begin(), content.end(), nullptr, false);
+               !document.is_discarded()) {
+      MaskJson(document);
+      masked = document.dump();
+    } else {
+      return 0;  // not JSON: no value to mask
+    }
+    const auto again = Read(json, masked, data[0]);
+    if (again.ok() || again.status().message() != message) {
+      Fail("a refusal depends on the text of a secret", message);
     }
     return 0;
   }
