@@ -56,7 +56,6 @@ TEST(CredentialFilesTest, ReadsWhatHoldsCredentialsAndRefusesTheRestByName) {
       {true, ini_head + "type = sts\n" + ini_pair, "", "", false, "", "no security_token"},
       {true, ini_head + "type = access_key\n" + kSecret + "\n", "", "", false, "", "line 7"},
       {true, ini_head + "enable = false\ntype = access_key\n" + ini_pair, "", "", false, "", ""},
-      {true, "[main]\ntype = access_key\n" + ini_pair, "", "", false, "", ""},
   };
   testsupport::SecretAudit audit({kSecret, kToken});
   for (const Case& c : cases) {
