@@ -145,6 +145,22 @@ core::Status CheckParameterSlips(const catalogue::ResolvedAction& action,
   return core::Status::Ok();
 }
 
+// Gives every RegionId parameter of the action's template that the user left
+// out the profile's default region. Returns whether it gave one: an action
+// without RegionId, or a region the user chose, is left as it is.
+bool DefaultRegionId(const catalogue::ResolvedAction& action, const std::string& region_id,
+                     catalogue::ParameterValueSlots& values) {
+  if (region_id.empty() || action.request_template == nullptr) return false;
+  const core::StringListView names = action.request_template->parameter_names();
+  bool given = false;
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    if (names.Entry(i) == "RegionId" && !values.Get(i) && values.Set(i, region_id).ok()) {
+      given = true;
+    }
+  }
+  return given;
+}
+
 request::HttpMethod MethodOf(const CommandLine& line) {
   if (line.method == "GET") return request::HttpMethod::kGet;
   if (line.method == "POST") return request::HttpMethod::kPost;
@@ -185,13 +201,19 @@ int RunCall(const CommandLine& line, Console& console) {
   core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
   if (!options.ok()) return UsageError(console, options.status().message());
   options.value().method = MethodOf(line);
-  core::Result<FoundCredentials> credentials = FindCredentials(console);
+  core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
+  const bool region_defaulted =
+      !line.region && DefaultRegionId(*action, credentials->region_id, values.value());
 
   report::NullTraceSink no_trace;
   report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
   if (line.debug) {
-    console.Err("kestrune: credentials from " + credentials->source + "\n");
+    console.Err("kestrune: credentials from " + EscapeLine(credentials->source) + "\n");
+    if (region_defaulted) {
+      console.Err("kestrune: RegionId " + EscapeLine(credentials->region_id) +
+                  " from the profile (no RegionId or --region given)\n");
+    }
     const std::string destination =
         options->endpoint_override.empty()
             ? "https://" + std::string(catalogue::FindService(*service)->host)
@@ -217,7 +239,13 @@ int RunCall(const CommandLine& line, Console& console) {
       }
       return UsageError(console, prepared.status().message());
     }
-    console.Out(prepared->text);
+    const std::string& token = credentials->credentials.security_token;
+    console.Out(request::HideSecurityToken(prepared->text, token));
+    if (!token.empty()) {
+      console.Err("kestrune: note: the SecurityToken value is shown as " +
+                  std::string(request::kHiddenToken) +
+                  "; the printed request cannot be sent as it stands\n");
+    }
     return kExitOk;
   }
   const CallOutcome outcome =

@@ -33,6 +33,7 @@ enum class Option {
   kProxy,
   kCaFile,
   kRegion,
+  kProfile,
   kFormat,
   kTimeout,
   kRaw,
@@ -52,12 +53,13 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 16> kOptions = {{
+constexpr std::array<OptionDefinition, 17> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
     {"ca-file", Option::kCaFile, true},
     {"region", Option::kRegion, true},
+    {"profile", Option::kProfile, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
     {"raw", Option::kRaw, false},
@@ -184,6 +186,10 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
       line.region = std::string(value);
       break;
+    case Option::kProfile:
+      if (value.empty()) return Error("--profile needs a profile name of ~/.aliyun/config.json");
+      line.profile = std::string(value);
+      break;
     case Option::kFormat:
       if (value == "table") {
         line.format = OutputFormat::kTable;
@@ -250,7 +256,8 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   for (const auto& [given, name] :
        {std::pair{line.force, "--force"}, std::pair{line.all_pages, "--all-pages"},
-        std::pair{!line.method.empty(), "--method"}}) {
+        std::pair{!line.method.empty(), "--method"},
+        std::pair{line.profile.has_value(), "--profile"}}) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }

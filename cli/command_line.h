@@ -33,6 +33,7 @@ struct CommandLine {
   std::optional<std::string> proxy;
   std::optional<std::string> ca_file;
   std::optional<std::string> region;
+  std::optional<std::string> profile;  // a profile of ~/.aliyun/config.json
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
   bool raw = false;

@@ -62,13 +62,24 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
 // The AccessKey pair to sign with and where it came from.
 struct FoundCredentials {
   request::Credentials credentials;
-  std::string source;  // for --debug; never holds the secret
+  std::string source;     // for --debug; never holds the secret or the token
+  std::string region_id;  // a profile's default RegionId; "" when none
 };
-// The environment pair when ALIBABA_CLOUD_ACCESS_KEY_ID and
-// ALIBABA_CLOUD_ACCESS_KEY_SECRET are both set, else the file "sign" of the
-// working directory. An error (a usage error for the caller) when neither
-// holds a complete pair.
-core::Result<FoundCredentials> FindCredentials(const Console& console);
+// The first source that holds credentials, in this order:
+//   1. the profile --profile (or ALIBABA_CLOUD_PROFILE) names, in the vendor
+//      command line's ~/.aliyun/config.json;
+//   2. ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET, with
+//      ALIBABA_CLOUD_SECURITY_TOKEN for temporary credentials;
+//   3. the file "sign" of the working directory;
+//   4. the current profile of ~/.aliyun/config.json;
+//   5. the [default] section of ~/.alibabacloud/credentials (or of the file
+//      ALIBABA_CLOUD_CREDENTIALS_FILE names).
+// ("~" is USERPROFILE on Windows.) A source that is there but incomplete,
+// unreadable, malformed or of a kind this program cannot use (a profile mode
+// other than AK and StsToken, a section type other than access_key and sts)
+// is an error naming it, as is a named profile that does not exist, and
+// finding none at all; the caller sends nothing then.
+core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Console& console);
 
 // The engine's internal trace lines are wanted with --trace or
 // KESTRUNE_TRACE=1.

@@ -1,4 +1,4 @@
-// What the subcommands share: names, credentials, endpoint, printing.
+// What the subcommands share: names, endpoint, printing.
 #include <array>
 #include <utility>
 
@@ -14,9 +14,6 @@
 
 namespace kestrune::cli {
 namespace {
-
-constexpr std::string_view kIdVariable = "ALIBABA_CLOUD_ACCESS_KEY_ID";
-constexpr std::string_view kSecretVariable = "ALIBABA_CLOUD_ACCESS_KEY_SECRET";
 
 struct ServiceName {
   std::string_view name;
@@ -83,33 +80,6 @@ std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::str
     }
   }
   return std::nullopt;
-}
-
-core::Result<FoundCredentials> FindCredentials(const Console& console) {
-  std::optional<std::string> id = NonEmptyEnv(console, kIdVariable);
-  std::optional<std::string> secret = NonEmptyEnv(console, kSecretVariable);
-  if (id && secret) {
-    return FoundCredentials{
-        {std::move(*id), std::move(*secret)},
-        "the environment (" + std::string(kIdVariable) + ", " + std::string(kSecretVariable) + ")"};
-  }
-  if (id || secret) {
-    return core::Status::Error(std::string(id ? kIdVariable : kSecretVariable) + " is set but " +
-                               std::string(id ? kSecretVariable : kIdVariable) +
-                               " is not; set both, or neither to use the file \"sign\"");
-  }
-  core::Result<request::Credentials> loaded = request::LoadCredentials();
-  if (!loaded.ok()) {
-    return core::Status::Error("no credentials: " + loaded.status().message() + "; set " +
-                               std::string(kIdVariable) + " and " + std::string(kSecretVariable) +
-                               ", or write the file with `kestrune credentials`");
-  }
-  if (loaded->access_key_id.empty() || loaded->access_key_secret.empty()) {
-    return core::Status::Error(
-        "the credential file \"sign\" does not hold both an AccessKey id and a secret "
-        "(id:secret); rewrite it with `kestrune credentials`");
-  }
-  return FoundCredentials{*loaded, "the file \"sign\" in the working directory"};
 }
 
 std::string UnknownWord(std::string_view what, std::string_view given,

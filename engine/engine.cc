@@ -118,6 +118,10 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     ++result.attempts;
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
+    // A reply may quote the request (SignatureDoesNotMatch gives the string
+    // to sign): the token goes no further than the wire.
+    reply.raw = request::HideSecurityToken(std::move(reply.raw), credentials.security_token);
+    reply.body = request::HideSecurityToken(std::move(reply.body), credentials.security_token);
     if (observer_ != nullptr) observer_->OnExchange({attempt, signed_request.value(), reply});
     result.raw_reply = std::move(reply.raw);
     result.body = std::move(reply.body);

@@ -18,7 +18,9 @@
 // A choice that cannot be sent (no template and no action name) sends nothing
 // and gives kNotSupportedText. Input beyond the request's limits is refused
 // with a clear message and sends nothing. The secret never appears in any
-// output.
+// output, nor does the security token of temporary credentials: a reply that
+// quotes it has it hidden (request::HideSecurityToken) before anything reads
+// the reply.
 //
 // The engine joins the catalogue (what is sent), request (signing and the
 // exchange) and report (rows and trace lines); it sits above all three so that

@@ -2,8 +2,10 @@
 //
 // The first byte picks the check:
 //   even: the rest is a file's content. The parsed pair must be the text
-//         before the first ":" and the rest; the loader, reading it from a
-//         file, must give the same pair, or refuse an empty or oversized file.
+//         before the first ":" and the rest, each without the CR, LF, space
+//         and tab around it; the loader, reading it from a file, must give the
+//         same pair, or refuse an empty (or white space only) or oversized
+//         file.
 //   odd:  the rest is an id and a secret (split at the first NUL byte). A save
 //         that succeeds must load back as exactly that pair; a refused save
 //         must leave the file it would have replaced as it was.
@@ -57,12 +59,21 @@ std::string ReadRaw(const std::string& path) {
 
 void CheckContent(std::string_view content) {
   const auto parsed = request::ParseCredentials(content);
-  if (content.empty() != !parsed.has_value()) Fail("empty content and a pair disagree");
+  const auto trim = [](std::string_view text) {
+    while (!text.empty() &&
+           std::string_view("\r\n \t").find(text.front()) != std::string_view::npos)
+      text.remove_prefix(1);
+    while (!text.empty() && std::string_view("\r\n \t").find(text.back()) != std::string_view::npos)
+      text.remove_suffix(1);
+    return text;
+  };
+  const bool blank = trim(content).empty();
+  if (blank != !parsed.has_value()) Fail("blank content and a pair disagree");
   if (parsed) {
     const std::size_t colon = content.find(':');
-    const std::string_view id = content.substr(0, colon);
+    const std::string_view id = trim(content.substr(0, colon));
     const std::string_view secret =
-        colon == std::string_view::npos ? std::string_view() : content.substr(colon + 1);
+        colon == std::string_view::npos ? std::string_view() : trim(content.substr(colon + 1));
     if (parsed->access_key_id != id || parsed->access_key_secret != secret) {
       Fail("the pair is not split at the first colon", content);
     }
@@ -70,7 +81,7 @@ void CheckContent(std::string_view content) {
   const std::string& path = ScratchPath();
   WriteRaw(path, content);
   const auto loaded = request::LoadCredentials(path);
-  const bool loadable = !content.empty() && content.size() <= request::kCredentialFileLimit;
+  const bool loadable = !blank && content.size() <= request::kCredentialFileLimit;
   if (loaded.ok() != loadable) Fail("the loader took or refused the wrong file", content);
   if (loaded.ok() && (loaded->access_key_id != parsed->access_key_id ||
                       loaded->access_key_secret != parsed->access_key_secret)) {
@@ -93,7 +104,7 @@ void CheckRoundTrip(std::string_view text) {
     // for a secret whose ordinary bytes are all replaced.
     request::Credentials masked = pair;
     for (char& c : masked.access_key_secret) {
-      if (c != '\r' && c != '\n' && c != '\0') c = 'x';
+      if (c != '\r' && c != '\n' && c != '\0' && c != ' ' && c != '\t') c = 'x';
     }
     WriteRaw(path, before);
     if (request::SaveCredentials(masked, path).message() != saved.message()) {

@@ -1,14 +1,24 @@
 #include "request/credentials.h"
 
+#include "request/escape.h"
 #include "request/small_file.h"
 
 namespace kestrune::request {
 
+std::string_view TrimCredentialText(std::string_view text) {
+  constexpr std::string_view kAround = "\r\n \t";
+  const std::size_t first = text.find_first_not_of(kAround);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kAround) - first + 1);
+}
+
 std::optional<Credentials> ParseCredentials(std::string_view content) {
-  if (content.empty()) return std::nullopt;
-  std::size_t colon = content.find(':');
-  if (colon == std::string_view::npos) return Credentials{std::string(content), {}};
-  return Credentials{std::string(content.substr(0, colon)), std::string(content.substr(colon + 1))};
+  if (TrimCredentialText(content).empty()) return std::nullopt;
+  const std::size_t colon = content.find(':');
+  if (colon == std::string_view::npos)
+    return Credentials{std::string(TrimCredentialText(content)), {}};
+  return Credentials{std::string(TrimCredentialText(content.substr(0, colon))),
+                     std::string(TrimCredentialText(content.substr(colon + 1)))};
 }
 
 core::Result<Credentials> LoadCredentials(const std::string& path) {
@@ -17,6 +27,18 @@ core::Result<Credentials> LoadCredentials(const std::string& path) {
   std::optional<Credentials> credentials = ParseCredentials(content.value());
   if (!credentials) return core::Status::Error("the credential file \"" + path + "\" is empty");
   return *credentials;
+}
+
+std::string HideSecurityToken(std::string text, std::string_view token) {
+  if (token.empty()) return text;
+  const std::string once = PercentEncode(token);
+  for (const std::string& form : {std::string(token), once, PercentEncode(once)}) {
+    for (std::size_t at = text.find(form); at != std::string::npos;
+         at = text.find(form, at + kHiddenToken.size())) {
+      text.replace(at, form.size(), kHiddenToken);
+    }
+  }
+  return text;
 }
 
 core::Status SaveCredentials(const Credentials& credentials, const std::string& path) {
@@ -32,6 +54,15 @@ core::Status SaveCredentials(const Credentials& credentials, const std::string& 
   if (bad(credentials.access_key_id) || bad(credentials.access_key_secret)) {
     return core::Status::InvalidInput(
         "the AccessKey id or secret holds a line break or NUL; nothing was written");
+  }
+  // The loader drops white space around either, so it would load back as
+  // another pair.
+  auto padded = [](const std::string& text) {
+    return TrimCredentialText(text).size() != text.size();
+  };
+  if (padded(credentials.access_key_id) || padded(credentials.access_key_secret)) {
+    return core::Status::InvalidInput(
+        "the AccessKey id or secret begins or ends with a space or tab; nothing was written");
   }
   // The first ":" of the file ends the id, so an id holding one would load
   // back as a different pair.

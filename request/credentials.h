@@ -1,14 +1,19 @@
-// The AccessKey pair a request is signed with, and the credential file that
-// keeps it between runs.
+// The AccessKey pair a request is signed with (with the security token of
+// temporary credentials), and the credential file that keeps a pair between
+// runs.
 //
 // The file ("sign" in the working directory unless a path is given) holds the
-// id, one ":" and the secret: single-byte text, no line ending, nothing else,
-// at most 99 bytes. The first ":" separates; a file without ":" holds an id
-// alone. Saving goes through a temporary file renamed into place (mode 0600 on
-// POSIX), so an interrupted save never leaves a half-written file.
+// id, one ":" and the secret: single-byte text, at most 99 bytes. The first
+// ":" separates; a file without ":" holds an id alone. Line ends, spaces and
+// tabs around the id and the secret are not part of them: a file written by
+// hand (`echo id:secret > sign`) ends with a newline. A save writes exactly
+// "id:secret", nothing around it, through a temporary file renamed into place
+// (mode 0600 on POSIX), so an interrupted save never leaves a half-written
+// file.
 //
-// The secret is key material: no function of this module puts it into an
-// error text, a trace or any output other than the HMAC key and the file.
+// The secret and the token are key material: no function of this module puts
+// them into an error text, a trace or any output other than the HMAC key, the
+// signed request and the file.
 // Credentials is a plain value; the file functions are safe from any thread
 // as long as no two of them work on the same path at once.
 #pragma once
@@ -25,7 +30,13 @@ namespace kestrune::request {
 struct Credentials {
   std::string access_key_id;
   std::string access_key_secret;
+  // Temporary (STS) credentials only: sent and signed as the SecurityToken
+  // parameter. Empty for a long-term pair.
+  std::string security_token = {};
 };
+
+// Removes CR, LF, space and tab from both ends.
+std::string_view TrimCredentialText(std::string_view text);
 
 inline constexpr std::string_view kCredentialFileName = "sign";
 // Largest file the loader takes, and the longest id or secret a save writes.
@@ -33,8 +44,9 @@ inline constexpr std::size_t kCredentialFileLimit = 99;
 inline constexpr std::size_t kCredentialFieldLimit = 49;
 
 // The pair a file's content holds: the text before the first ":" is the id,
-// the rest the secret; content without ":" is an id with an empty secret.
-// nullopt for empty content.
+// the rest the secret, each without the white space around it
+// (TrimCredentialText); content without ":" is an id with an empty secret.
+// nullopt for content that is empty or white space only.
 std::optional<Credentials> ParseCredentials(std::string_view content);
 
 // Reads the credential file. Fails with a clear message when it is missing or
@@ -43,9 +55,17 @@ std::optional<Credentials> ParseCredentials(std::string_view content);
 core::Result<Credentials> LoadCredentials(
     const std::string& path = std::string(kCredentialFileName));
 
+// `text` with every form of `token` the service may echo back (as given,
+// percent-encoded once as it is sent, twice as in the string to sign that a
+// SignatureDoesNotMatch reply quotes) replaced by kHiddenToken. `text`
+// unchanged for an empty token.
+inline constexpr std::string_view kHiddenToken = "***";
+std::string HideSecurityToken(std::string text, std::string_view token);
+
 // Writes "id:secret". Refuses, writing nothing, an id or secret longer than
-// kCredentialFieldLimit characters or holding a line break or NUL, and an id
-// holding ":" (which the file cannot carry back).
+// kCredentialFieldLimit characters, holding a line break or NUL, or beginning
+// or ending with a space or tab, and an id holding ":" (each of which the file
+// cannot carry back).
 core::Status SaveCredentials(const Credentials& credentials,
                              const std::string& path = std::string(kCredentialFileName));
 

@@ -51,8 +51,8 @@ core::Status QueryItemList::Append(std::string_view head, std::string_view tail,
     return CheckItemLength(item);
   }
   if (entries_.size() >= kMaxQueryItems) {
-    return core::Status::InvalidInput("a request holds at most " +
-                                      std::to_string(kMaxQueryItems) + " query items");
+    return core::Status::InvalidInput("a request holds at most " + std::to_string(kMaxQueryItems) +
+                                      " query items");
   }
   // Sorting moves entries only; the text stays where it was appended.
   entries_.push_back(Entry{buffer_.size(), length, user_text});

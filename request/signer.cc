@@ -13,6 +13,7 @@ constexpr std::string_view kAccessKeyIdName = "AccessKeyId=";
 constexpr std::string_view kNonceName = "SignatureNonce=";
 constexpr std::string_view kTimestampName = "Timestamp=";
 constexpr std::string_view kSignatureName = "&Signature=";
+constexpr std::string_view kSecurityTokenName = "SecurityToken=";
 
 core::Status CheckInputs(const Credentials& credentials, const ActionParameterList& parameters) {
   if (credentials.access_key_id.size() > kMaxAccessKeyIdLength) {
@@ -34,6 +35,17 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
     return core::Status::InvalidInput("a request takes at most " +
                                       std::to_string(kMaxActionParameters) + " action parameters");
   }
+  // Without a token of its own the builder leaves SecurityToken to the
+  // action's parameters; with one, a second copy would contradict it.
+  if (!credentials.security_token.empty()) {
+    for (const std::string& item : parameters.items()) {
+      if (ItemName(item) == "SecurityToken") {
+        return core::Status::InvalidInput(
+            "the credentials carry a security token, so SecurityToken cannot also be an action "
+            "parameter");
+      }
+    }
+  }
   // A second copy of a name the builder writes would either be signed but
   // lose to ours on the wire or carry a signature the service cannot match:
   // a request the user never meant, so none is built.
@@ -49,9 +61,10 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
   return core::Status::Ok();
 }
 
-// The seven common items in their fixed order; `timestamp` is the form of the
-// pass. The AccessKey id is user text.
-core::Status AppendCommonItems(QueryItemList& items, std::string_view access_key_id,
+// The seven common items in their fixed order, then the security token of
+// temporary credentials; `timestamp` is the form of the pass. The AccessKey
+// id and the token are user text.
+core::Status AppendCommonItems(QueryItemList& items, const Credentials& credentials,
                                std::string_view nonce, std::string_view timestamp,
                                const ServiceEndpoint& endpoint, ReplyFormat format) {
   struct Item {
@@ -60,7 +73,7 @@ core::Status AppendCommonItems(QueryItemList& items, std::string_view access_key
     bool user_text;
   };
   const Item common[] = {
-      {kAccessKeyIdName, access_key_id, true},
+      {kAccessKeyIdName, credentials.access_key_id, true},
       {format == ReplyFormat::kJson ? kJsonFormatItem : kFormatItem, {}, false},
       {kSignatureMethodItem, {}, false},
       {kNonceName, nonce, false},
@@ -73,7 +86,8 @@ core::Status AppendCommonItems(QueryItemList& items, std::string_view access_key
       return status;
     }
   }
-  return core::Status::Ok();
+  if (credentials.security_token.empty()) return core::Status::Ok();
+  return items.Append(kSecurityTokenName, credentials.security_token, true);
 }
 
 }  // namespace
@@ -168,11 +182,9 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   SignedRequest result;
   QueryItemList items;
   RequestText text;
-  const std::string_view id = credentials.access_key_id;
-
   // First pass: what the service recomputes and compares.
   if (core::Status status =
-          AppendCommonItems(items, id, nonce, timestamps.sign_form, endpoint, format);
+          AppendCommonItems(items, credentials, nonce, timestamps.sign_form, endpoint, format);
       !status.ok()) {
     return status;
   }
@@ -191,7 +203,7 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   result.method = method;
   items.Clear();
   if (core::Status status =
-          AppendCommonItems(items, id, nonce, timestamps.url_form, endpoint, format);
+          AppendCommonItems(items, credentials, nonce, timestamps.url_form, endpoint, format);
       !status.ok()) {
     return status;
   }

@@ -14,6 +14,9 @@
 //   &SignatureVersion=1.0&Timestamp=..&Version=..&&Signature=..&<action items>
 //   HTTP/1.1\r\n Host: ..\r\n Connection: close\r\n \r\n
 //
+// Temporary credentials add their token as "SecurityToken=.." after the
+// Version item, in both passes: signed like any other parameter.
+//
 // A POST signs "POST&%2F&..." over the same canonical query and sends the
 // same joined items as an application/x-www-form-urlencoded body behind
 // "POST / HTTP/1.1". Either form carries the same parameters; the service
@@ -109,8 +112,9 @@ core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoi
 // an error naming the limit, an AccessKey id over kMaxAccessKeyIdLength
 // characters, a secret over kMaxAccessKeySecretLength, an action parameter
 // list that is empty or over its limits, and any stage of the request text of
-// kRequestTextLimit bytes or more. Nothing partial is returned; no error text
-// contains the secret.
+// kRequestTextLimit bytes or more, and a SecurityToken action parameter beside
+// a token of the credentials. Nothing partial is returned; no error text
+// contains the secret or the token.
 core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
                                                    const ServiceEndpoint& endpoint,
                                                    const ActionParameterList& parameters,

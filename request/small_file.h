@@ -1,9 +1,10 @@
 // Whole-file reads and atomic writes of small files, the one platform seam of
-// the credential file. small_file_posix.cc and small_file_win32.cc implement it;
+// the credential files. small_file_posix.cc and small_file_win32.cc implement it;
 // CMake picks one. Paths are UTF-8.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,12 @@ namespace kestrune::request {
 // The file's bytes. Fails when it cannot be opened or read, or when it holds
 // more than `limit` bytes (then nothing is returned).
 core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit);
+
+// The same, except that a file (or a directory on its path) that does not
+// exist gives nullopt rather than an error: for files that may or may not be
+// there, where only one that is there but cannot be read is a fault.
+core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::string& path,
+                                                                std::size_t limit);
 
 // Replaces the file by `content`: written to a temporary file beside it,
 // flushed, then renamed over it. Readable by the owner only where the platform

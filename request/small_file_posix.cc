@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "core/os_error.h"
 #include "request/small_file.h"
@@ -36,11 +37,14 @@ class Fd {
   int fd_;
 };
 
-}  // namespace
-
-core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+// nullopt for a missing file when `missing_ok`.
+core::Result<std::optional<std::string>> Read(const std::string& path, std::size_t limit,
+                                              bool missing_ok) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return FileError("cannot open", path);
+  if (fd.get() < 0) {
+    if (missing_ok && (errno == ENOENT || errno == ENOTDIR)) return std::optional<std::string>();
+    return FileError("cannot open", path);
+  }
   std::string content;
   char buffer[512];
   for (;;) {
@@ -56,7 +60,20 @@ core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t lim
                                  " bytes; refusing it rather than reading part of it");
     }
   }
-  return content;
+  return std::optional<std::string>(std::move(content));
+}
+
+}  // namespace
+
+core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+  core::Result<std::optional<std::string>> read = Read(path, limit, false);
+  if (!read.ok()) return read.status();
+  return std::move(*read.value());
+}
+
+core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::string& path,
+                                                                std::size_t limit) {
+  return Read(path, limit, true);
 }
 
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "core/os_error.h"
 #include "core/wide_text.h"
 #include "request/small_file.h"
@@ -33,12 +35,19 @@ class Handle {
   HANDLE h_;
 };
 
-}  // namespace
-
-core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+// nullopt for a missing file when `missing_ok`.
+core::Result<std::optional<std::string>> Read(const std::string& path, std::size_t limit,
+                                              bool missing_ok) {
   Handle file(CreateFileW(core::ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return FileError("cannot open", path);
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (missing_ok && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+      return std::optional<std::string>();
+    }
+    SetLastError(error);
+    return FileError("cannot open", path);
+  }
   std::string content;
   char buffer[512];
   for (;;) {
@@ -53,7 +62,20 @@ core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t lim
                                  " bytes; refusing it rather than reading part of it");
     }
   }
-  return content;
+  return std::optional<std::string>(std::move(content));
+}
+
+}  // namespace
+
+core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+  core::Result<std::optional<std::string>> read = Read(path, limit, false);
+  if (!read.ok()) return read.status();
+  return std::move(*read.value());
+}
+
+core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::string& path,
+                                                                std::size_t limit) {
+  return Read(path, limit, true);
 }
 
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {

@@ -65,7 +65,12 @@ TEST_F(CredentialsTest, TheFirstColonSeparatesIdAndSecret) {
                {"K:", "K", ""},
                {":only-a-secret", "", "only-a-secret"},
                {"a:sec:ret-value", "a", "sec:ret-value"},
-               {"idonly", "idonly", ""}};
+               {"idonly", "idonly", ""},
+               // Written by hand: `echo id:secret > sign` adds a newline,
+               // an editor on Windows CR LF; neither is part of the secret.
+               {"K:first-secret\n", "K", "first-secret"},
+               {" K\t: first-secret \r\n", "K", "first-secret"},
+               {"idonly\r\n", "idonly", ""}};
   for (const Case& c : cases) {
     Write(c.content);
     core::Result<Credentials> loaded = Load(path_);
@@ -78,6 +83,8 @@ TEST_F(CredentialsTest, TheFirstColonSeparatesIdAndSecret) {
 TEST_F(CredentialsTest, MissingEmptyAndOversizedFilesAreRefused) {
   EXPECT_FALSE(Load(path_).ok());
   Write("");
+  EXPECT_FALSE(Load(path_).ok());
+  Write(" \r\n");
   EXPECT_FALSE(Load(path_).ok());
   Write(std::string(99, 'k'));
   EXPECT_TRUE(Load(path_).ok());
@@ -108,6 +115,7 @@ TEST_F(CredentialsTest, SaveRefusesWhatTheFileCannotHoldAndKeepsTheOldFile) {
   EXPECT_FALSE(Save({std::string(50, 'i'), "saved-secret"}, path_).ok());
   EXPECT_FALSE(Save({"id", "refused\nsecret"}, path_).ok());
   EXPECT_FALSE(Save({"id:colon", "saved-secret"}, path_).ok());
+  EXPECT_FALSE(Save({"id", "saved-secret "}, path_).ok());  // would load back without the space
   EXPECT_EQ(Read(), "old:kept-secret");
 }
 

@@ -267,6 +267,36 @@ TEST_F(SignerTest, RefusesParametersTheBuilderWritesItself) {
           .ok());
 }
 
+// A security token is signed and sent exactly as a SecurityToken parameter
+// would be; the service checks it like any other.
+TEST_F(SignerTest, SecurityTokenIsSignedLikeAParameter) {
+  const std::string token = "CAIS+tok/en=";
+  const Credentials temporary{"testid", "testsecret", token};
+  const FixedClock clock(kInstant);
+  core::Result<SignedRequest> with_token = BuildSignedRequestWith(
+      temporary, kEcs, Parameters({"Action=DescribeRegions"}), "nonce-1", MakeTimestamps(clock));
+  core::Result<SignedRequest> as_parameter = BuildSignedRequestWith(
+      kTestKey, kEcs, Parameters({"Action=DescribeRegions", "SecurityToken=" + token}), "nonce-1",
+      MakeTimestamps(clock));
+  ASSERT_TRUE(with_token.ok()) << with_token.status().message();
+  ASSERT_TRUE(as_parameter.ok());
+  EXPECT_EQ(with_token->string_to_sign, as_parameter->string_to_sign);
+  EXPECT_EQ(with_token->signature, as_parameter->signature);
+  EXPECT_NE(with_token->text.find("&SecurityToken=CAIS%2Btok%2Fen%3D&"), std::string::npos)
+      << with_token->text;
+  // Every form of it that a reply may quote back can be hidden.
+  audit_.AddSecret(token);
+  audit_.CheckText("the hidden request", HideSecurityToken(with_token->text, token));
+  audit_.CheckText("the hidden string to sign",
+                   HideSecurityToken(with_token->string_to_sign, token));
+  // Both at once would contradict each other.
+  EXPECT_FALSE(
+      Audited(BuildSignedRequestWith(
+                  temporary, kEcs, Parameters({"Action=DescribeRegions", "SecurityToken=" + token}),
+                  "nonce-2", MakeTimestamps(clock)))
+          .ok());
+}
+
 TEST_F(SignerTest, RefusesEmptyParameterLists) {
   FixedClock clock(kInstant);
   core::Result<SignedRequest> result = TryBuild(kTestKey, kEcs, ActionParameterList(), clock);

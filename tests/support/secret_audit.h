@@ -5,9 +5,12 @@
 // construction until Finish(). Finish() hands what was captured on to the real
 // streams and checks it; the Check functions check whatever else the program
 // produced: trace lines, rows, the simulator's log, request texts, error
-// messages and the files under a directory, except the credential file "sign".
-// A secret counts as shown when it appears as given or percent-encoded (a
-// proxy password also as its Basic credentials).
+// messages and the files under a directory, except the files that keep
+// credentials ("sign", and a home directory's "config.json" and
+// "credentials"). A secret (an AccessKey secret, a security token) counts as
+// shown when it appears as given, percent-encoded once as a query carries it
+// or twice as a string to sign does (a proxy password also as its Basic
+// credentials).
 //
 // Secrets must be at least kMinimumAuditedLength characters, so that finding
 // one means a leak and not a coincidence. A test that dies while capturing
@@ -43,7 +46,8 @@ class SecretAudit {
   void CheckText(std::string_view where, std::string_view text) const;
   void CheckText(std::string_view where, std::wstring_view text) const;  // as UTF-8
   void CheckLines(std::string_view where, const std::vector<std::string>& lines) const;
-  // Every regular file below `directory`, except those named "sign".
+  // Every regular file below `directory`, except those named "sign",
+  // "config.json" or "credentials".
   void CheckFilesUnder(const std::filesystem::path& directory) const;
 
   // Stops capturing, passes the captured output on and checks it. Later

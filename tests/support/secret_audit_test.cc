@@ -63,6 +63,8 @@ TEST(SecretAuditTest, CatchesThePercentEncodedForm) {
   EXPECT_TRUE(audit.Shows("AccessKeySecret=pa%20ss%2Fword%2Bx&"));
   EXPECT_TRUE(audit.Shows("key: pa ss/word+x&"));
   EXPECT_FALSE(audit.Shows("pa ss/word"));
+  // Twice, as a SignatureDoesNotMatch reply quotes a string to sign.
+  EXPECT_TRUE(audit.Shows("SecurityToken%3Dpa%2520ss%252Fword%252Bx%26"));
   EXPECT_NONFATAL_FAILURE(audit.CheckText("a trace line", "q=pa%20ss%2Fword%2Bx"), "a trace line");
   EXPECT_NONFATAL_FAILURE(audit.CheckText("a row", std::wstring(L"\u4fe1\u606f pa ss/word+x")),
                           "a row");
@@ -84,7 +86,9 @@ TEST(SecretAuditTest, ChecksEveryFileButTheCredentialFile) {
   SecretAudit audit({kSecret});
   WriteFile(directory / "sign", std::string("id:") + kSecret);
   WriteFile(directory / "trace.txt", "nothing to see");
-  audit.CheckFilesUnder(directory);  // "sign" may hold it
+  std::filesystem::create_directories(directory / ".aliyun");
+  WriteFile(directory / ".aliyun" / "config.json", std::string("{\"sts_token\":\"") + kSecret);
+  audit.CheckFilesUnder(directory);  // the files that keep credentials may hold it
 
   std::filesystem::create_directories(directory / "nested");
   WriteFile(directory / "nested" / "sign.tmp-1", std::string("id:") + kSecret);

@@ -1,0 +1,164 @@
+// Where `kestrune call` finds its credentials: the sources other Aliyun tools
+// use, in the order of FindCredentials. A source that is there must be whole:
+// a half-set environment, a broken file or a profile of a kind this program
+// cannot use is an error naming it, never skipped for the next source.
+#include <utility>
+
+#include "cli/commands.h"
+#include "cli/home.h"
+#include "request/credential_files.h"
+#include "request/small_file.h"
+
+namespace kestrune::cli {
+namespace {
+
+constexpr std::string_view kIdVariable = "ALIBABA_CLOUD_ACCESS_KEY_ID";
+constexpr std::string_view kSecretVariable = "ALIBABA_CLOUD_ACCESS_KEY_SECRET";
+constexpr std::string_view kTokenVariable = "ALIBABA_CLOUD_SECURITY_TOKEN";
+constexpr std::string_view kProfileVariable = "ALIBABA_CLOUD_PROFILE";
+constexpr std::string_view kCredentialsFileVariable = "ALIBABA_CLOUD_CREDENTIALS_FILE";
+constexpr std::string_view kAliyunConfig = ".aliyun/config.json";
+constexpr std::string_view kSdkCredentials = ".alibabacloud/credentials";
+
+std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name) {
+  std::optional<std::string> value = console.Env(name);
+  if (value && value->empty()) return std::nullopt;
+  return value;
+}
+
+std::string Name(std::string_view variable) { return std::string(variable); }
+
+// Adds how the credentials are temporary to the source's description.
+FoundCredentials Found(request::Credentials credentials, std::string source,
+                       std::string region_id = {}) {
+  if (!credentials.security_token.empty()) source += ", with a security token";
+  return FoundCredentials{std::move(credentials), std::move(source), std::move(region_id)};
+}
+
+// A profile of the vendor command line's config.json: `name`, or the current
+// one for an empty name. nullopt when the file or its current profile is not
+// there (only possible for the current one).
+core::Result<std::optional<FoundCredentials>> FromAliyunConfig(const Console& console,
+                                                               const std::string& name,
+                                                               std::string_view chosen_by) {
+  const std::optional<HomeFile> file = FindHomeFile(console, kAliyunConfig);
+  if (!file) {
+    if (name.empty()) return std::optional<FoundCredentials>();
+    return core::Status::Error("no home directory to find the profile \"" + name + "\" (" +
+                               std::string(chosen_by) + ") in");
+  }
+  core::Result<std::optional<std::string>> content =
+      request::ReadSmallFileIfPresent(file->path, request::kCredentialStoreLimit);
+  if (!content.ok()) return content.status();
+  if (!content.value()) {
+    if (name.empty()) return std::optional<FoundCredentials>();
+    return core::Status::Error("there is no profile \"" + name + "\" (" + std::string(chosen_by) +
+                               "): " + file->shown + " does not exist");
+  }
+  core::Result<std::optional<request::StoredCredentials>> stored =
+      request::ReadAliyunProfile(**content, name, file->shown);
+  if (!stored.ok()) return stored.status();
+  if (!stored.value()) return std::optional<FoundCredentials>();
+  request::StoredCredentials& profile = *stored.value();
+  std::string source = (name.empty() ? "the current profile \"" : "profile \"") + profile.name +
+                       "\" of " + file->shown;
+  if (!chosen_by.empty()) source += " (" + std::string(chosen_by) + ")";
+  return std::optional<FoundCredentials>(
+      Found(std::move(profile.credentials), std::move(source), std::move(profile.region_id)));
+}
+
+core::Result<std::optional<FoundCredentials>> FromEnvironment(const Console& console) {
+  std::optional<std::string> id = NonEmptyEnv(console, kIdVariable);
+  std::optional<std::string> secret = NonEmptyEnv(console, kSecretVariable);
+  std::optional<std::string> token = NonEmptyEnv(console, kTokenVariable);
+  if (id && secret) {
+    std::string source = "the environment (" + Name(kIdVariable) + ", " + Name(kSecretVariable) +
+                         (token ? ", " + Name(kTokenVariable) : "") + ")";
+    return std::optional<FoundCredentials>(
+        Found({std::move(*id), std::move(*secret), token.value_or("")}, std::move(source)));
+  }
+  if (id || secret) {
+    return core::Status::Error(Name(id ? kIdVariable : kSecretVariable) + " is set but " +
+                               Name(id ? kSecretVariable : kIdVariable) +
+                               " is not; set both, or neither");
+  }
+  if (token) {
+    return core::Status::Error(Name(kTokenVariable) + " is set but " + Name(kIdVariable) + " and " +
+                               Name(kSecretVariable) + " are not; a token goes with its key pair");
+  }
+  return std::optional<FoundCredentials>();
+}
+
+core::Result<std::optional<FoundCredentials>> FromSignFile() {
+  const std::string path(request::kCredentialFileName);
+  core::Result<std::optional<std::string>> content =
+      request::ReadSmallFileIfPresent(path, request::kCredentialFileLimit);
+  if (!content.ok()) return content.status();
+  if (!content.value()) return std::optional<FoundCredentials>();
+  std::optional<request::Credentials> pair = request::ParseCredentials(**content);
+  if (!pair || pair->access_key_id.empty() || pair->access_key_secret.empty()) {
+    return core::Status::Error(
+        "the credential file \"sign\" does not hold both an AccessKey id and a secret "
+        "(id:secret); rewrite it with `kestrune credentials`");
+  }
+  return std::optional<FoundCredentials>(
+      Found(std::move(*pair), "the file \"sign\" in the working directory"));
+}
+
+core::Result<std::optional<FoundCredentials>> FromSdkCredentials(const Console& console) {
+  std::optional<HomeFile> file;
+  core::Result<std::optional<std::string>> content = std::optional<std::string>();
+  if (std::optional<std::string> named = NonEmptyEnv(console, kCredentialsFileVariable)) {
+    // A file the user names must be there.
+    file = HomeFile{*named, *named + " (" + Name(kCredentialsFileVariable) + ")"};
+    core::Result<std::string> read = request::ReadSmallFile(*named, request::kCredentialStoreLimit);
+    if (!read.ok()) return read.status();
+    content = std::optional<std::string>(std::move(read.value()));
+  } else {
+    file = FindHomeFile(console, kSdkCredentials);
+    if (!file) return std::optional<FoundCredentials>();
+    content = request::ReadSmallFileIfPresent(file->path, request::kCredentialStoreLimit);
+    if (!content.ok()) return content.status();
+    if (!content.value()) return std::optional<FoundCredentials>();
+  }
+  core::Result<std::optional<request::StoredCredentials>> stored =
+      request::ReadDefaultCredentialsSection(**content, file->shown);
+  if (!stored.ok()) return stored.status();
+  if (!stored.value()) return std::optional<FoundCredentials>();
+  return std::optional<FoundCredentials>(
+      Found(std::move(stored.value()->credentials), "the [default] section of " + file->shown));
+}
+
+}  // namespace
+
+core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Console& console) {
+  std::optional<std::string> profile = line.profile;
+  std::string_view chosen_by = "--profile";
+  if (!profile) {
+    profile = NonEmptyEnv(console, kProfileVariable);
+    chosen_by = kProfileVariable;
+  }
+  if (profile) {
+    core::Result<std::optional<FoundCredentials>> found =
+        FromAliyunConfig(console, *profile, chosen_by);
+    if (!found.ok()) return found.status();
+    return std::move(*found.value());  // a named profile is always there or an error
+  }
+  const auto sources = {
+      +[](const Console& c) { return FromEnvironment(c); },
+      +[](const Console&) { return FromSignFile(); },
+      +[](const Console& c) { return FromAliyunConfig(c, {}, {}); },
+      +[](const Console& c) { return FromSdkCredentials(c); },
+  };
+  for (const auto& source : sources) {
+    core::Result<std::optional<FoundCredentials>> found = source(console);
+    if (!found.ok()) return found.status();
+    if (found.value()) return std::move(*found.value());
+  }
+  return core::Status::Error(
+      "no credentials: set " + Name(kIdVariable) + " and " + Name(kSecretVariable) +
+      ", write the file \"sign\" with `kestrune credentials`, or name a profile of ~/.aliyun/"
+      "config.json with --profile (see kestrune call --help)");
+}
+
+}  // namespace kestrune::cli

@@ -1,0 +1,60 @@
+// The credential files other Aliyun tools keep in the user's home directory,
+// read so that a user of those tools need not store a key pair twice:
+//
+//   - the vendor command line's profiles, `~/.aliyun/config.json`:
+//       {"current": "default", "profiles": [{"name": "default", "mode": "AK",
+//        "access_key_id": "...", "access_key_secret": "...", "sts_token": "",
+//        "region_id": "cn-hangzhou", ...}, ...]}
+//     Modes AK and StsToken (which adds sts_token) hold credentials; the other
+//     modes (RamRoleArn, EcsRamRole, ...) need a token service this program
+//     does not speak and are refused by name.
+//   - the vendor SDKs' INI file, `~/.alibabacloud/credentials`: "[name]"
+//     sections of "key = value" lines, "#" or ";" comments; the [default]
+//     section with `type = access_key` (access_key_id, access_key_secret) or
+//     `type = sts` (and security_token); `enable = false` turns it off.
+//
+// Both readers take the file's content (reading it is the caller's business,
+// through small_file.h) and `file`, the name their messages give the file.
+// Values lose the white space around them, as in the "sign" file. No message
+// ever quotes a value or a line of the file (a broken line may be a secret),
+// only names, types and modes.
+//
+// Stateless; safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/status.h"
+#include "request/credentials.h"
+
+namespace kestrune::request {
+
+// Largest file either reader is given (a config.json may hold many profiles).
+inline constexpr std::size_t kCredentialStoreLimit = 1024 * 1024;
+
+struct StoredCredentials {
+  std::string name;  // the profile's or the section's name
+  Credentials credentials;
+  std::string region_id;  // the profile's default region; may be empty
+};
+
+// The profile `profile` of a config.json, or with an empty `profile` the one
+// its "current" names (nullopt when it names none). An error for content that
+// is not such a document, a profile the file does not hold, a mode other than
+// AK and StsToken, and a profile without the id, the secret or (StsToken) the
+// token.
+core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_view content,
+                                                                 std::string_view profile,
+                                                                 std::string_view file);
+
+// The [default] section of a credentials INI file; nullopt when the file has
+// none or it is turned off. An error for a line that is neither a section, a
+// "key = value" nor a comment, a type other than access_key and sts, and a
+// section without what its type needs.
+core::Result<std::optional<StoredCredentials>> ReadDefaultCredentialsSection(
+    std::string_view content, std::string_view file);
+
+}  // namespace kestrune::request

@@ -1,0 +1,155 @@
+// Where `kestrune call` finds credentials: the sources in their order, the
+// ones it refuses, and temporary credentials, whose token is signed into the
+// request and shown nowhere. Audited (see CallTest).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "process_support.h"
+
+namespace kestrune::cli::clitest {
+namespace {
+
+constexpr char kStoredSecret[] = "stored-secret-3e1a";
+constexpr char kToken[] = "CAIS+token/value=5d";
+
+class CredentialSourcesTest : public CallTest {
+ protected:
+  void SetUp() override {
+    CallTest::SetUp();
+    audit_.AddSecret(kStoredSecret);
+    audit_.AddSecret(kToken);
+    std::filesystem::create_directories(Home() + "/.aliyun");
+    std::filesystem::create_directories(Home() + "/.alibabacloud");
+  }
+
+  std::string Home() const { return work_.File("home"); }
+
+  // A console with a home directory and no other source.
+  TestConsole& HomeConsole() {
+    TestConsole& console = Console(false);
+    console.env["HOME"] = Home();
+    return console;
+  }
+
+  static std::string Profile(const std::string& name, const std::string& mode) {
+    return R"({"name":")" + name + R"(","mode":")" + mode + R"(","access_key_id":")" + name +
+           R"(-id","access_key_secret":")" + kStoredSecret + R"(","region_id":"cn-)" + name + "\"}";
+  }
+};
+
+TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
+  Sim();  // dry runs: it only gives Call() an address
+  const std::string config = Home() + "/.aliyun/config.json";
+  const std::string ini = Home() + "/.alibabacloud/credentials";
+  WriteFile(config, R"({"current":"current","profiles":[)" + Profile("named", "AK") + "," +
+                        Profile("current", "AK") + "]}");
+  WriteFile(ini,
+            std::string("[default]\ntype = sts\naccess_key_id = ini-id\naccess_key_secret = ") +
+                kStoredSecret + "\nsecurity_token = " + kToken + "\n");
+  WriteFile("sign", std::string("sign-id:") + kStoredSecret + "\n");
+  struct Step {
+    std::vector<std::string> options;
+    std::map<std::string, std::string> env;
+    std::string remove;  // a source this step takes away first
+    std::string id;      // "" for no credentials at all
+    std::string source;
+  };
+  const std::vector<Step> steps = {
+      {{"--profile", "named"}, {}, "", "named-id", "profile \"named\" of ~/.aliyun/config.json"},
+      {{}, {{"ALIBABA_CLOUD_PROFILE", "named"}}, "", "named-id", "(ALIBABA_CLOUD_PROFILE)"},
+      {{},
+       {{"ALIBABA_CLOUD_ACCESS_KEY_ID", "env-id"},
+        {"ALIBABA_CLOUD_ACCESS_KEY_SECRET", kStoredSecret}},
+       "",
+       "env-id",
+       "the environment"},
+      {{}, {}, "", "sign-id", "the file \"sign\""},
+      {{}, {}, "sign", "current-id", "the current profile \"current\""},
+      {{}, {}, config, "ini-id", "[default] section of ~/.alibabacloud/credentials, with a"},
+      {{}, {}, ini, "", "no credentials"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.source);
+    if (!step.remove.empty()) std::filesystem::remove(step.remove);
+    TestConsole& console = HomeConsole();
+    console.env.insert(step.env.begin(), step.env.end());
+    std::vector<std::string> arguments = {"ecs", "DescribeZones", "--dry-run", "--debug"};
+    arguments.insert(arguments.end(), step.options.begin(), step.options.end());
+    const int status = Call(console, arguments);
+    EXPECT_TRUE(Contains(console.err, step.source)) << console.err;
+    EXPECT_EQ(status, step.id.empty() ? kExitUsage : kExitOk) << console.err;
+    if (step.id.empty()) continue;
+    EXPECT_EQ(console.out.rfind("GET /?AccessKeyId=" + step.id + "&", 0), 0u) << console.out;
+    // A profile's region is the default RegionId; others give none.
+    const bool profile = step.id == "named-id" || step.id == "current-id";
+    const std::string region = "RegionId=cn-" + step.id.substr(0, step.id.size() - 3);
+    EXPECT_EQ(Contains(console.out, region), profile) << console.out;
+    EXPECT_EQ(Contains(console.out, "&SecurityToken=***"), step.id == "ini-id");
+  }
+}
+
+TEST_F(CredentialSourcesTest, BrokenOrUnusableSourcesAreRefusedByNameAndSendNothing) {
+  Sim();
+  const std::string config = Home() + "/.aliyun/config.json";
+  struct Case {
+    std::string file;
+    std::string content;
+    std::vector<std::string> options;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {config,
+       R"({"current":"role","profiles":[)" + Profile("role", "RamRoleArn") + "]}",
+       {},
+       "mode RamRoleArn, which kestrune cannot use"},
+      {config, R"({"profiles":[]})", {"--profile", "dev"}, "no profile \"dev\""},
+      {config, std::string("{\"current\": ") + kStoredSecret, {}, "not JSON"},
+      {Home() + "/.alibabacloud/credentials",
+       "[default]\ntype = ecs_ram_role\n",
+       {},
+       "type = ecs_ram_role"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(config);
+    WriteFile(c.file, c.content);
+    TestConsole& console = HomeConsole();
+    std::vector<std::string> arguments = {"ecs", "DescribeRegions"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(Call(console, arguments), kExitUsage) << c.mentions;
+    EXPECT_EQ(LineCount(console.err), 1u) << console.err;
+    EXPECT_TRUE(Contains(console.err, c.mentions)) << console.err;
+  }
+  ExpectNothingSentSoFar();
+}
+
+TEST_F(CredentialSourcesTest, TemporaryCredentialsAreSignedAndTheTokenIsNeverShown) {
+  Sim();
+  TestConsole& good = Console();
+  good.env["ALIBABA_CLOUD_SECURITY_TOKEN"] = kToken;
+  // The simulator checks the signature over every parameter it received.
+  ASSERT_EQ(Call(good, {"ecs", "DescribeRegions", "--debug"}), kExitOk) << good.err;
+  EXPECT_TRUE(Contains(good.err, "ALIBABA_CLOUD_SECURITY_TOKEN)")) << good.err;
+
+  // A wrong secret: the service quotes its string to sign, token and all.
+  for (const bool raw : {false, true}) {
+    TestConsole& wrong = Console();
+    wrong.env["ALIBABA_CLOUD_SECURITY_TOKEN"] = kToken;
+    wrong.env["ALIBABA_CLOUD_ACCESS_KEY_SECRET"] = kWrongSecret;
+    std::vector<std::string> arguments = {"ecs", "DescribeRegions", "--debug"};
+    if (raw) arguments.push_back("--raw");
+    EXPECT_EQ(Call(wrong, arguments), kExitErrorReply);
+    EXPECT_TRUE(Contains(wrong.out, "SecurityToken%3D***%26")) << wrong.out;
+  }
+
+  // An id:secret file written with `echo id:secret > sign` signs correctly.
+  WriteFile("sign", std::string(kId) + ":" + kSecret + "\n");
+  TestConsole& from_file = Console(false);
+  EXPECT_EQ(Call(from_file, {"ecs", "DescribeRegions"}), kExitOk) << from_file.err;
+}
+
+}  // namespace
+}  // namespace kestrune::cli::clitest
