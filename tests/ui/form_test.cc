@@ -177,6 +177,8 @@ class Listener {
   // Takes one connection within 15 seconds, reads its request head, answers
   // with `reply` (held: once Release is called) and closes it.
   void TakeOneInBackground(std::string reply = kUnavailable, bool held = false) {
+    taken_ = false;
+    if (held) ResetEvent(released_);
     taker_ = std::thread([this, reply = std::move(reply), held] {
       if (!Readable(socket_, 15000)) return;
       SOCKET client = ::accept(socket_, nullptr, nullptr);
@@ -427,6 +429,16 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   for (const std::string& line : trace_.lines()) {
     EXPECT_EQ(line.find("late-"), std::string::npos) << line;
   }
+
+  // The dialog closes with a request in flight: its worker finishes alone.
+  listener.TakenRequest();
+  listener.TakeOneInBackground(Listener::kUnavailable, /*held=*/true);
+  Press(IDC_SEND);
+  ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the second request at the listener"));
+  EXPECT_TRUE(Busy());
+  DestroyWindow(dialog());
+  listener.Release();
+  EXPECT_NE(listener.TakenRequest(), "");
 }
 
 }  // namespace
