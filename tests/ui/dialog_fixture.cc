@@ -256,7 +256,11 @@ bool DialogTest::WaitFor(const std::function<bool()>& condition, const char* wha
     if (condition()) return true;
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    // Wakes for a message, or after a short while for a condition another
+    // thread changes without one.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
+                              QS_ALLINPUT);
   }
   ADD_FAILURE() << "still waiting for " << what << " after " << limit_ms << " ms";
   return false;
