@@ -166,6 +166,7 @@ class MainDialog {
   LRESULT OnCommand(int id, int code, HWND control);
   LRESULT OnNotify(const NMHDR& header);
   LRESULT OnNextDialogControl(WPARAM which, bool is_handle);
+  LRESULT OnGetDefaultId();
   LRESULT OnSetCursor(WPARAM wparam, LPARAM lparam);
   LRESULT OnDpiChanged(UINT dpi, const RECT& suggested);
   LRESULT OnRequestDone(LPARAM lparam);
@@ -232,10 +233,7 @@ LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NEXTDLGCTL:
       return OnNextDialogControl(wparam, lparam != 0);
     case DM_GETDEFID:
-      // Enter presses Send, the default button, when no request is in
-      // flight; then the dialog's keyboard handling falls back to IDOK,
-      // which does nothing, so that Enter never cancels by surprise.
-      return awaited_ == 0 ? MAKELRESULT(IDC_SEND, DC_HASDEFID) : 0;
+      return OnGetDefaultId();
     case WM_SETCURSOR:
       return OnSetCursor(wparam, lparam);
     case WM_DPICHANGED:
@@ -404,6 +402,20 @@ LRESULT MainDialog::OnNextDialogControl(WPARAM which, bool is_handle) {
     SendMessageW(next, EM_SETSEL, 0, -1);
   }
   return 0;
+}
+
+// The button Enter presses. As in any dialog, a push button with the focus
+// answers Enter itself; otherwise Send, the default button, does when no
+// request is in flight. While one is, the dialog's keyboard handling falls
+// back to IDOK, which then does nothing, so that Enter never cancels by
+// surprise.
+LRESULT MainDialog::OnGetDefaultId() {
+  HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(dialog_, focus) &&
+      (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
+    return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+  }
+  return awaited_ == 0 ? MAKELRESULT(IDC_SEND, DC_HASDEFID) : 0;
 }
 
 // While a request is in flight the pointer over the dialog says that work
