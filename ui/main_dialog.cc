@@ -602,7 +602,7 @@ void MainDialog::OnSend() {
   }
 
   RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen,
-                 std::move(*slots)};
+                 slots.value()};
   if (!runner_.Start(std::move(job))) {
     SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
     return;

@@ -51,7 +51,7 @@ struct RequestRunner::Mailbox {
     std::lock_guard<std::mutex> lock(mutex);
     if (window == nullptr) return;
     if (PostMessageW(window, done_message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
-      outcome.release();  // the window owns it now
+      (void)outcome.release();  // the window owns it now
     }
   }
 };
