@@ -22,8 +22,10 @@ class CredentialFields {
 
   // Fills the two fields from the file: the text before the first ":" is the
   // id, the rest the secret (a file without ":" holds an id alone). A missing,
-  // unreadable, empty or over-long file leaves the fields as they are.
-  void Load();
+  // unreadable, empty or over-long file leaves the fields as they are; all
+  // but a missing one (the first run has none) fail with a message that says
+  // why, and never holds the file's content.
+  core::Status Load();
   // Writes the two fields to the file, replacing it whole, never partly. An
   // id or secret the file cannot carry (over 49 characters, a line break) is
   // refused with a message and nothing is written; the fields keep their texts.

@@ -1,6 +1,7 @@
 // DbgView.exe: the debug viewer. A resizable window of class "DbgWinClass"
 // whose client area is one read-only multi-line "Edit" control; trace lines
-// arrive from other programs as edit-control messages.
+// arrive from other programs as edit-control messages, and always land at the
+// end, wherever the user left the caret.
 #include <windows.h>
 
 namespace {
@@ -10,6 +11,19 @@ constexpr int kEditId = 1;
 // Room for a long session of trace lines (the edit control's own default is
 // 32K characters).
 constexpr WPARAM kTextLimit = 16 * 1024 * 1024;
+
+// The text is read-only for the user, so every replacement of the selection
+// is a trace line from outside: it goes after the last line, not wherever the
+// user's click or selection left the caret.
+// The edit control's own procedure is kept in its user data.
+LRESULT CALLBACK AppendingEditProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto edit_procedure = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(edit, GWLP_USERDATA));
+  if (message == EM_REPLACESEL) {
+    const LRESULT length = CallWindowProcW(edit_procedure, edit, WM_GETTEXTLENGTH, 0, 0);
+    CallWindowProcW(edit_procedure, edit, EM_SETSEL, static_cast<WPARAM>(length), length);
+  }
+  return CallWindowProcW(edit_procedure, edit, message, wparam, lparam);
+}
 
 LRESULT CALLBACK ViewerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -22,6 +36,8 @@ LRESULT CALLBACK ViewerProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)),
                                   create->hInstance, nullptr);
       if (edit == nullptr) return -1;
+      SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
+      SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AppendingEditProc));
       SendMessageW(edit, EM_SETLIMITTEXT, kTextLimit, 0);
       SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)),
                    FALSE);

@@ -27,6 +27,7 @@
 #include "ui/credential_fields.h"
 #include "ui/notify_icon.h"
 #include "ui/parameter_form.h"
+#include "ui/request_runner.h"
 #include "ui/resource_ids.h"
 #include "ui/result_list_view.h"
 
@@ -36,6 +37,14 @@ namespace {
 constexpr wchar_t kClassName[] = L"DLGCLASS";
 constexpr wchar_t kTemplateName[] = L"MyDialog";
 constexpr wchar_t kNotifyTip[] = L"Kestrune";
+
+// The Send button's captions: idle, and while a request is in flight.
+constexpr wchar_t kSendCaption[] = L"&Send";
+constexpr wchar_t kCancelCaption[] = L"Cancel";
+constexpr std::string_view kCancelledText = "request cancelled";
+
+// A worker's outcome arrives as this message (see RequestRunner).
+constexpr UINT kRequestDoneMessage = WM_APP + 1;
 
 struct PopupItem {
   UINT id;
@@ -133,27 +142,37 @@ core::StringListView SampleHints(const catalogue::ResolvedAction& action) {
   return core::StringListView(packed.substr(first_end + 1));
 }
 
+// The DPI the window is drawn for: its monitor's where the system tells it
+// (Windows 10 and later), else the screen's.
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+    if (auto get_dpi = reinterpret_cast<GetDpiForWindowFunction>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")))) {
+      if (UINT dpi = get_dpi(window); dpi != 0) return dpi;
+    }
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
 std::vector<std::string_view> ServiceNames() {
   std::vector<std::string_view> names;
   for (const catalogue::ServiceInfo& service : catalogue::Services()) names.push_back(service.name);
   return names;
 }
 
-// Shows the wait cursor while a request blocks the dialog's thread.
-class WaitCursor {
- public:
-  WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-  ~WaitCursor() { SetCursor(previous_); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  HCURSOR previous_;
-};
-
 class MainDialog {
  public:
   explicit MainDialog(HWND dialog) : dialog_(dialog) {}
+  // Deleted at WM_NCDESTROY, when no control is left to draw with the font.
+  ~MainDialog() {
+    if (scaled_font_ != nullptr) DeleteObject(scaled_font_);
+  }
+  MainDialog(const MainDialog&) = delete;
+  MainDialog& operator=(const MainDialog&) = delete;
 
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -164,6 +183,10 @@ class MainDialog {
   LRESULT OnCommand(int id, int code, HWND control);
   LRESULT OnNotify(const NMHDR& header);
   LRESULT OnNextDialogControl(WPARAM which, bool is_handle);
+  LRESULT OnGetDefaultId();
+  LRESULT OnSetCursor(WPARAM wparam, LPARAM lparam);
+  LRESULT OnDpiChanged(UINT dpi, const RECT& suggested);
+  LRESULT OnRequestDone(LPARAM lparam);
   LRESULT OnDestroy();
 
   void OnControlCommand(int id, int code);
@@ -174,6 +197,9 @@ class MainDialog {
   void OnActionSelected();
   void OnRegionSelected();
   void OnSend();
+  // Gives up the request in flight: its outcome, whenever it comes, is dropped.
+  void Abandon();
+  void SetInFlight(bool in_flight);
   void ShowAbout();
   void ShowPopupMenu();
   void CopyClickedRow();
@@ -197,9 +223,16 @@ class MainDialog {
   report::SampleState samples_;
   report::TraceSink* trace_ = nullptr;
   report::DebugViewerSink debug_viewer_;
-  request::SystemClock clock_;
-  // One engine for the dialog's life: it keeps what the user set this session.
-  std::unique_ptr<engine::Engine> engine_;
+  engine::EngineOptions engine_options_;
+  RequestRunner runner_;
+  // Each request's number; 0 is never used.
+  std::uint64_t last_generation_ = 0;
+  // The generation whose outcome the dialog waits for; 0 when idle.
+  std::uint64_t awaited_ = 0;
+  // The dialog font scaled for a monitor's DPI after a DPI change; nullptr
+  // while the template's font is in use.
+  HFONT scaled_font_ = nullptr;
+  UINT dpi_ = 0;
 };
 
 LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -216,6 +249,14 @@ LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
     case WM_NEXTDLGCTL:
       return OnNextDialogControl(wparam, lparam != 0);
+    case DM_GETDEFID:
+      return OnGetDefaultId();
+    case WM_SETCURSOR:
+      return OnSetCursor(wparam, lparam);
+    case WM_DPICHANGED:
+      return OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+    case kRequestDoneMessage:
+      return OnRequestDone(lparam);
     case WM_DESTROY:
       return OnDestroy();
     default:
@@ -238,15 +279,17 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   if (options == nullptr) options = &defaults;
   instance_ = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog_, GWLP_HINSTANCE));
   trace_ = options->trace;
+  dpi_ = WindowDpi(dialog_);
 
   result_list_ = ListViewResultList(GetDlgItem(dialog_, IDC_RESULT_LIST));
   result_list_.Setup();
 
-  engine_ = std::make_unique<engine::Engine>(clock_, result_list_, trace(),
-                                             EngineOptionsFromEnvironment());
+  engine_options_ = EngineOptionsFromEnvironment();
+  runner_.Open(dialog_, kRequestDoneMessage);
 
   credentials_ = CredentialFields(dialog_, options->credential_file);
-  credentials_.Load();
+  core::Status loaded = credentials_.Load();
+  if (!loaded.ok()) SetControlText(dialog_, IDC_REPORT, loaded.message());
 
   SetUpParameterForm(dialog_);
 
@@ -299,8 +342,9 @@ void MainDialog::OnDialogCommand(int id) {
       ShowWindow(dialog_, SW_RESTORE);
       return;
     case IDOK:
-      // Enter in a field: this dialog has no default action, and Enter must
-      // not close the program under the user's typing.
+      // Enter where no default button answers: sends when idle, and never
+      // closes the program under the user's typing.
+      if (awaited_ == 0) OnSend();
       return;
     default:
       // Esc, the menu's exit and the exit button.
@@ -377,13 +421,117 @@ LRESULT MainDialog::OnNextDialogControl(WPARAM which, bool is_handle) {
   return 0;
 }
 
+// The button Enter presses. As in any dialog, a push button with the focus
+// answers Enter itself; otherwise Send, the default button, does when no
+// request is in flight. While one is, the dialog's keyboard handling falls
+// back to IDOK, which then does nothing, so that Enter never cancels by
+// surprise.
+LRESULT MainDialog::OnGetDefaultId() {
+  HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(dialog_, focus) &&
+      (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
+    return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+  }
+  return awaited_ == 0 ? MAKELRESULT(IDC_SEND, DC_HASDEFID) : 0;
+}
+
+// While a request is in flight the pointer over the dialog says that work
+// goes on in the background, yet the dialog still takes clicks (Cancel among
+// them). Elsewhere on the desktop the pointer is left alone.
+LRESULT MainDialog::OnSetCursor(WPARAM wparam, LPARAM lparam) {
+  const auto over = reinterpret_cast<HWND>(wparam);
+  if (awaited_ != 0 && LOWORD(lparam) == HTCLIENT && (over == dialog_ || IsChild(dialog_, over))) {
+    SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+    return TRUE;
+  }
+  return DefWindowProcW(dialog_, WM_SETCURSOR, wparam, lparam);
+}
+
+// The window moved to a monitor of another DPI: every control keeps its place
+// in dialog units, so each is scaled by the DPI's ratio, the text gets a font
+// scaled alike, and the window takes the rectangle the system suggests.
+LRESULT MainDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  const UINT old_dpi = dpi_ != 0 ? dpi_ : USER_DEFAULT_SCREEN_DPI;
+  dpi_ = dpi;
+  if (dpi != 0 && dpi != old_dpi) {
+    auto scale = [&](LONG value) { return MulDiv(value, static_cast<int>(dpi), old_dpi); };
+    LOGFONTW font{};
+    // The template names no font, so the controls start in the system font.
+    HFONT current =
+        scaled_font_ != nullptr ? scaled_font_ : static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+    HFONT scaled = nullptr;
+    if (GetObjectW(current, sizeof(font), &font) == sizeof(font)) {
+      font.lfHeight = scale(font.lfHeight);
+      font.lfWidth = scale(font.lfWidth);
+      scaled = CreateFontIndirectW(&font);
+    }
+    for (HWND child = GetWindow(dialog_, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      RECT rect{};
+      GetWindowRect(child, &rect);
+      MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
+      SetWindowPos(child, nullptr, scale(rect.left), scale(rect.top), scale(rect.right - rect.left),
+                   scale(rect.bottom - rect.top), SWP_NOZORDER | SWP_NOACTIVATE);
+      if (scaled != nullptr)
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), TRUE);
+    }
+    if (scaled != nullptr) {
+      if (scaled_font_ != nullptr) DeleteObject(scaled_font_);
+      scaled_font_ = scaled;
+    }
+  }
+  SetWindowPos(dialog_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  return 0;
+}
+
 LRESULT MainDialog::OnDestroy() {
+  // A request still in flight finishes in the background; its outcome is freed there.
+  runner_.Close();
+  awaited_ = 0;
   notify_icon_.Remove();
   if (popup_menu_ != nullptr) {
     DestroyMenu(popup_menu_);
     popup_menu_ = nullptr;
   }
   PostQuitMessage(0);
+  return 0;
+}
+
+void MainDialog::SetInFlight(bool in_flight) {
+  SetDlgItemTextW(dialog_, IDC_SEND, in_flight ? kCancelCaption : kSendCaption);
+  // The pointer changes at once, not only when the mouse next moves.
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  if (WindowFromPoint(cursor) == dialog_ || IsChild(dialog_, WindowFromPoint(cursor))) {
+    SetCursor(LoadCursorW(nullptr, in_flight ? IDC_APPSTARTING : IDC_ARROW));
+  }
+}
+
+void MainDialog::Abandon() {
+  trace().Line("request " + std::to_string(awaited_) + " cancelled");
+  awaited_ = 0;
+  SetInFlight(false);
+  SetControlText(dialog_, IDC_REPORT, kCancelledText);
+}
+
+LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
+  std::unique_ptr<RequestOutcome> outcome = RequestRunner::Take(lparam);
+  if (outcome == nullptr) return 0;
+  if (awaited_ == 0 || outcome->generation != awaited_) {
+    // Given up: nothing of it is shown, not even its trace lines.
+    trace().Line("request " + std::to_string(outcome->generation) +
+                 " finished after it was cancelled; its outcome is dropped");
+    return 0;
+  }
+  awaited_ = 0;
+  SetInFlight(false);
+  for (const std::string& line : outcome->trace_lines) trace().Line(line);
+  ReplayListChanges(outcome->list_changes, result_list_);
+  const engine::RequestResult& result = outcome->result;
+  // A refusal has no report text of its own; its reason is what the user needs.
+  SetControlText(dialog_, IDC_REPORT,
+                 result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);
   return 0;
 }
 
@@ -447,8 +595,13 @@ void MainDialog::UpdateParameterForm() {
 }
 
 void MainDialog::OnSend() {
+  if (awaited_ != 0) {
+    // The button reads Cancel while a request is in flight.
+    Abandon();
+    return;
+  }
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
-  if (!chosen || engine_ == nullptr) {
+  if (!chosen) {
     SetControlText(dialog_, IDC_REPORT, engine::kNotSupportedText);
     return;
   }
@@ -465,14 +618,14 @@ void MainDialog::OnSend() {
     return;
   }
 
-  engine::RequestResult result;
-  {
-    WaitCursor wait;
-    result = engine_->Send(credentials_.Current(), chosen, *slots);
+  RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen,
+                 slots.value()};
+  if (!runner_.Start(std::move(job))) {
+    SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
+    return;
   }
-  // A refusal has no report text of its own; its reason is what the user needs.
-  SetControlText(dialog_, IDC_REPORT,
-                 result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);
+  awaited_ = last_generation_;
+  SetInFlight(true);
 }
 
 void MainDialog::ShowAbout() {

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Draws the program icon (16x16 and 32x32, 32-bit) and writes kestrune.ico.
+"""Draws the program icon (16, 32, 48 and 256 pixels, 32-bit) and writes kestrune.ico.
 
 A teal rounded square carrying a pale rune: a staff with two branches.
-Run again only to change the picture; the .ico is committed.
+Run again only to change the picture; the .ico is committed. The 256-pixel
+image is stored as a PNG, as Windows expects at that size; the others as
+bitmaps, which every version reads.
 """
 import struct
 import sys
+import zlib
 
 BACKGROUND = (0x1F, 0x6F, 0x78)
 EDGE = (0x0F, 0x3F, 0x46)
@@ -65,21 +68,35 @@ def pixel(x, y, size):
     return (r, g, b, int(round(255 * covered / n)))
 
 
+def pixels(size):
+    """Rows top first, each a list of (r, g, b, a)."""
+    return [[pixel(x, y, size) for x in range(size)] for y in range(size)]
+
+
+def png(size):
+    rows = pixels(size)
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rows)
+
+    def chunk(kind, body):
+        crc = zlib.crc32(kind + body) & 0xFFFFFFFF
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
 def image(size):
-    rows = []
-    for y in range(size - 1, -1, -1):  # bottom-up, as BMP stores it
-        row = bytearray()
-        for x in range(size):
-            r, g, b, a = pixel(x, y, size)
-            row += bytes((b, g, r, a))
-        rows.append(bytes(row))
-    xor = b"".join(rows)
+    if size >= 256:
+        return png(size)
+    rows = pixels(size)[::-1]  # bottom-up, as BMP stores it
+    xor = b"".join(bytes(v for r, g, b, a in row for v in (b, g, r, a)) for row in rows)
     mask_stride = ((size + 31) // 32) * 4
     and_mask = bytearray()
-    for y in range(size - 1, -1, -1):
+    for row in rows:
         bits = bytearray(mask_stride)
-        for x in range(size):
-            if pixel(x, y, size)[3] == 0:
+        for x, (_r, _g, _b, a) in enumerate(row):
+            if a == 0:
                 bits[x // 8] |= 0x80 >> (x % 8)
         and_mask += bits
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
@@ -88,12 +105,13 @@ def image(size):
 
 
 def main(path):
-    sizes = [16, 32]
+    sizes = [16, 32, 48, 256]
     images = [image(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
     for size, data in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
+        side = size % 256  # 0 stands for 256
+        out += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     out += b"".join(images)
     with open(path, "wb") as f:

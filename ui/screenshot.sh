@@ -1,28 +1,54 @@
 #!/usr/bin/env bash
-# Takes a picture of the main dialog after DescribeRegions: runs the real
-# Kestrune.exe under Wine in a virtual X display, presses the button from
-# outside, reads the window's pixels and writes a PNG.
+# Takes the README's picture of the main dialog: runs the real Kestrune.exe
+# under Wine in a virtual X display against a local kestrune-sim, fills in
+# the DescribeInstances form from outside (RegionId cn-shanghai, PageSize 10),
+# sends it, waits for the formatted reply, reads the window's pixels and
+# writes a PNG.
 #
-#   ui/screenshot.sh [BUILD_DIR] [OUTPUT.png]
+#   ui/screenshot.sh [BUILD_DIR] [OUTPUT.png] [SIMULATOR]
 #
 # BUILD_DIR is a Windows x86_64 build (default build/win64) with the targets
 # kestrune_gui and kestrune_dialog_probe built; OUTPUT defaults to
-# docs/dialog.png. Needs wine, xvfb (xvfb-run), fonts-wqy-microhei and a
-# zh_CN.UTF-8 locale (without it Chinese captions show as boxes), and
-# python3. Nothing else: the PNG is encoded by ui/bmp_to_png.py.
+# docs/dialog.png; SIMULATOR is a native kestrune-sim (default
+# build/native/sim/kestrune-sim, built with the native preset when missing).
+# Needs wine, xvfb (xvfb-run), fonts-wqy-microhei and a zh_CN.UTF-8 locale
+# (without it Chinese captions show as boxes), and python3. The pixels are
+# read inside Wine (GDI) and encoded by ui/bmp_to_png.py, so no X screenshot
+# tool is needed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win64}" && pwd)
 output=${2:-$root/docs/dialog.png}
+sim=${3:-$root/build/native/sim/kestrune-sim}
 
 program=$build/ui/Kestrune.exe
 probe=$build/tests/ui/kestrune_dialog_probe.exe
 for file in "$program" "$probe"; do
   [ -f "$file" ] || { echo "missing $file: build kestrune_gui and kestrune_dialog_probe" >&2; exit 1; }
 done
+if [ ! -x "$sim" ]; then
+  (cd "$root" && cmake --preset native >/dev/null && cmake --build --preset native -j2 --target kestrune-sim)
+fi
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   echo "note: no zh_CN.UTF-8 locale; Chinese captions will not render" >&2
 fi
+
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+"$sim" --port 0 >"$work/sim.out" 2>/dev/null &
+sim_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/sim.out" ] && break
+  sleep 0.1
+done
+address=$(head -n 1 "$work/sim.out")
+address=${address#listening on }
+case $address in 127.0.0.1:*) ;; *) echo "the simulator did not start" >&2; exit 1 ;; esac
 
 # A prefix of its own, in which Wine draws the window frames itself (there is
 # no window manager in the virtual display to draw them).
@@ -33,12 +59,12 @@ wine_run=$root/cmake/wine-run.sh
 # Let that Wine session end: its processes have no display.
 WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # The program keeps its credential file in the working directory; run it in
 # an empty one.
-(cd "$work" && LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  "$wine_run" "$prefix" "$probe" --snapshot "$work/dialog.bmp" "$program")
+mkdir "$work/run"
+(cd "$work/run" && KESTRUNE_ENDPOINT=$address LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 \
+  xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$wine_run" "$prefix" "$probe" --instances --snapshot "$work/dialog.bmp" "$program")
 mkdir -p "$(dirname "$output")"
 python3 "$root/ui/bmp_to_png.py" "$work/dialog.bmp" "$output"
 echo "wrote $output"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/wide_text.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/resource_ids.h"
 
@@ -45,6 +46,8 @@ TEST_F(CredentialFileTest, LoadingAtStartSplitsAtTheFirstColon) {
   }
 }
 
+// A file that cannot be used is reported, never silently ignored; no file at
+// all is the first run and says nothing.
 TEST_F(CredentialFileTest, NothingUsableLeavesTheFieldsEmpty) {
   const std::string contents[] = {"", std::string(100, 'x') + ":never-loaded"};
   for (const std::string& content : contents) {
@@ -55,10 +58,19 @@ TEST_F(CredentialFileTest, NothingUsableLeavesTheFieldsEmpty) {
     OpenDialog();
     EXPECT_EQ(Text(IDC_KEY_ID), L"");
     EXPECT_EQ(Text(IDC_KEY_SECRET), L"");
+    EXPECT_NE(Text(IDC_REPORT).find(L"\"sign\""), std::wstring::npos)
+        << core::FromWide(Text(IDC_REPORT));
   }
   DialogTest::TearDown();
   DialogTest::SetUp();
+  directory()->MakeDirectory(L"sign");  // unreadable
+  OpenDialog();
+  EXPECT_NE(Text(IDC_REPORT).find(L"\"sign\""), std::wstring::npos);
+
+  DialogTest::TearDown();
+  DialogTest::SetUp();
   OpenDialog();  // no file at all
+  EXPECT_EQ(Text(IDC_REPORT), L"");
   EXPECT_EQ(Text(IDC_KEY_ID), L"");
   EXPECT_EQ(directory()->FileNames(), std::vector<std::wstring>{});
 }

@@ -86,6 +86,12 @@ TEST(DebugViewerProgramTest, SinkStartsItAndLinesArriveInItsEdit) {
       before.empty() ? W("second\r\n区域 cn-shanghai") : W("first\r\nsecond\r\n区域 cn-shanghai");
   EXPECT_EQ(EditText(viewer), expected);
 
+  // Wherever the user left the caret, the next line goes at the end.
+  HWND edit_control = FindWindowExW(viewer, nullptr, L"Edit", nullptr);
+  SendMessageW(edit_control, EM_SETSEL, 2, 4);
+  sink.Line("third");
+  EXPECT_EQ(EditText(viewer), expected + L"\r\nthird");
+
   // Read-only for the user, yet it takes every line it is sent.
   HWND edit = FindWindowExW(viewer, nullptr, L"Edit", nullptr);
   EXPECT_NE(GetWindowLongW(edit, GWL_STYLE) & ES_READONLY, 0);

@@ -249,6 +249,31 @@ int DialogTest::RunLoop(UINT limit_ms) {
   return code;
 }
 
+bool DialogTest::WaitFor(const std::function<bool()>& condition, const char* what, UINT limit_ms) {
+  const ULONGLONG deadline = GetTickCount64() + limit_ms;
+  for (;;) {
+    Pump();
+    if (condition()) return true;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    // Wakes for a message, or after a short while for a condition another
+    // thread changes without one.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
+                              QS_ALLINPUT);
+  }
+  ADD_FAILURE() << "still waiting for " << what << " after " << limit_ms << " ms";
+  return false;
+}
+
+bool DialogTest::Busy() const { return Text(IDC_SEND) == L"Cancel"; }
+
+void DialogTest::SendAndWait() {
+  Press(IDC_SEND);
+  WaitFor([this] { return !Busy(); }, "the request's outcome");
+  AuditScreen();
+}
+
 void DialogTest::Press(int button_id) {
   HWND button = Control(button_id);
   ASSERT_NE(button, nullptr) << "no button " << button_id;

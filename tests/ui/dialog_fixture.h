@@ -101,6 +101,14 @@ class DialogTest : public ::testing::Test {
   // Runs the program's message loop until it quits; a watchdog ends it with
   // code kWatchdogExit after `limit_ms`.
   int RunLoop(UINT limit_ms = 15000);
+  // Handles this thread's messages until `condition` holds, looking again at
+  // each new message and every 10 ms; false (and a test failure naming
+  // `what`) when it still does not hold after `limit_ms`.
+  bool WaitFor(const std::function<bool()>& condition, const char* what, UINT limit_ms = 30000);
+  // Whether a request is in flight (Send reads Cancel).
+  bool Busy() const;
+  // Presses Send and waits until the request's outcome is shown.
+  void SendAndWait();
 
   // A button press as the user makes it (the button notifies the dialog);
   // then audits the screen.

@@ -1,16 +1,23 @@
 // dialog_probe.exe: starts the real Kestrune.exe, waits for its dialog, and
 // checks it from outside as a user's desktop would see it.
 //
-//   dialog_probe [--snapshot FILE.bmp] [--regions] PATH\Kestrune.exe
+//   dialog_probe [--snapshot FILE.bmp] [--regions | --instances] [--cancel]
+//                PATH\Kestrune.exe
 //
 // Waits (bounded) for a visible top-level window of class "DLGCLASS" titled
-// "Kestrune" owned by the started process; with --regions presses
-// DescribeRegions and checks that the result list holds its 57 rows; with
-// --snapshot writes the window's pixels as a 24-bit BMP; then closes the
-// window with WM_CLOSE and checks that the program ends with exit code 0.
-// Prints the time to the shown dialog and the program's working set. Exits 0
-// when every check held.
+// "Kestrune" owned by the started process, then for its first paint (no part
+// of it left to paint); with --regions presses DescribeRegions and checks that
+// the result list holds its 57 rows; with --instances fills in and sends
+// DescribeInstances (to the KESTRUNE_ENDPOINT the program inherits, with the
+// simulator's demo key) and waits for its rows; with --cancel points the
+// program at a listener of its own that never answers, sends, presses Cancel
+// and measures the time until the window is idle again; with --snapshot writes
+// the window's pixels as a 24-bit BMP; then closes the window with WM_CLOSE
+// and checks that the program ends with exit code 0. Prints the times to the
+// shown and to the painted dialog and the program's working set. Exits 0 when
+// every check held.
 #include <windows.h>
+#include <winsock2.h>
 
 #include <commctrl.h>
 #include <psapi.h>
@@ -28,6 +35,15 @@ constexpr DWORD kExitTimeoutMs = 20000;
 constexpr int kDescribeRegionsButton = 4017;
 constexpr int kResultList = 3004;
 constexpr LRESULT kDescribeRegionsRows = 57;
+constexpr int kServiceSelector = 3001;
+constexpr int kCategorySelector = 3002;
+constexpr int kActionSelector = 3003;
+constexpr int kFirstField = 3005;
+constexpr int kFirstFreeName = 3050;
+constexpr int kFirstFreeValue = 3060;
+constexpr int kKeyIdField = 4004;
+constexpr int kKeySecretField = 4003;
+constexpr int kSendButton = 4030;
 
 struct Search {
   DWORD process_id;
@@ -107,25 +123,119 @@ void Settle(HWND window) {
   SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+  LARGE_INTEGER frequency{};
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+LARGE_INTEGER Now() {
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  return now;
+}
+
+// Polls `condition` every few milliseconds for at most `limit_ms`.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD limit_ms) {
+  const ULONGLONG deadline = GetTickCount64() + limit_ms;
+  while (!condition()) {
+    if (GetTickCount64() > deadline) return false;
+    Sleep(2);
+  }
+  return true;
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+  wchar_t text[256] = {};
+  GetDlgItemTextW(dialog, id, text, 256);
+  return text;
+}
+
+// Chooses the entry `text` of a selector as a user does: the selection
+// changes and the dialog is told.
+bool Choose(HWND dialog, int id, const wchar_t* text) {
+  HWND selector = GetDlgItem(dialog, id);
+  LRESULT position = SendMessageW(selector, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                  reinterpret_cast<LPARAM>(text));
+  if (position == CB_ERR) return false;
+  SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(selector));
+  return true;
+}
+
+void PressSend(HWND dialog) {
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kSendButton, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, kSendButton)));
+}
+
+bool Busy(HWND dialog) { return ControlText(dialog, kSendButton) == L"Cancel"; }
+
+// A loopback listener that takes connections and never answers.
+struct SilentListener {
+  SOCKET socket = INVALID_SOCKET;
+  unsigned short port = 0;
+  SilentListener() {
+    WSADATA data{};
+    WSAStartup(MAKEWORD(2, 2), &data);
+    socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(socket, 4);
+    int length = sizeof(address);
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~SilentListener() {
+    closesocket(socket);
+    WSACleanup();
+  }
+  // Whether a connection waits within `limit_ms`.
+  bool Connected(long limit_ms) const {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval wait{limit_ms / 1000, (limit_ms % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &wait) > 0;
+  }
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring snapshot;
   bool regions = false;
+  bool instances = false;
+  bool cancel = false;
   const wchar_t* program = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--snapshot") == 0 && i + 1 < argc) {
       snapshot = WindowsPath(argv[++i]);
-      regions = true;
     } else if (std::wcscmp(argv[i], L"--regions") == 0) {
       regions = true;
+    } else if (std::wcscmp(argv[i], L"--instances") == 0) {
+      instances = true;
+    } else if (std::wcscmp(argv[i], L"--cancel") == 0) {
+      cancel = true;
     } else {
       program = argv[i];
     }
   }
   if (program == nullptr) {
-    std::fprintf(stderr, "usage: dialog_probe [--snapshot FILE.bmp] [--regions] Kestrune.exe\n");
+    std::fprintf(stderr,
+                 "usage: dialog_probe [--snapshot FILE.bmp] [--regions | --instances] [--cancel] "
+                 "Kestrune.exe\n");
     return 2;
+  }
+  if (!snapshot.empty() && !instances) regions = true;
+  SilentListener silent;
+  if (cancel) {
+    const std::wstring endpoint = L"127.0.0.1:" + std::to_wstring(silent.port);
+    SetEnvironmentVariableW(L"KESTRUNE_ENDPOINT", endpoint.c_str());
   }
 
   std::wstring path = WindowsPath(program);
@@ -133,8 +243,8 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  LARGE_INTEGER frequency{}, start{}, shown{};
-  QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER start{}, shown{};
+  int failures = 0;
   QueryPerformanceCounter(&start);
   if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &process)) {
@@ -149,7 +259,6 @@ int wmain(int argc, wchar_t** argv) {
     if (search.found == nullptr) Sleep(5);
   }
   QueryPerformanceCounter(&shown);
-  int failures = 0;
   if (search.found == nullptr) {
     std::fprintf(stderr, "FAIL: no visible window titled \"Kestrune\" within %lu ms\n",
                  kShowTimeoutMs);
@@ -157,9 +266,58 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   HWND dialog = search.found;
-  std::printf("dialog shown after %.1f ms\n",
-              1000.0 * static_cast<double>(shown.QuadPart - start.QuadPart) /
-                  static_cast<double>(frequency.QuadPart));
+  std::printf("dialog shown after %.1f ms\n", Milliseconds(start, shown));
+  // Painted: nothing of the dialog is left to paint.
+  if (WaitUntil([&] { return !GetUpdateRect(dialog, nullptr, FALSE); }, kShowTimeoutMs)) {
+    std::printf("first paint after %.1f ms\n", Milliseconds(start, Now()));
+  } else {
+    std::fprintf(stderr, "FAIL: the dialog was not painted within %lu ms\n", kShowTimeoutMs);
+    ++failures;
+  }
+
+  if (cancel) {
+    Choose(dialog, kServiceSelector, L"ECS");
+    Choose(dialog, kCategorySelector, L"\u5730\u57df");  // 地域
+    Choose(dialog, kActionSelector, L"DescribeRegions");
+    PressSend(dialog);
+    if (!Busy(dialog) || !silent.Connected(20000)) {
+      std::fprintf(stderr, "FAIL: the request did not reach the listener\n");
+      ++failures;
+    } else {
+      const LARGE_INTEGER pressed = Now();
+      PressSend(dialog);  // Cancel
+      Settle(dialog);
+      const bool idle = !Busy(dialog);
+      std::printf("cancel to idle window %.2f ms\n", Milliseconds(pressed, Now()));
+      if (!idle) {
+        std::fprintf(stderr, "FAIL: Send did not come back after Cancel\n");
+        ++failures;
+      }
+    }
+  }
+
+  if (instances) {
+    SetDlgItemTextW(dialog, kKeyIdField, L"kestrune-demo-id");
+    SetDlgItemTextW(dialog, kKeySecretField, L"kestrune-demo-secret");
+    const bool chosen = Choose(dialog, kServiceSelector, L"ECS") &&
+                        Choose(dialog, kCategorySelector, L"\u5b9e\u4f8b") &&  // 实例
+                        Choose(dialog, kActionSelector, L"DescribeInstances");
+    SetDlgItemTextW(dialog, kFirstField, L"cn-shanghai");
+    SetDlgItemTextW(dialog, kFirstFreeName, L"PageSize");
+    SetDlgItemTextW(dialog, kFirstFreeValue, L"10");
+    PressSend(dialog);
+    const bool answered = chosen && WaitUntil([&] { return !Busy(dialog); }, 60000);
+    LRESULT rows = SendMessageW(GetDlgItem(dialog, kResultList), LVM_GETITEMCOUNT, 0, 0);
+    std::printf("DescribeInstances: %ld rows, report \"%ls\"\n", static_cast<long>(rows),
+                ControlText(dialog, 4011).c_str());
+    if (!answered || rows == 0) {
+      std::fprintf(stderr, "FAIL: DescribeInstances showed no rows\n");
+      ++failures;
+    }
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Settle(dialog);
+    WaitUntil([&] { return !GetUpdateRect(dialog, nullptr, FALSE); }, 5000);
+  }
 
   if (regions) {
     HWND button = GetDlgItem(dialog, kDescribeRegionsButton);

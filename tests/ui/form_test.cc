@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -51,6 +52,13 @@ class ParameterFormTest : public DialogTest {
       captions.push_back(Text(ParameterCaptionId(k)));
     }
     return captions;
+  }
+  static bool IsFormField(int id) {
+    for (std::size_t k = 0; k < kCaptionedFields; ++k) {
+      if (id == ParameterFieldId(k)) return true;
+      if (k < kFreePairs && (id == FreeNameId(k) || id == FreeValueId(k))) return true;
+    }
+    return false;
   }
   void ChooseAction(std::string_view service, std::string_view category, std::string_view action) {
     ChooseText(IDC_SERVICE, service);
@@ -129,8 +137,8 @@ TEST_F(ParameterFormTest, IotAndApiGatewayShowParameterNames) {
 }
 
 // A listening socket on 127.0.0.1 that the dialog is pointed at. It can take
-// one request in the background (the dialog blocks its own thread while it
-// sends) and answers it by closing the connection.
+// one request in the background and answers it with `reply`, at once or, when
+// held, only once released.
 class Listener {
  public:
   Listener() {
@@ -148,7 +156,9 @@ class Listener {
     port_ = ntohs(address.sin_port);
   }
   ~Listener() {
+    Release();
     if (taker_.joinable()) taker_.join();
+    CloseHandle(released_);
     closesocket(socket_);
     if (started_) WSACleanup();
   }
@@ -161,10 +171,15 @@ class Listener {
   // Whether a connection is waiting to be taken.
   bool Pending() const { return Readable(socket_, 0); }
 
+  static constexpr char kUnavailable[] =
+      "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
   // Takes one connection within 15 seconds, reads its request head, answers
-  // with a bare 503 status and closes it.
-  void TakeOneInBackground() {
-    taker_ = std::thread([this] {
+  // with `reply` (held: once Release is called) and closes it.
+  void TakeOneInBackground(std::string reply = kUnavailable, bool held = false) {
+    taken_ = false;
+    if (held) ResetEvent(released_);
+    taker_ = std::thread([this, reply = std::move(reply), held] {
       if (!Readable(socket_, 15000)) return;
       SOCKET client = ::accept(socket_, nullptr, nullptr);
       if (client == INVALID_SOCKET) return;
@@ -176,14 +191,17 @@ class Listener {
         if (got <= 0) break;
         head.append(buffer, static_cast<std::size_t>(got));
       }
-      static constexpr char kReply[] =
-          "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-      ::send(client, kReply, static_cast<int>(sizeof kReply - 1), 0);
+      request_ = head;
+      taken_ = true;
+      if (held) WaitForSingleObject(released_, 15000);
+      ::send(client, reply.data(), static_cast<int>(reply.size()), 0);
       ::shutdown(client, SD_SEND);
       closesocket(client);
-      request_ = head;
     });
   }
+  // Whether the request head has been read (set before a held reply goes).
+  bool taken() const { return taken_; }
+  void Release() { SetEvent(released_); }
   // The request head taken by TakeOneInBackground (waits for it to finish).
   std::string TakenRequest() {
     if (taker_.joinable()) taker_.join();
@@ -204,6 +222,8 @@ class Listener {
   unsigned short port_ = 0;
   std::thread taker_;
   std::string request_;
+  std::atomic<bool> taken_{false};
+  HANDLE released_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
@@ -219,7 +239,7 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   EXPECT_TRUE(VisibleCaptions().empty());
   SendMessageW(Control(IDC_ACTION), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   SetText(IDC_REPORT, "");
-  Press(IDC_SEND);
+  SendAndWait();
   EXPECT_EQ(Text(IDC_REPORT), L"this function not support");
   EXPECT_FALSE(listener.Pending());
   EXPECT_EQ(Rows(), before);
@@ -230,7 +250,7 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   SetText(IDC_PARAM_VALUE_FIRST, "i-on-screen");
   SetText(IDC_PARAM_VALUE_FIRST + 1, "hidden-field-value");
   listener.TakeOneInBackground();
-  Press(IDC_SEND);
+  SendAndWait();
   const std::string request = listener.TakenRequest();
   EXPECT_EQ(request.rfind("GET /?", 0), 0u) << request;
   EXPECT_NE(request.find("Action=StopInstance"), std::string::npos) << request;
@@ -241,16 +261,12 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
 }
 
 // Every action of every service: the captioned fields are the template's, the
-// free pairs are there, and no form control leaves the dialog or overlaps another.
+// free pairs are there, no visible control leaves the dialog or overlaps
+// another, and a click on each visible field lands in it and takes text.
 TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
   OpenDialog();
   RECT client{};
   GetClientRect(dialog(), &client);
-  std::set<int> form_ids = {IDC_FREE_PAIRS_CAPTION};
-  for (std::size_t k = 0; k < kCaptionedFields; ++k) {
-    form_ids.insert({ParameterCaptionId(k), ParameterFieldId(k)});
-    if (k < kFreePairs) form_ids.insert({FreeNameId(k), FreeValueId(k)});
-  }
   for (int service = 0; service < 3; ++service) {
     Choose(IDC_SERVICE, service);
     for (int category = 0; category < static_cast<int>(SelectorEntries(IDC_CATEGORY).size());
@@ -268,27 +284,45 @@ TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
                   request_template ? request_template->parameter_count() : 0u)
             << at;
         std::size_t free_pairs = 0;
-        std::vector<std::pair<int, RECT>> shown;  // visible children, in client coordinates
+        std::vector<std::pair<HWND, RECT>> shown;  // visible children, in client coordinates
         for (HWND child = GetWindow(dialog(), GW_CHILD); child;
              child = GetWindow(child, GW_HWNDNEXT)) {
           if ((GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) == 0) continue;
           RECT rect{};
           GetWindowRect(child, &rect);
           MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&rect), 2);
-          shown.emplace_back(GetDlgCtrlID(child), rect);
+          shown.emplace_back(child, rect);
           free_pairs += GetDlgCtrlID(child) >= FreeValueId(0) &&
                         GetDlgCtrlID(child) <= FreeValueId(kFreePairs - 1);
         }
         EXPECT_GE(free_pairs, request_template ? kFewestFreePairs : 8u) << at;
-        for (const auto& [id, rect] : shown) {
-          if (form_ids.count(id) == 0) continue;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+          const auto& [control, rect] = shown[i];
+          const int id = GetDlgCtrlID(control);
           RECT inside{};
           EXPECT_TRUE(IntersectRect(&inside, &rect, &client) && EqualRect(&inside, &rect))
               << at << id;
-          for (const auto& [other_id, other] : shown) {
-            EXPECT_TRUE(other_id == id || !IntersectRect(&inside, &rect, &other))
-                << at << id << " " << other_id;
+          for (std::size_t j = i + 1; j < shown.size(); ++j) {
+            EXPECT_FALSE(IntersectRect(&inside, &rect, &shown[j].second))
+                << at << id << " " << GetDlgCtrlID(shown[j].first);
           }
+        }
+        for (const auto& [control, rect] : shown) {
+          const int id = GetDlgCtrlID(control);
+          if (!IsFormField(id)) continue;
+          POINT center{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+          EXPECT_EQ(ChildWindowFromPointEx(dialog(), center, CWP_SKIPINVISIBLE), control)
+              << at << id << " is covered where it is clicked";
+          POINT local = center;
+          MapWindowPoints(dialog(), control, &local, 1);
+          PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(local.x, local.y));
+          SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(local.x, local.y));
+          Pump();
+          EXPECT_EQ(GetFocus(), control) << at << id;
+          SetWindowTextW(control, L"");
+          SendMessageW(control, WM_CHAR, L'z', 1);
+          EXPECT_EQ(Text(id), L"z") << at << id;
+          SetWindowTextW(control, L"");
         }
         if (HasFailure()) return;
       }
@@ -309,7 +343,7 @@ TEST_F(ParameterFormTest, SendTakesExactlyTheVisibleInput) {
   SetText(FreeValueId(0), "typed-extra");
   SetText(FreeNameId(1), "NameOnly");
   listener.TakeOneInBackground();
-  Press(IDC_SEND);
+  SendAndWait();
   const std::string request = listener.TakenRequest();
   // The action's own items follow the signature.
   const std::size_t items = request.find('&', request.find("&Signature=") + 1);
@@ -325,12 +359,86 @@ TEST_F(ParameterFormTest, ASecretTooLongToSignIsRefusedWithoutBeingShown) {
   ASSERT_NO_FATAL_FAILURE(
       OpenSendingTo(listener.address(), "too-long-secret-" + std::string(60, 'q')));
   ChooseAction("ECS", "地域", "DescribeRegions");
-  Press(IDC_SEND);
+  SendAndWait();
   EXPECT_FALSE(listener.Pending()) << "nothing is sent";
   // The reason names the limit; the fixture's audit proves the secret is
   // not in it.
   const std::wstring limit = std::to_wstring(request::kMaxAccessKeySecretLength);
   EXPECT_NE(Text(IDC_REPORT).find(limit), std::wstring::npos) << core::FromWide(Text(IDC_REPORT));
+}
+
+// Enter in a field presses Send, the default button; IDOK, which the dialog
+// manager sends when no default button answers, does the same.
+TEST_F(ParameterFormTest, EnterSends) {
+  Listener listener;
+  ASSERT_TRUE(listener.ready());
+  ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
+  EXPECT_NE(GetWindowLongW(Control(IDC_SEND), GWL_STYLE) & BS_DEFPUSHBUTTON, 0);
+  ChooseAction("ECS", "实例", "StopInstance");
+  SetText(ParameterFieldId(0), "i-by-enter");
+  listener.TakeOneInBackground();
+  SetFocus(Control(ParameterFieldId(0)));
+  PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
+  WaitFor([this] { return Text(IDC_REPORT) == L"HTTP/1.1 503 Service Unavailable"; },
+          "the reply to the request Enter sent");
+  EXPECT_NE(listener.TakenRequest().find("InstanceId=i-by-enter"), std::string::npos);
+  EXPECT_TRUE(IsWindow(dialog()));
+
+  listener.TakeOneInBackground();
+  SetText(IDC_REPORT, "");
+  SendMessageW(dialog(), WM_COMMAND, IDOK, 0);
+  WaitFor([this] { return Text(IDC_REPORT) == L"HTTP/1.1 503 Service Unavailable"; },
+          "the reply to the request IDOK sent");
+  EXPECT_NE(listener.TakenRequest().find("InstanceId=i-by-enter"), std::string::npos);
+}
+
+// Cancel gives the request up at once; when its reply comes after all,
+// nothing of it is shown.
+TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
+  Listener listener;
+  ASSERT_TRUE(listener.ready());
+  ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
+  Press(IDC_DESCRIBE_ZONES);
+  const std::vector<ScreenRow> before = Rows();
+  ChooseAction("ECS", "地域", "DescribeRegions");
+  const std::string body =
+      "<DescribeRegionsResponse><RequestId>late-reply</RequestId><Regions><Region>"
+      "<RegionId>late-region</RegionId><LocalName>late</LocalName></Region></Regions>"
+      "</DescribeRegionsResponse>";
+  listener.TakeOneInBackground("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
+                                   std::to_string(body.size()) + "\r\n\r\n" + body,
+                               /*held=*/true);
+  Press(IDC_SEND);
+  EXPECT_TRUE(Busy());
+  ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the request at the listener"));
+  Press(IDC_SEND);  // now Cancel
+  EXPECT_FALSE(Busy());
+  EXPECT_EQ(Text(IDC_REPORT), L"request cancelled");
+
+  listener.Release();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (const std::string& line : trace_.lines()) {
+          if (line.find("finished after it was cancelled") != std::string::npos) return true;
+        }
+        return false;
+      },
+      "the abandoned request's outcome"));
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(Text(IDC_REPORT), L"request cancelled");
+  for (const std::string& line : trace_.lines()) {
+    EXPECT_EQ(line.find("late-"), std::string::npos) << line;
+  }
+
+  // The dialog closes with a request in flight: its worker finishes alone.
+  listener.TakenRequest();
+  listener.TakeOneInBackground(Listener::kUnavailable, /*held=*/true);
+  Press(IDC_SEND);
+  ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the second request at the listener"));
+  EXPECT_TRUE(Busy());
+  DestroyWindow(dialog());
+  listener.Release();
+  EXPECT_NE(listener.TakenRequest(), "");
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "core/wide_text.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/notify_icon.h"
 #include "ui/resource_ids.h"
@@ -18,26 +20,7 @@
 namespace kestrune::ui::testing {
 namespace {
 
-class StartStateTest : public DialogTest {
- protected:
-  // The template converts position and size from dialog units separately;
-  // a height of 0 is not checked (a combo box's window is its closed height).
-  void ExpectPlaced(HWND control, int x, int y, int width, int height) {
-    RECT position{x, y, 0, 0};
-    RECT size{0, 0, width, height};
-    MapDialogRect(dialog(), &position);
-    MapDialogRect(dialog(), &size);
-    RECT actual{};
-    GetWindowRect(control, &actual);
-    MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&actual), 2);
-    EXPECT_EQ(actual.left, position.left);
-    EXPECT_EQ(actual.top, position.top);
-    EXPECT_EQ(actual.right - actual.left, size.right);
-    if (height != 0) {
-      EXPECT_EQ(actual.bottom - actual.top, size.bottom);
-    }
-  }
-};
+using StartStateTest = DialogTest;
 
 TEST_F(StartStateTest, WindowClassCaptionAndSize) {
   OpenDialog();
@@ -50,8 +33,8 @@ TEST_F(StartStateTest, WindowClassCaptionAndSize) {
   EXPECT_TRUE(IsWindowVisible(dialog()));
   EXPECT_EQ(GetParent(dialog()), nullptr);
 
-  // 712 x 350 dialog units, whatever the font makes of them.
-  RECT units{0, 0, 712, 350};
+  // 600 x 356 dialog units, whatever the font makes of them.
+  RECT units{0, 0, 600, 356};
   ASSERT_TRUE(MapDialogRect(dialog(), &units));
   RECT client{};
   GetClientRect(dialog(), &client);
@@ -65,24 +48,19 @@ TEST_F(StartStateTest, WindowClassCaptionAndSize) {
   EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
 }
 
-TEST_F(StartStateTest, TemplateControlsStandWhereTheLayoutPutsThem) {
+TEST_F(StartStateTest, TemplateControlsKeepTheirClassesAndTexts) {
   OpenDialog();
   struct Placed {
     int id;
     const wchar_t* class_name;
     std::string text;
-    RECT units;  // x, y, width, height
   };
   const std::vector<Placed> placed = {
-      {4017, L"Button", "DescribeRegions", {320, 90, 100, 10}},
-      {4019, L"Button", "DescribeZones", {320, 105, 100, 10}},
-      {4020, L"ComboBox", "cn-shanghai", {430, 105, 50, 0}},
-      {4021, L"Button", "DescribeInstanceStatus", {320, 120, 100, 10}},
-      {4022, L"Button", "RebootInstance", {320, 135, 100, 10}},
-      {4023, L"Button", "StartInstance", {320, 150, 100, 10}},
-      {4024, L"Button", "StopInstance", {320, 165, 100, 10}},
-      {4018, L"Button", "关于", {430, 90, 30, 10}},
-      {3004, L"SysListView32", "List1", {10, 100, 300, 200}},
+      {4017, L"Button", "DescribeRegions"}, {4019, L"Button", "DescribeZones"},
+      {4020, L"ComboBox", "cn-shanghai"},   {4021, L"Button", "DescribeInstanceStatus"},
+      {4022, L"Button", "RebootInstance"},  {4023, L"Button", "StartInstance"},
+      {4024, L"Button", "StopInstance"},    {4018, L"Button", "关于"},
+      {3004, L"SysListView32", "List1"},
   };
   for (const Placed& p : placed) {
     SCOPED_TRACE(p.id);
@@ -92,8 +70,6 @@ TEST_F(StartStateTest, TemplateControlsStandWhereTheLayoutPutsThem) {
     GetClassNameW(control, class_name, 64);
     EXPECT_STREQ(class_name, p.class_name);
     EXPECT_EQ(Text(p.id), W(p.text));
-
-    ExpectPlaced(control, p.units.left, p.units.top, p.units.right, p.units.bottom);
     EXPECT_NE(GetWindowLongW(control, GWL_STYLE) & WS_TABSTOP, 0);
   }
   for (int k = 0; k < 8; ++k) {
@@ -138,6 +114,20 @@ TEST_F(StartStateTest, ListColumnsRegionAndHiddenForm) {
   EXPECT_EQ(Text(IDC_REGION), L"cn-shanghai");
   EXPECT_EQ(SelectorEntries(IDC_REGION),
             (std::vector<std::wstring>{L"cn-shanghai", L"cn-shenzhen", L"cn-beijing"}));
+  // Each region id shows whole in the closed selector, in the selector's font.
+  COMBOBOXINFO region{};
+  region.cbSize = sizeof(region);
+  ASSERT_TRUE(GetComboBoxInfo(Control(IDC_REGION), &region));
+  HDC context = GetDC(Control(IDC_REGION));
+  auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(Control(IDC_REGION), WM_GETFONT, 0, 0));
+  HGDIOBJ previous = SelectObject(context, font ? font : GetStockObject(SYSTEM_FONT));
+  for (const std::wstring& entry : SelectorEntries(IDC_REGION)) {
+    SIZE extent{};
+    GetTextExtentPoint32W(context, entry.c_str(), static_cast<int>(entry.size()), &extent);
+    EXPECT_LE(extent.cx, region.rcItem.right - region.rcItem.left) << core::FromWide(entry);
+  }
+  SelectObject(context, previous);
+  ReleaseDC(Control(IDC_REGION), context);
   for (int id = 3005; id <= 3012; ++id) EXPECT_FALSE(Shown(id)) << id;
   for (int id = 3014; id <= 3021; ++id) EXPECT_FALSE(Shown(id)) << id;
 }
@@ -198,7 +188,7 @@ TEST_F(StartStateTest, EveryAddedControlIsInsideTheDialogAndApartFromTheList) {
     RECT overlap{};
     EXPECT_FALSE(IntersectRect(&overlap, &rect, &list));
   }
-  EXPECT_EQ(Text(IDC_SEND), L"Send");
+  EXPECT_EQ(Text(IDC_SEND), L"&Send");
 }
 
 using WindowTest = DialogTest;
@@ -373,17 +363,62 @@ TEST_F(WindowTest, NotifyIconIsAddedAtStartAndRemovedOnDestroy) {
   EXPECT_EQ(RunLoop(), 0);
 }
 
-TEST_F(WindowTest, TabMovesBetweenControls) {
+// Tab visits every control a user can reach, once each, starting with the
+// selectors in the order they stand, and comes back round.
+TEST_F(WindowTest, TabReachesEveryControl) {
   OpenDialog();
-  SetFocus(Control(IDC_DESCRIBE_REGIONS));
+  std::set<HWND> reachable;
+  for (HWND child = GetWindow(dialog(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    const LONG style = GetWindowLongW(child, GWL_STYLE);
+    if ((style & WS_VISIBLE) && (style & WS_TABSTOP) && IsWindowEnabled(child)) {
+      reachable.insert(child);
+    }
+  }
+  SetFocus(Control(IDC_PRODUCT_GROUP));
   Pump();
-  ASSERT_EQ(GetFocus(), Control(IDC_DESCRIBE_REGIONS));
-  PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
-  Pump();
-  EXPECT_EQ(GetFocus(), Control(IDC_DESCRIBE_ZONES));
-  PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
-  Pump();
-  EXPECT_EQ(GetFocus(), Control(IDC_REGION));
+  std::vector<HWND> visited = {GetFocus()};
+  for (std::size_t step = 0; step <= reachable.size(); ++step) {
+    PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    Pump();
+    if (GetFocus() == visited.front()) break;
+    visited.push_back(GetFocus());
+  }
+  EXPECT_EQ(std::set<HWND>(visited.begin(), visited.end()), reachable);
+  EXPECT_EQ(visited.size(), reachable.size()) << "a control visited twice";
+  ASSERT_GE(visited.size(), 4u);
+  EXPECT_EQ(visited[1], Control(IDC_SERVICE));
+  EXPECT_EQ(visited[2], Control(IDC_CATEGORY));
+  EXPECT_EQ(visited[3], Control(IDC_ACTION));
+}
+
+// On a monitor of another DPI (three quarters of this one, so that the window
+// still fits the screen) the window takes the rectangle the system suggests
+// and its controls keep their places, scaled.
+TEST_F(WindowTest, DpiChangeScalesTheLayout) {
+  OpenDialog();
+  auto place = [this](int id) {
+    RECT rect{};
+    GetWindowRect(Control(id), &rect);
+    MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  };
+  const RECT list = place(IDC_RESULT_LIST);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  RECT window{};
+  GetWindowRect(dialog(), &window);
+  auto scale = [](LONG value) { return MulDiv(value, 3, 4); };
+  RECT suggested{window.left, window.top, window.left + scale(window.right - window.left),
+                 window.top + scale(window.bottom - window.top)};
+  SendMessageW(dialog(), WM_DPICHANGED, MAKEWPARAM(scale(dpi), scale(dpi)),
+               reinterpret_cast<LPARAM>(&suggested));
+  RECT now{};
+  GetWindowRect(dialog(), &now);
+  EXPECT_TRUE(EqualRect(&now, &suggested));
+  const RECT scaled = place(IDC_RESULT_LIST);
+  EXPECT_EQ(scaled.left, scale(list.left));
+  EXPECT_EQ(scaled.right - scaled.left, scale(list.right - list.left));
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ class SendTest : public DialogTest {
 TEST_F(SendTest, DescribeRegionsIsFormattedIntoTheList) {
   OpenWithDemoKey();
   Choose("地域", "DescribeRegions");
-  Press(IDC_SEND);
+  SendAndWait();
   EXPECT_EQ(Text(IDC_REPORT), L"Action=DescribeRegions");
   std::vector<ScreenRow> rows = Rows();
   ASSERT_FALSE(rows.empty());
@@ -108,7 +108,7 @@ TEST_F(SendTest, TypedRegionReachesTheServiceAndRowsAccumulate) {
   Press(IDC_DESCRIBE_INSTANCE_STATUS);  // six sample rows stay below the reply's
   Choose("地域", "DescribeZones");
   SetText(IDC_PARAM_VALUE_FIRST, "cn-beijing");
-  Press(IDC_SEND);
+  SendAndWait();
   EXPECT_EQ(Text(IDC_REPORT), L"Action=DescribeZones");
   std::vector<ScreenRow> rows = Rows();
   ASSERT_GT(rows.size(), 6u);
@@ -128,7 +128,7 @@ TEST_F(SendTest, ErrorReplyShowsItsRowsAndClearsTheReport) {
   SetText(IDC_KEY_SECRET, "nobodys-secret");
   SetText(IDC_REPORT, "previous report");
   Choose("地域", "DescribeRegions");
-  Press(IDC_SEND);
+  SendAndWait();
   EXPECT_EQ(Text(IDC_REPORT), L"");
   std::vector<ScreenRow> rows = Rows();
   ASSERT_EQ(rows.size(), 5u);
@@ -148,7 +148,7 @@ TEST_F(SendTest, TraceLinesArriveInTheDebugViewerWindow) {
   OpenWithDemoKey();
   Choose("地域", "DescribeZones");
   SetText(IDC_PARAM_VALUE_FIRST, "cn-hangzhou");
-  Press(IDC_SEND);
+  SendAndWait();
   ASSERT_EQ(Text(IDC_REPORT), L"Action=DescribeZones");
 
   const std::wstring text = viewer.Text();

@@ -1,0 +1,124 @@
+#include "ui/request_runner.h"
+
+#include <exception>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "report/trace_sink.h"
+#include "request/clock.h"
+
+namespace kestrune::ui {
+namespace {
+
+class RecordingList : public report::ResultList {
+ public:
+  explicit RecordingList(std::vector<ListChange>& changes) : changes_(changes) {}
+  void InsertTop(std::string_view field, std::string_view info) override {
+    changes_.push_back({false, std::string(field), std::string(info)});
+  }
+  void Clear() override { changes_.push_back({true, {}, {}}); }
+
+ private:
+  std::vector<ListChange>& changes_;
+};
+
+class RecordingTrace : public report::TraceSink {
+ public:
+  explicit RecordingTrace(std::vector<std::string>& lines) : lines_(lines) {}
+  void Line(std::string_view line) override { lines_.emplace_back(line); }
+
+ private:
+  std::vector<std::string>& lines_;
+};
+
+}  // namespace
+
+// What the dialog and its workers share: where outcomes go, and whether they
+// still may. The clock is shared too, so that every nonce of the process is
+// drawn from one sequence.
+struct RequestRunner::Mailbox {
+  std::mutex mutex;
+  HWND window = nullptr;
+  UINT done_message = 0;
+  request::SystemClock clock;
+
+  // Posts `outcome` to the window, or frees it when the window no longer
+  // listens.
+  void Deliver(std::unique_ptr<RequestOutcome> outcome) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (window == nullptr) return;
+    if (PostMessageW(window, done_message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
+      (void)outcome.release();  // the window owns it now
+    }
+  }
+};
+
+void ReplayListChanges(const std::vector<ListChange>& changes, report::ResultList& list) {
+  for (const ListChange& change : changes) {
+    if (change.clear) {
+      list.Clear();
+    } else {
+      list.InsertTop(change.field, change.info);
+    }
+  }
+}
+
+RequestRunner::RequestRunner() : mailbox_(std::make_shared<Mailbox>()) {}
+
+RequestRunner::~RequestRunner() { Close(); }
+
+void RequestRunner::Open(HWND window, UINT done_message) {
+  std::lock_guard<std::mutex> lock(mailbox_->mutex);
+  mailbox_->window = window;
+  mailbox_->done_message = done_message;
+}
+
+void RequestRunner::Close() {
+  HWND window = nullptr;
+  UINT done_message = 0;
+  {
+    std::lock_guard<std::mutex> lock(mailbox_->mutex);
+    std::swap(window, mailbox_->window);
+    done_message = mailbox_->done_message;
+  }
+  if (window == nullptr) return;
+  MSG posted{};
+  while (PeekMessageW(&posted, window, done_message, done_message, PM_REMOVE)) {
+    Take(posted.lParam);
+  }
+}
+
+bool RequestRunner::Start(RequestJob job) {
+  auto work = [mailbox = mailbox_, job = std::move(job)]() mutable {
+    auto outcome = std::make_unique<RequestOutcome>();
+    outcome->generation = job.generation;
+    try {
+      RecordingList list(outcome->list_changes);
+      RecordingTrace trace(outcome->trace_lines);
+      engine::Engine engine(mailbox->clock, list, trace, job.options);
+      outcome->result = engine.Send(job.credentials, job.action, job.values);
+    } catch (const std::exception& failure) {
+      // Nothing may escape a thread; the dialog shows what went wrong.
+      outcome->list_changes.clear();
+      outcome->result = engine::RequestResult{};
+      outcome->result.outcome = engine::Outcome::kRefused;
+      outcome->result.detail = std::string("the request failed: ") + failure.what();
+    }
+    mailbox->Deliver(std::move(outcome));
+  };
+  try {
+    std::thread(std::move(work)).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<RequestOutcome> RequestRunner::Take(LPARAM lparam) {
+  return std::unique_ptr<RequestOutcome>(reinterpret_cast<RequestOutcome*>(lparam));
+}
+
+}  // namespace kestrune::ui

@@ -1,0 +1,87 @@
+// Runs the dialog's requests off its thread, so that the window keeps
+// painting, moving and answering while a request waits on the network, and
+// hands each outcome back to the dialog by a posted message.
+//
+// The engine stays single-request and synchronous: every request gets an
+// Engine of its own on a thread of its own, whose result list and trace sink
+// only record. The dialog replays the recording on its own thread when the
+// outcome arrives, and only if it still waits for that request's generation
+// number; the outcome of a request it gave up is dropped whole. A worker is
+// detached: one whose request was given up finishes in the background within
+// the engine's time-outs. Once the runner is closed (the dialog is going
+// away), a finished worker frees its outcome instead of posting it.
+//
+// Start, Close and Take are for the dialog's thread; the workers touch only
+// their own job and the runner's shared mailbox.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "catalogue/dispatch.h"
+#include "engine/engine.h"
+#include "report/result_list.h"
+#include "request/credentials.h"
+
+namespace kestrune::ui {
+
+// One request, as the dialog hands it over: everything the worker needs, by
+// value, so nothing of the dialog is touched off its thread.
+struct RequestJob {
+  std::uint64_t generation = 0;
+  engine::EngineOptions options;
+  request::Credentials credentials;
+  std::optional<catalogue::ResolvedAction> action;
+  catalogue::ParameterValueSlots values;
+};
+
+// One change the engine made to the result list, in the order made.
+struct ListChange {
+  bool clear = false;  // Clear(); otherwise InsertTop(field, info)
+  std::string field;
+  std::string info;
+};
+
+struct RequestOutcome {
+  std::uint64_t generation = 0;
+  engine::RequestResult result;
+  std::vector<ListChange> list_changes;
+  std::vector<std::string> trace_lines;
+};
+
+// Applies recorded changes to a list, in their order.
+void ReplayListChanges(const std::vector<ListChange>& changes, report::ResultList& list);
+
+class RequestRunner {
+ public:
+  RequestRunner();
+  ~RequestRunner();
+  RequestRunner(const RequestRunner&) = delete;
+  RequestRunner& operator=(const RequestRunner&) = delete;
+
+  // Outcomes go to `window` as `done_message` with the outcome's address as
+  // its second parameter; the receiver takes it with Take.
+  void Open(HWND window, UINT done_message);
+  // No outcome is posted any more; workers still running free theirs. Also
+  // frees the outcomes already posted but not yet taken.
+  void Close();
+
+  // Starts `job` on a thread of its own; false when no thread could be
+  // started (then nothing runs).
+  bool Start(RequestJob job);
+
+  // Takes ownership of the outcome a done message carries.
+  static std::unique_ptr<RequestOutcome> Take(LPARAM lparam);
+
+ private:
+  struct Mailbox;
+  std::shared_ptr<Mailbox> mailbox_;
+};
+
+}  // namespace kestrune::ui
