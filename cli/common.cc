@@ -215,7 +215,7 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   } else if (format == OutputFormat::kJson) {
     if (!rows_expected) {
       json.AddNothing();
-    } else if (std::optional<std::string> complaint = json.AddReply(result.body)) {
+    } else if (std::optional<std::string> complaint = json.AddReply(result.body, result.notes)) {
       console.Err("kestrune: the reply is not JSON: " + EscapeLine(*complaint) + "\n");
       if (status == kExitOk) status = kExitErrorReply;
     }
@@ -226,6 +226,10 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   }
   if (outcome.leaves_shown && !raw && format != OutputFormat::kTable) {
     console.Err("kestrune: note: " + note.substr(1, note.size() - 2) + "\n");
+  }
+  // What the engine found out about a refused signature or time stamp.
+  for (const std::string& engine_note : result.notes) {
+    console.Err("kestrune: note: " + EscapeLine(engine_note) + "\n");
   }
   std::string explanation;
   switch (result.outcome) {

@@ -59,13 +59,19 @@ struct JsonDocument::Items {
 JsonDocument::JsonDocument() : items_(std::make_unique<Items>()) {}
 JsonDocument::~JsonDocument() = default;
 
-std::optional<std::string> JsonDocument::AddReply(std::string_view body) {
+std::optional<std::string> JsonDocument::AddReply(std::string_view body,
+                                                  std::span<const std::string> notes) {
   std::string complaint;
   OrderedJson parsed;
   try {
     parsed = OrderedJson::parse(body);
   } catch (const OrderedJson::exception& error) {
     complaint = error.what();
+  }
+  if (complaint.empty() && !notes.empty() && parsed.is_object()) {
+    OrderedJson listed = OrderedJson::array();
+    for (const std::string& note : notes) listed.push_back(note);
+    parsed["KestruneNotes"] = std::move(listed);
   }
   items_->items.push_back(complaint.empty() ? std::move(parsed) : OrderedJson());
   if (complaint.empty()) return std::nullopt;

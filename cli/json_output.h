@@ -25,9 +25,12 @@ class JsonDocument {
   JsonDocument(const JsonDocument&) = delete;
   JsonDocument& operator=(const JsonDocument&) = delete;
 
-  // Adds a reply body as parsed. Returns the parser's complaint, adding a
-  // null in its place, when the body is not JSON.
-  std::optional<std::string> AddReply(std::string_view body);
+  // Adds a reply body as parsed, with `notes` (explanations of an error
+  // reply) as a "KestruneNotes" array member when there are any and the reply
+  // is an object. Returns the parser's complaint, adding a null in its place,
+  // when the body is not JSON.
+  std::optional<std::string> AddReply(std::string_view body,
+                                      std::span<const std::string> notes = {});
   // Adds a null, for a call that got no reply.
   void AddNothing();
   // Adds rows as an array of records: each a Field: Info object, split at

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/ascii.h"
+#include "report/xml_text.h"
 
 namespace kestrune::engine {
 namespace {
@@ -232,11 +233,7 @@ std::optional<std::string> ErrorElement(std::string_view body, std::string_view 
     const std::size_t from = start + open.size();
     const std::size_t end = body.find(close, from);
     if (end == std::string_view::npos) return std::nullopt;
-    std::string_view text = body.substr(from, end - from);
-    if (text.starts_with("<![CDATA[") && text.ends_with("]]>")) {
-      text = text.substr(9, text.size() - 12);
-    }
-    return std::string(text);
+    return report::DecodeXmlText(body.substr(from, end - from));
   }
   // {"Code":"...","Message":"..."}: the service's strings, with JSON escapes.
   std::string key = "\"";

@@ -34,7 +34,8 @@ Engine::Engine(const request::Clock& clock, report::ResultList& results, report:
       trace_(trace),
       options_(std::move(options)),
       own_transport_(MakeNetworkTransport(options_)),
-      transport_(own_transport_.get()) {}
+      transport_(own_transport_.get()),
+      clock_offset_(options_.clock_offset) {}
 
 Engine::Engine(const request::Clock& clock, report::ResultList& results, report::TraceSink& trace,
                Transport& transport, EngineOptions options)
@@ -42,7 +43,8 @@ Engine::Engine(const request::Clock& clock, report::ResultList& results, report:
       results_(results),
       trace_(trace),
       options_(std::move(options)),
-      transport_(&transport) {}
+      transport_(&transport),
+      clock_offset_(options_.clock_offset) {}
 
 Engine::~Engine() = default;
 

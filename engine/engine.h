@@ -77,6 +77,11 @@ struct EngineOptions {
   std::chrono::milliseconds idle_timeout{30000};       // longest wait for the next reply bytes
   std::chrono::milliseconds exchange_timeout{120000};  // one whole exchange, however slow
   int max_attempts = 5;
+  // How far the service's clock was found ahead of the local one by an
+  // earlier engine of the same face: its requests are stamped with it from
+  // the start (an engine measures and keeps it itself after a refused time
+  // stamp; clock_offset() tells).
+  std::chrono::seconds clock_offset{0};
   // GET, POST, or (kAuto) GET unless the request is too long for one.
   request::HttpMethod method = request::HttpMethod::kAuto;
   // The service's XML, which the formatters turn into rows, or its JSON,

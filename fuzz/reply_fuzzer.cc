@@ -6,15 +6,18 @@
 // the leaf walk used for replies no formatter knows. Besides the sanitizers'
 // checks, the rows must keep the promises of the extractor's contract.
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "engine/diagnosis.h"
 #include "report/extractor.h"
 #include "report/formatters.h"
 #include "report/result_list.h"
@@ -108,5 +111,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (end != kestrune::report::kElementAbsent && end > reply.size()) {
     Fail("an end offset beyond the reply");
   }
+
+  // A refused signature's message and a reply's Date header, as the service
+  // would send them: any diagnosis names a parameter taken from one of the
+  // two strings and always says something.
+  constexpr std::string_view kOurs =
+      "GET&%2F&AccessKeyId%3Did%26Action%3DDescribeRegions%26RegionId%3Dcn-hangzhou";
+  const std::optional<std::string> message = kestrune::engine::ErrorElement(reply, "Message");
+  const kestrune::engine::SignatureDiagnosis diagnosis =
+      kestrune::engine::DiagnoseSignature(kOurs, message.value_or(std::string(reply)));
+  if (diagnosis.notes.empty()) Fail("a diagnosis without a note");
+  if (!diagnosis.parameter.empty() && kOurs.find(diagnosis.parameter) == std::string_view::npos &&
+      reply.find(diagnosis.parameter) == std::string_view::npos &&
+      (!message || message->find(diagnosis.parameter) == std::string::npos)) {
+    Fail("a diagnosis names a parameter found in neither string");
+  }
+  (void)kestrune::engine::ClockOffset(reply, std::chrono::system_clock::time_point());
   return 0;
 }

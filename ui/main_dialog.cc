@@ -515,6 +515,9 @@ void MainDialog::Abandon() {
   SetControlText(dialog_, IDC_REPORT, kCancelledText);
 }
 
+// The field of the rows that explain an error reply.
+constexpr std::string_view kNoteField = "Note";
+
 LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   std::unique_ptr<RequestOutcome> outcome = RequestRunner::Take(lparam);
   if (outcome == nullptr) return 0;
@@ -527,8 +530,21 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   awaited_ = 0;
   SetInFlight(false);
   for (const std::string& line : outcome->trace_lines) trace().Line(line);
-  ReplayListChanges(outcome->list_changes, result_list_);
+  // A measured clock offset holds for every later request of the session.
+  engine_options_.clock_offset = outcome->clock_offset;
   const engine::RequestResult& result = outcome->result;
+  // Explanations of an error read below its rows: the list shows the newest
+  // row on top, so they go in first, last note first.
+  std::vector<ListChange> changes = std::move(outcome->list_changes);
+  auto after_clear = std::find_if(changes.rbegin(), changes.rend(), [](const ListChange& change) {
+                       return change.clear;
+                     }).base();
+  std::vector<ListChange> notes;
+  for (auto note = result.notes.rbegin(); note != result.notes.rend(); ++note) {
+    notes.push_back(ListChange{false, std::string(kNoteField), *note});
+  }
+  changes.insert(after_clear, notes.begin(), notes.end());
+  ReplayListChanges(changes, result_list_);
   // A refusal has no report text of its own; its reason is what the user needs.
   SetControlText(dialog_, IDC_REPORT,
                  result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);

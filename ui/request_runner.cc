@@ -100,6 +100,7 @@ bool RequestRunner::Start(RequestJob job) {
       RecordingTrace trace(outcome->trace_lines);
       engine::Engine engine(mailbox->clock, list, trace, job.options);
       outcome->result = engine.Send(job.credentials, job.action, job.values);
+      outcome->clock_offset = engine.clock_offset();
     } catch (const std::exception& failure) {
       // Nothing may escape a thread; the dialog shows what went wrong.
       outcome->list_changes.clear();

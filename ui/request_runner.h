@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -53,6 +54,8 @@ struct RequestOutcome {
   engine::RequestResult result;
   std::vector<ListChange> list_changes;
   std::vector<std::string> trace_lines;
+  // The engine's clock offset after the request, for the next one.
+  std::chrono::seconds clock_offset{0};
 };
 
 // Applies recorded changes to a list, in their order.

@@ -48,11 +48,13 @@ std::size_t CountText(std::string_view text, std::string_view pattern) {
 
 class SimE2eTest : public ::testing::Test {
  protected:
-  void StartSim(sim::FaultPlan faults = {}) {
+  void StartSim(sim::FaultPlan faults = {}, std::int64_t sim_clock_offset_ms = 0) {
+    server_.reset();  // before the clock it reads
+    shifted_sim_clock_ = std::make_unique<sim::OffsetClock>(sim_clock_, sim_clock_offset_ms);
     sim::ServerOptions options;
     options.gateway.faults = faults;
     options.log = [this](std::string_view line) { sim_log_.emplace_back(line); };
-    server_ = std::make_unique<sim::Server>(options, sim_clock_);
+    server_ = std::make_unique<sim::Server>(options, *shifted_sim_clock_);
     ASSERT_TRUE(server_->Start().ok());
     engine_options_.endpoint_override = "127.0.0.1:" + std::to_string(server_->port());
     engine_ = std::make_unique<Engine>(clock_, rows_, trace_, engine_options_);
@@ -82,6 +84,7 @@ class SimE2eTest : public ::testing::Test {
   request::Credentials credentials_{"kestrune-demo-id", std::string(kSecret)};
   request::SystemClock clock_;
   sim::SystemClock sim_clock_;
+  std::unique_ptr<sim::OffsetClock> shifted_sim_clock_;
   RecordingResultList rows_;
   RecordingTrace trace_;
   EngineOptions engine_options_;
@@ -238,6 +241,42 @@ TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
   RequestResult gateway = Send(catalogue::kApiGatewayService, "DescribeApiGroups");
   EXPECT_EQ(gateway.outcome, Outcome::kGoodReply) << gateway.body;
   EXPECT_NE(gateway.body.find("<RequestId>"), std::string::npos);
+}
+
+// A refused signature is explained from the service's own string to sign:
+// the same string means the secret is wrong; a parameter changed on the way
+// is named.
+TEST_F(SimE2eTest, RefusedSignaturesAreDiagnosed) {
+  StartSim();
+  credentials_.access_key_secret = "a-wrong-secret-for-the-demo-id";
+  audit_.AddSecret(credentials_.access_key_secret);
+  RequestResult wrong = Send(catalogue::kEcsService, "DescribeRegions");
+  EXPECT_EQ(wrong.outcome, Outcome::kErrorReply);
+  ASSERT_EQ(wrong.notes.size(), 2u) << wrong.body << "\n" << (wrong.notes.empty() ? "" : wrong.notes[0]);
+  EXPECT_NE(wrong.notes[1].find("secret is not the one"), std::string::npos);
+
+  credentials_.access_key_secret = std::string(kSecret);
+  StartSim(sim::FaultPlan{.alter = "RegionId"});
+  RequestResult altered = Send(catalogue::kEcsService, "DescribeZones", {"cn-hangzhou"});
+  EXPECT_EQ(altered.outcome, Outcome::kErrorReply);
+  ASSERT_FALSE(altered.notes.empty());
+  EXPECT_EQ(altered.notes[0],
+            "the service signed parameter \"RegionId\" differently from this request");
+  EXPECT_EQ(altered.notes.back(), "the value was changed on the way (by a proxy, say)");
+}
+
+// A clock 20 minutes slow is measured from the refusal's Date header and
+// repaired by one more request; the offset then holds for the next one.
+TEST_F(SimE2eTest, ClockSkewIsRepairedInOneRetry) {
+  StartSim({}, 1200 * 1000);
+  RequestResult first = Send(catalogue::kEcsService, "DescribeRegions");
+  EXPECT_EQ(first.outcome, Outcome::kGoodReply) << first.body;
+  EXPECT_EQ(first.attempts, 2);
+  ASSERT_EQ(first.notes.size(), 1u);
+  EXPECT_NE(first.notes[0].find("20 min"), std::string::npos) << first.notes[0];
+  EXPECT_NEAR(static_cast<double>(engine_->clock_offset().count()), 1200.0, 2.0);
+  RequestResult second = Send(catalogue::kEcsService, "DescribeRegions");
+  EXPECT_EQ(second.attempts, 1);
 }
 
 TEST_F(SimE2eTest, UnknownAccessKeyShowsTheErrorRowsWithTheServiceGuidance) {
