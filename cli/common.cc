@@ -227,10 +227,6 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   if (outcome.leaves_shown && !raw && format != OutputFormat::kTable) {
     console.Err("kestrune: note: " + note.substr(1, note.size() - 2) + "\n");
   }
-  // What the engine found out about a refused signature or time stamp.
-  for (const std::string& engine_note : result.notes) {
-    console.Err("kestrune: note: " + EscapeLine(engine_note) + "\n");
-  }
   std::string explanation;
   switch (result.outcome) {
     case engine::Outcome::kGoodReply:
@@ -257,6 +253,10 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       break;
   }
   if (!explanation.empty()) console.Err("kestrune: " + EscapeLine(explanation) + "\n");
+  // What the engine found out about a refused signature or time stamp.
+  for (const std::string& engine_note : result.notes) {
+    console.Err("kestrune: note: " + EscapeLine(engine_note) + "\n");
+  }
   return status;
 }
 

@@ -116,7 +116,10 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       return result;
     }
     result.signed_request = signed_request.value().text;
-    result.string_to_sign = signed_request.value().string_to_sign;
+    // Kept for a diagnosis, which may quote it: without the token, hidden as
+    // the reply hides it, so the two strings still compare.
+    result.string_to_sign = request::HideSecurityToken(signed_request.value().string_to_sign,
+                                                       credentials.security_token);
     ++result.attempts;
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);

@@ -114,7 +114,9 @@ TEST_F(CallTest, ErrorRepliesExitOneWithTheirErrorRows) {
   EXPECT_EQ(InfoOf(wrong_secret.out, "HostId"), "ecs.aliyuncs.com");
   // The error whole on standard error, then where the service points to.
   const std::vector<std::string> said = Lines(wrong_secret.err);
-  ASSERT_EQ(said.size(), 2u) << wrong_secret.err;
+  // Then the diagnosis of the refused signature.
+  ASSERT_EQ(said.size(), 4u) << wrong_secret.err;
+  EXPECT_EQ(said[2].rfind("kestrune: note: ", 0), 0u);
   EXPECT_EQ(said[0].rfind("kestrune: SignatureDoesNotMatch: Specified signature is not matched "
                           "with our calculation. server string to sign is:GET&%2F&",
                           0),
