@@ -146,14 +146,16 @@ void CheckTarget(const Target& target, const transport::ProxySettings& proxies,
 }
 
 // The signed DescribeRegions and, from its reply's Date, the clock.
+// With `printer` (--debug) its exchange is shown as `call` shows it.
 void CheckCall(const FoundCredentials& found, const engine::EngineOptions& options,
-               report::TraceSink& trace, std::vector<CheckLine>& lines) {
+               report::TraceSink& trace, ExchangePrinter* printer, std::vector<CheckLine>& lines) {
   const std::string label = "call ecs DescribeRegions";
   const std::optional<catalogue::ResolvedAction> action =
       catalogue::ResolveActionName(catalogue::kEcsService, "DescribeRegions");
   const request::SystemClock clock;
   report::RecordingResultList list;
   engine::Engine engine(clock, list, trace, options);
+  engine.set_exchange_observer(printer);
   const engine::RequestResult result =
       engine.Send(found.credentials, action, catalogue::ParameterValueSlots());
   const auto received = std::chrono::system_clock::now();
@@ -307,7 +309,9 @@ int RunDoctor(const CommandLine& line, Console& console) {
 
   if (found.ok()) {
     report::NullTraceSink no_trace;
-    CheckCall(*found, *options, TraceWanted(line, console) ? console.Trace() : no_trace, lines);
+    ExchangePrinter printer(console);
+    CheckCall(*found, *options, TraceWanted(line, console) ? console.Trace() : no_trace,
+              line.debug ? &printer : nullptr, lines);
   } else {
     lines.push_back({"call ecs DescribeRegions", Verdict::kFail, "not sent: no credentials"});
     lines.push_back({"clock", Verdict::kWarn, "not measured: no reply"});
