@@ -29,6 +29,7 @@ constexpr std::string_view kMainHelp =
     "  credentials [ACCESS_KEY_ID]\n"
     "                 write the credential file \"sign\" (secret read without echo)\n"
     "  demo           start the local simulator and take a short tour of it\n"
+    "  doctor         check credentials, clock, network, TLS and a signed call\n"
     "\n"
     "Options:\n"
     "  --endpoint [https://|http://]HOST[:PORT]\n"
@@ -43,8 +44,8 @@ constexpr std::string_view kMainHelp =
     "                           none given); --proxy '' for none at all\n"
     "  --tls                    demo: the tour goes over HTTPS to its own simulator\n"
     "  --region ID              RegionId for call and demo; the zones of sample\n"
-    "  --profile NAME           call: the credentials (and default RegionId) of a\n"
-    "                           profile of ~/.aliyun/config.json\n"
+    "  --profile NAME           call, doctor: the credentials (and default\n"
+    "                           RegionId) of a profile of ~/.aliyun/config.json\n"
     "  --format table|tsv|json  an aligned table (default on a terminal),\n"
     "                           tab-separated rows (default otherwise), or the\n"
     "                           service's own JSON as one document\n"
@@ -69,14 +70,16 @@ constexpr std::string_view kMainHelp =
     "directory; the current profile of ~/.aliyun/config.json; the [default]\n"
     "section of ~/.alibabacloud/credentials.\n"
     "\n"
-    "Proxies (call): without --proxy, http_proxy for plain HTTP and https_proxy for\n"
-    "TLS, else all_proxy; each in lower case first, then upper case. no_proxy lists\n"
-    "hosts reached directly: names with all names below them, exact addresses, or\n"
-    "*. Loopback goes through the proxy too unless listed. Only http:// proxies.\n"
+    "Proxies (call, doctor): without --proxy, http_proxy for plain HTTP and\n"
+    "https_proxy for TLS, else all_proxy; each in lower case first, then upper\n"
+    "case. no_proxy lists hosts reached directly: names with all names below them,\n"
+    "exact addresses, or *. Loopback goes through the proxy too unless listed.\n"
+    "Only http:// proxies.\n"
     "\n"
     "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
     "3 connection failure or time-out, 4 \"this function not support\",\n"
-    "5 standard output or error could not be written.\n";
+    "5 standard output or error could not be written; doctor: 0 when every\n"
+    "check passes, 1 when one fails.\n";
 
 constexpr std::string_view kListHelp =
     "Usage: kestrune list [SERVICE [CATEGORY|ACTION]]\n"
@@ -189,8 +192,36 @@ constexpr std::string_view kDemoHelp =
     "--region chooses the region of the tour (default cn-hangzhou).\n"
     "With --format json the five replies are printed as one JSON array.\n";
 
-constexpr std::array<std::string_view, 6> kHelpTexts = {kMainHelp,   kListHelp,        kCallHelp,
-                                                        kSampleHelp, kCredentialsHelp, kDemoHelp};
+constexpr std::string_view kDoctorHelp =
+    "Usage: kestrune doctor [--endpoint URL] [--ca-file FILE] [--proxy URL]\n"
+    "                       [--profile NAME] [--timeout SECONDS]\n"
+    "                       [--format table|tsv|json]\n"
+    "\n"
+    "Checks what a call needs and prints one line per check (Check, Verdict,\n"
+    "Detail), each ok, warn or FAIL:\n"
+    "  credentials  the source `call` would use, the AccessKey id masked (its\n"
+    "               first 4 characters); a security token is said to be in\n"
+    "               use, never shown; the secret never is\n"
+    "  resolve      the name of each service endpoint (ecs, iot, apigateway), or\n"
+    "               of --endpoint (or KESTRUNE_ENDPOINT) alone when given\n"
+    "  connect      a TCP connection to it, directly or through the proxy\n"
+    "  tls          for https: the handshake and the certificate check, and\n"
+    "               whose certificates are trusted (--ca-file or the system's)\n"
+    "  call         a signed ECS DescribeRegions: ok on a good reply, else the\n"
+    "               service's error code and what it tells\n"
+    "  clock        the local clock against the reply's Date header: warn when\n"
+    "               more than 60 s off, FAIL beyond 15 minutes (the service\n"
+    "               refuses older time stamps)\n"
+    "Through a proxy the proxy's name is resolved and reached (a CONNECT tunnel\n"
+    "for https); its credentials are never shown. --debug shows the signed\n"
+    "call's exchange and --trace the engine's trace lines, as with call.\n"
+    "\n"
+    "With --format json: an array of {\"check\", \"verdict\", \"detail\"} objects.\n"
+    "Exit status: 0 when no check fails (warnings allowed), 1 when one fails,\n"
+    "2 usage error.\n";
+
+constexpr std::array<std::string_view, 7> kHelpTexts = {
+    kMainHelp, kListHelp, kCallHelp, kSampleHelp, kCredentialsHelp, kDemoHelp, kDoctorHelp};
 
 std::string_view HelpFor(Subcommand subcommand) {
   switch (subcommand) {
@@ -204,6 +235,8 @@ std::string_view HelpFor(Subcommand subcommand) {
       return kCredentialsHelp;
     case Subcommand::kDemo:
       return kDemoHelp;
+    case Subcommand::kDoctor:
+      return kDoctorHelp;
     case Subcommand::kNone:
       break;
   }
@@ -236,11 +269,13 @@ int RunCommand(std::span<const std::string> arguments, Console& console) {
       return RunCredentials(line, console);
     case Subcommand::kDemo:
       return RunDemo(line, console);
+    case Subcommand::kDoctor:
+      return RunDoctor(line, console);
     case Subcommand::kNone:
       break;
   }
   return UsageError(console,
-                    "a subcommand is missing: list, call, sample, credentials or demo "
+                    "a subcommand is missing: list, call, sample, credentials, demo or doctor "
                     "(see kestrune --help)");
 }
 

@@ -19,12 +19,13 @@ struct SubcommandEntry {
   Subcommand subcommand;
 };
 
-constexpr std::array<SubcommandEntry, 5> kSubcommands = {{
+constexpr std::array<SubcommandEntry, 6> kSubcommands = {{
     {"list", Subcommand::kList},
     {"call", Subcommand::kCall},
     {"sample", Subcommand::kSample},
     {"credentials", Subcommand::kCredentials},
     {"demo", Subcommand::kDemo},
+    {"doctor", Subcommand::kDoctor},
 }};
 
 enum class Option {
@@ -247,6 +248,9 @@ core::Status CheckApplicable(const CommandLine& line) {
   if (line.help || line.version) return core::Status::Ok();
   const Subcommand sub = line.subcommand;
   const bool sends = sub == Subcommand::kCall || sub == Subcommand::kDemo;
+  // `doctor` sends as `call` does, with call's choice of where, through what
+  // and with whose credentials.
+  const bool connects = sub == Subcommand::kCall || sub == Subcommand::kDoctor;
   const std::string where = sub == Subcommand::kNone ? std::string("without a subcommand")
                                                      : "with " + std::string(SubcommandName(sub));
   if (line.raw && sub != Subcommand::kCall)
@@ -256,13 +260,17 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   for (const auto& [given, name] :
        {std::pair{line.force, "--force"}, std::pair{line.all_pages, "--all-pages"},
-        std::pair{!line.method.empty(), "--method"},
-        std::pair{line.profile.has_value(), "--profile"}}) {
+        std::pair{!line.method.empty(), "--method"}}) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }
   }
-  if (line.endpoint && !sends) return Error("--endpoint applies to call and demo, not " + where);
+  if (line.profile && !connects) {
+    return Error("--profile applies to call and doctor, not " + where);
+  }
+  if (line.endpoint && !(sends || connects)) {
+    return Error("--endpoint applies to call, demo and doctor, not " + where);
+  }
   if (line.tls && sub != Subcommand::kDemo)
     return Error("--tls applies to demo only, not " + where);
   if (line.tls && line.endpoint) {
@@ -270,18 +278,20 @@ core::Status CheckApplicable(const CommandLine& line) {
         "demo --tls starts a simulator of its own; for one already running give "
         "--endpoint https://HOST:PORT instead");
   }
-  if (line.proxy && sub != Subcommand::kCall) {
-    return Error("--proxy applies to call only, not " + where);
+  if (line.proxy && !connects) {
+    return Error("--proxy applies to call and doctor, not " + where);
   }
-  if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);
+  if (line.timeout && !(sends || connects)) {
+    return Error("--timeout applies to call, demo and doctor, not " + where);
+  }
   if (line.region && !(sends || sub == Subcommand::kSample)) {
     return Error("--region applies to call, sample and demo, not " + where);
   }
-  if (line.format != OutputFormat::kAuto && !(sends || sub == Subcommand::kSample)) {
-    return Error("--format applies to call, sample and demo, not " + where);
+  if (line.format != OutputFormat::kAuto && !(sends || connects || sub == Subcommand::kSample)) {
+    return Error("--format applies to call, sample, demo and doctor, not " + where);
   }
-  if (line.ca_file && sub != Subcommand::kCall) {
-    return Error("--ca-file applies to call only, not " + where);
+  if (line.ca_file && !connects) {
+    return Error("--ca-file applies to call and doctor, not " + where);
   }
   if (line.raw && line.dry_run) return Error("--raw and --dry-run cannot be combined");
   if ((line.raw || line.dry_run) && line.format != OutputFormat::kAuto) {

@@ -20,7 +20,7 @@
 
 namespace kestrune::cli {
 
-enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo };
+enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo, kDoctor };
 
 enum class OutputFormat { kAuto, kTable, kTsv, kJson };
 

@@ -27,6 +27,7 @@ int RunCall(const CommandLine& line, Console& console);
 int RunSample(const CommandLine& line, Console& console);
 int RunCredentials(const CommandLine& line, Console& console);
 int RunDemo(const CommandLine& line, Console& console);
+int RunDoctor(const CommandLine& line, Console& console);
 
 // Prints "kestrune: <message>" on one line of the error stream and returns
 // kExitUsage.

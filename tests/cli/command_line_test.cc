@@ -79,12 +79,12 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"call", "--region="}, "--region needs a region id"},
       {{"list", "--raw"}, "--raw applies to call only"},
       {{"sample", "--dry-run"}, "--dry-run applies to call only"},
-      {{"sample", "--endpoint", "h"}, "--endpoint applies to call and demo"},
-      {{"list", "--timeout", "1"}, "--timeout applies to call and demo"},
-      {{"list", "--format", "json"}, "--format applies to call, sample and demo"},
+      {{"sample", "--endpoint", "h"}, "--endpoint applies to call, demo and doctor"},
+      {{"list", "--timeout", "1"}, "--timeout applies to call, demo and doctor"},
+      {{"list", "--format", "json"}, "--format applies to call, sample, demo and doctor"},
       {{"credentials", "--region", "x"}, "--region applies to call, sample and demo"},
       {{"call", "--ca-file="}, "--ca-file needs the path"},
-      {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call only"},
+      {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call and doctor"},
       {{"call", "--raw", "--dry-run"}, "cannot be combined"},
       {{"call", "--raw", "--format", "tsv"}, "--format does not apply"},
   };
@@ -141,7 +141,7 @@ TEST(CommandLineTest, ArgumentsThatAreNotUtf8AreNamedNotShown) {
 
 // Every help text fits an 80-column terminal.
 TEST(CommandLineTest, HelpTextsFitEightyColumns) {
-  ASSERT_EQ(HelpTexts().size(), 6u);  // the program's and each subcommand's
+  ASSERT_EQ(HelpTexts().size(), 7u);  // the program's and each subcommand's
   for (std::string_view help : HelpTexts()) {
     for (const std::string& line : clitest::Lines(std::string(help))) {
       EXPECT_LE(DisplayWidth(line), 80u) << line;
