@@ -36,6 +36,7 @@ enum class Option {
   kDebug,
   kHelp,
   kVersion,
+  kNames,
 };
 
 struct OptionDefinition {
@@ -44,7 +45,7 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 12> kOptions = {{
+constexpr std::array<OptionDefinition, 13> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"region", Option::kRegion, true},
     {"format", Option::kFormat, true},
@@ -57,6 +58,8 @@ constexpr std::array<OptionDefinition, 12> kOptions = {{
     {"debug", Option::kDebug, false},
     {"help", Option::kHelp, false},
     {"version", Option::kVersion, false},
+    // Not in the help: the action names alone, for shell completion.
+    {"names", Option::kNames, false},
 }};
 
 const OptionDefinition* FindOption(std::string_view name) {
@@ -136,6 +139,9 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
     case Option::kVersion:
       line.version = true;
       break;
+    case Option::kNames:
+      line.names = true;
+      break;
   }
   return core::Status::Ok();
 }
@@ -159,6 +165,9 @@ core::Status CheckApplicable(const CommandLine& line) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }
+  }
+  if (line.names && sub != Subcommand::kList) {
+    return Error("--names applies to list only, not " + where);
   }
   if (line.endpoint && !sends) return Error("--endpoint applies to call and demo, not " + where);
   if (line.timeout && !sends) return Error("--timeout applies to call and demo, not " + where);

@@ -40,6 +40,7 @@ struct CommandLine {
   bool debug = false;
   bool help = false;
   bool version = false;
+  bool names = false;  // list: action names only, one a line (for completion)
 };
 
 // The subcommand's name as typed ("call"); "" for kNone.
