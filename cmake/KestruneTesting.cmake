@@ -46,6 +46,13 @@ endfunction()
 
 # The plain simulator: KESTRUNE_TEST_SIM, KESTRUNE_TEST_SIM_LOG.
 kestrune_sim_fixture(kestrune_sim sim)
+if(CMAKE_CROSSCOMPILING)
+  # Ends the Wine processes the tests left in the prefix (cmake/wine-run.sh).
+  add_test(NAME kestrune_wine_stop
+           COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh" "${CMAKE_BINARY_DIR}/wineprefix"
+                   --end-session)
+  set_tests_properties(kestrune_wine_stop PROPERTIES FIXTURES_CLEANUP kestrune_sim TIMEOUT 60)
+endif()
 # The TLS simulator: KESTRUNE_TEST_TLS, KESTRUNE_TEST_TLS_CA,
 # KESTRUNE_TEST_TLS_OTHER_CA. Added once the simulator can serve TLS with a
 # CA of its own making (it prints the CA's path on its second line).
@@ -68,6 +75,11 @@ function(kestrune_add_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE kestrune_options ${ARG_LIBS} GTest::gtest_main)
+  if(CMAKE_CROSSCOMPILING AND NOT ARG_FIXTURES)
+    # Every Windows test within the fixture whose cleanup ends the Wine
+    # session, so that cleanup waits for all of them.
+    set(ARG_FIXTURES kestrune_sim)
+  endif()
   set(properties ${ARG_PROPERTIES})
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")

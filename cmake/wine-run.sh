@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a prefix of its own:
 #   wine-run.sh PREFIX PROGRAM [ARGS...]
+#   wine-run.sh PREFIX --end-session     (ends every Wine process of PREFIX)
 # The prefix is a 64-bit one, which runs 32-bit programs too once 32-bit Wine
 # (wine32:i386) is installed. It is created once (serialised with a lock,
 # since ctest may start several tests at a time); Mono and Gecko are disabled
@@ -11,6 +12,11 @@
 set -euo pipefail
 prefix=$1
 shift
+if [ "${1:-}" = --end-session ]; then
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -f "$prefix.session" "$prefix.fifo"
+  exit 0
+fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -32,6 +38,18 @@ mkdir -p "$(dirname "$prefix")"
   # (about a second each). Detached from ctest's pipes, which ctest waits on,
   # and from the lock, which the next test waits on.
   wineserver -p60 </dev/null >/dev/null 2>&1 9>&- || true
+  # Wine's own services (services.exe, rpcss.exe, ...) start with the first
+  # program and keep its standard error until the last program has been
+  # gone a while; started by a test, they hold ctest's pipe and ctest waits
+  # for them (about a minute a test). A quiet program that waits on a pipe
+  # no one writes keeps them running, started here with no ctest pipe
+  # open; at most two hours, or until --end-session.
+  if ! kill -0 "$(cat "$prefix.session" 2>/dev/null || echo none)" 2>/dev/null; then
+    rm -f "$prefix.fifo"
+    mkfifo "$prefix.fifo"
+    setsid timeout 7200 "$wine_bin" cmd.exe <>"$prefix.fifo" >/dev/null 2>&1 9>&- &
+    echo $! >"$prefix.session"
+  fi
 ) 9>"$prefix.lock"
 # Windows programs end their lines with CR LF; a test list read by ctest
 # (--gtest_list_tests) must not carry the CR into the test names.
