@@ -46,6 +46,7 @@ enum class Option {
   kTrace,
   kHelp,
   kVersion,
+  kNames,
 };
 
 struct OptionDefinition {
@@ -54,7 +55,7 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 17> kOptions = {{
+constexpr std::array<OptionDefinition, 18> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
@@ -72,6 +73,8 @@ constexpr std::array<OptionDefinition, 17> kOptions = {{
     {"trace", Option::kTrace, false},
     {"help", Option::kHelp, false},
     {"version", Option::kVersion, false},
+    // Not in the help: the action names alone, for shell completion.
+    {"names", Option::kNames, false},
 }};
 
 const OptionDefinition* FindOption(std::string_view name) {
@@ -238,6 +241,9 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
     case Option::kVersion:
       line.version = true;
       break;
+    case Option::kNames:
+      line.names = true;
+      break;
   }
   return core::Status::Ok();
 }
@@ -264,6 +270,9 @@ core::Status CheckApplicable(const CommandLine& line) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }
+  }
+  if (line.names && sub != Subcommand::kList) {
+    return Error("--names applies to list only, not " + where);
   }
   if (line.profile && !connects) {
     return Error("--profile applies to call and doctor, not " + where);

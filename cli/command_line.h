@@ -46,6 +46,7 @@ struct CommandLine {
   bool trace = false;  // the engine's internal trace lines
   bool help = false;
   bool version = false;
+  bool names = false;  // list: action names only, one a line (for completion)
 };
 
 // The subcommand's name as typed ("call"); "" for kNone.

@@ -2,6 +2,7 @@
 // parameters, as plain aligned text.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "catalogue/dispatch.h"
 #include "catalogue/paging.h"
@@ -138,6 +139,43 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
   return out;
 }
 
+// Every sendable action name of the service, once each, in listing order.
+std::string ActionNames(unsigned service_number) {
+  const std::size_t service_position = catalogue::ServicePosition(service_number);
+  const std::size_t categories = catalogue::CategoryList(service_position).Count();
+  std::vector<std::string> names;
+  for (std::size_t category = 0; category < categories; ++category) {
+    const std::size_t entries = catalogue::ActionList(service_position, category).Count();
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      const std::optional<catalogue::ResolvedAction> resolved =
+          catalogue::ResolveBrowsingEntry(service_position, category, entry);
+      if (resolved && std::find(names.begin(), names.end(), resolved->action_name) == names.end()) {
+        names.push_back(resolved->action_name);
+      }
+    }
+  }
+  std::string out;
+  for (const std::string& name : names) out += name + '\n';
+  return out;
+}
+
+// `list --names [SERVICE]`: what shell completion offers after `call`.
+int ListNames(const std::vector<std::string>& operands, Console& console) {
+  if (operands.size() > 1) return UsageError(console, "list --names takes at most a service");
+  std::string out;
+  if (operands.empty()) {
+    for (const catalogue::ServiceInfo& service : catalogue::Services()) {
+      out += ActionNames(service.number);
+    }
+  } else {
+    core::Result<unsigned> service = ParseServiceName(operands[0]);
+    if (!service.ok()) return UsageError(console, service.status().message());
+    out = ActionNames(*service);
+  }
+  console.Out(out);
+  return kExitOk;
+}
+
 // A category given by its number (1-based) or its name.
 std::optional<std::size_t> FindCategory(unsigned service_number, std::string_view given) {
   const core::StringListView categories =
@@ -159,6 +197,7 @@ std::optional<std::size_t> FindCategory(unsigned service_number, std::string_vie
 
 int RunList(const CommandLine& line, Console& console) {
   const std::vector<std::string>& operands = line.operands;
+  if (line.names) return ListNames(operands, console);
   if (operands.size() > 2) {
     return UsageError(console, "list takes at most a service and a category or action (got \"" +
                                    EscapeLine(operands[2]) + "\" as well)");

@@ -12,16 +12,25 @@ ensure_packages() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
+  # 32-bit packages (wine32:i386) need the i386 architecture, added once;
+  # the update below then fetches its package lists.
+  if [[ " ${missing[*]}" == *:i386* ]] &&
+    ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # What a native (Linux) build and its tests need.
+# The Debian package: help2man makes the manual pages, dpkg-shlibdeps (in
+# dpkg-dev) its dependencies.
 NATIVE_PACKAGES=(build-essential cmake g++ libgtest-dev googletest libbenchmark-dev libssl-dev
-                 pkg-config)
-# What the Windows cross builds and their runs under Wine need.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 xvfb xauth
-                  fonts-wqy-microhei)
+                 pkg-config help2man dpkg-dev)
+# What the Windows cross builds and their runs under Wine need; 32-bit Wine
+# (wine32 with its TLS library) runs the i686 programs.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
+                  libgnutls30:i386 xvfb xauth fonts-wqy-microhei)
 # What the fuzz targets (clang, libFuzzer) and the static analysis need (the
 # MinGW compiler for its Windows headers and target: the Windows-only sources
 # are analysed as a Windows x86_64 build sees them).

@@ -2,24 +2,26 @@
 # The test command: installs what is missing, builds every configuration
 # (Linux debug, Linux with AddressSanitizer and UndefinedBehaviorSanitizer,
 # Windows x86_64 and Windows i686) with warnings as errors, and runs all tests:
-# natively, under the sanitizers, and the Windows x86_64 programs under Wine in
-# a virtual X display; then runs each fuzz target briefly and the static
-# analysis.
+# natively, under the sanitizers, and the Windows x86_64 and i686 programs
+# under Wine in a virtual X display (with the simulator that ctest starts
+# from the native build); zips each Windows build; builds the Debian package,
+# installs it and runs the installed program; then runs each fuzz target
+# briefly and the static analysis.
 #
 #   scripts/test.sh            everything
-#   scripts/test.sh native     only the listed parts (native asan win64 win32 fuzz analysis)
+#   scripts/test.sh native     only the listed parts (native asan win64 win32 package fuzz analysis)
 #   FUZZ_SECONDS=N             seconds per fuzz target (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
 parts=("$@")
-[ ${#parts[@]} -eq 0 ] && parts=(native asan win64 win32 fuzz analysis)
+[ ${#parts[@]} -eq 0 ] && parts=(native asan win64 win32 package fuzz analysis)
 configs=()
 extras=()
 for part in "${parts[@]}"; do
   case $part in
-    fuzz|analysis) extras+=("$part") ;;
+    fuzz|analysis|package) extras+=("$part") ;;
     *) configs+=("$part") ;;
   esac
 done
@@ -27,43 +29,27 @@ jobs=${JOBS:-$(nproc)}
 
 want_windows=no
 for c in "${configs[@]}"; do case $c in win64|win32) want_windows=yes ;; esac; done
+want_analysis=no
+for e in "${extras[@]}"; do case $e in fuzz|analysis) want_analysis=yes ;; esac; done
 ensure_packages "${NATIVE_PACKAGES[@]}"
 [ $want_windows = yes ] && ensure_packages "${WINDOWS_PACKAGES[@]}"
-[ ${#extras[@]} -gt 0 ] && ensure_packages "${ANALYSIS_PACKAGES[@]}"
+[ $want_analysis = yes ] && ensure_packages "${ANALYSIS_PACKAGES[@]}"
 
-# The Windows tests under Wine talk to the simulator running natively.
-sim_pid=""
-start_native_sim() {
-  [ -x build/native/sim/kestrune-sim ] || {
-    cmake --preset native >/dev/null
-    cmake --build --preset native -j "$jobs" --target kestrune-sim
-  }
-  local out=build/native/sim-for-wine.out
-  : >"$out"
-  build/native/sim/kestrune-sim --port 0 >"$out" 2>build/native/sim-for-wine.log &
-  sim_pid=$!
-  local line="" tries=0
-  until line=$(head -n 1 "$out") && [ -n "$line" ]; do
-    tries=$((tries + 1))
-    [ $tries -gt 100 ] && { echo "the simulator did not start"; return 1; }
-    sleep 0.1
-  done
-  export KESTRUNE_TEST_SIM=${line#listening on }
-  # The Windows tests read the simulator's request log to prove no secret
-  # reached it.
-  export KESTRUNE_TEST_SIM_LOG="$PWD/build/native/sim-for-wine.log"
-  echo "simulator for the Windows tests: $KESTRUNE_TEST_SIM"
-}
-stop_native_sim() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  sim_pid=""
-}
-trap stop_native_sim EXIT
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 failed=()
+timings=()
+
+# The Windows tests talk to a simulator that ctest starts from the native
+# build (KESTRUNE_NATIVE_SIM); build it first when the native configuration
+# is not among the parts.
+if [ $want_windows = yes ] && [[ " ${configs[*]} " != *" native "* ]]; then
+  echo "=== native: the simulator for the Windows tests"
+  cmake --preset native >/dev/null
+  cmake --build --preset native -j "$jobs" --target kestrune-sim
+fi
+
 for config in "${configs[@]}"; do
   echo "=== $config: configure and build"
   cmake --preset "$config" >/dev/null
@@ -72,13 +58,14 @@ done
 
 for config in "${configs[@]}"; do
   case $config in
-    win32) continue ;;  # built, not run: 32-bit Wine is not installed here
-    win64)
+    win64|win32)
       echo "=== $config: tests under Wine"
-      start_native_sim
+      started=$(date +%s)
       xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$config" -j "$jobs" ||
         failed+=("$config")
-      stop_native_sim
+      timings+=("$config tests under Wine: $(($(date +%s) - started)) s")
+      echo "=== $config: zip"
+      cpack --preset "$config" || failed+=("$config zip")
       ;;
     *)
       echo "=== $config: tests"
@@ -87,8 +74,29 @@ for config in "${configs[@]}"; do
   esac
 done
 
+# The Debian package from a release build, installed into this machine; the
+# installed programs must run from /usr/bin.
+package() {
+  cmake --preset package >/dev/null &&
+    cmake --build --preset package -j "$jobs" &&
+    cpack --preset package || return 1
+  local deb
+  deb=$(ls -t build/package/packages/kestrune_*.deb | head -n 1)
+  $sudo dpkg -i "$deb" &&
+    /usr/bin/kestrune --version &&
+    /usr/bin/kestrune list &&
+    /usr/bin/kestrune-sim --help >/dev/null &&
+    test -s /usr/share/man/man1/kestrune.1.gz &&
+    test -s /usr/share/man/man1/kestrune-sim.1.gz &&
+    test -s /usr/share/bash-completion/completions/kestrune
+}
+
 for extra in "${extras[@]}"; do
   case $extra in
+    package)
+      echo "=== package: the Debian package, installed"
+      package || failed+=(package)
+      ;;
     fuzz)
       echo "=== fuzz: each target for ${FUZZ_SECONDS:-30} s"
       fuzz/run.sh --seconds "${FUZZ_SECONDS:-30}" || failed+=(fuzz)
@@ -100,6 +108,7 @@ for extra in "${extras[@]}"; do
   esac
 done
 
+for timing in "${timings[@]}"; do echo "$timing"; done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1

@@ -2,6 +2,8 @@
 // service, run in-process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "catalogue/catalogue.h"
@@ -189,6 +191,40 @@ TEST(ListTest, HelpEverywhereAndVersion) {
   EXPECT_EQ(RunKestrune(version, {"--version"}), kExitOk);
   EXPECT_EQ(version.out, "kestrune " + std::string(ProgramVersion()) + "\n");
   EXPECT_NE(ProgramVersion(), "0.0.0");
+}
+
+// What shell completion offers after `call SERVICE`: every name is an action
+// of that service, listed once; the option stays out of the help.
+TEST(ListTest, NamesAreTheSendableActionsOnceEach) {
+  std::size_t all = 0;
+  const char* services[] = {"ecs", "iot", "apigateway"};
+  for (std::size_t position = 0; position < 3; ++position) {
+    const char* service = services[position];
+    TestConsole console;
+    ASSERT_EQ(RunKestrune(console, {"list", "--names", service}), kExitOk) << console.err;
+    const std::vector<std::string> names = Lines(console.out);
+    EXPECT_GE(names.size(), 3u) << service;
+    all += names.size();
+    const unsigned number = catalogue::Services()[position].number;
+    for (const std::string& name : names) {
+      const std::optional<catalogue::ResolvedAction> action =
+          catalogue::ResolveActionName(number, name);
+      ASSERT_TRUE(action.has_value()) << name;
+      EXPECT_EQ(action->action_name, name);
+      EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+    }
+  }
+  TestConsole every;
+  ASSERT_EQ(RunKestrune(every, {"list", "--names"}), kExitOk);
+  EXPECT_EQ(Lines(every.out).size(), all);
+  EXPECT_TRUE(Contains(every.out, "DescribeInstances\n"));
+
+  TestConsole help;
+  RunKestrune(help, {"list", "--help"});
+  EXPECT_FALSE(Contains(help.out, "--names"));
+  TestConsole misplaced;
+  EXPECT_EQ(RunKestrune(misplaced, {"call", "--names"}), kExitUsage);
+  EXPECT_EQ(RunKestrune(misplaced, {"list", "--names", "ecs", "1"}), kExitUsage);
 }
 
 }  // namespace

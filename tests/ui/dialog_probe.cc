@@ -330,11 +330,14 @@ int wmain(int argc, wchar_t** argv) {
                    static_cast<long>(rows), static_cast<long>(kDescribeRegionsRows));
       ++failures;
     }
-    // Let the list paint before its pixels are read or its memory measured.
+    // Let the list paint before its pixels are read or its memory measured:
+    // until no part of it waits to be painted, within a bound.
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Settle(dialog);
-    Sleep(300);
-    Settle(dialog);
+    const HWND list = GetDlgItem(dialog, kResultList);
+    const ULONGLONG painted_by = GetTickCount64() + kShowTimeoutMs;
+    do {
+      Settle(dialog);
+    } while (GetUpdateRect(list, nullptr, FALSE) && GetTickCount64() < painted_by);
   }
 
   PROCESS_MEMORY_COUNTERS memory{};

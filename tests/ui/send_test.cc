@@ -1,8 +1,8 @@
-// Send against kestrune-sim: the test command starts the simulator natively
-// on 127.0.0.1 and passes its address in KESTRUNE_TEST_SIM (or the dialog's own
-// KESTRUNE_ENDPOINT); without one these tests are skipped. With
+// Send against kestrune-sim: ctest starts the simulator natively on 127.0.0.1
+// as a fixture and passes its address in KESTRUNE_TEST_SIM (or the dialog's
+// own KESTRUNE_ENDPOINT); without one these tests fail. With
 // KESTRUNE_TEST_SIM_LOG naming that simulator's request log (a host path, as
-// the test command gives it), the secret audit reads what each test added.
+// cmake/test-env.sh gives it), the secret audit reads what each test added.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -34,8 +34,8 @@ class SendTest : public DialogTest {
     const char* address = std::getenv("KESTRUNE_TEST_SIM");
     if (address == nullptr || *address == '\0') address = std::getenv("KESTRUNE_ENDPOINT");
     if (address == nullptr || *address == '\0') {
-      GTEST_SKIP()
-          << "no simulator: set KESTRUNE_TEST_SIM=127.0.0.1:PORT of a running kestrune-sim";
+      FAIL() << "no simulator: run through ctest, which starts one, or set "
+                "KESTRUNE_TEST_SIM=127.0.0.1:PORT of a running kestrune-sim";
     }
     ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", address), 0);
     const char* log = std::getenv("KESTRUNE_TEST_SIM_LOG");

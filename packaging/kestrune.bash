@@ -1,0 +1,72 @@
+# bash completion for kestrune: subcommands, services, options and their
+# values, and action and parameter names, which come from the program's own
+# catalogue (`kestrune list --names SERVICE`, `kestrune list SERVICE ACTION`).
+
+_kestrune_parameters() {
+  # The first word of each line of the parameter table, as Name=.
+  "$1" list "$2" "$3" 2>/dev/null |
+    awk '/^Parameter  / { table = 1; next } /^Any other parameter/ { table = 0 }
+         table && NF { print $1 "=" }'
+}
+
+_kestrune() {
+  local cur prev program=${COMP_WORDS[0]}
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD - 1]}
+
+  case $prev in
+    --format) mapfile -t COMPREPLY < <(compgen -W "table tsv json" -- "$cur"); return ;;
+    --method) mapfile -t COMPREPLY < <(compgen -W "GET POST" -- "$cur"); return ;;
+    --endpoint | --region | --timeout) return ;;
+  esac
+
+  # The subcommand and its operands so far, options and their values left out.
+  local words=() i word
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    case $word in
+      --endpoint | --region | --format | --timeout | --method) ((i++)) ;;
+      -*) ;;
+      *) words+=("$word") ;;
+    esac
+  done
+
+  if [[ $cur == -* ]]; then
+    local options="--help --version"
+    case ${words[0]:-} in
+      call) options+=" --endpoint --region --format --raw --dry-run --all-pages --force --method
+                       --debug --timeout" ;;
+      demo) options+=" --endpoint --region --format --debug --timeout" ;;
+      sample) options+=" --region --format" ;;
+    esac
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+    return
+  fi
+
+  local candidates=""
+  case ${#words[@]} in
+    0) candidates="list call sample credentials demo" ;;
+    1)
+      case ${words[0]} in
+        list | call) candidates="ecs iot apigateway" ;;
+        sample)
+          candidates="DescribeRegions DescribeZones DescribeInstanceStatus RebootInstance
+                      StartInstance StopInstance" ;;
+      esac
+      ;;
+    2)
+      case ${words[0]} in
+        list | call) candidates=$("$program" list --names "${words[1]}" 2>/dev/null) ;;
+      esac
+      ;;
+    *)
+      if [ "${words[0]}" = call ]; then
+        candidates=$(_kestrune_parameters "$program" "${words[1]}" "${words[2]}")
+        compopt -o nospace 2>/dev/null
+      fi
+      ;;
+  esac
+  mapfile -t COMPREPLY < <(compgen -W "$candidates" -- "$cur")
+}
+
+complete -F _kestrune kestrune
