@@ -73,6 +73,8 @@ PY
 
 count=${#regions[@]}
 read -r fan fan_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances --regions all)
+read -r wide wide_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances --regions all \
+                          --parallel 32)
 read -r one one_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances \
                         RegionId="${regions[0]}")
 read -r seq seq_min < <(measure "$(( runs > 5 ? 5 : runs ))" "$sequential")
@@ -80,13 +82,17 @@ printf 'simulator latency %d ms per reply; machine load average %s\n' "$latency"
   "$(cut -d' ' -f1 /proc/loadavg)"
 printf 'kestrune call ecs DescribeInstances --regions all (%d regions, parallel 16; median of %d): %.1f ms (best %.1f ms)\n' \
   "$count" "$runs" "$fan" "$fan_min"
+printf 'the same with --parallel 32 (every region at once; median of %d): %.1f ms (best %.1f ms)\n' \
+  "$runs" "$wide" "$wide_min"
 printf 'one kestrune call ecs DescribeInstances (median of %d): %.1f ms (best %.1f ms)\n' \
   "$runs" "$one" "$one_min"
 printf 'the same %d calls as %d kestrune processes in turn: %.1f ms (best %.1f ms)\n' \
   "$count" "$count" "$seq" "$seq_min"
-awk -v fan="$fan" -v one="$one" -v seq="$seq" 'BEGIN {
-  printf "ratio: --regions all takes %.2f times one call (target: under 3) and is %.1f times faster than the processes in turn\n",
-    fan / one, seq / fan;
+# With 16 at a time, 28 regions take two rounds after the DescribeRegions
+# that lists them: three replies' latency against one call's one.
+awk -v fan="$fan" -v wide="$wide" -v one="$one" -v seq="$seq" 'BEGIN {
+  printf "ratio: --regions all takes %.2f times one call (target: under 3; %.2f with --parallel 32) and is %.1f times faster than the processes in turn\n",
+    fan / one, wide / one, seq / fan;
 }'
 
 if [ -d bench/node/node_modules/@alicloud/pop-core ] && command -v node >/dev/null; then
@@ -97,9 +103,9 @@ if [ -d bench/node/node_modules/@alicloud/pop-core ] && command -v node >/dev/nu
                             "$address")
   printf 'node + @alicloud/pop-core, DescribeRegions then all %d at once (median of %d): %.1f ms (best %.1f ms)\n' \
     "$count" "$runs" "$peer" "$peer_min"
-  awk -v fan="$fan" -v peer="$peer" 'BEGIN {
-    printf "ratio: kestrune --regions all is %.2f times faster than the Node SDK (target: at least 3)\n",
-      peer / fan;
+  awk -v fan="$fan" -v wide="$wide" -v peer="$peer" 'BEGIN {
+    printf "ratio: kestrune --regions all is %.2f times faster than the Node SDK (target: at least 3; %.2f with --parallel 32)\n",
+      peer / fan, peer / wide;
   }'
 else
   echo "node + @alicloud/pop-core: not installed in bench/node (npm install there), not measured"

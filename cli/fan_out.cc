@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "cli/app.h"
@@ -105,7 +106,14 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
       std::min<std::size_t>(calls.size(), static_cast<std::size_t>(std::max(1, settings.parallel)));
   std::vector<std::thread> pool;
   pool.reserve(threads);
-  for (std::size_t i = 1; i < threads; ++i) pool.emplace_back(work);
+  for (std::size_t i = 1; i < threads; ++i) {
+    // A system that gives no more threads gets its calls sent by fewer.
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   work();  // the calling thread is one of the workers
   for (std::thread& thread : pool) thread.join();
 }
