@@ -6,6 +6,8 @@
 #   - the engine's round trip against the local simulator beside the Node SDK;
 #   - whole-process time and memory of `kestrune call` beside a node process;
 #   - the same call over HTTPS beside plain HTTP (and the Node SDK over HTTPS);
+#   - one call over all 28 regions beside one call, 28 processes in turn and
+#     the Node SDK with 28 requests at once;
 #   - the simulator's throughput and latency at 1, 8 and 64 connections;
 #   - the sizes of the Windows programs.
 # The Node SDK (@alicloud/pop-core) is a benchmark peer only; bench/node holds
@@ -53,6 +55,9 @@ bench/tls_report.sh "$build" 300
 echo
 echo "## Every page of a long list"
 bench/pages_report.sh "$build" 30
+echo
+echo "## One call over every region"
+bench/fanout_report.sh "$build" 20
 echo
 echo "## Simulator under load"
 "$build/bench/sim_load" --seconds 2

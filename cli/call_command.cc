@@ -1,15 +1,19 @@
 // `kestrune call SERVICE ACTION [Name=Value ...]`: checks everything the user
 // typed before anything is sent, then signs, sends and prints the rows.
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
+#include <variant>
 
 #include "catalogue/paging.h"
 #include "cli/app.h"
 #include "cli/commands.h"
+#include "cli/fan_out.h"
 #include "cli/output.h"
 #include "core/ascii.h"
 #include "core/closest.h"
+#include "report/extractor.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
 #include "transport/proxy.h"
@@ -161,6 +165,129 @@ bool DefaultRegionId(const catalogue::ResolvedAction& action, const std::string&
   return given;
 }
 
+// Whether the action's template has a RegionId parameter.
+bool TakesRegionId(const catalogue::ResolvedAction& action) {
+  if (action.request_template == nullptr) return false;
+  const core::StringListView names = action.request_template->parameter_names();
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    if (names.Entry(i) == "RegionId") return true;
+  }
+  return false;
+}
+
+// The regions of the account, from an ECS DescribeRegions call (always
+// XML: only the ids are read). A failure is explained on the error stream
+// and its exit status returned.
+std::variant<std::vector<std::string>, int> ListRegions(Console& console, const CommandLine& line,
+                                                        const request::Clock& clock,
+                                                        const request::Credentials& credentials,
+                                                        engine::EngineOptions options,
+                                                        report::TraceSink& trace) {
+  options.reply_format = request::ReplyFormat::kXml;
+  report::RecordingResultList list;
+  engine::Engine engine(clock, list, trace, options);
+  ExchangePrinter printer(console);
+  if (line.debug) engine.set_exchange_observer(&printer);
+  const std::optional<catalogue::ResolvedAction> describe =
+      catalogue::ResolveActionName(catalogue::kEcsService, "DescribeRegions");
+  if (!describe) return kExitNotSupported;
+  const CallOutcome outcome =
+      SendAndCollect(engine, list, credentials, *describe, {}, std::nullopt);
+  std::vector<std::string> ids = RegionIdsOf(outcome.result.body);
+  if (outcome.result.outcome == engine::Outcome::kGoodReply && !ids.empty()) return ids;
+  CapturingConsole capture(console);
+  JsonDocument unused;
+  int status = PrintOutcome(capture, OutputFormat::kTsv, outcome, false, unused);
+  if (status == kExitOk) status = kExitErrorReply;  // a reply without regions
+  console.Err("kestrune: --regions: the region list (ECS DescribeRegions) could not be read\n");
+  console.Err(capture.err());
+  return status;
+}
+
+// The call once per region of `choice`: see cli/fan_out.h.
+int CallRegions(const CommandLine& line, Console& console, const RegionChoice& choice,
+                const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
+                const std::optional<catalogue::PagingInfo>& paging,
+                const engine::EngineOptions& options, const FoundCredentials& credentials,
+                report::TraceSink& trace) {
+  const request::SystemClock clock;
+  // Region ids are checked against the account's own list: the catalogue
+  // keeps none, and the service adds regions over time.
+  std::variant<std::vector<std::string>, int> known =
+      ListRegions(console, line, clock, credentials.credentials, options, trace);
+  if (const int* failed = std::get_if<int>(&known)) return *failed;
+  const std::vector<std::string>& regions = std::get<std::vector<std::string>>(known);
+  std::vector<RegionCall> calls;
+  for (const std::string& id : choice.all ? regions : choice.ids) {
+    if (std::find(regions.begin(), regions.end(), id) == regions.end()) {
+      return UsageError(console, "--regions: unknown region " + EscapeLine(id) +
+                                     " (not among the " + std::to_string(regions.size()) +
+                                     " regions DescribeRegions lists); nothing was sent");
+    }
+    core::Result<catalogue::ParameterValueSlots> values = BindParameters(action, assignments, id);
+    if (!values.ok()) return UsageError(console, values.status().message());
+    calls.push_back(RegionCall{id, std::move(values.value()), {}, {}, {}});
+  }
+
+  FanOutSettings settings;
+  settings.console = &console;
+  settings.clock = &clock;
+  settings.credentials = &credentials.credentials;
+  settings.action = &action;
+  settings.paging = paging;
+  settings.options = options;
+  settings.parallel = line.parallel.value_or(kDefaultParallel);
+  settings.debug = line.debug;
+  settings.trace = TraceWanted(line, console);
+  SendToRegions(settings, calls);
+
+  // Printed in the list's order, whatever order the replies came in.
+  const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
+  JsonDocument json;
+  std::vector<report::Row> rows;
+  std::string action_line;
+  std::string note;
+  int status = kExitOk;
+  for (const RegionCall& call : calls) {
+    const engine::RequestResult& result = call.outcome.result;
+    if (!call.exchanges.empty()) console.Err(PrefixRegion(call.region, call.exchanges));
+    for (const std::string& trace_line : call.trace_lines) {
+      console.Trace().Line(call.region + ": " + trace_line);
+    }
+    CapturingConsole capture(console);
+    JsonDocument reply;
+    status = WorseExitStatus(status, PrintOutcome(capture, format, call.outcome, false, reply));
+    if (!capture.err().empty()) console.Err(PrefixRegion(call.region, capture.err()));
+    if (format == OutputFormat::kJson) {
+      json.AddRegionReply(call.region, reply);
+      continue;
+    }
+    // Regions are records apart, as records are within one reply.
+    if (!rows.empty() && !IsSeparatorRow(rows.back())) {
+      rows.push_back({std::string(report::kSeparator), std::string(report::kSeparator)});
+    }
+    rows.push_back({"Region", call.region});
+    rows.insert(rows.end(), call.outcome.rows.begin(), call.outcome.rows.end());
+    // A call without rows (no connection, a proxy's page) still says so under
+    // its region.
+    if (call.outcome.rows.empty() && result.outcome != engine::Outcome::kGoodReply) {
+      rows.push_back({"Result", result.result_text});
+    }
+    if (action_line.empty()) action_line = result.action_line;
+    if (call.outcome.leaves_shown && note.empty()) {
+      note = "(no formatter for " + result.action_line + ": every element of the reply is shown)";
+    }
+  }
+  if (format == OutputFormat::kJson) {
+    console.Out(json.Render(true));
+  } else {
+    std::string text = RenderRows(format, rows, action_line,
+                                  format == OutputFormat::kTable ? note : std::string());
+    if (!text.empty()) console.Out(ForDisplay(console, format, std::move(text)));
+  }
+  return status;
+}
+
 request::HttpMethod MethodOf(const CommandLine& line) {
   if (line.method == "GET") return request::HttpMethod::kGet;
   if (line.method == "POST") return request::HttpMethod::kPost;
@@ -194,6 +321,23 @@ int RunCall(const CommandLine& line, Console& console) {
       return UsageError(console, slips.message());
     }
   }
+  std::optional<RegionChoice> regions;
+  if (line.regions) {
+    core::Result<RegionChoice> choice = ParseRegionChoice(*line.regions);
+    if (!choice.ok()) return UsageError(console, choice.status().message());
+    if (!TakesRegionId(*action)) {
+      return UsageError(console, "--regions: " + action->action_name + " takes no RegionId");
+    }
+    for (const std::string& assignment : assignments) {
+      const std::string_view name = std::string_view(assignment).substr(0, assignment.find('='));
+      if (core::EqualsIgnoreCase(name, "RegionId")) {
+        return UsageError(console,
+                          "--regions gives each call its RegionId; RegionId= cannot be "
+                          "given as well");
+      }
+    }
+    regions = std::move(choice.value());
+  }
   core::Result<catalogue::ParameterValueSlots> values =
       BindParameters(*action, assignments, line.region);
   if (!values.ok()) return UsageError(console, values.status().message());
@@ -204,7 +348,7 @@ int RunCall(const CommandLine& line, Console& console) {
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
   const bool region_defaulted =
-      !line.region && DefaultRegionId(*action, credentials->region_id, values.value());
+      !line.region && !regions && DefaultRegionId(*action, credentials->region_id, values.value());
 
   report::NullTraceSink no_trace;
   report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
@@ -222,6 +366,11 @@ int RunCall(const CommandLine& line, Console& console) {
     if (!options->ca_file.empty()) {
       console.Err("kestrune: trusting only the certificates of " + options->ca_file + "\n");
     }
+  }
+
+  if (regions) {
+    return CallRegions(line, console, *regions, *action, assignments, paging, *options,
+                       *credentials, trace);
   }
 
   const request::SystemClock clock;
@@ -253,8 +402,8 @@ int RunCall(const CommandLine& line, Console& console) {
   JsonDocument json;
   const int status = PrintOutcome(console, ResolveFormat(line.format, console.OutputIsTerminal()),
                                   outcome, line.raw, json);
-  // One call, one reply: the document is that reply itself. (A call that
-  // fans out over several regions or actions would print an array.)
+  // One call, one reply: the document is that reply itself. (A call over
+  // several regions prints an array: see CallRegions.)
   if (json.size() > 0) console.Out(json.Render(false));
   return status;
 }

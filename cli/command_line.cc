@@ -34,6 +34,8 @@ enum class Option {
   kProxy,
   kCaFile,
   kRegion,
+  kRegions,
+  kParallel,
   kProfile,
   kFormat,
   kTimeout,
@@ -55,12 +57,16 @@ struct OptionDefinition {
   bool takes_value;
 };
 
-constexpr std::array<OptionDefinition, 18> kOptions = {{
+// One option a line, easier to read and to extend.
+// clang-format off
+constexpr std::array<OptionDefinition, 20> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
     {"ca-file", Option::kCaFile, true},
     {"region", Option::kRegion, true},
+    {"regions", Option::kRegions, true},
+    {"parallel", Option::kParallel, true},
     {"profile", Option::kProfile, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
@@ -76,6 +82,7 @@ constexpr std::array<OptionDefinition, 18> kOptions = {{
     // Not in the help: the action names alone, for shell completion.
     {"names", Option::kNames, false},
 }};
+// clang-format on
 
 const OptionDefinition* FindOption(std::string_view name) {
   for (const OptionDefinition& definition : kOptions) {
@@ -190,6 +197,26 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
       line.region = std::string(value);
       break;
+    case Option::kRegions:
+      if (value.empty()) return Error("--regions needs all or a list of region ids ID,ID,...");
+      line.regions = std::string(value);
+      break;
+    case Option::kParallel: {
+      int count = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || count > kMaxParallel) {
+          count = kMaxParallel + 1;
+          break;
+        }
+        count = count * 10 + (c - '0');
+      }
+      if (value.empty() || count < 1 || count > kMaxParallel) {
+        return Error("--parallel needs a number of calls at once from 1 to " +
+                     std::to_string(kMaxParallel) + ", not " + Quoted(value));
+      }
+      line.parallel = count;
+      break;
+    }
     case Option::kProfile:
       if (value.empty()) return Error("--profile needs a profile name of ~/.aliyun/config.json");
       line.profile = std::string(value);
@@ -270,6 +297,15 @@ core::Status CheckApplicable(const CommandLine& line) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }
+  }
+  if (line.regions && sub != Subcommand::kCall) {
+    return Error("--regions applies to call only, not " + where);
+  }
+  if (line.parallel && !line.regions) return Error("--parallel applies to --regions only");
+  if (line.regions && (line.region || line.raw || line.dry_run)) {
+    return Error(std::string("--regions cannot be combined with ") + (line.region ? "--region"
+                                                                      : line.raw  ? "--raw"
+                                                                                  : "--dry-run"));
   }
   if (line.names && sub != Subcommand::kList) {
     return Error("--names applies to list only, not " + where);

@@ -20,6 +20,9 @@
 
 namespace kestrune::cli {
 
+// The most calls of one --regions run in flight at once.
+inline constexpr int kMaxParallel = 64;
+
 enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo, kDoctor };
 
 enum class OutputFormat { kAuto, kTable, kTsv, kJson };
@@ -33,6 +36,10 @@ struct CommandLine {
   std::optional<std::string> proxy;
   std::optional<std::string> ca_file;
   std::optional<std::string> region;
+  // call: "all" or a comma-separated list of region ids, each a call of its
+  // own; at most `parallel` at a time (1 to kMaxParallel).
+  std::optional<std::string> regions;
+  std::optional<int> parallel;
   std::optional<std::string> profile;  // a profile of ~/.aliyun/config.json
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;

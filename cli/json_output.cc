@@ -78,6 +78,13 @@ std::optional<std::string> JsonDocument::AddReply(std::string_view body,
   return complaint;
 }
 
+void JsonDocument::AddRegionReply(std::string_view region, const JsonDocument& reply) {
+  OrderedJson item = OrderedJson::object();
+  item["region"] = std::string(region);
+  item["reply"] = reply.items_->items.empty() ? OrderedJson() : reply.items_->items.front();
+  items_->items.push_back(std::move(item));
+}
+
 void JsonDocument::AddNothing() { items_->items.emplace_back(); }
 
 void JsonDocument::AddRows(std::span<const report::Row> rows) {

@@ -37,6 +37,10 @@ class JsonDocument {
   // separator rows; a field repeated within a record gives an array.
   void AddRows(std::span<const report::Row> rows);
 
+  // Adds {"region": region, "reply": the single item of `reply`} (a null
+  // reply when it holds none).
+  void AddRegionReply(std::string_view region, const JsonDocument& reply);
+
   std::size_t size() const;
 
   // The document with a line end: with `as_array` every item in one array,

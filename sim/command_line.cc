@@ -221,6 +221,16 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto ms = ParseNumber(*v, 0, 60000, "--latency");
       if (!ms.ok()) return ms.status();
       line.server.latency_ms = static_cast<int>(*ms);
+    } else if (arg == "--latency-region") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      const std::size_t eq = v->find('=');
+      if (eq == std::string_view::npos || eq == 0) {
+        return core::Status::Error("--latency-region needs REGION=MS");
+      }
+      auto ms = ParseNumber(v->substr(eq + 1), 0, 60000, "--latency-region");
+      if (!ms.ok()) return ms.status();
+      line.server.gateway.region_latency_ms[std::string(v->substr(0, eq))] = static_cast<int>(*ms);
     } else if (arg == "--idle-timeout") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -284,6 +294,8 @@ std::string HelpText() {
          "                         Date header tells it\n"
          "  --latency MS           hold every reply MS milliseconds (0 to 60000); other\n"
          "                         connections are served meanwhile\n"
+         "  --latency-region REGION=MS  hold replies to requests for REGION MS\n"
+         "                         milliseconds more (repeatable)\n"
          "  --nonce-window SECONDS how long a SignatureNonce stays used (default 900;\n"
          "                         0 turns the replay check off)\n"
          "  --read-timeout MS      time a client has to send its request head, and its\n"

@@ -204,6 +204,8 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     json = core::EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
     if (!IsValidUtf8(outcome.action)) outcome.action.assign(1, '?');
+    const auto late = options_.region_latency_ms.find(ParamValue(params, "RegionId"));
+    if (late != options_.region_latency_ms.end()) outcome.delay_ms += late->second;
   }
 
   // Connection faults come before any check.

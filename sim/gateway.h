@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -60,6 +61,9 @@ struct GatewayOptions {
   std::size_t max_nonces = 200000;                // oldest forgotten beyond this (bounds memory)
   FaultPlan faults{};
   SeedPlan seed{};  // the instances the account starts with
+  // Replies to requests whose RegionId is the key wait this much longer,
+  // so that callers can see replies arrive out of the order they were sent.
+  std::map<std::string, int, std::less<>> region_latency_ms{};
 };
 
 // What the server does with the connection.

@@ -1,0 +1,132 @@
+#include "cli/fan_out.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "cli/app.h"
+#include "cli/output.h"
+
+namespace kestrune::cli {
+
+core::Result<RegionChoice> ParseRegionChoice(std::string_view text) {
+  RegionChoice choice;
+  if (text == "all") {
+    choice.all = true;
+    return choice;
+  }
+  std::set<std::string, std::less<>> seen;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string_view id = text.substr(start, comma - start);
+    if (id.empty()) {
+      return core::Status::InvalidInput(
+          "--regions: an empty region id in \"" + EscapeLine(text) +
+          "\" (give all, or ids separated by commas, e.g. cn-hangzhou,cn-beijing)");
+    }
+    const bool plain = std::all_of(id.begin(), id.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+    });
+    if (!plain || id.size() > 64) {
+      return core::Status::InvalidInput("--regions: \"" + EscapeLine(id) +
+                                        "\" is not a region id (such as cn-hangzhou)");
+    }
+    if (!seen.emplace(id).second) {
+      return core::Status::InvalidInput("--regions: " + std::string(id) + " is given twice");
+    }
+    choice.ids.emplace_back(id);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return choice;
+}
+
+std::vector<std::string> RegionIdsOf(std::string_view body) {
+  constexpr std::string_view kOpen = "<RegionId>";
+  constexpr std::string_view kClose = "</RegionId>";
+  std::vector<std::string> ids;
+  for (std::size_t at = body.find(kOpen); at != std::string_view::npos; at = body.find(kOpen, at)) {
+    at += kOpen.size();
+    const std::size_t end = body.find(kClose, at);
+    if (end == std::string_view::npos) break;
+    ids.emplace_back(body.substr(at, end - at));
+    at = end + kClose.size();
+  }
+  return ids;
+}
+
+std::string PrefixRegion(std::string_view region, std::string_view text) {
+  constexpr std::string_view kProgram = "kestrune: ";
+  std::string prefixed;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    if (line.starts_with(kProgram)) {
+      prefixed.append(kProgram).append(region).append(": ").append(line.substr(kProgram.size()));
+    } else {
+      prefixed.append(region).append(": ").append(line);
+    }
+    prefixed += '\n';
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return prefixed;
+}
+
+void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) {
+  std::atomic<std::size_t> next{0};
+  // Each thread takes the next region not yet taken until none is left, with
+  // its own engine: engines are not shared between threads.
+  auto work = [&] {
+    report::RecordingResultList list;
+    report::RecordingTraceSink trace;
+    report::NullTraceSink no_trace;
+    report::TraceSink& sink = settings.trace ? static_cast<report::TraceSink&>(trace) : no_trace;
+    engine::Engine engine(*settings.clock, list, sink, settings.options);
+    for (std::size_t index = next++; index < calls.size(); index = next++) {
+      RegionCall& call = calls[index];
+      // The printer writes only into this region's capture.
+      CapturingConsole capture(*settings.console);
+      ExchangePrinter printer(capture);
+      engine.set_exchange_observer(settings.debug ? &printer : nullptr);
+      const std::size_t first_line = trace.lines().size();
+      call.outcome = SendAndCollect(engine, list, *settings.credentials, *settings.action,
+                                    call.values, settings.paging);
+      engine.set_exchange_observer(nullptr);
+      call.exchanges = capture.err();
+      call.trace_lines.assign(trace.lines().begin() + static_cast<std::ptrdiff_t>(first_line),
+                              trace.lines().end());
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(calls.size(), static_cast<std::size_t>(std::max(1, settings.parallel)));
+  std::vector<std::thread> pool;
+  pool.reserve(threads);
+  for (std::size_t i = 1; i < threads; ++i) {
+    // A system that gives no more threads gets its calls sent by fewer.
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();  // the calling thread is one of the workers
+  for (std::thread& thread : pool) thread.join();
+}
+
+int WorseExitStatus(int a, int b) {
+  // From best to worst.
+  constexpr std::array<int, 5> kOrder = {kExitOk, kExitErrorReply, kExitNotSupported, kExitUsage,
+                                         kExitConnection};
+  auto rank = [&](int status) {
+    const auto found = std::find(kOrder.begin(), kOrder.end(), status);
+    return found == kOrder.end() ? kOrder.size() : static_cast<std::size_t>(found - kOrder.begin());
+  };
+  return rank(a) >= rank(b) ? a : b;
+}
+
+}  // namespace kestrune::cli

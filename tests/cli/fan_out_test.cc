@@ -1,0 +1,100 @@
+// `kestrune call … --regions`: one call per region against a simulator that
+// answers some regions late, shown in the list's order whatever the order of
+// the replies; and the input refused before any of the calls is sent.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "process_support.h"
+
+namespace kestrune::cli::clitest {
+namespace {
+
+class FanOutTest : public CallTest {};
+
+// cn-hangzhou replies after cn-shanghai, cn-beijing not within the time-out:
+// the rows still stand in the list's order, each region's zones under its own
+// region row, and the failed region does not stop the others.
+TEST_F(FanOutTest, RowsGroupedUnderRegionsInTheListsOrder) {
+  Sim({"--latency-region", "cn-hangzhou=400", "--latency-region", "cn-beijing=5000"});
+  TestConsole& console = Console();
+  console.terminal = true;
+  EXPECT_EQ(Call(console, {"ecs", "DescribeZones", "--regions",
+                           "cn-hangzhou,cn-shanghai,cn-beijing", "--timeout", "1.5"}),
+            kExitConnection);
+  std::vector<std::string> regions;
+  std::size_t zones = 0;
+  for (const std::string& line : Lines(console.out)) {
+    if (line.starts_with("Region ")) regions.push_back(line.substr(line.rfind(' ') + 1));
+    if (!line.starts_with("ZoneId ")) continue;
+    ++zones;
+    ASSERT_FALSE(regions.empty()) << line;
+    EXPECT_TRUE(line.substr(line.rfind(' ') + 1).starts_with(regions.back() + "-")) << line;
+  }
+  EXPECT_EQ(regions, (std::vector<std::string>{"cn-hangzhou", "cn-shanghai", "cn-beijing"}));
+  EXPECT_GT(zones, 2u);
+  EXPECT_TRUE(Contains(console.out, "连接服务器失败!")) << console.out;
+  EXPECT_TRUE(Contains(console.err, "kestrune: cn-beijing: connection failed")) << console.err;
+  EXPECT_FALSE(Contains(console.err, "cn-shanghai:")) << console.err;
+}
+
+TEST_F(FanOutTest, JsonIsOneArrayOfRegionAndReply) {
+  Sim({"--latency-region", "cn-shanghai=300"});
+  TestConsole& console = Console();
+  const std::vector<std::string> asked = {"cn-shanghai", "cn-hangzhou"};
+  ASSERT_EQ(Call(console, {"ecs", "DescribeZones", "--regions", "cn-shanghai,cn-hangzhou",
+                           "--format", "json", "--parallel", "2"}),
+            kExitOk)
+      << console.err;
+  const nlohmann::ordered_json document = nlohmann::ordered_json::parse(console.out);
+  ASSERT_TRUE(document.is_array());
+  ASSERT_EQ(document.size(), asked.size());
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    EXPECT_EQ(document[i].size(), 2u);
+    EXPECT_EQ(document[i].at("region"), asked[i]);
+    const std::string zone = document[i].at("reply").at("Zones").at("Zone")[0].at("ZoneId");
+    EXPECT_TRUE(zone.starts_with(asked[i] + "-")) << zone;
+  }
+}
+
+TEST_F(FanOutTest, BadInputIsOneLineAndSendsNoCall) {
+  Sim();
+  const std::vector<std::vector<std::string>> cases = {
+      {"ecs", "DescribeZones", "--regions", ""},
+      {"ecs", "DescribeZones", "--regions", "cn-hangzhou,,cn-beijing"},
+      {"ecs", "DescribeZones", "--regions", "cn-hangzhou,cn-hangzhou"},
+      {"ecs", "DescribeZones", "--regions", "CN_Hangzhou"},
+      {"ecs", "DescribeZones", "--regions", "all", "--parallel", "0"},
+      {"ecs", "DescribeZones", "--regions", "all", "--parallel", "65"},
+      {"ecs", "DescribeZones", "--parallel", "4"},
+      {"ecs", "DescribeRegions", "--regions", "all"},
+      {"ecs", "DescribeZones", "--regions", "all", "RegionId=cn-hangzhou"},
+      {"ecs", "DescribeZones", "--regions", "all", "--region", "cn-hangzhou"},
+      {"ecs", "DescribeZones", "--regions", "all", "--dry-run"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    TestConsole& console = Console();
+    EXPECT_EQ(Call(console, arguments), kExitUsage) << arguments.back();
+    EXPECT_TRUE(console.out.empty());
+    EXPECT_EQ(LineCount(console.err), 1u) << console.err;
+  }
+  TestConsole& list = Console();
+  EXPECT_EQ(RunKestrune(list, {"list", "--regions", "all"}), kExitUsage);
+  ExpectNothingSentSoFar();
+  // An id the account does not have is found by the region list: that list
+  // is asked for, the call itself is not sent.
+  TestConsole& unknown = Console();
+  EXPECT_EQ(Call(unknown, {"ecs", "DescribeZones", "--regions", "cn-hangzhou,mars-north-1"}),
+            kExitUsage);
+  EXPECT_EQ(LineCount(unknown.err), 1u) << unknown.err;
+  EXPECT_TRUE(Contains(unknown.err, "mars-north-1")) << unknown.err;
+  const std::vector<std::string> log = simulator_->WaitForRequests(2);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(Contains(log[1], "DescribeRegions")) << log[1];
+}
+
+}  // namespace
+}  // namespace kestrune::cli::clitest
