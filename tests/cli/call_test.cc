@@ -215,6 +215,24 @@ TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
   EXPECT_EQ(joined.at("PageNumber"), 1);
 }
 
+// The pages of a walk share one connection.
+TEST_F(CallTest, AllPagesGoOverOneConnection) {
+  Simulator& sim = Sim({"--instances", "25@cn-hangzhou"});
+  TestConsole& console = Console();
+  ASSERT_EQ(Call(console, {"ecs", "DescribeInstances", "RegionId=cn-hangzhou", "PageSize=10",
+                           "--all-pages"}),
+            kExitOk)
+      << console.err;
+  ASSERT_EQ(sim.WaitForRequests(3).size(), 3u);
+  const std::string output = sim.Output();
+  std::size_t connections = 0;
+  for (std::size_t at = 0; (at = output.find("kestrune-sim: connection #", at)) != output.npos;
+       ++at) {
+    ++connections;
+  }
+  EXPECT_EQ(connections, 1u) << output;
+}
+
 TEST_F(CallTest, RepliesWithoutFormatterShowEveryLeaf) {
   Sim();
   TestConsole& console = Console();
