@@ -54,6 +54,9 @@ echo
 echo "## Every page of a long list"
 bench/pages_report.sh "$build" 30
 echo
+echo "## Every page of a long list over HTTPS"
+bench/pages_tls_report.sh "$build" 30
+echo
 echo "## Simulator under load"
 "$build/bench/sim_load" --seconds 2
 echo
