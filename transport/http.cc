@@ -13,8 +13,8 @@
 namespace kestrune::transport {
 
 // The connection of one exchange, or the one kept between exchanges. Its
-// members go in reverse order: the TLS session before the connection, the
-// connection before the platform's sockets.
+// members are destroyed in reverse order: the TLS session before the
+// connection, the connection before the platform's sockets.
 struct KeptConnection::State {
   std::optional<NetworkScope> network;  // started anew with each connection
   Connection connection;
@@ -808,8 +808,10 @@ core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint
     if (status.ok()) status = exchange.Send(request);
     if (status.ok()) status = exchange.ReceiveUntilComplete();
     if (reused && exchange.closed_before_reply()) {
-      // The server closed the kept connection before this request reached
-      // it; a new connection is not reused, so this happens once at most.
+      // The server closed the kept connection (an idle time-out of its own)
+      // before any byte of a reply: it never answered this request, which
+      // goes once more over a new connection. A new connection never comes
+      // here, so the request is sent twice at most.
       exchange.Close();
       exchange.Trace(TraceStep::kReopening);
       continue;
