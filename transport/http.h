@@ -11,7 +11,9 @@
 // scheme is https, while the request's Host header still names the service;
 // the name the certificate must carry is the one connected to.
 //
-// Stateless; separate exchanges may run on separate threads.
+// ExchangeWithHost and HttpExchange are stateless (one connection each;
+// separate exchanges may run on separate threads); a KeptConnection carries
+// the exchanges of a walk over one connection.
 #pragma once
 
 #include <chrono>
