@@ -59,6 +59,9 @@ echo
 echo "## One call over every region"
 bench/fanout_report.sh "$build" 20
 echo
+echo "## Every page of a long list over HTTPS"
+bench/pages_tls_report.sh "$build" 30
+echo
 echo "## Simulator under load"
 "$build/bench/sim_load" --seconds 2
 echo

@@ -115,6 +115,9 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       result.detail = signed_request.status().message();
       return result;
     }
+    // A repeat may well be followed by another, a page by the next: their
+    // connection stays open. A lone request closes it as it always did.
+    if (keep_alive_ || attempt > 1) request::KeepConnectionAlive(signed_request.value().text);
     result.signed_request = signed_request.value().text;
     // Kept for a diagnosis, which may quote it: without the token, hidden as
     // the reply hides it, so the two strings still compare.
@@ -302,6 +305,11 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
   const std::unique_ptr<PageJoin> join = options_.reply_format == request::ReplyFormat::kJson
                                              ? MakeJsonPageJoin(paging.list_element)
                                              : MakeXmlPageJoin(paging.list_element);
+  keep_alive_ = true;
+  struct KeepAliveEnd {
+    bool& flag;
+    ~KeepAliveEnd() { flag = false; }
+  } keep_alive_end{keep_alive_};
   RequestResult merged;
   std::size_t records = 0;
   std::string last_next_token;

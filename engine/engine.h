@@ -242,6 +242,9 @@ class Engine {
   catalogue::ApiGroupDraft draft_;
   std::chrono::seconds clock_offset_{0};
   ExchangeObserver* observer_ = nullptr;
+  // Set while more requests to the same host are likely to follow (the
+  // pages of a walk): each request asks for the connection to stay open.
+  bool keep_alive_ = false;
 };
 
 // The engine's own transport: HTTP/1.1 over TLS to the endpoint's host on port

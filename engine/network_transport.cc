@@ -1,5 +1,7 @@
-// The engine's own transport: one HTTP/1.1 exchange over TLS (or plain TCP
-// where the override says http) per request.
+// The engine's own transport: HTTP/1.1 over TLS (or plain TCP where the
+// override says http). A request that asks for it ("Connection: keep-alive":
+// the pages of a walk, the repeats of a request) leaves its connection open
+// for the next one to the same host.
 #include <memory>
 #include <utility>
 
@@ -50,7 +52,7 @@ class NetworkTransport : public Transport {
       return result;
     }
     transport::HttpReply reply;
-    result.status = transport::HttpExchange(endpoint, request_text, override_, exchange_, reply);
+    result.status = connection_.Exchange(endpoint, request_text, override_, exchange_, reply);
     if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());
     result.http_status = reply.status_code;
     result.status_line = std::move(reply.status_line);
@@ -64,6 +66,7 @@ class NetworkTransport : public Transport {
   transport::ExchangeOptions exchange_;
   std::optional<request::EndpointOverride> override_;
   std::string setup_error_;
+  transport::KeptConnection connection_;
 };
 
 }  // namespace

@@ -233,4 +233,15 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                 MakeTimestamps(clock), method, format);
 }
 
+void KeepConnectionAlive(std::string& request_text) {
+  constexpr std::string_view kClose = "\r\nConnection: close\r\n\r\n";
+  constexpr std::string_view kKeepAlive = "\r\nConnection: keep-alive\r\n\r\n";
+  // The header's end is its first empty line; a POST's body follows it.
+  const std::size_t end = request_text.find("\r\n\r\n");
+  if (end == std::string::npos || end + 4 < kClose.size()) return;
+  const std::size_t line = end + 4 - kClose.size();
+  if (std::string_view(request_text).substr(line, kClose.size()) != kClose) return;
+  request_text.replace(line, kClose.size(), kKeepAlive);
+}
+
 }  // namespace kestrune::request

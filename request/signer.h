@@ -130,4 +130,11 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                HttpMethod method = HttpMethod::kAuto,
                                                ReplyFormat format = ReplyFormat::kXml);
 
+// Asks, in `request_text` as built above, for the connection to stay open
+// after the reply ("Connection: keep-alive" for the header's closing
+// "Connection: close"), for a walk that sends more requests to the same
+// host. The Connection header is not signed: the signature still holds.
+// Text without that closing line is left as it is.
+void KeepConnectionAlive(std::string& request_text);
+
 }  // namespace kestrune::request

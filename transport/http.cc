@@ -11,6 +11,18 @@
 #include "transport/tls.h"
 
 namespace kestrune::transport {
+
+// The connection of one exchange, or the one kept between exchanges. Its
+// members are destroyed in reverse order: the TLS session before the
+// connection, the connection before the platform's sockets.
+struct KeptConnection::State {
+  std::optional<NetworkScope> network;  // started anew with each connection
+  Connection connection;
+  std::unique_ptr<TlsChannel> tls;  // set once the handshake succeeded
+  bool open = false;                // kept after a reply for the next exchange
+  std::string route;                // where the kept connection leads
+};
+
 namespace {
 
 constexpr std::size_t kReceiveChunk = 65536;
@@ -308,6 +320,8 @@ enum class TraceStep {
   kConnectedForTls,
   kHandshakeFailed,
   kVerified,
+  kReused,
+  kReopening,
 };
 
 struct TraceText {
@@ -334,13 +348,16 @@ constexpr TraceText kTraceTexts[] = {
     {TraceStep::kConnectedForTls, "connected.\r\nStarting TLS with ", "... "},
     {TraceStep::kHandshakeFailed, "TLS handshake failed, nothing sent.\r\n", ""},
     {TraceStep::kVerified, "certificate verified.\r\nSending request... ", ""},
+    {TraceStep::kReused, "Reusing the connection to ", ".\r\nSending request... "},
+    {TraceStep::kReopening,
+     "the kept connection was closed before any reply; connecting again.\r\n", ""},
 };
 
 constexpr bool TraceTextsInOrder() {
   for (std::size_t i = 0; i < std::size(kTraceTexts); ++i) {
     if (static_cast<std::size_t>(kTraceTexts[i].step) != i) return false;
   }
-  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kVerified) + 1;
+  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kReopening) + 1;
 }
 static_assert(TraceTextsInOrder(), "kTraceTexts holds one entry per TraceStep, in order");
 
@@ -349,7 +366,7 @@ static_assert(TraceTextsInOrder(), "kTraceTexts holds one entry per TraceStep, i
 class HostExchange {
  public:
   HostExchange(const std::string& host, std::uint16_t port, const ExchangeOptions& options,
-               HttpReply& reply, const TraceFunction& trace)
+               HttpReply& reply, const TraceFunction& trace, KeptConnection::State& state)
       : host_(host),
         port_(port),
         options_(options),
@@ -361,11 +378,15 @@ class HostExchange {
         deadline_(Clock::now() + options.exchange_timeout),
         reply_(reply),
         trace_(trace),
-        start_(std::chrono::steady_clock::now()) {}
+        start_(std::chrono::steady_clock::now()),
+        state_(state) {}
 
   // Starts the platform's sockets, resolves the host (or the proxy) and
   // connects.
   core::Status Connect();
+  // Goes on over the connection kept from an earlier exchange, already
+  // connected and secured.
+  void Reuse() { Trace(TraceStep::kReused, peer_); }
   // With options.use_tls, the tunnel through a proxy if one applies, then
   // the handshake and the certificate check; nothing when the exchange is
   // plain.
@@ -381,10 +402,17 @@ class HostExchange {
   // only traced.
   void Close();
 
+  void Trace(TraceStep step, std::string_view name = {}) const;
+  // Whether the server closed the connection (orderly or by a reset) before
+  // any byte of the reply had come, so it never answered the request.
+  bool closed_before_reply() const { return closed_before_reply_; }
+  // Whether the reply ended with the server's close rather than by its own
+  // framing.
+  bool peer_closed() const { return peer_closed_; }
+
  private:
   using Clock = std::chrono::steady_clock;
 
-  void Trace(TraceStep step, std::string_view name = {}) const;
   // Whether a wait of `timeout` that ran out was cut short by the whole
   // exchange's deadline rather than by the idle time-out (the clock alone
   // cannot tell: a wait may end a fraction of a millisecond early).
@@ -412,9 +440,11 @@ class HostExchange {
   HttpReply& reply_;
   const TraceFunction& trace_;
   const std::chrono::steady_clock::time_point start_;
-  NetworkScope network_;
-  Connection connection_;
-  std::unique_ptr<TlsChannel> tls_;  // set once the handshake succeeded
+  KeptConnection::State& state_;
+  Connection& connection_ = state_.connection;
+  std::unique_ptr<TlsChannel>& tls_ = state_.tls;
+  bool closed_before_reply_ = false;
+  bool peer_closed_ = false;
 };
 
 void HostExchange::Mark(std::optional<std::chrono::microseconds> PhaseTimes::*phase,
@@ -433,7 +463,8 @@ std::string HostExchange::OverranText(std::string_view what) const {
 }
 
 core::Status HostExchange::Connect() {
-  if (const SocketStatus& started = network_.status()) {
+  state_.network.emplace();
+  if (const SocketStatus& started = state_.network->status()) {
     const bool version = started->step == SocketStep::kVersion;
     Trace(version ? TraceStep::kVersionMissing : TraceStep::kStartupFailed);
     return core::Status::Error(version ? "required version not supported!"
@@ -519,6 +550,7 @@ core::Status HostExchange::Send(std::string_view request) {
   const std::chrono::milliseconds timeout = WaitWithin(options_.idle_timeout, deadline_);
   if (const SocketStatus sent = SendAll(request, timeout)) {
     Trace(TraceStep::kSendFailed);
+    closed_before_reply_ = !sent->timed_out;
     if (sent->timed_out && Overran(timeout)) {
       return core::Status::Error(OverranText("the request was cut off"));
     }
@@ -549,6 +581,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
     if (stored == 0 && received > 0) Mark(&PhaseTimes::first_byte);
     if (status) {
       Trace(TraceStep::kReceiveFailed);
+      closed_before_reply_ = !status->timed_out && raw.empty();
       const std::string count = " (" + std::to_string(raw.size()) + " bytes received)";
       if (status->timed_out && Overran(timeout)) {
         return core::Status::Error(OverranText("the reply was cut off") + count);
@@ -562,6 +595,8 @@ core::Status HostExchange::ReceiveUntilComplete() {
     }
     // The server closed the connection: the reply is whole.
     if (received == 0) {
+      peer_closed_ = true;
+      closed_before_reply_ = raw.empty();
       Mark(&PhaseTimes::complete);
       return core::Status::Ok();
     }
@@ -594,7 +629,56 @@ void HostExchange::Close() {
   if (tls_) tls_->Shutdown(options_.idle_timeout);
   tls_.reset();
   connection_.Close();
-  if (!network_.Close()) Trace(TraceStep::kCleanupFailed);
+  state_.open = false;
+  if (state_.network && !state_.network->Close()) Trace(TraceStep::kCleanupFailed);
+  state_.network.reset();
+}
+
+// Whether the request's header asks for the connection to stay open.
+bool AsksToKeepAlive(std::string_view request) {
+  std::size_t pos = 0;
+  NextLine(request, pos);  // the request line
+  while (pos != std::string_view::npos) {
+    const std::string_view line = NextLine(request, pos);
+    if (line.empty()) break;
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos &&
+        core::EqualsIgnoreCase(Trim(line.substr(0, colon)), "Connection")) {
+      return core::EqualsIgnoreCase(Trim(line.substr(colon + 1)), "keep-alive");
+    }
+  }
+  return false;
+}
+
+// Whether the reply's header says the server closes the connection after it:
+// "Connection: close", or HTTP/1.0, which closes unless it says otherwise.
+bool ReplyEndsConnection(std::string_view raw) {
+  std::size_t pos = 0;
+  const std::string_view status_line = NextLine(raw, pos);
+  bool closes = status_line.starts_with("HTTP/1.0");
+  while (pos != std::string_view::npos) {
+    const std::string_view line = NextLine(raw, pos);
+    if (line.empty()) break;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos ||
+        !core::EqualsIgnoreCase(Trim(line.substr(0, colon)), "Connection")) {
+      continue;
+    }
+    const std::string_view value = Trim(line.substr(colon + 1));
+    if (core::EqualsIgnoreCase(value, "close")) closes = true;
+    if (core::EqualsIgnoreCase(value, "keep-alive")) closes = false;
+  }
+  return closes;
+}
+
+// Where a connection for `host`:`port` under `options` leads: a kept one is
+// used again only for the same place, reached the same way, trusted alike.
+std::string RouteOf(const std::string& host, std::uint16_t port, const ExchangeOptions& options) {
+  const ProxyServer* proxy = ProxyFor(options.proxy, host, options.use_tls);
+  std::string route = Authority(host, port);
+  route += options.use_tls ? "\ntls\n" + options.tls.ca_file : "\nplain";
+  if (proxy != nullptr) route += "\nproxy " + Authority(proxy->host, proxy->port);
+  return route;
 }
 
 }  // namespace
@@ -647,7 +731,8 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
                               const ExchangeOptions& options, HttpReply& reply,
                               const TraceFunction& trace) {
   reply = HttpReply();
-  HostExchange exchange(host, port, options, reply, trace);
+  KeptConnection::State state;
+  HostExchange exchange(host, port, options, reply, trace, state);
   core::Status status = exchange.Connect();
   if (status.ok()) status = exchange.Secure();
   if (status.ok()) status = exchange.Send(request);
@@ -659,17 +744,100 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
   return exchange.CheckProxyReply();
 }
 
+namespace {
+
+// Calls `exchange(host, port, options)` for the override, or for the service
+// on port 443; over TLS unless the override says http.
+template <typename ExchangeFunction>
+core::Status WithTarget(const request::ServiceEndpoint& endpoint,
+                        const std::optional<request::EndpointOverride>& override_to,
+                        const ExchangeOptions& options, const ExchangeFunction& exchange) {
+  ExchangeOptions chosen = options;
+  if (override_to) {
+    chosen.use_tls = override_to->scheme == request::Scheme::kHttps;
+    return exchange(override_to->host, override_to->port, chosen);
+  }
+  chosen.use_tls = true;
+  return exchange(endpoint.host, request::kDefaultHttpsPort, chosen);
+}
+
+}  // namespace
+
 core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_view request,
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace) {
-  ExchangeOptions chosen = options;
-  if (override_to) {
-    chosen.use_tls = override_to->scheme == request::Scheme::kHttps;
-    return ExchangeWithHost(override_to->host, override_to->port, request, chosen, reply, trace);
+  return WithTarget(
+      endpoint, override_to, options,
+      [&](const std::string& host, std::uint16_t port, const ExchangeOptions& chosen) {
+        return ExchangeWithHost(host, port, request, chosen, reply, trace);
+      });
+}
+
+KeptConnection::KeptConnection() : state_(std::make_unique<State>()) {}
+
+KeptConnection::~KeptConnection() { Close(); }
+
+bool KeptConnection::open() const { return state_->open; }
+
+void KeptConnection::Close() {
+  // The close_notify of a session left idle: the peer either takes it at
+  // once or has gone, so the wait is short.
+  if (state_->tls) state_->tls->Shutdown(std::chrono::milliseconds(1000));
+  state_ = std::make_unique<State>();
+}
+
+core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint16_t port,
+                                              std::string_view request,
+                                              const ExchangeOptions& options, HttpReply& reply,
+                                              const TraceFunction& trace) {
+  const std::string route = RouteOf(host, port, options);
+  if (state_->open && state_->route != route) Close();
+  const bool keep = AsksToKeepAlive(request);
+  for (;;) {
+    const bool reused = state_->open;
+    reply = HttpReply();
+    HostExchange exchange(host, port, options, reply, trace, *state_);
+    core::Status status = core::Status::Ok();
+    if (reused) {
+      exchange.Reuse();
+    } else {
+      status = exchange.Connect();
+      if (status.ok()) status = exchange.Secure();
+    }
+    if (status.ok()) status = exchange.Send(request);
+    if (status.ok()) status = exchange.ReceiveUntilComplete();
+    if (reused && exchange.closed_before_reply()) {
+      // The server closed the kept connection (an idle time-out of its own)
+      // before any byte of a reply: it never answered this request, which
+      // goes once more over a new connection. A new connection never comes
+      // here, so the request is sent twice at most.
+      exchange.Close();
+      exchange.Trace(TraceStep::kReopening);
+      continue;
+    }
+    if (status.ok()) status = ParseReply(reply);
+    if (status.ok() && keep && !exchange.peer_closed() && !ReplyEndsConnection(reply.raw)) {
+      state_->open = true;
+      state_->route = route;
+    } else {
+      exchange.Close();
+    }
+    if (!status.ok()) return status;
+    return exchange.CheckProxyReply();
   }
-  chosen.use_tls = true;
-  return ExchangeWithHost(endpoint.host, request::kDefaultHttpsPort, request, chosen, reply, trace);
+}
+
+core::Status KeptConnection::Exchange(const request::ServiceEndpoint& endpoint,
+                                      std::string_view request,
+                                      const std::optional<request::EndpointOverride>& override_to,
+                                      const ExchangeOptions& options, HttpReply& reply,
+                                      const TraceFunction& trace) {
+  return WithTarget(
+      endpoint, override_to, options,
+      [&](const std::string& host, std::uint16_t port, const ExchangeOptions& chosen) {
+        return ExchangeWithHost(host, port, request, chosen, reply, trace);
+      });
 }
 
 }  // namespace kestrune::transport

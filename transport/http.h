@@ -11,13 +11,16 @@
 // scheme is https, while the request's Host header still names the service;
 // the name the certificate must carry is the one connected to.
 //
-// Stateless; separate exchanges may run on separate threads.
+// ExchangeWithHost and HttpExchange are stateless (one connection each;
+// separate exchanges may run on separate threads); a KeptConnection carries
+// the exchanges of a walk over one connection.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,5 +104,50 @@ core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace = {});
+
+// A connection (with its TLS session) kept open from one exchange to the
+// next with the same host, so that a walk of many requests pays for one
+// connection and one handshake.
+//
+// Each exchange goes as ExchangeWithHost's, over the kept connection when it
+// leads to the same host, port, proxy, scheme and trust, else over a new one.
+// The connection is kept after the reply only when the request asked for it
+// ("Connection: keep-alive" in its header), the reply ended by its own
+// framing (Content-Length or last chunk, not the server's close) and did not
+// say "Connection: close"; otherwise it is closed after the reply.
+//
+// A kept connection the server has closed meanwhile is opened anew: when it
+// ends (closed or reset) before any byte of the reply, the server never took
+// the request, which is sent once more over a new connection. Once a reply
+// byte has come, nothing is sent again: a reply cut off is a failure, as on
+// any connection, for the request may have reached the service.
+//
+// Belongs to one thread at a time.
+class KeptConnection {
+ public:
+  KeptConnection();
+  ~KeptConnection();
+  KeptConnection(const KeptConnection&) = delete;
+  KeptConnection& operator=(const KeptConnection&) = delete;
+
+  core::Status ExchangeWithHost(const std::string& host, std::uint16_t port,
+                                std::string_view request, const ExchangeOptions& options,
+                                HttpReply& reply, const TraceFunction& trace = {});
+  // As HttpExchange.
+  core::Status Exchange(const request::ServiceEndpoint& endpoint, std::string_view request,
+                        const std::optional<request::EndpointOverride>& override_to,
+                        const ExchangeOptions& options, HttpReply& reply,
+                        const TraceFunction& trace = {});
+
+  // Whether a connection is kept open for the next exchange.
+  bool open() const;
+  // Closes the kept connection, if any.
+  void Close();
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace kestrune::transport

@@ -215,6 +215,34 @@ TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
   EXPECT_EQ(joined.at("PageNumber"), 1);
 }
 
+// The pages of a walk share one connection; so do the repeats of a request
+// whose nonce was found used, after the first, which closes its own.
+TEST_F(CallTest, PagesAndRepeatsShareOneConnection) {
+  auto connections = [](const Simulator& sim) {
+    const std::string output = sim.Output();
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = output.find("kestrune-sim: connection #", at)) != output.npos;
+         ++at) {
+      ++count;
+    }
+    return count;
+  };
+  Simulator& pages = Sim({"--instances", "25@cn-hangzhou"});
+  TestConsole& walk = Console();
+  ASSERT_EQ(Call(walk, {"ecs", "DescribeInstances", "RegionId=cn-hangzhou", "PageSize=10",
+                        "--all-pages"}),
+            kExitOk)
+      << walk.err;
+  ASSERT_EQ(pages.WaitForRequests(3).size(), 3u);
+  EXPECT_EQ(connections(pages), 1u) << pages.Output();
+
+  Simulator& repeats = Sim({"--fault", "nonce-used=3"});
+  TestConsole& repeated = Console();
+  ASSERT_EQ(Call(repeated, {"ecs", "DescribeRegions"}), kExitOk) << repeated.err;
+  ASSERT_EQ(repeats.WaitForRequests(4).size(), 4u);
+  EXPECT_EQ(connections(repeats), 2u) << repeats.Output();
+}
+
 TEST_F(CallTest, RepliesWithoutFormatterShowEveryLeaf) {
   Sim();
   TestConsole& console = Console();

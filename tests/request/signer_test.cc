@@ -146,6 +146,21 @@ TEST_F(SignerTest, GoldenDescribeInstances) {
             "\r\n");
 }
 
+// Only the header's closing Connection line changes; a POST's body stays.
+TEST_F(SignerTest, KeepAliveChangesOnlyTheClosingConnectionLine) {
+  const SignedRequest request = Build(kTestKey, kEcs, {"Action=DescribeRegions"});
+  std::string text = request.text;
+  KeepConnectionAlive(text);
+  EXPECT_EQ(text, request.text.substr(0, request.text.size() - 9) + "keep-alive\r\n\r\n");
+  std::string post = "POST / HTTP/1.1\r\nConnection: close\r\n\r\nA=close";
+  KeepConnectionAlive(post);
+  EXPECT_EQ(post, "POST / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nA=close");
+  const std::string elsewhere = "GET / HTTP/1.1\r\nConnection: close\r\nHost: h\r\n\r\n";
+  std::string kept = elsewhere;
+  KeepConnectionAlive(kept);
+  EXPECT_EQ(kept, elsewhere);
+}
+
 TEST_F(SignerTest, ActionParametersFollowTheSignatureUnsorted) {
   SignedRequest request =
       Build(kTestKey, kApiGateway, {"Action=DeployApi", "StageName=RELEASE", "GroupId=g1"});

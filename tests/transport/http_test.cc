@@ -488,5 +488,56 @@ TEST(ParseReplyTest, RandomChunkingsDecodeToTheSameBody) {
   }
 }
 
+// A kept connection carries the next request; when the server closes it
+// before any reply byte, the request goes once more over a new connection;
+// when it closes in the middle of a reply, nothing is sent again.
+TEST(KeptConnectionTest, ResendsOnlyWhatTheServerNeverAnswered) {
+  const std::string framed = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  std::string request(kRequest);
+  request.replace(request.find("close"), 5, "keep-alive");
+  for (const bool mid_reply : {false, true}) {
+    SCOPED_TRACE(mid_reply ? "closed mid-reply" : "closed before the reply");
+    std::atomic<int> requests{1};
+    std::atomic<int> connections{1};
+    TestServer* self = nullptr;
+    TestServer server([&](Connection& client) {
+      TestServer::Send(client, framed);
+      std::string second;
+      TestServer::ReadHead(client, second);
+      if (second.empty()) return;
+      ++requests;
+      if (mid_reply) TestServer::Send(client, "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nok");
+      client.Close();
+      Connection again;
+      if (!self->AcceptAnother(again, milliseconds(mid_reply ? 500 : 5000))) return;
+      ++connections;
+      std::string resent;
+      TestServer::ReadHead(again, resent);
+      if (!resent.empty()) ++requests;
+      TestServer::Send(again, framed);
+    });
+    self = &server;
+    ASSERT_TRUE(server.listening());
+    KeptConnection kept;
+    HttpReply reply;
+    ASSERT_TRUE(
+        kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply).ok());
+    EXPECT_TRUE(kept.open());
+    const core::Status second =
+        kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply);
+    server.request();  // the server is done
+    if (mid_reply) {
+      EXPECT_FALSE(second.ok());
+      EXPECT_EQ(requests, 2);
+      EXPECT_EQ(connections, 1);
+    } else {
+      EXPECT_TRUE(second.ok()) << second.message();
+      EXPECT_EQ(reply.body, "ok");
+      EXPECT_EQ(requests, 3);
+      EXPECT_EQ(connections, 2);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrune::transport

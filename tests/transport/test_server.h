@@ -1,6 +1,8 @@
 // A one-connection server for exchange tests: listens on a loopback address,
 // port 0, on its own thread; accepts one client within a bounded wait, reads
 // its request up to the blank line, then runs the test's script and closes.
+// A script may accept further clients (AcceptAnother) and read their requests
+// (ReadHead).
 #pragma once
 
 #include <atomic>
@@ -45,6 +47,24 @@ class TestServer {
   static void Send(Connection& client, std::string_view data) {
     (void)client.SendAll(data, std::chrono::seconds(5));
   }
+  // Reads a request head into `request`, bounded in size and time.
+  static void ReadHead(Connection& client, std::string& request) {
+    char buffer[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < (64u << 20) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::size_t received = 0;
+      if (client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received) ||
+          received == 0) {
+        break;
+      }
+      request.append(buffer, received);
+    }
+  }
+  // Accepts one more client within `timeout`; false when none came.
+  bool AcceptAnother(Connection& client, std::chrono::milliseconds timeout) {
+    return !listener_.Accept(client, timeout).has_value();
+  }
   static void Pause(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
@@ -54,18 +74,7 @@ class TestServer {
     NetworkScope network;
     Connection client;
     if (listener_.Accept(client, std::chrono::seconds(10))) return;
-    // Read the request head, bounded in size and time.
-    char buffer[65536];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (read_request_ && request_.find("\r\n\r\n") == std::string::npos &&
-           request_.size() < (64u << 20) && std::chrono::steady_clock::now() < deadline) {
-      std::size_t received = 0;
-      if (client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received) ||
-          received == 0) {
-        break;
-      }
-      request_.append(buffer, received);
-    }
+    if (read_request_) ReadHead(client, request_);
     script_(client);
     client.Close();
   }
