@@ -23,6 +23,11 @@ core::Status TooLong(std::size_t length) {
 }
 
 constexpr std::size_t kTypicalRequestSize = 1000;
+// Room in a QueryItemList for the common items and a few action parameters.
+constexpr std::size_t kTypicalQueryItems = 24;
+constexpr std::size_t kTypicalItemBytes = 512;
+// Longer lists are sorted by std::stable_sort, shorter ones by insertion.
+constexpr std::size_t kInsertionSortLimit = 32;
 
 core::Status TooManyActionParameters() {
   return core::Status::InvalidInput("a request takes at most " +
@@ -41,6 +46,11 @@ core::Status ActionParameterList::Append(std::string_view item) {
   if (items_.size() >= kMaxActionParameters) return TooManyActionParameters();
   items_.emplace_back(item);
   return core::Status::Ok();
+}
+
+QueryItemList::QueryItemList() {
+  entries_.reserve(kTypicalQueryItems);
+  buffer_.reserve(kTypicalItemBytes);
 }
 
 core::Status QueryItemList::Append(std::string_view head, std::string_view tail, bool user_text) {
@@ -103,8 +113,19 @@ void SortQueryItems(QueryItemList& list) {
     if (name_a != name_b) return name_a < name_b;
     return ItemValue(text_a) < ItemValue(text_b);
   };
-  // Stable: equal items keep their order.
-  std::stable_sort(list.entries_.begin(), list.entries_.end(), before);
+  // Stable: equal items keep their order. A typical list of a dozen items is
+  // sorted by insertion, which needs no buffer; std::stable_sort allocates one.
+  auto& entries = list.entries_;
+  if (entries.size() > kInsertionSortLimit) {
+    std::stable_sort(entries.begin(), entries.end(), before);
+    return;
+  }
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    const QueryItemList::Entry entry = entries[i];
+    std::size_t at = i;
+    for (; at > 0 && before(entry, entries[at - 1]); --at) entries[at] = entries[at - 1];
+    entries[at] = entry;
+  }
 }
 
 RequestText::RequestText() {
@@ -166,10 +187,9 @@ core::Status RequestText::Prepend(std::string_view text) {
 }
 
 core::Status RequestText::Append(std::string_view text) {
-  scratch_.clear();
-  scratch_ += text_;
-  scratch_ += text;
-  return TakeScratch();
+  if (text_.size() + text.size() >= kRequestTextLimit) return TooLong(text_.size() + text.size());
+  text_ += text;
+  return core::Status::Ok();
 }
 
 }  // namespace kestrune::request

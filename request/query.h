@@ -65,6 +65,8 @@ class ActionParameterList {
 // list reused for the second pass rarely allocates.
 class QueryItemList {
  public:
+  // Reserves room for a typical request's items, so appends rarely allocate.
+  QueryItemList();
   void Clear() {
     buffer_.clear();
     entries_.clear();
