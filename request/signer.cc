@@ -137,10 +137,9 @@ std::string EscapeSignature(std::string signature) {
 
 core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                              RequestText& text) {
-  if (core::Status status = text.Join(items, "&", EscapeForm::kSend); !status.ok()) {
-    return status;
-  }
-  if (core::Status status = text.EscapeAndPrepend(kUrlEscapes, kRequestLinePrefix); !status.ok()) {
+  if (core::Status status =
+          text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, kRequestLinePrefix);
+      !status.ok()) {
     return status;
   }
   for (std::string_view line :
@@ -153,10 +152,10 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
 
 core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                                  RequestText& text) {
-  if (core::Status status = text.Join(items, "&", EscapeForm::kSend); !status.ok()) {
+  if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, {});
+      !status.ok()) {
     return status;
   }
-  if (core::Status status = text.ApplyEscapes(kUrlEscapes); !status.ok()) return status;
   std::string head = "POST / HTTP/1.1\r\n";
   head += endpoint.host_line;
   head += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
