@@ -256,6 +256,8 @@ int RunCall(const CommandLine& line, Console& console) {
   if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.body);
   JsonDocument json;
   const int status = PrintOutcome(console, format, outcome, line.raw, json);
+  // The document holds what it prints of the body now.
+  std::string().swap(outcome.result.body);
   // One call, one reply: the document is that reply itself. (A call that
   // fans out over several regions or actions would print an array.)
   if (json.size() > 0) console.Out(json.Render(false));
