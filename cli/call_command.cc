@@ -397,11 +397,16 @@ int RunCall(const CommandLine& line, Console& console) {
     }
     return kExitOk;
   }
-  const CallOutcome outcome =
+  CallOutcome outcome =
       SendAndCollect(engine, list, credentials->credentials, *action, *values, paging);
+  const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
+  // Only --raw and JSON print the body; rows are made from it already, so a
+  // large reply is let go before its rows are rendered.
+  if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.body);
   JsonDocument json;
-  const int status = PrintOutcome(console, ResolveFormat(line.format, console.OutputIsTerminal()),
-                                  outcome, line.raw, json);
+  const int status = PrintOutcome(console, format, outcome, line.raw, json);
+  // The document holds what it prints of the body now.
+  std::string().swap(outcome.result.body);
   // One call, one reply: the document is that reply itself. (A call over
   // several regions prints an array: see CallRegions.)
   if (json.size() > 0) console.Out(json.Render(false));

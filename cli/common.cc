@@ -129,7 +129,7 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
   outcome.result = paging ? engine.SendAllPages(credentials, action, values, *paging)
                           : engine.Send(credentials, action, values);
   outcome.leaves_shown = outcome.result.leaves_shown;
-  outcome.rows = list.produced();
+  outcome.rows = list.TakeProduced();
   return outcome;
 }
 

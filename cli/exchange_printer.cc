@@ -119,7 +119,7 @@ void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   if (!reply.raw.empty()) {
     std::size_t reply_body = 0;
     out += HeadLines(reply.raw, "<", reply_body);
-    out += "* received " + std::to_string(reply.raw.size()) + " bytes (a body of " +
+    out += "* received " + std::to_string(reply.received) + " bytes (a body of " +
            std::to_string(reply.body.size()) + " bytes)\n";
   }
   if (!reply.status.ok()) out += "* failed: " + EscapeLine(reply.status.message()) + "\n";

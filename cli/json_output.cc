@@ -114,16 +114,20 @@ void JsonDocument::AddRows(std::span<const report::Row> rows) {
 std::size_t JsonDocument::size() const { return items_->items.size(); }
 
 std::string JsonDocument::Render(bool as_array) const {
+  // A single document is written where it stands: a large reply is never
+  // copied to be printed.
   OrderedJson whole;
   if (as_array) {
     whole = OrderedJson::array();
     for (const OrderedJson& item : items_->items) whole.push_back(item);
-  } else if (!items_->items.empty()) {
-    whole = items_->items.front();
   }
-  if (whole.is_null()) return {};
+  const OrderedJson* shown = &whole;
+  if (!as_array && !items_->items.empty()) shown = &items_->items.front();
+  if (shown->is_null()) return {};
   try {
-    return whole.dump(2, ' ', false, OrderedJson::error_handler_t::replace) + "\n";
+    std::string text = shown->dump(2, ' ', false, OrderedJson::error_handler_t::replace);
+    text += '\n';
+    return text;
   } catch (const OrderedJson::exception&) {
     return {};
   }

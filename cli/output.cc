@@ -54,11 +54,18 @@ std::size_t DisplayWidth(std::string_view utf8) {
   return width;
 }
 
-std::string EscapeLine(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
+namespace {
+
+// Appends `text` to `out` escaped as EscapeLine does; runs of bytes that
+// need no escape are copied whole, so a long value costs one pass.
+void AppendEscapedLine(std::string& out, std::string_view text) {
+  std::size_t run = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char ch = text[at];
     const auto byte = static_cast<unsigned char>(ch);
+    if (ch != '\\' && byte >= 0x20 && byte != 0x7F) continue;
+    out.append(text.substr(run, at - run));
+    run = at + 1;
     switch (ch) {
       case '\\':
         out += "\\\\";
@@ -73,15 +80,28 @@ std::string EscapeLine(std::string_view text) {
         out += "\\r";
         break;
       default:
-        if (byte < 0x20 || byte == 0x7F) {
-          out += "\\x";
-          out += kHexDigits[byte >> 4];
-          out += kHexDigits[byte & 0x0F];
-        } else {
-          out += ch;
-        }
+        out += "\\x";
+        out += kHexDigits[byte >> 4];
+        out += kHexDigits[byte & 0x0F];
     }
   }
+  out.append(text.substr(run));
+}
+
+// Room for the rows' text and the line's few extra bytes, so a long reply's
+// output grows once.
+std::size_t RowsSize(std::span<const report::Row> rows) {
+  std::size_t size = 0;
+  for (const report::Row& row : rows) size += row.field.size() + row.info.size() + 2;
+  return size;
+}
+
+}  // namespace
+
+std::string EscapeLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendEscapedLine(out, text);
   return out;
 }
 
@@ -111,7 +131,7 @@ std::string RenderTable(std::span<const report::Row> rows, std::string_view resu
       }
       AppendPadded(out, EscapeLine(row.field), field_width);
       out += "  ";
-      out += EscapeLine(row.info);
+      AppendEscapedLine(out, row.info);
       // No trailing blanks after an empty value.
       while (!out.empty() && out.back() == ' ') out.pop_back();
       out += '\n';
@@ -130,14 +150,15 @@ std::string RenderTable(std::span<const report::Row> rows, std::string_view resu
 
 std::string RenderTsv(std::span<const report::Row> rows) {
   std::string out;
+  out.reserve(RowsSize(rows));
   for (const report::Row& row : rows) {
     if (IsSeparatorRow(row)) {
       out += '\n';
       continue;
     }
-    out += EscapeLine(row.field);
+    AppendEscapedLine(out, row.field);
     out += '\t';
-    out += EscapeLine(row.info);
+    AppendEscapedLine(out, row.info);
     out += '\n';
   }
   return out;

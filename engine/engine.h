@@ -31,6 +31,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,9 +102,10 @@ struct TransportReply {
   core::Status status;
   int http_status = 0;
   std::string status_line;  // e.g. "HTTP/1.1 200 OK"
-  std::string raw;          // status line, headers and body as received
+  std::string raw;          // status line and headers as received (all of it when unparsed)
   std::string body;         // the body with any transfer coding removed
   transport::PhaseTimes times;
+  std::size_t received = 0;  // every byte received, headers included
 };
 
 // Carries one signed request to the service and back. The engine's own
@@ -149,7 +151,7 @@ struct RequestResult {
   bool leaves_shown = false;   // no formatter: every leaf element was shown
   std::string action_line;     // "Action=<name>" of the request built
   std::string signed_request;  // the last request built
-  std::string raw_reply;       // status line, headers and body as received
+  std::string raw_reply;       // status line and headers as received (all of it when unparsed)
   std::string body;            // the reply body, transfer coding removed
   std::string error_body;      // kErrorReply: the error document (`body` may hold pages before it)
   int http_status = 0;

@@ -57,6 +57,7 @@ class NetworkTransport : public Transport {
     result.http_status = reply.status_code;
     result.status_line = std::move(reply.status_line);
     result.raw = std::move(reply.raw);
+    result.received = reply.received;
     result.body = std::move(reply.body);
     result.times = reply.times;
     return result;

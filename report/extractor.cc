@@ -61,15 +61,30 @@ std::uint32_t Extractor::ShowElement(std::string_view label, std::string_view so
 }
 
 bool Extractor::ShowValue(std::string_view label, std::string_view raw_value) {
-  std::string shown = display_.Convert(DecodeXmlText(raw_value));
-  if (shown.empty()) return false;
+  // The value is decoded straight into its trace line, which then becomes
+  // the row's text: a long value is held once beside the reply.
+  constexpr std::string_view kPrefix = "OneXmlBuf = ";
+  constexpr std::string_view kSuffix = " (headreq, 739)";
   std::string line;
-  line.reserve(32 + std::max(label.size(), shown.size()));
-  line.append("strtitle = ").append(label).append(" (headreq, 738)");
+  line.reserve(kPrefix.size() + raw_value.size() + kSuffix.size());
+  line += kPrefix;
+  AppendDecodedXmlText(line, raw_value);
+  if (display_.encoding() != DisplayEncoding::kUtf8) {
+    const std::string shown = display_.Convert(std::string_view(line).substr(kPrefix.size()));
+    line.resize(kPrefix.size());
+    line += shown;
+  }
+  const std::size_t shown_size = line.size() - kPrefix.size();
+  if (shown_size == 0) return false;
+  std::string title;
+  title.reserve(32 + label.size());
+  title.append("strtitle = ").append(label).append(" (headreq, 738)");
+  trace_.Line(title);
+  line += kSuffix;
   trace_.Line(line);
-  line.assign("OneXmlBuf = ").append(shown).append(" (headreq, 739)");
-  trace_.Line(line);
-  list_.InsertTop(label, shown);
+  line.resize(kPrefix.size() + shown_size);
+  line.erase(0, kPrefix.size());
+  list_.InsertTopOwned(label, std::move(line));
   return true;
 }
 

@@ -17,6 +17,9 @@ class ResultList {
   virtual ~ResultList() = default;
   // Inserts a row at index 0 (the top); earlier rows move down.
   virtual void InsertTop(std::string_view field, std::string_view info) = 0;
+  // The same, taking `info` over; a list that keeps its rows may keep this
+  // very string, so a long value is never copied.
+  virtual void InsertTopOwned(std::string_view field, std::string info) { InsertTop(field, info); }
   // Removes every row.
   virtual void Clear() = 0;
 };
@@ -33,12 +36,18 @@ class RecordingResultList : public ResultList {
   void InsertTop(std::string_view field, std::string_view info) override {
     produced_.push_back(Row{std::string(field), std::string(info)});
   }
+  void InsertTopOwned(std::string_view field, std::string info) override {
+    produced_.push_back(Row{std::string(field), std::move(info)});
+  }
   void Clear() override { produced_.clear(); }
 
   // Rows in the order they were produced (the bottom row of the screen first).
   const std::vector<Row>& produced() const { return produced_; }
   // Rows as the screen shows them, top first.
   std::vector<Row> ScreenOrder() const { return {produced_.rbegin(), produced_.rend()}; }
+  // Hands the rows over in the order they were produced; the list is then
+  // empty.
+  std::vector<Row> TakeProduced() { return std::exchange(produced_, {}); }
 
  private:
   std::vector<Row> produced_;

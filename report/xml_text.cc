@@ -87,6 +87,11 @@ bool IsEndTagOf(std::string_view text, std::size_t at, std::string_view name, st
 std::string DecodeXmlText(std::string_view raw) {
   std::string out;
   out.reserve(raw.size());
+  AppendDecodedXmlText(out, raw);
+  return out;
+}
+
+void AppendDecodedXmlText(std::string& out, std::string_view raw) {
   std::size_t pos = 0;
   while (pos < raw.size()) {
     std::size_t amp = raw.find('&', pos);
@@ -123,7 +128,6 @@ std::string DecodeXmlText(std::string_view raw) {
     }
   }
   if (pos < raw.size()) out.append(raw.substr(pos));
-  return out;
 }
 
 std::size_t ForEachLeaf(std::string_view document,

@@ -17,6 +17,8 @@ namespace kestrune::report {
 // is malformed, unknown, or names no character (0, a surrogate, past U+10FFFF)
 // stays as it stands.
 std::string DecodeXmlText(std::string_view raw);
+// The same, appended to `out`.
+void AppendDecodedXmlText(std::string& out, std::string_view raw);
 
 // A leaf element: one that holds text and no element. `raw_value` is the text
 // between its tags, undecoded.

@@ -23,6 +23,11 @@ core::Status TooLong(std::size_t length) {
 }
 
 constexpr std::size_t kTypicalRequestSize = 1000;
+// Room in a QueryItemList for the common items and a few action parameters.
+constexpr std::size_t kTypicalQueryItems = 24;
+constexpr std::size_t kTypicalItemBytes = 512;
+// Longer lists are sorted by std::stable_sort, shorter ones by insertion.
+constexpr std::size_t kInsertionSortLimit = 32;
 
 core::Status TooManyActionParameters() {
   return core::Status::InvalidInput("a request takes at most " +
@@ -43,6 +48,11 @@ core::Status ActionParameterList::Append(std::string_view item) {
   return core::Status::Ok();
 }
 
+QueryItemList::QueryItemList() {
+  entries_.reserve(kTypicalQueryItems);
+  buffer_.reserve(kTypicalItemBytes);
+}
+
 core::Status QueryItemList::Append(std::string_view head, std::string_view tail, bool user_text) {
   const std::size_t length = head.size() + tail.size();
   if (length >= kItemLimit) {
@@ -55,7 +65,11 @@ core::Status QueryItemList::Append(std::string_view head, std::string_view tail,
                                       " query items");
   }
   // Sorting moves entries only; the text stays where it was appended.
-  entries_.push_back(Entry{buffer_.size(), length, user_text});
+  std::size_t name_length = head.find('=');
+  if (name_length == std::string_view::npos) {
+    name_length = head.size() + std::min(tail.find('='), tail.size());
+  }
+  entries_.push_back(Entry{buffer_.size(), length, name_length, user_text});
   buffer_.append(head).append(tail);
   return core::Status::Ok();
 }
@@ -96,15 +110,28 @@ void SortQueryItems(QueryItemList& list) {
   // unsigned values and puts a prefix before any longer text.
   auto before = [&list](const QueryItemList::Entry& a, const QueryItemList::Entry& b) {
     const std::string_view buffer(list.buffer_);
-    const std::string_view text_a = buffer.substr(a.offset, a.length);
-    const std::string_view text_b = buffer.substr(b.offset, b.length);
-    const std::string_view name_a = ItemName(text_a);
-    const std::string_view name_b = ItemName(text_b);
+    const std::string_view name_a = buffer.substr(a.offset, a.name_length);
+    const std::string_view name_b = buffer.substr(b.offset, b.name_length);
     if (name_a != name_b) return name_a < name_b;
-    return ItemValue(text_a) < ItemValue(text_b);
+    // Equal names: the values, the text after each "=" (empty without one).
+    const std::size_t value_a = std::min(a.name_length + 1, a.length);
+    const std::size_t value_b = std::min(b.name_length + 1, b.length);
+    return buffer.substr(a.offset + value_a, a.length - value_a) <
+           buffer.substr(b.offset + value_b, b.length - value_b);
   };
-  // Stable: equal items keep their order.
-  std::stable_sort(list.entries_.begin(), list.entries_.end(), before);
+  // Stable: equal items keep their order. A typical list of a dozen items is
+  // sorted by insertion, which needs no buffer; std::stable_sort allocates one.
+  auto& entries = list.entries_;
+  if (entries.size() > kInsertionSortLimit) {
+    std::stable_sort(entries.begin(), entries.end(), before);
+    return;
+  }
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    const QueryItemList::Entry entry = entries[i];
+    std::size_t at = i;
+    for (; at > 0 && before(entry, entries[at - 1]); --at) entries[at] = entries[at - 1];
+    entries[at] = entry;
+  }
 }
 
 RequestText::RequestText() {
@@ -140,6 +167,39 @@ core::Status RequestText::Join(const QueryItemList& list, std::string_view separ
   return TakeScratch();
 }
 
+core::Status RequestText::JoinEscaped(const QueryItemList& list, std::string_view separator,
+                                      EscapeForm form, const EscapeTable& table,
+                                      std::string_view prefix) {
+  scratch_.clear();
+  scratch_ += prefix;
+  // Each table rule replaces one byte, so escaping every piece as it is
+  // written gives what escaping the joined text would.
+  auto append_user = [this, form, &table](std::string_view component) {
+    if (TablesCover(component)) {
+      AppendEscaped(scratch_, component, table);
+    } else {
+      std::string encoded;
+      AppendUserComponent(encoded, component, form);
+      AppendEscaped(scratch_, encoded, table);
+    }
+  };
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i != 0) AppendEscaped(scratch_, separator, table);
+    const std::string_view item = list.text(i);
+    if (!list.user_text(i)) {
+      AppendEscaped(scratch_, item, table);
+      continue;
+    }
+    const std::string_view name = ItemName(item);
+    append_user(name);
+    if (name.size() < item.size()) {
+      AppendEscaped(scratch_, "=", table);
+      append_user(ItemValue(item));
+    }
+  }
+  return TakeScratch();
+}
+
 core::Status RequestText::Replace(char ch, std::string_view replacement) {
   const EscapeRule rule[] = {{ch, replacement}};
   return ApplyEscapes(MakeEscapeTable(rule));
@@ -166,10 +226,9 @@ core::Status RequestText::Prepend(std::string_view text) {
 }
 
 core::Status RequestText::Append(std::string_view text) {
-  scratch_.clear();
-  scratch_ += text_;
-  scratch_ += text;
-  return TakeScratch();
+  if (text_.size() + text.size() >= kRequestTextLimit) return TooLong(text_.size() + text.size());
+  text_ += text;
+  return core::Status::Ok();
 }
 
 }  // namespace kestrune::request

@@ -65,6 +65,8 @@ class ActionParameterList {
 // list reused for the second pass rarely allocates.
 class QueryItemList {
  public:
+  // Reserves room for a typical request's items, so appends rarely allocate.
+  QueryItemList();
   void Clear() {
     buffer_.clear();
     entries_.clear();
@@ -95,6 +97,7 @@ class QueryItemList {
   struct Entry {
     std::size_t offset;
     std::size_t length;
+    std::size_t name_length;  // the text before the first "=", or all of it
     bool user_text;
   };
   std::string buffer_;
@@ -124,6 +127,10 @@ class RequestText {
   // before the first or after the last item). User-text items are written in
   // the form `form` asks for (see AppendUserComponent).
   core::Status Join(const QueryItemList& list, std::string_view separator, EscapeForm form);
+  // The same as Join, then ApplyEscapes(table), then Prepend(prefix), in one
+  // pass over the items.
+  core::Status JoinEscaped(const QueryItemList& list, std::string_view separator, EscapeForm form,
+                           const EscapeTable& table, std::string_view prefix);
   // Replaces every `ch` by `replacement`.
   core::Status Replace(char ch, std::string_view replacement);
   // Applies the rules of a table in order.

@@ -1,5 +1,6 @@
 #include "request/signer.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "core/base64.h"
@@ -136,10 +137,9 @@ std::string EscapeSignature(std::string signature) {
 
 core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                              RequestText& text) {
-  if (core::Status status = text.Join(items, "&", EscapeForm::kSend); !status.ok()) {
-    return status;
-  }
-  if (core::Status status = text.EscapeAndPrepend(kUrlEscapes, kRequestLinePrefix); !status.ok()) {
+  if (core::Status status =
+          text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, kRequestLinePrefix);
+      !status.ok()) {
     return status;
   }
   for (std::string_view line :
@@ -152,10 +152,10 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
 
 core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                                  RequestText& text) {
-  if (core::Status status = text.Join(items, "&", EscapeForm::kSend); !status.ok()) {
+  if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, {});
+      !status.ok()) {
     return status;
   }
-  if (core::Status status = text.ApplyEscapes(kUrlEscapes); !status.ok()) return status;
   std::string head = "POST / HTTP/1.1\r\n";
   head += endpoint.host_line;
   head += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
@@ -164,22 +164,29 @@ core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoi
   return text.Prepend(head);
 }
 
-core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
-                                                   const ServiceEndpoint& endpoint,
-                                                   const ActionParameterList& parameters,
-                                                   std::string nonce, Timestamps timestamps,
-                                                   HttpMethod method, ReplyFormat format) {
-  if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
-  if (method == HttpMethod::kAuto) {
-    core::Result<SignedRequest> get = BuildSignedRequestWith(
-        credentials, endpoint, parameters, nonce, timestamps, HttpMethod::kGet, format);
-    // The request line ends at the first CR; only a GET too long for one
-    // (or too long to build at all) goes as a POST.
-    if (get.ok() && get->text.find('\r') < kMaxGetRequestLine) return get;
-    method = HttpMethod::kPost;
-  }
+namespace {
 
-  SignedRequest result;
+// The first pass's HMAC key, the secret and "&", kept on the stack: the
+// secret's length is checked before any build.
+class StackSigningKey {
+ public:
+  explicit StackSigningKey(std::string_view secret) : size_(secret.size() + 1) {
+    secret.copy(bytes_, secret.size());
+    bytes_[secret.size()] = '&';
+  }
+  std::string_view view() const { return {bytes_, size_}; }
+
+ private:
+  char bytes_[kMaxAccessKeySecretLength + 1];
+  std::size_t size_;
+};
+
+// Both passes for a method already chosen (kGet or kPost) into `result`,
+// whose nonce and timestamps the caller sets.
+core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& endpoint,
+                         const ActionParameterList& parameters, std::string_view nonce,
+                         const Timestamps& timestamps, HttpMethod method, ReplyFormat format,
+                         SignedRequest& result) {
   QueryItemList items;
   RequestText text;
   // First pass: what the service recomputes and compares.
@@ -193,13 +200,22 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
   result.canonical_query = text.text();
   if (core::Status status = MakeStringToSign(text, method); !status.ok()) return status;
   result.string_to_sign = text.text();
-  result.signature =
-      MakeSignature(SigningKey(credentials.access_key_secret), result.string_to_sign);
+  const core::Sha1Digest digest =
+      core::HmacSha1(StackSigningKey(credentials.access_key_secret).view(), result.string_to_sign);
+  result.signature = core::Base64Encode(digest.data(), digest.size());
 
   // Second pass: what is sent. The signature item starts with "&", so it is
   // joined after a doubled ampersand, and the action parameters follow it in
-  // the order they were appended.
-  const std::string escaped_signature = EscapeSignature(result.signature);
+  // the order they were appended. Every escape of a Base64 character is
+  // three bytes.
+  char escaped[3 * 28];
+  std::size_t escaped_size = 0;
+  for (const char c : result.signature) {
+    const std::uint8_t rule = kSignatureEscapes.rule_of[static_cast<unsigned char>(c)];
+    const std::string_view replacement =
+        rule == 0 ? std::string_view(&c, 1) : kSignatureEscapes.rules[rule - 1].replacement;
+    escaped_size += replacement.copy(escaped + escaped_size, sizeof(escaped) - escaped_size);
+  }
   result.method = method;
   items.Clear();
   if (core::Status status =
@@ -207,7 +223,9 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
       !status.ok()) {
     return status;
   }
-  if (core::Status status = items.Append(kSignatureName, escaped_signature, false); !status.ok()) {
+  if (core::Status status =
+          items.Append(kSignatureName, std::string_view(escaped, escaped_size), false);
+      !status.ok()) {
     return status;
   }
   if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
@@ -216,8 +234,35 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
       !status.ok()) {
     return status;
   }
-
   result.text = std::move(text).Release();
+  return core::Status::Ok();
+}
+
+}  // namespace
+
+core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
+                                                   const ServiceEndpoint& endpoint,
+                                                   const ActionParameterList& parameters,
+                                                   std::string nonce, Timestamps timestamps,
+                                                   HttpMethod method, ReplyFormat format) {
+  if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
+  SignedRequest result;
+  core::Status status;
+  if (method == HttpMethod::kAuto) {
+    status = BuildPasses(credentials, endpoint, parameters, nonce, timestamps, HttpMethod::kGet,
+                         format, result);
+    // The request line ends at the first CR; only a GET too long for one
+    // (or too long to build at all) goes as a POST.
+    if (!status.ok() || result.text.find('\r') >= kMaxGetRequestLine) {
+      result = SignedRequest();
+      status = BuildPasses(credentials, endpoint, parameters, nonce, timestamps, HttpMethod::kPost,
+                           format, result);
+    }
+  } else {
+    status =
+        BuildPasses(credentials, endpoint, parameters, nonce, timestamps, method, format, result);
+  }
+  if (!status.ok()) return status;
   result.nonce = std::move(nonce);
   result.timestamps = std::move(timestamps);
   return result;

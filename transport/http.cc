@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "core/ascii.h"
 #include "transport/socket.h"
@@ -102,39 +103,58 @@ std::string_view ChunkSizeText(std::string_view size_line) {
   return Trim(size_line.substr(0, std::min(size_line.find(';'), size_line.size())));
 }
 
-// Decodes a chunked body starting at `pos` of `raw` into `body`.
-core::Status DecodeChunked(std::string_view raw, std::size_t pos, std::string& body) {
+// Decodes the chunked body that starts at `pos` of `text` in place: the
+// decoded bytes go to the front of `text`, which ends up holding the body
+// alone. Every chunk's data follows its own size line, so the bytes written
+// never reach the ones still to be read. On failure `text` holds what was
+// decoded before the fault.
+core::Status DecodeChunked(std::string& text, std::size_t pos) {
+  std::size_t written = 0;
+  auto keep = [&text, &written](std::size_t from, std::size_t size) {
+    if (from != written)
+      std::char_traits<char>::move(text.data() + written, text.data() + from, size);
+    written += size;
+  };
+  core::Status status = core::Status::Ok();
   for (;;) {
-    std::string_view size_line = NextLine(raw, pos);
+    const std::string_view rest = text;
+    std::string_view size_line = NextLine(rest, pos);
     if (pos == std::string_view::npos) {
-      return core::Status::Error("the reply ended before the last chunk of its body");
+      status = core::Status::Error("the reply ended before the last chunk of its body");
+      break;
     }
     size_line = ChunkSizeText(size_line);
     std::size_t size = 0;
     if (!ParseHex(size_line, size)) {
-      return core::Status::Error("the reply's chunked body is malformed (bad chunk size \"" +
-                                 std::string(size_line.substr(0, 20)) + "\")");
+      status = core::Status::Error("the reply's chunked body is malformed (bad chunk size \"" +
+                                   std::string(size_line.substr(0, 20)) + "\")");
+      break;
     }
-    if (size == 0) return core::Status::Ok();  // trailers, if any, are not needed
-    if (raw.size() - pos < size) {
-      body.append(raw.substr(pos));
-      return core::Status::Error("the reply ended inside a chunk of its body");
+    if (size == 0) break;  // trailers, if any, are not needed
+    if (text.size() - pos < size) {
+      keep(pos, text.size() - pos);
+      status = core::Status::Error("the reply ended inside a chunk of its body");
+      break;
     }
-    body.append(raw.substr(pos, size));
+    keep(pos, size);
     pos += size;
     // Each chunk's data ends with a line end of its own.
-    std::string_view rest = raw.substr(pos);
-    if (rest.starts_with("\r\n")) {
+    const std::string_view after = std::string_view(text).substr(pos);
+    if (after.starts_with("\r\n")) {
       pos += 2;
-    } else if (rest.starts_with("\n")) {
+    } else if (after.starts_with("\n")) {
       pos += 1;
-    } else if (rest.empty()) {
-      return core::Status::Error("the reply ended before the last chunk of its body");
+    } else if (after.empty()) {
+      status = core::Status::Error("the reply ended before the last chunk of its body");
+      break;
     } else {
-      return core::Status::Error(
-          "the reply's chunked body is malformed (no line end after a chunk)");
+      status =
+          core::Status::Error("the reply's chunked body is malformed (no line end after a chunk)");
+      break;
     }
   }
+  text.resize(written);
+  return status;
 }
 
 void Trace(const TraceFunction& trace, std::string_view text) {
@@ -688,9 +708,12 @@ core::Status ParseReply(HttpReply& reply) {
   reply.status_code = 0;
   reply.body.clear();
   reply.chunked = false;
+  reply.received = reply.raw.size();
   const std::string_view raw = reply.raw;
   if (!raw.starts_with(kHttpPrefix)) {
-    reply.body = reply.raw;  // no HTTP header at all: the reply is its own body
+    // No HTTP header at all: the reply is its own body.
+    reply.body = std::move(reply.raw);
+    reply.raw.clear();
     return core::Status::Ok();
   }
   std::size_t pos = 0;
@@ -712,18 +735,21 @@ core::Status ParseReply(HttpReply& reply) {
     return core::Status::Error("the reply ended inside its header");
   }
   reply.chunked = facts.chunked;
-  if (facts.chunked) return DecodeChunked(raw, facts.body_start, reply.body);
-  std::string_view body = raw.substr(facts.body_start);
+  // The body is cut out of the received bytes where they lie (a large reply
+  // is never held twice); `raw` keeps the head alone.
+  std::string head(raw.substr(0, facts.body_start));
+  reply.body = std::move(reply.raw);
+  reply.raw = std::move(head);
+  if (facts.chunked) return DecodeChunked(reply.body, facts.body_start);
+  reply.body.erase(0, facts.body_start);
   if (facts.content_length) {
-    if (body.size() < *facts.content_length) {
-      reply.body = std::string(body);
-      return core::Status::Error("the reply ended after " + std::to_string(body.size()) +
+    if (reply.body.size() < *facts.content_length) {
+      return core::Status::Error("the reply ended after " + std::to_string(reply.body.size()) +
                                  " of the " + std::to_string(*facts.content_length) +
                                  " bytes its header announced");
     }
-    body = body.substr(0, *facts.content_length);
+    reply.body.resize(*facts.content_length);
   }
-  reply.body = std::string(body);
   return core::Status::Ok();
 }
 
@@ -737,6 +763,7 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
   if (status.ok()) status = exchange.Secure();
   if (status.ok()) status = exchange.Send(request);
   if (status.ok()) status = exchange.ReceiveUntilComplete();
+  reply.received = reply.raw.size();
   if (!status.ok()) return status;
   exchange.Close();
   status = ParseReply(reply);

@@ -1,8 +1,8 @@
 // One HTTP/1.1 exchange with a service host: connect, send the signed
 // request, collect the whole reply until the server closes the connection.
 //
-// The reply is kept raw (for display as it came) and parsed: the status line
-// and code, and the body with any chunked transfer coding removed, so that a
+// The reply is parsed: the status line and code, its head as it came (for
+// display), and the body with any chunked transfer coding removed, so that a
 // search in the body never meets a chunk boundary.
 //
 // A service is reached over TLS on port 443, its certificate verified before
@@ -61,11 +61,17 @@ struct PhaseTimes {
   std::optional<std::chrono::microseconds> complete;    // the whole reply in
 };
 
+// Every byte received goes to `raw`; ParseReply then moves the body out of
+// it, so that a large reply is held once: `raw` keeps the status line and
+// header (up to and including the empty line that ends it) and `body` the
+// rest, transfer coding removed. A reply whose header never ended stays whole
+// in `raw`; one without an HTTP header is all body.
 struct HttpReply {
-  std::string raw;          // every byte received, headers included
-  std::string status_line;  // without its line end; empty when there is none
-  int status_code = 0;      // 0 when there is no status line
-  std::string body;         // after the header, transfer coding removed
+  std::string raw;           // the head as received, or every byte before parsing
+  std::size_t received = 0;  // every byte received, headers included
+  std::string status_line;   // without its line end; empty when there is none
+  int status_code = 0;       // 0 when there is no status line
+  std::string body;          // after the header, transfer coding removed
   bool chunked = false;
   PhaseTimes times;
 };
@@ -73,9 +79,10 @@ struct HttpReply {
 // Receives each line of the exchange's progress and failure texts.
 using TraceFunction = std::function<void(std::string_view line)>;
 
-// Splits `raw` into status line, code and body, decoding a chunked body.
-// Fails when a chunked body is malformed or ends before its last chunk; the
-// fields parsed so far are still set.
+// Splits `raw` into status line, code and body, decoding a chunked body in
+// place, and leaves the head in `raw` (see HttpReply); sets `received`. Fails
+// when a chunked body is malformed or ends before its last chunk; the fields
+// parsed so far are still set.
 core::Status ParseReply(HttpReply& reply);
 
 // Connects to `host`:`port` (and, with options.use_tls, runs the TLS handshake
@@ -90,7 +97,8 @@ core::Status ParseReply(HttpReply& reply);
 // handshake or the certificate check fails (nothing of the request is sent
 // then), a send or receive fails or times out, the whole exchange outlasts
 // options.exchange_timeout, the reply exceeds options.reply_limit, or the
-// reply does not parse; what was received stays in reply.raw. `trace`
+// reply does not parse; what was received stays in reply.raw (split into head
+// and body once the header is whole). `trace`
 // receives the progress and failure
 // texts as pieces that end their own lines with "\r\n".
 core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::string_view request,
