@@ -143,6 +143,7 @@ std::string UnknownOption(std::string_view typed) {
   std::string text = "unknown option " + Quoted(typed) + " (see kestrune --help)";
   const std::array<std::string_view, kOptions.size()> names = OptionNames();
   std::vector<std::string> spelled;
+  spelled.reserve(names.size());
   for (std::string_view name : names) spelled.push_back("--" + std::string(name));
   std::vector<std::string_view> candidates(spelled.begin(), spelled.end());
   const std::vector<std::string> closest = core::ClosestWords(typed, candidates);

@@ -54,6 +54,7 @@ core::Result<unsigned> ParseServiceName(std::string_view name) {
     if (core::EqualsIgnoreCase(service.name, name)) return service.number;
   }
   std::vector<std::string_view> accepted;
+  accepted.reserve(std::size(kServiceNames));
   for (const ServiceName& service : kServiceNames) accepted.push_back(service.name);
   return core::Status::InvalidInput(UnknownWord("service", name, accepted));
 }

@@ -85,8 +85,9 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
     report::RecordingResultList list;
     report::RecordingTraceSink trace;
     report::NullTraceSink no_trace;
-    report::TraceSink& sink = settings.trace ? static_cast<report::TraceSink&>(trace) : no_trace;
-    engine::Engine engine(*settings.clock, list, sink, settings.options);
+    report::TraceSink* sink = &no_trace;
+    if (settings.trace) sink = &trace;
+    engine::Engine engine(*settings.clock, list, *sink, settings.options);
     for (std::size_t index = next++; index < calls.size(); index = next++) {
       RegionCall& call = calls[index];
       // The printer writes only into this region's capture.

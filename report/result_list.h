@@ -19,6 +19,7 @@ class ResultList {
   virtual void InsertTop(std::string_view field, std::string_view info) = 0;
   // The same, taking `info` over; a list that keeps its rows may keep this
   // very string, so a long value is never copied.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep it.
   virtual void InsertTopOwned(std::string_view field, std::string info) { InsertTop(field, info); }
   // Removes every row.
   virtual void Clear() = 0;
