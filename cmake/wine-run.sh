@@ -49,14 +49,25 @@ mkdir -p "$(dirname "$prefix")"
     mkfifo "$prefix.fifo"
     setsid timeout 7200 "$wine_bin" cmd.exe <>"$prefix.fifo" >/dev/null 2>&1 9>&- &
     echo $! >"$prefix.session"
+    # The session starts the services in the background; a test program
+    # started before they are up would start them itself, on its own pipes.
+    # A first program with no pipes of its own makes sure they are up.
+    "$wine_bin" cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$prefix.lock"
 # Windows programs end their lines with CR LF; a test list read by ctest
 # (--gtest_list_tests) must not carry the CR into the test names.
+# The list goes through files, not a pipe: a Wine service started by the
+# program would hold a pipe open, and the reader would wait for it.
 for arg in "$@"; do
   if [ "$arg" = --gtest_list_tests ]; then
-    "$wine_bin" "$@" | tr -d '\r'
-    exit "${PIPESTATUS[0]}"
+    list=$(mktemp)
+    status=0
+    "$wine_bin" "$@" </dev/null >"$list" 2>"$list.err" || status=$?
+    tr -d '\r' <"$list"
+    cat "$list.err" >&2
+    rm -f "$list" "$list.err"
+    exit "$status"
   fi
 done
 exec "$wine_bin" "$@"
