@@ -54,8 +54,23 @@ std::string_view NextLine(std::string_view& text) {
 void CheckUrl(std::string_view url) {
   const kestrune::core::Result<transport::ProxyServer> parsed = transport::ParseProxyUrl(url);
   if (!parsed.ok()) {
-    if (url.size() >= 12 && parsed.status().message().find(url) != std::string::npos) {
-      Fail("a refusal repeats the URL");
+    // A fixed text of a refusal may happen to hold the URL ("ress: the port
+    // must be"): a refusal repeats the URL only if it also repeats the same
+    // URL with every letter changed.
+    // Only a URL with a user part can carry a password; a refusal may quote
+    // a scheme, and "scheme://" is a whole URL.
+    if (url.size() >= 12 && url.find('@') != std::string_view::npos &&
+        parsed.status().message().find(url) != std::string::npos) {
+      std::string shifted(url);
+      for (char& ch : shifted) {
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch == 'z' ? 'a' : ch + 1);
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch == 'Z' ? 'A' : ch + 1);
+      }
+      const kestrune::core::Result<transport::ProxyServer> other =
+          transport::ParseProxyUrl(shifted);
+      if (!other.ok() && other.status().message().find(shifted) != std::string::npos) {
+        Fail("a refusal repeats the URL");
+      }
     }
     return;
   }
