@@ -1,23 +1,13 @@
 #include "request/clock.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <random>
+#include <string_view>
+#include <utility>
 
 namespace kestrune::request {
-namespace {
-
-// Writes `value` as exactly `width` decimal digits.
-void AppendDigits(std::string& out, int value, int width) {
-  char digits[8];
-  for (int i = width - 1; i >= 0; --i) {
-    digits[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-  out.append(digits, static_cast<std::size_t>(width));
-}
-
-}  // namespace
-
 UtcInstant SystemClock::NowUtc() const {
   return FromTimePoint(
       std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now()));
@@ -68,40 +58,67 @@ std::uint64_t SystemClock::NonceSalt() const {
 }
 
 std::string MakeNonce(const Clock& clock) {
-  const int millisecond = clock.NowUtc().millisecond;
-  std::string nonce = std::to_string(millisecond);
-  nonce.resize(kNonceLength, '0');
-  if (const std::uint64_t salt = clock.NonceSalt(); salt != 0) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    nonce += '-';
-    for (int shift = 60; shift >= 0; shift -= 4) nonce += kHex[(salt >> shift) & 15];
-  }
-  return nonce;
+  const UtcInstant now = clock.NowUtc();
+  return MakeNonce(now, clock.NonceSalt());
 }
 
-Timestamps MakeTimestamps(const Clock& clock) {
-  const UtcInstant now = clock.NowUtc();
-  std::string date;
-  date.reserve(11);
-  AppendDigits(date, now.year, 4);
-  date += '-';
-  AppendDigits(date, now.month, 2);
-  date += '-';
-  AppendDigits(date, now.day, 2);
-  date += 'T';
+std::string MakeNonce(const UtcInstant& now, std::uint64_t salt) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  char nonce[kNonceLength + 1 + 16];
+  // The millisecond without leading zeros, then "0"s: 45 gives "4500000".
+  int millisecond = now.millisecond;
+  int digits = millisecond >= 100 ? 3 : millisecond >= 10 ? 2 : 1;
+  std::fill(nonce + digits, nonce + kNonceLength, '0');
+  for (int i = digits - 1; i >= 0; --i) {
+    nonce[i] = static_cast<char>('0' + millisecond % 10);
+    millisecond /= 10;
+  }
+  std::size_t length = kNonceLength;
+  if (salt != 0) {
+    nonce[length++] = '-';
+    for (int shift = 60; shift >= 0; shift -= 4) nonce[length++] = kHex[(salt >> shift) & 15];
+  }
+  return std::string(nonce, length);
+}
 
+Timestamps MakeTimestamps(const Clock& clock) { return MakeTimestamps(clock.NowUtc()); }
+
+Timestamps MakeTimestamps(const UtcInstant& now) {
+  // "YYYY-MM-DDTHH" then the colon's escaped form between the minutes and
+  // the seconds: written once in a buffer, then copied into each form.
+  std::array<char, kSignTimestampLength> text{};
+  const auto put_digits = [&text](std::size_t at, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  };
   Timestamps stamps;
-  stamps.sign_form.reserve(kSignTimestampLength);
-  stamps.url_form.reserve(kUrlTimestampLength);
-  for (auto [form, colon] :
-       {std::pair{&stamps.sign_form, "%253A"}, std::pair{&stamps.url_form, "%3A"}}) {
-    *form = date;
-    AppendDigits(*form, now.hour, 2);
-    *form += colon;
-    AppendDigits(*form, now.minute, 2);
-    *form += colon;
-    AppendDigits(*form, now.second, 2);
-    *form += 'Z';
+  for (auto [form, colon] : {std::pair{&stamps.sign_form, std::string_view("%253A")},
+                             std::pair{&stamps.url_form, std::string_view("%3A")}}) {
+    std::size_t at = 0;
+    const auto put_text = [&text, &at](std::string_view piece) {
+      at += piece.copy(text.data() + at, piece.size());
+    };
+    put_digits(at, now.year, 4);
+    at += 4;
+    put_text("-");
+    put_digits(at, now.month, 2);
+    at += 2;
+    put_text("-");
+    put_digits(at, now.day, 2);
+    at += 2;
+    put_text("T");
+    put_digits(at, now.hour, 2);
+    at += 2;
+    put_text(colon);
+    put_digits(at, now.minute, 2);
+    at += 2;
+    put_text(colon);
+    put_digits(at, now.second, 2);
+    at += 2;
+    put_text("Z");
+    form->assign(text.data(), at);
   }
   return stamps;
 }

@@ -92,6 +92,8 @@ inline constexpr std::size_t kUrlTimestampLength = 24;
 // seen in the last 15 minutes, so without the salt a busy user would run out
 // of nonces; clocks made for tests give none and keep the nonce reproducible.
 std::string MakeNonce(const Clock& clock);
+// The same from a time already read and the clock's salt.
+std::string MakeNonce(const UtcInstant& now, std::uint64_t salt);
 
 // The current UTC time in the two forms a request carries: the signed form
 // "YYYY-MM-DDTHH%253Amm%253AssZ" (28 characters) and the sent form
@@ -101,5 +103,7 @@ struct Timestamps {
   std::string url_form;
 };
 Timestamps MakeTimestamps(const Clock& clock);
+// The same from a time already read.
+Timestamps MakeTimestamps(const UtcInstant& now);
 
 }  // namespace kestrune::request

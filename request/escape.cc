@@ -54,33 +54,7 @@ std::size_t ReplaceChar(std::string& text, char ch, std::string_view replacement
 }
 
 void AppendEscaped(std::string& out, std::string_view text, const EscapeTable& table) {
-  // Runs of bytes that pass unchanged are copied whole, and looked over
-  // eight at a time; the texts are a few hundred bytes with a few dozen
-  // replacements.
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* run = begin;
-  const auto rule_at = [&table](const char* at) {
-    return table.rule_of[static_cast<unsigned char>(*at)];
-  };
-  const char* at = begin;
-  for (;;) {
-    // Eight bytes at a time while none of them has a rule.
-    while (end - at >= 8 &&
-           (rule_at(at) | rule_at(at + 1) | rule_at(at + 2) | rule_at(at + 3) | rule_at(at + 4) |
-            rule_at(at + 5) | rule_at(at + 6) | rule_at(at + 7)) == 0) {
-      at += 8;
-    }
-    if (at == end) break;
-    const std::uint8_t rule = rule_at(at);
-    if (rule != 0) {
-      out.append(run, static_cast<std::size_t>(at - run));
-      out += table.rules[rule - 1].replacement;
-      run = at + 1;
-    }
-    ++at;
-  }
-  out.append(run, static_cast<std::size_t>(end - run));
+  EscapingAppender(out, table).Put(text);
 }
 
 void ApplyEscapes(std::string& text, const EscapeTable& table) {

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,19 +33,46 @@ struct EscapeRule {
   std::string_view replacement;
 };
 
+// Every character an escape table may replace. A text without any of them
+// passes every table unchanged, so it can be copied as it is.
+inline constexpr std::string_view kEscapableCharacters = "&=[\"]{}:,/+*~";
+
 // A table of rules, applied in order, with a byte index for one-pass use.
+// Every replacement is at most kMaxReplacement bytes, so each fits a slot
+// that is copied whole.
+inline constexpr std::size_t kMaxReplacement = 8;
+
 struct EscapeTable {
   std::span<const EscapeRule> rules;
   std::array<std::uint8_t, 256> rule_of{};  // rule index + 1; 0 passes unchanged
+  // What each byte becomes: a byte without a rule stands for itself.
+  std::array<std::array<char, kMaxReplacement>, 256> text_of{};
+  std::array<std::uint8_t, 256> size_of{};
 
   constexpr std::size_t size() const { return rules.size(); }
   constexpr const EscapeRule& operator[](std::size_t i) const { return rules[i]; }
 };
 
-constexpr EscapeTable MakeEscapeTable(std::span<const EscapeRule> rules) {
+// Made at compile time only: a replacement too long for a slot does not
+// compile.
+consteval EscapeTable MakeEscapeTable(std::span<const EscapeRule> rules) {
   EscapeTable table{rules};
+  for (std::size_t byte = 0; byte < table.text_of.size(); ++byte) {
+    table.text_of[byte][0] = static_cast<char>(byte);
+    table.size_of[byte] = 1;
+  }
   for (std::size_t i = rules.size(); i-- > 0;) {
-    table.rule_of[static_cast<unsigned char>(rules[i].ch)] = static_cast<std::uint8_t>(i + 1);
+    const auto byte = static_cast<unsigned char>(rules[i].ch);
+    const std::string_view replacement = rules[i].replacement;
+    if (replacement.empty() || replacement.size() > kMaxReplacement) {
+      throw "an escape replacement must be 1 to kMaxReplacement bytes long";
+    }
+    if (kEscapableCharacters.find(rules[i].ch) == std::string_view::npos) {
+      throw "an escaped character must be one of kEscapableCharacters";
+    }
+    table.rule_of[byte] = static_cast<std::uint8_t>(i + 1);
+    replacement.copy(table.text_of[byte].data(), replacement.size());
+    table.size_of[byte] = static_cast<std::uint8_t>(replacement.size());
   }
   return table;
 }
@@ -79,6 +107,8 @@ inline constexpr EscapeRule kCanonicalQueryRules[] = {
 inline constexpr EscapeTable kCanonicalQueryEscapes = MakeEscapeTable(kCanonicalQueryRules);
 // The query that is sent: single-escaped forms.
 inline constexpr EscapeTable kUrlEscapes = MakeEscapeTable(kUrlEscapeRules);
+// No rule at all: every byte passes unchanged.
+inline constexpr EscapeTable kNoEscapes = MakeEscapeTable({});
 
 // Replaces every occurrence of `ch` in `text` by `replacement`; returns the
 // new length. Requires that `replacement` does not contain `ch`.
@@ -88,6 +118,81 @@ std::size_t ReplaceChar(std::string& text, char ch, std::string_view replacement
 void ApplyEscapes(std::string& text, const EscapeTable& table);
 // Appends `text` to `out` with the rules of `table` applied.
 void AppendEscaped(std::string& out, std::string_view text, const EscapeTable& table);
+
+// Appends texts to `out` with the rules of a table applied, gathered in a
+// local buffer: a text written in dozens of small pieces (the items of a
+// query and their separators) costs an append per kilobyte, not per piece.
+// `out` is complete once the appender is flushed or destroyed.
+class EscapingAppender {
+ public:
+  EscapingAppender(std::string& out, const EscapeTable& table) : out_(&out), table_(&table) {}
+  EscapingAppender(const EscapingAppender&) = delete;
+  EscapingAppender& operator=(const EscapingAppender&) = delete;
+  ~EscapingAppender() { Flush(); }
+
+  void Put(std::string_view text) {
+    // Locals, so that the byte stores (which may alias anything) do not
+    // force the count back to memory on every byte.
+    const auto& text_of = table_->text_of;
+    const auto& size_of = table_->size_of;
+    std::size_t used = used_;
+    for (const char c : text) {
+      if (used > sizeof(buffer_) - kMaxReplacement) {
+        out_->append(buffer_, used);
+        used = 0;
+      }
+      // Every byte copies its whole slot, escaped or not: one fixed-size
+      // copy and no branch to mispredict on the bytes that are escaped.
+      const auto byte = static_cast<unsigned char>(c);
+      std::memcpy(buffer_ + used, text_of[byte].data(), kMaxReplacement);
+      used += size_of[byte];
+    }
+    used_ = used;
+  }
+  // Appends `text` as it is, for text known to hold no character the table
+  // replaces.
+  void PutVerbatim(std::string_view text) {
+    if (sizeof(buffer_) - used_ < text.size()) {
+      Flush();
+      if (text.size() > sizeof(buffer_)) {
+        out_->append(text);
+        return;
+      }
+    }
+    CopyShort(text, buffer_ + used_);
+    used_ += text.size();
+  }
+  // Copies `text` to `to` in fixed-size moves, reading and writing only
+  // its bytes: the pieces are a few bytes to a few dozen, too short to be
+  // worth a library call each.
+  static void CopyShort(std::string_view text, char* to) {
+    const char* from = text.data();
+    std::size_t size = text.size();
+    for (; size >= 16; size -= 16, from += 16, to += 16) std::memcpy(to, from, 16);
+    if (size >= 8) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + size - 8, from + size - 8, 8);
+    } else if (size >= 4) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + size - 4, from + size - 4, 4);
+    } else if (size > 0) {
+      to[0] = from[0];
+      to[size / 2] = from[size / 2];
+      to[size - 1] = from[size - 1];
+    }
+  }
+
+  void Flush() {
+    out_->append(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  std::string* out_;
+  const EscapeTable* table_;
+  std::size_t used_ = 0;
+  char buffer_[1024];
+};
 
 // True for A-Z a-z 0-9 - _ . ~, the bytes the service never encodes.
 constexpr bool IsUnreserved(unsigned char c) {

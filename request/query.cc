@@ -1,6 +1,8 @@
 #include "request/query.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <utility>
 
 namespace kestrune::request {
@@ -25,7 +27,6 @@ core::Status TooLong(std::size_t length) {
 constexpr std::size_t kTypicalRequestSize = 1000;
 // Room in a QueryItemList for the common items and a few action parameters.
 constexpr std::size_t kTypicalQueryItems = 24;
-constexpr std::size_t kTypicalItemBytes = 512;
 // Longer lists are sorted by std::stable_sort, shorter ones by insertion.
 constexpr std::size_t kInsertionSortLimit = 32;
 
@@ -45,15 +46,29 @@ core::Status ActionParameterList::Append(std::string_view item) {
   if (core::Status status = CheckItemLength(item); !status.ok()) return status;
   if (items_.size() >= kMaxActionParameters) return TooManyActionParameters();
   items_.emplace_back(item);
+  shapes_.push_back(ShapeOf(item, {}, true));
   return core::Status::Ok();
 }
 
-QueryItemList::QueryItemList() {
-  entries_.reserve(kTypicalQueryItems);
-  buffer_.reserve(kTypicalItemBytes);
-}
+QueryItemList::QueryItemList() { entries_.reserve(kTypicalQueryItems); }
 
 core::Status QueryItemList::Append(std::string_view head, std::string_view tail, bool user_text) {
+  if (head.size() + tail.size() >= kItemLimit) {
+    std::string item(head);
+    item += tail;
+    return CheckItemLength(item);
+  }
+  auto item = std::make_unique<std::string>(head);
+  *item += tail;
+  const std::string_view text = *item;
+  owned_.push_back(std::move(item));
+  core::Status status = AppendView(text, {}, user_text, ShapeOf(text, {}, user_text));
+  if (!status.ok()) owned_.pop_back();
+  return status;
+}
+
+core::Status QueryItemList::AppendView(std::string_view head, std::string_view tail, bool user_text,
+                                       const ItemShape& shape) {
   const std::size_t length = head.size() + tail.size();
   if (length >= kItemLimit) {
     std::string item(head);
@@ -64,13 +79,10 @@ core::Status QueryItemList::Append(std::string_view head, std::string_view tail,
     return core::Status::InvalidInput("a request holds at most " + std::to_string(kMaxQueryItems) +
                                       " query items");
   }
-  // Sorting moves entries only; the text stays where it was appended.
-  std::size_t name_length = head.find('=');
-  if (name_length == std::string_view::npos) {
-    name_length = head.size() + std::min(tail.find('='), tail.size());
+  if (shape.name_length > head.size()) {
+    return core::Status::Error("a query item's name must lie within its head");
   }
-  entries_.push_back(Entry{buffer_.size(), length, name_length, user_text});
-  buffer_.append(head).append(tail);
+  entries_.push_back(Entry{head, tail, shape, user_text});
   return core::Status::Ok();
 }
 
@@ -84,14 +96,9 @@ core::Status QueryItemList::TakeActionParameters(const ActionParameterList& para
   if (count > kMaxActionParameters || entries_.size() + count > kMaxQueryItems) {
     return TooManyActionParameters();
   }
-  const std::size_t entries_before = entries_.size();
-  const std::size_t buffer_before = buffer_.size();
+  // Each was checked against kItemLimit when it was appended.
   for (std::size_t i = 0; i < count; ++i) {
-    if (core::Status status = Append(parameters.items()[i], true); !status.ok()) {
-      entries_.resize(entries_before);  // take all or nothing
-      buffer_.resize(buffer_before);
-      return status;
-    }
+    entries_.push_back(Entry{parameters.items()[i], {}, parameters.shapes()[i], true});
   }
   return core::Status::Ok();
 }
@@ -108,16 +115,23 @@ std::string_view ItemValue(std::string_view item) {
 void SortQueryItems(QueryItemList& list) {
   // std::string_view compares through char_traits<char>, which orders bytes as
   // unsigned values and puts a prefix before any longer text.
-  auto before = [&list](const QueryItemList::Entry& a, const QueryItemList::Entry& b) {
-    const std::string_view buffer(list.buffer_);
-    const std::string_view name_a = buffer.substr(a.offset, a.name_length);
-    const std::string_view name_b = buffer.substr(b.offset, b.name_length);
+  using Entry = QueryItemList::Entry;
+  auto before = [](const Entry& a, const Entry& b) {
+    const std::string_view name_a = a.head.substr(0, a.shape.name_length);
+    const std::string_view name_b = b.head.substr(0, b.shape.name_length);
+    // Names mostly differ in their first byte: settled without a library call.
+    if (!name_a.empty() && !name_b.empty() && name_a.front() != name_b.front()) {
+      return static_cast<unsigned char>(name_a.front()) <
+             static_cast<unsigned char>(name_b.front());
+    }
     if (name_a != name_b) return name_a < name_b;
     // Equal names: the values, the text after each "=" (empty without one).
-    const std::size_t value_a = std::min(a.name_length + 1, a.length);
-    const std::size_t value_b = std::min(b.name_length + 1, b.length);
-    return buffer.substr(a.offset + value_a, a.length - value_a) <
-           buffer.substr(b.offset + value_b, b.length - value_b);
+    const auto value_of = [](const Entry& e) {
+      std::string value(e.head.substr(std::min(e.shape.name_length + 1, e.head.size())));
+      value += e.tail;
+      return value;
+    };
+    return value_of(a) < value_of(b);
   };
   // Stable: equal items keep their order. A typical list of a dozen items is
   // sorted by insertion, which needs no buffer; std::stable_sort allocates one.
@@ -127,7 +141,7 @@ void SortQueryItems(QueryItemList& list) {
     return;
   }
   for (std::size_t i = 1; i < entries.size(); ++i) {
-    const QueryItemList::Entry entry = entries[i];
+    const Entry entry = entries[i];
     std::size_t at = i;
     for (; at > 0 && before(entry, entries[at - 1]); --at) entries[at] = entries[at - 1];
     entries[at] = entry;
@@ -149,22 +163,7 @@ core::Status RequestText::TakeScratch() {
 
 core::Status RequestText::Join(const QueryItemList& list, std::string_view separator,
                                EscapeForm form) {
-  scratch_.clear();
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (i != 0) scratch_ += separator;
-    const std::string_view item = list.text(i);
-    if (!list.user_text(i)) {
-      scratch_ += item;
-      continue;
-    }
-    const std::string_view name = ItemName(item);
-    AppendUserComponent(scratch_, name, form);
-    if (name.size() < item.size()) {
-      scratch_ += '=';
-      AppendUserComponent(scratch_, ItemValue(item), form);
-    }
-  }
-  return TakeScratch();
+  return JoinEscaped(list, separator, form, kNoEscapes, {});
 }
 
 core::Status RequestText::JoinEscaped(const QueryItemList& list, std::string_view separator,
@@ -174,35 +173,51 @@ core::Status RequestText::JoinEscaped(const QueryItemList& list, std::string_vie
   scratch_ += prefix;
   // Each table rule replaces one byte, so escaping every piece as it is
   // written gives what escaping the joined text would.
-  auto append_user = [this, form, &table](std::string_view component) {
-    if (TablesCover(component)) {
-      AppendEscaped(scratch_, component, table);
-    } else {
-      std::string encoded;
-      AppendUserComponent(encoded, component, form);
-      AppendEscaped(scratch_, encoded, table);
-    }
-  };
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (i != 0) AppendEscaped(scratch_, separator, table);
-    const std::string_view item = list.text(i);
-    if (!list.user_text(i)) {
-      AppendEscaped(scratch_, item, table);
-      continue;
-    }
-    const std::string_view name = ItemName(item);
-    append_user(name);
-    if (name.size() < item.size()) {
-      AppendEscaped(scratch_, "=", table);
-      append_user(ItemValue(item));
+  std::string encoded;
+  {
+    EscapingAppender out(scratch_, table);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i != 0) out.Put(separator);
+      const std::string_view head = list.head(i);
+      const std::string_view tail = list.tail(i);
+      const ItemShape& shape = list.shape(i);
+      if (shape.plain) {
+        // The name lies within the head.
+        out.PutVerbatim(head.substr(0, shape.name_length));
+        if (shape.name_length < head.size()) {
+          out.Put("=");
+          out.PutVerbatim(head.substr(shape.name_length + 1));
+        }
+        out.PutVerbatim(tail);
+        continue;
+      }
+      if (!list.user_text(i)) {
+        out.Put(head);
+        out.Put(tail);
+        continue;
+      }
+      const std::string item = list.text(i);
+      if (TablesCover(item)) {
+        out.Put(item);
+        continue;
+      }
+      const std::string_view name = ItemName(item);
+      encoded.clear();
+      AppendUserComponent(encoded, name, form);
+      if (name.size() < item.size()) {
+        encoded += '=';
+        AppendUserComponent(encoded, ItemValue(item), form);
+      }
+      out.Put(encoded);
     }
   }
   return TakeScratch();
 }
 
 core::Status RequestText::Replace(char ch, std::string_view replacement) {
-  const EscapeRule rule[] = {{ch, replacement}};
-  return ApplyEscapes(MakeEscapeTable(rule));
+  scratch_ = text_;
+  ReplaceChar(scratch_, ch, replacement);
+  return TakeScratch();
 }
 
 core::Status RequestText::ApplyEscapes(const EscapeTable& table) {

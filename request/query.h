@@ -14,7 +14,10 @@
 // threads, one object from one thread at a time.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,43 +45,118 @@ inline constexpr std::size_t kMaxQueryItems = kMaxActionParameters + kCommonQuer
 // be shorter than this many bytes.
 inline constexpr std::size_t kRequestTextLimit = 1024 * 1024;
 
+// Where an item's name ends, and whether the item is plain: free of every
+// character that an escape table replaces or that user text must have
+// encoded, but for the "=" after its name. Every form of a plain item is its
+// name, the "=" in the form's escaping and its value, as they are.
+struct ItemShape {
+  std::size_t name_length = 0;  // the text before the first "=", or all of it
+  bool plain = false;
+};
+// The bytes that keep an item from being plain, as 1: user text must need
+// no encoding, the builder's own text (written in its final form) must
+// merely hold nothing an escape table replaces.
+constexpr std::array<std::uint8_t, 256> MakeNotPlainBytes(bool user_text) {
+  std::array<std::uint8_t, 256> not_plain{};
+  for (std::size_t c = 0; c < not_plain.size(); ++c) {
+    not_plain[c] = user_text && !IsUnreserved(static_cast<unsigned char>(c)) ? 1 : 0;
+  }
+  for (const char c : kEscapableCharacters) not_plain[static_cast<unsigned char>(c)] = 1;
+  return not_plain;
+}
+inline constexpr std::array<std::uint8_t, 256> kNotPlainUserBytes = MakeNotPlainBytes(true);
+inline constexpr std::array<std::uint8_t, 256> kNotPlainBuilderBytes = MakeNotPlainBytes(false);
+
+// Whether `text` (a name or a value, "=" included) holds only bytes a plain
+// item may hold. It stops at the first byte that is not: that branch is
+// almost never taken, and a loop that can stop is not vectorised, which for
+// texts of a few dozen bytes would only cost.
+constexpr bool IsPlainText(std::string_view text, bool user_text) {
+  const std::array<std::uint8_t, 256>& not_plain =
+      user_text ? kNotPlainUserBytes : kNotPlainBuilderBytes;
+  for (const char c : text) {
+    if (not_plain[static_cast<unsigned char>(c)] != 0) return false;
+  }
+  return true;
+}
+
+// The shape of the item `head` followed by `tail`.
+constexpr ItemShape ShapeOf(std::string_view head, std::string_view tail, bool user_text) {
+  ItemShape shape;
+  if (const std::size_t equals = head.find('='); equals != std::string_view::npos) {
+    shape.name_length = equals;
+    shape.plain = IsPlainText(head.substr(0, equals), user_text) &&
+                  IsPlainText(head.substr(equals + 1), user_text) && IsPlainText(tail, user_text);
+  } else {
+    const std::size_t in_tail = std::min(tail.find('='), tail.size());
+    shape.name_length = head.size() + in_tail;
+    shape.plain = IsPlainText(head, user_text) && IsPlainText(tail.substr(0, in_tail), user_text) &&
+                  IsPlainText(tail.substr(std::min(in_tail + 1, tail.size())), user_text);
+  }
+  return shape;
+}
+
 // The action's parameters, in the order they were appended.
 class ActionParameterList {
  public:
-  void Clear() { items_.clear(); }
+  void Clear() {
+    items_.clear();
+    shapes_.clear();
+  }
   // Appends one "name=value" item. Refuses, leaving the list unchanged, an
   // item without "=" or with an empty name, an item of kItemLimit characters
   // or more, and a parameter beyond the kMaxActionParameters-th.
   core::Status Append(std::string_view item);
   std::size_t size() const { return items_.size(); }
   const std::vector<std::string>& items() const { return items_; }
+  // The shape of each item as user text, worked out once when it was
+  // appended rather than for every request built from it.
+  const std::vector<ItemShape>& shapes() const { return shapes_; }
 
  private:
   std::vector<std::string> items_;
+  std::vector<ItemShape> shapes_;
 };
 
 // The items of one builder pass, at most kMaxQueryItems of them, each
 // shorter than kItemLimit characters. The common items are written in their
 // final form; items carrying user text (the action parameters and the
 // AccessKey id) are stored as given and encoded for their pass when the list
-// is joined. All items share one buffer, and Clear keeps its capacity, so a
-// list reused for the second pass rarely allocates.
+// is joined.
+//
+// An item is `head` followed by `tail`. Append copies its text into the
+// list; AppendView and TakeActionParameters only refer to text that the
+// caller keeps alive and unchanged while the list is used, so the builder's
+// two passes copy no item text at all. Sorting moves entries, never text.
+// Moving a list keeps what it refers to; copying is not offered.
 class QueryItemList {
  public:
   // Reserves room for a typical request's items, so appends rarely allocate.
   QueryItemList();
+  QueryItemList(QueryItemList&&) = default;
+  QueryItemList& operator=(QueryItemList&&) = default;
+  QueryItemList(const QueryItemList&) = delete;
+  QueryItemList& operator=(const QueryItemList&) = delete;
+  ~QueryItemList() = default;
+
   void Clear() {
-    buffer_.clear();
     entries_.clear();
+    owned_.clear();
   }
-  // Appends one item, `head` followed by `tail`. Refuses, leaving the list
-  // unchanged, an item of kItemLimit characters or more and an item beyond
-  // the kMaxQueryItems-th.
+  // Appends a copy of one item, `head` followed by `tail`. Refuses, leaving
+  // the list unchanged, an item of kItemLimit characters or more and an item
+  // beyond the kMaxQueryItems-th.
   core::Status Append(std::string_view head, std::string_view tail, bool user_text);
   core::Status Append(std::string_view item, bool user_text = false) {
     return Append(item, {}, user_text);
   }
-  // Appends the first `count` action parameters in their order, as user text.
+  // The same without a copy, for a caller that keeps `head` and `tail`
+  // alive and already knows their shape (ShapeOf(head, tail, user_text)),
+  // whose name must lie within `head`.
+  core::Status AppendView(std::string_view head, std::string_view tail, bool user_text,
+                          const ItemShape& shape);
+  // Appends the first `count` action parameters in their order, as user
+  // text, referring to them: `parameters` must outlive the list's use.
   // Refuses, appending nothing, when `count` exceeds the list's size or the
   // items do not fit.
   core::Status TakeActionParameters(const ActionParameterList& parameters, std::size_t count);
@@ -86,22 +164,30 @@ class QueryItemList {
     return TakeActionParameters(parameters, parameters.size());
   }
   std::size_t size() const { return entries_.size(); }
-  // Item `index` (0-based, below size()).
-  std::string_view text(std::size_t index) const {
-    return std::string_view(buffer_).substr(entries_[index].offset, entries_[index].length);
+  // Item `index` (0-based, below size()), whole.
+  std::string text(std::size_t index) const {
+    std::string item(entries_[index].head);
+    item += entries_[index].tail;
+    return item;
   }
+  // Its two parts: the name (and the "=", if any) lie within the head.
+  std::string_view head(std::size_t index) const { return entries_[index].head; }
+  std::string_view tail(std::size_t index) const { return entries_[index].tail; }
   bool user_text(std::size_t index) const { return entries_[index].user_text; }
+  const ItemShape& shape(std::size_t index) const { return entries_[index].shape; }
 
  private:
   friend void SortQueryItems(QueryItemList& list);
   struct Entry {
-    std::size_t offset;
-    std::size_t length;
-    std::size_t name_length;  // the text before the first "=", or all of it
+    std::string_view head;
+    std::string_view tail;
+    ItemShape shape;
     bool user_text;
   };
-  std::string buffer_;
   std::vector<Entry> entries_;
+  // The copies Append makes, each in its own allocation, so views of them
+  // stay valid as the list grows and when it moves.
+  std::vector<std::unique_ptr<const std::string>> owned_;
 };
 
 // The parameter name of an item: the text before its first "=" (the whole
@@ -144,6 +230,8 @@ class RequestText {
   std::size_t size() const { return text_.size(); }
   // Hands the text over; the object is then empty.
   std::string Release() && { return std::move(text_); }
+  // Hands the text over and leaves it empty, for a text built in stages.
+  std::string Take() { return std::exchange(text_, std::string()); }
 
  private:
   // Makes scratch_ the text if it is short enough.

@@ -1,5 +1,6 @@
 #include "request/signer.h"
 
+#include <array>
 #include <cstdint>
 #include <utility>
 
@@ -38,20 +39,18 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
   }
   // Without a token of its own the builder leaves SecurityToken to the
   // action's parameters; with one, a second copy would contradict it.
-  if (!credentials.security_token.empty()) {
-    for (const std::string& item : parameters.items()) {
-      if (ItemName(item) == "SecurityToken") {
-        return core::Status::InvalidInput(
-            "the credentials carry a security token, so SecurityToken cannot also be an action "
-            "parameter");
-      }
-    }
-  }
   // A second copy of a name the builder writes would either be signed but
   // lose to ours on the wire or carry a signature the service cannot match:
   // a request the user never meant, so none is built.
-  for (const std::string& item : parameters.items()) {
-    const std::string_view name = ItemName(item);
+  const bool has_token = !credentials.security_token.empty();
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const std::string_view name =
+        std::string_view(parameters.items()[i]).substr(0, parameters.shapes()[i].name_length);
+    if (has_token && name == "SecurityToken") {
+      return core::Status::InvalidInput(
+          "the credentials carry a security token, so SecurityToken cannot also be an action "
+          "parameter");
+    }
     if (IsBuilderOwned(name)) {
       std::string message = "\"";
       message += name;
@@ -62,34 +61,77 @@ core::Status CheckInputs(const Credentials& credentials, const ActionParameterLi
   return core::Status::Ok();
 }
 
+// The fixed items' shapes, worked out when compiled.
+constexpr ItemShape kFormatShape = ShapeOf(kFormatItem, {}, false);
+constexpr ItemShape kJsonFormatShape = ShapeOf(kJsonFormatItem, {}, false);
+constexpr ItemShape kSignatureMethodShape = ShapeOf(kSignatureMethodItem, {}, false);
+constexpr ItemShape kSignatureVersionShape = ShapeOf(kSignatureVersionItem, {}, false);
+// The heads of the items with a value are "Name=" with a plain name.
+static_assert([] {
+  for (const std::string_view head :
+       {kAccessKeyIdName, kNonceName, kTimestampName, kSecurityTokenName}) {
+    const ItemShape shape = ShapeOf(head, {}, false);
+    if (!shape.plain || shape.name_length + 1 != head.size()) return false;
+  }
+  return true;
+}());
+
 // The seven common items in their fixed order, then the security token of
-// temporary credentials; `timestamp` is the form of the pass. The AccessKey
-// id and the token are user text.
-core::Status AppendCommonItems(QueryItemList& items, const Credentials& credentials,
-                               std::string_view nonce, std::string_view timestamp,
-                               const ServiceEndpoint& endpoint, ReplyFormat format) {
+// temporary credentials, each with its shape worked out once for both
+// passes; only the timestamp's form differs between them. The AccessKey id
+// and the token are user text.
+class CommonItems {
+ public:
+  CommonItems(const Credentials& credentials, std::string_view nonce, const Timestamps& timestamps,
+              const ServiceEndpoint& endpoint, ReplyFormat format)
+      : items_{{
+            Valued(kAccessKeyIdName, credentials.access_key_id, true),
+            format == ReplyFormat::kJson ? Whole(kJsonFormatItem, kJsonFormatShape)
+                                         : Whole(kFormatItem, kFormatShape),
+            Whole(kSignatureMethodItem, kSignatureMethodShape),
+            Valued(kNonceName, nonce, false),
+            Whole(kSignatureVersionItem, kSignatureVersionShape),
+            Valued(kTimestampName, timestamps.sign_form, false),
+            Item{endpoint.version_item, {}, false, ShapeOf(endpoint.version_item, {}, false)},
+            Valued(kSecurityTokenName, credentials.security_token, true),
+        }},
+        url_timestamp_(Valued(kTimestampName, timestamps.url_form, false)),
+        count_(credentials.security_token.empty() ? kTokenIndex : kTokenIndex + 1) {}
+
+  // The items of the first pass (with the signed form of the timestamp) or
+  // of the second (with the sent form).
+  core::Status AppendTo(QueryItemList& list, bool url_form) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      const Item& item = url_form && i == kTimestampIndex ? url_timestamp_ : items_[i];
+      if (core::Status status = list.AppendView(item.head, item.tail, item.user_text, item.shape);
+          !status.ok()) {
+        return status;
+      }
+    }
+    return core::Status::Ok();
+  }
+
+ private:
   struct Item {
     std::string_view head;
     std::string_view tail;
     bool user_text;
+    ItemShape shape;
   };
-  const Item common[] = {
-      {kAccessKeyIdName, credentials.access_key_id, true},
-      {format == ReplyFormat::kJson ? kJsonFormatItem : kFormatItem, {}, false},
-      {kSignatureMethodItem, {}, false},
-      {kNonceName, nonce, false},
-      {kSignatureVersionItem, {}, false},
-      {kTimestampName, timestamp, false},
-      {endpoint.version_item, {}, false},
-  };
-  for (const Item& item : common) {
-    if (core::Status status = items.Append(item.head, item.tail, item.user_text); !status.ok()) {
-      return status;
-    }
+  static constexpr std::size_t kTimestampIndex = 5;
+  static constexpr std::size_t kTokenIndex = 7;
+  static Item Whole(std::string_view item, const ItemShape& shape) {
+    return Item{item, {}, false, shape};
   }
-  if (credentials.security_token.empty()) return core::Status::Ok();
-  return items.Append(kSecurityTokenName, credentials.security_token, true);
-}
+  // "Name=" and a value: the fixed name is plain, so only the value is looked at.
+  static Item Valued(std::string_view head, std::string_view value, bool user_text) {
+    return Item{head, value, user_text, ItemShape{head.size() - 1, IsPlainText(value, user_text)}};
+  }
+
+  std::array<Item, kTokenIndex + 1> items_;
+  Item url_timestamp_;
+  std::size_t count_;
+};
 
 }  // namespace
 
@@ -184,22 +226,24 @@ class StackSigningKey {
 // Both passes for a method already chosen (kGet or kPost) into `result`,
 // whose nonce and timestamps the caller sets.
 core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& endpoint,
-                         const ActionParameterList& parameters, std::string_view nonce,
-                         const Timestamps& timestamps, HttpMethod method, ReplyFormat format,
-                         SignedRequest& result) {
+                         const ActionParameterList& parameters, const CommonItems& common,
+                         HttpMethod method, SignedRequest& result) {
   QueryItemList items;
   RequestText text;
   // First pass: what the service recomputes and compares.
-  if (core::Status status =
-          AppendCommonItems(items, credentials, nonce, timestamps.sign_form, endpoint, format);
+  if (core::Status status = common.AppendTo(items, false); !status.ok()) return status;
+  if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
+  // The canonical query and the string to sign in one pass: each table
+  // rule replaces one byte, so escaping every item as it is joined gives
+  // what escaping the joined query would.
+  SortQueryItems(items);
+  if (core::Status status = text.JoinEscaped(
+          items, "&", EscapeForm::kSign, kCanonicalQueryEscapes,
+          method == HttpMethod::kPost ? kPostStringToSignPrefix : kStringToSignPrefix);
       !status.ok()) {
     return status;
   }
-  if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
-  if (core::Status status = MakeCanonicalQuery(items, text); !status.ok()) return status;
-  result.canonical_query = text.text();
-  if (core::Status status = MakeStringToSign(text, method); !status.ok()) return status;
-  result.string_to_sign = text.text();
+  result.string_to_sign = text.Take();
   const core::Sha1Digest digest =
       core::HmacSha1(StackSigningKey(credentials.access_key_secret).view(), result.string_to_sign);
   result.signature = core::Base64Encode(digest.data(), digest.size());
@@ -218,13 +262,10 @@ core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& 
   }
   result.method = method;
   items.Clear();
-  if (core::Status status =
-          AppendCommonItems(items, credentials, nonce, timestamps.url_form, endpoint, format);
-      !status.ok()) {
-    return status;
-  }
-  if (core::Status status =
-          items.Append(kSignatureName, std::string_view(escaped, escaped_size), false);
+  if (core::Status status = common.AppendTo(items, true); !status.ok()) return status;
+  const std::string_view signature(escaped, escaped_size);
+  if (core::Status status = items.AppendView(kSignatureName, signature, false,
+                                             ShapeOf(kSignatureName, signature, false));
       !status.ok()) {
     return status;
   }
@@ -246,21 +287,19 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
                                                    std::string nonce, Timestamps timestamps,
                                                    HttpMethod method, ReplyFormat format) {
   if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
+  const CommonItems common(credentials, nonce, timestamps, endpoint, format);
   SignedRequest result;
   core::Status status;
   if (method == HttpMethod::kAuto) {
-    status = BuildPasses(credentials, endpoint, parameters, nonce, timestamps, HttpMethod::kGet,
-                         format, result);
+    status = BuildPasses(credentials, endpoint, parameters, common, HttpMethod::kGet, result);
     // The request line ends at the first CR; only a GET too long for one
     // (or too long to build at all) goes as a POST.
     if (!status.ok() || result.text.find('\r') >= kMaxGetRequestLine) {
       result = SignedRequest();
-      status = BuildPasses(credentials, endpoint, parameters, nonce, timestamps, HttpMethod::kPost,
-                           format, result);
+      status = BuildPasses(credentials, endpoint, parameters, common, HttpMethod::kPost, result);
     }
   } else {
-    status =
-        BuildPasses(credentials, endpoint, parameters, nonce, timestamps, method, format, result);
+    status = BuildPasses(credentials, endpoint, parameters, common, method, result);
   }
   if (!status.ok()) return status;
   result.nonce = std::move(nonce);
@@ -273,9 +312,11 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const ActionParameterList& parameters,
                                                const Clock& clock, HttpMethod method,
                                                ReplyFormat format) {
-  std::string nonce = MakeNonce(clock);
-  return BuildSignedRequestWith(credentials, endpoint, parameters, std::move(nonce),
-                                MakeTimestamps(clock), method, format);
+  // One reading for the nonce and both timestamps.
+  const UtcInstant now = clock.NowUtc();
+  return BuildSignedRequestWith(credentials, endpoint, parameters,
+                                MakeNonce(now, clock.NonceSalt()), MakeTimestamps(now), method,
+                                format);
 }
 
 void KeepConnectionAlive(std::string& request_text) {

@@ -68,7 +68,6 @@ enum class ReplyFormat {
 
 // The outcome of one build. `text` is what goes on the wire.
 struct SignedRequest {
-  std::string canonical_query;  // first pass, sorted and joined
   std::string string_to_sign;
   std::string signature;  // Base64, before it is escaped for the query
   std::string nonce;
