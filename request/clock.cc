@@ -62,65 +62,74 @@ std::string MakeNonce(const Clock& clock) {
   return MakeNonce(now, clock.NonceSalt());
 }
 
-std::string MakeNonce(const UtcInstant& now, std::uint64_t salt) {
+namespace {
+
+// Writes the nonce into `out` (room for kMaxNonceLength); returns its length.
+std::size_t WriteNonce(const UtcInstant& now, std::uint64_t salt, char* out) {
   static constexpr char kHex[] = "0123456789abcdef";
-  char nonce[kNonceLength + 1 + 16];
   // The millisecond without leading zeros, then "0"s: 45 gives "4500000".
   int millisecond = now.millisecond;
-  int digits = millisecond >= 100 ? 3 : millisecond >= 10 ? 2 : 1;
-  std::fill(nonce + digits, nonce + kNonceLength, '0');
+  const int digits = millisecond >= 100 ? 3 : millisecond >= 10 ? 2 : 1;
+  std::fill(out + digits, out + kNonceLength, '0');
   for (int i = digits - 1; i >= 0; --i) {
-    nonce[i] = static_cast<char>('0' + millisecond % 10);
+    out[i] = static_cast<char>('0' + millisecond % 10);
     millisecond /= 10;
   }
   std::size_t length = kNonceLength;
   if (salt != 0) {
-    nonce[length++] = '-';
-    for (int shift = 60; shift >= 0; shift -= 4) nonce[length++] = kHex[(salt >> shift) & 15];
+    out[length++] = '-';
+    for (int shift = 60; shift >= 0; shift -= 4) out[length++] = kHex[(salt >> shift) & 15];
   }
-  return std::string(nonce, length);
+  return length;
+}
+
+// Writes "YYYY-MM-DDTHH<colon>mm<colon>ssZ" into `out`, which has exactly
+// its room.
+template <std::size_t kSize>
+void WriteTimestamp(const UtcInstant& now, std::string_view colon, std::array<char, kSize>& out) {
+  std::size_t at = 0;
+  const auto put_digits = [&out, &at](int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+    at += static_cast<std::size_t>(width);
+  };
+  const auto put_text = [&out, &at](std::string_view piece) {
+    at += piece.copy(out.data() + at, out.size() - at);
+  };
+  put_digits(now.year, 4);
+  put_text("-");
+  put_digits(now.month, 2);
+  put_text("-");
+  put_digits(now.day, 2);
+  put_text("T");
+  put_digits(now.hour, 2);
+  put_text(colon);
+  put_digits(now.minute, 2);
+  put_text(colon);
+  put_digits(now.second, 2);
+  put_text("Z");
+}
+
+}  // namespace
+
+RequestStamps::RequestStamps(const UtcInstant& now, std::uint64_t salt)
+    : nonce_size_(WriteNonce(now, salt, nonce_.data())) {
+  WriteTimestamp(now, "%253A", sign_form_);
+  WriteTimestamp(now, "%3A", url_form_);
+}
+
+std::string MakeNonce(const UtcInstant& now, std::uint64_t salt) {
+  std::array<char, kMaxNonceLength> nonce{};
+  return std::string(nonce.data(), WriteNonce(now, salt, nonce.data()));
 }
 
 Timestamps MakeTimestamps(const Clock& clock) { return MakeTimestamps(clock.NowUtc()); }
 
 Timestamps MakeTimestamps(const UtcInstant& now) {
-  // "YYYY-MM-DDTHH" then the colon's escaped form between the minutes and
-  // the seconds: written once in a buffer, then copied into each form.
-  std::array<char, kSignTimestampLength> text{};
-  const auto put_digits = [&text](std::size_t at, int value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-      text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    }
-  };
-  Timestamps stamps;
-  for (auto [form, colon] : {std::pair{&stamps.sign_form, std::string_view("%253A")},
-                             std::pair{&stamps.url_form, std::string_view("%3A")}}) {
-    std::size_t at = 0;
-    const auto put_text = [&text, &at](std::string_view piece) {
-      at += piece.copy(text.data() + at, piece.size());
-    };
-    put_digits(at, now.year, 4);
-    at += 4;
-    put_text("-");
-    put_digits(at, now.month, 2);
-    at += 2;
-    put_text("-");
-    put_digits(at, now.day, 2);
-    at += 2;
-    put_text("T");
-    put_digits(at, now.hour, 2);
-    at += 2;
-    put_text(colon);
-    put_digits(at, now.minute, 2);
-    at += 2;
-    put_text(colon);
-    put_digits(at, now.second, 2);
-    at += 2;
-    put_text("Z");
-    form->assign(text.data(), at);
-  }
-  return stamps;
+  const RequestStamps stamps(now, 0);
+  return Timestamps{std::string(stamps.sign_form()), std::string(stamps.url_form())};
 }
 
 }  // namespace kestrune::request

@@ -10,11 +10,13 @@
 // threads as long as no thread calls Set meanwhile.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kestrune::request {
 
@@ -94,6 +96,8 @@ inline constexpr std::size_t kUrlTimestampLength = 24;
 std::string MakeNonce(const Clock& clock);
 // The same from a time already read and the clock's salt.
 std::string MakeNonce(const UtcInstant& now, std::uint64_t salt);
+// The longest nonce: the millisecond part, "-" and the salt.
+inline constexpr std::size_t kMaxNonceLength = kNonceLength + 1 + 16;
 
 // The current UTC time in the two forms a request carries: the signed form
 // "YYYY-MM-DDTHH%253Amm%253AssZ" (28 characters) and the sent form
@@ -105,5 +109,21 @@ struct Timestamps {
 Timestamps MakeTimestamps(const Clock& clock);
 // The same from a time already read.
 Timestamps MakeTimestamps(const UtcInstant& now);
+
+// The nonce and both timestamps of one request from one reading, held in
+// the object itself: for a caller that needs no strings of its own.
+class RequestStamps {
+ public:
+  RequestStamps(const UtcInstant& now, std::uint64_t salt);
+  std::string_view nonce() const { return {nonce_.data(), nonce_size_}; }
+  std::string_view sign_form() const { return {sign_form_.data(), sign_form_.size()}; }
+  std::string_view url_form() const { return {url_form_.data(), url_form_.size()}; }
+
+ private:
+  std::array<char, kMaxNonceLength> nonce_{};
+  std::size_t nonce_size_ = 0;
+  std::array<char, kSignTimestampLength> sign_form_{};
+  std::array<char, kUrlTimestampLength> url_form_{};
+};
 
 }  // namespace kestrune::request

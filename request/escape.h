@@ -149,6 +149,13 @@ class EscapingAppender {
     }
     used_ = used;
   }
+  // Put of a single byte.
+  void PutByte(char c) {
+    if (used_ > sizeof(buffer_) - kMaxReplacement) Flush();
+    const auto byte = static_cast<unsigned char>(c);
+    std::memcpy(buffer_ + used_, table_->text_of[byte].data(), kMaxReplacement);
+    used_ += table_->size_of[byte];
+  }
   // Appends `text` as it is, for text known to hold no character the table
   // replaces.
   void PutVerbatim(std::string_view text) {

@@ -26,7 +26,7 @@ core::Status TooLong(std::size_t length) {
 
 constexpr std::size_t kTypicalRequestSize = 1000;
 // Room in a QueryItemList for the common items and a few action parameters.
-constexpr std::size_t kTypicalQueryItems = 24;
+constexpr std::size_t kTypicalQueryItems = 16;
 // Longer lists are sorted by std::stable_sort, shorter ones by insertion.
 constexpr std::size_t kInsertionSortLimit = 32;
 
@@ -177,7 +177,13 @@ core::Status RequestText::JoinEscaped(const QueryItemList& list, std::string_vie
   {
     EscapingAppender out(scratch_, table);
     for (std::size_t i = 0; i < list.size(); ++i) {
-      if (i != 0) out.Put(separator);
+      if (i != 0) {
+        if (separator.size() == 1) {
+          out.PutByte(separator.front());
+        } else {
+          out.Put(separator);
+        }
+      }
       const std::string_view head = list.head(i);
       const std::string_view tail = list.tail(i);
       const ItemShape& shape = list.shape(i);
@@ -185,7 +191,7 @@ core::Status RequestText::JoinEscaped(const QueryItemList& list, std::string_vie
         // The name lies within the head.
         out.PutVerbatim(head.substr(0, shape.name_length));
         if (shape.name_length < head.size()) {
-          out.Put("=");
+          out.PutByte('=');
           out.PutVerbatim(head.substr(shape.name_length + 1));
         }
         out.PutVerbatim(tail);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "core/base64.h"
@@ -16,6 +17,8 @@ constexpr std::string_view kNonceName = "SignatureNonce=";
 constexpr std::string_view kTimestampName = "Timestamp=";
 constexpr std::string_view kSignatureName = "&Signature=";
 constexpr std::string_view kSecurityTokenName = "SecurityToken=";
+// Base64 of a 20-byte HMAC-SHA1.
+constexpr std::size_t kSignatureLength = 28;
 
 core::Status CheckInputs(const Credentials& credentials, const ActionParameterList& parameters) {
   if (credentials.access_key_id.size() > kMaxAccessKeyIdLength) {
@@ -82,7 +85,8 @@ static_assert([] {
 // and the token are user text.
 class CommonItems {
  public:
-  CommonItems(const Credentials& credentials, std::string_view nonce, const Timestamps& timestamps,
+  CommonItems(const Credentials& credentials, std::string_view nonce,
+              std::string_view sign_timestamp, std::string_view url_timestamp,
               const ServiceEndpoint& endpoint, ReplyFormat format)
       : items_{{
             Valued(kAccessKeyIdName, credentials.access_key_id, true),
@@ -91,11 +95,11 @@ class CommonItems {
             Whole(kSignatureMethodItem, kSignatureMethodShape),
             Valued(kNonceName, nonce, false),
             Whole(kSignatureVersionItem, kSignatureVersionShape),
-            Valued(kTimestampName, timestamps.sign_form, false),
+            Valued(kTimestampName, sign_timestamp, false),
             Item{endpoint.version_item, {}, false, ShapeOf(endpoint.version_item, {}, false)},
             Valued(kSecurityTokenName, credentials.security_token, true),
         }},
-        url_timestamp_(Valued(kTimestampName, timestamps.url_form, false)),
+        url_timestamp_(Valued(kTimestampName, url_timestamp, false)),
         count_(credentials.security_token.empty() ? kTokenIndex : kTokenIndex + 1) {}
 
   // The items of the first pass (with the signed form of the timestamp) or
@@ -252,13 +256,13 @@ core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& 
   // joined after a doubled ampersand, and the action parameters follow it in
   // the order they were appended. Every escape of a Base64 character is
   // three bytes.
-  char escaped[3 * 28];
+  char escaped[3 * kSignatureLength + kMaxReplacement];
   std::size_t escaped_size = 0;
   for (const char c : result.signature) {
-    const std::uint8_t rule = kSignatureEscapes.rule_of[static_cast<unsigned char>(c)];
-    const std::string_view replacement =
-        rule == 0 ? std::string_view(&c, 1) : kSignatureEscapes.rules[rule - 1].replacement;
-    escaped_size += replacement.copy(escaped + escaped_size, sizeof(escaped) - escaped_size);
+    // Each byte's slot is copied whole, escaped or not.
+    const auto byte = static_cast<unsigned char>(c);
+    std::memcpy(escaped + escaped_size, kSignatureEscapes.text_of[byte].data(), kMaxReplacement);
+    escaped_size += kSignatureEscapes.size_of[byte];
   }
   result.method = method;
   items.Clear();
@@ -281,13 +285,14 @@ core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& 
 
 }  // namespace
 
-core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
-                                                   const ServiceEndpoint& endpoint,
-                                                   const ActionParameterList& parameters,
-                                                   std::string nonce, Timestamps timestamps,
-                                                   HttpMethod method, ReplyFormat format) {
+namespace {
+
+core::Result<SignedRequest> Build(const Credentials& credentials, const ServiceEndpoint& endpoint,
+                                  const ActionParameterList& parameters, std::string_view nonce,
+                                  std::string_view sign_timestamp, std::string_view url_timestamp,
+                                  HttpMethod method, ReplyFormat format) {
   if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
-  const CommonItems common(credentials, nonce, timestamps, endpoint, format);
+  const CommonItems common(credentials, nonce, sign_timestamp, url_timestamp, endpoint, format);
   SignedRequest result;
   core::Status status;
   if (method == HttpMethod::kAuto) {
@@ -302,9 +307,19 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
     status = BuildPasses(credentials, endpoint, parameters, common, method, result);
   }
   if (!status.ok()) return status;
-  result.nonce = std::move(nonce);
-  result.timestamps = std::move(timestamps);
   return result;
+}
+
+}  // namespace
+
+core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
+                                                   const ServiceEndpoint& endpoint,
+                                                   const ActionParameterList& parameters,
+                                                   std::string_view nonce,
+                                                   const Timestamps& timestamps, HttpMethod method,
+                                                   ReplyFormat format) {
+  return Build(credentials, endpoint, parameters, nonce, timestamps.sign_form, timestamps.url_form,
+               method, format);
 }
 
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
@@ -312,11 +327,10 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const ActionParameterList& parameters,
                                                const Clock& clock, HttpMethod method,
                                                ReplyFormat format) {
-  // One reading for the nonce and both timestamps.
-  const UtcInstant now = clock.NowUtc();
-  return BuildSignedRequestWith(credentials, endpoint, parameters,
-                                MakeNonce(now, clock.NonceSalt()), MakeTimestamps(now), method,
-                                format);
+  // One reading for the nonce and both timestamps, kept on the stack.
+  const RequestStamps stamps(clock.NowUtc(), clock.NonceSalt());
+  return Build(credentials, endpoint, parameters, stamps.nonce(), stamps.sign_form(),
+               stamps.url_form(), method, format);
 }
 
 void KeepConnectionAlive(std::string& request_text) {

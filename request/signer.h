@@ -69,9 +69,7 @@ enum class ReplyFormat {
 // The outcome of one build. `text` is what goes on the wire.
 struct SignedRequest {
   std::string string_to_sign;
-  std::string signature;  // Base64, before it is escaped for the query
-  std::string nonce;
-  Timestamps timestamps;
+  std::string signature;                 // Base64, before it is escaped for the query
   HttpMethod method = HttpMethod::kGet;  // kGet or kPost, never kAuto
   std::string text;
 };
@@ -114,12 +112,10 @@ core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoi
 // kRequestTextLimit bytes or more, and a SecurityToken action parameter beside
 // a token of the credentials. Nothing partial is returned; no error text
 // contains the secret or the token.
-core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credentials,
-                                                   const ServiceEndpoint& endpoint,
-                                                   const ActionParameterList& parameters,
-                                                   std::string nonce, Timestamps timestamps,
-                                                   HttpMethod method = HttpMethod::kAuto,
-                                                   ReplyFormat format = ReplyFormat::kXml);
+core::Result<SignedRequest> BuildSignedRequestWith(
+    const Credentials& credentials, const ServiceEndpoint& endpoint,
+    const ActionParameterList& parameters, std::string_view nonce, const Timestamps& timestamps,
+    HttpMethod method = HttpMethod::kAuto, ReplyFormat format = ReplyFormat::kXml);
 
 // As above, with a fresh nonce and then the timestamps read from `clock`.
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
