@@ -86,24 +86,40 @@ SocketStatus Connection::Open(const std::string& host, std::uint16_t port,
   };
   // The resolving thread holds Winsock started for itself: it may outlive
   // the caller's NetworkScope.
-  const std::optional<Lookup> lookup = CallWithin<Lookup>(
-      [host, service = std::to_string(port)] {
-        Lookup result;
-        WSADATA data{};
-        if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) return result;
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_NUMERICSERV;
-        result.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.addresses);
-        ::WSACleanup();
-        return result;
-      },
-      [](Lookup& late) {
-        if (late.resolved == 0 && late.addresses != nullptr) ::freeaddrinfo(late.addresses);
-      },
-      deadline);
+  const std::string service = std::to_string(port);
+  // An address written as numbers needs no lookup and cannot block: it is
+  // read here, sparing a thread.
+  std::optional<Lookup> lookup;
+  {
+    Lookup numeric;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    numeric.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &numeric.addresses);
+    if (numeric.resolved == 0) lookup = numeric;
+  }
+  if (!lookup) {
+    lookup = CallWithin<Lookup>(
+        [host, service] {
+          Lookup result;
+          WSADATA data{};
+          if (::WSAStartup(MAKEWORD(2, 0), &data) != 0) return result;
+          addrinfo hints{};
+          hints.ai_family = AF_UNSPEC;
+          hints.ai_socktype = SOCK_STREAM;
+          hints.ai_protocol = IPPROTO_TCP;
+          hints.ai_flags = AI_NUMERICSERV;
+          result.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.addresses);
+          ::WSACleanup();
+          return result;
+        },
+        [](Lookup& late) {
+          if (late.resolved == 0 && late.addresses != nullptr) ::freeaddrinfo(late.addresses);
+        },
+        deadline);
+  }
   if (!lookup) return TimedOut(SocketStep::kResolve);
   addrinfo* const addresses = lookup->addresses;
   if (lookup->resolved != 0 || addresses == nullptr) {

@@ -17,8 +17,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "core/os_error.h"
+#include "core/sha1.h"
 #include "transport/tls.h"
 
 namespace kestrune::transport {
@@ -57,21 +62,29 @@ struct BioDeleter {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
 
-// Trusts exactly the certificates of the PEM file at `path`. The file is read
-// here rather than by SSL_CTX_load_verify_locations so that a missing file, a
-// file without certificates and a damaged one each get their own message.
-core::Status TrustCaFile(SSL_CTX* context, const std::string& path) {
-  const std::string named = "the CA file \"" + path + "\"";
+std::string CaFileName(const std::string& path) { return "the CA file \"" + path + "\""; }
+
+// The content of the CA file at `path`. It is read here rather than by
+// SSL_CTX_load_verify_locations so that a missing file, a file without
+// certificates and a damaged one each get their own message.
+core::Result<std::string> ReadCaFile(const std::string& path) {
   errno = 0;
   std::ifstream file(path, std::ios::binary);
   const int open_error = errno;
   if (!file)
-    return core::Status::Connection("cannot read " + named + ": " +
+    return core::Status::Connection("cannot read " + CaFileName(path) + ": " +
                                     core::DescribeOsError(open_error ? open_error : ENOENT));
-  const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   if (file.bad() || pem.size() > INT_MAX) {
-    return core::Status::Connection("cannot read " + named);
+    return core::Status::Connection("cannot read " + CaFileName(path));
   }
+  return pem;
+}
+
+// Trusts exactly the certificates of `pem`, the content of the CA file at
+// `path`.
+core::Status TrustCaPem(SSL_CTX* context, const std::string& path, const std::string& pem) {
+  const std::string named = CaFileName(path);
   std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return core::Status::Connection("out of memory reading " + named);
   X509_STORE* store = SSL_CTX_get_cert_store(context);
@@ -101,10 +114,83 @@ core::Status TrustCaFile(SSL_CTX* context, const std::string& path) {
   return core::Status::Ok();
 }
 
+using ContextPtr = std::shared_ptr<SSL_CTX>;
+
+// A client context trusting the system's store, or exactly the
+// certificates of `ca_pem` (the content of `options.ca_file`).
+core::Result<ContextPtr> MakeContext(const TlsOptions& options, const std::string& ca_pem) {
+  // The library's own clean-up at exit only frees what the process is about
+  // to give back whole, and for a one-request process it costs a good part
+  // of a millisecond; the operating system does it better.
+  static const bool initialised = OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+  if (!initialised) {
+    return core::Status::Connection("TLS could not be set up (" + LastSslError("no library") + ")");
+  }
+  ContextPtr context(SSL_CTX_new(TLS_client_method()), ContextDeleter());
+  if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1) {
+    return core::Status::Connection("TLS could not be set up (" + LastSslError("no context") + ")");
+  }
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  if (options.ca_file.empty()) {
+    if (SSL_CTX_set_default_verify_paths(context.get()) != 1) {
+      return core::Status::Connection("the system's trusted certificates could not be loaded (" +
+                                      LastSslError("no store") + ")");
+    }
+  } else if (core::Status trusted = TrustCaPem(context.get(), options.ca_file, ca_pem);
+             !trusted.ok()) {
+    return trusted;
+  }
+  return context;
+}
+
+// The client contexts of this process, one per source of trust, shared by
+// all its handshakes: making one and reading its CA file costs as much as a
+// handshake, and a run of many requests (regions, pages, the dialog's Sends)
+// would pay it for every connection. A CA file is read for every handshake
+// and known by its path and the digest of its content, so one replaced while
+// the process runs is trusted as it now is. Only contexts that were made
+// whole are kept.
+class ContextCache {
+ public:
+  core::Result<ContextPtr> Get(const TlsOptions& options) {
+    std::string ca_pem;
+    std::string key = "system";
+    if (!options.ca_file.empty()) {
+      core::Result<std::string> read = ReadCaFile(options.ca_file);
+      if (!read.ok()) return read.status();
+      ca_pem = std::move(read.value());
+      const core::Sha1Digest digest = core::Sha1(ca_pem);
+      key = "file\n" + options.ca_file + "\n";
+      key.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+    }
+    std::lock_guard lock(mutex_);
+    for (const auto& [known, context] : entries_) {
+      if (known == key) return context;
+    }
+    core::Result<ContextPtr> made = MakeContext(options, ca_pem);
+    if (made.ok()) {
+      if (entries_.size() >= kMaxEntries) entries_.erase(entries_.begin());
+      entries_.emplace_back(std::move(key), made.value());
+    }
+    return made;
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 8;
+
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, ContextPtr>> entries_;
+};
+
+ContextCache& Contexts() {
+  static ContextCache cache;
+  return cache;
+}
+
 }  // namespace
 
 struct TlsChannel::State {
-  std::unique_ptr<SSL_CTX, ContextDeleter> context;
+  ContextPtr context;
   std::unique_ptr<SSL, SslDeleter> ssl;
   BIO* incoming = nullptr;  // owned by ssl: what the server sent, for OpenSSL to read
   BIO* outgoing = nullptr;  // owned by ssl: what OpenSSL wrote, for the server
@@ -152,20 +238,9 @@ core::Status TlsChannel::Handshake(Connection& connection, const std::string& ho
 
   // Everything that can fail without the server is settled before the first
   // byte goes out.
-  state.context.reset(SSL_CTX_new(TLS_client_method()));
-  if (!state.context || SSL_CTX_set_min_proto_version(state.context.get(), TLS1_2_VERSION) != 1) {
-    return core::Status::Connection("TLS could not be set up (" + LastSslError("no context") + ")");
-  }
-  SSL_CTX_set_verify(state.context.get(), SSL_VERIFY_PEER, nullptr);
-  if (options.ca_file.empty()) {
-    if (SSL_CTX_set_default_verify_paths(state.context.get()) != 1) {
-      return core::Status::Connection("the system's trusted certificates could not be loaded (" +
-                                      LastSslError("no store") + ")");
-    }
-  } else if (core::Status trusted = TrustCaFile(state.context.get(), options.ca_file);
-             !trusted.ok()) {
-    return trusted;
-  }
+  core::Result<ContextPtr> context = Contexts().Get(options);
+  if (!context.ok()) return context.status();
+  state.context = std::move(context.value());
 
   state.ssl.reset(SSL_new(state.context.get()));
   BIO* incoming = BIO_new(BIO_s_mem());

@@ -177,5 +177,19 @@ TEST_F(TlsExchangeTest, AnUnverifiedServerIsRefusedAndReceivesNothing) {
   }
 }
 
+// The process keeps what it made of a CA file, but trusts the file as it is
+// at each connection: one rewritten in place is not trusted as it was.
+TEST_F(TlsExchangeTest, ACaFileRewrittenInPlaceIsTrustedAsItNowIs) {
+  for (const auto& [ca, trusted] :
+       {std::pair{&other_ca_, false}, std::pair{&ca_, true}, std::pair{&other_ca_, false}}) {
+    const std::string ca_file = Pem("rewritten.pem", *ca);
+    TlsServer server(server_);
+    HttpReply reply;
+    const core::Status status = Exchange("https://127.0.0.1:" + server.port(), ca_file, reply);
+    EXPECT_EQ(status.ok(), trusted) << status.message();
+    EXPECT_EQ(server.received(), trusted ? kRequest : "");
+  }
+}
+
 }  // namespace
 }  // namespace kestrune::transport
