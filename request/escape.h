@@ -125,8 +125,7 @@ void AppendEscaped(std::string& out, std::string_view text, const EscapeTable& t
 // `out` is complete once the appender is flushed or destroyed.
 class EscapingAppender {
  public:
-  // cppcheck-suppress uninitMemberVar ; written before read: clearing it would cost more than a
-  // join
+  // cppcheck-suppress uninitMemberVar ; written before read, clearing it costs more than a join
   EscapingAppender(std::string& out, const EscapeTable& table) : out_(&out), table_(&table) {}
   EscapingAppender(const EscapingAppender&) = delete;
   EscapingAppender& operator=(const EscapingAppender&) = delete;
