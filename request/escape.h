@@ -170,6 +170,12 @@ class EscapingAppender {
     CopyShort(text, buffer_ + used_);
     used_ += text.size();
   }
+  void Flush() {
+    out_->append(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
   // Copies `text` to `to` in fixed-size moves, reading and writing only
   // its bytes: the pieces are a few bytes to a few dozen, too short to be
   // worth a library call each.
@@ -190,12 +196,6 @@ class EscapingAppender {
     }
   }
 
-  void Flush() {
-    out_->append(buffer_, used_);
-    used_ = 0;
-  }
-
- private:
   std::string* out_;
   const EscapeTable* table_;
   std::size_t used_ = 0;
