@@ -111,7 +111,9 @@ Timestamps MakeTimestamps(const Clock& clock);
 Timestamps MakeTimestamps(const UtcInstant& now);
 
 // The nonce and both timestamps of one request from one reading, held in
-// the object itself: for a caller that needs no strings of its own.
+// the object itself: for a caller that needs no strings of its own. They
+// hold only digits, lower-case hex letters, "-", "T", "Z" and the colon's
+// escaped forms, none of which a request's escaping changes.
 class RequestStamps {
  public:
   RequestStamps(const UtcInstant& now, std::uint64_t salt);

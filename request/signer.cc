@@ -79,27 +79,35 @@ static_assert([] {
   return true;
 }());
 
+// The nonce and the two forms of the timestamp of one request, and whether
+// they are known to be plain (written by RequestStamps).
+struct Stamps {
+  std::string_view nonce;
+  std::string_view sign_timestamp;
+  std::string_view url_timestamp;
+  bool plain = false;
+};
+
 // The seven common items in their fixed order, then the security token of
 // temporary credentials, each with its shape worked out once for both
 // passes; only the timestamp's form differs between them. The AccessKey id
 // and the token are user text.
 class CommonItems {
  public:
-  CommonItems(const Credentials& credentials, std::string_view nonce,
-              std::string_view sign_timestamp, std::string_view url_timestamp,
-              const ServiceEndpoint& endpoint, ReplyFormat format)
+  CommonItems(const Credentials& credentials, const Stamps& stamps, const ServiceEndpoint& endpoint,
+              ReplyFormat format)
       : items_{{
             Valued(kAccessKeyIdName, credentials.access_key_id, true),
             format == ReplyFormat::kJson ? Whole(kJsonFormatItem, kJsonFormatShape)
                                          : Whole(kFormatItem, kFormatShape),
             Whole(kSignatureMethodItem, kSignatureMethodShape),
-            Valued(kNonceName, nonce, false),
+            Stamped(kNonceName, stamps.nonce, stamps.plain),
             Whole(kSignatureVersionItem, kSignatureVersionShape),
-            Valued(kTimestampName, sign_timestamp, false),
+            Stamped(kTimestampName, stamps.sign_timestamp, stamps.plain),
             Item{endpoint.version_item, {}, false, ShapeOf(endpoint.version_item, {}, false)},
             Valued(kSecurityTokenName, credentials.security_token, true),
         }},
-        url_timestamp_(Valued(kTimestampName, url_timestamp, false)),
+        url_timestamp_(Stamped(kTimestampName, stamps.url_timestamp, stamps.plain)),
         count_(credentials.security_token.empty() ? kTokenIndex : kTokenIndex + 1) {}
 
   // The items of the first pass (with the signed form of the timestamp) or
@@ -126,6 +134,12 @@ class CommonItems {
   static constexpr std::size_t kTokenIndex = 7;
   static Item Whole(std::string_view item, const ItemShape& shape) {
     return Item{item, {}, false, shape};
+  }
+  // The nonce or a timestamp: plain as the builder's own clock writes them,
+  // looked at when a caller gave them.
+  static Item Stamped(std::string_view head, std::string_view value, bool known_plain) {
+    return known_plain ? Item{head, value, false, ItemShape{head.size() - 1, true}}
+                       : Valued(head, value, false);
   }
   // "Name=" and a value: the fixed name is plain, so only the value is looked at.
   static Item Valued(std::string_view head, std::string_view value, bool user_text) {
@@ -288,11 +302,10 @@ core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& 
 namespace {
 
 core::Result<SignedRequest> Build(const Credentials& credentials, const ServiceEndpoint& endpoint,
-                                  const ActionParameterList& parameters, std::string_view nonce,
-                                  std::string_view sign_timestamp, std::string_view url_timestamp,
+                                  const ActionParameterList& parameters, const Stamps& stamps,
                                   HttpMethod method, ReplyFormat format) {
   if (core::Status status = CheckInputs(credentials, parameters); !status.ok()) return status;
-  const CommonItems common(credentials, nonce, sign_timestamp, url_timestamp, endpoint, format);
+  const CommonItems common(credentials, stamps, endpoint, format);
   SignedRequest result;
   core::Status status;
   if (method == HttpMethod::kAuto) {
@@ -318,8 +331,8 @@ core::Result<SignedRequest> BuildSignedRequestWith(const Credentials& credential
                                                    std::string_view nonce,
                                                    const Timestamps& timestamps, HttpMethod method,
                                                    ReplyFormat format) {
-  return Build(credentials, endpoint, parameters, nonce, timestamps.sign_form, timestamps.url_form,
-               method, format);
+  return Build(credentials, endpoint, parameters,
+               Stamps{nonce, timestamps.sign_form, timestamps.url_form}, method, format);
 }
 
 core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
@@ -329,8 +342,8 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                ReplyFormat format) {
   // One reading for the nonce and both timestamps, kept on the stack.
   const RequestStamps stamps(clock.NowUtc(), clock.NonceSalt());
-  return Build(credentials, endpoint, parameters, stamps.nonce(), stamps.sign_form(),
-               stamps.url_form(), method, format);
+  return Build(credentials, endpoint, parameters,
+               Stamps{stamps.nonce(), stamps.sign_form(), stamps.url_form(), true}, method, format);
 }
 
 void KeepConnectionAlive(std::string& request_text) {

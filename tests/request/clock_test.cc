@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ctime>
 #include <set>
 #include <string>
+#include <string_view>
+
+#include "request/query.h"
 
 namespace kestrune::request {
 namespace {
@@ -40,6 +44,20 @@ TEST(MakeTimestampsTest, EndOfDayAndZeroPadding) {
   EXPECT_EQ(MakeTimestamps(late).sign_form, "1999-12-31T23%253A59%253A59Z");
   FixedClock early(At(987, 1, 2, 0, 0, 0, 0));
   EXPECT_EQ(MakeTimestamps(early).url_form, "0987-01-02T00%3A00%3A00Z");
+}
+
+// The signer copies these texts without escaping them: nothing in them may
+// be a character that an escape table replaces.
+TEST(RequestStampsTest, HoldNothingTheEscapingWouldChange) {
+  for (const UtcInstant& now : {At(2024, 3, 5, 14, 7, 9, 45), At(987, 1, 2, 0, 0, 0, 0)}) {
+    for (const std::uint64_t salt :
+         {std::uint64_t{0}, std::uint64_t{0x0123456789abcdef}, ~std::uint64_t{0}}) {
+      const RequestStamps stamps(now, salt);
+      for (const std::string_view text : {stamps.nonce(), stamps.sign_form(), stamps.url_form()}) {
+        EXPECT_TRUE(IsPlainText(text, false)) << text;
+      }
+    }
+  }
 }
 
 TEST(MakeTimestampsTest, EachCallReadsTheClockAgain) {
