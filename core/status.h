@@ -64,7 +64,11 @@ class Result {
   T&& value() && { return std::get<T>(std::move(value_)); }
   const T& operator*() const& { return value(); }
   const T* operator->() const { return &value(); }
-  Status status() const { return ok() ? Status::Ok() : std::get<Status>(value_); }
+  // A reference, so that `r.status().message()` lives as long as `r` does.
+  const Status& status() const {
+    static const Status kOk;
+    return ok() ? kOk : std::get<Status>(value_);
+  }
 
  private:
   std::variant<T, Status> value_;

@@ -1,5 +1,6 @@
 #include "request/endpoint.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/ascii.h"
@@ -65,6 +66,15 @@ core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text) {
     if (host.empty()) return Refused("the host is missing; expected HOST[:PORT]");
     for (char ch : host) {
       if (!IsHostChar(ch)) return Refused("expected HOST[:PORT]");
+    }
+    // A port typed alone would be read by the resolver as a 32-bit IPv4
+    // address (35593 as 0.0.139.9), which nobody means.
+    if (std::all_of(host.begin(), host.end(), IsDigit)) {
+      std::string reason = "\"";
+      reason += host;
+      reason += "\" is a number, not a host; a port goes after one, as in 127.0.0.1:";
+      reason += host;
+      return Refused(std::move(reason));
     }
   }
   result.host = std::string(host);

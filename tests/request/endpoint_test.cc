@@ -45,10 +45,11 @@ TEST(EndpointOverrideTest, ParsesHostAndPortFormsAndRefusesMalformedText) {
                            "ftp://host",    "https://",
                            "http:///",      "https://host/path",
                            "https://host:", "https://https://host",
-                           "://host"}) {
+                           "://host",       "35593"}) {
     EXPECT_TRUE(ParseEndpointOverride(text).status().IsInvalidInput()) << text;
   }
   EXPECT_TRUE(ParseEndpointOverride("host:99999").status().message().ends_with("1..65535"));
+  EXPECT_TRUE(ParseEndpointOverride("35593").status().message().ends_with("127.0.0.1:35593"));
 }
 
 }  // namespace
