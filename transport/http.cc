@@ -205,6 +205,8 @@ class ReplyFraming {
  public:
   // `raw` holds every byte received so far: what the last call saw, and more.
   bool Complete(std::string_view raw);
+  // Once Complete: where the reply ends. Bytes beyond it are no part of it.
+  std::size_t end() const { return stage_ == Stage::kLength ? body_start_ + length_ : pos_; }
 
  private:
   enum class Stage {
@@ -429,6 +431,9 @@ class HostExchange {
   // Whether the reply ended with the server's close rather than by its own
   // framing.
   bool peer_closed() const { return peer_closed_; }
+  // Whether more came than the reply's own length: whatever follows on this
+  // connection cannot be trusted to answer the next request.
+  bool extra_bytes() const { return extra_bytes_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -465,6 +470,7 @@ class HostExchange {
   std::unique_ptr<TlsChannel>& tls_ = state_.tls;
   bool closed_before_reply_ = false;
   bool peer_closed_ = false;
+  bool extra_bytes_ = false;
 };
 
 void HostExchange::Mark(std::optional<std::chrono::microseconds> PhaseTimes::*phase,
@@ -627,6 +633,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
                                  "; it was not read to its end");
     }
     if (framing.Complete(raw)) {
+      extra_bytes_ = raw.size() > framing.end();
       Mark(&PhaseTimes::complete);
       return core::Status::Ok();
     }
@@ -844,7 +851,8 @@ core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint
       continue;
     }
     if (status.ok()) status = ParseReply(reply);
-    if (status.ok() && keep && !exchange.peer_closed() && !ReplyEndsConnection(reply.raw)) {
+    if (status.ok() && keep && !exchange.peer_closed() && !exchange.extra_bytes() &&
+        !ReplyEndsConnection(reply.raw)) {
       state_->open = true;
       state_->route = route;
     } else {

@@ -541,5 +541,25 @@ TEST(KeptConnectionTest, ResendsOnlyWhatTheServerNeverAnswered) {
   }
 }
 
+// A server that sends more than the reply it framed (a second reply no
+// request asked for) is not trusted with the next request.
+TEST(KeptConnectionTest, MoreThanTheFramedReplyEndsTheConnection) {
+  std::string request(kRequest);
+  request.replace(request.find("close"), 5, "keep-alive");
+  TestServer server([](Connection& client) {
+    TestServer::Send(client,
+                     "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"
+                     "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale");
+  });
+  ASSERT_TRUE(server.listening());
+  KeptConnection kept;
+  HttpReply reply;
+  ASSERT_TRUE(
+      kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply).ok());
+  server.request();
+  EXPECT_EQ(reply.body, "ok");
+  EXPECT_FALSE(kept.open());
+}
+
 }  // namespace
 }  // namespace kestrune::transport
