@@ -31,7 +31,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kTransferChunk = 16384;
+// What one Fill takes from the socket: several TLS records (16 KiB of text
+// each at most) at once, so a large reply costs a few reads, not one per
+// record.
+constexpr std::size_t kTransferChunk = 65536;
 
 // The reason OpenSSL's error queue gives for the last failure, or `fallback`.
 std::string LastSslError(std::string_view fallback) {
@@ -357,6 +360,16 @@ SocketStatus TlsChannel::Receive(char* buffer, std::size_t capacity,
     const int count = SSL_read(state.ssl.get(), buffer, wanted);
     if (count > 0) {
       received = static_cast<std::size_t>(count);
+      // A record gives at most 16 KiB: those already received follow it into
+      // the caller's room without another wait, so a large reply takes a
+      // few calls, not one per record.
+      while (received < static_cast<std::size_t>(wanted) &&
+             (SSL_pending(state.ssl.get()) > 0 || BIO_ctrl_pending(state.incoming) > 0)) {
+        const int more =
+            SSL_read(state.ssl.get(), buffer + received, wanted - static_cast<int>(received));
+        if (more <= 0) break;  // told on the next call, with nothing lost
+        received += static_cast<std::size_t>(more);
+      }
       return std::nullopt;
     }
     const int error = SSL_get_error(state.ssl.get(), count);
