@@ -133,6 +133,15 @@ core::Result<ContextPtr> MakeContext(const TlsOptions& options, const std::strin
   if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1) {
     return core::Status::Connection("TLS could not be set up (" + LastSslError("no context") + ")");
   }
+  // TLS 1.3's three suites, AES-128 first as most clients now have it: as
+  // safe as AES-256 and about a third less work on every byte of a large
+  // reply, where the processor has AES instructions (every one this runs
+  // on does).
+  if (SSL_CTX_set_ciphersuites(
+          context.get(),
+          "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256") != 1) {
+    return core::Status::Connection("TLS could not be set up (" + LastSslError("no suites") + ")");
+  }
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
   if (options.ca_file.empty()) {
     if (SSL_CTX_set_default_verify_paths(context.get()) != 1) {
