@@ -80,7 +80,7 @@ read -r one one_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances \
 read -r seq seq_min < <(measure "$(( runs > 5 ? 5 : runs ))" "$sequential")
 printf 'simulator latency %d ms per reply; machine load average %s\n' "$latency" \
   "$(cut -d' ' -f1 /proc/loadavg)"
-printf 'kestrune call ecs DescribeInstances --regions all (%d regions, parallel 16; median of %d): %.1f ms (best %.1f ms)\n' \
+printf 'kestrune call ecs DescribeInstances --regions all (%d regions, default parallelism; median of %d): %.1f ms (best %.1f ms)\n' \
   "$count" "$runs" "$fan" "$fan_min"
 printf 'the same with --parallel 32 (every region at once; median of %d): %.1f ms (best %.1f ms)\n' \
   "$runs" "$wide" "$wide_min"
