@@ -2,8 +2,10 @@
 // typed before anything is sent, then signs, sends and prints the rows.
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "catalogue/paging.h"
@@ -20,6 +22,9 @@
 
 namespace kestrune::cli {
 namespace {
+
+// The vendor's tools' variable for the default region.
+constexpr std::string_view kRegionVariable = "ALIBABA_CLOUD_REGION_ID";
 
 // The template's spelling of a parameter the user named: exact, else the one
 // name equal without regard to case.
@@ -347,16 +352,25 @@ int RunCall(const CommandLine& line, Console& console) {
   options.value().method = MethodOf(line);
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
+  // The vendor's tools' variable comes before the profile's region, as in
+  // their own command line.
+  std::string default_region = credentials->region_id;
+  std::string region_source = "the profile";
+  if (std::optional<std::string> from_env = console.Env(kRegionVariable);
+      from_env && !from_env->empty()) {
+    default_region = *from_env;
+    region_source = kRegionVariable;
+  }
   const bool region_defaulted =
-      !line.region && !regions && DefaultRegionId(*action, credentials->region_id, values.value());
+      !line.region && !regions && DefaultRegionId(*action, default_region, values.value());
 
   report::NullTraceSink no_trace;
   report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
   if (line.debug) {
     console.Err("kestrune: credentials from " + EscapeLine(credentials->source) + "\n");
     if (region_defaulted) {
-      console.Err("kestrune: RegionId " + EscapeLine(credentials->region_id) +
-                  " from the profile (no RegionId or --region given)\n");
+      console.Err("kestrune: RegionId " + EscapeLine(default_region) + " from " + region_source +
+                  " (no RegionId or --region given)\n");
     }
     const std::string destination =
         options->endpoint_override.empty()

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "process_support.h"
@@ -89,6 +90,24 @@ TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
     const std::string region = "RegionId=cn-" + step.id.substr(0, step.id.size() - 3);
     EXPECT_EQ(Contains(console.out, region), profile) << console.out;
     EXPECT_EQ(Contains(console.out, "&SecurityToken=***"), step.id == "ini-id");
+  }
+}
+
+// ALIBABA_CLOUD_REGION_ID comes before a profile's region; a RegionId given
+// on the command line comes before both.
+TEST_F(CredentialSourcesTest, TheRegionVariableComesBeforeTheProfilesRegion) {
+  Sim();
+  WriteFile(Home() + "/.aliyun/config.json",
+            R"({"current":"named","profiles":[)" + Profile("named", "AK") + "]}");
+  for (const auto& [region, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"", "RegionId=eu-central-1"}, {"cn-beijing", "RegionId=cn-beijing"}}) {
+    TestConsole& console = HomeConsole();
+    console.env["ALIBABA_CLOUD_REGION_ID"] = "eu-central-1";
+    std::vector<std::string> arguments = {"ecs", "DescribeZones", "--dry-run"};
+    if (!region.empty()) arguments.insert(arguments.end(), {"--region", region});
+    ASSERT_EQ(Call(console, arguments), kExitOk) << console.err;
+    EXPECT_TRUE(Contains(console.out, expected)) << console.out;
+    EXPECT_FALSE(Contains(console.out, "RegionId=cn-named")) << console.out;
   }
 }
 

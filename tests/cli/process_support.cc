@@ -75,9 +75,10 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     }
     // A proxy of the machine running the tests must not come between the
     // program and the test's own loopback servers; a test sets its own.
-    for (const char* proxy :
-         {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
-      unsetenv(proxy);
+    // Nor may the machine's default region change what a request carries.
+    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                             "ALL_PROXY", "ALIBABA_CLOUD_REGION_ID"}) {
+      unsetenv(name);
     }
     for (const auto& [name, value] : options.env) {
       if (value) {
