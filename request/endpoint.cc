@@ -48,6 +48,9 @@ core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text) {
       return Refused("an IPv6 address needs its closing ']'");
     }
     host = text.substr(1, close - 1);
+    // Every IPv6 address has a ':'; without one, "[0]" would name the host
+    // "0", which the resolver reads as an IPv4 address.
+    if (host.find(':') == std::string_view::npos) return Refused("not an IPv6 address");
     for (char ch : host) {
       if (!IsHexDigit(ch) && ch != ':' && ch != '.') return Refused("not an IPv6 address");
     }

@@ -45,7 +45,8 @@ TEST(EndpointOverrideTest, ParsesHostAndPortFormsAndRefusesMalformedText) {
                            "ftp://host",    "https://",
                            "http:///",      "https://host/path",
                            "https://host:", "https://https://host",
-                           "://host",       "35593"}) {
+                           "://host",       "35593",
+                           "[0]:80"}) {
     EXPECT_TRUE(ParseEndpointOverride(text).status().IsInvalidInput()) << text;
   }
   EXPECT_TRUE(ParseEndpointOverride("host:99999").status().message().ends_with("1..65535"));
