@@ -44,7 +44,6 @@ inline constexpr std::size_t kMaxReplacement = 8;
 
 struct EscapeTable {
   std::span<const EscapeRule> rules;
-  std::array<std::uint8_t, 256> rule_of{};  // rule index + 1; 0 passes unchanged
   // What each byte becomes: a byte without a rule stands for itself.
   std::array<std::array<char, kMaxReplacement>, 256> text_of{};
   std::array<std::uint8_t, 256> size_of{};
@@ -61,6 +60,7 @@ consteval EscapeTable MakeEscapeTable(std::span<const EscapeRule> rules) {
     table.text_of[byte][0] = static_cast<char>(byte);
     table.size_of[byte] = 1;
   }
+  // From the last rule to the first, so the first rule for a byte wins.
   for (std::size_t i = rules.size(); i-- > 0;) {
     const auto byte = static_cast<unsigned char>(rules[i].ch);
     const std::string_view replacement = rules[i].replacement;
@@ -70,7 +70,6 @@ consteval EscapeTable MakeEscapeTable(std::span<const EscapeRule> rules) {
     if (kEscapableCharacters.find(rules[i].ch) == std::string_view::npos) {
       throw "an escaped character must be one of kEscapableCharacters";
     }
-    table.rule_of[byte] = static_cast<std::uint8_t>(i + 1);
     replacement.copy(table.text_of[byte].data(), replacement.size());
     table.size_of[byte] = static_cast<std::uint8_t>(replacement.size());
   }

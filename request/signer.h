@@ -81,7 +81,9 @@ bool IsBuilderOwned(std::string_view name);
 // The HMAC key: the secret followed by "&".
 std::string SigningKey(std::string_view secret);
 
-// First pass, step by step. MakeCanonicalQuery sorts `items` and joins them
+// First pass, step by step (the builder does both steps in one pass, which
+// gives the same text; these check a step on its own). MakeCanonicalQuery
+// sorts `items` and joins them
 // with "&" into `text`, user text in its signed form; MakeStringToSign then
 // applies Table A, puts "GET&%2F&" (or "POST&%2F&") in front and applies
 // SignEscapes (the last two tables as one pass, which gives the same text).

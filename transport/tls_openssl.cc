@@ -156,7 +156,7 @@ core::Result<ContextPtr> MakeContext(const TlsOptions& options, const std::strin
 }
 
 // The client contexts of this process, one per source of trust, shared by
-// all its handshakes: making one and reading its CA file costs as much as a
+// all its handshakes: making one and parsing its CA file costs as much as a
 // handshake, and a run of many requests (regions, pages, the dialog's Sends)
 // would pay it for every connection. A CA file is read for every handshake
 // and known by its path and the digest of its content, so one replaced while
