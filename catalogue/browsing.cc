@@ -1,4 +1,5 @@
 // The browsing lists the selectors show, in stored order.
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -17,6 +18,16 @@ constexpr core::StringListView kProductGroups{
 constexpr core::StringListView kServiceList{"ECS\0"sv};
 
 constexpr core::StringListView kRegions{"cn-shanghai\0cn-shenzhen\0cn-beijing\0"sv};
+
+constexpr std::array kPublishedRegions = {
+    "cn-qingdao"sv,     "cn-beijing"sv,     "cn-zhangjiakou"sv, "cn-huhehaote"sv,
+    "cn-wulanchabu"sv,  "cn-hangzhou"sv,    "cn-shanghai"sv,    "cn-nanjing"sv,
+    "cn-fuzhou"sv,      "cn-shenzhen"sv,    "cn-heyuan"sv,      "cn-guangzhou"sv,
+    "cn-chengdu"sv,     "cn-hongkong"sv,    "ap-northeast-1"sv, "ap-northeast-2"sv,
+    "ap-southeast-1"sv, "ap-southeast-2"sv, "ap-southeast-3"sv, "ap-southeast-5"sv,
+    "ap-southeast-6"sv, "ap-southeast-7"sv, "us-east-1"sv,      "us-west-1"sv,
+    "eu-west-1"sv,      "eu-central-1"sv,   "me-east-1"sv,      "me-central-1"sv,
+};
 
 constexpr core::StringListView kEcsCategoryNames{
     "实例\0专有宿主机\0启动模板\0资源保障\0弹性供应组\0块存储\0块存储（高阶）\0预留实例券\0"
@@ -210,6 +221,11 @@ constexpr std::array<core::StringListView, 8> kApiGatewayActionLists = {
 core::StringListView ProductGroups() { return kProductGroups; }
 core::StringListView ServiceList() { return kServiceList; }
 core::StringListView Regions() { return kRegions; }
+
+bool IsPublishedRegion(std::string_view id) {
+  return std::find(kPublishedRegions.begin(), kPublishedRegions.end(), id) !=
+         kPublishedRegions.end();
+}
 
 core::StringListView CategoryList(std::size_t service_position) {
   switch (service_position) {

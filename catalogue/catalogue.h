@@ -83,6 +83,10 @@ core::StringListView ProductGroups();
 core::StringListView ServiceList();
 // "cn-shanghai", "cn-shenzhen", "cn-beijing".
 core::StringListView Regions();
+// Whether `id` is one of the public ECS regions this build knows of. The
+// service adds regions over time, so an id this does not know may still be
+// real: only the account's own region list can say it is not.
+bool IsPublishedRegion(std::string_view id);
 
 // Category list by the service selector's 0-based position: 0 gives the 26 ECS
 // categories, 1 the IoT list ("IOT"), 2 the 8 API Gateway categories; any

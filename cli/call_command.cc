@@ -216,10 +216,17 @@ int CallRegions(const CommandLine& line, Console& console, const RegionChoice& c
                 const engine::EngineOptions& options, const FoundCredentials& credentials,
                 report::TraceSink& trace) {
   const request::SystemClock clock;
-  // Region ids are checked against the account's own list: the catalogue
-  // keeps none, and the service adds regions over time.
-  std::variant<std::vector<std::string>, int> known =
-      ListRegions(console, line, clock, credentials.credentials, options, trace);
+  // Ids that all name published regions go at once: asking the account's
+  // list first would cost every such call a whole round trip. Any other id
+  // may be a region added since this build, or a typing slip, and only the
+  // account's list tells which, before anything else is sent.
+  const bool published =
+      !choice.all && std::all_of(choice.ids.begin(), choice.ids.end(), [](const std::string& id) {
+        return catalogue::IsPublishedRegion(id);
+      });
+  std::variant<std::vector<std::string>, int> known = choice.ids;
+  if (!published)
+    known = ListRegions(console, line, clock, credentials.credentials, options, trace);
   if (const int* failed = std::get_if<int>(&known)) return *failed;
   const std::vector<std::string>& regions = std::get<std::vector<std::string>>(known);
   std::vector<RegionCall> calls;

@@ -58,6 +58,10 @@ TEST_F(FanOutTest, JsonIsOneArrayOfRegionAndReply) {
     const std::string zone = document[i].at("reply").at("Zones").at("Zone")[0].at("ZoneId");
     EXPECT_TRUE(zone.starts_with(asked[i] + "-")) << zone;
   }
+  // Published region ids need no region list first: two requests, no more.
+  const std::vector<std::string> log =
+      simulator_->WaitForRequests(3, std::chrono::milliseconds(200));
+  EXPECT_EQ(log.size(), asked.size());
 }
 
 TEST_F(FanOutTest, BadInputIsOneLineAndSendsNoCall) {
