@@ -1,8 +1,9 @@
 // Benchmark peer: the vendor's Node SDK doing what `kestrune call ecs
-// DescribeInstances --regions all` does: DescribeRegions, then
-// DescribeInstances for every region listed, all at once. Exits non-zero
-// unless every reply is good; the caller times the whole process.
-//   node fanout_peer.js HOST:PORT
+// DescribeInstances --regions …` does: DescribeInstances for every region,
+// all at once. With a list of region ids it calls those; without one it
+// first asks DescribeRegions, as `--regions all` does. Exits non-zero unless
+// every reply is good; the caller times the whole process.
+//   node fanout_peer.js HOST:PORT [ID,ID,...]
 'use strict';
 
 const RPCClient = require('@alicloud/pop-core').RPCClient;
@@ -14,8 +15,13 @@ const RPCClient = require('@alicloud/pop-core').RPCClient;
     endpoint: 'http://' + process.argv[2],
     apiVersion: '2014-05-26',
   });
-  const listed = await client.request('DescribeRegions', {}, { method: 'GET' });
-  const regions = listed.Regions.Region.map((region) => region.RegionId);
+  let regions;
+  if (process.argv[3]) {
+    regions = process.argv[3].split(',');
+  } else {
+    const listed = await client.request('DescribeRegions', {}, { method: 'GET' });
+    regions = listed.Regions.Region.map((region) => region.RegionId);
+  }
   const replies = await Promise.all(regions.map((id) =>
     client.request('DescribeInstances', { RegionId: id }, { method: 'GET' })));
   if (replies.length !== regions.length || !replies.every((reply) => reply.RequestId)) {
