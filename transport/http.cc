@@ -821,12 +821,24 @@ void KeptConnection::Close() {
   state_ = std::make_unique<State>();
 }
 
+namespace {
+
+// Whether a kept connection can carry the next request: nothing has come on
+// it since its last reply. Whatever has (the server's close, a reset, bytes
+// that no request asked for) would be read as the next reply or its end, so
+// such a connection is given up before anything is sent on it.
+bool StillIdle(const KeptConnection::State& state) {
+  return state.connection.Quiet() && !(state.tls && state.tls->Holds());
+}
+
+}  // namespace
+
 core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint16_t port,
                                               std::string_view request,
                                               const ExchangeOptions& options, HttpReply& reply,
                                               const TraceFunction& trace) {
   const std::string route = RouteOf(host, port, options);
-  if (state_->open && state_->route != route) Close();
+  if (state_->open && (state_->route != route || !StillIdle(*state_))) Close();
   const bool keep = AsksToKeepAlive(request);
   for (;;) {
     const bool reused = state_->open;

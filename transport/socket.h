@@ -96,6 +96,10 @@ class Connection {
   SocketStatus Receive(char* buffer, std::size_t capacity, std::chrono::milliseconds timeout,
                        std::size_t& received);
   void Close();
+  // Whether an open connection has nothing waiting to be read: no data, no
+  // close and no error. An idle kept connection that is not quiet was closed
+  // by its peer or holds bytes no request asked for.
+  bool Quiet() const;
   // Closes with a reset instead of an orderly close (for test servers that
   // must break a connection).
   void Abort();

@@ -196,6 +196,10 @@ SocketStatus Connection::Receive(char* buffer, std::size_t capacity,
   }
 }
 
+bool Connection::Quiet() const {
+  return handle_ != kInvalidHandle && WaitFor(AsSocket(handle_), false, Clock::now()) == 0;
+}
+
 void Connection::Abort() {
   if (handle_ != kInvalidHandle) {
     const linger reset{1, 0};

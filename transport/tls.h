@@ -51,6 +51,10 @@ class TlsChannel {
   SocketStatus Receive(char* buffer, std::size_t capacity, std::chrono::milliseconds timeout,
                        std::size_t& received);
 
+  // Whether the session holds received bytes not yet handed out, whole
+  // records or not.
+  bool Holds() const;
+
   // Sends close_notify when the session is up; the connection stays open and
   // the caller's.
   void Shutdown(std::chrono::milliseconds timeout);

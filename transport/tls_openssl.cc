@@ -394,6 +394,12 @@ SocketStatus TlsChannel::Receive(char* buffer, std::size_t capacity,
   }
 }
 
+bool TlsChannel::Holds() const {
+  const State& state = *state_;
+  return state.ssl &&
+         (SSL_has_pending(state.ssl.get()) == 1 || BIO_ctrl_pending(state.incoming) > 0);
+}
+
 void TlsChannel::Shutdown(std::chrono::milliseconds timeout) {
   State& state = *state_;
   if (!state.up) return;

@@ -624,6 +624,11 @@ SocketStatus TlsChannel::Receive(char* buffer, std::size_t capacity,
   }
 }
 
+bool TlsChannel::Holds() const {
+  const State& state = *state_;
+  return !state.incoming.empty() || state.plain_used < state.plain.size();
+}
+
 void TlsChannel::Shutdown(std::chrono::milliseconds timeout) {
   State& state = *state_;
   if (!state.established) return;

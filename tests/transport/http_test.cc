@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/transport/test_server.h"
@@ -559,6 +560,44 @@ TEST(KeptConnectionTest, MoreThanTheFramedReplyEndsTheConnection) {
   server.request();
   EXPECT_EQ(reply.body, "ok");
   EXPECT_FALSE(kept.open());
+}
+
+// Nor is a reply that comes later, while the kept connection is idle: the
+// next request goes over a new connection and gets its own reply.
+TEST(KeptConnectionTest, WhatComesWhileIdleIsNotTakenForTheNextReply) {
+  std::string request(kRequest);
+  request.replace(request.find("close"), 5, "keep-alive");
+  std::atomic<bool> first_read{false};
+  std::atomic<bool> stale_sent{false};
+  auto wait_for = [](const std::atomic<bool>& flag) {
+    for (int i = 0; i < 5000 && !flag; ++i) std::this_thread::sleep_for(milliseconds(1));
+    return flag.load();
+  };
+  TestServer* self = nullptr;
+  TestServer server([&](Connection& client) {
+    TestServer::Send(client, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    if (!wait_for(first_read)) return;
+    TestServer::Send(client, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale");
+    stale_sent = true;
+    Connection again;
+    if (!self->AcceptAnother(again, milliseconds(5000))) return;
+    std::string second;
+    TestServer::ReadHead(again, second);
+    TestServer::Send(again, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh");
+  });
+  self = &server;
+  ASSERT_TRUE(server.listening());
+  KeptConnection kept;
+  HttpReply reply;
+  ASSERT_TRUE(
+      kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply).ok());
+  first_read = true;
+  ASSERT_TRUE(wait_for(stale_sent));
+  const core::Status second =
+      kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply);
+  server.request();
+  ASSERT_TRUE(second.ok()) << second.message();
+  EXPECT_EQ(reply.body, "fresh");
 }
 
 }  // namespace
