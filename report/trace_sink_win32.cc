@@ -53,8 +53,10 @@ void DebugViewerSink::Line(std::string_view line) {
   HWND edit = FindWindowExW(viewer, nullptr, kEditClass, nullptr);
   if (edit == nullptr) return;
 
+  // The caret is put at the end: the user may have clicked into the text
+  // since the last line, and a line inserted there would break another.
   LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
-  SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(-1), static_cast<LPARAM>(-1));
+  SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(length), length);
   if (length != 0) {
     SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"\r\n"));
   }

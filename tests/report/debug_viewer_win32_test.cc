@@ -32,6 +32,8 @@ class StandInViewer {
     UnregisterClassW(L"DbgWinClass", GetModuleHandleW(nullptr));
   }
   bool ready() const { return edit_ != nullptr; }
+  // As a user's click at the start of the text.
+  void PutCaretAtStart() const { SendMessageW(edit_, EM_SETSEL, 0, 0); }
   std::string Text() const {
     int length = GetWindowTextLengthW(edit_);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -52,6 +54,7 @@ TEST(DebugViewerSinkTest, AppendsLinesSeparatedByLineBreaks) {
   DebugViewerSink sink("\\no\\such\\viewer.exe");
   sink.Line("strtitle = LocalName (headreq, 738)");
   EXPECT_EQ(viewer.Text(), "strtitle = LocalName (headreq, 738)");
+  viewer.PutCaretAtStart();
   sink.Line("OneXmlBuf = 华东2（上海） (headreq, 739)");
   EXPECT_EQ(viewer.Text(),
             "strtitle = LocalName (headreq, 738)\r\nOneXmlBuf = 华东2（上海） (headreq, 739)");
