@@ -14,7 +14,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -39,15 +42,53 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Replaces this (forked) process by `program` with `arguments`.
-[[noreturn]] void Exec(const std::string& program, std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), program);
-  std::vector<char*> argv;
-  for (std::string& text : arguments) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  execv(program.c_str(), argv.data());
-  _exit(127);
-}
+// A program, its arguments and its environment, all made before fork: the
+// child of a process with threads may only make async-signal-safe calls
+// until it execs, since another thread may have held the allocator's lock.
+class ExecImage {
+ public:
+  ExecImage(const std::string& program, const std::vector<std::string>& arguments,
+            const std::map<std::string, std::optional<std::string>>& changes = {})
+      : texts_{program} {
+    texts_.insert(texts_.end(), arguments.begin(), arguments.end());
+    const std::size_t argument_count = texts_.size();
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view text(*entry);
+      const std::string name(text.substr(0, text.find('=')));
+      if (!changes.contains(name) && !Dropped(name)) texts_.emplace_back(text);
+    }
+    for (const auto& [name, value] : changes) {
+      if (value) texts_.push_back(name + "=" + *value);
+    }
+    for (std::size_t i = 0; i < texts_.size(); ++i) {
+      (i < argument_count ? argv_ : envp_).push_back(texts_[i].data());
+    }
+    argv_.push_back(nullptr);
+    envp_.push_back(nullptr);
+  }
+
+  // Replaces this (forked) process.
+  [[noreturn]] void Exec() const {
+    execve(argv_[0], argv_.data(), envp_.data());
+    _exit(127);
+  }
+
+ private:
+  // A proxy of the machine running the tests must not come between the
+  // program and the test's own loopback servers; a test sets its own. Nor
+  // may the machine's default region change what a request carries.
+  static bool Dropped(std::string_view name) {
+    for (std::string_view dropped : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY",
+                                     "HTTPS_PROXY", "ALL_PROXY", "ALIBABA_CLOUD_REGION_ID"}) {
+      if (name == dropped) return true;
+    }
+    return false;
+  }
+
+  std::vector<std::string> texts_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
 
 sockaddr_in Loopback(int port) {
   sockaddr_in address{};
@@ -65,6 +106,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   int out_pipe[2];
   int err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return {};
+  const ExecImage image(program, arguments, options.env);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(in_pipe[0], STDIN_FILENO);
@@ -73,22 +115,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
       close(fd);
     }
-    // A proxy of the machine running the tests must not come between the
-    // program and the test's own loopback servers; a test sets its own.
-    // Nor may the machine's default region change what a request carries.
-    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                             "ALL_PROXY", "ALIBABA_CLOUD_REGION_ID"}) {
-      unsetenv(name);
-    }
-    for (const auto& [name, value] : options.env) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
     if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
-    Exec(program, arguments);
+    image.Exec();
   }
   close(in_pipe[0]);
   close(out_pipe[1]);
@@ -182,6 +210,9 @@ Simulator::Simulator(const std::vector<std::string>& arguments) {
   int out_pipe[2];
   if (pipe(out_pipe) != 0) return;
   const std::string log_path = dir_.File("requests.log");
+  std::vector<std::string> all = {"--port", "0"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  const ExecImage image(KESTRUNE_SIM_PATH, all);
   const pid_t pid = fork();
   if (pid == 0) {
     const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -191,9 +222,7 @@ Simulator::Simulator(const std::vector<std::string>& arguments) {
     dup2(null_input, STDIN_FILENO);
     close(out_pipe[0]);
     close(out_pipe[1]);
-    std::vector<std::string> all = {"--port", "0"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    Exec(KESTRUNE_SIM_PATH, all);
+    image.Exec();
   }
   close(out_pipe[1]);
   pid_ = pid;
