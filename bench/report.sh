@@ -74,7 +74,7 @@ for win in "${win_builds[@]}"; do
   cmake --build "$win" -j "$(nproc)" --target kestrune kestrune_gui >/dev/null
   for exe in "$win/ui/Kestrune.exe" "$win/cli/kestrune.exe"; do
     [ -f "$exe" ] || continue
-    if x86_64-w64-mingw32-objdump -f "$exe" 2>/dev/null | grep -q 'pei-x86-64'; then
+    if x86_64-w64-mingw32-objdump -f "$exe" 2>/dev/null | grep 'pei-x86-64' >/dev/null; then
       strip_tool=x86_64-w64-mingw32-strip; preset=win64
     else
       strip_tool=i686-w64-mingw32-strip; preset=win32
