@@ -158,6 +158,16 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto key = ParseAccessKey(*v);
       if (!key.ok()) return key.status();
       line.server.gateway.keys.push_back(std::move(key).value());
+    } else if (arg == "--sts-key") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      const std::size_t last = v->rfind(':');
+      auto key = ParseAccessKey(std::string_view(*v).substr(0, last));
+      if (!key.ok() || last == std::string::npos || last + 1 == v->size() || v->find(':') == last) {
+        return core::Status::Error("a temporary key is written ID:SECRET:TOKEN");
+      }
+      key.value().security_token = v->substr(last + 1);
+      line.server.gateway.keys.push_back(std::move(key).value());
     } else if (arg == "--access-key-file") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -277,6 +287,8 @@ std::string HelpText() {
          "  --host ADDRESS         loopback address to listen on (default 127.0.0.1)\n"
          "  --access-key ID:SECRET accept this AccessKey (repeatable)\n"
          "  --access-key-file PATH read id:secret lines from PATH\n"
+         "  --sts-key ID:SECRET:TOKEN accept this temporary key with its\n"
+         "                         SecurityToken only (repeatable)\n"
          "                         With no key given, the demo pair is accepted:\n"
          "                         id \"kestrune-demo-id\", secret \"kestrune-demo-secret\".\n"
          "  --service NAME         ecs, iot or apigateway: the service for requests whose\n"

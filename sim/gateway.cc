@@ -296,6 +296,10 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
                     string_to_sign);
   }
 
+  if (key->security_token && ParamValue(params, "SecurityToken") != *key->security_token) {
+    return fail(400, "InvalidSecurityToken.Malformed", "Specified SecurityToken is malformed.");
+  }
+
   if (!RecordNonce(key_id, ParamValue(params, "SignatureNonce"), now)) {
     return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
   }

@@ -32,6 +32,9 @@ inline constexpr std::string_view kDemoAccessKeySecret = "kestrune-demo-secret";
 struct AccessKey {
   std::string id;
   std::string secret;
+  // Set for a temporary (STS) key: a request signed with it must carry this
+  // SecurityToken.
+  std::optional<std::string> security_token{};
 };
 
 // Fault modes for tests. Counts say how many requests get the fault; each is

@@ -146,7 +146,8 @@ TEST_F(CredentialSourcesTest, BrokenOrUnusableSourcesAreRefusedByNameAndSendNoth
 }
 
 TEST_F(CredentialSourcesTest, TemporaryCredentialsAreSignedAndTheTokenIsNeverShown) {
-  Sim();
+  // The simulator takes this key only with its own token.
+  Sim({"--sts-key", std::string(kId) + ":" + kSecret + ":" + kToken}, false);
   TestConsole& good = Console();
   good.env["ALIBABA_CLOUD_SECURITY_TOKEN"] = kToken;
   // The simulator checks the signature over every parameter it received.
@@ -163,8 +164,13 @@ TEST_F(CredentialSourcesTest, TemporaryCredentialsAreSignedAndTheTokenIsNeverSho
     EXPECT_EQ(Call(wrong, arguments), kExitErrorReply);
     EXPECT_TRUE(Contains(wrong.out, "SecurityToken%3D***%26")) << wrong.out;
   }
+  TestConsole& other_token = Console();
+  other_token.env["ALIBABA_CLOUD_SECURITY_TOKEN"] = std::string(kToken) + "x";
+  EXPECT_EQ(Call(other_token, {"ecs", "DescribeRegions"}), kExitErrorReply);
+  EXPECT_TRUE(Contains(other_token.out, "InvalidSecurityToken.Malformed")) << other_token.out;
 
   // An id:secret file written with `echo id:secret > sign` signs correctly.
+  Sim();
   WriteFile("sign", std::string(kId) + ":" + kSecret + "\n");
   TestConsole& from_file = Console(false);
   EXPECT_EQ(Call(from_file, {"ecs", "DescribeRegions"}), kExitOk) << from_file.err;
