@@ -3,6 +3,7 @@
 // pages' records inserted in its list.
 #include <cstdint>
 
+#include "core/find_text.h"
 #include "engine/reply_forms.h"
 #include "report/extractor.h"
 
@@ -24,23 +25,23 @@ struct PageRecords {
 };
 
 std::optional<PageRecords> FindRecords(std::string_view body, std::string_view list_element) {
-  std::string inner;
-  const std::uint32_t end = report::CopyElementValue(body, list_element, inner);
-  if (end == report::kElementAbsent) return std::nullopt;
+  const std::optional<std::string_view> found = report::FindElementValue(body, list_element);
+  if (!found) return std::nullopt;
+  const std::string_view inner = *found;
   PageRecords records;
   records.length = inner.size();
-  records.start = end - inner.size();
+  records.start = static_cast<std::size_t>(inner.data() - body.data());
   // The first child names the records; counting its opening tags counts them.
   const std::size_t open = inner.find('<');
-  if (open != std::string::npos) {
+  if (open != std::string_view::npos) {
     const std::size_t close = inner.find_first_of("> /", open + 1);
-    if (close != std::string::npos && close > open + 1) {
+    if (close != std::string_view::npos && close > open + 1) {
       // Built by appending: MinGW's GCC 12 takes "<" + string for an
       // overlapping copy here (-Wrestrict).
       std::string tag(1, '<');
-      tag.append(inner, open + 1, close - open - 1).push_back('>');
-      for (std::size_t at = inner.find(tag); at != std::string::npos;
-           at = inner.find(tag, at + tag.size())) {
+      tag.append(inner.substr(open + 1, close - open - 1)).push_back('>');
+      for (std::size_t at = core::FindText(inner, tag); at != std::string_view::npos;
+           at = core::FindText(inner, tag, at + tag.size())) {
         ++records.count;
       }
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/find_text.h"
 #include "report/xml_text.h"
 
 namespace kestrune::report {
@@ -12,7 +13,7 @@ namespace {
 // hold none. Only the bytes up to the match are looked at for a NUL, so a
 // search costs what the distance to its match costs.
 std::size_t FindBeforeNul(std::string_view text, std::string_view pattern, std::size_t from) {
-  const std::size_t found = text.find(pattern, from);
+  const std::size_t found = core::FindText(text, pattern, from);
   if (found == std::string_view::npos) return found;
   if (text.substr(from, found + pattern.size() - from).find('\0') != std::string_view::npos) {
     return std::string_view::npos;
@@ -22,9 +23,8 @@ std::size_t FindBeforeNul(std::string_view text, std::string_view pattern, std::
 
 }  // namespace
 
-std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
-                               std::string& destination) {
-  if (name.empty() || name.size() > kMaxElementName) return kElementAbsent;
+std::optional<std::string_view> FindElementValue(std::string_view source, std::string_view name) {
+  if (name.empty() || name.size() > kMaxElementName) return std::nullopt;
   std::string opening_tag;
   opening_tag.append("<").append(name).append(">");
   std::string closing_tag;
@@ -34,18 +34,23 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
   // a late record) is as much the reply's as one at its start. Offsets are
   // 32-bit, so a text beyond that is searched no further than they reach.
   source = source.substr(0, kElementAbsent);
-  std::size_t opening = FindBeforeNul(source, opening_tag, 0);
-  if (opening == std::string_view::npos) return kElementAbsent;
-  std::size_t value_start = opening + opening_tag.size();
+  const std::size_t opening = FindBeforeNul(source, opening_tag, 0);
+  if (opening == std::string_view::npos) return std::nullopt;
+  const std::size_t value_start = opening + opening_tag.size();
 
   // A NUL inside the value ends the text before any closing tag, so such a
   // value counts as unclosed.
-  std::size_t closing = FindBeforeNul(source, closing_tag, value_start);
-  if (closing == std::string_view::npos) return kElementAbsent;
-  std::size_t value_length = closing - value_start;
+  const std::size_t closing = FindBeforeNul(source, closing_tag, value_start);
+  if (closing == std::string_view::npos) return std::nullopt;
+  return source.substr(value_start, closing - value_start);
+}
 
-  destination.assign(source.substr(value_start, value_length));
-  return static_cast<std::uint32_t>(value_start + value_length);
+std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
+                               std::string& destination) {
+  const std::optional<std::string_view> value = FindElementValue(source, name);
+  if (!value) return kElementAbsent;
+  destination.assign(*value);
+  return static_cast<std::uint32_t>(value->data() + value->size() - source.data());
 }
 
 std::uint32_t Extractor::SeekElement(std::string_view source, std::string_view name) {

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,9 @@ inline constexpr std::string_view kSeparator = "****************";
 // longer than kMaxElementName.
 std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
                                std::string& destination);
+// The same value as a view into `source`, without a copy; nullopt where
+// CopyElementValue finds nothing.
+std::optional<std::string_view> FindElementValue(std::string_view source, std::string_view name);
 
 class Extractor {
  public:
