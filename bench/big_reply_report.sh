@@ -16,25 +16,11 @@ build=${1:-build/release}
 mib=${2:-15}
 runs=${3:-5}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --target kestrune kestrune-sim -j 2 >/dev/null
+source bench/lib.sh
+bench_build kestrune kestrune-sim
 kestrune="$build/cli/kestrune"
-sim="$build/sim/kestrune-sim"
-
-id=bench-id
-secret=bench-secret-$$
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-"$sim" --port 0 --access-key "$id:$secret" --nonce-window 0 --fault "big=$mib" --quiet \
-  >"$fifo" 2>/dev/null &
-sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -f "$fifo"' EXIT
-read -r banner <"$fifo"
-address=${banner#listening on }
-case $address in 127.0.0.1:*) ;; *) echo "the simulator did not start: $banner" >&2; exit 1 ;; esac
-export ALIBABA_CLOUD_ACCESS_KEY_ID=$id ALIBABA_CLOUD_ACCESS_KEY_SECRET=$secret
+start_sim sim --quiet --fault "big=$mib"
+address=$sim_address
 
 call=("$kestrune" call ecs DescribeInstanceTypes --endpoint "$address")
 size=$("${call[@]}" --raw | wc -c)

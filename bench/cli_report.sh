@@ -14,26 +14,15 @@ build=${1:-build/release}
 runs=${2:-300}
 node_runs=$(( runs / 10 > 20 ? runs / 10 : 20 ))
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --target kestrune kestrune-sim -j 2 >/dev/null
+source bench/lib.sh
+bench_build kestrune kestrune-sim
 kestrune="$build/cli/kestrune"
-sim="$build/sim/kestrune-sim"
 if [ ! -d bench/node/node_modules/@alicloud/pop-core ]; then
   (cd bench/node && npm install --no-audit --no-fund >/dev/null)
 fi
 
-id=bench-id
-secret=bench-secret-$$
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-"$sim" --port 0 --access-key "$id:$secret" --nonce-window 0 --quiet >"$fifo" 2>/dev/null &
-sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -f "$fifo"' EXIT
-read -r banner <"$fifo"
-address=${banner#listening on }
-case $address in 127.0.0.1:*) ;; *) echo "the simulator did not start: $banner" >&2; exit 1 ;; esac
+start_sim sim --quiet
+address=$sim_address
 
 node_code="
 const RPCClient = require('@alicloud/pop-core').RPCClient;
@@ -44,35 +33,12 @@ client.request('DescribeRegions', {}, { method: 'GET' })
   .then((reply) => { if (!reply.RequestId) process.exit(1); })
   .catch((error) => { console.error(error.message); process.exit(1); });"
 
-export ALIBABA_CLOUD_ACCESS_KEY_ID=$id ALIBABA_CLOUD_ACCESS_KEY_SECRET=$secret
 export NODE_PATH=$PWD/bench/node/node_modules
 
 # Check both once (a failure must not be timed as a fast run).
 "$kestrune" call ecs DescribeRegions --endpoint "$address" | grep '^RequestId' >/dev/null ||
   { echo "kestrune did not get a good reply" >&2; exit 1; }
 node -e "$node_code" || { echo "the Node SDK did not get a good reply" >&2; exit 1; }
-
-# Times whole processes: spawn, wait, median of the runs. Prints wall-clock
-# ms (median, best) and the CPU ms the process itself used (median), which
-# other load on the machine does not inflate.
-measure() {
-  python3 - "$@" <<'PY'
-import os, statistics, sys, time
-runs = int(sys.argv[1]); argv = sys.argv[2:]
-devnull = os.open(os.devnull, os.O_WRONLY)
-wall, cpu = [], []
-for _ in range(runs):
-    start = time.perf_counter_ns()
-    pid = os.posix_spawn(argv[0], argv, os.environ,
-                         file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1)])
-    _, status, usage = os.wait4(pid, 0)
-    wall.append((time.perf_counter_ns() - start) / 1e6)
-    cpu.append((usage.ru_utime + usage.ru_stime) * 1e3)
-    if status != 0:
-        sys.exit("run failed: " + " ".join(argv))
-print(f"{statistics.median(wall):.3f} {min(wall):.3f} {statistics.median(cpu):.3f}")
-PY
-}
 
 peak_kib() {
   /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1

@@ -16,26 +16,12 @@ build=${1:-build/release}
 runs=${2:-20}
 latency=50
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --target kestrune kestrune-sim -j 2 >/dev/null
+source bench/lib.sh
+bench_build kestrune kestrune-sim
 kestrune="$PWD/$build/cli/kestrune"
-sim="$build/sim/kestrune-sim"
-
-id=bench-id
-secret=bench-secret-$$
-fifo=$(mktemp -u)
-sequential=$(mktemp)
-mkfifo "$fifo"
-"$sim" --port 0 --access-key "$id:$secret" --nonce-window 0 --latency "$latency" --quiet \
-  >"$fifo" 2>/dev/null &
-sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -f "$fifo" "$sequential"' EXIT
-read -r banner <"$fifo"
-address=${banner#listening on }
-case $address in 127.0.0.1:*) ;; *) echo "the simulator did not start: $banner" >&2; exit 1 ;; esac
-export ALIBABA_CLOUD_ACCESS_KEY_ID=$id ALIBABA_CLOUD_ACCESS_KEY_SECRET=$secret
+sequential="$bench_work/sequential.sh"
+start_sim sim --quiet --latency "$latency"
+address=$sim_address
 export KESTRUNE_ENDPOINT=$address
 
 mapfile -t regions < <("$kestrune" call ecs DescribeRegions --format tsv |
@@ -58,31 +44,12 @@ done
 } >"$sequential"
 chmod +x "$sequential"
 
-# Times whole processes: spawn, wait, median of the runs (wall-clock ms).
-measure() {
-  python3 - "$@" <<'PY'
-import os, statistics, sys, time
-runs = int(sys.argv[1]); argv = sys.argv[2:]
-devnull = os.open(os.devnull, os.O_WRONLY)
-wall = []
-for _ in range(runs):
-    start = time.perf_counter_ns()
-    pid = os.posix_spawn(argv[0], argv, os.environ,
-                         file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1)])
-    _, status, _ = os.wait4(pid, 0)
-    wall.append((time.perf_counter_ns() - start) / 1e6)
-    if status != 0:
-        sys.exit("run failed: " + " ".join(argv))
-print(f"{statistics.median(wall):.1f} {min(wall):.1f}")
-PY
-}
-
 count=${#regions[@]}
-read -r fan fan_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances --regions "$named")
-read -r all all_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances --regions all)
-read -r one one_min < <(measure "$runs" "$kestrune" call ecs DescribeInstances \
+read -r fan fan_min _ < <(measure "$runs" "$kestrune" call ecs DescribeInstances --regions "$named")
+read -r all all_min _ < <(measure "$runs" "$kestrune" call ecs DescribeInstances --regions all)
+read -r one one_min _ < <(measure "$runs" "$kestrune" call ecs DescribeInstances \
                         RegionId="${regions[0]}")
-read -r seq seq_min < <(measure "$(( runs > 5 ? 5 : runs ))" "$sequential")
+read -r seq seq_min _ < <(measure "$(( runs > 5 ? 5 : runs ))" "$sequential")
 printf 'simulator latency %d ms per reply; machine load average %s\n' "$latency" \
   "$(cut -d' ' -f1 /proc/loadavg)"
 printf 'kestrune call ecs DescribeInstances --regions ID,...,ID (%d regions, default parallelism; median of %d): %.1f ms (best %.1f ms)\n' \
@@ -104,9 +71,9 @@ if [ -d bench/node/node_modules/@alicloud/pop-core ] && command -v node >/dev/nu
     { echo "the Node SDK did not get good replies" >&2; exit 1; }
   node bench/node/fanout_peer.js "$address" ||
     { echo "the Node SDK did not get good replies" >&2; exit 1; }
-  read -r peer peer_min < <(measure "$runs" "$(command -v node)" bench/node/fanout_peer.js \
+  read -r peer peer_min _ < <(measure "$runs" "$(command -v node)" bench/node/fanout_peer.js \
                             "$address" "$named")
-  read -r peer_all peer_all_min < <(measure "$runs" "$(command -v node)" \
+  read -r peer_all peer_all_min _ < <(measure "$runs" "$(command -v node)" \
                                     bench/node/fanout_peer.js "$address")
   printf 'node + @alicloud/pop-core, the %d requests at once (median of %d): %.1f ms (best %.1f ms)\n' \
     "$count" "$runs" "$peer" "$peer_min"

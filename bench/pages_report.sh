@@ -12,25 +12,11 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 runs=${2:-30}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --target kestrune kestrune-sim -j 2 >/dev/null
+source bench/lib.sh
+bench_build kestrune kestrune-sim
 kestrune="$PWD/$build/cli/kestrune"
-sim="$build/sim/kestrune-sim"
-
-id=bench-id
-secret=bench-secret-$$
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-"$sim" --port 0 --access-key "$id:$secret" --nonce-window 0 --quiet \
-  --instances 1000@cn-hangzhou >"$fifo" 2>/dev/null &
-sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -f "$fifo"' EXIT
-read -r banner <"$fifo"
-address=${banner#listening on }
-case $address in 127.0.0.1:*) ;; *) echo "the simulator did not start: $banner" >&2; exit 1 ;; esac
-export ALIBABA_CLOUD_ACCESS_KEY_ID=$id ALIBABA_CLOUD_ACCESS_KEY_SECRET=$secret
+start_sim sim --quiet --instances 1000@cn-hangzhou
+address=$sim_address
 
 # Both must see all 1,000 records before anything is timed.
 all=("$kestrune" call ecs DescribeInstances RegionId=cn-hangzhou --all-pages --format tsv

@@ -13,51 +13,12 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 runs=${2:-30}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --target kestrune kestrune-sim -j 2 >/dev/null
+source bench/lib.sh
+bench_build kestrune kestrune-sim
 kestrune="$PWD/$build/cli/kestrune"
-sim="$build/sim/kestrune-sim"
-
-id=bench-id
-secret=bench-secret-$$
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Starts a simulator with extra options; its banner lines go to $work/$1, its
-# log (connections and requests) to $work/$1.log.
-start_sim() {
-  local name=$1; shift
-  mkfifo "$work/$name.fifo"
-  "$sim" --port 0 --access-key "$id:$secret" --nonce-window 0 --instances 1000@cn-hangzhou "$@" \
-    >"$work/$name.fifo" 2>"$work/$name.log" &
-  pids+=($!)
-  exec {fd}<"$work/$name.fifo"
-  read -r -u "$fd" banner || { echo "kestrune-sim $* did not start" >&2; exit 1; }
-  echo "$banner" >"$work/$name"
-  if [ "$name" = tls ]; then
-    read -r -u "$fd" ca_line || { echo "kestrune-sim $* named no CA file" >&2; exit 1; }
-    echo "$ca_line" >>"$work/$name"
-  fi
-}
-
-start_sim plain
-start_sim tls --tls-self-signed "$work/ca"
-plain=$(sed -n 1p "$work/plain"); plain=${plain#listening on }
-secure=$(sed -n 1p "$work/tls"); secure=${secure#listening on }
-ca_file=$(sed -n 2p "$work/tls")
-for address in "$plain" "$secure"; do
-  case $address in 127.0.0.1:*) ;; *) echo "a simulator did not start: $address" >&2; exit 1 ;; esac
-done
-[ -f "$ca_file" ] || { echo "the TLS simulator named no CA file: $ca_file" >&2; exit 1; }
-export ALIBABA_CLOUD_ACCESS_KEY_ID=$id ALIBABA_CLOUD_ACCESS_KEY_SECRET=$secret
-
+start_sim plain --instances 1000@cn-hangzhou
+start_sim tls --instances 1000@cn-hangzhou --tls-self-signed "$bench_work/ca"
+plain=$plain_address secure=$tls_address ca_file=$tls_ca
 walk=("$kestrune" call ecs DescribeInstances RegionId=cn-hangzhou --all-pages --format tsv)
 http=("${walk[@]}" --endpoint "$plain")
 https=("${walk[@]}" --endpoint "https://$secure" --ca-file "$ca_file")
@@ -87,6 +48,6 @@ print(f"ratio: HTTPS takes {s / p:.2f} times the HTTP time (target 1.15 at most)
 PY
 walks=$(( runs + 1 ))
 for name in plain tls; do
-  connections=$(grep -c 'connection #' "$work/$name.log" || true)
+  connections=$(grep -c 'connection #' "$bench_work/$name.log" || true)
   echo "$name: $connections connections for $walks walks"
 done

@@ -14,52 +14,12 @@ build=${1:-build/release}
 runs=${2:-300}
 node_runs=$(( runs / 10 > 20 ? runs / 10 : 20 ))
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_WERROR=ON >/dev/null
-fi
-cmake --build "$build" --target kestrune kestrune-sim -j 2 >/dev/null
+source bench/lib.sh
+bench_build kestrune kestrune-sim
 kestrune="$build/cli/kestrune"
-sim="$build/sim/kestrune-sim"
-
-id=bench-id
-secret=bench-secret-$$
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Starts a simulator with extra options; its banner lines go to $work/$1.
-start_sim() {
-  local name=$1; shift
-  mkfifo "$work/$name.fifo"
-  "$sim" --port 0 --access-key "$id:$secret" --nonce-window 0 --quiet "$@" \
-    >"$work/$name.fifo" 2>/dev/null &
-  pids+=($!)
-  exec {fd}<"$work/$name.fifo"
-  read -r -u "$fd" banner || { echo "kestrune-sim $* did not start" >&2; exit 1; }
-  echo "$banner" >"$work/$name"
-  if [ "$name" = tls ]; then
-    read -r -u "$fd" ca_line || { echo "kestrune-sim $* named no CA file" >&2; exit 1; }
-    echo "$ca_line" >>"$work/$name"
-  fi
-}
-
-start_sim plain
-start_sim tls --tls-self-signed "$work/ca"
-plain_banner=$(sed -n 1p "$work/plain")
-tls_banner=$(sed -n 1p "$work/tls")
-ca_file=$(sed -n 2p "$work/tls")
-plain=${plain_banner#listening on }
-secure=${tls_banner#listening on }
-for address in "$plain" "$secure"; do
-  case $address in 127.0.0.1:*) ;; *) echo "a simulator did not start: $address" >&2; exit 1 ;; esac
-done
-[ -f "$ca_file" ] || { echo "the TLS simulator named no CA file: $ca_file" >&2; exit 1; }
-
-export ALIBABA_CLOUD_ACCESS_KEY_ID=$id ALIBABA_CLOUD_ACCESS_KEY_SECRET=$secret
+start_sim plain --quiet
+start_sim tls --quiet --tls-self-signed "$bench_work/ca"
+plain=$plain_address secure=$tls_address ca_file=$tls_ca
 
 # Check each once (a failure must not be timed as a fast run).
 "$kestrune" call ecs DescribeRegions --endpoint "$plain" | grep '^RequestId' >/dev/null ||
@@ -81,27 +41,6 @@ client.request('DescribeRegions', {}, { method: 'GET' })
   .catch((error) => { console.error(error.message); process.exit(1); });"
   node -e "$node_code" || { echo "the Node SDK did not get a good reply over HTTPS" >&2; exit 1; }
 fi
-
-# Times whole processes: spawn, wait, median of the runs. Prints wall-clock
-# ms (median, best) and the CPU ms the process itself used (median).
-measure() {
-  python3 - "$@" <<'PY'
-import os, statistics, sys, time
-runs = int(sys.argv[1]); argv = sys.argv[2:]
-devnull = os.open(os.devnull, os.O_WRONLY)
-wall, cpu = [], []
-for _ in range(runs):
-    start = time.perf_counter_ns()
-    pid = os.posix_spawn(argv[0], argv, os.environ,
-                         file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1)])
-    _, status, usage = os.wait4(pid, 0)
-    wall.append((time.perf_counter_ns() - start) / 1e6)
-    cpu.append((usage.ru_utime + usage.ru_stime) * 1e3)
-    if status != 0:
-        sys.exit("run failed: " + " ".join(argv))
-print(f"{statistics.median(wall):.3f} {min(wall):.3f} {statistics.median(cpu):.3f}")
-PY
-}
 
 read -r http http_min http_cpu < <(measure "$runs" "$PWD/$kestrune" call ecs DescribeRegions \
                                    --endpoint "$plain")
