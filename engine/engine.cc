@@ -33,7 +33,7 @@ Engine::Engine(const request::Clock& clock, report::ResultList& results, report:
       results_(results),
       trace_(trace),
       options_(std::move(options)),
-      own_transport_(MakeNetworkTransport(options_)),
+      own_transport_(MakeNetworkTransport(options_, trace)),
       transport_(own_transport_.get()),
       clock_offset_(options_.clock_offset) {}
 

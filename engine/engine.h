@@ -251,6 +251,10 @@ class Engine {
 
 // The engine's own transport: HTTP/1.1 over TLS to the endpoint's host on port
 // 443, or to the options' override, with the options' trust and time-outs.
-std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options);
+// Each step of an exchange ("Looking up hostname H... found.", "Attempting
+// to connect to H:P... connected.", a reused connection, a failure) goes to
+// `trace` as a line of its own; `trace` must outlive the transport.
+std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options,
+                                                report::TraceSink& trace);
 
 }  // namespace kestrune::engine

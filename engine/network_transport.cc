@@ -3,6 +3,8 @@
 // the pages of a walk, the repeats of a request) leaves its connection open
 // for the next one to the same host.
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "engine/engine.h"
@@ -12,9 +14,38 @@ namespace kestrune::engine {
 
 namespace {
 
+// The exchange tells its progress in pieces that end a line only now and
+// then ("Looking up hostname H... ", then "found.\r\nCreating socket... ");
+// the trace takes whole lines.
+class ProgressLines {
+ public:
+  explicit ProgressLines(report::TraceSink& trace) : trace_(trace) {}
+  ~ProgressLines() {
+    if (!pending_.empty()) trace_.Line(pending_);
+  }
+  ProgressLines(const ProgressLines&) = delete;
+  ProgressLines& operator=(const ProgressLines&) = delete;
+
+  void Add(std::string_view piece) {
+    pending_.append(piece);
+    std::size_t start = 0;
+    for (std::size_t end = pending_.find("\r\n"); end != std::string::npos;
+         end = pending_.find("\r\n", start)) {
+      // The empty line before a reply's data says nothing in a trace.
+      if (end > start) trace_.Line(std::string_view(pending_).substr(start, end - start));
+      start = end + 2;
+    }
+    pending_.erase(0, start);
+  }
+
+ private:
+  report::TraceSink& trace_;
+  std::string pending_;
+};
+
 class NetworkTransport : public Transport {
  public:
-  explicit NetworkTransport(const EngineOptions& options) {
+  NetworkTransport(const EngineOptions& options, report::TraceSink& trace) : trace_(trace) {
     exchange_.connect_timeout = options.connect_timeout;
     exchange_.idle_timeout = options.idle_timeout;
     exchange_.exchange_timeout = options.exchange_timeout;
@@ -52,7 +83,11 @@ class NetworkTransport : public Transport {
       return result;
     }
     transport::HttpReply reply;
-    result.status = connection_.Exchange(endpoint, request_text, override_, exchange_, reply);
+    {
+      ProgressLines progress(trace_);
+      result.status = connection_.Exchange(endpoint, request_text, override_, exchange_, reply,
+                                           [&](std::string_view piece) { progress.Add(piece); });
+    }
     if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());
     result.http_status = reply.status_code;
     result.status_line = std::move(reply.status_line);
@@ -64,6 +99,7 @@ class NetworkTransport : public Transport {
   }
 
  private:
+  report::TraceSink& trace_;
   transport::ExchangeOptions exchange_;
   std::optional<request::EndpointOverride> override_;
   std::string setup_error_;
@@ -72,8 +108,9 @@ class NetworkTransport : public Transport {
 
 }  // namespace
 
-std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options) {
-  return std::make_unique<NetworkTransport>(options);
+std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options,
+                                                report::TraceSink& trace) {
+  return std::make_unique<NetworkTransport>(options, trace);
 }
 
 }  // namespace kestrune::engine
