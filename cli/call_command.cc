@@ -225,8 +225,9 @@ int CallRegions(const CommandLine& line, Console& console, const RegionChoice& c
         return catalogue::IsPublishedRegion(id);
       });
   std::variant<std::vector<std::string>, int> known = choice.ids;
-  if (!published)
+  if (!published) {
     known = ListRegions(console, line, clock, credentials.credentials, options, trace);
+  }
   if (const int* failed = std::get_if<int>(&known)) return *failed;
   const std::vector<std::string>& regions = std::get<std::vector<std::string>>(known);
   std::vector<RegionCall> calls;
