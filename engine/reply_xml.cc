@@ -3,7 +3,7 @@
 // pages' records inserted in its list.
 #include <cstdint>
 
-#include "core/find_text.h"
+#include "core/find_substring.h"
 #include "engine/reply_forms.h"
 #include "report/extractor.h"
 
@@ -40,8 +40,8 @@ std::optional<PageRecords> FindRecords(std::string_view body, std::string_view l
       // overlapping copy here (-Wrestrict).
       std::string tag(1, '<');
       tag.append(inner.substr(open + 1, close - open - 1)).push_back('>');
-      for (std::size_t at = core::FindText(inner, tag); at != std::string_view::npos;
-           at = core::FindText(inner, tag, at + tag.size())) {
+      for (std::size_t at = core::FindSubstring(inner, tag); at != std::string_view::npos;
+           at = core::FindSubstring(inner, tag, at + tag.size())) {
         ++records.count;
       }
     }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/find_text.h"
+#include "core/find_substring.h"
 #include "report/xml_text.h"
 
 namespace kestrune::report {
@@ -13,7 +13,7 @@ namespace {
 // hold none. Only the bytes up to the match are looked at for a NUL, so a
 // search costs what the distance to its match costs.
 std::size_t FindBeforeNul(std::string_view text, std::string_view pattern, std::size_t from) {
-  const std::size_t found = core::FindText(text, pattern, from);
+  const std::size_t found = core::FindSubstring(text, pattern, from);
   if (found == std::string_view::npos) return found;
   if (text.substr(from, found + pattern.size() - from).find('\0') != std::string_view::npos) {
     return std::string_view::npos;

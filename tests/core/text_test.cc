@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+
+#include "core/find_substring.h"
 
 namespace kestrune::core {
 namespace {
@@ -145,6 +148,29 @@ TEST(TextTest, FormatDecimal) {
   EXPECT_EQ(FormatDecimal(45), "45");
   EXPECT_EQ(FormatDecimal(0), "0");
   EXPECT_EQ(FormatDecimal(4294967295u), "4294967295");
+}
+
+// As the library's search, over texts of three letters (near misses
+// everywhere), patterns up to past one vector's width, every starting place.
+TEST(FindSubstringTest, FindsWhatTheLibrarySearchFinds) {
+  std::mt19937 rng(20261208);
+  auto letters = [&](std::size_t count) {
+    std::string text(count, ' ');
+    for (char& c : text) c = static_cast<char>(std::uniform_int_distribution<int>('<', '>')(rng));
+    return text;
+  };
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = letters(std::uniform_int_distribution<std::size_t>(0, 70)(rng));
+    const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 24)(rng);
+    const std::string pattern =
+        round % 2 == 0 && length <= text.size()
+            ? text.substr(text.size() - length - rng() % (text.size() - length + 1), length)
+            : letters(length);
+    for (std::size_t from = 0; from <= text.size() + 1; ++from) {
+      EXPECT_EQ(FindSubstring(text, pattern, from), std::string_view(text).find(pattern, from))
+          << "\"" << text << "\", \"" << pattern << "\", " << from;
+    }
+  }
 }
 
 }  // namespace

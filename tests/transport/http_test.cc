@@ -10,7 +10,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/transport/test_server.h"
@@ -567,18 +566,14 @@ TEST(KeptConnectionTest, MoreThanTheFramedReplyEndsTheConnection) {
 TEST(KeptConnectionTest, WhatComesWhileIdleIsNotTakenForTheNextReply) {
   std::string request(kRequest);
   request.replace(request.find("close"), 5, "keep-alive");
-  std::atomic<bool> first_read{false};
-  std::atomic<bool> stale_sent{false};
-  auto wait_for = [](const std::atomic<bool>& flag) {
-    for (int i = 0; i < 5000 && !flag; ++i) std::this_thread::sleep_for(milliseconds(1));
-    return flag.load();
-  };
+  std::promise<void> first_read;
+  std::promise<void> stale_sent;
   TestServer* self = nullptr;
   TestServer server([&](Connection& client) {
     TestServer::Send(client, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    if (!wait_for(first_read)) return;
+    if (first_read.get_future().wait_for(milliseconds(5000)) != std::future_status::ready) return;
     TestServer::Send(client, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale");
-    stale_sent = true;
+    stale_sent.set_value();
     Connection again;
     if (!self->AcceptAnother(again, milliseconds(5000))) return;
     std::string second;
@@ -586,18 +581,16 @@ TEST(KeptConnectionTest, WhatComesWhileIdleIsNotTakenForTheNextReply) {
     TestServer::Send(again, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh");
   });
   self = &server;
-  ASSERT_TRUE(server.listening());
   KeptConnection kept;
   HttpReply reply;
   ASSERT_TRUE(
       kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply).ok());
-  first_read = true;
-  ASSERT_TRUE(wait_for(stale_sent));
+  first_read.set_value();
+  ASSERT_EQ(stale_sent.get_future().wait_for(milliseconds(5000)), std::future_status::ready);
   const core::Status second =
       kept.ExchangeWithHost("127.0.0.1", server.port(), request, ShortTimeouts(), reply);
   server.request();
-  ASSERT_TRUE(second.ok()) << second.message();
-  EXPECT_EQ(reply.body, "fresh");
+  EXPECT_TRUE(second.ok() && reply.body == "fresh") << second.message() << reply.body;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// FindText on SSE2, which every x86-64 processor has. A place is a candidate
+// FindSubstring on SSE2, which every x86-64 processor has. A place is a candidate
 // only when both the pattern's first and its last byte match there; the
 // compare of sixteen places at a time leaves few candidates in XML, where
 // the first byte alone ("<") would stop the search at every tag.
@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "core/find_text.h"
+#include "core/find_substring.h"
 
 namespace kestrune::core {
 
-std::size_t FindText(std::string_view text, std::string_view pattern, std::size_t from) {
+std::size_t FindSubstring(std::string_view text, std::string_view pattern, std::size_t from) {
   const std::size_t length = pattern.size();
   if (length < 2 || from >= text.size() || text.size() - from < length) {
     return text.find(pattern, from);

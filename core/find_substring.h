@@ -14,6 +14,6 @@ namespace kestrune::core {
 // after `from`, or std::string_view::npos. Where the processor has SSE2
 // (every x86-64 one) sixteen places are tried at once, each only on its
 // first and last byte before the rest is compared.
-std::size_t FindText(std::string_view text, std::string_view pattern, std::size_t from = 0);
+std::size_t FindSubstring(std::string_view text, std::string_view pattern, std::size_t from = 0);
 
 }  // namespace kestrune::core
