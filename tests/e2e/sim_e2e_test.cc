@@ -110,16 +110,10 @@ TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
     EXPECT_EQ(rows[3 + 3 * i].field, "LocalName");
   }
   EXPECT_EQ(rows.back().field, kSeparator);
-  // The exchange's steps, each pieced together into a line of its own, come
-  // before the shown values.
-  const std::vector<std::string>& lines = trace_.lines;
-  ASSERT_GE(lines.size(), 6u);
-  EXPECT_EQ(lines[0], "Looking up hostname 127.0.0.1... found.");
-  EXPECT_TRUE(lines[2].starts_with("Attempting to connect to 127.0.0.1:") &&
-              lines[2].ends_with("... connected."))
-      << lines[2];
-  EXPECT_EQ(lines[4], "Dumping received data...");
-  EXPECT_EQ(lines[5], "strtitle = RequestId (headreq, 738)");
+  // The exchange's steps come first, each pieced together into a line.
+  ASSERT_GE(trace_.lines.size(), 6u);
+  EXPECT_EQ(trace_.lines[0], "Looking up hostname 127.0.0.1... found.");
+  EXPECT_EQ(trace_.lines[5], "strtitle = RequestId (headreq, 738)");
 }
 
 // A request too long for a GET line goes as a signed form POST: the
