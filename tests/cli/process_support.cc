@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +44,17 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A proxy of the machine running the tests must not come between the
+// program and the test's own loopback servers (a test sets its own), nor may
+// the machine's default region change what a request carries.
+constexpr std::array<std::string_view, 7> kDroppedVariables = {"http_proxy",
+                                                               "https_proxy",
+                                                               "all_proxy",
+                                                               "HTTP_PROXY",
+                                                               "HTTPS_PROXY",
+                                                               "ALL_PROXY",
+                                                               "ALIBABA_CLOUD_REGION_ID"};
+
 // A program, its arguments and its environment, all made before fork: the
 // child of a process with threads may only make async-signal-safe calls
 // until it execs, since another thread may have held the allocator's lock.
@@ -55,7 +68,10 @@ class ExecImage {
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string_view text(*entry);
       const std::string name(text.substr(0, text.find('=')));
-      if (!changes.contains(name) && !Dropped(name)) texts_.emplace_back(text);
+      if (!changes.contains(name) && std::find(kDroppedVariables.begin(), kDroppedVariables.end(),
+                                               name) == kDroppedVariables.end()) {
+        texts_.emplace_back(text);
+      }
     }
     for (const auto& [name, value] : changes) {
       if (value) texts_.push_back(name + "=" + *value);
@@ -66,6 +82,9 @@ class ExecImage {
     argv_.push_back(nullptr);
     envp_.push_back(nullptr);
   }
+  // The pointers lead into texts_: a copy would point into the original.
+  ExecImage(const ExecImage&) = delete;
+  ExecImage& operator=(const ExecImage&) = delete;
 
   // Replaces this (forked) process.
   [[noreturn]] void Exec() const {
@@ -74,17 +93,6 @@ class ExecImage {
   }
 
  private:
-  // A proxy of the machine running the tests must not come between the
-  // program and the test's own loopback servers; a test sets its own. Nor
-  // may the machine's default region change what a request carries.
-  static bool Dropped(std::string_view name) {
-    for (std::string_view dropped : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY",
-                                     "HTTPS_PROXY", "ALL_PROXY", "ALIBABA_CLOUD_REGION_ID"}) {
-      if (name == dropped) return true;
-    }
-    return false;
-  }
-
   std::vector<std::string> texts_;
   std::vector<char*> argv_;
   std::vector<char*> envp_;
