@@ -3,7 +3,10 @@
 #   wine-run.sh PREFIX PROGRAM [ARGS...]
 #   wine-run.sh PREFIX --end-session     (ends every Wine process of PREFIX)
 # The prefix is a 64-bit one, which runs 32-bit programs too once 32-bit Wine
-# (wine32:i386) is installed. It is created once (serialised with a lock,
+# (wine32:i386) is installed and the kernel can execute 32-bit programs. Wine's
+# 64-bit loader starts every program: the `wine` wrapper would start the 32-bit
+# loader first once wine32 is installed, and on a kernel that cannot execute
+# 32-bit programs that fails for 64-bit programs too. It is created once (serialised with a lock,
 # since ctest may start several tests at a time); Mono and Gecko are disabled
 # so no dialog asks to install them. A prefix made before 32-bit Wine was
 # installed cannot start programs afterwards ("could not load kernel32.dll"),
@@ -20,7 +23,8 @@ fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-wine_bin=$(command -v wine)
+wine_bin=/usr/lib/wine/wine64
+[ -x "$wine_bin" ] || wine_bin=$(command -v wine64 || command -v wine)
 made_by="wine32=$([ -x /usr/lib/wine/wine ] && echo yes || echo no)"
 mkdir -p "$(dirname "$prefix")"
 (
@@ -28,7 +32,7 @@ mkdir -p "$(dirname "$prefix")"
   if [ "$(cat "$prefix/.kestrune-ready" 2>/dev/null)" != "$made_by" ]; then
     wineserver -k 2>/dev/null || true
     rm -rf "$prefix"
-    "$(dirname "$wine_bin")/wineboot" -i >/dev/null 2>&1 || true
+    "$wine_bin" wineboot -i >/dev/null 2>&1 || true
     # Let the first start finish before a test program runs in the prefix.
     wineserver -w 2>/dev/null || true
     echo "$made_by" >"$prefix/.kestrune-ready"
