@@ -15,6 +15,7 @@
 #include "cli/output.h"
 #include "core/ascii.h"
 #include "core/closest.h"
+#include "engine/destination.h"
 #include "report/extractor.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
@@ -263,6 +264,15 @@ int CallRegions(const CommandLine& line, Console& console, const RegionChoice& c
   int status = kExitOk;
   for (const RegionCall& call : calls) {
     const engine::RequestResult& result = call.outcome.result;
+    if (line.debug) {
+      const core::Result<engine::Destination> resolved =
+          engine::ResolveDestination(options, action, call.values);
+      if (resolved.ok()) {
+        console.Err(PrefixRegion(
+            call.region,
+            "kestrune: " + engine::DescribeDestination(*resolved, options.endpoint_type)));
+      }
+    }
     if (!call.exchanges.empty()) console.Err(PrefixRegion(call.region, call.exchanges));
     for (const std::string& trace_line : call.trace_lines) {
       console.Trace().Line(call.region + ": " + trace_line);
@@ -371,6 +381,8 @@ int RunCall(const CommandLine& line, Console& console) {
   }
   const bool region_defaulted =
       !line.region && !regions && DefaultRegionId(*action, default_region, values.value());
+  // A request that names no region of its own still goes to this one's host.
+  options.value().region = line.region.value_or(default_region);
 
   report::NullTraceSink no_trace;
   report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
@@ -380,11 +392,23 @@ int RunCall(const CommandLine& line, Console& console) {
       console.Err("kestrune: RegionId " + EscapeLine(default_region) + " from " + region_source +
                   " (no RegionId or --region given)\n");
     }
-    const std::string destination =
-        options->endpoint_override.empty()
-            ? "https://" + std::string(catalogue::FindService(*service)->host)
-            : options->endpoint_override;
-    console.Err("kestrune: sending to " + destination + ProxyNote(*options, destination) + "\n");
+    // A fan-out names each region's host with its exchanges.
+    const core::Result<engine::Destination> resolved =
+        engine::ResolveDestination(*options, *action, *values);
+    if (!regions && resolved.ok()) {
+      console.Err("kestrune: " + engine::DescribeDestination(*resolved, options->endpoint_type) +
+                  "\n");
+    }
+    if (!regions || !options->endpoint_override.empty()) {
+      const std::string destination = !options->endpoint_override.empty()
+                                          ? options->endpoint_override
+                                      : resolved.ok() ? "https://" + resolved->endpoint.host
+                                                      : std::string();
+      if (!destination.empty()) {
+        console.Err("kestrune: sending to " + destination + ProxyNote(*options, destination) +
+                    "\n");
+      }
+    }
     if (!options->ca_file.empty()) {
       console.Err("kestrune: trusting only the certificates of " + options->ca_file + "\n");
     }

@@ -30,6 +30,7 @@ constexpr std::array<SubcommandEntry, 6> kSubcommands = {{
 
 enum class Option {
   kEndpoint,
+  kEndpointType,
   kTls,
   kProxy,
   kCaFile,
@@ -59,8 +60,9 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 20> kOptions = {{
+constexpr std::array<OptionDefinition, 21> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
+    {"endpoint-type", Option::kEndpointType, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
     {"ca-file", Option::kCaFile, true},
@@ -125,6 +127,7 @@ std::string AcceptedAndClosest(std::string_view given, const std::array<std::str
 
 constexpr std::array<std::string_view, 3> kFormats = {"table", "tsv", "json"};
 constexpr std::array<std::string_view, 2> kMethods = {"GET", "POST"};
+constexpr std::array<std::string_view, 2> kEndpointTypes = {"public", "vpc"};
 
 std::array<std::string_view, kSubcommands.size()> SubcommandNames() {
   std::array<std::string_view, kSubcommands.size()> names;
@@ -179,6 +182,13 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.endpoint = std::string(value);
       break;
     }
+    case Option::kEndpointType:
+      line.endpoint_type = catalogue::ParseEndpointType(value);
+      if (!line.endpoint_type) {
+        return Error("unknown endpoint type " + Quoted(value) +
+                     AcceptedAndClosest(value, kEndpointTypes));
+      }
+      break;
     case Option::kTls:
       line.tls = true;
       break;
@@ -196,6 +206,10 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       break;
     case Option::kRegion:
       if (value.empty()) return Error("--region needs a region id, for example cn-shanghai");
+      // The region chooses the host: refused here, before anything is sent.
+      if (core::Status checked = catalogue::CheckRegionId(value); !checked.ok()) {
+        return Error("--region: " + EscapeLine(checked.message()));
+      }
       line.region = std::string(value);
       break;
     case Option::kRegions:
@@ -330,8 +344,11 @@ core::Status CheckApplicable(const CommandLine& line) {
   if (line.timeout && !(sends || connects)) {
     return Error("--timeout applies to call, demo and doctor, not " + where);
   }
-  if (line.region && !(sends || sub == Subcommand::kSample)) {
-    return Error("--region applies to call, sample and demo, not " + where);
+  if (line.region && !(sends || connects || sub == Subcommand::kSample)) {
+    return Error("--region applies to call, sample, demo and doctor, not " + where);
+  }
+  if (line.endpoint_type && !connects) {
+    return Error("--endpoint-type applies to call and doctor, not " + where);
   }
   if (line.format != OutputFormat::kAuto && !(sends || connects || sub == Subcommand::kSample)) {
     return Error("--format applies to call, sample, demo and doctor, not " + where);

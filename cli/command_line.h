@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue/endpoints.h"
 #include "core/status.h"
 
 namespace kestrune::cli {
@@ -31,6 +32,8 @@ struct CommandLine {
   Subcommand subcommand = Subcommand::kNone;
   std::vector<std::string> operands;  // the arguments after the subcommand
   std::optional<std::string> endpoint;
+  // --endpoint-type: the network whose hosts the request goes to.
+  std::optional<catalogue::EndpointType> endpoint_type;
   bool tls = false;  // demo: the tour over HTTPS
   // --proxy: a proxy URL, or "" for no proxy whatever the environment says.
   std::optional<std::string> proxy;

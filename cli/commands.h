@@ -99,9 +99,6 @@ class ExchangePrinter final : public engine::ExchangeObserver {
   Console& console_;
 };
 
-// The endpoint override: --endpoint, else KESTRUNE_ENDPOINT, else none ("").
-core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console);
-
 // "unknown service "ecz" (accepted: …); did you mean ecs?" and the like:
 // the message for a word outside `accepted`, with the closest accepted words.
 std::string UnknownWord(std::string_view what, std::string_view given,
@@ -139,7 +136,9 @@ int ExitStatusOf(engine::Outcome outcome);
 int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw,
                  JsonDocument& json);
 
-// The engine options of a command line: endpoint override, the CA file
+// The engine options of a command line: the endpoint (engine::ChooseEndpoint
+// over --endpoint, ALIBABA_CLOUD_ENDPOINT and KESTRUNE_ENDPOINT) and its
+// type, the CA file
 // (--ca-file, else KESTRUNE_CA_FILE), time-outs and, for --format json, JSON
 // replies.
 core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,

@@ -7,6 +7,7 @@
 #include "cli/output.h"
 #include "core/ascii.h"
 #include "core/closest.h"
+#include "engine/destination.h"
 #include "report/display_text.h"
 #include "report/extractor.h"
 #include "request/endpoint.h"
@@ -25,6 +26,9 @@ constexpr std::array<ServiceName, 3> kServiceNames = {{
     {"iot", catalogue::kIotService},
     {"apigateway", catalogue::kApiGatewayService},
 }};
+
+// The vendor's tools' variable for an endpoint of their own choosing.
+constexpr std::string_view kVendorEndpointVariable = "ALIBABA_CLOUD_ENDPOINT";
 
 std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name) {
   std::optional<std::string> value = console.Env(name);
@@ -101,18 +105,6 @@ bool TraceWanted(const CommandLine& line, const Console& console) {
   return trace && *trace == "1";
 }
 
-core::Result<std::string> EndpointOverride(const CommandLine& line, const Console& console) {
-  if (line.endpoint) return *line.endpoint;
-  std::optional<std::string> from_env = NonEmptyEnv(console, request::kEndpointVariable);
-  if (!from_env) return std::string();
-  core::Status checked = CheckEndpoint(*from_env);
-  if (!checked.ok()) {
-    return core::Status::InvalidInput(std::string(request::kEndpointVariable) + ": " +
-                                      checked.message());
-  }
-  return *from_env;
-}
-
 std::string ForDisplay(const Console& console, OutputFormat format, std::string text) {
   if (format == OutputFormat::kJson || console.OutputEncoding() == report::DisplayEncoding::kUtf8) {
     return text;
@@ -137,9 +129,14 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
 core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
                                                      const Console& console) {
   engine::EngineOptions options;
-  core::Result<std::string> endpoint = EndpointOverride(line, console);
-  if (!endpoint.ok()) return endpoint.status();
-  options.endpoint_override = *endpoint;
+  engine::EndpointTexts endpoints;
+  endpoints.given = line.endpoint;
+  endpoints.vendor = NonEmptyEnv(console, kVendorEndpointVariable);
+  endpoints.send_to = NonEmptyEnv(console, request::kEndpointVariable);
+  if (core::Status chosen = engine::ChooseEndpoint(endpoints, options); !chosen.ok()) {
+    return chosen;
+  }
+  options.endpoint_type = line.endpoint_type.value_or(catalogue::EndpointType::kPublic);
   const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
       [&console](std::string_view name) { return console.Env(name); }, line.proxy);
   // Refused here as a usage error, naming the variable; the engine would

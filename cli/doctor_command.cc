@@ -15,6 +15,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "engine/destination.h"
 #include "engine/diagnosis.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
@@ -45,6 +46,9 @@ std::string_view VerdictName(Verdict verdict) {
   return "FAIL";
 }
 
+// The vendor's tools' variable for the default region.
+constexpr std::string_view kRegionVariable = "ALIBABA_CLOUD_REGION_ID";
+
 // The service refuses a time stamp further off than this.
 constexpr std::chrono::seconds kRefusedOffset{15 * 60};
 // Beyond this a clock is worth setting before it drifts into a refusal.
@@ -65,7 +69,32 @@ struct Target {
   bool tls = true;
 };
 
-std::vector<Target> TargetsOf(const request::EndpointOverride* override_to) {
+// The host each service's requests go to under `options` (its region and
+// endpoint type, or the host the user named), one line each; a region no
+// host could hold fails them all.
+std::vector<std::string> ServiceHosts(const engine::EngineOptions& options,
+                                      std::vector<CheckLine>& lines) {
+  std::vector<std::string> hosts;
+  for (const catalogue::ServiceInfo& service : catalogue::Services()) {
+    catalogue::ResolvedAction action;
+    action.service = service.number;
+    const std::string label = "host " + std::string(ServiceCommandName(service.number));
+    const core::Result<engine::Destination> destination =
+        engine::ResolveDestination(options, action, catalogue::ParameterValueSlots());
+    if (!destination.ok()) {
+      lines.push_back({label, Verdict::kFail, destination.status().message()});
+      continue;
+    }
+    // A host the published data lacks may not exist.
+    lines.push_back({label, destination->listed ? Verdict::kOk : Verdict::kWarn,
+                     engine::DescribeDestination(*destination, options.endpoint_type)});
+    hosts.push_back(destination->endpoint.host);
+  }
+  return hosts;
+}
+
+std::vector<Target> TargetsOf(const request::EndpointOverride* override_to,
+                              const std::vector<std::string>& hosts) {
   std::vector<Target> targets;
   if (override_to != nullptr) {
     targets.push_back(Target{transport::Authority(override_to->host, override_to->port),
@@ -73,8 +102,7 @@ std::vector<Target> TargetsOf(const request::EndpointOverride* override_to) {
                              override_to->scheme == request::Scheme::kHttps});
     return targets;
   }
-  for (const catalogue::ServiceInfo& service : catalogue::Services()) {
-    const std::string host(service.host);
+  for (const std::string& host : hosts) {
     targets.push_back(Target{transport::Authority(host, request::kDefaultHttpsPort), host,
                              request::kDefaultHttpsPort, true});
   }
@@ -298,11 +326,22 @@ int RunDoctor(const CommandLine& line, Console& console) {
     lines.push_back({"credentials", Verdict::kFail, found.status().message()});
   }
 
+  // The region chooses the hosts, as it would for a call.
+  if (line.region) {
+    options.value().region = *line.region;
+  } else if (std::optional<std::string> from_env = console.Env(kRegionVariable);
+             from_env && !from_env->empty()) {
+    options.value().region = *from_env;
+  } else if (found.ok()) {
+    options.value().region = found->region_id;
+  }
+  const std::vector<std::string> hosts = ServiceHosts(*options, lines);
+
   transport::NetworkScope network;
   if (network.status()) {
     lines.push_back({"network", Verdict::kFail, SocketFailure(*network.status())});
   } else {
-    for (const Target& target : TargetsOf(override_to ? &*override_to : nullptr)) {
+    for (const Target& target : TargetsOf(override_to ? &*override_to : nullptr, hosts)) {
       CheckTarget(target, proxies.value(), *options, lines);
     }
   }

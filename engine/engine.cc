@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/text.h"
+#include "engine/destination.h"
 #include "engine/diagnosis.h"
 #include "engine/reply_forms.h"
 #include "report/extractor.h"
@@ -56,6 +57,9 @@ core::Result<request::SignedRequest> Engine::Prepare(
       catalogue::BindResolved(action, values, &draft_);
   if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
+  core::Result<Destination> destination = ResolveDestination(options_, action, values);
+  if (!destination.ok()) return destination.status();
+  endpoint = std::move(destination.value().endpoint);
   core::Result<request::ActionParameterList> parameters =
       catalogue::ToActionParameters(bound->value());
   if (!parameters.ok()) return parameters.status();
@@ -93,6 +97,15 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.detail = bound->status().message();
     return result;
   }
+  // The request's region chooses its host; one no host could hold is
+  // refused before anything is sent.
+  core::Result<Destination> destination = ResolveDestination(options_, *action, values);
+  if (!destination.ok()) {
+    result.outcome = Outcome::kRefused;
+    result.detail = destination.status().message();
+    return result;
+  }
+  endpoint = std::move(destination.value().endpoint);
   result.action_line = bound->value().action_line;
   core::Result<request::ActionParameterList> parameters =
       catalogue::ToActionParameters(bound->value());

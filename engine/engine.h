@@ -40,6 +40,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/dispatch.h"
+#include "catalogue/endpoints.h"
 #include "catalogue/paging.h"
 #include "core/status.h"
 #include "report/result_list.h"
@@ -56,12 +57,22 @@ inline constexpr std::string_view kConnectionFailedText = "连接服务器失败
 
 struct EngineOptions {
   // "[https://|http://]HOST[:PORT]" (request::ParseEndpointOverride) to
-  // connect to instead of the service's host over TLS on port 443; without a
-  // scheme, plain HTTP. The Host header stays the service's. Empty: no
+  // connect to instead of the request's host over TLS on port 443; without a
+  // scheme, plain HTTP. The Host header stays the request's. Empty: no
   // override. The faces take it from the user; the engine never reads the
   // environment. A malformed one fails every exchange, never falling back to
   // the service.
   std::string endpoint_override;
+  // The region whose host a request goes to when it gives no RegionId of its
+  // own (the faces' --region, or the environment's or profile's region);
+  // empty: none, the service's central host (engine/destination.h).
+  std::string region;
+  // The network whose hosts are chosen: public, or the cloud's VPC.
+  catalogue::EndpointType endpoint_type = catalogue::EndpointType::kPublic;
+  // A host name the user gave as the endpoint itself: the Host header (and,
+  // where no override says otherwise, the host connected to) instead of the
+  // region's host. Empty: the region's host.
+  std::string host;
   // A PEM file whose certificates alone are trusted for TLS; empty: the
   // system's store. One that cannot be read fails every TLS exchange before
   // anything is sent.

@@ -17,6 +17,7 @@ _kestrune() {
   case $prev in
     --format) mapfile -t COMPREPLY < <(compgen -W "table tsv json" -- "$cur"); return ;;
     --method) mapfile -t COMPREPLY < <(compgen -W "GET POST" -- "$cur"); return ;;
+    --endpoint-type) mapfile -t COMPREPLY < <(compgen -W "public vpc" -- "$cur"); return ;;
     --endpoint | --region | --timeout) return ;;
   esac
 
@@ -25,7 +26,7 @@ _kestrune() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case $word in
-      --endpoint | --region | --format | --timeout | --method) ((i++)) ;;
+      --endpoint | --endpoint-type | --region | --format | --timeout | --method) ((i++)) ;;
       -*) ;;
       *) words+=("$word") ;;
     esac
@@ -34,7 +35,7 @@ _kestrune() {
   if [[ $cur == -* ]]; then
     local options="--help --version"
     case ${words[0]:-} in
-      call) options+=" --endpoint --region --format --raw --dry-run --all-pages --force --method
+      call) options+=" --endpoint --endpoint-type --region --format --raw --dry-run --all-pages --force --method
                        --debug --timeout" ;;
       demo) options+=" --endpoint --region --format --debug --timeout" ;;
       sample) options+=" --region --format" ;;

@@ -1,6 +1,7 @@
 #include "request/endpoint.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "core/ascii.h"
@@ -92,6 +93,38 @@ core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text) {
     result.port = static_cast<std::uint16_t>(number);
   }
   return result;
+}
+
+bool IsAddressHost(std::string_view host) {
+  if (host.find(':') != std::string_view::npos) return true;  // IPv6
+  if (core::EqualsIgnoreCase(host, "localhost")) return true;
+  return !host.empty() &&
+         std::all_of(host.begin(), host.end(), [](char ch) { return IsDigit(ch) || ch == '.'; });
+}
+
+core::Result<EndpointChoice> ParseEndpointChoice(std::string_view text) {
+  core::Result<EndpointOverride> parsed = ParseEndpointOverride(text);
+  if (!parsed.ok()) return parsed.status();
+  EndpointChoice choice{std::move(parsed.value()), false};
+  if (IsAddressHost(choice.to.host)) return choice;
+  choice.names_host = true;
+  if (text.find("://") == std::string_view::npos) {
+    const bool port_given = text.find(':') != std::string_view::npos;
+    choice.to.scheme = Scheme::kHttps;
+    if (!port_given) choice.to.port = kDefaultHttpsPort;
+  }
+  return choice;
+}
+
+std::string EndpointText(const EndpointOverride& to) {
+  std::string text = to.scheme == Scheme::kHttps ? "https://" : "http://";
+  const bool v6 = to.host.find(':') != std::string::npos;
+  if (v6) text += '[';
+  text += to.host;
+  if (v6) text += ']';
+  text += ':';
+  text += std::to_string(to.port);
+  return text;
 }
 
 }  // namespace kestrune::request

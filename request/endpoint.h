@@ -12,7 +12,12 @@
 // may name its scheme: "https://" speaks TLS to the address, "http://" or no
 // scheme plain HTTP (so a bare address keeps meaning a local simulator).
 //
-// Plain values and a stateless parser; safe from any thread.
+// The vendor's tools take an endpoint of their own (--endpoint,
+// ALIBABA_CLOUD_ENDPOINT) as the host itself: ParseEndpointChoice reads such a
+// text, where a host name becomes the request's Host and TLS name as well,
+// while an address (which names no service) keeps the override's meaning.
+//
+// Plain values and stateless parsers; safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -53,5 +58,28 @@ struct EndpointOverride {
 // whose message says what is wrong without repeating the text, so each caller
 // can name it in its own way.
 core::Result<EndpointOverride> ParseEndpointOverride(std::string_view text);
+
+// Whether `host`, as ParseEndpointOverride gives it, is an address rather
+// than a name: an IPv4 or IPv6 address, or "localhost" (in any case).
+bool IsAddressHost(std::string_view host);
+
+// An endpoint the user gave in the vendor's tools' sense.
+struct EndpointChoice {
+  EndpointOverride to;
+  // `to.host` is a host name, which the request then names in its Host
+  // header and checks the certificate against: the service's own host is
+  // replaced. False for an address: only where the request is sent.
+  bool names_host = false;
+};
+
+// Reads `text` as ParseEndpointOverride does, except that a host name
+// without a scheme is reached over HTTPS (port 443 unless given), as the
+// vendor's hosts are; an address without a scheme keeps plain HTTP, as for a
+// local simulator.
+core::Result<EndpointChoice> ParseEndpointChoice(std::string_view text);
+
+// "https://HOST:PORT" or "http://HOST:PORT" ("[...]" around an IPv6 address):
+// the text ParseEndpointOverride reads back as `to`.
+std::string EndpointText(const EndpointOverride& to);
 
 }  // namespace kestrune::request

@@ -260,12 +260,17 @@ std::optional<Service> ServiceForHost(std::string_view host) {
       h.compare(h.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) {
     return std::nullopt;
   }
-  const std::string_view label = std::string_view(h).substr(0, h.size() - kSuffix.size());
-  if (label.starts_with("ecs.") && IsRegionLabel(label.substr(4))) return Service::kEcs;
+  std::string_view label = std::string_view(h).substr(0, h.size() - kSuffix.size());
+  // An old ECS region's host joins product and region with '-'.
   if (label.starts_with("ecs-") && IsRegionLabel(label.substr(4))) return Service::kEcs;
-  if (label.starts_with("apigateway.") && IsRegionLabel(label.substr(11))) {
-    return Service::kApiGateway;
-  }
+  const std::size_t dot = label.find('.');
+  if (dot == std::string_view::npos || !IsRegionLabel(label.substr(dot + 1))) return std::nullopt;
+  // "<product>.<region>" or, inside the VPC, "<product>-vpc.<region>".
+  std::string_view product = label.substr(0, dot);
+  if (product.ends_with("-vpc")) product.remove_suffix(4);
+  if (product == "ecs") return Service::kEcs;
+  if (product == "iot") return Service::kIot;
+  if (product == "apigateway") return Service::kApiGateway;
   return std::nullopt;
 }
 

@@ -39,9 +39,11 @@ struct ActionInfo {
 const ServiceInfo& InfoFor(Service service);
 std::span<const ServiceInfo> AllServices();
 std::optional<Service> ServiceByName(std::string_view name);
-// The service whose host this is: the global hosts, ECS's regional hosts
-// ("ecs.<region>.aliyuncs.com", "ecs-<region>.aliyuncs.com") and API
-// Gateway's regional hosts. A port suffix is ignored; case is ignored.
+// The service whose host this is: the global hosts and each service's
+// regional hosts, public ("ecs.<region>.aliyuncs.com", the old
+// "ecs-<region>.aliyuncs.com", "iot.<region>…", "apigateway.<region>…") and
+// VPC ("ecs-vpc.<region>.aliyuncs.com" and so on). A port suffix is ignored;
+// case is ignored.
 std::optional<Service> ServiceForHost(std::string_view host);
 
 std::span<const ActionInfo> ActionsOf(Service service);

@@ -341,8 +341,10 @@ std::string HelpText() {
          "  -q, --quiet            no log\n"
          "  -h, --help             this text\n"
          "\n"
-         "Hosts: ecs.aliyuncs.com (and ecs.<region>.aliyuncs.com), iot.aliyuncs.com,\n"
-         "apigateway.cn-qingdao.aliyuncs.com. Query values are percent-decoded (\"+\" reads\n"
+         "Hosts: ecs.aliyuncs.com, iot.aliyuncs.com, apigateway.cn-qingdao.aliyuncs.com\n"
+         "and each one's regional hosts (ecs.<region>.aliyuncs.com, VPC\n"
+         "ecs-vpc.<region>.aliyuncs.com, likewise iot and apigateway). Query values are "
+         "percent-decoded (\"+\" reads\n"
          "as a space) and re-encoded by the service's rules to form the string to sign.\n";
   return out.str();
 }

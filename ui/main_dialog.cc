@@ -17,6 +17,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/dispatch.h"
 #include "core/wide_text.h"
+#include "engine/destination.h"
 #include "engine/engine.h"
 #include "report/samples.h"
 #include "request/clock.h"
@@ -110,9 +111,22 @@ std::vector<std::string_view> Entries(core::StringListView list) {
 // message that says so.
 engine::EngineOptions EngineOptionsFromEnvironment() {
   engine::EngineOptions options;
-  const std::string endpoint_variable(request::kEndpointVariable);
-  if (const char* endpoint = std::getenv(endpoint_variable.c_str()); endpoint && *endpoint) {
-    options.endpoint_override = endpoint;
+  auto variable = [](std::string_view name) -> std::optional<std::string> {
+    const char* value = std::getenv(std::string(name).c_str());
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+  };
+  // The region a Send goes to is the form's RegionId (engine/destination.h);
+  // the endpoint variables are read as the command line reads them.
+  engine::EndpointTexts endpoints;
+  endpoints.vendor = variable("ALIBABA_CLOUD_ENDPOINT");
+  endpoints.send_to = variable(request::kEndpointVariable);
+  if (!engine::ChooseEndpoint(endpoints, options).ok()) {
+    // The malformed text fails every Send with a message that says so,
+    // never falling back to the service itself.
+    const bool vendor_bad =
+        endpoints.vendor && !request::ParseEndpointOverride(*endpoints.vendor).ok();
+    options.endpoint_override = vendor_bad ? *endpoints.vendor : endpoints.send_to.value_or("");
   }
   const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
       [](std::string_view name) -> std::optional<std::string> {

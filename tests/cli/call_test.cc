@@ -94,6 +94,16 @@ TEST_F(CallTest, TableJsonAndTsvShowTheSameRows) {
   EXPECT_EQ(LineCount(json.out), LineCount(document.dump(2)) + 1);
 }
 
+// A region no host could hold is refused before anything is sent.
+TEST_F(CallTest, ARegionNoHostCouldHoldSendsNothing) {
+  Sim();
+  TestConsole& given = Console();
+  EXPECT_EQ(Call(given, {"ecs", "DescribeZones", "RegionId=cn_hangzhou"}), kExitUsage);
+  EXPECT_TRUE(Contains(given.err, "region id holds '_'")) << given.err;
+  EXPECT_EQ(LineCount(given.err), 1u) << given.err;
+  ExpectNothingSentSoFar();
+}
+
 TEST_F(CallTest, ParameterNamesAnyCaseAndRegionOption) {
   Sim();
   TestConsole& lower = Console();
@@ -288,7 +298,7 @@ TEST_F(CallTest, DryRunPrintsASignedRequestTheSimulatorAccepts) {
   EXPECT_TRUE(Contains(request, "&Signature="));
   EXPECT_TRUE(Contains(request, "Action=DescribeZones"));
   EXPECT_TRUE(Contains(request, "RegionId=cn-shanghai"));
-  EXPECT_TRUE(Contains(request, "\r\nHost: ecs.aliyuncs.com\r\n"));
+  EXPECT_TRUE(Contains(request, "\r\nHost: ecs.cn-shanghai.aliyuncs.com\r\n"));
   ASSERT_GE(request.size(), 4u);
   EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n");
   EXPECT_TRUE(console.err.empty());

@@ -82,7 +82,14 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"sample", "--endpoint", "h"}, "--endpoint applies to call, demo and doctor"},
       {{"list", "--timeout", "1"}, "--timeout applies to call, demo and doctor"},
       {{"list", "--format", "json"}, "--format applies to call, sample, demo and doctor"},
-      {{"credentials", "--region", "x"}, "--region applies to call, sample and demo"},
+      {{"credentials", "--region", "x"}, "--region applies to call, sample, demo and doctor"},
+      {{"call", "--region", "cn hangzhou"}, "--region: region id holds U+0020"},
+      {{"call", "--region", "cn/x"}, "region id holds '/'"},
+      {{"call", "--endpoint-type", "private"},
+       "unknown endpoint type \"private\" (accepted: "
+       "public, vpc)"},
+      {{"call", "--endpoint-type", "vcp"}, "did you mean vpc?"},
+      {{"list", "--endpoint-type", "vpc"}, "--endpoint-type applies to call and doctor"},
       {{"call", "--ca-file="}, "--ca-file needs the path"},
       {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call and doctor"},
       {{"call", "--raw", "--dry-run"}, "cannot be combined"},
@@ -136,7 +143,13 @@ TEST(CommandLineTest, ArgumentsThatAreNotUtf8AreNamedNotShown) {
     EXPECT_TRUE(line.status().message().starts_with(message)) << line.status().message();
     EXPECT_EQ(line.status().message().find("\xff"), std::string::npos);
   }
-  EXPECT_TRUE(Parse({"call", "ecs", "DescribeZones", "--region", "华东2"}).ok());
+  // Valid UTF-8 passes this check; as a region, which names a host, it is then
+  // refused by its first character.
+  const core::Result<CommandLine> utf8 =
+      Parse({"call", "ecs", "DescribeZones", "--region", "华东2"});
+  ASSERT_FALSE(utf8.ok());
+  EXPECT_TRUE(utf8.status().message().starts_with("--region: region id holds U+534E"))
+      << utf8.status().message();
 }
 
 // Every help text fits an 80-column terminal.
@@ -151,13 +164,18 @@ TEST(CommandLineTest, HelpTextsFitEightyColumns) {
 
 TEST(CommandLineTest, EndpointFromTheVariable) {
   clitest::TestConsole console;
-  EXPECT_EQ(EndpointOverride({}, console).value(), "");
+  EXPECT_EQ(EngineOptionsFor({}, console)->endpoint_override, "");
   for (const char* value : {"", "127.0.0.1:9000"}) {
     console.env["KESTRUNE_ENDPOINT"] = value;
-    EXPECT_EQ(EndpointOverride({}, console).value(), value);
+    EXPECT_EQ(EngineOptionsFor({}, console)->endpoint_override, value);
   }
   console.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:port";
-  EXPECT_TRUE(EndpointOverride({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
+  EXPECT_TRUE(EngineOptionsFor({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
+  // The vendor's variable names the host; KESTRUNE_ENDPOINT still says where to send.
+  console.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:9000";
+  console.env["ALIBABA_CLOUD_ENDPOINT"] = "ecs.cn-beijing.aliyuncs.com";
+  EXPECT_EQ(EngineOptionsFor({}, console)->host, "ecs.cn-beijing.aliyuncs.com");
+  EXPECT_EQ(EngineOptionsFor({}, console)->endpoint_override, "127.0.0.1:9000");
 }
 
 TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {

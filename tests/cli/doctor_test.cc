@@ -42,6 +42,25 @@ TEST_F(DoctorTest, PassesAgainstAHealthySimulator) {
   EXPECT_TRUE(Contains(log[0], "DescribeRegions")) << log[0];
 }
 
+// Each service's host in the region over the VPC: a derived one is a warning.
+TEST_F(DoctorTest, ShowsTheHostEachServiceResolvesTo) {
+  Sim({}, false);
+  TestConsole& console = DemoConsole();
+  console.env["ALIBABA_CLOUD_REGION_ID"] = "cn-hangzhou";
+  ASSERT_EQ(RunKestrune(console, {"doctor", "--endpoint", simulator_->address(), "--format", "tsv",
+                                  "--endpoint-type", "vpc"}),
+            kExitOk)
+      << console.out << console.err;
+  EXPECT_TRUE(Contains(console.out,
+                       "host ecs\tok\thost ecs-vpc.cn-hangzhou.aliyuncs.com: "
+                       "listed for cn-hangzhou (vpc)\n"))
+      << console.out;
+  EXPECT_TRUE(Contains(console.out,
+                       "host iot\twarn\thost iot-vpc.cn-hangzhou.aliyuncs.com: "
+                       "derived for cn-hangzhou"))
+      << console.out;
+}
+
 TEST_F(DoctorTest, FailsAgainstAStoppedSimulator) {
   TestConsole& console = DemoConsole();
   const std::string address = "127.0.0.1:" + std::to_string(ClosedPort());

@@ -64,6 +64,24 @@ TEST_F(FanOutTest, JsonIsOneArrayOfRegionAndReply) {
   EXPECT_EQ(log.size(), asked.size());
 }
 
+// Each region's call goes to its own host, as the vendor's data lists it (an
+// odd one for Hangzhou) or, for a region the data lacks, as its rule makes it.
+TEST_F(FanOutTest, EachRegionGoesToItsOwnHost) {
+  Sim();
+  TestConsole& console = Console();
+  ASSERT_EQ(Call(console, {"ecs", "DescribeZones", "--regions", "cn-hangzhou,cn-fuzhou", "--debug",
+                           "--format", "tsv"}),
+            kExitOk)
+      << console.err;
+  EXPECT_TRUE(Contains(console.err, "cn-hangzhou: > Host: ecs-cn-hangzhou.aliyuncs.com\n"))
+      << console.err;
+  EXPECT_TRUE(Contains(console.err,
+                       "kestrune: cn-fuzhou: host ecs.cn-fuzhou.aliyuncs.com: "
+                       "derived for cn-fuzhou by the vendor's rule, not listed "
+                       "(public)\n"))
+      << console.err;
+}
+
 TEST_F(FanOutTest, BadInputIsOneLineAndSendsNoCall) {
   Sim();
   const std::vector<std::vector<std::string>> cases = {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/destination.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
@@ -266,6 +267,55 @@ TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
   EXPECT_EQ(result.result_text, "");
   EXPECT_EQ(transport.hosts.back(), "iot.aliyuncs.com");
   EXPECT_NE(transport.requests.back().find("Version=2016-05-30"), std::string::npos);
+}
+
+// The request's region chooses its host (its own RegionId before the
+// options' region); a host named as the endpoint is the Host header itself.
+TEST_F(EngineTest, TheRegionOrTheNamedEndpointChoosesTheHost) {
+  auto send = [&](const EngineOptions& options, catalogue::ParameterValueSlots slots) {
+    Engine chosen(clock, rows, trace, transport, options);
+    transport.replies.push_back(ScriptedTransport::Ok(kRegions));
+    AuditSecretOf(audit, credentials);
+    return chosen.Send(credentials,
+                       catalogue::ResolveActionName(catalogue::kEcsService, "DescribeRegions"),
+                       slots);
+  };
+  EngineOptions options;
+  options.region = "eu-central-1";
+  EXPECT_EQ(send(options, {}).outcome, Outcome::kGoodReply);
+  EXPECT_EQ(transport.hosts.back(), "ecs.eu-central-1.aliyuncs.com");
+
+  catalogue::ParameterValueSlots own_region;
+  own_region.AddExtra("RegionId", "cn-hangzhou");
+  options.endpoint_type = catalogue::EndpointType::kVpc;
+  EXPECT_EQ(send(options, own_region).outcome, Outcome::kGoodReply);
+  EXPECT_EQ(transport.hosts.back(), "ecs-vpc.cn-hangzhou.aliyuncs.com");
+
+  options.host = "gw.example";
+  EXPECT_EQ(send(options, own_region).outcome, Outcome::kGoodReply);
+  EXPECT_NE(transport.requests.back().find("\r\nHost: gw.example\r\n"), std::string::npos);
+}
+
+// --endpoint (else ALIBABA_CLOUD_ENDPOINT) names the host; KESTRUNE_ENDPOINT
+// only says where to send, and --endpoint replaces it.
+TEST(ChooseEndpointTest, NamesTheHostOrOnlyWhereToSend) {
+  struct Case {
+    EndpointTexts texts;
+    const char* host;
+    const char* endpoint_override;
+  } cases[] = {
+      {{"ecs.cn-hangzhou.aliyuncs.com", {}, "127.0.0.1:8300"},
+       "ecs.cn-hangzhou.aliyuncs.com",
+       "https://ecs.cn-hangzhou.aliyuncs.com:443"},
+      {{"127.0.0.1:9", "gw.example", "127.0.0.1:8300"}, "", "127.0.0.1:9"},
+      {{{}, "gw.example:8443", {}}, "gw.example", "https://gw.example:8443"},
+  };
+  for (const Case& c : cases) {
+    EngineOptions options;
+    ASSERT_TRUE(ChooseEndpoint(c.texts, options).ok());
+    EXPECT_EQ(options.host, c.host);
+    EXPECT_EQ(options.endpoint_override, c.endpoint_override);
+  }
 }
 
 TEST_F(EngineTest, TheSecretNeverReachesTraceOrRequest) {

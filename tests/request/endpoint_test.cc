@@ -55,3 +55,31 @@ TEST(EndpointOverrideTest, ParsesHostAndPortFormsAndRefusesMalformedText) {
 
 }  // namespace
 }  // namespace kestrune::request
+
+namespace kestrune::request {
+namespace {
+
+// A name given as the endpoint is the request's host: its Host header and
+// the name its certificate must carry (the host connected to over TLS).
+TEST(EndpointChoiceTest, ANameNamesTheHostAnAddressOnlyWhereToSend) {
+  struct Case {
+    const char* text;
+    bool names_host;
+    const char* sent_to;  // EndpointText of the choice
+  } cases[] = {{"ecs.cn-hangzhou.aliyuncs.com", true, "https://ecs.cn-hangzhou.aliyuncs.com:443"},
+               {"gw.example:8443", true, "https://gw.example:8443"},
+               {"http://gw.example", true, "http://gw.example:80"},
+               {"127.0.0.1:8300", false, "http://127.0.0.1:8300"},
+               {"https://localhost:8443", false, "https://localhost:8443"},
+               {"[::1]:8080", false, "http://[::1]:8080"}};
+  for (const Case& c : cases) {
+    const core::Result<EndpointChoice> choice = ParseEndpointChoice(c.text);
+    ASSERT_TRUE(choice.ok()) << c.text << ": " << choice.status().message();
+    EXPECT_EQ(choice->names_host, c.names_host) << c.text;
+    EXPECT_EQ(EndpointText(choice->to), c.sent_to) << c.text;
+  }
+  EXPECT_FALSE(ParseEndpointChoice("gw example").ok());
+}
+
+}  // namespace
+}  // namespace kestrune::request
