@@ -39,6 +39,7 @@ enum class Option {
   kProfile,
   kFormat,
   kTimeout,
+  kRetries,
   kRaw,
   kDryRun,
   kForce,
@@ -59,7 +60,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 20> kOptions = {{
+constexpr std::array<OptionDefinition, 21> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
@@ -70,6 +71,7 @@ constexpr std::array<OptionDefinition, 20> kOptions = {{
     {"profile", Option::kProfile, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
+    {"retries", Option::kRetries, true},
     {"raw", Option::kRaw, false},
     {"dry-run", Option::kDryRun, false},
     {"force", Option::kForce, false},
@@ -239,6 +241,22 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.timeout = *timeout;
       break;
     }
+    case Option::kRetries: {
+      int count = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || count > kMaxRetries) {
+          count = kMaxRetries + 1;
+          break;
+        }
+        count = count * 10 + (c - '0');
+      }
+      if (value.empty() || count > kMaxRetries) {
+        return Error("--retries needs a number of retries from 0 (none) to " +
+                     std::to_string(kMaxRetries) + ", not " + Quoted(value));
+      }
+      line.retries = count;
+      break;
+    }
     case Option::kRaw:
       line.raw = true;
       break;
@@ -326,6 +344,9 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   if (line.proxy && !connects) {
     return Error("--proxy applies to call and doctor, not " + where);
+  }
+  if (line.retries && sub != Subcommand::kCall) {
+    return Error("--retries applies to call only, not " + where);
   }
   if (line.timeout && !(sends || connects)) {
     return Error("--timeout applies to call, demo and doctor, not " + where);

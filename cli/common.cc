@@ -159,7 +159,9 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
     options.connect_timeout = *line.timeout;
     options.idle_timeout = *line.timeout;
     options.exchange_timeout = *line.timeout;
+    options.overall_timeout = *line.timeout;
   }
+  options.max_attempts = 1 + line.retries.value_or(kDefaultRetries);
   if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kJson) {
     options.reply_format = request::ReplyFormat::kJson;
   }
