@@ -211,6 +211,9 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.string_to_sign = request::HideSecurityToken(signed_request.value().string_to_sign,
                                                        credentials.security_token);
     ++result.attempts;
+    // What an earlier attempt came to is no part of this one's result.
+    result.detail.clear();
+    result.result_text.clear();
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
     // A reply may quote the request (SignatureDoesNotMatch gives the string

@@ -354,6 +354,7 @@ TEST_F(EngineTest, RetriesOnlyWhatCannotBeCarriedOutTwice) {
       const RequestResult result = Send(action);
       EXPECT_EQ(result.attempts, retried ? 2 : 1);
       EXPECT_EQ(result.outcome == Outcome::kGoodReply, retried);
+      EXPECT_TRUE(!retried || result.detail.empty()) << result.detail;  // none of the failure's
       if (retried) {
         ASSERT_EQ(waits.size(), 1u);
         EXPECT_GE(waits[0], c.least_wait);
