@@ -250,7 +250,7 @@ class Engine {
   void set_wait(std::function<void(std::chrono::milliseconds)> wait) { wait_ = std::move(wait); }
 
  private:
-  // Binds, signs and exchanges (with the nonce retries); shows nothing.
+  // Binds, signs and exchanges, with the retries the rule allows; shows nothing.
   RequestResult Exchange(const request::Credentials& credentials,
                          const std::optional<catalogue::ResolvedAction>& action,
                          const catalogue::ParameterValueSlots& values);
