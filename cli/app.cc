@@ -65,6 +65,8 @@ constexpr std::string_view kMainHelp =
     "  --timeout SECONDS        longest wait to connect, for each part of the\n"
     "                           reply, for the whole exchange, and for every\n"
     "                           attempt of a call with the waits between them\n"
+    "  --connect-timeout SECONDS  longest wait to connect, for each attempt\n"
+    "  --read-timeout SECONDS   longest wait for each part of the reply\n"
     "  --retries N              call: send a request again at most N times (0 to\n"
     "                           20, default 3; 0: never) when it cannot have\n"
     "                           been carried out, or harmlessly can be again\n"

@@ -39,6 +39,8 @@ enum class Option {
   kProfile,
   kFormat,
   kTimeout,
+  kConnectTimeout,
+  kReadTimeout,
   kRetries,
   kRaw,
   kDryRun,
@@ -60,7 +62,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 21> kOptions = {{
+constexpr std::array<OptionDefinition, 23> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
@@ -71,6 +73,8 @@ constexpr std::array<OptionDefinition, 21> kOptions = {{
     {"profile", Option::kProfile, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
+    {"connect-timeout", Option::kConnectTimeout, true},
+    {"read-timeout", Option::kReadTimeout, true},
     {"retries", Option::kRetries, true},
     {"raw", Option::kRaw, false},
     {"dry-run", Option::kDryRun, false},
@@ -241,6 +245,14 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.timeout = *timeout;
       break;
     }
+    case Option::kConnectTimeout:
+    case Option::kReadTimeout: {
+      core::Result<std::chrono::milliseconds> timeout = ParseTimeout(value);
+      if (!timeout.ok()) return timeout.status();
+      (definition.option == Option::kConnectTimeout ? line.connect_timeout : line.read_timeout) =
+          *timeout;
+      break;
+    }
     case Option::kRetries: {
       int count = 0;
       for (char c : value) {
@@ -348,8 +360,13 @@ core::Status CheckApplicable(const CommandLine& line) {
   if (line.retries && sub != Subcommand::kCall) {
     return Error("--retries applies to call only, not " + where);
   }
-  if (line.timeout && !(sends || connects)) {
-    return Error("--timeout applies to call, demo and doctor, not " + where);
+  for (const auto& [given, name] :
+       {std::pair{line.timeout.has_value(), "--timeout"},
+        std::pair{line.connect_timeout.has_value(), "--connect-timeout"},
+        std::pair{line.read_timeout.has_value(), "--read-timeout"}}) {
+    if (given && !(sends || connects)) {
+      return Error(std::string(name) + " applies to call, demo and doctor, not " + where);
+    }
   }
   if (line.region && !(sends || sub == Subcommand::kSample)) {
     return Error("--region applies to call, sample and demo, not " + where);

@@ -46,6 +46,10 @@ struct CommandLine {
   std::optional<std::string> profile;  // a profile of ~/.aliyun/config.json
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
+  // Each attempt's connection, and each wait for reply data, apart from
+  // --timeout.
+  std::optional<std::chrono::milliseconds> connect_timeout;
+  std::optional<std::chrono::milliseconds> read_timeout;
   // call: how many times a request may be sent again (0 to kMaxRetries).
   std::optional<int> retries;
   bool raw = false;
