@@ -40,6 +40,9 @@ enum class Option {
   kProfile,
   kFormat,
   kTimeout,
+  kConnectTimeout,
+  kReadTimeout,
+  kRetries,
   kRaw,
   kDryRun,
   kForce,
@@ -60,7 +63,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 21> kOptions = {{
+constexpr std::array<OptionDefinition, 24> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"endpoint-type", Option::kEndpointType, true},
     {"tls", Option::kTls, false},
@@ -72,6 +75,9 @@ constexpr std::array<OptionDefinition, 21> kOptions = {{
     {"profile", Option::kProfile, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
+    {"connect-timeout", Option::kConnectTimeout, true},
+    {"read-timeout", Option::kReadTimeout, true},
+    {"retries", Option::kRetries, true},
     {"raw", Option::kRaw, false},
     {"dry-run", Option::kDryRun, false},
     {"force", Option::kForce, false},
@@ -253,6 +259,30 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.timeout = *timeout;
       break;
     }
+    case Option::kConnectTimeout:
+    case Option::kReadTimeout: {
+      core::Result<std::chrono::milliseconds> timeout = ParseTimeout(value);
+      if (!timeout.ok()) return timeout.status();
+      (definition.option == Option::kConnectTimeout ? line.connect_timeout : line.read_timeout) =
+          *timeout;
+      break;
+    }
+    case Option::kRetries: {
+      int count = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || count > kMaxRetries) {
+          count = kMaxRetries + 1;
+          break;
+        }
+        count = count * 10 + (c - '0');
+      }
+      if (value.empty() || count > kMaxRetries) {
+        return Error("--retries needs a number of retries from 0 (none) to " +
+                     std::to_string(kMaxRetries) + ", not " + Quoted(value));
+      }
+      line.retries = count;
+      break;
+    }
     case Option::kRaw:
       line.raw = true;
       break;
@@ -341,8 +371,16 @@ core::Status CheckApplicable(const CommandLine& line) {
   if (line.proxy && !connects) {
     return Error("--proxy applies to call and doctor, not " + where);
   }
-  if (line.timeout && !(sends || connects)) {
-    return Error("--timeout applies to call, demo and doctor, not " + where);
+  if (line.retries && sub != Subcommand::kCall) {
+    return Error("--retries applies to call only, not " + where);
+  }
+  for (const auto& [given, name] :
+       {std::pair{line.timeout.has_value(), "--timeout"},
+        std::pair{line.connect_timeout.has_value(), "--connect-timeout"},
+        std::pair{line.read_timeout.has_value(), "--read-timeout"}}) {
+    if (given && !(sends || connects)) {
+      return Error(std::string(name) + " applies to call, demo and doctor, not " + where);
+    }
   }
   if (line.region && !(sends || connects || sub == Subcommand::kSample)) {
     return Error("--region applies to call, sample, demo and doctor, not " + where);

@@ -23,6 +23,9 @@ namespace kestrune::cli {
 
 // The most calls of one --regions run in flight at once.
 inline constexpr int kMaxParallel = 64;
+// The most retries of one request --retries takes, and the default.
+inline constexpr int kMaxRetries = 20;
+inline constexpr int kDefaultRetries = 3;
 
 enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo, kDoctor };
 
@@ -46,6 +49,12 @@ struct CommandLine {
   std::optional<std::string> profile;  // a profile of ~/.aliyun/config.json
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
+  // Each attempt's connection, and each wait for reply data, apart from
+  // --timeout.
+  std::optional<std::chrono::milliseconds> connect_timeout;
+  std::optional<std::chrono::milliseconds> read_timeout;
+  // call: how many times a request may be sent again (0 to kMaxRetries).
+  std::optional<int> retries;
   bool raw = false;
   bool dry_run = false;
   bool force = false;      // send an action name no list holds

@@ -94,6 +94,7 @@ class ExchangePrinter final : public engine::ExchangeObserver {
  public:
   explicit ExchangePrinter(Console& console) : console_(console) {}
   void OnExchange(const engine::ExchangeRecord& record) override;
+  void OnRetry(const engine::RetryRecord& record) override;
 
  private:
   Console& console_;

@@ -156,7 +156,11 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
     options.connect_timeout = *line.timeout;
     options.idle_timeout = *line.timeout;
     options.exchange_timeout = *line.timeout;
+    options.overall_timeout = *line.timeout;
   }
+  if (line.connect_timeout) options.connect_timeout = *line.connect_timeout;
+  if (line.read_timeout) options.idle_timeout = *line.read_timeout;
+  options.max_attempts = 1 + line.retries.value_or(kDefaultRetries);
   if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kJson) {
     options.reply_format = request::ReplyFormat::kJson;
   }

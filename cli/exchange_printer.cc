@@ -106,9 +106,7 @@ std::string PhaseLine(const transport::PhaseTimes& times) {
 
 void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   std::string out;
-  if (record.attempt > 1) {
-    out += "* attempt " + std::to_string(record.attempt) + " (the signature nonce was used)\n";
-  }
+  if (record.attempt > 1) out += "* attempt " + std::to_string(record.attempt) + "\n";
   out += "* string to sign: " + EscapeLine(MaskParameters(record.request.string_to_sign)) + "\n";
   std::size_t request_body = 0;
   out += HeadLines(MaskParameters(record.request.text), ">", request_body);
@@ -125,6 +123,13 @@ void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   if (!reply.status.ok()) out += "* failed: " + EscapeLine(reply.status.message()) + "\n";
   out += PhaseLine(reply.times);
   console_.Err(out);
+}
+
+void ExchangePrinter::OnRetry(const engine::RetryRecord& record) {
+  console_.Err("* attempt " + std::to_string(record.next_attempt) + " of " +
+               std::to_string(record.max_attempts) + " after " +
+               std::to_string(record.wait.count()) + " ms, as the last came to " +
+               EscapeLine(record.reason) + "\n");
 }
 
 }  // namespace kestrune::cli

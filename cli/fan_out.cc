@@ -77,8 +77,62 @@ std::string PrefixRegion(std::string_view region, std::string_view text) {
   return prefixed;
 }
 
+void AdaptiveParallelism::Acquire() {
+  std::unique_lock lock(mutex_);
+  freed_.wait(lock, [this] { return in_flight_ < limit_; });
+  ++in_flight_;
+}
+
+void AdaptiveParallelism::Throttled() {
+  const std::lock_guard lock(mutex_);
+  limit_ = std::max(1, limit_ / 2);
+}
+
+void AdaptiveParallelism::Release(bool throttled) {
+  {
+    const std::lock_guard lock(mutex_);
+    --in_flight_;
+    if (!throttled) limit_ = std::min(most_, limit_ + 1);
+  }
+  freed_.notify_all();
+}
+
+int AdaptiveParallelism::limit() const {
+  const std::lock_guard lock(mutex_);
+  return limit_;
+}
+
+namespace {
+
+// Passes every exchange on to the --debug printer (if any) and tells the
+// run's parallelism of each retry that throttling caused.
+class ThrottleWatch final : public engine::ExchangeObserver {
+ public:
+  ThrottleWatch(engine::ExchangeObserver* printer, AdaptiveParallelism& parallelism)
+      : printer_(printer), parallelism_(parallelism) {}
+  void OnExchange(const engine::ExchangeRecord& record) override {
+    if (printer_ != nullptr) printer_->OnExchange(record);
+  }
+  void OnRetry(const engine::RetryRecord& record) override {
+    if (printer_ != nullptr) printer_->OnRetry(record);
+    if (record.reason.starts_with("Throttling")) {
+      throttled_ = true;
+      parallelism_.Throttled();
+    }
+  }
+  bool throttled() const { return throttled_; }
+
+ private:
+  engine::ExchangeObserver* printer_;
+  AdaptiveParallelism& parallelism_;
+  bool throttled_ = false;
+};
+
+}  // namespace
+
 void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) {
   std::atomic<std::size_t> next{0};
+  AdaptiveParallelism parallelism(settings.parallel);
   // Each thread takes the next region not yet taken until none is left, with
   // its own engine: engines are not shared between threads.
   auto work = [&] {
@@ -93,10 +147,13 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
       // The printer writes only into this region's capture.
       CapturingConsole capture(*settings.console);
       ExchangePrinter printer(capture);
-      engine.set_exchange_observer(settings.debug ? &printer : nullptr);
+      ThrottleWatch watch(settings.debug ? &printer : nullptr, parallelism);
+      engine.set_exchange_observer(&watch);
       const std::size_t first_line = trace.lines().size();
+      parallelism.Acquire();
       call.outcome = SendAndCollect(engine, list, *settings.credentials, *settings.action,
                                     call.values, settings.paging);
+      parallelism.Release(watch.throttled());
       engine.set_exchange_observer(nullptr);
       call.exchanges = capture.err();
       call.trace_lines.assign(trace.lines().begin() + static_cast<std::ptrdiff_t>(first_line),

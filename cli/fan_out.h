@@ -8,6 +8,9 @@
 // came first. Internal to the cli module.
 #pragma once
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -99,9 +102,32 @@ struct FanOutSettings {
   bool trace = false;
 };
 
+// How many calls of a run may be in flight: up to `most`, halved (down to
+// one) whenever a call is throttled, grown back by one with each call that
+// ends without having been throttled, so that a throttled account is not
+// hammered by the whole run at once. Safe from any thread.
+class AdaptiveParallelism {
+ public:
+  explicit AdaptiveParallelism(int most) : most_(std::max(1, most)), limit_(most_) {}
+  // Waits until fewer calls than the limit are in flight, then counts one more.
+  void Acquire();
+  // A call in flight was throttled.
+  void Throttled();
+  // A call ended; `throttled` whether it was throttled on the way.
+  void Release(bool throttled);
+  int limit() const;
+
+ private:
+  const int most_;
+  mutable std::mutex mutex_;
+  std::condition_variable freed_;
+  int limit_;
+  int in_flight_ = 0;
+};
+
 // Sends every call of `calls` (each with its own values), at most
-// settings.parallel at a time, and fills in their outcomes. Returns when all
-// have ended; a call that fails leaves the others going.
+// settings.parallel at a time (fewer while the service throttles), and fills in their outcomes.
+// Returns when all have ended; a call that fails leaves the others going.
 void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls);
 
 // The worse of two exit statuses of the calls of one run: a connection

@@ -1,12 +1,17 @@
 #include "engine/engine.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <random>
+#include <thread>
 #include <utility>
 
+#include "catalogue/action_kind.h"
 #include "core/text.h"
 #include "engine/destination.h"
 #include "engine/diagnosis.h"
 #include "engine/reply_forms.h"
+#include "engine/retry.h"
 #include "report/extractor.h"
 #include "report/formatters.h"
 
@@ -24,6 +29,85 @@ bool Contains(std::string_view text, std::string_view marker) {
 
 void ShowErrorRows(std::string_view body, report::Extractor& extractor) {
   for (std::string_view name : kErrorFields) extractor.ShowElement(name, body, name);
+}
+
+// The value of the user's parameter `name`, whether the template holds it or
+// it was named beyond the template.
+std::optional<std::string> GivenValue(const catalogue::ResolvedAction& action,
+                                      const catalogue::ParameterValueSlots& values,
+                                      std::string_view name) {
+  if (action.request_template != nullptr) {
+    const core::StringListView names = action.request_template->parameter_names();
+    for (std::size_t k = 1; k <= names.Count(); ++k) {
+      if (names.Entry(k) != name) continue;
+      if (std::optional<std::string_view> given = values.Get(k)) return std::string(*given);
+    }
+  }
+  for (const catalogue::NamedValue& extra : values.extras()) {
+    if (extra.name == name) return extra.value;
+  }
+  return std::nullopt;
+}
+
+// `values` with parameter `name` set to `value` (or removed, for nullopt),
+// in the template's slot when it has one.
+catalogue::ParameterValueSlots WithValue(const catalogue::ResolvedAction& action,
+                                         catalogue::ParameterValueSlots values,
+                                         std::string_view name,
+                                         const std::optional<std::string>& value) {
+  if (action.request_template != nullptr) {
+    const core::StringListView names = action.request_template->parameter_names();
+    for (std::size_t k = 1; k <= names.Count(); ++k) {
+      if (names.Entry(k) != name) continue;
+      if (value) {
+        (void)values.Set(k, *value);
+      } else {
+        values.Reset(k);
+      }
+      return values;
+    }
+  }
+  values.SetExtra(name, value);
+  return values;
+}
+
+// A fresh ClientToken: 32 random hex digits in the 8-4-4-4-12 form of a
+// UUID (the service takes up to 64 ASCII characters).
+std::string NewClientToken() {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  constexpr std::string_view kHex = "0123456789abcdef";
+  std::string token;
+  for (int k = 0; k < 32; ++k) {
+    if (k == 8 || k == 12 || k == 16 || k == 20) token += '-';
+    token += kHex[random() & 15U];
+  }
+  return token;
+}
+
+// `values` with a ClientToken of its own for an action that takes one and
+// was given none, so that every attempt of the request carries the same.
+catalogue::ParameterValueSlots WithClientToken(const catalogue::ResolvedAction& action,
+                                               const catalogue::ParameterValueSlots& values) {
+  if (!catalogue::TakesClientToken(action.service, action.action_name) ||
+      GivenValue(action, values, "ClientToken")) {
+    return values;
+  }
+  return WithValue(action, values, "ClientToken", NewClientToken());
+}
+
+// The Code of an error reply, from the Error document's own element (XML)
+// or the object's field (JSON); never text elsewhere in the body.
+std::optional<std::string> ErrorCode(std::string_view body, bool json, int http_status) {
+  if (json) return JsonErrorCode(http_status, body);
+  const std::size_t error = core::FindText(body, kErrorMarker);
+  if (error == core::kNotFound) return std::nullopt;
+  return ErrorElement(body.substr(error), "Code");
+}
+
+std::string DescribeWait(std::chrono::milliseconds wait) {
+  if (wait < std::chrono::milliseconds(1000)) return std::to_string(wait.count()) + " ms";
+  const auto tenths = (wait.count() + 50) / 100;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
 }  // namespace
@@ -54,7 +138,7 @@ core::Result<request::SignedRequest> Engine::Prepare(
     const catalogue::ParameterValueSlots& values) const {
   std::optional<request::ServiceEndpoint> endpoint = catalogue::EndpointFor(action.service);
   std::optional<core::Result<catalogue::BoundRequest>> bound =
-      catalogue::BindResolved(action, values, &draft_);
+      catalogue::BindResolved(action, WithClientToken(action, values), &draft_);
   if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
   core::Result<Destination> destination = ResolveDestination(options_, action, values);
@@ -83,7 +167,8 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
   std::optional<core::Result<catalogue::BoundRequest>> bound;
   if (action) {
     endpoint = catalogue::EndpointFor(action->service);
-    bound = catalogue::BindResolved(*action, values, &draft_);
+    // Bound once: a generated ClientToken is the same on every attempt.
+    bound = catalogue::BindResolved(*action, WithClientToken(*action, values), &draft_);
   }
   if (!endpoint || !bound) {
     // Nothing is sent for a choice without a request of its own: never the
@@ -115,6 +200,8 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     return result;
   }
 
+  const catalogue::ActionKind kind = catalogue::KindOfAction(action->service, action->action_name);
+  const auto started = std::chrono::steady_clock::now();
   int max_attempts = options_.max_attempts < 1 ? 1 : options_.max_attempts;
   bool clock_corrected = false;
   for (int attempt = 1; attempt <= max_attempts; ++attempt) {
@@ -128,15 +215,18 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       result.detail = signed_request.status().message();
       return result;
     }
-    // A repeat may well be followed by another, a page by the next: their
-    // connection stays open. A lone request closes it as it always did.
-    if (keep_alive_ || attempt > 1) request::KeepConnectionAlive(signed_request.value().text);
+    // A page is likely to be followed by the next: their connection stays
+    // open. A lone request closes it as it always did.
+    if (keep_alive_) request::KeepConnectionAlive(signed_request.value().text);
     result.signed_request = signed_request.value().text;
     // Kept for a diagnosis, which may quote it: without the token, hidden as
     // the reply hides it, so the two strings still compare.
     result.string_to_sign = request::HideSecurityToken(signed_request.value().string_to_sign,
                                                        credentials.security_token);
     ++result.attempts;
+    // What an earlier attempt came to is no part of this one's result.
+    result.detail.clear();
+    result.result_text.clear();
 
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
     // A reply may quote the request (SignatureDoesNotMatch gives the string
@@ -148,51 +238,91 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.body = std::move(reply.body);
     result.http_status = reply.http_status;
     if (reply.status.ok() && reply.http_status == 0) {
-      // A peer that closed without an HTTP status line gave no answer at all.
+      // A peer that closed without an HTTP status line gave no answer at
+      // all, after the request was written.
       reply.status = core::Status::Connection("the server closed the connection without a reply");
+      reply.failure = transport::FailureStage::kAfterSending;
     }
+
+    Failure failure = Failure::kFinal;
+    std::string reason;
+    const bool json = options_.reply_format == request::ReplyFormat::kJson;
+    const std::optional<std::string> code =
+        reply.status.ok() ? ErrorCode(result.body, json, reply.http_status) : std::nullopt;
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;
       result.result_text = kConnectionFailedText;
       result.detail = reply.status.message();
       trace_.Line("exchange failed: " + reply.status.message());
-      return result;
-    }
-
-    const bool json = options_.reply_format == request::ReplyFormat::kJson;
-    const std::optional<std::string> json_code =
-        json ? JsonErrorCode(reply.http_status, result.body) : std::nullopt;
-    if (json ? json_code.has_value() : Contains(result.body, kErrorMarker)) {
-      const bool nonce_used =
-          json ? *json_code == kNonceUsedMarker : Contains(result.body, kNonceUsedMarker);
-      if (nonce_used && attempt < max_attempts) {
-        trace_.Line("signature nonce used; attempt " + std::to_string(attempt + 1));
-        continue;
-      }
-      if (!clock_corrected && CorrectClock(clock, result)) {
+      failure = ClassifyExchangeFailure(reply.failure);
+      reason = reply.status.message();
+    } else if (json ? code.has_value() : Contains(result.body, kErrorMarker)) {
+      failure = ClassifyErrorReply(reply.http_status, code, AsksToRetry(result.raw_reply));
+      if (failure == Failure::kFinal && !clock_corrected && CorrectClock(clock, result)) {
         // The service refused before acting, so one more request, stamped by
         // the service's own clock, is safe; never a third.
         clock_corrected = true;
         ++max_attempts;
+        transport_->DropConnection();
         continue;
       }
       Diagnose(result);
       result.outcome = Outcome::kErrorReply;
       result.result_text.clear();
       result.error_body = result.body;
-      return result;
-    }
-
-    if (reply.http_status < 200 || reply.http_status > 299) {
+      reason = code.value_or(reply.status_line);
+    } else if (reply.http_status < 200 || reply.http_status > 299) {
       // A proxy's error page is no answer from the service: report its
       // status and show nothing of it.
       result.outcome = Outcome::kHttpError;
       result.result_text = reply.status_line;
       result.detail = "the server answered " + reply.status_line + " without an error document";
+      failure = ClassifyErrorReply(reply.http_status, std::nullopt, AsksToRetry(result.raw_reply));
+      reason = reply.status_line;
+    } else {
+      result.outcome = Outcome::kGoodReply;
       return result;
     }
-    result.outcome = Outcome::kGoodReply;
-    return result;
+
+    const Verdict verdict = DecideRetry(failure, kind);
+    if (verdict == Verdict::kStopOutcomeUnknown) {
+      result.notes.push_back("the request may have been carried out: it was sent, and " +
+                             std::string(result.outcome == Outcome::kConnectionFailed
+                                             ? "no whole reply came"
+                                             : "the service failed without saying whether it "
+                                               "acted") +
+                             "; it was not sent again, as " + action->action_name +
+                             " could then be carried out twice (check its effect before you "
+                             "repeat it)");
+    }
+    if (verdict != Verdict::kRetry) return result;
+    if (attempt == max_attempts) {
+      if (attempt > 1) result.notes.push_back(std::to_string(attempt) + " attempts were made");
+      return result;
+    }
+    std::chrono::milliseconds wait = BackoffWait(attempt, unit_(random_));
+    const std::optional<std::chrono::milliseconds> asked = RequestedWait(result.raw_reply);
+    if (asked && *asked > wait) wait = *asked;
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    if (spent + wait >= options_.overall_timeout) {
+      result.notes.push_back(std::to_string(attempt) +
+                             (attempt == 1 ? " attempt was" : " attempts were") +
+                             " made; another, after " + DescribeWait(wait) +
+                             ", would not have started within the time-out of " +
+                             DescribeWait(options_.overall_timeout));
+      return result;
+    }
+    trace_.Line("attempt " + std::to_string(attempt + 1) + " of " + std::to_string(max_attempts) +
+                " in " + DescribeWait(wait) + ": " + reason);
+    if (observer_ != nullptr) observer_->OnRetry({attempt + 1, max_attempts, wait, reason});
+    // A retry starts afresh: a new connection as well as a new signature.
+    transport_->DropConnection();
+    if (wait_) {
+      wait_(wait);
+    } else {
+      std::this_thread::sleep_for(wait);
+    }
   }
   return result;  // not reached: the last attempt always returns
 }
@@ -248,50 +378,6 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
     result.leaves_shown = true;
   }
 }
-
-namespace {
-
-// The value of the user's parameter `name`, whether the template holds it or
-// it was named beyond the template.
-std::optional<std::string> GivenValue(const catalogue::ResolvedAction& action,
-                                      const catalogue::ParameterValueSlots& values,
-                                      std::string_view name) {
-  if (action.request_template != nullptr) {
-    const core::StringListView names = action.request_template->parameter_names();
-    for (std::size_t k = 1; k <= names.Count(); ++k) {
-      if (names.Entry(k) != name) continue;
-      if (std::optional<std::string_view> given = values.Get(k)) return std::string(*given);
-    }
-  }
-  for (const catalogue::NamedValue& extra : values.extras()) {
-    if (extra.name == name) return extra.value;
-  }
-  return std::nullopt;
-}
-
-// `values` with parameter `name` set to `value` (or removed, for nullopt),
-// in the template's slot when it has one.
-catalogue::ParameterValueSlots WithValue(const catalogue::ResolvedAction& action,
-                                         catalogue::ParameterValueSlots values,
-                                         std::string_view name,
-                                         const std::optional<std::string>& value) {
-  if (action.request_template != nullptr) {
-    const core::StringListView names = action.request_template->parameter_names();
-    for (std::size_t k = 1; k <= names.Count(); ++k) {
-      if (names.Entry(k) != name) continue;
-      if (value) {
-        (void)values.Set(k, *value);
-      } else {
-        values.Reset(k);
-      }
-      return values;
-    }
-  }
-  values.SetExtra(name, value);
-  return values;
-}
-
-}  // namespace
 
 RequestResult Engine::SendAllPages(const request::Credentials& credentials,
                                    const catalogue::ResolvedAction& action,

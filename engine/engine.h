@@ -5,8 +5,11 @@
 // signs the request with a fresh nonce and timestamp, exchanges it with the
 // service (or with the endpoint override, e.g. the local simulator), and
 // reads the reply:
-//   - "SignatureNonceUsed" inside an error reply: the request is built and sent
-//     again with a fresh nonce and timestamp, at most max_attempts times in all;
+//   - a failure the retry rule (engine/retry.h) allows to mend: the request
+//     is built, signed (fresh nonce and timestamp) and sent again over a new
+//     connection after a backoff, at most max_attempts times in all and
+//     within overall_timeout; an action that takes a ClientToken gets one
+//     (unless the user gave one) that stays the same on every attempt;
 //   - any other error reply: its RequestId, HostId, Code and Message rows,
 //     ResultText empty;
 //   - a good reply: the action's formatter shows its fields, ResultText is the
@@ -32,8 +35,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,7 +93,11 @@ struct EngineOptions {
   std::chrono::milliseconds connect_timeout{10000};    // the resolution and the connection
   std::chrono::milliseconds idle_timeout{30000};       // longest wait for the next reply bytes
   std::chrono::milliseconds exchange_timeout{120000};  // one whole exchange, however slow
-  int max_attempts = 5;
+  // Attempts of one request in all: the first and the retries (1: none).
+  int max_attempts = 4;
+  // Every attempt of one request and the waits between them; a retry that
+  // could not start within it is not made.
+  std::chrono::milliseconds overall_timeout{120000};
   // How far the service's clock was found ahead of the local one by an
   // earlier engine of the same face: its requests are stamped with it from
   // the start (an engine measures and keeps it itself after a refused time
@@ -117,6 +126,9 @@ struct TransportReply {
   std::string body;         // the body with any transfer coding removed
   transport::PhaseTimes times;
   std::size_t received = 0;  // every byte received, headers included
+  // How far a failed exchange got (transport::FailureStage); kNone when
+  // `status` is good. A failure of the transport's own set-up is kFinal.
+  transport::FailureStage failure = transport::FailureStage::kNone;
 };
 
 // Carries one signed request to the service and back. The engine's own
@@ -126,22 +138,34 @@ class Transport {
   virtual ~Transport() = default;
   virtual TransportReply Exchange(const request::ServiceEndpoint& endpoint,
                                   std::string_view request_text) = 0;
+  // Gives up any connection kept from an earlier exchange, so that the next
+  // one (a retry) goes over a new connection.
+  virtual void DropConnection() {}
 };
 
 // One exchange as it went, for a face that shows it (the command line's
 // --debug): the request as built and sent, and the reply as received.
 struct ExchangeRecord {
-  int attempt = 1;  // counts the repeats of one request after a used nonce
+  int attempt = 1;  // 1, then each retry of the same request
   const request::SignedRequest& request;
   const TransportReply& reply;
 };
 
-// Told of every exchange as soon as it ends; must not call back into the
-// engine.
+// A retry about to be made, after `wait`.
+struct RetryRecord {
+  int next_attempt = 2;
+  int max_attempts = 1;
+  std::chrono::milliseconds wait{0};
+  std::string reason;  // what the last attempt came to, e.g. "Throttling.User"
+};
+
+// Told of every exchange as soon as it ends, and of every retry before its
+// wait; must not call back into the engine.
 class ExchangeObserver {
  public:
   virtual ~ExchangeObserver() = default;
   virtual void OnExchange(const ExchangeRecord& record) = 0;
+  virtual void OnRetry(const RetryRecord& /*record*/) {}
 };
 
 enum class Outcome {
@@ -186,8 +210,9 @@ class Engine {
          Transport& transport, EngineOptions options = {});
   ~Engine();
 
-  // Binds and signs without sending (a dry run). Not sendable: a NotSupported
-  // status with kNotSupportedText; input beyond the limits: InvalidInput.
+  // Binds and signs without sending (a dry run), with the ClientToken a
+  // send would carry. Not sendable: a NotSupported status with
+  // kNotSupportedText; input beyond the limits: InvalidInput.
   core::Result<request::SignedRequest> Prepare(const request::Credentials& credentials,
                                                const catalogue::ResolvedAction& action,
                                                const catalogue::ParameterValueSlots& values) const;
@@ -231,9 +256,12 @@ class Engine {
   // Every later exchange is reported to `observer` (nullptr: to nobody); it
   // must outlive its use.
   void set_exchange_observer(ExchangeObserver* observer) { observer_ = observer; }
+  // How the engine waits between attempts (by default it sleeps); tests
+  // record the waits instead.
+  void set_wait(std::function<void(std::chrono::milliseconds)> wait) { wait_ = std::move(wait); }
 
  private:
-  // Binds, signs and exchanges (with the nonce retries); shows nothing.
+  // Binds, signs and exchanges, with the retries the rule allows; shows nothing.
   RequestResult Exchange(const request::Credentials& credentials,
                          const std::optional<catalogue::ResolvedAction>& action,
                          const catalogue::ParameterValueSlots& values);
@@ -255,6 +283,10 @@ class Engine {
   catalogue::ApiGroupDraft draft_;
   std::chrono::seconds clock_offset_{0};
   ExchangeObserver* observer_ = nullptr;
+  std::function<void(std::chrono::milliseconds)> wait_;
+  // The jitter of the waits between attempts.
+  std::mt19937_64 random_{std::random_device{}()};
+  std::uniform_real_distribution<double> unit_{0.0, 1.0};
   // Set while more requests to the same host are likely to follow (the
   // pages of a walk): each request asks for the connection to stay open.
   bool keep_alive_ = false;

@@ -1,7 +1,7 @@
 // The engine's own transport: HTTP/1.1 over TLS (or plain TCP where the
 // override says http). A request that asks for it ("Connection: keep-alive":
-// the pages of a walk, the repeats of a request) leaves its connection open
-// for the next one to the same host.
+// the pages of a walk) leaves its connection open for the next one to the
+// same host; a retry drops it first.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,6 +80,7 @@ class NetworkTransport : public Transport {
       // A mistyped override or proxy must never fall back to the real
       // service or to a direct connection.
       result.status = core::Status::Connection(setup_error_);
+      result.failure = transport::FailureStage::kFinal;
       return result;
     }
     transport::HttpReply reply;
@@ -89,6 +90,7 @@ class NetworkTransport : public Transport {
                                            [&](std::string_view piece) { progress.Add(piece); });
     }
     if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());
+    result.failure = reply.failure;
     result.http_status = reply.status_code;
     result.status_line = std::move(reply.status_line);
     result.raw = std::move(reply.raw);
@@ -97,6 +99,8 @@ class NetworkTransport : public Transport {
     result.times = reply.times;
     return result;
   }
+
+  void DropConnection() override { connection_.Close(); }
 
  private:
   report::TraceSink& trace_;

@@ -103,6 +103,8 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
       {"502", &plan.bad_gateway, 1, 1, 1000000},
       {"big", &plan.big_mib, 1, 1, 64},
       {"page", &plan.page, 1, 1, 1000000},
+      {"503", &plan.unavailable, 1, 1, 1000000},
+      {"reset", &plan.reset, 1, 1, 1000000},
   };
   for (const FaultLimits& fault : limits) {
     if (fault.name != name) continue;
@@ -115,8 +117,9 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
     *fault.field = static_cast<int>(*number);
     return core::Status::Ok();
   }
-  return core::Status::Error("unknown fault \"" + std::string(name) +
-                             "\" (nonce-used, delay, close, half, 502, big, page, alter)");
+  return core::Status::Error(
+      "unknown fault \"" + std::string(name) +
+      "\" (nonce-used, delay, close, half, 502, big, page, 503, reset, alter)");
 }
 
 core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& args) {
@@ -231,6 +234,14 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto ms = ParseNumber(*v, 0, 60000, "--latency");
       if (!ms.ok()) return ms.status();
       line.server.latency_ms = static_cast<int>(*ms);
+    } else if (arg == "--throttle") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto rate = ParseNumber(*v, 1, 1000000, "--throttle");
+      if (!rate.ok()) return rate.status();
+      line.server.gateway.throttle_rate = static_cast<int>(*rate);
+    } else if (arg == "--log-nonces") {
+      line.server.log_nonces = true;
     } else if (arg == "--latency-region") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -308,6 +319,12 @@ std::string HelpText() {
          "                         connections are served meanwhile\n"
          "  --latency-region REGION=MS  hold replies to requests for REGION MS\n"
          "                         milliseconds more (repeatable)\n"
+         "  --throttle RATE        past RATE requests in one second from one AccessKey,\n"
+         "                         answer 400 Throttling.User with the header\n"
+         "                         x-ratelimit-user-api: Limit:RATE,Remain:0,\n"
+         "                         TimeLeft:MS,Reset:EPOCH-MS (1 to 1000000)\n"
+         "  --log-nonces           each request's log line ends with nonce=N token=T\n"
+         "                         (its SignatureNonce and ClientToken, - for none)\n"
          "  --nonce-window SECONDS how long a SignatureNonce stays used (default 900;\n"
          "                         0 turns the replay check off)\n"
          "  --read-timeout MS      time a client has to send its request head, and its\n"
@@ -335,6 +352,10 @@ std::string HelpText() {
          "      page[=N]           answer the Nth request for a later page (PageNumber\n"
          "                         above 1, or a NextToken) with 500 InternalError\n"
          "                         (default 1, at most 1000000)\n"
+         "      503[=N]            answer the first N requests 503 ServiceUnavailable\n"
+         "                         with x-acs-retry-after: 300 (default 1)\n"
+         "      reset[=N]          carry out the first N requests that succeed, then\n"
+         "                         reset the connection instead of replying (default 1)\n"
          "      alter=PARAM        check every signature over a string to sign in\n"
          "                         which PARAM's value has \"-altered\" appended, as if\n"
          "                         a proxy had changed it (no effect without PARAM)\n"

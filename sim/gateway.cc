@@ -204,6 +204,8 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     json = core::EqualsIgnoreCase(ParamValue(params, "Format"), "JSON");
     outcome.action = ParamValue(params, "Action");
     if (!IsValidUtf8(outcome.action)) outcome.action.assign(1, '?');
+    outcome.nonce = ParamValue(params, "SignatureNonce");
+    outcome.client_token = ParamValue(params, "ClientToken");
     const auto late = options_.region_latency_ms.find(ParamValue(params, "RegionId"));
     if (late != options_.region_latency_ms.end()) outcome.delay_ms += late->second;
   }
@@ -226,6 +228,14 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   if (remaining_.half > 0) {
     --remaining_.half;
     outcome.disposition = Disposition::kHalfThenReset;
+  }
+  if (remaining_.unavailable > 0) {
+    --remaining_.unavailable;
+    Outcome refused = fail(503, "ServiceUnavailable",
+                           "The request has failed due to a temporary failure of the server.");
+    refused.response.headers.emplace_back("x-acs-retry-after",
+                                          std::to_string(kUnavailableRetryAfterMs));
+    return refused;
   }
 
   if (request.method != "GET" && request.method != "POST") {
@@ -300,6 +310,25 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return fail(400, "InvalidSecurityToken.Malformed", "Specified SecurityToken is malformed.");
   }
 
+  if (options_.throttle_rate > 0) {
+    // One window a second: past the rate, refused until the next second.
+    auto& [second, count] = throttle_[key->id];
+    if (second != now / 1000) {
+      second = now / 1000;
+      count = 0;
+    }
+    if (++count > options_.throttle_rate) {
+      const std::int64_t reset_at = (second + 1) * 1000;
+      Outcome throttled =
+          fail(400, "Throttling.User", "Request was denied due to user flow control.");
+      throttled.response.headers.emplace_back(
+          "x-ratelimit-user-api", "Limit:" + std::to_string(options_.throttle_rate) +
+                                      ",Remain:0,TimeLeft:" + std::to_string(reset_at - now) +
+                                      ",Reset:" + std::to_string(reset_at));
+      return throttled;
+    }
+  }
+
   if (!RecordNonce(key_id, ParamValue(params, "SignatureNonce"), now)) {
     return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
   }
@@ -365,6 +394,11 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   outcome.response.chunk_size = reply.chunk_size;
   outcome.response.headers.emplace_back("x-acs-request-id", request_id);
   outcome.outcome = "ok";
+  if (remaining_.reset > 0) {
+    // Carried out; the reply is lost with the connection.
+    --remaining_.reset;
+    outcome.disposition = Disposition::kResetWithoutReply;
+  }
   return outcome;
 }
 

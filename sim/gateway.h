@@ -47,6 +47,12 @@ struct FaultPlan {
   int bad_gateway = 0;  // answer the first N requests with 502 and an HTML page
   int big_mib = 0;      // pad every good reply to this many MiB
   int page = 0;         // answer the Nth good request for a later page with 500
+  // Answer the first N requests 503 ServiceUnavailable with x-acs-retry-after:
+  // the service did not act.
+  int unavailable = 0;
+  // Carry out the first N requests that would be answered well, then reset
+  // the connection instead of replying: the client cannot know it was done.
+  int reset = 0;
   // Verify every signature over a string to sign in which this parameter's
   // value was altered, as a proxy that rewrote it would make the service do
   // (empty: none).
@@ -67,10 +73,16 @@ struct GatewayOptions {
   // Replies to requests whose RegionId is the key wait this much longer,
   // so that callers can see replies arrive out of the order they were sent.
   std::map<std::string, int, std::less<>> region_latency_ms{};
+  // Past this many requests in one second (of the clock) from one AccessKey,
+  // answer Throttling.User with the rate-limit headers; 0: no limit.
+  int throttle_rate = 0;
 };
 
+// The wait a 503 fault asks for, in x-acs-retry-after (milliseconds).
+inline constexpr int kUnavailableRetryAfterMs = 300;
+
 // What the server does with the connection.
-enum class Disposition { kReply, kCloseWithoutReply, kHalfThenReset };
+enum class Disposition { kReply, kCloseWithoutReply, kHalfThenReset, kResetWithoutReply };
 
 struct Outcome {
   HttpResponse response;
@@ -81,6 +93,10 @@ struct Outcome {
   std::string service;
   std::string action;
   std::string outcome;
+  // The request's SignatureNonce and ClientToken as sent (empty when absent),
+  // for a log that shows what a client sent again.
+  std::string nonce;
+  std::string client_token;
 };
 
 class Gateway {
@@ -116,6 +132,9 @@ class Gateway {
   std::deque<NonceEntry> nonce_order_;
   std::unordered_map<std::string, std::int64_t> nonces_;
   FaultPlan remaining_;
+  // Per AccessKey id: the second (of the clock) being counted, and the
+  // requests in it so far.
+  std::unordered_map<std::string, std::pair<std::int64_t, int>> throttle_;
 };
 
 }  // namespace kestrune::sim

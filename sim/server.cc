@@ -492,6 +492,11 @@ class Server::Loop {
       return;
     }
     conn.reply = SerializeResponse(outcome.response, clock_.NowMillis(), conn.keep_alive);
+    if (outcome.disposition == Disposition::kResetWithoutReply) {
+      conn.reply.bytes.clear();
+      conn.reply.breaks.clear();
+      conn.reset_after = true;
+    }
     if (outcome.disposition == Disposition::kHalfThenReset) {
       const std::size_t half = conn.reply.bytes.size() / 2;
       conn.reply.bytes.resize(half);
@@ -607,6 +612,16 @@ class Server::Loop {
     if (options_.log) options_.log(line);
   }
 
+  // A value from the client, printable and short for the log; "-" when empty.
+  static std::string Printable(std::string_view value) {
+    std::string text;
+    for (char c : value.substr(0, 64)) {
+      text.push_back(
+          static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E ? '?' : c);
+    }
+    return text.empty() ? "-" : text;
+  }
+
   void Log(const Outcome& outcome, std::string_view method) {
     if (!options_.log) return;
     std::string line;
@@ -615,19 +630,20 @@ class Server::Loop {
     line.push_back(' ');
     line += outcome.service.empty() ? "-" : outcome.service;
     line.push_back(' ');
-    // The action comes from the client: keep the line printable and short.
-    std::string action;
-    for (char c : outcome.action.substr(0, 64)) {
-      action.push_back(
-          static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E ? '?' : c);
-    }
-    line += action.empty() ? "-" : action;
+    line += Printable(outcome.action);
     line.push_back(' ');
-    line += outcome.disposition == Disposition::kHalfThenReset ? "fault:half" : outcome.outcome;
+    line += outcome.disposition == Disposition::kHalfThenReset       ? "fault:half"
+            : outcome.disposition == Disposition::kResetWithoutReply ? "fault:reset"
+                                                                     : outcome.outcome;
     line.push_back(' ');
-    line += outcome.disposition == Disposition::kCloseWithoutReply
+    line += outcome.disposition == Disposition::kCloseWithoutReply ||
+                    outcome.disposition == Disposition::kResetWithoutReply
                 ? "-"
                 : std::to_string(outcome.response.status);
+    if (options_.log_nonces) {
+      line += " nonce=" + Printable(outcome.nonce);
+      line += " token=" + Printable(outcome.client_token);
+    }
     options_.log(line);
   }
 

@@ -46,6 +46,9 @@ struct ServerOptions {
   std::string tls_key_file{};
   // Receives the log lines (no newline); called on the loop thread.
   std::function<void(std::string_view)> log{};
+  // Each request's log line also gives its SignatureNonce and ClientToken
+  // ("nonce=N token=T", "-" for none), so a test can see what was sent again.
+  bool log_nonces = false;
 };
 
 class Server {

@@ -343,7 +343,6 @@ enum class TraceStep {
   kHandshakeFailed,
   kVerified,
   kReused,
-  kReopening,
 };
 
 struct TraceText {
@@ -371,15 +370,13 @@ constexpr TraceText kTraceTexts[] = {
     {TraceStep::kHandshakeFailed, "TLS handshake failed, nothing sent.\r\n", ""},
     {TraceStep::kVerified, "certificate verified.\r\nSending request... ", ""},
     {TraceStep::kReused, "Reusing the connection to ", ".\r\nSending request... "},
-    {TraceStep::kReopening,
-     "the kept connection was closed before any reply; connecting again.\r\n", ""},
 };
 
 constexpr bool TraceTextsInOrder() {
   for (std::size_t i = 0; i < std::size(kTraceTexts); ++i) {
     if (static_cast<std::size_t>(kTraceTexts[i].step) != i) return false;
   }
-  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kReopening) + 1;
+  return std::size(kTraceTexts) == static_cast<std::size_t>(TraceStep::kReused) + 1;
 }
 static_assert(TraceTextsInOrder(), "kTraceTexts holds one entry per TraceStep, in order");
 
@@ -419,15 +416,18 @@ class HostExchange {
   // reply is whole by its own framing, within the reply limit.
   core::Status ReceiveUntilComplete();
   // A proxy's refusal of the request's credentials, once the reply is parsed.
-  core::Status CheckProxyReply() const;
+  core::Status CheckProxyReply();
   // Closes the connection and the platform's sockets; a failed clean-up is
   // only traced.
   void Close();
 
   void Trace(TraceStep step, std::string_view name = {}) const;
-  // Whether the server closed the connection (orderly or by a reset) before
-  // any byte of the reply had come, so it never answered the request.
-  bool closed_before_reply() const { return closed_before_reply_; }
+  // How far a failed exchange got: before any of the request was written,
+  // after, or to a failure that sending again cannot mend.
+  FailureStage failure_stage() const {
+    if (final_) return FailureStage::kFinal;
+    return written_ ? FailureStage::kAfterSending : FailureStage::kBeforeSending;
+  }
   // Whether the reply ended with the server's close rather than by its own
   // framing.
   bool peer_closed() const { return peer_closed_; }
@@ -468,7 +468,8 @@ class HostExchange {
   KeptConnection::State& state_;
   Connection& connection_ = state_.connection;
   std::unique_ptr<TlsChannel>& tls_ = state_.tls;
-  bool closed_before_reply_ = false;
+  bool written_ = false;  // the request began to go out
+  bool final_ = false;    // a failure that sending again cannot mend
   bool peer_closed_ = false;
   bool extra_bytes_ = false;
 };
@@ -574,9 +575,10 @@ core::Status HostExchange::Send(std::string_view request) {
     request = absolute_form;
   }
   const std::chrono::milliseconds timeout = WaitWithin(options_.idle_timeout, deadline_);
+  // From here on the server may have taken some or all of it.
+  written_ = true;
   if (const SocketStatus sent = SendAll(request, timeout)) {
     Trace(TraceStep::kSendFailed);
-    closed_before_reply_ = !sent->timed_out;
     if (sent->timed_out && Overran(timeout)) {
       return core::Status::Error(OverranText("the request was cut off"));
     }
@@ -607,7 +609,6 @@ core::Status HostExchange::ReceiveUntilComplete() {
     if (stored == 0 && received > 0) Mark(&PhaseTimes::first_byte);
     if (status) {
       Trace(TraceStep::kReceiveFailed);
-      closed_before_reply_ = !status->timed_out && raw.empty();
       const std::string count = " (" + std::to_string(raw.size()) + " bytes received)";
       if (status->timed_out && Overran(timeout)) {
         return core::Status::Error(OverranText("the reply was cut off") + count);
@@ -622,12 +623,12 @@ core::Status HostExchange::ReceiveUntilComplete() {
     // The server closed the connection: the reply is whole.
     if (received == 0) {
       peer_closed_ = true;
-      closed_before_reply_ = raw.empty();
       Mark(&PhaseTimes::complete);
       return core::Status::Ok();
     }
     if (raw.size() > options_.reply_limit) {
       raw.resize(options_.reply_limit);
+      final_ = true;
       return core::Status::Error("the reply from " + peer_name_ + " is larger than " +
                                  DescribeSize(options_.reply_limit) +
                                  "; it was not read to its end");
@@ -640,9 +641,10 @@ core::Status HostExchange::ReceiveUntilComplete() {
   }
 }
 
-core::Status HostExchange::CheckProxyReply() const {
+core::Status HostExchange::CheckProxyReply() {
   // Only a proxy answers 407; the service never does.
   if (proxy_ == nullptr || reply_.status_code != 407) return core::Status::Ok();
+  final_ = true;  // the same credentials will be refused again
   if (proxy_->has_credentials()) {
     return core::Status::Error(peer_name_ +
                                " refused the credentials (407 Proxy Authentication Required)");
@@ -771,11 +773,13 @@ core::Status ExchangeWithHost(const std::string& host, std::uint16_t port, std::
   if (status.ok()) status = exchange.Send(request);
   if (status.ok()) status = exchange.ReceiveUntilComplete();
   reply.received = reply.raw.size();
-  if (!status.ok()) return status;
-  exchange.Close();
-  status = ParseReply(reply);
-  if (!status.ok()) return status;
-  return exchange.CheckProxyReply();
+  if (status.ok()) {
+    exchange.Close();
+    status = ParseReply(reply);
+  }
+  if (status.ok()) status = exchange.CheckProxyReply();
+  if (!status.ok()) reply.failure = exchange.failure_stage();
+  return status;
 }
 
 namespace {
@@ -840,39 +844,29 @@ core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint
   const std::string route = RouteOf(host, port, options);
   if (state_->open && (state_->route != route || !StillIdle(*state_))) Close();
   const bool keep = AsksToKeepAlive(request);
-  for (;;) {
-    const bool reused = state_->open;
-    reply = HttpReply();
-    HostExchange exchange(host, port, options, reply, trace, *state_);
-    core::Status status = core::Status::Ok();
-    if (reused) {
-      exchange.Reuse();
-    } else {
-      status = exchange.Connect();
-      if (status.ok()) status = exchange.Secure();
-    }
-    if (status.ok()) status = exchange.Send(request);
-    if (status.ok()) status = exchange.ReceiveUntilComplete();
-    if (reused && exchange.closed_before_reply()) {
-      // The server closed the kept connection (an idle time-out of its own)
-      // before any byte of a reply: it never answered this request, which
-      // goes once more over a new connection. A new connection never comes
-      // here, so the request is sent twice at most.
-      exchange.Close();
-      exchange.Trace(TraceStep::kReopening);
-      continue;
-    }
-    if (status.ok()) status = ParseReply(reply);
-    if (status.ok() && keep && !exchange.peer_closed() && !exchange.extra_bytes() &&
-        !ReplyEndsConnection(reply.raw)) {
-      state_->open = true;
-      state_->route = route;
-    } else {
-      exchange.Close();
-    }
-    if (!status.ok()) return status;
-    return exchange.CheckProxyReply();
+  const bool reused = state_->open;
+  reply = HttpReply();
+  HostExchange exchange(host, port, options, reply, trace, *state_);
+  core::Status status = core::Status::Ok();
+  if (reused) {
+    exchange.Reuse();
+  } else {
+    status = exchange.Connect();
+    if (status.ok()) status = exchange.Secure();
   }
+  if (status.ok()) status = exchange.Send(request);
+  if (status.ok()) status = exchange.ReceiveUntilComplete();
+  if (status.ok()) status = ParseReply(reply);
+  if (status.ok() && keep && !exchange.peer_closed() && !exchange.extra_bytes() &&
+      !ReplyEndsConnection(reply.raw)) {
+    state_->open = true;
+    state_->route = route;
+  } else {
+    exchange.Close();
+  }
+  if (status.ok()) status = exchange.CheckProxyReply();
+  if (!status.ok()) reply.failure = exchange.failure_stage();
+  return status;
 }
 
 core::Status KeptConnection::Exchange(const request::ServiceEndpoint& endpoint,

@@ -61,6 +61,16 @@ struct PhaseTimes {
   std::optional<std::chrono::microseconds> complete;    // the whole reply in
 };
 
+// How far a failed exchange got: what a caller deciding whether to send the
+// request again must know.
+enum class FailureStage {
+  kNone,           // no failure
+  kBeforeSending,  // nothing of the request was written: the server cannot have acted on it
+  kAfterSending,   // the request was written (perhaps in part): the server may have acted on it
+  kFinal,          // sending again cannot mend it (a proxy's refusal of its credentials, a reply
+                   // over the limit)
+};
+
 // Every byte received goes to `raw`; ParseReply then moves the body out of
 // it, so that a large reply is held once: `raw` keeps the status line and
 // header (up to and including the empty line that ends it) and `body` the
@@ -74,6 +84,8 @@ struct HttpReply {
   std::string body;          // after the header, transfer coding removed
   bool chunked = false;
   PhaseTimes times;
+  // Set by a failed exchange; kNone after a good one.
+  FailureStage failure = FailureStage::kNone;
 };
 
 // Receives each line of the exchange's progress and failure texts.
@@ -124,11 +136,12 @@ core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_
 // framing (Content-Length or last chunk, not the server's close) and did not
 // say "Connection: close"; otherwise it is closed after the reply.
 //
-// A kept connection the server has closed meanwhile is opened anew: when it
-// ends (closed or reset) before any byte of the reply, the server never took
-// the request, which is sent once more over a new connection. Once a reply
-// byte has come, nothing is sent again: a reply cut off is a failure, as on
-// any connection, for the request may have reached the service.
+// A kept connection found closed (or holding unasked bytes) before anything
+// is sent on it is opened anew. Once the request was written, nothing is sent
+// again, even when the connection ends before any byte of the reply: the
+// server may have taken the request and acted on it, so whether to send it
+// once more (signed afresh) is the caller's decision, by
+// HttpReply::failure.
 //
 // Belongs to one thread at a time.
 class KeptConnection {

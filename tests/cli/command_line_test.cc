@@ -81,6 +81,10 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"sample", "--dry-run"}, "--dry-run applies to call only"},
       {{"sample", "--endpoint", "h"}, "--endpoint applies to call, demo and doctor"},
       {{"list", "--timeout", "1"}, "--timeout applies to call, demo and doctor"},
+      {{"list", "--read-timeout", "1"}, "--read-timeout applies to call, demo and doctor"},
+      {{"call", "--connect-timeout", "0"}, "bad time-out"},
+      {{"call", "--retries", "-1"}, "--retries needs a number of retries from 0"},
+      {{"demo", "--retries", "1"}, "--retries applies to call only"},
       {{"list", "--format", "json"}, "--format applies to call, sample, demo and doctor"},
       {{"credentials", "--region", "x"}, "--region applies to call, sample, demo and doctor"},
       {{"call", "--region", "cn hangzhou"}, "--region: region id holds U+0020"},
@@ -187,6 +191,19 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
   ASSERT_TRUE(options.ok()) << options.status().message();
   EXPECT_EQ(options->https_proxy, "http://proxy.example:3128");
   EXPECT_EQ(options->exchange_timeout, std::chrono::milliseconds(2000));
+  EXPECT_EQ(options->overall_timeout, std::chrono::milliseconds(2000));
+  EXPECT_EQ(options->max_attempts, 4);  // three retries unless told
+  // Each attempt's connection and waits apart from the whole.
+  const core::Result<CommandLine> apart =
+      Parse({"call", "ecs", "X", "--timeout", "9", "--connect-timeout", "1", "--read-timeout=3",
+             "--retries", "0"});
+  ASSERT_TRUE(apart.ok()) << apart.status().message();
+  options = EngineOptionsFor(*apart, console);
+  ASSERT_TRUE(options.ok());
+  EXPECT_EQ(options->connect_timeout, std::chrono::milliseconds(1000));
+  EXPECT_EQ(options->idle_timeout, std::chrono::milliseconds(3000));
+  EXPECT_EQ(options->overall_timeout, std::chrono::milliseconds(9000));
+  EXPECT_EQ(options->max_attempts, 1);
   // Refusals name where the URL came from, never the URL with its password.
   console.env["https_proxy"] = "socks5://u:hidden-pass@h";
   EXPECT_EQ(EngineOptionsFor(*line, console).status().message(),

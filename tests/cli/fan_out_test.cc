@@ -3,11 +3,13 @@
 // the replies; and the input refused before any of the calls is sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/fan_out.h"
 #include "process_support.h"
 
 namespace kestrune::cli::clitest {
@@ -120,3 +122,29 @@ TEST_F(FanOutTest, BadInputIsOneLineAndSendsNoCall) {
 
 }  // namespace
 }  // namespace kestrune::cli::clitest
+
+namespace kestrune::cli {
+namespace {
+
+// A run's parallelism halves with each throttled call, never below one, and
+// grows back by one with each call that went through unthrottled, never past
+// its bound.
+TEST(AdaptiveParallelismTest, HalvesWhenThrottledAndGrowsBackByOne) {
+  AdaptiveParallelism parallelism(8);
+  EXPECT_EQ(parallelism.limit(), 8);
+  parallelism.Acquire();
+  parallelism.Throttled();
+  EXPECT_EQ(parallelism.limit(), 4);
+  for (int k = 0; k < 3; ++k) parallelism.Throttled();
+  EXPECT_EQ(parallelism.limit(), 1);
+  parallelism.Release(true);
+  EXPECT_EQ(parallelism.limit(), 1);
+  for (int k = 0; k < 10; ++k) {
+    parallelism.Acquire();  // one in flight at a time: never waits
+    parallelism.Release(false);
+    EXPECT_EQ(parallelism.limit(), std::min(8, 2 + k));
+  }
+}
+
+}  // namespace
+}  // namespace kestrune::cli

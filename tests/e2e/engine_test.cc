@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/destination.h"
@@ -98,6 +101,10 @@ class EngineTest : public ::testing::Test {
     return result;
   }
 
+  void SetUp() override {
+    engine.set_wait([this](std::chrono::milliseconds wait) { waits.push_back(wait); });
+  }
+
   void TearDown() override {
     audit.CheckLines("the trace", trace.lines);
     audit.CheckLines("the requests sent", transport.requests);
@@ -109,6 +116,7 @@ class EngineTest : public ::testing::Test {
   RecordingTrace trace;
   ScriptedTransport transport;
   Engine engine{clock, rows, trace, transport};
+  std::vector<std::chrono::milliseconds> waits;
   request::Credentials credentials{"testid", kSecret};
   testsupport::SecretAudit audit{{kSecret}};
 };
@@ -143,13 +151,13 @@ TEST_F(EngineTest, UsedNonceIsRetriedWithAFreshNonceAndTimestamp) {
   EXPECT_EQ(rows.produced()[0], (Row{"RequestId", "R-2"}));
 }
 
-TEST_F(EngineTest, UsedNonceForeverStopsAfterFiveAttemptsAndShowsTheError) {
+TEST_F(EngineTest, UsedNonceForeverStopsAfterFourAttemptsAndShowsTheError) {
   transport.replies.push_back(ScriptedTransport::Ok(kNonceUsed, 400, "HTTP/1.1 400 Bad Request"));
   transport.repeat_last = true;
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
-  EXPECT_EQ(result.attempts, 5);
-  EXPECT_EQ(transport.requests.size(), 5u);
+  EXPECT_EQ(result.attempts, 4);
+  EXPECT_EQ(transport.requests.size(), 4u);
   EXPECT_EQ(result.result_text, "");
   const std::vector<Row> expected = {{"RequestId", "R-1"},
                                      {"HostId", "ecs.aliyuncs.com"},
@@ -185,8 +193,10 @@ TEST_F(EngineTest, ProxyPageWithoutErrorDocumentIsNotASuccess) {
   transport.replies.push_back(ScriptedTransport::Ok(
       "<html><body><h1>502 Bad Gateway</h1><RequestId>x</RequestId></body></html>", 502,
       "HTTP/1.1 502 Bad Gateway"));
+  transport.repeat_last = true;  // a read is retried past a 5xx, to no avail here
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kHttpError);
+  EXPECT_EQ(result.attempts, 4);
   EXPECT_EQ(result.result_text, "HTTP/1.1 502 Bad Gateway");
   EXPECT_TRUE(rows.produced().empty());
 }
@@ -322,9 +332,123 @@ TEST_F(EngineTest, TheSecretNeverReachesTraceOrRequest) {
   transport.replies.push_back(ScriptedTransport::Ok(kNonceUsed, 400, "HTTP/1.1 400 Bad Request"));
   transport.repeat_last = true;
   Send("DescribeRegions");
-  // Five signed requests and their traces, all audited when the test ends.
-  EXPECT_EQ(transport.requests.size(), 5u);
+  // Four signed requests and their traces, all audited when the test ends.
+  EXPECT_EQ(transport.requests.size(), 4u);
   EXPECT_FALSE(trace.lines.empty());
+}
+
+std::string ErrorDocument(std::string_view code, std::string_view message) {
+  return "<?xml version='1.0' encoding='UTF-8'?><Error><RequestId>R-E</RequestId><HostId>"
+         "ecs.aliyuncs.com</HostId><Code>" +
+         std::string(code) + "</Code><Message>" + std::string(message) + "</Message></Error>";
+}
+
+TransportReply Failed(transport::FailureStage stage) {
+  TransportReply reply{core::Status::Connection("the exchange failed"), 0, {}, {}, {}, {}};
+  reply.failure = stage;
+  return reply;
+}
+
+// The retry rule, case by case: what the first attempt came to, and for a
+// read, a change that takes a ClientToken and any other change, whether a
+// second attempt (answered well) was made. The service's word counts only in
+// the Code element or its retry header, never in other text of the body.
+TEST_F(EngineTest, RetriesOnlyWhatCannotBeCarriedOutTwice) {
+  struct Case {
+    std::string what;
+    TransportReply first;
+    bool read, token, change;  // retried for DescribeInstances, RunInstances, StopInstance
+    std::chrono::milliseconds least_wait{0};
+  };
+  auto error = [](int status, std::string_view code, std::string_view message,
+                  std::string_view headers = "") {
+    TransportReply reply = ScriptedTransport::Ok(
+        ErrorDocument(code, message), status, "HTTP/1.1 " + std::to_string(status) + " Whatever");
+    reply.raw = reply.status_line + "\r\n" + std::string(headers) + "\r\n";
+    return reply;
+  };
+  const Case cases[] = {
+      {"throttled", error(400, "Throttling.User", "Request was denied due to user flow control."),
+       true, true, true},
+      {"throttled, plain", error(400, "Throttling", "Request was denied."), true, true, true},
+      {"rate-limit headers",
+       error(400, "Throttling.Api", "denied",
+             "x-ratelimit-user-api: Limit:10,Remain:0,TimeLeft:900,Reset:0\r\n"),
+       true, true, true, std::chrono::milliseconds(900)},
+      {"unavailable", error(503, "ServiceUnavailable", "The service is unavailable."), true, true,
+       true},
+      {"nonce used", error(400, "SignatureNonceUsed", "Specified signature nonce was used."), true,
+       true, true},
+      {"asked to retry later", error(400, "Busy", "later", "x-acs-retry-after: 1500\r\n"), true,
+       true, true, std::chrono::milliseconds(1500)},
+      {"internal error naming a used nonce",
+       error(500, "InternalError", "failed after SignatureNonceUsed"), true, true, false},
+      {"refusal naming throttling", error(400, "InvalidParameter", "Throttling.User is no value"),
+       false, false, false},
+      {"not found", error(404, "InvalidInstanceId.NotFound", "none"), false, false, false},
+      {"proxy page", ScriptedTransport::Ok("<html>502</html>", 502, "HTTP/1.1 502 Bad Gateway"),
+       true, true, false},
+      {"nothing sent", Failed(transport::FailureStage::kBeforeSending), true, true, true},
+      {"lost after sending", Failed(transport::FailureStage::kAfterSending), true, true, false},
+      {"closed without a reply", ScriptedTransport::Ok("", 0, ""), true, true, false},
+      {"beyond repair", Failed(transport::FailureStage::kFinal), false, false, false},
+  };
+  for (const Case& c : cases) {
+    for (const auto& [action, retried] :
+         {std::pair{"DescribeInstances", c.read}, std::pair{"RunInstances", c.token},
+          std::pair{"StopInstance", c.change}}) {
+      SCOPED_TRACE(c.what + ", " + action);
+      transport.requests.clear();
+      waits.clear();
+      transport.replies = {c.first, ScriptedTransport::Ok("<R><RequestId>R-OK</RequestId></R>")};
+      const RequestResult result = Send(action);
+      EXPECT_EQ(result.attempts, retried ? 2 : 1);
+      EXPECT_EQ(result.outcome == Outcome::kGoodReply, retried);
+      EXPECT_TRUE(!retried || result.detail.empty()) << result.detail;  // none of the failure's
+      if (retried) {
+        ASSERT_EQ(waits.size(), 1u);
+        EXPECT_GE(waits[0], c.least_wait);
+        EXPECT_LE(waits[0], std::max(c.least_wait, std::chrono::milliseconds(200)));
+        EXPECT_NE(NonceOf(transport.requests[0]), NonceOf(transport.requests[1]));
+      }
+      const bool unknown = !retried && (c.read || c.token);
+      const bool says_unknown =
+          std::any_of(result.notes.begin(), result.notes.end(), [](const std::string& note) {
+            return note.find("may have been carried out") != std::string::npos;
+          });
+      EXPECT_EQ(says_unknown, unknown);
+    }
+  }
+}
+
+std::string ClientTokenOf(const std::string& request) {
+  const std::size_t at = request.find("&ClientToken=");
+  if (at == std::string::npos) return {};
+  return request.substr(at + 13, request.find_first_of("& ", at + 13) - at - 13);
+}
+
+// A ClientToken of its own for each request of a change that takes one
+// (kept on its retries, as the simulator's log shows), unless the user gave
+// one; none for an action that takes none.
+TEST_F(EngineTest, OneClientTokenForEachRequest) {
+  const TransportReply throttled = ScriptedTransport::Ok(ErrorDocument("Throttling.User", "denied"),
+                                                         400, "HTTP/1.1 400 Bad Request");
+  transport.replies = {ScriptedTransport::Ok("<R></R>"), ScriptedTransport::Ok("<R></R>")};
+  Send("RunInstances");
+  Send("RunInstances");
+  EXPECT_EQ(ClientTokenOf(transport.requests[0]).size(), 36u);
+  EXPECT_NE(ClientTokenOf(transport.requests[1]), ClientTokenOf(transport.requests[0]));
+
+  catalogue::ParameterValueSlots given;
+  given.AddExtra("ClientToken", "mine-1");
+  transport.replies = {throttled, ScriptedTransport::Ok("<R></R>")};
+  EXPECT_EQ(Send("CreateDisk", catalogue::kEcsService, given).attempts, 2);
+  EXPECT_EQ(ClientTokenOf(transport.requests[2]), "mine-1");
+  EXPECT_EQ(ClientTokenOf(transport.requests[3]), "mine-1");
+
+  transport.replies = {ScriptedTransport::Ok("<R></R>")};
+  Send("StopInstance");
+  EXPECT_EQ(ClientTokenOf(transport.requests.back()), "");
 }
 
 }  // namespace

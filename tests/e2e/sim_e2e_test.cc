@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,9 @@ class SimE2eTest : public ::testing::Test {
     shifted_sim_clock_ = std::make_unique<sim::OffsetClock>(sim_clock_, sim_clock_offset_ms);
     sim::ServerOptions options;
     options.gateway.faults = faults;
+    options.gateway.throttle_rate = throttle_rate_;
+    options.log_nonces = true;
+    log_start_ = sim_log_.size();
     options.log = [this](std::string_view line) { sim_log_.emplace_back(line); };
     server_ = std::make_unique<sim::Server>(options, *shifted_sim_clock_);
     ASSERT_TRUE(server_->Start().ok());
@@ -91,6 +96,23 @@ class SimE2eTest : public ::testing::Test {
   std::unique_ptr<sim::Server> server_;
   std::unique_ptr<Engine> engine_;
   std::vector<std::string> sim_log_;
+  std::size_t log_start_ = 0;  // where the latest simulator's lines begin
+  int throttle_rate_ = 0;
+
+  // The latest simulator's request lines, split into words ("GET ecs Action
+  // outcome status nonce=N token=T"); only once it has stopped.
+  std::vector<std::vector<std::string>> RequestLines() {
+    server_->Stop();
+    std::vector<std::vector<std::string>> lines;
+    for (std::size_t k = log_start_; k < sim_log_.size(); ++k) {
+      if (!sim_log_[k].starts_with("GET ") && !sim_log_[k].starts_with("POST ")) continue;
+      std::vector<std::string> words;
+      std::istringstream in(sim_log_[k]);
+      for (std::string word; in >> word;) words.push_back(word);
+      lines.push_back(words);
+    }
+    return lines;
+  }
   testsupport::SecretAudit audit_{{std::string(kSecret)}};
 };
 
@@ -306,16 +328,83 @@ TEST_F(SimE2eTest, NonceUsedOnceThenSuccess) {
   EXPECT_EQ(result.attempts, 2);
 }
 
-TEST_F(SimE2eTest, NonceUsedForeverStopsAfterFiveAttempts) {
+TEST_F(SimE2eTest, NonceUsedForeverStopsAfterFourAttempts) {
   StartSim(sim::FaultPlan{.nonce_used = 100});
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
-  EXPECT_EQ(result.attempts, 5);
+  EXPECT_EQ(result.attempts, 4);
   EXPECT_EQ(CountRows(rows_.produced(), "Code"), 1u);
   // The engine still answers the next request normally.
   RequestResult next = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(next.outcome, Outcome::kErrorReply);  // the simulator keeps refusing
-  EXPECT_EQ(next.attempts, 5);
+  EXPECT_EQ(next.attempts, 4);
+}
+
+// Each retry is signed afresh (a nonce never seen before) and carries the
+// ClientToken of the first attempt.
+TEST_F(SimE2eTest, RetriesCarryNewNoncesAndTheSameClientToken) {
+  StartSim(sim::FaultPlan{.unavailable = 2});
+  const RequestResult result =
+      Send(catalogue::kEcsService, "CreateDisk", {"cn-hangzhou", "cn-hangzhou-b"});
+  EXPECT_EQ(result.attempts, 3);
+  const auto lines = RequestLines();
+  ASSERT_EQ(lines.size(), 3u);
+  std::set<std::string> nonces;
+  for (const auto& words : lines) {
+    ASSERT_EQ(words.size(), 7u);
+    EXPECT_EQ(words[2], "CreateDisk");
+    nonces.insert(words[5]);
+    EXPECT_EQ(words[6], lines[0][6]);
+  }
+  EXPECT_EQ(lines[0][3], "ServiceUnavailable");
+  EXPECT_EQ(nonces.size(), 3u);
+  EXPECT_NE(lines[0][6], "token=-");
+}
+
+// A change whose connection was lost after the service carried it out (or
+// closed before any reply) is not sent again, and the user is told it may
+// have been done.
+TEST_F(SimE2eTest, LostChangeIsNotSentAgain) {
+  StartSim();
+  Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+  const auto id_row = std::find_if(rows_.produced().begin(), rows_.produced().end(),
+                                   [](const Row& r) { return r.field == "InstanceId"; });
+  ASSERT_NE(id_row, rows_.produced().end());
+  const std::string instance = id_row->info;  // the simulator's worlds all start alike
+
+  for (const sim::FaultPlan& fault : {sim::FaultPlan{.reset = 1}, sim::FaultPlan{.close = 1}}) {
+    StartSim(fault);
+    const RequestResult stop = Send(catalogue::kEcsService, "StopInstance", {instance});
+    EXPECT_EQ(stop.outcome, Outcome::kConnectionFailed);
+    EXPECT_EQ(stop.attempts, 1);
+    ASSERT_FALSE(stop.notes.empty());
+    EXPECT_NE(stop.notes[0].find("may have been carried out"), std::string::npos);
+    const RequestResult read =
+        Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
+    EXPECT_EQ(read.outcome, Outcome::kGoodReply);
+    const auto lines = RequestLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0][2], "StopInstance");
+  }
+}
+
+// Past its rate the simulator throttles; each throttled read waits for the
+// time the rate-limit header gives and then goes through.
+TEST_F(SimE2eTest, ThrottledReadsWaitAndGoThrough) {
+  throttle_rate_ = 1;
+  StartSim();
+  int attempts = 0;
+  for (int k = 0; k < 3; ++k) {
+    const RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
+    EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.body;
+    attempts += result.attempts;
+  }
+  const auto lines = RequestLines();
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(attempts));
+  const auto throttled = std::count_if(
+      lines.begin(), lines.end(), [](const auto& words) { return words[3] == "Throttling.User"; });
+  EXPECT_EQ(throttled, attempts - 3);
+  EXPECT_GE(throttled, 1);  // three reads at once cannot all fall in seconds of their own
 }
 
 TEST_F(SimE2eTest, SilentServerTimesOut) {
@@ -327,6 +416,7 @@ TEST_F(SimE2eTest, SilentServerTimesOut) {
 }
 
 TEST_F(SimE2eTest, BadGatewayPageIsReportedNotFormatted) {
+  engine_options_.max_attempts = 1;  // a read would be retried past the page
   StartSim(sim::FaultPlan{.bad_gateway = 1});
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kHttpError);

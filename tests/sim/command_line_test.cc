@@ -68,6 +68,10 @@ TEST_F(CommandLineTest, DefaultsAndOptions) {
   EXPECT_EQ(timing->server.tls_certificate_file, "c.pem");
   EXPECT_EQ(timing->server.tls_key_file, "k.pem");
   EXPECT_EQ(Parse({"--tls-self-signed", "d"})->tls_self_signed_dir, "d");
+  auto throttled = Parse({"--throttle", "40", "--log-nonces"});
+  ASSERT_TRUE(throttled.ok()) << throttled.status().message();
+  EXPECT_EQ(throttled->server.gateway.throttle_rate, 40);
+  EXPECT_TRUE(throttled->server.log_nonces);
 }
 
 TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
@@ -90,6 +94,8 @@ TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
       {"--tls=c.pem", "k.pem"},
       {"--tls", "c.pem", "k.pem", "--tls-self-signed", "d"},
       {"--latency", "60001"},
+      {"--throttle", "0"},
+      {"--throttle", "fast"},
       {"--fault", "alter="},
       {"--fault", "alter=A&B"},
       {"--bogus"},
@@ -128,6 +134,8 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   ASSERT_TRUE(ParseFault("502=2", plan).ok());
   ASSERT_TRUE(ParseFault("big=64", plan).ok());
   ASSERT_TRUE(ParseFault("page=3", plan).ok());
+  ASSERT_TRUE(ParseFault("503", plan).ok());
+  ASSERT_TRUE(ParseFault("reset=2", plan).ok());
   ASSERT_TRUE(ParseFault("alter=RegionId", plan).ok());
   EXPECT_EQ(plan.alter, "RegionId");
   EXPECT_EQ(plan.nonce_used, 1);
@@ -137,6 +145,8 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   EXPECT_EQ(plan.bad_gateway, 2);
   EXPECT_EQ(plan.big_mib, 64);
   EXPECT_EQ(plan.page, 3);
+  EXPECT_EQ(plan.unavailable, 1);
+  EXPECT_EQ(plan.reset, 2);
   EXPECT_FALSE(ParseFault("half=1000001", plan).ok());
   EXPECT_EQ(plan.half, 1000000);
   const std::string help = HelpText();

@@ -173,6 +173,10 @@ class Listener {
 
   static constexpr char kUnavailable[] =
       "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  // A refusal no request is sent again for: the listener takes one
+  // connection, and a read would be retried past a 5xx.
+  static constexpr char kRefused[] =
+      "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
   // Takes one connection within 15 seconds, reads its request head, answers
   // with `reply` (held: once Release is called) and closes it.
@@ -342,7 +346,7 @@ TEST_F(ParameterFormTest, SendTakesExactlyTheVisibleInput) {
   SetText(FreeNameId(0), "Extra.Name");
   SetText(FreeValueId(0), "typed-extra");
   SetText(FreeNameId(1), "NameOnly");
-  listener.TakeOneInBackground();
+  listener.TakeOneInBackground(Listener::kRefused);
   SendAndWait();
   const std::string request = listener.TakenRequest();
   // The action's own items follow the signature.
@@ -432,7 +436,7 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
 
   // The dialog closes with a request in flight: its worker finishes alone.
   listener.TakenRequest();
-  listener.TakeOneInBackground(Listener::kUnavailable, /*held=*/true);
+  listener.TakeOneInBackground(Listener::kRefused, /*held=*/true);
   Press(IDC_SEND);
   ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the second request at the listener"));
   EXPECT_TRUE(Busy());
