@@ -10,7 +10,9 @@
 #include "report/display_text.h"
 #include "report/extractor.h"
 #include "request/endpoint.h"
+#include "request/small_file.h"
 #include "transport/proxy.h"
+#include "transport/tls.h"
 
 namespace kestrune::cli {
 namespace {
@@ -153,6 +155,13 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
     options.ca_file = *line.ca_file;
   } else if (std::optional<std::string> from_env = NonEmptyEnv(console, request::kCaFileVariable)) {
     options.ca_file = *from_env;
+  }
+  if (!options.ca_file.empty()) {
+    // Checked here so that a CA file that is not a readable regular file of
+    // a sensible size is a usage error naming it; the connection reads it
+    // again (the same way) when it trusts it.
+    core::Result<std::string> ca = request::ReadSmallFile(options.ca_file, transport::kCaFileLimit);
+    if (!ca.ok()) return core::Status::Error("the CA file: " + ca.status().message());
   }
   if (line.timeout) {
     // One time-out bounds each step and the whole exchange.

@@ -384,6 +384,7 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
       {{"ecs", "DescribeZones", "RegionId=a", "regionid=b"}, "given twice"},
       {{"ecs"}, "call needs a service and an action"},
       {{"ecs", "DescribeRegions", "--timeout", "0"}, "bad time-out"},
+      {{"ecs", "DescribeRegions", "--ca-file", "."}, "\".\" is a directory"},
   };
   for (const Case& c : cases) {
     TestConsole& console = Console();
