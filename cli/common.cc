@@ -226,7 +226,7 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
     if (!rows_expected) {
       json.AddNothing();
     } else if (std::optional<std::string> complaint = json.AddReply(result.body, result.notes)) {
-      console.Err("kestrune: the reply is not JSON: " + EscapeLine(*complaint) + "\n");
+      console.Err("kestrune: " + EscapeLine(*complaint) + "\n");
       if (status == kExitOk) status = kExitErrorReply;
     }
   } else if (rows_expected || format == OutputFormat::kTable) {

@@ -27,8 +27,9 @@ class JsonDocument {
 
   // Adds a reply body as parsed, with `notes` (explanations of an error
   // reply) as a "KestruneNotes" array member when there are any and the reply
-  // is an object. Returns the parser's complaint, adding a null in its place,
-  // when the body is not JSON.
+  // is an object. Returns why it cannot be shown (a line without the
+  // program's name), adding a null in its place, when the body is not JSON
+  // or nests deeper than any reply may (core/json_depth.h).
   std::optional<std::string> AddReply(std::string_view body,
                                       std::span<const std::string> notes = {});
   // Adds a null, for a call that got no reply.
@@ -66,7 +67,7 @@ ServiceErrorText ReadServiceError(std::string_view body);
 // Every scalar of a JSON reply as a row (its key, its value as text), in
 // document order, with a separator row before each object of an array: the
 // rows an XML reply would give, for code that reads rows. None for a body
-// that is not JSON.
+// that is not JSON or nests too deeply.
 std::vector<report::Row> JsonLeafRows(std::string_view body);
 
 }  // namespace kestrune::cli

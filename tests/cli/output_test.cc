@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,29 @@ TEST(OutputTest, JsonDocumentIsOneReplyOrAnArrayOfThem) {
   const std::string several = document.Render(true);
   EXPECT_EQ(several.rfind("[\n  {\n    \"RequestId\": \"R-1\",", 0), 0u) << several;
   EXPECT_TRUE(several.ends_with("  },\n  null,\n  null\n]\n")) << several;
+}
+
+// A reply nested 100,000 levels deep overflowed the stack when printed.
+// Brackets inside strings (escaped quotes too) do not count.
+TEST(OutputTest, JsonNestedPastTheLimitIsRefusedNotWalked) {
+  const auto nested = [](std::size_t levels, std::string_view inside) {
+    return std::string(levels, '[') + std::string(inside) + std::string(levels, ']');
+  };
+  const std::string at_limit = nested(512, R"("[{\"[[[")");
+  JsonDocument fits;
+  EXPECT_FALSE(fits.AddReply(at_limit));
+  EXPECT_FALSE(fits.Render(false).empty());
+  EXPECT_FALSE(JsonLeafRows(at_limit).empty());
+  for (const std::string& deep :
+       {nested(513, ""), nested(100000, ""), "{\"Code\":\"X\",\"a\":" + nested(100000, "")}) {
+    JsonDocument document;
+    const std::optional<std::string> complaint = document.AddReply(deep);
+    ASSERT_TRUE(complaint.has_value());
+    EXPECT_NE(complaint->find("more than 512 levels deep"), std::string::npos) << *complaint;
+    EXPECT_EQ(document.Render(false), "");
+    EXPECT_TRUE(JsonLeafRows(deep).empty());
+    EXPECT_EQ(ReadServiceError(deep).code, "");
+  }
 }
 
 TEST(OutputTest, LinesAreEscapedSoEachRowStaysOneLine) {
