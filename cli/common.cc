@@ -217,15 +217,21 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   const std::string note = outcome.leaves_shown ? "(no formatter for " + result.action_line +
                                                       ": every element of the reply is shown)"
                                                 : std::string();
+  // A failed request whose rows were shown all the same (a walk that failed
+  // after some pages, a reply cut off) keeps them in every format.
   const bool rows_expected = result.outcome == engine::Outcome::kGoodReply ||
-                             result.outcome == engine::Outcome::kErrorReply;
+                             result.outcome == engine::Outcome::kErrorReply || result.partial;
   int status = ExitStatusOf(result.outcome);
   if (raw) {
     if (replied) console.Out(result.body);
   } else if (format == OutputFormat::kJson) {
     if (!rows_expected) {
       json.AddNothing();
-    } else if (std::optional<std::string> complaint = json.AddReply(result.body, result.notes)) {
+    } else if (std::optional<std::string> complaint = json.AddReply(
+                   result.body, result.notes,
+                   result.failed_page > 0 ? std::optional<PartialWalk>(PartialWalk{
+                                                result.failed_page, result.records_before_failure})
+                                          : std::nullopt)) {
       console.Err("kestrune: " + EscapeLine(*complaint) + "\n");
       if (status == kExitOk) status = kExitErrorReply;
     }

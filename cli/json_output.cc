@@ -61,7 +61,8 @@ JsonDocument::JsonDocument() : items_(std::make_unique<Items>()) {}
 JsonDocument::~JsonDocument() = default;
 
 std::optional<std::string> JsonDocument::AddReply(std::string_view body,
-                                                  std::span<const std::string> notes) {
+                                                  std::span<const std::string> notes,
+                                                  std::optional<PartialWalk> partial) {
   std::string complaint;
   OrderedJson parsed;
   if (core::JsonNestsDeeperThan(body)) {
@@ -79,6 +80,12 @@ std::optional<std::string> JsonDocument::AddReply(std::string_view body,
     OrderedJson listed = OrderedJson::array();
     for (const std::string& note : notes) listed.push_back(note);
     parsed["KestruneNotes"] = std::move(listed);
+  }
+  if (complaint.empty() && partial && parsed.is_object()) {
+    OrderedJson walk = OrderedJson::object();
+    walk["failedPage"] = partial->failed_page;
+    walk["records"] = partial->records;
+    parsed["KestrunePartial"] = std::move(walk);
   }
   items_->items.push_back(complaint.empty() ? std::move(parsed) : OrderedJson());
   if (complaint.empty()) return std::nullopt;

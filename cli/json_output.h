@@ -16,6 +16,12 @@
 
 namespace kestrune::cli {
 
+// Where a walk over pages failed: the page, and the records fetched before.
+struct PartialWalk {
+  int failed_page = 0;
+  std::size_t records = 0;
+};
+
 // What a command prints with --format json: one item, or (for a command that
 // makes several calls) an array of its items in order.
 class JsonDocument {
@@ -30,8 +36,12 @@ class JsonDocument {
   // is an object. Returns why it cannot be shown (a line without the
   // program's name), adding a null in its place, when the body is not JSON
   // or nests deeper than any reply may (core/json_depth.h).
+  // With `partial` (a walk over pages that failed), an object reply also
+  // gets "KestrunePartial": {"failedPage": N, "records": M}, so that a script
+  // cannot take the records fetched for the whole list.
   std::optional<std::string> AddReply(std::string_view body,
-                                      std::span<const std::string> notes = {});
+                                      std::span<const std::string> notes = {},
+                                      std::optional<PartialWalk> partial = std::nullopt);
   // Adds a null, for a call that got no reply.
   void AddNothing();
   // Adds rows as an array of records: each a Field: Info object, split at

@@ -179,6 +179,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       return result;
     }
     result.outcome = Outcome::kGoodReply;
+    if (!json) MarkCutOff(result);
     return result;
   }
   return result;  // not reached: the last attempt always returns
@@ -212,6 +213,19 @@ void Engine::Diagnose(RequestResult& result) const {
   result.notes.insert(result.notes.end(), diagnosis.notes.begin(), diagnosis.notes.end());
 }
 
+void Engine::MarkCutOff(RequestResult& result) {
+  // Without a length header only the close of the connection ends a reply,
+  // so one cut short arrives as a good reply whose document never ends.
+  const std::optional<std::string> root = UnclosedXmlRoot(result.body);
+  if (!root) return;
+  result.outcome = Outcome::kConnectionFailed;
+  result.result_text = kConnectionFailedText;
+  result.detail = "the reply was cut off after " + std::to_string(result.body.size()) +
+                  " bytes (its root element" + (root->empty() ? "" : " " + *root) +
+                  " never closes); what arrived is shown";
+  result.partial = true;
+}
+
 void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result) {
   // A JSON reply goes back whole; the rows are the XML form's.
   if (options_.reply_format == request::ReplyFormat::kJson) return;
@@ -221,11 +235,13 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
     ShowErrorRows(result.body, extractor);
     return;
   }
-  if (result.outcome != Outcome::kGoodReply) return;
+  // What arrived of a failed reply is shown; the failure keeps its text.
+  const bool failed = result.outcome != Outcome::kGoodReply;
+  if (failed && !result.partial) return;
   if (action.service == catalogue::kEcsService) {
     report::FormatOutcome formatted = report::FormatReply(
         action.category_number, action.action_number, result.action_line, result.body, extractor);
-    result.result_text = std::move(formatted.result_text);
+    if (!failed) result.result_text = std::move(formatted.result_text);
     result.formatted = formatted.formatted;
   }
   if (!result.formatted) {
@@ -332,6 +348,9 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       Show(action, merged);
       Show(action, result);
       result.detail = merged.detail;
+      result.partial = true;
+      result.failed_page = page;
+      result.records_before_failure = records;
       result.pages = merged.pages;
       result.attempts = merged.attempts;
       result.body = std::move(merged.body);

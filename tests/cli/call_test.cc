@@ -214,6 +214,16 @@ TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
   EXPECT_EQ(joined.at("TotalCount"), 235);
   EXPECT_EQ(joined.at("PageSize"), 235);
   EXPECT_EQ(joined.at("PageNumber"), 1);
+  EXPECT_FALSE(joined.contains("KestrunePartial"));
+
+  // A failed walk in JSON keeps the records fetched and says it is partial.
+  Sim({"--instances", "235@cn-hangzhou", "--fault", "page=2"});
+  TestConsole& partial = Console();
+  EXPECT_EQ(Call(partial, json_arguments), kExitErrorReply);
+  const nlohmann::ordered_json fetched_json = nlohmann::ordered_json::parse(partial.out);
+  EXPECT_EQ(fetched_json.at("Instances").at("Instance").size(), 200u);
+  EXPECT_EQ(fetched_json.at("KestrunePartial"),
+            nlohmann::ordered_json::parse(R"({"failedPage": 3, "records": 200})"));
 }
 
 // The pages of a walk share one connection; so do the repeats of a request

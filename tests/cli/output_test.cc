@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/app.h"
+#include "cli/commands.h"
 #include "cli/json_output.h"
 #include "report/extractor.h"
 #include "test_console.h"
@@ -93,6 +95,33 @@ TEST(OutputTest, JsonNestedPastTheLimitIsRefusedNotWalked) {
     EXPECT_TRUE(JsonLeafRows(deep).empty());
     EXPECT_EQ(ReadServiceError(deep).code, "");
   }
+}
+
+// A walk that failed on a connection after fetching some pages: tsv printed
+// none of what was fetched. Every format keeps it, and JSON says it is
+// partial so that a script cannot take it for the whole list.
+TEST(OutputTest, RecordsOfAFailedWalkAreKeptAndJsonSaysItIsPartial) {
+  CallOutcome outcome;
+  outcome.result.outcome = engine::Outcome::kConnectionFailed;
+  outcome.result.detail = "page 3 failed after 2 records: reset";
+  outcome.result.partial = true;
+  outcome.result.failed_page = 3;
+  outcome.result.records_before_failure = 2;
+  outcome.result.body = R"({"RequestId":"R","Instances":{"Instance":[{"Id":"a"},{"Id":"b"}]}})";
+  outcome.rows = {{"RequestId", "R"}, kSeparator, {"Id", "a"}, kSeparator, {"Id", "b"}};
+  clitest::TestConsole tsv;
+  JsonDocument unused;
+  EXPECT_EQ(PrintOutcome(tsv, OutputFormat::kTsv, outcome, false, unused), kExitConnection);
+  EXPECT_EQ(tsv.out, "RequestId\tR\n\nId\ta\n\nId\tb\n");
+  EXPECT_NE(tsv.err.find("page 3 failed after 2 records"), std::string::npos) << tsv.err;
+
+  clitest::TestConsole json;
+  JsonDocument document;
+  EXPECT_EQ(PrintOutcome(json, OutputFormat::kJson, outcome, false, document), kExitConnection);
+  EXPECT_EQ(document.Render(false),
+            "{\n  \"RequestId\": \"R\",\n  \"Instances\": {\n    \"Instance\": [\n      {\n"
+            "        \"Id\": \"a\"\n      },\n      {\n        \"Id\": \"b\"\n      }\n    ]\n  "
+            "},\n  \"KestrunePartial\": {\n    \"failedPage\": 3,\n    \"records\": 2\n  }\n}\n");
 }
 
 TEST(OutputTest, LinesAreEscapedSoEachRowStaysOneLine) {
