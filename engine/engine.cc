@@ -231,8 +231,24 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
   if (options_.reply_format == request::ReplyFormat::kJson) return;
   report::DisplayText display;
   report::Extractor extractor(results_, trace_, display);
+  // The extractor reads a reply as ending at its first NUL, as the reply
+  // buffers always have, so a NUL byte would hide the rest of the reply:
+  // each one is shown as U+2400 SYMBOL FOR NULL instead.
+  std::string visible;
+  std::string_view body = result.body;
+  if (body.find('\0') != std::string_view::npos) {
+    constexpr std::string_view kNulSymbol = "\xE2\x90\x80";
+    for (const char ch : body) {
+      if (ch == '\0') {
+        visible += kNulSymbol;
+      } else {
+        visible += ch;
+      }
+    }
+    body = visible;
+  }
   if (result.outcome == Outcome::kErrorReply) {
-    ShowErrorRows(result.body, extractor);
+    ShowErrorRows(body, extractor);
     return;
   }
   // What arrived of a failed reply is shown; the failure keeps its text.
@@ -240,14 +256,14 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
   if (failed && !result.partial) return;
   if (action.service == catalogue::kEcsService) {
     report::FormatOutcome formatted = report::FormatReply(
-        action.category_number, action.action_number, result.action_line, result.body, extractor);
+        action.category_number, action.action_number, result.action_line, body, extractor);
     if (!failed) result.result_text = std::move(formatted.result_text);
     result.formatted = formatted.formatted;
   }
   if (!result.formatted) {
     // Without a formatter every leaf of the reply is shown, so a good reply
     // never looks like no reply, in either face.
-    report::ShowAllLeaves(result.body, extractor);
+    report::ShowAllLeaves(body, extractor);
     result.leaves_shown = true;
   }
 }

@@ -362,6 +362,24 @@ TEST_F(FaultInjectionTest, ReplyWhoseDocumentNeverEndsIsCutOffWithItsRowsKept) {
   ExpectNextRequestAnswered();  // the whole document, framed by the close alone
 }
 
+// A NUL byte used to end the reply for the extractor, hiding every row
+// after it; it is shown as a symbol and the rest of the reply stays.
+TEST_F(FaultInjectionTest, NulByteIsShownAndHidesNothing) {
+  std::string body = kRegionsBody;
+  body.insert(body.find("dao</RegionId>"), std::string(1, '\0'));
+  ScriptedServer server({Answer(Reply(body))});
+  ASSERT_TRUE(server.ok());
+  Aim(server.endpoint());
+  const RequestResult result = Send();
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
+  std::vector<Row> expected = kRegionsRows;
+  expected[2].info =
+      "cn-qing\xE2\x90\x80"
+      "dao";
+  EXPECT_EQ(rows_.produced(), expected);
+  EXPECT_EQ(result.body, body);  // the body itself is kept as received
+}
+
 TEST_F(FaultInjectionTest, ReplyTricklingOneByteAtATimeIsWhole) {
   const std::string whole = Reply(kRegionsBody);
   ScriptedServer server({[&whole](Peer& peer) {
