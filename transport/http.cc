@@ -299,17 +299,18 @@ bool ReplyFraming::Complete(std::string_view raw) {
         if (!line) return false;
         if (!line->empty()) break;
         // The header is whole: what it says of the body is read once.
-        if (IsInterim(StatusCodeOf(raw.substr(status_start_, header_start_ - status_start_)))) {
+        std::size_t status_end = status_start_;
+        if (IsInterim(StatusCodeOf(NextLine(raw, status_end)))) {
           stage_ = Stage::kStatusLine;  // no body; the real reply follows
           break;
         }
         const HeaderFacts facts = ReadHeader(raw, header_start_);
         body_start_ = pos_;
-        if (facts.conflicting_length) {
-          stage_ = Stage::kUntilClose;  // refused once received
-        } else if (facts.chunked) {
+        // Conflicting lengths frame nothing; the reply is refused once received.
+        const bool framed = !facts.conflicting_length;
+        if (framed && facts.chunked) {
           stage_ = Stage::kChunkSize;
-        } else if (facts.content_length) {
+        } else if (framed && facts.content_length) {
           length_ = *facts.content_length;
           stage_ = Stage::kLength;
         } else {

@@ -305,7 +305,7 @@ TEST(HttpExchangeTest, ConflictingContentLengthsAreRefused) {
 TEST(HttpExchangeTest, InterimRepliesAreReadPast) {
   TestServer server([](Connection& client) {
     TestServer::Send(client,
-                     "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </x>\r\n\r\n"
+                     "HTTP/1.1 100\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </x>\r\n\r\n"
                      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n<Ok/>");
     char buffer[64];
     std::size_t received = 0;
