@@ -630,6 +630,7 @@ core::Status HostExchange::Send(std::string_view request) {
     return core::Status::Error("failed to send data to " + peer_name_ + " (" + sent->detail + ")");
   }
   Trace(TraceStep::kSent);
+  Mark(&PhaseTimes::sent);
   return core::Status::Ok();
 }
 
