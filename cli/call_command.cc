@@ -199,8 +199,13 @@ std::variant<std::vector<std::string>, int> ListRegions(Console& console, const 
   if (!describe) return kExitNotSupported;
   const CallOutcome outcome =
       SendAndCollect(engine, list, credentials, *describe, {}, std::nullopt);
-  std::vector<std::string> ids = RegionIdsOf(outcome.result.body);
-  if (outcome.result.outcome == engine::Outcome::kGoodReply && !ids.empty()) return ids;
+  RegionList regions = RegionIdsOf(outcome.result.body);
+  if (outcome.result.outcome == engine::Outcome::kGoodReply && !regions.ids.empty()) {
+    for (const std::string& note : regions.notes) {
+      console.Err("kestrune: note: --regions: " + note + "\n");
+    }
+    return std::move(regions.ids);
+  }
   CapturingConsole capture(console);
   JsonDocument unused;
   int status = PrintOutcome(capture, OutputFormat::kTsv, outcome, false, unused);

@@ -11,7 +11,9 @@
 #include "report/display_text.h"
 #include "report/extractor.h"
 #include "request/endpoint.h"
+#include "request/small_file.h"
 #include "transport/proxy.h"
+#include "transport/tls.h"
 
 namespace kestrune::cli {
 namespace {
@@ -151,6 +153,13 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
   } else if (std::optional<std::string> from_env = NonEmptyEnv(console, request::kCaFileVariable)) {
     options.ca_file = *from_env;
   }
+  if (!options.ca_file.empty()) {
+    // Checked here so that a CA file that is not a readable regular file of
+    // a sensible size is a usage error naming it; the connection reads it
+    // again (the same way) when it trusts it.
+    core::Result<std::string> ca = request::ReadSmallFile(options.ca_file, transport::kCaFileLimit);
+    if (!ca.ok()) return core::Status::Error("the CA file: " + ca.status().message());
+  }
   if (line.timeout) {
     // One time-out bounds each step and the whole exchange.
     options.connect_timeout = *line.timeout;
@@ -209,16 +218,22 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   const std::string note = outcome.leaves_shown ? "(no formatter for " + result.action_line +
                                                       ": every element of the reply is shown)"
                                                 : std::string();
+  // A failed request whose rows were shown all the same (a walk that failed
+  // after some pages, a reply cut off) keeps them in every format.
   const bool rows_expected = result.outcome == engine::Outcome::kGoodReply ||
-                             result.outcome == engine::Outcome::kErrorReply;
+                             result.outcome == engine::Outcome::kErrorReply || result.partial;
   int status = ExitStatusOf(result.outcome);
   if (raw) {
     if (replied) console.Out(result.body);
   } else if (format == OutputFormat::kJson) {
     if (!rows_expected) {
       json.AddNothing();
-    } else if (std::optional<std::string> complaint = json.AddReply(result.body, result.notes)) {
-      console.Err("kestrune: the reply is not JSON: " + EscapeLine(*complaint) + "\n");
+    } else if (std::optional<std::string> complaint = json.AddReply(
+                   result.body, result.notes,
+                   result.failed_page > 0 ? std::optional<PartialWalk>(PartialWalk{
+                                                result.failed_page, result.records_before_failure})
+                                          : std::nullopt)) {
+      console.Err("kestrune: " + EscapeLine(*complaint) + "\n");
       if (status == kExitOk) status = kExitErrorReply;
     }
   } else if (rows_expected || format == OutputFormat::kTable) {

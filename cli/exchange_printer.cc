@@ -110,10 +110,12 @@ void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   out += "* string to sign: " + EscapeLine(MaskParameters(record.request.string_to_sign)) + "\n";
   std::size_t request_body = 0;
   out += HeadLines(MaskParameters(record.request.text), ">", request_body);
-  out += "* sent " + std::to_string(record.request.text.size()) + " bytes";
+  const engine::TransportReply& reply = record.reply;
+  // A refused handshake or a failed connection sends nothing of the request.
+  out += reply.times.sent ? "* sent " : "* not sent (or not whole): the request of ";
+  out += std::to_string(record.request.text.size()) + " bytes";
   if (request_body > 0) out += " (a form body of " + std::to_string(request_body) + " bytes)";
   out += "\n";
-  const engine::TransportReply& reply = record.reply;
   if (!reply.raw.empty()) {
     std::size_t reply_body = 0;
     out += HeadLines(reply.raw, "<", reply_body);

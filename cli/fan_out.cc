@@ -9,8 +9,19 @@
 
 #include "cli/app.h"
 #include "cli/output.h"
+#include "report/xml_text.h"
 
 namespace kestrune::cli {
+namespace {
+
+// Lower-case letters, digits and hyphens, as every region id is.
+bool IsPlainRegionId(std::string_view id) {
+  return !id.empty() && id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+  });
+}
+
+}  // namespace
 
 core::Result<RegionChoice> ParseRegionChoice(std::string_view text) {
   RegionChoice choice;
@@ -28,10 +39,7 @@ core::Result<RegionChoice> ParseRegionChoice(std::string_view text) {
           "--regions: an empty region id in \"" + EscapeLine(text) +
           "\" (give all, or ids separated by commas, e.g. cn-hangzhou,cn-beijing)");
     }
-    const bool plain = std::all_of(id.begin(), id.end(), [](char c) {
-      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-    });
-    if (!plain || id.size() > 64) {
+    if (!IsPlainRegionId(id)) {
       return core::Status::InvalidInput("--regions: \"" + EscapeLine(id) +
                                         "\" is not a region id (such as cn-hangzhou)");
     }
@@ -45,18 +53,41 @@ core::Result<RegionChoice> ParseRegionChoice(std::string_view text) {
   return choice;
 }
 
-std::vector<std::string> RegionIdsOf(std::string_view body) {
+RegionList RegionIdsOf(std::string_view body) {
   constexpr std::string_view kOpen = "<RegionId>";
   constexpr std::string_view kClose = "</RegionId>";
-  std::vector<std::string> ids;
+  RegionList list;
+  std::set<std::string, std::less<>> seen;
+  std::size_t refused = 0;
+  std::size_t beyond = 0;
   for (std::size_t at = body.find(kOpen); at != std::string_view::npos; at = body.find(kOpen, at)) {
     at += kOpen.size();
     const std::size_t end = body.find(kClose, at);
     if (end == std::string_view::npos) break;
-    ids.emplace_back(body.substr(at, end - at));
+    std::string id = report::DecodeXmlText(body.substr(at, end - at));
     at = end + kClose.size();
+    if (id.empty() || seen.contains(id)) continue;
+    if (!IsPlainRegionId(id)) {
+      ++refused;
+      continue;
+    }
+    seen.insert(id);
+    if (list.ids.size() == kMaxRegions) {
+      ++beyond;
+      continue;
+    }
+    list.ids.push_back(std::move(id));
   }
-  return ids;
+  if (refused > 0) {
+    list.notes.push_back("the region list holds " + std::to_string(refused) +
+                         " id(s) that are not region ids (lower-case letters, digits and "
+                         "hyphens); they were left out");
+  }
+  if (beyond > 0) {
+    list.notes.push_back("the region list holds " + std::to_string(kMaxRegions + beyond) +
+                         " regions; only the first " + std::to_string(kMaxRegions) + " are called");
+  }
+  return list;
 }
 
 std::string PrefixRegion(std::string_view region, std::string_view text) {

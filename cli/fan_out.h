@@ -78,8 +78,18 @@ struct RegionChoice {
 // hyphens, none empty, none twice. An error message a user can act on.
 core::Result<RegionChoice> ParseRegionChoice(std::string_view text);
 
-// Every region id of a DescribeRegions reply (XML or JSON), in its order.
-std::vector<std::string> RegionIdsOf(std::string_view body);
+// The most regions one --regions all sends to: the service has a few dozen.
+inline constexpr std::size_t kMaxRegions = 256;
+
+// The region ids of a DescribeRegions reply (its XML form), in its order:
+// decoded, without empty ids and repeats, and only ids of lower-case
+// letters, digits and hyphens (a reply is not trusted to choose requests),
+// at most kMaxRegions of them. `notes` says what was left out.
+struct RegionList {
+  std::vector<std::string> ids;
+  std::vector<std::string> notes;
+};
+RegionList RegionIdsOf(std::string_view body);
 
 // One region's call as it went, with what its engine wrote along the way.
 struct RegionCall {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/output.h"
+#include "core/json_depth.h"
 #include "report/extractor.h"
 #include "report/xml_text.h"
 
@@ -60,18 +61,31 @@ JsonDocument::JsonDocument() : items_(std::make_unique<Items>()) {}
 JsonDocument::~JsonDocument() = default;
 
 std::optional<std::string> JsonDocument::AddReply(std::string_view body,
-                                                  std::span<const std::string> notes) {
+                                                  std::span<const std::string> notes,
+                                                  std::optional<PartialWalk> partial) {
   std::string complaint;
   OrderedJson parsed;
-  try {
-    parsed = OrderedJson::parse(body);
-  } catch (const OrderedJson::exception& error) {
-    complaint = error.what();
+  if (core::JsonNestsDeeperThan(body)) {
+    complaint = "the reply nests arrays and objects more than " +
+                std::to_string(core::kJsonDepthLimit) +
+                " levels deep; refusing to show it (--raw prints it as received)";
+  } else {
+    try {
+      parsed = OrderedJson::parse(body);
+    } catch (const OrderedJson::exception& error) {
+      complaint = std::string("the reply is not JSON: ") + error.what();
+    }
   }
   if (complaint.empty() && !notes.empty() && parsed.is_object()) {
     OrderedJson listed = OrderedJson::array();
     for (const std::string& note : notes) listed.push_back(note);
     parsed["KestruneNotes"] = std::move(listed);
+  }
+  if (complaint.empty() && partial && parsed.is_object()) {
+    OrderedJson walk = OrderedJson::object();
+    walk["failedPage"] = partial->failed_page;
+    walk["records"] = partial->records;
+    parsed["KestrunePartial"] = std::move(walk);
   }
   items_->items.push_back(complaint.empty() ? std::move(parsed) : OrderedJson());
   if (complaint.empty()) return std::nullopt;
@@ -135,6 +149,7 @@ std::string JsonDocument::Render(bool as_array) const {
 
 ServiceErrorText ReadServiceError(std::string_view body) {
   ServiceErrorText text;
+  if (core::JsonNestsDeeperThan(body)) return text;
   const OrderedJson parsed = OrderedJson::parse(body, nullptr, false);
   if (parsed.is_object()) {
     auto field = [&parsed](const char* name) {
@@ -156,6 +171,7 @@ ServiceErrorText ReadServiceError(std::string_view body) {
 
 std::vector<report::Row> JsonLeafRows(std::string_view body) {
   std::vector<report::Row> rows;
+  if (core::JsonNestsDeeperThan(body)) return rows;
   const OrderedJson parsed = OrderedJson::parse(body, nullptr, false);
   if (!parsed.is_discarded()) CollectLeaves(parsed, {}, rows);
   return rows;

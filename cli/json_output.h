@@ -16,6 +16,12 @@
 
 namespace kestrune::cli {
 
+// Where a walk over pages failed: the page, and the records fetched before.
+struct PartialWalk {
+  int failed_page = 0;
+  std::size_t records = 0;
+};
+
 // What a command prints with --format json: one item, or (for a command that
 // makes several calls) an array of its items in order.
 class JsonDocument {
@@ -27,10 +33,15 @@ class JsonDocument {
 
   // Adds a reply body as parsed, with `notes` (explanations of an error
   // reply) as a "KestruneNotes" array member when there are any and the reply
-  // is an object. Returns the parser's complaint, adding a null in its place,
-  // when the body is not JSON.
+  // is an object. Returns why it cannot be shown (a line without the
+  // program's name), adding a null in its place, when the body is not JSON
+  // or nests deeper than any reply may (core/json_depth.h).
+  // With `partial` (a walk over pages that failed), an object reply also
+  // gets "KestrunePartial": {"failedPage": N, "records": M}, so that a script
+  // cannot take the records fetched for the whole list.
   std::optional<std::string> AddReply(std::string_view body,
-                                      std::span<const std::string> notes = {});
+                                      std::span<const std::string> notes = {},
+                                      std::optional<PartialWalk> partial = std::nullopt);
   // Adds a null, for a call that got no reply.
   void AddNothing();
   // Adds rows as an array of records: each a Field: Info object, split at
@@ -66,7 +77,7 @@ ServiceErrorText ReadServiceError(std::string_view body);
 // Every scalar of a JSON reply as a row (its key, its value as text), in
 // document order, with a separator row before each object of an array: the
 // rows an XML reply would give, for code that reads rows. None for a body
-// that is not JSON.
+// that is not JSON or nests too deeply.
 std::vector<report::Row> JsonLeafRows(std::string_view body);
 
 }  // namespace kestrune::cli

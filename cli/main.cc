@@ -7,6 +7,7 @@
 #include "cli/terminal.h"
 
 int main(int argc, char** argv) {
+  kestrune::cli::KeepMemoryOutOfCoreFiles();
   kestrune::cli::PrepareStandardStreams();
   const std::vector<std::string> arguments = kestrune::cli::CommandLineArguments(argc, argv);
   kestrune::cli::SystemConsole console(argc > 0 ? argv[0] : "kestrune");

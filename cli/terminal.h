@@ -41,6 +41,15 @@ bool TerminalTakesUtf8(StandardStream stream);
 // a signed request or a raw reply is printed exactly.
 void PrepareStandardStreams();
 
+// Keeps this process's memory, which will hold the AccessKey secret, out of
+// core files and away from other processes of the same user: no core file
+// at all (RLIMIT_CORE 0) and, on Linux, not dumpable (no core, no ptrace
+// attach, /proc/<pid>/mem closed). Called first thing; a step the system
+// refuses is left undone, as it changes nothing the program needs. On
+// Windows nothing to do: no core file is written without a debugger or an
+// error-reporting setting of the user's own.
+void KeepMemoryOutOfCoreFiles();
+
 // The program's arguments after its name, in UTF-8.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 

@@ -1,3 +1,5 @@
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -72,6 +74,12 @@ std::optional<WriteFailure> FlushStandard(StandardStream stream) {
 bool TerminalTakesUtf8(StandardStream) { return false; }
 
 void PrepareStandardStreams() {}
+
+void KeepMemoryOutOfCoreFiles() {
+  const rlimit none{0, 0};
+  (void)::setrlimit(RLIMIT_CORE, &none);
+  (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   std::vector<std::string> arguments;

@@ -99,6 +99,8 @@ bool TerminalTakesUtf8(StandardStream stream) { return IsTerminal(stream); }
 
 void PrepareStandardStreams() { _setmode(_fileno(stdout), _O_BINARY); }
 
+void KeepMemoryOutOfCoreFiles() {}
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   int count = 0;

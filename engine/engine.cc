@@ -281,6 +281,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       reason = reply.status_line;
     } else {
       result.outcome = Outcome::kGoodReply;
+      if (!json) MarkCutOff(result);
       return result;
     }
 
@@ -355,26 +356,57 @@ void Engine::Diagnose(RequestResult& result) const {
   result.notes.insert(result.notes.end(), diagnosis.notes.begin(), diagnosis.notes.end());
 }
 
+void Engine::MarkCutOff(RequestResult& result) {
+  // Without a length header only the close of the connection ends a reply,
+  // so one cut short arrives as a good reply whose document never ends.
+  const std::optional<std::string> root = UnclosedXmlRoot(result.body);
+  if (!root) return;
+  result.outcome = Outcome::kConnectionFailed;
+  result.result_text = kConnectionFailedText;
+  result.detail = "the reply was cut off after " + std::to_string(result.body.size()) +
+                  " bytes (its root element" + (root->empty() ? "" : " " + *root) +
+                  " never closes); what arrived is shown";
+  result.partial = true;
+}
+
 void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result) {
   // A JSON reply goes back whole; the rows are the XML form's.
   if (options_.reply_format == request::ReplyFormat::kJson) return;
   report::DisplayText display;
   report::Extractor extractor(results_, trace_, display);
+  // The extractor reads a reply as ending at its first NUL, as the reply
+  // buffers always have, so a NUL byte would hide the rest of the reply:
+  // each one is shown as U+2400 SYMBOL FOR NULL instead.
+  std::string visible;
+  std::string_view body = result.body;
+  if (body.find('\0') != std::string_view::npos) {
+    constexpr std::string_view kNulSymbol = "\xE2\x90\x80";
+    for (const char ch : body) {
+      if (ch == '\0') {
+        visible += kNulSymbol;
+      } else {
+        visible += ch;
+      }
+    }
+    body = visible;
+  }
   if (result.outcome == Outcome::kErrorReply) {
-    ShowErrorRows(result.body, extractor);
+    ShowErrorRows(body, extractor);
     return;
   }
-  if (result.outcome != Outcome::kGoodReply) return;
+  // What arrived of a failed reply is shown; the failure keeps its text.
+  const bool failed = result.outcome != Outcome::kGoodReply;
+  if (failed && !result.partial) return;
   if (action.service == catalogue::kEcsService) {
     report::FormatOutcome formatted = report::FormatReply(
-        action.category_number, action.action_number, result.action_line, result.body, extractor);
-    result.result_text = std::move(formatted.result_text);
+        action.category_number, action.action_number, result.action_line, body, extractor);
+    if (!failed) result.result_text = std::move(formatted.result_text);
     result.formatted = formatted.formatted;
   }
   if (!result.formatted) {
     // Without a formatter every leaf of the reply is shown, so a good reply
     // never looks like no reply, in either face.
-    report::ShowAllLeaves(result.body, extractor);
+    report::ShowAllLeaves(body, extractor);
     result.leaves_shown = true;
   }
 }
@@ -431,6 +463,9 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       Show(action, merged);
       Show(action, result);
       result.detail = merged.detail;
+      result.partial = true;
+      result.failed_page = page;
+      result.records_before_failure = records;
       result.pages = merged.pages;
       result.attempts = merged.attempts;
       result.body = std::move(merged.body);

@@ -192,6 +192,13 @@ struct RequestResult {
   int http_status = 0;
   int pages = 0;                    // pages fetched by SendAllPages
   bool page_limit_reached = false;  // SendAllPages stopped at kMaxPages
+  // Set when the request failed but what arrived is shown all the same (rows,
+  // and `body` holds it): a reply cut off before its root element closed, or
+  // a walk over pages that failed after the first (then failed_page, and the
+  // records fetched before it).
+  bool partial = false;
+  int failed_page = 0;
+  std::size_t records_before_failure = 0;
   // What the last request was signed over (never the key), for a diagnosis
   // of a refused signature.
   std::string string_to_sign;
@@ -273,6 +280,9 @@ class Engine {
   void Diagnose(RequestResult& result) const;
   // The rows of a result: the error rows, the formatter's, or every leaf.
   void Show(const catalogue::ResolvedAction& action, RequestResult& result);
+  // Turns a good XML reply whose document never ends into a failure whose
+  // rows are still shown.
+  static void MarkCutOff(RequestResult& result);
 
   const request::Clock& clock_;
   report::ResultList& results_;

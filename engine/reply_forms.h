@@ -44,6 +44,12 @@ std::unique_ptr<PageJoin> MakeXmlPageJoin(std::string_view list_element);
 // received.
 std::unique_ptr<PageJoin> MakeJsonPageJoin(std::string_view list_element);
 
+// The name of the root element of an XML document that never closes it (a
+// reply cut off on the way: without a length header the close of the
+// connection alone ends it); nullopt for a whole document and for a body
+// that is not XML at all.
+std::optional<std::string> UnclosedXmlRoot(std::string_view body);
+
 // The Code of a JSON error reply: a status outside 2xx and an object with a
 // string "Code". nullopt for anything else.
 std::optional<std::string> JsonErrorCode(int http_status, std::string_view body);

@@ -4,6 +4,7 @@
 // exception inside this file.
 #include <nlohmann/json.hpp>
 
+#include "core/json_depth.h"
 #include "engine/reply_forms.h"
 
 namespace kestrune::engine {
@@ -12,7 +13,12 @@ namespace {
 // Keys stay in the order the service wrote them.
 using Json = nlohmann::ordered_json;
 
-Json Parse(std::string_view text) { return Json::parse(text, nullptr, false); }
+// A text nested deeper than any reply of the service is treated as one that
+// is not JSON: kept as received, never walked.
+Json Parse(std::string_view text) {
+  if (core::JsonNestsDeeperThan(text)) return Json(Json::value_t::discarded);
+  return Json::parse(text, nullptr, false);
+}
 
 // The record array of a page, or nullptr.
 Json* RecordArray(Json& page, const std::string& list_element) {

@@ -1,7 +1,10 @@
 // The XML form of replies: the page join works on the text itself, so the
 // first page stays byte for byte what the service sent, with the later
 // pages' records inserted in its list.
+#include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "core/find_substring.h"
 #include "engine/reply_forms.h"
@@ -80,7 +83,42 @@ class XmlPageJoin final : public PageJoin {
   std::size_t insert_at_ = 0;  // where the next page's records go
 };
 
+constexpr std::string_view kBlanks = " \t\r\n";
+
 }  // namespace
+
+std::optional<std::string> UnclosedXmlRoot(std::string_view body) {
+  std::size_t pos = body.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  // The declaration, comments and a document type come before the root.
+  for (bool prolog = false;; prolog = true) {
+    pos = body.find_first_not_of(kBlanks, pos);
+    // After a declaration the root must follow; no name to give for it.
+    if (pos == std::string_view::npos)
+      return prolog ? std::optional<std::string>("") : std::nullopt;
+    if (body[pos] != '<') return std::nullopt;
+    const std::string_view rest = body.substr(pos);
+    if (!rest.starts_with("<?") && !rest.starts_with("<!")) break;
+    const std::size_t end = rest.starts_with("<!--") ? body.find("-->", pos) : body.find('>', pos);
+    if (end == std::string_view::npos) return std::string();
+    pos = end + 1;
+  }
+  const std::size_t name_end = body.find_first_of(" \t\r\n/>", pos + 1);
+  const std::string name(body.substr(pos + 1, name_end - std::min(name_end, pos + 1)));
+  if (name_end == std::string_view::npos) return name;  // cut inside its start tag
+  if (name.empty()) return std::nullopt;
+  const std::size_t tag_end = body.find('>', name_end);
+  if (tag_end == std::string_view::npos) return name;
+  if (body[tag_end - 1] == '/') return std::nullopt;  // <Root/>: nothing inside
+  // The last tag must be the root's closing tag ("</Root>", "</Root >").
+  const std::string_view whole = body.substr(0, body.find_last_not_of(kBlanks) + 1);
+  const std::size_t last = whole.rfind("</");
+  if (last != std::string_view::npos && last > tag_end && whole.ends_with('>') &&
+      whole.substr(last + 2).starts_with(name)) {
+    const std::string_view after = whole.substr(last + 2 + name.size());
+    if (after.find_first_not_of(kBlanks) == after.size() - 1) return std::nullopt;
+  }
+  return name;
+}
 
 std::unique_ptr<PageJoin> MakeXmlPageJoin(std::string_view list_element) {
   return std::make_unique<XmlPageJoin>(list_element);

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "core/json_depth.h"
+
 namespace kestrune::request {
 namespace {
 
@@ -58,11 +60,12 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
                                                                  std::string_view profile,
                                                                  std::string_view file) {
   const std::string file_name(file);
-  const Json document = Json::parse(content.begin(), content.end(), nullptr, false);
   const auto malformed = [&](std::string_view why) {
     return core::Status::Error(file_name + " is not a profile file of the Aliyun command line (" +
                                std::string(why) + ")");
   };
+  if (core::JsonNestsDeeperThan(content)) return malformed("nested too deeply");
+  const Json document = Json::parse(content.begin(), content.end(), nullptr, false);
   if (document.is_discarded()) return malformed("not JSON");
   if (!document.is_object()) return malformed("not a JSON object");
   const auto profiles = document.find("profiles");

@@ -1,5 +1,7 @@
 #include "request/credentials.h"
 
+#include "core/ascii.h"
+#include "core/base64.h"
 #include "request/escape.h"
 #include "request/small_file.h"
 
@@ -31,8 +33,20 @@ core::Result<Credentials> LoadCredentials(const std::string& path) {
 
 std::string HideSecurityToken(std::string text, std::string_view token) {
   if (token.empty()) return text;
+  // A server may echo an escape with lower-case hex digits ("%2b"), or the
+  // token in Base64 (as some gateways log a header).
+  const auto lower_hex = [](std::string encoded) {
+    for (std::size_t at = encoded.find('%'); at != std::string::npos && at + 2 < encoded.size();
+         at = encoded.find('%', at + 1)) {
+      encoded[at + 1] = core::LowerAscii(encoded[at + 1]);
+      encoded[at + 2] = core::LowerAscii(encoded[at + 2]);
+    }
+    return encoded;
+  };
   const std::string once = PercentEncode(token);
-  for (const std::string& form : {std::string(token), once, PercentEncode(once)}) {
+  const std::string once_lower = lower_hex(once);
+  for (const std::string& form : {std::string(token), once, PercentEncode(once), once_lower,
+                                  PercentEncode(once_lower), core::Base64Encode(token)}) {
     for (std::size_t at = text.find(form); at != std::string::npos;
          at = text.find(form, at + kHiddenToken.size())) {
       text.replace(at, form.size(), kHiddenToken);

@@ -57,8 +57,8 @@ core::Result<Credentials> LoadCredentials(
 
 // `text` with every form of `token` the service may echo back (as given,
 // percent-encoded once as it is sent, twice as in the string to sign that a
-// SignatureDoesNotMatch reply quotes) replaced by kHiddenToken. `text`
-// unchanged for an empty token.
+// SignatureDoesNotMatch reply quotes, either with lower-case hex digits, and
+// in Base64) replaced by kHiddenToken. `text` unchanged for an empty token.
 inline constexpr std::string_view kHiddenToken = "***";
 std::string HideSecurityToken(std::string text, std::string_view token);
 

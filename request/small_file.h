@@ -12,8 +12,10 @@
 
 namespace kestrune::request {
 
-// The file's bytes. Fails when it cannot be opened or read, or when it holds
-// more than `limit` bytes (then nothing is returned).
+// The file's bytes. Fails, naming the file, when it cannot be opened or read,
+// when it is not a regular file (a directory, a pipe, a device: refused
+// without waiting on it or reading a byte), or when it holds more than
+// `limit` bytes (then nothing is returned).
 core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t limit);
 
 // The same, except that a file (or a directory on its path) that does not
@@ -23,8 +25,11 @@ core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::strin
                                                                 std::size_t limit);
 
 // Replaces the file by `content`: written to a temporary file beside it,
-// flushed, then renamed over it. Readable by the owner only where the platform
-// has such modes. On failure the old file is left as it was.
+// flushed, then renamed over it. The temporary file is always a new one
+// (never a file or link already there) under a name no one can predict, and
+// readable by its owner only from the moment it exists (a mode of 0600; on
+// Windows an access list naming the user alone). On failure the old file is
+// left as it was.
 core::Status WriteFileAtomically(const std::string& path, std::string_view content);
 
 }  // namespace kestrune::request

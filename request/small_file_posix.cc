@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <random>
 #include <utility>
 
 #include "core/os_error.h"
@@ -37,16 +40,53 @@ class Fd {
   int fd_;
 };
 
+// What a file that is not a regular one is, for the refusal's message.
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a pipe (FIFO)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+core::Status TooLong(const std::string& path, std::size_t limit) {
+  return core::Status::Error("\"" + path + "\" is longer than " + std::to_string(limit) +
+                             " bytes; refusing it rather than reading part of it");
+}
+
+// Opens `path` for reading as a regular file, or fails naming it. Opened
+// without blocking, so that a FIFO is refused at once rather than waiting
+// for a writer; a directory, a device such as /dev/zero (which never ends)
+// and a file already longer than `limit` are refused before a byte is read.
+// -1 with `missing` set for a file that does not exist.
+core::Result<int> OpenRegular(const std::string& path, std::size_t limit, bool& missing) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
+    missing = errno == ENOENT || errno == ENOTDIR;
+    return FileError("cannot open", path);
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return FileError("cannot read", path);
+  if (!S_ISREG(info.st_mode)) {
+    return core::Status::Error("\"" + path + "\" is " + KindOf(info.st_mode) +
+                               ", not a regular file; refusing to read it");
+  }
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) return TooLong(path, limit);
+  return fd.release();
+}
+
 // nullopt for a missing file when `missing_ok`.
 core::Result<std::optional<std::string>> Read(const std::string& path, std::size_t limit,
                                               bool missing_ok) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    if (missing_ok && (errno == ENOENT || errno == ENOTDIR)) return std::optional<std::string>();
-    return FileError("cannot open", path);
+  bool missing = false;
+  core::Result<int> opened = OpenRegular(path, limit, missing);
+  if (!opened.ok()) {
+    if (missing_ok && missing) return std::optional<std::string>();
+    return opened.status();
   }
+  Fd fd(*opened);
   std::string content;
-  char buffer[512];
+  char buffer[4096];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
@@ -55,10 +95,8 @@ core::Result<std::optional<std::string>> Read(const std::string& path, std::size
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
-    if (content.size() > limit) {
-      return core::Status::Error("\"" + path + "\" is longer than " + std::to_string(limit) +
-                                 " bytes; refusing it rather than reading part of it");
-    }
+    // The file may grow while it is read.
+    if (content.size() > limit) return TooLong(path, limit);
   }
   return std::optional<std::string>(std::move(content));
 }
@@ -77,9 +115,23 @@ core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::strin
 }
 
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (fd.get() < 0) return FileError("cannot create", temporary);
+  // A fresh file under a name no one can guess, created (never opened if
+  // there) beside the target so that the rename stays on one file system:
+  // a file or a hard link planted at the name would otherwise receive the
+  // secret, or keep a mode wider than the owner's.
+  std::string temporary;
+  int created = -1;
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%08x%08x", static_cast<unsigned>(random()),
+                  static_cast<unsigned>(random()));
+    temporary = path + suffix;
+    created = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (created >= 0 || errno != EEXIST) break;
+  }
+  if (created < 0) return FileError("cannot create", temporary);
+  Fd fd(created);
   std::size_t written = 0;
   while (written < content.size()) {
     ssize_t n = ::write(fd.get(), content.data() + written, content.size() - written);

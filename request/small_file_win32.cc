@@ -1,6 +1,11 @@
 #include <windows.h>
 
+#include <bcrypt.h>
+#include <sddl.h>
+
+#include <memory>
 #include <utility>
+#include <vector>
 
 #include "core/os_error.h"
 #include "core/wide_text.h"
@@ -48,8 +53,25 @@ core::Result<std::optional<std::string>> Read(const std::string& path, std::size
     SetLastError(error);
     return FileError("cannot open", path);
   }
+  // Only a file on disk: a named pipe would block the read and a device
+  // such as NUL or CON is no file to trust.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+    return core::Status::Error("\"" + path + "\" is not a regular file; refusing to read it");
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) return FileError("cannot read", path);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return core::Status::Error("\"" + path +
+                               "\" is a directory, not a regular file; refusing "
+                               "to read it");
+  }
+  const auto too_long = [&] {
+    return core::Status::Error("\"" + path + "\" is longer than " + std::to_string(limit) +
+                               " bytes; refusing it rather than reading part of it");
+  };
+  if (info.nFileSizeHigh != 0 || info.nFileSizeLow > limit) return too_long();
   std::string content;
-  char buffer[512];
+  char buffer[4096];
   for (;;) {
     DWORD n = 0;
     if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
@@ -57,12 +79,60 @@ core::Result<std::optional<std::string>> Read(const std::string& path, std::size
     }
     if (n == 0) break;
     content.append(buffer, n);
-    if (content.size() > limit) {
-      return core::Status::Error("\"" + path + "\" is longer than " + std::to_string(limit) +
-                                 " bytes; refusing it rather than reading part of it");
-    }
+    // The file may grow while it is read.
+    if (content.size() > limit) return too_long();
   }
   return std::optional<std::string>(std::move(content));
+}
+
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using OwnerOnly = std::unique_ptr<void, LocalFreer>;
+
+// A security descriptor whose access list grants the current user alone
+// full control, inheriting nothing from the directory; null when it cannot
+// be made (then the file gets the directory's inherited permissions, as it
+// always did before).
+OwnerOnly OwnerOnlyDescriptor() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  Handle token_handle(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    return nullptr;
+  }
+  LPWSTR sid_text = nullptr;
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid_text)) {
+    return nullptr;
+  }
+  const OwnerOnly sid_owner(sid_text);
+  // P: protected, no inherited entries; one entry: the user, full access.
+  const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid_text) + L")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return OwnerOnly(descriptor);
+}
+
+// Sixteen hex digits from the system's random source; empty when it fails.
+std::string RandomSuffix() {
+  unsigned char bytes[8];
+  if (!BCRYPT_SUCCESS(
+          BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return {};
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (const unsigned char byte : bytes) {
+    text += kHex[byte >> 4];
+    text += kHex[byte & 0xF];
+  }
+  return text;
 }
 
 }  // namespace
@@ -79,10 +149,27 @@ core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::strin
 }
 
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
-  const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
-  const std::wstring wide_temporary = core::ToWide(temporary);
-  Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A new file (CREATE_NEW: never one already there) under a name no one can
+  // guess, owner-only from its creation.
+  const OwnerOnly descriptor = OwnerOnlyDescriptor();
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  std::string temporary;
+  std::wstring wide_temporary;
+  HANDLE created = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string suffix = RandomSuffix();
+    if (suffix.empty()) {
+      return core::Status::Error("cannot create a temporary file beside \"" + path +
+                                 "\": no random name");
+    }
+    temporary = path + ".tmp-" + suffix;
+    wide_temporary = core::ToWide(temporary);
+    created =
+        CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, descriptor ? &attributes : nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  Handle file(created);
   if (file.get() == INVALID_HANDLE_VALUE) return FileError("cannot create", temporary);
   DWORD written = 0;
   bool ok = WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,

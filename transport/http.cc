@@ -167,7 +167,26 @@ struct HeaderFacts {
   std::size_t body_start = std::string_view::npos;
   bool chunked = false;
   std::optional<std::size_t> content_length;
+  // Two Content-Length values that differ (in two headers or one list):
+  // which one frames the body cannot be known, so neither is trusted.
+  std::optional<std::size_t> conflicting_length;
 };
+
+// The status code of a status line ("HTTP/1.1 200 OK"), or 0 when it has
+// none that reads as three digits.
+int StatusCodeOf(std::string_view line) {
+  const std::size_t space = line.find(' ');
+  std::size_t code = 0;
+  if (space != std::string_view::npos && ParseDecimal(line.substr(space + 1, 3), code) &&
+      code >= 100 && (line.size() == space + 4 || line[space + 4] == ' ')) {
+    return static_cast<int>(code);
+  }
+  return 0;
+}
+
+// An interim reply (100 Continue, 102, 103 Early Hints) comes before the
+// real one on the same connection; 101 switches protocols and is final.
+bool IsInterim(int code) { return code >= 100 && code <= 199 && code != 101; }
 
 // Reads the header lines after the status line (which ends before `pos`).
 HeaderFacts ReadHeader(std::string_view raw, std::size_t pos) {
@@ -187,8 +206,20 @@ HeaderFacts ReadHeader(std::string_view raw, std::size_t pos) {
           Trim(comma == std::string_view::npos ? value : value.substr(comma + 1));
       facts.chunked = core::EqualsIgnoreCase(last, "chunked");
     } else if (core::EqualsIgnoreCase(name, "Content-Length")) {
-      std::size_t length = 0;
-      if (ParseDecimal(value, length)) facts.content_length = length;
+      // "Content-Length: 5, 5" repeats one value; each item counts alike.
+      std::string_view items = value;
+      while (!items.empty()) {
+        const std::size_t comma = std::min(items.find(','), items.size());
+        std::size_t length = 0;
+        if (ParseDecimal(Trim(items.substr(0, comma)), length)) {
+          if (facts.content_length && *facts.content_length != length) {
+            facts.conflicting_length = length;
+          } else {
+            facts.content_length = length;
+          }
+        }
+        items.remove_prefix(std::min(comma + 1, items.size()));
+      }
     }
   }
   facts.body_start = pos;
@@ -228,6 +259,7 @@ class ReplyFraming {
   Stage stage_ = Stage::kStatusLine;
   std::size_t pos_ = 0;      // the first byte the current stage has not read
   std::size_t scanned_ = 0;  // how far the current line was searched for its end
+  std::size_t status_start_ = 0;
   std::size_t header_start_ = 0;
   std::size_t body_start_ = 0;
   std::size_t length_ = 0;  // the Content-Length, or what is left of a chunk
@@ -248,26 +280,37 @@ std::optional<std::string_view> ReplyFraming::TakeLine(std::string_view raw) {
 bool ReplyFraming::Complete(std::string_view raw) {
   for (;;) {
     switch (stage_) {
-      case Stage::kStatusLine:
-        if (raw.size() < kHttpPrefix.size()) return false;
-        if (!raw.starts_with(kHttpPrefix)) {
+      case Stage::kStatusLine: {
+        // At the start, or after an interim reply.
+        const std::string_view rest = raw.substr(pos_);
+        if (rest.size() < kHttpPrefix.size()) return false;
+        if (!rest.starts_with(kHttpPrefix)) {
           stage_ = Stage::kUntilClose;
           return false;
         }
+        status_start_ = pos_;
         if (!TakeLine(raw)) return false;
         header_start_ = pos_;
         stage_ = Stage::kHeader;
         break;
+      }
       case Stage::kHeader: {
         const std::optional<std::string_view> line = TakeLine(raw);
         if (!line) return false;
         if (!line->empty()) break;
         // The header is whole: what it says of the body is read once.
+        std::size_t status_end = status_start_;
+        if (IsInterim(StatusCodeOf(NextLine(raw, status_end)))) {
+          stage_ = Stage::kStatusLine;  // no body; the real reply follows
+          break;
+        }
         const HeaderFacts facts = ReadHeader(raw, header_start_);
         body_start_ = pos_;
-        if (facts.chunked) {
+        // Conflicting lengths frame nothing; the reply is refused once received.
+        const bool framed = !facts.conflicting_length;
+        if (framed && facts.chunked) {
           stage_ = Stage::kChunkSize;
-        } else if (facts.content_length) {
+        } else if (framed && facts.content_length) {
           length_ = *facts.content_length;
           stage_ = Stage::kLength;
         } else {
@@ -589,6 +632,7 @@ core::Status HostExchange::Send(std::string_view request) {
     return core::Status::Error("failed to send data to " + peer_name_ + " (" + sent->detail + ")");
   }
   Trace(TraceStep::kSent);
+  Mark(&PhaseTimes::sent);
   return core::Status::Ok();
 }
 
@@ -725,28 +769,38 @@ core::Status ParseReply(HttpReply& reply) {
     reply.raw.clear();
     return core::Status::Ok();
   }
-  std::size_t pos = 0;
-  const std::string_view line = NextLine(raw, pos);
-  if (pos == std::string_view::npos) {
-    reply.status_line = std::string(Trim(raw));
-    return core::Status::Error("the reply ended inside its status line");
+  // Interim replies are read past: the head kept is the real reply's.
+  std::size_t start = 0;
+  HeaderFacts facts;
+  for (;;) {
+    std::size_t pos = start;
+    const std::string_view line = NextLine(raw, pos);
+    if (pos == std::string_view::npos) {
+      reply.status_line = std::string(Trim(raw.substr(start)));
+      return core::Status::Error("the reply ended inside its status line");
+    }
+    reply.status_line = std::string(line);
+    reply.status_code = StatusCodeOf(line);
+    facts = ReadHeader(raw, pos);
+    if (facts.body_start == std::string_view::npos) {
+      return core::Status::Error("the reply ended inside its header");
+    }
+    if (!IsInterim(reply.status_code)) break;
+    start = facts.body_start;
+    if (!raw.substr(start).starts_with(kHttpPrefix)) {
+      return core::Status::Error("the reply ended after an interim " + reply.status_line);
+    }
   }
-  reply.status_line = std::string(line);
-  const std::size_t space = line.find(' ');
-  std::size_t code = 0;
-  if (space != std::string_view::npos && ParseDecimal(line.substr(space + 1, 3), code) &&
-      code >= 100 && (line.size() == space + 4 || line[space + 4] == ' ')) {
-    reply.status_code = static_cast<int>(code);
-  }
-
-  const HeaderFacts facts = ReadHeader(raw, pos);
-  if (facts.body_start == std::string_view::npos) {
-    return core::Status::Error("the reply ended inside its header");
+  if (facts.conflicting_length) {
+    return core::Status::Error("the reply's header gives two different lengths (Content-Length " +
+                               std::to_string(*facts.content_length) + " and " +
+                               std::to_string(*facts.conflicting_length) +
+                               "); refusing a reply whose end cannot be known");
   }
   reply.chunked = facts.chunked;
   // The body is cut out of the received bytes where they lie (a large reply
   // is never held twice); `raw` keeps the head alone.
-  std::string head(raw.substr(0, facts.body_start));
+  std::string head(raw.substr(start, facts.body_start - start));
   reply.body = std::move(reply.raw);
   reply.raw = std::move(head);
   if (facts.chunked) return DecodeChunked(reply.body, facts.body_start);

@@ -57,6 +57,7 @@ struct PhaseTimes {
   std::optional<std::chrono::microseconds> resolved;    // the host's addresses known
   std::optional<std::chrono::microseconds> connected;   // the TCP connection up
   std::optional<std::chrono::microseconds> secured;     // the TLS handshake done
+  std::optional<std::chrono::microseconds> sent;        // the whole request sent
   std::optional<std::chrono::microseconds> first_byte;  // the reply's first byte in
   std::optional<std::chrono::microseconds> complete;    // the whole reply in
 };

@@ -23,6 +23,10 @@
 
 namespace kestrune::transport {
 
+// The largest CA file read: a system bundle of every public root is a few
+// hundred KiB; anything far larger is a mistake (or /dev/zero).
+inline constexpr std::size_t kCaFileLimit = 4 * 1024 * 1024;
+
 struct TlsOptions {
   // A PEM file whose certificates are the only ones trusted; empty: the
   // system's trust store.

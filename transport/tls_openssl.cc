@@ -12,18 +12,15 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "core/os_error.h"
 #include "core/sha1.h"
+#include "request/small_file.h"
 #include "transport/tls.h"
 
 namespace kestrune::transport {
@@ -69,17 +66,12 @@ std::string CaFileName(const std::string& path) { return "the CA file \"" + path
 
 // The content of the CA file at `path`. It is read here rather than by
 // SSL_CTX_load_verify_locations so that a missing file, a file without
-// certificates and a damaged one each get their own message.
+// certificates and a damaged one each get their own message, and so that
+// only a regular file of a bounded size is read (never a FIFO or a device).
 core::Result<std::string> ReadCaFile(const std::string& path) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  const int open_error = errno;
-  if (!file)
-    return core::Status::Connection("cannot read " + CaFileName(path) + ": " +
-                                    core::DescribeOsError(open_error ? open_error : ENOENT));
-  std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad() || pem.size() > INT_MAX) {
-    return core::Status::Connection("cannot read " + CaFileName(path));
+  core::Result<std::string> pem = request::ReadSmallFile(path, kCaFileLimit);
+  if (!pem.ok()) {
+    return core::Status::Connection("cannot read the CA file: " + pem.status().message());
   }
   return pem;
 }

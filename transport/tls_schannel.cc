@@ -38,8 +38,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A CA file is a handful of certificates; anything far larger is a mistake.
-constexpr std::size_t kCaFileLimit = 1024 * 1024;
 // The server's handshake messages (its chain above all) must fit in this.
 constexpr std::size_t kHandshakeLimit = 256 * 1024;
 constexpr std::size_t kReadChunk = 16 * 1024;

@@ -231,6 +231,17 @@ TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
   EXPECT_EQ(joined.at("TotalCount"), 235);
   EXPECT_EQ(joined.at("PageSize"), 235);
   EXPECT_EQ(joined.at("PageNumber"), 1);
+  EXPECT_FALSE(joined.contains("KestrunePartial"));
+
+  // A failed walk in JSON keeps the records fetched and says it is partial.
+  Sim({"--instances", "235@cn-hangzhou", "--fault", "page=2"});
+  TestConsole& partial = Console();
+  json_arguments.insert(json_arguments.end(), {"--retries", "0"});
+  EXPECT_EQ(Call(partial, json_arguments), kExitErrorReply);
+  const nlohmann::ordered_json fetched_json = nlohmann::ordered_json::parse(partial.out);
+  EXPECT_EQ(fetched_json.at("Instances").at("Instance").size(), 200u);
+  EXPECT_EQ(fetched_json.at("KestrunePartial"),
+            nlohmann::ordered_json::parse(R"({"failedPage": 3, "records": 200})"));
 
   // With retries the failed page is asked for again, and the walk goes on
   // from there: every record once.
@@ -408,6 +419,7 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
       {{"ecs", "DescribeZones", "RegionId=a", "regionid=b"}, "given twice"},
       {{"ecs"}, "call needs a service and an action"},
       {{"ecs", "DescribeRegions", "--timeout", "0"}, "bad time-out"},
+      {{"ecs", "DescribeRegions", "--ca-file", "."}, "\".\" is a directory"},
   };
   for (const Case& c : cases) {
     TestConsole& console = Console();

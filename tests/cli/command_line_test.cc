@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -214,12 +216,20 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
 }
 
 TEST(CommandLineTest, CaFileFromTheOptionElseTheVariable) {
+  const std::filesystem::path directory =
+      std::filesystem::path(::testing::TempDir()) / "kestrune-ca-choice";
+  std::filesystem::create_directories(directory);
+  const std::string variable = (directory / "variable.pem").string();
+  const std::string option = (directory / "option.pem").string();
+  std::ofstream(variable) << "pem";
+  std::ofstream(option) << "pem";
   clitest::TestConsole console;
-  console.env["KESTRUNE_CA_FILE"] = "variable.pem";
-  EXPECT_EQ(EngineOptionsFor({}, console)->ca_file, "variable.pem");
+  console.env["KESTRUNE_CA_FILE"] = variable;
+  EXPECT_EQ(EngineOptionsFor({}, console)->ca_file, variable);
   CommandLine line;
-  line.ca_file = "option.pem";
-  EXPECT_EQ(EngineOptionsFor(line, console)->ca_file, "option.pem");
+  line.ca_file = option;
+  EXPECT_EQ(EngineOptionsFor(line, console)->ca_file, option);
+  std::filesystem::remove_all(directory);
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {

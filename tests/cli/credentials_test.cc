@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/terminal.h"
 #include "process_support.h"
 
 namespace kestrune::cli::clitest {
@@ -78,6 +81,23 @@ TEST_F(CallTest, TheSecretTypedAtATerminalIsNotEchoed) {
   // The terminal is the child's own, not a captured stream: audit what it showed.
   audit_.CheckText("what the terminal showed", shown);
   EXPECT_EQ(ReadFile(work_.File("sign")), std::string("pty-id:") + kSecret);
+}
+
+// A crash must not leave the secret in a core file: in a child (the test
+// process keeps its own settings), no core size and not dumpable.
+TEST(CoreFileTest, MemoryIsKeptOutOfCoreFiles) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    KeepMemoryOutOfCoreFiles();
+    rlimit core{};
+    const bool none = ::getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur == 0 &&
+                      core.rlim_max == 0 && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0;
+    ::_exit(none ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

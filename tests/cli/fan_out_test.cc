@@ -120,6 +120,27 @@ TEST_F(FanOutTest, BadInputIsOneLineAndSendsNoCall) {
   EXPECT_TRUE(Contains(log[1], "DescribeRegions")) << log[1];
 }
 
+// The region list is the service's reply, not the user's choice: 3,006 ids
+// once gave 3,007 requests, repeats called twice, an empty RegionId sent.
+TEST(RegionListTest, OnlyDistinctPlainIdsAndAtMostTheCap) {
+  std::string body = "<Regions>";
+  for (const std::string id :
+       {"cn-a", "", "cn-a", "cn-&#98;", "cn-b", "CN-X", "cn-\xE2\x80\xAEx", "cn-c&amp;d"}) {
+    body += "<RegionId>" + id + "</RegionId>";
+  }
+  const RegionList few = RegionIdsOf(body + "</Regions>");
+  EXPECT_EQ(few.ids, (std::vector<std::string>{"cn-a", "cn-b"}));
+  ASSERT_EQ(few.notes.size(), 1u);
+  EXPECT_NE(few.notes[0].find("3 id(s) that are not region ids"), std::string::npos);
+
+  for (int i = 0; i < 300; ++i) body += "<RegionId>r-" + std::to_string(i) + "</RegionId>";
+  const RegionList many = RegionIdsOf(body + "</Regions>");
+  ASSERT_EQ(many.ids.size(), kMaxRegions);
+  EXPECT_EQ(many.ids.back(), "r-253");
+  ASSERT_EQ(many.notes.size(), 2u);
+  EXPECT_NE(many.notes[1].find("holds 302 regions; only the first 256"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrune::cli::clitest
 

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/app.h"
+#include "cli/commands.h"
 #include "cli/json_output.h"
 #include "report/extractor.h"
 #include "test_console.h"
@@ -69,6 +72,40 @@ TEST(OutputTest, JsonDocumentIsOneReplyOrAnArrayOfThem) {
   const std::string several = document.Render(true);
   EXPECT_EQ(several.rfind("[\n  {\n    \"RequestId\": \"R-1\",", 0), 0u) << several;
   EXPECT_TRUE(several.ends_with("  },\n  null,\n  null\n]\n")) << several;
+}
+
+// A reply nested 100,000 levels deep overflowed the stack when printed.
+// Brackets inside strings (escaped quotes too) do not count.
+TEST(OutputTest, JsonNestedPastTheLimitIsRefusedNotWalked) {
+  const auto nested = [](std::size_t levels, std::string_view inside) {
+    return std::string(levels, '[') + std::string(inside) + std::string(levels, ']');
+  };
+  JsonDocument fits;
+  EXPECT_FALSE(fits.AddReply(nested(512, R"("[{\"[[[")")));
+  for (const std::string& deep : {nested(513, ""), "{\"Code\":\"X\",\"a\":" + nested(100000, "")}) {
+    JsonDocument document;
+    const std::optional<std::string> complaint = document.AddReply(deep);
+    ASSERT_TRUE(complaint.has_value());
+    EXPECT_NE(complaint->find("more than 512 levels deep"), std::string::npos) << *complaint;
+    EXPECT_EQ(document.Render(false), "");
+    EXPECT_TRUE(JsonLeafRows(deep).empty());
+    EXPECT_EQ(ReadServiceError(deep).code, "");
+  }
+}
+
+// A walk that failed on a connection after some pages printed none of
+// what was fetched in tsv (JSON: see CallTest.AllPages...).
+TEST(OutputTest, RecordsOfAFailedWalkAreKept) {
+  CallOutcome outcome;
+  outcome.result.outcome = engine::Outcome::kConnectionFailed;
+  outcome.result.detail = "page 3 failed after 2 records: reset";
+  outcome.result.partial = true;
+  outcome.rows = {{"RequestId", "R"}, kSeparator, {"Id", "a"}, kSeparator, {"Id", "b"}};
+  clitest::TestConsole tsv;
+  JsonDocument unused;
+  EXPECT_EQ(PrintOutcome(tsv, OutputFormat::kTsv, outcome, false, unused), kExitConnection);
+  EXPECT_EQ(tsv.out, "RequestId\tR\n\nId\ta\n\nId\tb\n");
+  EXPECT_NE(tsv.err.find("page 3 failed after 2 records"), std::string::npos) << tsv.err;
 }
 
 TEST(OutputTest, LinesAreEscapedSoEachRowStaysOneLine) {

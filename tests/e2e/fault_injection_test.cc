@@ -345,6 +345,43 @@ TEST_F(FaultInjectionTest, ReplyCutShortOfItsContentLengthIsAFailure) {
   ExpectNextRequestAnswered();
 }
 
+// Without a length header only the close ends the reply: one cut off after
+// its first region used to pass for a good reply of one region.
+TEST_F(FaultInjectionTest, ReplyWhoseDocumentNeverEndsIsCutOffWithItsRowsKept) {
+  const std::size_t cut = kRegionsBody.find("<Region><RegionId>cn-beijing");
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n";
+  ScriptedServer server({Answer(head + kRegionsBody.substr(0, cut)), Answer(head + kRegionsBody)});
+  ASSERT_TRUE(server.ok());
+  Aim(server.endpoint());
+  const RequestResult result = Send();
+  EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
+  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_NE(result.detail.find("the reply was cut off after " + std::to_string(cut) + " bytes"),
+            std::string::npos)
+      << result.detail;
+  EXPECT_TRUE(result.partial);
+  EXPECT_EQ(rows_.produced(), std::vector<Row>(kRegionsRows.begin(), kRegionsRows.begin() + 5));
+  ExpectNextRequestAnswered();  // the whole document, framed by the close alone
+}
+
+// A NUL byte used to end the reply for the extractor, hiding every row
+// after it; it is shown as a symbol and the rest of the reply stays.
+TEST_F(FaultInjectionTest, NulByteIsShownAndHidesNothing) {
+  std::string body = kRegionsBody;
+  body.insert(body.find("dao</RegionId>"), std::string(1, '\0'));
+  ScriptedServer server({Answer(Reply(body))});
+  ASSERT_TRUE(server.ok());
+  Aim(server.endpoint());
+  const RequestResult result = Send();
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
+  std::vector<Row> expected = kRegionsRows;
+  expected[2].info =
+      "cn-qing\xE2\x90\x80"
+      "dao";
+  EXPECT_EQ(rows_.produced(), expected);
+  EXPECT_EQ(result.body, body);  // the body itself is kept as received
+}
+
 TEST_F(FaultInjectionTest, ReplyTricklingOneByteAtATimeIsWhole) {
   const std::string whole = Reply(kRegionsBody);
   ScriptedServer server({[&whole](Peer& peer) {

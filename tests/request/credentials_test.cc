@@ -126,4 +126,14 @@ TEST_F(CredentialsTest, SaveIntoAMissingDirectoryFailsCleanly) {
 }
 
 }  // namespace
+// A server that echoed the token with lower-case escapes or in Base64 showed
+// it: every form the request carries it in is hidden.
+TEST(HideSecurityTokenTest, EveryEncodingOfTheTokenIsHidden) {
+  const std::string token = "tok+en/=";
+  const std::string echoed =
+      "a tok+en/= b tok%2Ben%2F%3D c tok%252Ben%252F%253D d tok%2ben%2f%3d e tok%252ben%252f%253d "
+      "f dG9rK2VuLz0= g";
+  EXPECT_EQ(HideSecurityToken(echoed, token), "a *** b *** c *** d *** e *** f *** g");
+}
+
 }  // namespace kestrune::request

@@ -65,6 +65,7 @@ TEST(HttpParserTest, RefusesMalformedHeads) {
       "GET / HTTP/1.1\r\nX: a\x01"
       "b\r\n\r\n",
       "\r\n\r\n",
+      "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab",
   };
   for (const char* head : bad) {
     RequestParser parser;

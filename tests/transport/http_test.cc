@@ -286,6 +286,43 @@ TEST(HttpExchangeTest, FinalChunkWithExtensionAndTrailersEndsTheReply) {
   EXPECT_EQ(reply.body, "<Ok/>");
 }
 
+// Two lengths that differ leave the end of the body unknown: the last one
+// used to win, and a short reply passed for a whole one.
+TEST(HttpExchangeTest, ConflictingContentLengthsAreRefused) {
+  for (const std::string_view lengths :
+       {"Content-Length: 5\r\nContent-Length: 40\r\n", "Content-Length: 40, 5\r\n"}) {
+    TestServer server([&](Connection& client) {
+      TestServer::Send(client, "HTTP/1.1 200 OK\r\n" + std::string(lengths) + "\r\n<Ok/>");
+    });
+    HttpReply reply;
+    const core::Status status = Exchange(server, reply);
+    EXPECT_NE(status.message().find("two different lengths (Content-Length"), std::string::npos)
+        << lengths << status.message();
+  }
+}
+
+// Interim replies come before the real one and are no part of it; the real
+// one's own framing ends the exchange.
+TEST(HttpExchangeTest, InterimRepliesAreReadPast) {
+  TestServer server([](Connection& client) {
+    TestServer::Send(client,
+                     "HTTP/1.1 100\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </x>\r\n\r\n"
+                     "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n<Ok/>");
+    char buffer[64];
+    std::size_t received = 0;
+    (void)client.Receive(buffer, sizeof buffer, std::chrono::seconds(5), received);
+  });
+  ExchangeOptions options = ShortTimeouts();
+  options.idle_timeout = milliseconds(500);
+  HttpReply reply;
+  const core::Status status = Exchange(server, reply, options);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(reply.status_code, 200);
+  EXPECT_EQ(reply.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.body, "<Ok/>");
+  EXPECT_EQ(reply.raw.find("Early"), std::string::npos);
+}
+
 TEST(HttpExchangeTest, DrippingServerIsCutOffByTheWholeExchangeTimeOut) {
   std::atomic<bool> cut_off{false};
   TestServer server([&cut_off](Connection& client) {
@@ -409,6 +446,11 @@ TEST(ParseReplyTest, StatusLineAndBody) {
   HttpReply bare = Parsed("<Error><Code>X</Code></Error>");
   EXPECT_EQ(bare.status_code, 0);
   EXPECT_EQ(bare.body, "<Error><Code>X</Code></Error>");
+
+  // One length said twice is one length.
+  HttpReply same =
+      Parsed("HTTP/1.1 200 OK\r\nContent-Length: 5\r\ncontent-length: 5, 5\r\n\r\n<Ok/>X");
+  EXPECT_EQ(same.body, "<Ok/>");
 
   HttpReply odd = Parsed("HTTP/1.1 2x0 Odd\r\n\r\nbody");
   EXPECT_EQ(odd.status_code, 0);

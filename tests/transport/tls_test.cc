@@ -148,6 +148,7 @@ TEST_F(TlsExchangeTest, AServerOfTheTrustedCaForTheNameConnectedToGetsTheRequest
     ASSERT_TRUE(status.ok()) << host << ": " << status.message();
     EXPECT_EQ(reply.body, "hello");
     EXPECT_EQ(server.received(), kRequest);
+    EXPECT_TRUE(reply.times.sent);
   }
 }
 
@@ -174,6 +175,7 @@ TEST_F(TlsExchangeTest, AnUnverifiedServerIsRefusedAndReceivesNothing) {
     EXPECT_NE(status.message().find(c.reason), std::string::npos) << status.message();
     EXPECT_EQ(server.received(), "") << c.reason;
     EXPECT_TRUE(reply.raw.empty());
+    EXPECT_FALSE(reply.times.sent);  // --debug must not say it was
   }
 }
 

@@ -1,0 +1,65 @@
+// The JSON form of replies over arbitrary bytes: the engine's page join and
+// error code, and what --format json prints (the document, the error text,
+// the leaf rows). Besides the sanitizers' checks (a text nested thousands of
+// levels deep overflowed the stack when printed), what is printed must be
+// one valid JSON document no deeper than the limit, and a text past the
+// limit must be refused rather than shown.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/json_output.h"
+#include "core/json_depth.h"
+#include "engine/reply_forms.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "contract broken: %s\n", what);
+  std::abort();
+}
+
+// Whether `text` is one JSON document nested at most `limit` levels deep.
+bool ValidDocument(const std::string& text, std::size_t limit = kestrune::core::kJsonDepthLimit) {
+  if (kestrune::core::JsonNestsDeeperThan(text, limit)) return false;
+  return nlohmann::json::accept(text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view reply(reinterpret_cast<const char*>(data), size);
+  const bool deep = kestrune::core::JsonNestsDeeperThan(reply);
+
+  kestrune::cli::JsonDocument document;
+  const std::string note = "a note";
+  const auto complaint = document.AddReply(reply, {&note, 1});
+  if (deep && !complaint) Fail("a reply past the depth limit was accepted");
+  const std::string single = document.Render(false);
+  if (complaint && !single.empty()) Fail("a refused reply was printed");
+  if (!single.empty() && !ValidDocument(single)) Fail("the printed reply is not one document");
+  kestrune::cli::JsonDocument regions;
+  regions.AddRegionReply("cn-hangzhou", document);
+  // The array and the region's object add two levels around the reply.
+  if (!ValidDocument(regions.Render(true), kestrune::core::kJsonDepthLimit + 2))
+    Fail("the region array is not one document");
+
+  (void)kestrune::cli::ReadServiceError(reply);
+  const auto rows = kestrune::cli::JsonLeafRows(reply);
+  if (deep && !rows.empty()) Fail("leaf rows from a reply past the depth limit");
+  (void)kestrune::engine::JsonErrorCode(400, reply);
+
+  // Two pages of the same reply joined: the result is the first page as
+  // received (not an object) or one valid document.
+  const auto join = kestrune::engine::MakeJsonPageJoin("Instances");
+  (void)join->Add(std::string(reply));
+  (void)join->Add(std::string(reply));
+  const std::string joined = join->Finish("");
+  if (joined != reply && !ValidDocument(joined)) Fail("the joined pages are not one document");
+  return 0;
+}
