@@ -26,7 +26,7 @@ _kestrune() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case $word in
-      --endpoint | --endpoint-type | --region | --format | --timeout | --method) ((i++)) ;;
+      --endpoint | --endpoint-type | --region | --format | --timeout | --method | --retries | --connect-timeout | --read-timeout) ((i++)) ;;
       -*) ;;
       *) words+=("$word") ;;
     esac
@@ -36,7 +36,7 @@ _kestrune() {
     local options="--help --version"
     case ${words[0]:-} in
       call) options+=" --endpoint --endpoint-type --region --format --raw --dry-run --all-pages --force --method
-                       --debug --timeout" ;;
+                       --debug --timeout --retries --connect-timeout --read-timeout" ;;
       demo) options+=" --endpoint --region --format --debug --timeout" ;;
       sample) options+=" --region --format" ;;
     esac
