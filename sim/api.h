@@ -32,6 +32,8 @@ struct ActionCall {
   const std::vector<QueryParam>* params;
   std::string_view request_id;
   std::int64_t now_ms;
+  // How long a state change takes (0: done at once).
+  std::int64_t transition_ms = 0;
 };
 
 struct ActionReply {

@@ -166,7 +166,12 @@ ActionResult Transition(ActionContext& c, std::string_view needed, std::string_v
   if (auto* error = std::get_if<ApiError>(&target)) return *error;
   Instance* instance = std::get<Instance*>(target);
   if (instance->status != needed) return IncorrectInstanceStatus();
-  instance->status = next;
+  if (c.call().transition_ms > 0) {
+    c.world().BeginTransition(*instance, next == "Stopped" ? "Stopping" : "Starting", next,
+                              c.call().now_ms + c.call().transition_ms);
+  } else {
+    instance->status = next;
+  }
   return c.Done();
 }
 

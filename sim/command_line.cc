@@ -240,6 +240,12 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto rate = ParseNumber(*v, 1, 1000000, "--throttle");
       if (!rate.ok()) return rate.status();
       line.server.gateway.throttle_rate = static_cast<int>(*rate);
+    } else if (arg == "--transition") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      auto ms = ParseNumber(*v, 0, 600000, "--transition");
+      if (!ms.ok()) return ms.status();
+      line.server.gateway.transition_ms = *ms;
     } else if (arg == "--log-nonces") {
       line.server.log_nonces = true;
     } else if (arg == "--latency-region") {
@@ -319,10 +325,13 @@ std::string HelpText() {
          "                         connections are served meanwhile\n"
          "  --latency-region REGION=MS  hold replies to requests for REGION MS\n"
          "                         milliseconds more (repeatable)\n"
-         "  --throttle RATE        past RATE requests in one second from one AccessKey,\n"
-         "                         answer 400 Throttling.User with the header\n"
+         "  --throttle RATE        past RATE requests in any one second from one\n"
+         "                         AccessKey, answer 400 Throttling.User with the header\n"
          "                         x-ratelimit-user-api: Limit:RATE,Remain:0,\n"
          "                         TimeLeft:MS,Reset:EPOCH-MS (1 to 1000000)\n"
+         "  --transition MS        StartInstance, StopInstance and RebootInstance leave\n"
+         "                         the instance Starting or Stopping for MS\n"
+         "                         milliseconds (0 to 600000; default 0: at once)\n"
          "  --log-nonces           each request's log line ends with nonce=N token=T\n"
          "                         (its SignatureNonce and ClientToken, - for none)\n"
          "  --nonce-window SECONDS how long a SignatureNonce stays used (default 900;\n"

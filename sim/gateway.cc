@@ -311,14 +311,16 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   }
 
   if (options_.throttle_rate > 0) {
-    // One window a second: past the rate, refused until the next second.
-    auto& [second, count] = throttle_[key->id];
-    if (second != now / 1000) {
-      second = now / 1000;
-      count = 0;
-    }
-    if (++count > options_.throttle_rate) {
-      const std::int64_t reset_at = (second + 1) * 1000;
+    // A sliding window: at most RATE accepted requests in any one second, so
+    // a burst that straddles a second's boundary is no way around the rate.
+    // A refused request takes no place in the window.
+    std::deque<std::int64_t>& accepted = throttle_[key->id];
+    while (!accepted.empty() && now - accepted.front() >= kThrottleWindowMs) accepted.pop_front();
+    if (accepted.size() < static_cast<std::size_t>(options_.throttle_rate)) {
+      accepted.push_back(now);
+    } else {
+      // When the oldest request leaves the window, a place is free again.
+      const std::int64_t reset_at = accepted.front() + kThrottleWindowMs;
       Outcome throttled =
           fail(400, "Throttling.User", "Request was denied due to user flow control.");
       throttled.response.headers.emplace_back(
@@ -370,7 +372,8 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
                 "failure.");
   }
 
-  const ActionCall call{service, outcome.action, &params, request_id, now};
+  world_.Settle(now);
+  const ActionCall call{service, outcome.action, &params, request_id, now, options_.transition_ms};
   auto result = RunAction(world_, *action, call);
   if (auto* error = std::get_if<ApiError>(&result)) {
     return fail(error->status, error->code, error->message);

@@ -73,10 +73,16 @@ struct GatewayOptions {
   // Replies to requests whose RegionId is the key wait this much longer,
   // so that callers can see replies arrive out of the order they were sent.
   std::map<std::string, int, std::less<>> region_latency_ms{};
-  // Past this many requests in one second (of the clock) from one AccessKey,
-  // answer Throttling.User with the rate-limit headers; 0: no limit.
+  // Past this many requests in any one second (of the clock) from one
+  // AccessKey, answer Throttling.User with the rate-limit headers; 0: no
+  // limit.
   int throttle_rate = 0;
+  // How long a started or stopped instance stays Starting or Stopping.
+  std::int64_t transition_ms = 0;
 };
+
+// The span --throttle counts requests over.
+inline constexpr std::int64_t kThrottleWindowMs = 1000;
 
 // The wait a 503 fault asks for, in x-acs-retry-after (milliseconds).
 inline constexpr int kUnavailableRetryAfterMs = 300;
@@ -132,9 +138,9 @@ class Gateway {
   std::deque<NonceEntry> nonce_order_;
   std::unordered_map<std::string, std::int64_t> nonces_;
   FaultPlan remaining_;
-  // Per AccessKey id: the second (of the clock) being counted, and the
-  // requests in it so far.
-  std::unordered_map<std::string, std::pair<std::int64_t, int>> throttle_;
+  // Per AccessKey id: when each request of the last second (of the clock)
+  // was accepted, oldest first; at most throttle_rate of them.
+  std::unordered_map<std::string, std::deque<std::int64_t>> throttle_;
 };
 
 }  // namespace kestrune::sim

@@ -368,6 +368,29 @@ bool World::DeleteInstance(std::string_view id) {
   return true;
 }
 
+void World::BeginTransition(Instance& instance, std::string_view passing, std::string_view final,
+                            std::int64_t until_ms) {
+  instance.status = passing;
+  instance.settles_to = final;
+  instance.settles_ms = until_ms;
+  if (std::find(unsettled_.begin(), unsettled_.end(), instance.id) == unsettled_.end()) {
+    unsettled_.push_back(instance.id);
+  }
+}
+
+void World::Settle(std::int64_t now_ms) {
+  // Only instances in transition are looked at: a request costs nothing more
+  // however many instances there are.
+  std::erase_if(unsettled_, [&](const std::string& id) {
+    Instance* instance = FindInstance(id);
+    if (instance == nullptr) return true;  // deleted meanwhile
+    if (instance->settles_ms > now_ms) return false;
+    instance->status = std::move(instance->settles_to);
+    instance->settles_to.clear();
+    return true;
+  });
+}
+
 std::vector<const Task*> World::TasksIn(std::string_view region) const {
   std::vector<const Task*> out;
   for (const Task& task : tasks_) {

@@ -67,6 +67,9 @@ struct Instance {
   std::string vnc_password;
   std::int64_t creation_ms = 0;
   std::uint64_t sequence = 0;  // 1, 2, 3... in creation order; never reused
+  // While Starting or Stopping: the status it reaches, and when.
+  std::string settles_to;
+  std::int64_t settles_ms = 0;
 };
 
 struct Task {
@@ -113,6 +116,11 @@ class World {
                            std::string_view image_id, std::string_view type,
                            std::string_view status, std::int64_t now_ms);
   bool DeleteInstance(std::string_view id);
+  // Puts `instance` in `passing` status until `until_ms`, then in `final`.
+  void BeginTransition(Instance& instance, std::string_view passing, std::string_view final,
+                       std::int64_t until_ms);
+  // Ends every transition due by `now_ms`.
+  void Settle(std::int64_t now_ms);
 
   std::vector<const Task*> TasksIn(std::string_view region) const;
   Task* FindTask(std::string_view id);
@@ -137,6 +145,7 @@ class World {
   std::vector<Instance*> order_;  // into instances_, in creation order
   std::vector<Task> tasks_;
   std::uint64_t serial_ = 0;
+  std::vector<std::string> unsettled_;  // ids of instances in transition
 };
 
 }  // namespace kestrune::sim

@@ -797,6 +797,45 @@ TEST_F(GatewayTest, FaultPlans) {
   EXPECT_TRUE(big_json.response.body.ends_with("xx\"}"));
 }
 
+// The rate holds over any second, not per second of the calendar: a burst
+// late in one second and early in the next is still one burst.
+TEST_F(GatewayTest, ThrottleCountsAnyOneSecond) {
+  Make({.throttle_rate = 3});
+  clock_.AdvanceMillis(900);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(Call("DescribeRegions").response.status, 200);
+  clock_.AdvanceMillis(200);
+  const Outcome throttled = Call("DescribeRegions");
+  ExpectError(throttled, 400, "Throttling.User");
+  ASSERT_EQ(throttled.response.headers.size(), 2u);
+  const std::int64_t reset = clock_.NowMillis() + 800;
+  EXPECT_EQ(throttled.response.headers[1].first, "x-ratelimit-user-api");
+  EXPECT_EQ(throttled.response.headers[1].second,
+            "Limit:3,Remain:0,TimeLeft:800,Reset:" + std::to_string(reset));
+  // A refused request takes no place: the first place frees when it said.
+  clock_.AdvanceMillis(799);
+  ExpectError(Call("DescribeRegions"), 400, "Throttling.User");
+  clock_.AdvanceMillis(1);
+  EXPECT_EQ(Call("DescribeRegions").response.status, 200);
+}
+
+TEST_F(GatewayTest, StateChangesTakeTheTransitionTime) {
+  Make({.transition_ms = 2000});
+  const std::string id = InstanceId("cn-qingdao", 0);
+  EXPECT_EQ(Call("StopInstance", {{"InstanceId", id}}).response.status, 200);
+  EXPECT_EQ(StatusOf("cn-qingdao", id), "Stopping");
+  ExpectError(Call("StartInstance", {{"InstanceId", id}}), 403, "IncorrectInstanceStatus");
+  clock_.AdvanceMillis(1999);
+  EXPECT_EQ(StatusOf("cn-qingdao", id), "Stopping");
+  clock_.AdvanceMillis(1);
+  EXPECT_EQ(StatusOf("cn-qingdao", id), "Stopped");
+  EXPECT_EQ(Call("StartInstance", {{"InstanceId", id}}).response.status, 200);
+  EXPECT_EQ(StatusOf("cn-qingdao", id), "Starting");
+  // An instance deleted on its way ends its transition with it.
+  EXPECT_EQ(Call("DeleteInstance", {{"InstanceId", id}, {"Force", "true"}}).response.status, 200);
+  clock_.AdvanceMillis(2000);
+  EXPECT_EQ(StatusOf("cn-qingdao", id), "<gone>");
+}
+
 TEST_F(GatewayTest, BadQueryBytesAreRefusedClearly) {
   ExpectError(Send("Action=Describe%ZZRegions"), 400, "InvalidParameter");
   const Outcome not_utf8 = Send("Action=%FF%FE");
