@@ -76,6 +76,13 @@ constexpr std::string_view kMainHelp =
     "  --retries N              call: send a request again at most N times (0 to\n"
     "                           20, default 3; 0: never) when it cannot have\n"
     "                           been carried out, or harmlessly can be again\n"
+    "  --wait-for FIELD=VALUE[,VALUE...]\n"
+    "                           call: call again until the reply's FIELD (such\n"
+    "                           as Status or Instances.Instance.Status) holds\n"
+    "                           one of the values in every record\n"
+    "  --wait-fail VALUE[,VALUE...]  stop waiting, unreached, when one shows\n"
+    "  --wait-interval SECONDS  between the calls of --wait-for (default 5)\n"
+    "  --wait-timeout SECONDS   longest wait of --wait-for (default 180)\n"
     "  --help                   this text (also after a subcommand)\n"
     "  --version                the program's version\n"
     "\n"
@@ -94,8 +101,9 @@ constexpr std::string_view kMainHelp =
     "\n"
     "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
     "3 connection failure or time-out, 4 \"this function not support\",\n"
-    "5 standard output or error could not be written; doctor: 0 when every\n"
-    "check passes, 1 when one fails.\n";
+    "5 standard output or error could not be written, 6 --wait-for ended\n"
+    "unreached (time-out or a --wait-fail value); doctor: 0 when every check\n"
+    "passes, 1 when one fails.\n";
 
 constexpr std::string_view kListHelp =
     "Usage: kestrune list [SERVICE [CATEGORY|ACTION]]\n"
@@ -145,7 +153,18 @@ constexpr std::string_view kCallHelp =
     "--proxy URL, --profile NAME,\n"
     "--region ID (RegionId when not given), --format table|tsv|json, --raw,\n"
     "--dry-run, --debug, --trace, --timeout SECONDS, --retries N, --all-pages,\n"
-    "--force, --method GET|POST, --regions all|ID,ID,..., --parallel N.\n"
+    "--force, --method GET|POST, --regions all|ID,ID,..., --parallel N,\n"
+    "--wait-for FIELD=VALUE[,VALUE...], --wait-fail VALUE[,VALUE...],\n"
+    "--wait-interval SECONDS, --wait-timeout SECONDS.\n"
+    "\n"
+    "--wait-for makes the call again, every --wait-interval (default 5 s) for\n"
+    "up to --wait-timeout (default 180 s), until the field of the reply holds one\n"
+    "of the values: a path below the reply's root such as\n"
+    "Instances.Instance.Status, or its last names alone (Status); where found at\n"
+    "several depths, the shallowest counts, and every record must hold a value\n"
+    "wanted. A --wait-fail value ends the wait at once; so does a failed call\n"
+    "(after the retries below). A field the first reply lacks is a usage error.\n"
+    "The last reply is printed. Exit 0 when reached, else 6.\n"
     "\n"
     "A request is sent again (signed afresh, over a new connection, after an\n"
     "exponential wait with jitter from 0.2 s up to 20 s, or the longer wait the\n"
@@ -189,7 +208,8 @@ constexpr std::string_view kCallHelp =
     "\n"
     "Exit status: 0 good reply, 1 error reply from the service, 2 usage error,\n"
     "3 connection failure or time-out, 4 \"this function not support\",\n"
-    "5 standard output or error could not be written.\n";
+    "5 standard output or error could not be written, 6 --wait-for ended\n"
+    "unreached.\n";
 
 constexpr std::string_view kSampleHelp =
     "Usage: kestrune sample ACTION [ACTION ...] [--region ID]\n"

@@ -22,6 +22,7 @@ inline constexpr int kExitUsage = 2;         // the command line or the input is
 inline constexpr int kExitConnection = 3;    // no connection, or a time-out
 inline constexpr int kExitNotSupported = 4;  // "this function not support"
 inline constexpr int kExitWriteError = 5;    // standard output or error could not be written
+inline constexpr int kExitWaitEnded = 6;     // --wait-for: not reached in time, or a failing value
 
 std::string_view ProgramVersion();
 

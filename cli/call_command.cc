@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/fan_out.h"
 #include "cli/output.h"
+#include "cli/wait.h"
 #include "core/ascii.h"
 #include "core/closest.h"
 #include "engine/destination.h"
@@ -448,9 +449,20 @@ int RunCall(const CommandLine& line, Console& console) {
     }
     return kExitOk;
   }
+  const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
+  if (line.wait_for) {
+    core::Result<WaitCondition> condition = ParseWaitCondition(*line.wait_for, line.wait_fail);
+    if (!condition.ok()) return UsageError(console, condition.status().message());
+    const WaitSettings settings{std::move(condition.value()),
+                                line.wait_interval.value_or(kDefaultWaitInterval),
+                                line.wait_timeout.value_or(kDefaultWaitTimeout),
+                                format,
+                                line.raw,
+                                line.debug};
+    return CallUntil(console, settings, engine, list, credentials->credentials, *action, *values);
+  }
   CallOutcome outcome =
       SendAndCollect(engine, list, credentials->credentials, *action, *values, paging);
-  const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
   // Only --raw and JSON print the body; rows are made from it already, so a
   // large reply is let go before its rows are rendered.
   if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.body);

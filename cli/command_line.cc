@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "cli/wait.h"
 #include "core/closest.h"
 #include "core/utf8.h"
 #include "request/endpoint.h"
@@ -43,6 +44,10 @@ enum class Option {
   kConnectTimeout,
   kReadTimeout,
   kRetries,
+  kWaitFor,
+  kWaitFail,
+  kWaitInterval,
+  kWaitTimeout,
   kRaw,
   kDryRun,
   kForce,
@@ -63,7 +68,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 24> kOptions = {{
+constexpr std::array<OptionDefinition, 28> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"endpoint-type", Option::kEndpointType, true},
     {"tls", Option::kTls, false},
@@ -78,6 +83,10 @@ constexpr std::array<OptionDefinition, 24> kOptions = {{
     {"connect-timeout", Option::kConnectTimeout, true},
     {"read-timeout", Option::kReadTimeout, true},
     {"retries", Option::kRetries, true},
+    {"wait-for", Option::kWaitFor, true},
+    {"wait-fail", Option::kWaitFail, true},
+    {"wait-interval", Option::kWaitInterval, true},
+    {"wait-timeout", Option::kWaitTimeout, true},
     {"raw", Option::kRaw, false},
     {"dry-run", Option::kDryRun, false},
     {"force", Option::kForce, false},
@@ -283,6 +292,26 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.retries = count;
       break;
     }
+    case Option::kWaitFor:
+    case Option::kWaitFail: {
+      // Checked for form here; the reply tells whether the field is there.
+      const bool fail = definition.option == Option::kWaitFail;
+      const core::Status form = fail ? ParseWaitValues("--wait-fail", value).status()
+                                     : ParseWaitCondition(value, std::nullopt).status();
+      if (!form.ok()) return form;
+      (fail ? line.wait_fail : line.wait_for) = std::string(value);
+      break;
+    }
+    case Option::kWaitInterval:
+    case Option::kWaitTimeout: {
+      core::Result<std::chrono::milliseconds> seconds = ParseTimeout(value);
+      if (!seconds.ok()) {
+        return Error("--" + std::string(definition.name) + ": " + seconds.status().message());
+      }
+      (definition.option == Option::kWaitInterval ? line.wait_interval : line.wait_timeout) =
+          *seconds;
+      break;
+    }
     case Option::kRaw:
       line.raw = true;
       break;
@@ -373,6 +402,20 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   if (line.retries && sub != Subcommand::kCall) {
     return Error("--retries applies to call only, not " + where);
+  }
+  if (line.wait_for && sub != Subcommand::kCall) {
+    return Error("--wait-for applies to call only, not " + where);
+  }
+  for (const auto& [given, name] : {std::pair{line.wait_fail.has_value(), "--wait-fail"},
+                                    std::pair{line.wait_interval.has_value(), "--wait-interval"},
+                                    std::pair{line.wait_timeout.has_value(), "--wait-timeout"}}) {
+    if (given && !line.wait_for) return Error(std::string(name) + " applies to --wait-for only");
+  }
+  if (line.wait_for && (line.regions || line.all_pages || line.dry_run)) {
+    return Error(std::string("--wait-for cannot be combined with ") + (line.regions ? "--regions"
+                                                                       : line.all_pages
+                                                                           ? "--all-pages"
+                                                                           : "--dry-run"));
   }
   for (const auto& [given, name] :
        {std::pair{line.timeout.has_value(), "--timeout"},

@@ -55,6 +55,12 @@ struct CommandLine {
   std::optional<std::chrono::milliseconds> read_timeout;
   // call: how many times a request may be sent again (0 to kMaxRetries).
   std::optional<int> retries;
+  // call: --wait-for "Field=Value[,Value...]" calls again until the reply's
+  // field holds a value wanted; --wait-fail values end it unreached.
+  std::optional<std::string> wait_for;
+  std::optional<std::string> wait_fail;
+  std::optional<std::chrono::milliseconds> wait_interval;
+  std::optional<std::chrono::milliseconds> wait_timeout;
   bool raw = false;
   bool dry_run = false;
   bool force = false;      // send an action name no list holds

@@ -2,7 +2,9 @@
 
 #include "core/utf8.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace kestrune::report {
 namespace {
@@ -134,6 +136,7 @@ std::size_t ForEachLeaf(std::string_view document,
                         const std::function<void(const XmlLeaf&)>& visit) {
   std::size_t count = 0;
   std::size_t pos = 0;
+  std::vector<std::string_view> open_elements;
   while (pos < document.size()) {
     std::size_t open = document.find('<', pos);
     if (open == std::string_view::npos) break;
@@ -144,7 +147,17 @@ std::size_t ForEachLeaf(std::string_view document,
       pos = SkipPast(document, open + 4, "-->");
     } else if (rest.starts_with("<![CDATA[")) {
       pos = SkipPast(document, open + 9, "]]>");
-    } else if (rest.starts_with("<!") || rest.starts_with("</")) {
+    } else if (rest.starts_with("</")) {
+      std::size_t name_end = open + 2;
+      while (name_end < document.size() && !IsNameEnd(document[name_end])) ++name_end;
+      // A stray end tag closes nothing; one that skips open elements closes
+      // them too.
+      const auto closed = std::find(open_elements.rbegin(), open_elements.rend(),
+                                    document.substr(open + 2, name_end - open - 2));
+      if (closed != open_elements.rend())
+        open_elements.erase(std::prev(closed.base()), open_elements.end());
+      pos = SkipPast(document, open + 2, ">");
+    } else if (rest.starts_with("<!")) {
       pos = SkipPast(document, open + 2, ">");
     } else {
       std::size_t name_end = open + 1;
@@ -157,7 +170,7 @@ std::size_t ForEachLeaf(std::string_view document,
         continue;
       }
       if (document[close - 1] == '/') {
-        visit(XmlLeaf{name, {}});
+        visit(XmlLeaf{name, {}, open_elements});
         ++count;
         pos = close + 1;
         continue;
@@ -166,10 +179,11 @@ std::size_t ForEachLeaf(std::string_view document,
       std::size_t next = document.find('<', content);
       std::size_t after = 0;
       if (next != std::string_view::npos && IsEndTagOf(document, next, name, &after)) {
-        visit(XmlLeaf{name, document.substr(content, next - content)});
+        visit(XmlLeaf{name, document.substr(content, next - content), open_elements});
         ++count;
         pos = after;
       } else {
+        open_elements.push_back(name);
         pos = content;
       }
     }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,10 +22,12 @@ std::string DecodeXmlText(std::string_view raw);
 void AppendDecodedXmlText(std::string& out, std::string_view raw);
 
 // A leaf element: one that holds text and no element. `raw_value` is the text
-// between its tags, undecoded.
+// between its tags, undecoded; `parents` the names of the elements it is in,
+// the root first.
 struct XmlLeaf {
   std::string_view name;
   std::string_view raw_value;
+  std::span<const std::string_view> parents{};
 };
 
 // Calls `visit` for every leaf element of `document`, in document order.

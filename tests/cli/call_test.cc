@@ -477,6 +477,60 @@ TEST_F(CallTest, IotAndApiGatewayActionsByDisplayName) {
   EXPECT_TRUE(Contains(log[0], " iot ")) << log[0];
 }
 
+// --wait-for calls again until every record holds a wanted value; a
+// --wait-fail value or the time-out ends it unreached (6); a field the reply
+// lacks is said after the first call, not polled for.
+TEST_F(CallTest, WaitForCallsAgainUntilEveryRecordIsThere) {
+  Sim({"--transition", "300"});
+  TestConsole& list = Console();
+  ASSERT_EQ(Call(list, {"ecs", "DescribeInstances", "RegionId=cn-hangzhou", "--format", "json"}),
+            kExitOk);
+  std::string stopped;
+  std::string running;
+  const nlohmann::json listed = nlohmann::json::parse(list.out);
+  for (const auto& instance : listed.at("Instances").at("Instance")) {
+    (instance.at("Status") == "Stopped" ? stopped : running) =
+        instance.at("InstanceId").get<std::string>();
+  }
+  TestConsole& start = Console();
+  ASSERT_EQ(Call(start, {"ecs", "StartInstance", "InstanceId=" + stopped}), kExitOk) << start.err;
+  TestConsole& all_up = Console();
+  ASSERT_EQ(Call(all_up, {"ecs", "DescribeInstanceStatus", "RegionId=cn-hangzhou", "--wait-for",
+                          "Status=Running", "--wait-interval", "0.1", "--debug"}),
+            kExitOk)
+      << all_up.err;
+  EXPECT_TRUE(Contains(all_up.err, "Status holds Running, Starting (call 1)")) << all_up.err;
+  const std::vector<std::string> shown = Lines(all_up.out);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), "Status\tRunning"), 3) << all_up.out;
+
+  TestConsole& stop = Console();
+  ASSERT_EQ(Call(stop, {"ecs", "StopInstance", "InstanceId=" + running}), kExitOk) << stop.err;
+  TestConsole& failed = Console();
+  EXPECT_EQ(Call(failed, {"ecs", "DescribeInstances", "RegionId=cn-hangzhou",
+                          "InstanceIds=[\"" + running + "\"]", "--format", "json", "--wait-for",
+                          "Instances.Instance.Status=Running", "--wait-fail", "Stopped",
+                          "--wait-interval", "0.1", "--debug"}),
+            kExitWaitEnded);
+  EXPECT_TRUE(Contains(failed.err, "holds Stopping (call 1)")) << failed.err;
+  EXPECT_TRUE(Contains(failed.err, "holds Stopped, a --wait-fail value")) << failed.err;
+  EXPECT_EQ(nlohmann::json::parse(failed.out)["Instances"]["Instance"][0]["Status"], "Stopped");
+
+  TestConsole& late = Console();
+  EXPECT_EQ(Call(late, {"ecs", "DescribeInstanceStatus", "RegionId=cn-hangzhou", "--wait-for",
+                        "Status=Starting", "--wait-interval", "0.1", "--wait-timeout", "0.25"}),
+            kExitWaitEnded);
+  EXPECT_TRUE(Contains(late.err, "still not Starting after 0.25 s (")) << late.err;
+
+  const std::size_t before = simulator_->RequestLog().size();
+  TestConsole& misspelt = Console();
+  EXPECT_EQ(Call(misspelt, {"ecs", "DescribeInstanceStatus", "RegionId=cn-hangzhou", "--wait-for",
+                            "Statuz=Running"}),
+            kExitUsage);
+  EXPECT_EQ(misspelt.err,
+            "kestrune: --wait-for: Statuz names nothing in the reply of DescribeInstanceStatus\n");
+  EXPECT_EQ(simulator_->WaitForRequests(before + 1).size(), before + 1);
+}
+
 TEST_F(CallTest, TheProgramItself) {
   Simulator& sim = Sim();
   ProgramOptions options;
