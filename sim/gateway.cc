@@ -69,9 +69,9 @@ std::string Gateway::NewRequestId() {
 
 bool Gateway::RecordNonce(std::string_view key_id, std::string_view nonce, std::int64_t now) {
   if (options_.nonce_window_ms <= 0) return true;
-  // Forget what has left the window, and the oldest beyond the cap.
-  while (!nonce_order_.empty() && (now - nonce_order_.front().seen_ms > options_.nonce_window_ms ||
-                                   nonce_order_.size() > options_.max_nonces)) {
+  // Forget what has left the window, and only that: forgetting a nonce
+  // still inside it would let its request be replayed.
+  while (!nonce_order_.empty() && now - nonce_order_.front().seen_ms > options_.nonce_window_ms) {
     const auto it = nonces_.find(nonce_order_.front().key);
     if (it != nonces_.end() && it->second == nonce_order_.front().seen_ms) nonces_.erase(it);
     nonce_order_.pop_front();

@@ -66,8 +66,9 @@ struct GatewayOptions {
   std::vector<AccessKey> keys{};             // empty: the demo key pair
   std::optional<Service> default_service{};  // for hosts that name no service; else ECS
   std::int64_t timestamp_window_ms = 15 * 60 * 1000;
-  std::int64_t nonce_window_ms = 15 * 60 * 1000;  // 0 disables the replay check
-  std::size_t max_nonces = 200000;                // oldest forgotten beyond this (bounds memory)
+  // A nonce is kept this long, however many come meanwhile (0 disables the
+  // replay check); memory is bounded by the rate requests pass the checks.
+  std::int64_t nonce_window_ms = 15 * 60 * 1000;
   FaultPlan faults{};
   SeedPlan seed{};  // the instances the account starts with
   // Replies to requests whose RegionId is the key wait this much longer,
