@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <sstream>
+
+#include "request/small_file.h"
 
 namespace kestrune::sim {
 namespace {
@@ -24,9 +25,15 @@ core::Result<std::int64_t> ParseNumber(std::string_view text, std::int64_t low, 
   return value;
 }
 
+// Far more id:secret lines than any test gives.
+constexpr std::size_t kKeyFileLimit = 1 << 20;
+
 core::Status ReadKeyFile(const std::string& path, std::vector<AccessKey>& keys) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return core::Status::Error("cannot read access key file \"" + path + "\"");
+  // A directory, a FIFO or /dev/zero is refused rather than waited on or
+  // read without end.
+  core::Result<std::string> text = request::ReadSmallFile(path, kKeyFileLimit);
+  if (!text.ok()) return core::Status::Error("access key file: " + text.status().message());
+  std::istringstream in(*text);
   std::string line;
   int line_number = 0;
   bool any = false;

@@ -100,6 +100,9 @@ TEST_F(CommandLineTest, RefusesBadValuesWithClearMessages) {
       {"--fault", "alter=A&B"},
       {"--bogus"},
       {"--access-key-file", "/nonexistent/keys"},
+      // Refused at once, neither read without end nor waited on.
+      {"--access-key-file", "/dev/zero"},
+      {"--access-key-file", "/"},
       // A key given without its option, or after a mistyped one: unknown,
       // and not repeated in the message.
       {"stray-id:stray-secret-value"},
