@@ -56,6 +56,30 @@ std::size_t DisplayWidth(std::string_view utf8) {
 
 namespace {
 
+// The length of the UTF-8 sequence at `at` when it encodes a C1 control or
+// a character that reorders the text around it (embeddings, overrides,
+// isolates and the direction marks): a value holding one could make a
+// terminal show it, and what follows it, other than it is. 0 otherwise.
+std::size_t HiddenCharacterAt(std::string_view text, std::size_t at, char32_t& code_point) {
+  const auto byte = [&](std::size_t k) {
+    return at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0U;
+  };
+  if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) {
+    code_point = byte(1);  // U+0080 to U+009F
+    return 2;
+  }
+  if (byte(0) == 0xD8 && byte(1) == 0x9C) {
+    code_point = 0x061C;
+    return 2;
+  }
+  if (byte(0) != 0xE2 || (byte(1) != 0x80 && byte(1) != 0x81)) return 0;
+  code_point = 0x2000 + ((byte(1) & 0x3F) << 6) + (byte(2) & 0x3F);
+  const bool hidden = (code_point >= 0x202A && code_point <= 0x202E) ||
+                      (code_point >= 0x2066 && code_point <= 0x2069) || code_point == 0x200E ||
+                      code_point == 0x200F;
+  return hidden && (byte(2) & 0xC0) == 0x80 ? 3 : 0;
+}
+
 // Appends `text` to `out` escaped as EscapeLine does; runs of bytes that
 // need no escape are copied whole, so a long value costs one pass.
 void AppendEscapedLine(std::string& out, std::string_view text) {
@@ -63,6 +87,17 @@ void AppendEscapedLine(std::string& out, std::string_view text) {
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char ch = text[at];
     const auto byte = static_cast<unsigned char>(ch);
+    if (byte == 0xC2 || byte == 0xD8 || byte == 0xE2) {
+      char32_t code_point = 0;
+      const std::size_t length = HiddenCharacterAt(text, at, code_point);
+      if (length == 0) continue;
+      out.append(text.substr(run, at - run));
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(code_point >> shift) & 0x0F];
+      at += length - 1;
+      run = at + 1;
+      continue;
+    }
     if (ch != '\\' && byte >= 0x20 && byte != 0x7F) continue;
     out.append(text.substr(run, at - run));
     run = at + 1;

@@ -26,7 +26,9 @@ bool IsSeparatorRow(const report::Row& row);
 std::size_t DisplayWidth(std::string_view utf8);
 
 // A value on one line: backslash, tab, line feed and carriage return become
-// \\, \t, \n and \r; other control characters \xHH.
+// \\, \t, \n and \r; other control characters \xHH; C1 controls and the
+// characters that reorder text (U+061C, U+200E, U+200F, U+202A to U+202E,
+// U+2066 to U+2069) \uxxxx (lower-case hex, as \xhh).
 std::string EscapeLine(std::string_view text);
 
 // "Field" and "Info" columns, a rule under the heading, separator rows drawn

@@ -111,6 +111,12 @@ TEST(OutputTest, RecordsOfAFailedWalkAreKept) {
 TEST(OutputTest, LinesAreEscapedSoEachRowStaysOneLine) {
   EXPECT_EQ(EscapeLine("a\tb\nc\rd\\e"), "a\\tb\\nc\\rd\\\\e");
   EXPECT_EQ(EscapeLine(std::string("\x1b[31m", 5)), "\\x1b[31m");
+  // Nothing that would show the rest of a line reordered or act as a
+  // control; other text, a cut-off sequence included, stays as it is.
+  EXPECT_EQ(EscapeLine("a\u202Eb\u0085c\u2066\u061C\u200F\u2069d"),
+            "a\\u202eb\\u0085c\\u2066\\u061c\\u200f\\u2069d");
+  EXPECT_EQ(EscapeLine("é\u2014\u2030中\u00A0"), "é\u2014\u2030中\u00A0");
+  EXPECT_EQ(EscapeLine("x\xE2\x80"), "x\xE2\x80");
   const std::vector<Row> rows = {
       {"RequestId", "R-1"}, {"UserData", "line1\nline2\tend"}, {"Empty", ""}};
   EXPECT_EQ(RenderTsv(rows), "RequestId\tR-1\nUserData\tline1\\nline2\\tend\nEmpty\t\n");
