@@ -12,6 +12,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/fan_out.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/wait.h"
 #include "core/ascii.h"
@@ -216,52 +217,11 @@ std::variant<std::vector<std::string>, int> ListRegions(Console& console, const 
   return status;
 }
 
-// The call once per region of `choice`: see cli/fan_out.h.
-int CallRegions(const CommandLine& line, Console& console, const RegionChoice& choice,
-                const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
-                const std::optional<catalogue::PagingInfo>& paging,
-                const engine::EngineOptions& options, const FoundCredentials& credentials,
-                report::TraceSink& trace) {
-  const request::SystemClock clock;
-  // Ids that all name published regions go at once: asking the account's
-  // list first would cost every such call a whole round trip. Any other id
-  // may be a region added since this build, or a typing slip, and only the
-  // account's list tells which, before anything else is sent.
-  const bool published =
-      !choice.all && std::all_of(choice.ids.begin(), choice.ids.end(), [](const std::string& id) {
-        return catalogue::IsPublishedRegion(id);
-      });
-  std::variant<std::vector<std::string>, int> known = choice.ids;
-  if (!published) {
-    known = ListRegions(console, line, clock, credentials.credentials, options, trace);
-  }
-  if (const int* failed = std::get_if<int>(&known)) return *failed;
-  const std::vector<std::string>& regions = std::get<std::vector<std::string>>(known);
-  std::vector<RegionCall> calls;
-  for (const std::string& id : choice.all ? regions : choice.ids) {
-    if (std::find(regions.begin(), regions.end(), id) == regions.end()) {
-      return UsageError(console, "--regions: unknown region " + EscapeLine(id) +
-                                     " (not among the " + std::to_string(regions.size()) +
-                                     " regions DescribeRegions lists); nothing was sent");
-    }
-    core::Result<catalogue::ParameterValueSlots> values = BindParameters(action, assignments, id);
-    if (!values.ok()) return UsageError(console, values.status().message());
-    calls.push_back(RegionCall{id, std::move(values.value()), {}, {}, {}});
-  }
-
-  FanOutSettings settings;
-  settings.console = &console;
-  settings.clock = &clock;
-  settings.credentials = &credentials.credentials;
-  settings.action = &action;
-  settings.paging = paging;
-  settings.options = options;
-  settings.parallel = line.parallel.value_or(kDefaultParallel);
-  settings.debug = line.debug;
-  settings.trace = TraceWanted(line, console);
-  SendToRegions(settings, calls);
-
-  // Printed in the list's order, whatever order the replies came in.
+// Prints the calls' results, in the list's order whatever order the replies
+// came in; returns the worst exit status.
+int PrintRegionCalls(const CommandLine& line, Console& console,
+                     const catalogue::ResolvedAction& action, const engine::EngineOptions& options,
+                     std::span<const RegionCall> calls) {
   const OutputFormat format = ResolveFormat(line.format, console.OutputIsTerminal());
   JsonDocument json;
   std::vector<report::Row> rows;
@@ -315,6 +275,72 @@ int CallRegions(const CommandLine& line, Console& console, const RegionChoice& c
     if (!text.empty()) console.Out(ForDisplay(console, format, std::move(text)));
   }
   return status;
+}
+
+// The call once per region of `choice`: see cli/fan_out.h.
+int CallRegions(const CommandLine& line, Console& console, const RegionChoice& choice,
+                const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
+                const std::optional<catalogue::PagingInfo>& paging,
+                const engine::EngineOptions& options, const FoundCredentials& credentials,
+                report::TraceSink& trace) {
+  const request::SystemClock clock;
+  // Ids that all name published regions go at once: asking the account's
+  // list first would cost every such call a whole round trip. Any other id
+  // may be a region added since this build, or a typing slip, and only the
+  // account's list tells which, before anything else is sent.
+  const bool published =
+      !choice.all && std::all_of(choice.ids.begin(), choice.ids.end(), [](const std::string& id) {
+        return catalogue::IsPublishedRegion(id);
+      });
+  std::variant<std::vector<std::string>, int> known = choice.ids;
+  if (!published) {
+    known = ListRegions(console, line, clock, credentials.credentials, options, trace);
+  }
+  if (const int* failed = std::get_if<int>(&known)) return *failed;
+  const std::vector<std::string>& regions = std::get<std::vector<std::string>>(known);
+  std::vector<RegionCall> calls;
+  for (const std::string& id : choice.all ? regions : choice.ids) {
+    if (std::find(regions.begin(), regions.end(), id) == regions.end()) {
+      return UsageError(console, "--regions: unknown region " + EscapeLine(id) +
+                                     " (not among the " + std::to_string(regions.size()) +
+                                     " regions DescribeRegions lists); nothing was sent");
+    }
+    core::Result<catalogue::ParameterValueSlots> values = BindParameters(action, assignments, id);
+    if (!values.ok()) return UsageError(console, values.status().message());
+    calls.push_back(RegionCall{id, std::move(values.value()), {}, {}, {}});
+  }
+
+  FanOutSettings settings;
+  settings.console = &console;
+  settings.clock = &clock;
+  settings.credentials = &credentials.credentials;
+  settings.action = &action;
+  settings.paging = paging;
+  settings.options = options;
+  settings.parallel = line.parallel.value_or(kDefaultParallel);
+  settings.debug = line.debug;
+  settings.trace = TraceWanted(line, console);
+  FanOutProgress progress(calls.size());
+  settings.progress = &progress;
+  {
+    // Ctrl-C shows what has come so far: the calls in flight cannot be
+    // stopped, so the process ends without them.
+    const InterruptAction on_interrupt([&] {
+      const std::vector<bool> done = progress.Done();
+      std::vector<RegionCall> finished;
+      for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (done[i]) finished.push_back(calls[i]);
+      }
+      PrintRegionCalls(line, console, action, options, finished);
+      console.Err("kestrune: interrupted: " + std::to_string(finished.size()) + " of " +
+                  std::to_string(calls.size()) +
+                  " regions had answered; the others are not shown\n");
+      console.FinishOutput();
+      EndProcessNow(kExitInterrupted);
+    });
+    SendToRegions(settings, calls);
+  }
+  return PrintRegionCalls(line, console, action, options, calls);
 }
 
 request::HttpMethod MethodOf(const CommandLine& line) {

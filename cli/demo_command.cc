@@ -9,6 +9,7 @@
 
 #include "cli/app.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/process.h"
 #include "request/clock.h"
@@ -130,6 +131,14 @@ int RunDemo(const CommandLine& line, Console& console) {
   std::string address;
   std::string ca_file;
   TemporaryDirectory tls_directory;
+  // Ctrl-C must not leave the simulator's private key behind.
+  std::optional<InterruptAction> remove_key;
+  if (line.tls) {
+    remove_key.emplace([&tls_directory] {
+      std::error_code ignored;
+      std::filesystem::remove_all(tls_directory.path(), ignored);
+    });
+  }
   if (line.endpoint) {
     address = *line.endpoint;
   } else {

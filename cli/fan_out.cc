@@ -189,6 +189,7 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
       call.exchanges = capture.err();
       call.trace_lines.assign(trace.lines().begin() + static_cast<std::ptrdiff_t>(first_line),
                               trace.lines().end());
+      if (settings.progress != nullptr) settings.progress->MarkDone(index);
     }
   };
   const std::size_t threads =

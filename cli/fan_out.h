@@ -100,6 +100,25 @@ struct RegionCall {
   std::vector<std::string> trace_lines;  // --trace: the engine's trace lines
 };
 
+// Which calls of a run have ended, for a Ctrl-C that comes before all have.
+// Safe from any thread.
+class FanOutProgress {
+ public:
+  explicit FanOutProgress(std::size_t calls) : done_(calls, false) {}
+  void MarkDone(std::size_t index) {
+    const std::lock_guard lock(mutex_);
+    done_[index] = true;
+  }
+  std::vector<bool> Done() const {
+    const std::lock_guard lock(mutex_);
+    return done_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<bool> done_;
+};
+
 struct FanOutSettings {
   const Console* console = nullptr;       // read only, from every thread
   const request::Clock* clock = nullptr;  // shared: its nonces are distinct across threads
@@ -110,6 +129,9 @@ struct FanOutSettings {
   int parallel = kDefaultParallel;
   bool debug = false;
   bool trace = false;
+  // Told of each call once it has ended and its RegionCall is no longer
+  // written (may be null).
+  FanOutProgress* progress = nullptr;
 };
 
 // How many calls of a run may be in flight: up to `most`, halved (down to

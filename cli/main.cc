@@ -4,10 +4,12 @@
 
 #include "cli/app.h"
 #include "cli/console.h"
+#include "cli/interrupt.h"
 #include "cli/terminal.h"
 
 int main(int argc, char** argv) {
   kestrune::cli::KeepMemoryOutOfCoreFiles();
+  kestrune::cli::CatchInterrupt();
   kestrune::cli::PrepareStandardStreams();
   const std::vector<std::string> arguments = kestrune::cli::CommandLineArguments(argc, argv);
   kestrune::cli::SystemConsole console(argc > 0 ? argv[0] : "kestrune");

@@ -9,7 +9,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "process_support.h"
@@ -91,6 +95,69 @@ TEST_F(CallTest, AnInterruptedDemoLeavesNoSimulatorBehind) {
   };
   EXPECT_TRUE(WaitUntil([&] { return !running(); }, std::chrono::seconds(5)));
   if (running()) kill(simulator, SIGKILL);
+}
+
+// Runs the program with `arguments` and `variables` (its output into
+// `output_file`), sends it Ctrl-C's signal once `ready` holds, and returns
+// how it ended as a shell reports it (128 + the signal for a signal).
+int InterruptWhen(const std::vector<std::string>& arguments,
+                  const std::vector<std::pair<std::string, std::string>>& variables,
+                  const std::string& output_file, const std::function<bool()>& ready) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int output = open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    dup2(output, STDOUT_FILENO);
+    dup2(output, STDERR_FILENO);
+    for (const auto& [name, value] : variables) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv = {const_cast<char*>(KESTRUNE_CLI_PATH)};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(KESTRUNE_CLI_PATH, argv.data());
+    _exit(127);
+  }
+  EXPECT_TRUE(WaitUntil(ready, std::chrono::seconds(10)));
+  kill(child, SIGINT);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Ctrl-C prints the regions of a fan-out that have answered, and a demo over
+// HTTPS leaves no private key behind.
+TEST_F(CallTest, CtrlCShowsWhatCameAndLeavesNoKeyBehind) {
+  Simulator& sim = Sim({"--latency-region", "cn-beijing=20000"});
+  const std::string fan_out = work_.File("fan-out");
+  EXPECT_EQ(InterruptWhen({"call", "ecs", "DescribeZones", "--regions",
+                           "cn-hangzhou,cn-beijing,cn-shanghai", "--endpoint", sim.address()},
+                          {{"ALIBABA_CLOUD_ACCESS_KEY_ID", kId},
+                           {"ALIBABA_CLOUD_ACCESS_KEY_SECRET", kSecret}},
+                          fan_out,
+                          [&] {
+                            // The simulator logs a request as it holds its
+                            // reply back; the others' replies take a moment.
+                            if (sim.WaitForAnswered(3) != 3) return false;
+                            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                            return true;
+                          }),
+            130);
+  const std::string shown = ReadFile(fan_out);
+  EXPECT_TRUE(Contains(shown, "Region\tcn-hangzhou\n")) << shown;
+  EXPECT_TRUE(Contains(shown, "Region\tcn-shanghai\n")) << shown;
+  EXPECT_FALSE(Contains(shown, "cn-beijing")) << shown;
+  EXPECT_TRUE(Contains(shown, "kestrune: interrupted: 2 of 3 regions had answered")) << shown;
+
+  const TempDir temporary;
+  const std::string wrapper = work_.File("slow-sim");
+  WriteFile(wrapper, "#!/bin/sh\nexec '" + std::string(KESTRUNE_SIM_PATH) +
+                         "' \"$@\" --fault delay=20000\n");
+  ASSERT_EQ(chmod(wrapper.c_str(), 0700), 0);
+  const std::string demo = work_.File("demo");
+  EXPECT_EQ(
+      InterruptWhen({"demo", "--tls"}, {{"KESTRUNE_SIM", wrapper}, {"TMPDIR", temporary.path()}},
+                    demo, [&] { return Contains(ReadFile(demo), "demo against the simulator"); }),
+      128 + SIGINT);
+  EXPECT_TRUE(std::filesystem::is_empty(temporary.path()));
 }
 
 TEST_F(CallTest, DemoAgainstAGivenSimulator) {
