@@ -59,6 +59,9 @@ echo
 echo "## One call over every region"
 bench/fanout_report.sh "$build" 20
 echo
+echo "## One call over every region under throttling"
+bench/throttle_report.sh "$build" 10 40
+echo
 echo "## Every page of a long list over HTTPS"
 bench/pages_tls_report.sh "$build" 30
 echo

@@ -173,6 +173,15 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
     report::TraceSink* sink = &no_trace;
     if (settings.trace) sink = &trace;
     engine::Engine engine(*settings.clock, list, *sink, settings.options);
+    // A call waiting to be sent again gives up its place meanwhile, and takes
+    // one again before it goes: retries after throttling come back a few at
+    // a time, as the lowered parallelism allows, not all at the moment the
+    // service named, where all but a few would be throttled again.
+    engine.set_wait([&parallelism](std::chrono::milliseconds wait) {
+      parallelism.Release(true);
+      std::this_thread::sleep_for(wait);
+      parallelism.Acquire();
+    });
     for (std::size_t index = next++; index < calls.size(); index = next++) {
       RegionCall& call = calls[index];
       // The printer writes only into this region's capture.
