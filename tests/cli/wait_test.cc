@@ -15,14 +15,10 @@ WaitCheck Check(std::string_view wait_for, std::string_view body, bool json) {
 
 // Two records; the second holds a Status of its own deeper down, which is
 // not the record's.
-constexpr std::string_view kXml =
-    "<?xml version='1.0'?><R><Instances><Instance><Status>Running</Status></Instance>"
-    "<Instance><Disk><Status>In&amp;Use</Status></Disk><Status>%s</Status></Instance>"
-    "</Instances><Status>Top</Status></R>";
-
 std::string Xml(std::string_view second) {
-  std::string xml(kXml);
-  return xml.replace(xml.find("%s"), 2, second);
+  return "<?xml version='1.0'?><R><Instances><Instance><Status>Running</Status></Instance>"
+         "<Instance><Disk><Status>In&amp;Use</Status></Disk><Status>" +
+         std::string(second) + "</Status></Instance></Instances><Status>Top</Status></R>";
 }
 
 TEST(WaitTest, EveryRecordAtTheShallowestPlaceMustHoldAWantedValue) {
