@@ -24,6 +24,9 @@ inline constexpr int kExitNotSupported = 4;  // "this function not support"
 inline constexpr int kExitWriteError = 5;    // standard output or error could not be written
 
 std::string_view ProgramVersion();
+// How the program carries its TLS library, as --version says it: "system,
+// dynamic" unless the program that links this says otherwise ("built in").
+void SetTlsLinkage(std::string_view linkage);
 
 // Runs one command. A failed write to standard output or error ends in
 // "kestrune: write error: …" and kExitWriteError, except a pipe whose reader
