@@ -5,6 +5,7 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "transport/tls.h"
 
 #ifndef KESTRUNE_VERSION
 #define KESTRUNE_VERSION "0.0.0"
@@ -309,6 +310,11 @@ std::string_view HelpFor(Subcommand subcommand) {
   return kMainHelp;
 }
 
+std::string_view& TlsLinkage() {
+  static std::string_view linkage = "system, dynamic";
+  return linkage;
+}
+
 int RunCommand(std::span<const std::string> arguments, Console& console) {
   core::Result<CommandLine> parsed = ParseCommandLine(arguments);
   if (!parsed.ok()) return UsageError(console, parsed.status().message());
@@ -321,6 +327,8 @@ int RunCommand(std::span<const std::string> arguments, Console& console) {
     std::string text = "kestrune ";
     text += ProgramVersion();
     text += '\n';
+    text += transport::TlsLibraryVersion();
+    text.append(" (").append(TlsLinkage()).append(")\n");
     console.Out(text);
     return kExitOk;
   }
@@ -348,6 +356,8 @@ int RunCommand(std::span<const std::string> arguments, Console& console) {
 }  // namespace
 
 std::string_view ProgramVersion() { return KESTRUNE_VERSION; }
+
+void SetTlsLinkage(std::string_view linkage) { TlsLinkage() = linkage; }
 
 std::span<const std::string_view> HelpTexts() { return kHelpTexts; }
 

@@ -25,6 +25,9 @@ inline constexpr int kExitWriteError = 5;    // standard output or error could n
 inline constexpr int kExitWaitEnded = 6;     // --wait-for: not reached in time, or a failing value
 
 std::string_view ProgramVersion();
+// How the program carries its TLS library, as --version says it: "system,
+// dynamic" unless the program that links this says otherwise ("built in").
+void SetTlsLinkage(std::string_view linkage);
 
 // Runs one command. A failed write to standard output or error ends in
 // "kestrune: write error: …" and kExitWriteError, except a pipe whose reader

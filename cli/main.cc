@@ -8,6 +8,9 @@
 #include "cli/terminal.h"
 
 int main(int argc, char** argv) {
+#ifdef KESTRUNE_TLS_LINKAGE
+  kestrune::cli::SetTlsLinkage(KESTRUNE_TLS_LINKAGE);
+#endif
   kestrune::cli::KeepMemoryOutOfCoreFiles();
   kestrune::cli::CatchInterrupt();
   kestrune::cli::PrepareStandardStreams();

@@ -53,6 +53,43 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
   return static_cast<std::uint32_t>(value->data() + value->size() - source.data());
 }
 
+ElementSearch::ElementSearch(std::string_view text) : text_(text.substr(0, kElementAbsent)) {
+  // The text ends at its first NUL: nothing behind it is ever found.
+  text_ = text_.substr(0, text_.find('\0'));
+}
+
+std::size_t ElementSearch::Locate(Probe& probe, std::size_t from) const {
+  // The last answer still holds when this start lies between that search's
+  // start and what it found (or anywhere behind its start when it found none).
+  const bool known = probe.from != std::string_view::npos && from >= probe.from &&
+                     (probe.at == std::string_view::npos || from <= probe.at);
+  if (!known) {
+    probe.from = from;
+    probe.at = core::FindSubstring(text_, probe.tag, from);
+  }
+  return probe.at;
+}
+
+std::optional<std::string_view> ElementSearch::Find(std::string_view name, std::size_t from) {
+  if (name.empty() || name.size() > kMaxElementName || from > text_.size()) return std::nullopt;
+  auto memo =
+      std::find_if(memos_.begin(), memos_.end(), [&](const Memo& m) { return m.name == name; });
+  if (memo == memos_.end()) {
+    Memo added;
+    added.name = name;
+    added.opening.tag.append("<").append(name).append(">");
+    added.closing.tag.append("</").append(name).append(">");
+    memos_.push_back(std::move(added));
+    memo = memos_.end() - 1;
+  }
+  const std::size_t opening = Locate(memo->opening, from);
+  if (opening == std::string_view::npos) return std::nullopt;
+  const std::size_t value_start = opening + memo->opening.tag.size();
+  const std::size_t closing = Locate(memo->closing, value_start);
+  if (closing == std::string_view::npos) return std::nullopt;
+  return text_.substr(value_start, closing - value_start);
+}
+
 std::uint32_t Extractor::SeekElement(std::string_view source, std::string_view name) {
   value_.clear();
   return CopyElementValue(source, name, value_);
@@ -63,6 +100,18 @@ std::uint32_t Extractor::ShowElement(std::string_view label, std::string_view so
   std::uint32_t end = SeekElement(source, name);
   if (end != kElementAbsent) ShowValue(label, value_);
   return end;
+}
+
+std::uint32_t Extractor::ShowElement(std::string_view label, ElementSearch& search,
+                                     std::string_view name, std::size_t from) {
+  const std::optional<std::string_view> value = search.Find(name, from);
+  if (!value) {
+    value_.clear();
+    return kElementAbsent;
+  }
+  value_.assign(*value);
+  ShowValue(label, value_);
+  return static_cast<std::uint32_t>(search.EndOf(*value) - from);
 }
 
 bool Extractor::ShowValue(std::string_view label, std::string_view raw_value) {

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report/display_text.h"
 #include "report/result_list.h"
@@ -47,6 +48,43 @@ std::uint32_t CopyElementValue(std::string_view source, std::string_view name,
 // CopyElementValue finds nothing.
 std::optional<std::string_view> FindElementValue(std::string_view source, std::string_view name);
 
+// Finds elements of one text from a start that moves forward, as a record
+// walk does: each answer equals FindElementValue over the text from that start,
+// but what a name's last search saw is remembered, so a name missing from the
+// rest of the text, or found far ahead, is not searched for again at every
+// step. The text is read once per name however many steps ask for it.
+// The text must outlive the search.
+class ElementSearch {
+ public:
+  explicit ElementSearch(std::string_view text);
+
+  // The value of the first element `name` of the text from offset `from`, as
+  // a view into the text; nullopt where FindElementValue finds nothing.
+  std::optional<std::string_view> Find(std::string_view name, std::size_t from);
+
+  // Offset of the closing tag behind `value`, a value Find returned.
+  std::size_t EndOf(std::string_view value) const {
+    return static_cast<std::size_t>(value.data() + value.size() - text_.data());
+  }
+
+ private:
+  // One tag's last search: started at `from`, found at `at` (npos: absent).
+  struct Probe {
+    std::string tag;
+    std::size_t from = std::string_view::npos;
+    std::size_t at = std::string_view::npos;
+  };
+  struct Memo {
+    std::string name;
+    Probe opening;
+    Probe closing;
+  };
+  std::size_t Locate(Probe& probe, std::size_t from) const;
+
+  std::string_view text_;
+  std::vector<Memo> memos_;
+};
+
 class Extractor {
  public:
   // All three must outlive the extractor.
@@ -65,6 +103,10 @@ class Extractor {
   // the end offset, also when the value is empty, or kElementAbsent (no row,
   // no trace).
   std::uint32_t ShowElement(std::string_view label, std::string_view source, std::string_view name);
+  // The same for a value found by `search` from `from`; the end offset is
+  // relative to `from`.
+  std::uint32_t ShowElement(std::string_view label, ElementSearch& search, std::string_view name,
+                            std::size_t from);
 
   // Shows a raw value found by other means exactly as ShowElement shows an
   // extracted one. Returns true when a row was inserted.

@@ -1,6 +1,7 @@
 #include "report/formatters.h"
 
 #include <initializer_list>
+#include <optional>
 
 namespace kestrune::report {
 namespace {
@@ -22,14 +23,17 @@ void ShowHead(Extractor& x, std::string_view reply, Names head) {
 // The cursor walk: each pass shows `fields` from the cursor and then moves the
 // cursor to the closing tag of the next `step` element; the pass in which the
 // step element is missing is the last.
+// Every search of the walk goes through one ElementSearch, so a field
+// missing from the later records costs one search, not one per pass.
 void WalkByStep(Extractor& x, std::string_view reply, Names fields, std::string_view step) {
+  ElementSearch search(reply);
   std::size_t cursor = 0;
   for (;;) {
     x.AddSeparatorRow();
-    ShowFields(x, reply.substr(cursor), fields);
-    std::uint32_t end = x.SeekElement(reply.substr(cursor), step);
-    if (end == kElementAbsent) return;
-    cursor += end;
+    for (std::string_view name : fields) x.ShowElement(name, search, name, cursor);
+    const std::optional<std::string_view> found = search.Find(step, cursor);
+    if (!found) return;
+    cursor = search.EndOf(*found);
   }
 }
 
@@ -53,11 +57,12 @@ void FormatRegions(Extractor& x, std::string_view reply) {
 
 void FormatZones(Extractor& x, std::string_view reply) {
   ShowHead(x, reply, {});
+  ElementSearch search(reply);
   std::size_t cursor = 0;
   for (;;) {
     x.AddSeparatorRow();
-    x.ShowElement("ZoneId", reply.substr(cursor), "ZoneId");
-    std::uint32_t end = x.ShowElement("LocalName", reply.substr(cursor), "LocalName");
+    x.ShowElement("ZoneId", search, "ZoneId", cursor);
+    std::uint32_t end = x.ShowElement("LocalName", search, "LocalName", cursor);
     if (end == kElementAbsent) return;
     cursor += end;
   }

@@ -33,6 +33,10 @@ struct TlsOptions {
   std::string ca_file;
 };
 
+// The TLS library the program uses and its version: "OpenSSL 3.0.13" (the
+// library actually loaded), "Schannel".
+std::string TlsLibraryVersion();
+
 class TlsChannel {
  public:
   TlsChannel();

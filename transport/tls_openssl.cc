@@ -402,4 +402,13 @@ void TlsChannel::Shutdown(std::chrono::milliseconds timeout) {
   ERR_clear_error();
 }
 
+std::string TlsLibraryVersion() {
+  // "OpenSSL 3.0.13 30 Jan 2024": the name and the number are what matter.
+  const std::string_view full = OpenSSL_version(OPENSSL_VERSION);
+  const std::size_t name_end = full.find(' ');
+  const std::size_t number_end =
+      name_end == std::string_view::npos ? name_end : full.find(' ', name_end + 1);
+  return std::string(full.substr(0, number_end));
+}
+
 }  // namespace kestrune::transport

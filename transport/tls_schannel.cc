@@ -648,4 +648,6 @@ void TlsChannel::Shutdown(std::chrono::milliseconds timeout) {
       timeout);
 }
 
+std::string TlsLibraryVersion() { return "Schannel"; }
+
 }  // namespace kestrune::transport

@@ -8,6 +8,7 @@
 
 #include "catalogue/catalogue.h"
 #include "test_console.h"
+#include "transport/tls.h"
 
 namespace kestrune::cli {
 namespace {
@@ -189,7 +190,9 @@ TEST(ListTest, HelpEverywhereAndVersion) {
 
   TestConsole version;
   EXPECT_EQ(RunKestrune(version, {"--version"}), kExitOk);
-  EXPECT_EQ(version.out, "kestrune " + std::string(ProgramVersion()) + "\n");
+  // The test program links the TLS library as a shared one.
+  EXPECT_EQ(version.out, "kestrune " + std::string(ProgramVersion()) + "\n" +
+                             transport::TlsLibraryVersion() + " (system, dynamic)\n");
   EXPECT_NE(ProgramVersion(), "0.0.0");
 }
 

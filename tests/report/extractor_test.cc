@@ -84,6 +84,29 @@ TEST(CopyElementValueTest, TextEndsAtItsFirstNul) {
   EXPECT_EQ(CopyElementValue(std::string("<A>1\0</A>", 9), "A", value), kElementAbsent);
 }
 
+// A walk asks from starts that only move forward, and the search remembers
+// what it saw; every answer must still be the fresh search's from that start,
+// including names found far ahead, found once, nested, unclosed or cut by a NUL
+// (a walk's start never passes the NUL, which ends the reply).
+TEST(ElementSearchTest, AgreesWithAFreshSearchFromEveryStart) {
+  using namespace std::string_literals;
+  const std::string text =
+      "<R><A>1</A><B>x</B></R><R><B>y</B></R><R><A><A>2</A></A></R><R></R>"
+      "<C>open<A>3</A><B>z\0</B><A>4</A>"s;
+  for (std::string_view name : {"A", "B", "C", "R", "D", ""}) {
+    ElementSearch search(text);
+    for (std::size_t from = 0; from <= text.find('\0'); ++from) {
+      const auto fresh = FindElementValue(std::string_view(text).substr(from), name);
+      const auto kept = search.Find(name, from);
+      ASSERT_EQ(fresh.has_value(), kept.has_value()) << name << " from " << from;
+      if (fresh) {
+        EXPECT_EQ(*fresh, *kept);
+        EXPECT_EQ(fresh->data(), kept->data()) << name << " from " << from;
+      }
+    }
+  }
+}
+
 TEST(CopyElementValueTest, NameLengthLimit) {
   std::string value;
   std::string longest(kMaxElementName, 'n');
