@@ -241,6 +241,8 @@ class MainDialog {
   // For an action that changes something: asks the user, naming the action
   // and what it acts on; true when the request may go.
   bool ConfirmChange(const catalogue::ResolvedAction& action, const ParameterFormInput& input);
+  // Where a request for `action` goes: the override's address, or the service's host.
+  std::string Destination(const catalogue::ResolvedAction& action) const;
   // cppcheck-suppress returnTempReference ; both operands are lvalues of TraceSink: no temporary
   report::TraceSink& trace() { return trace_ != nullptr ? *trace_ : debug_viewer_; }
 
@@ -263,6 +265,13 @@ class MainDialog {
   // while the template's font is in use.
   HFONT scaled_font_ = nullptr;
   UINT dpi_ = 0;
+  // The request in flight, for the header row its reply gets.
+  struct SentRequest {
+    std::string action;
+    std::string region;
+    std::string time;  // local wall-clock time the request went, "HH:MM:SS"
+    ULONGLONG started_ms = 0;
+  } sent_;
   // The request parameter names of the captioned fields on show, in order.
   std::vector<std::string> form_names_;
   // The control that had the focus when the dialog was last deactivated.
@@ -423,6 +432,10 @@ void MainDialog::OnControlCommand(int id, int code) {
       case IDC_SEND:
         OnSend();
         return;
+      case IDC_CLEAR:
+        result_list_.Clear();
+        SetControlText(dialog_, IDC_COPIED_VALUE, "");
+        return;
       default:
         return;
     }
@@ -450,7 +463,16 @@ void MainDialog::OnControlCommand(int id, int code) {
 LRESULT MainDialog::OnNotify(const NMHDR& header) {
   NoteFocus();
   if (header.idFrom != IDC_RESULT_LIST) return 0;
-  if (header.code == NM_CLICK) {
+  if (header.code == LVN_GETINFOTIPW) {
+    // A cut-off cell shows its whole text when the pointer rests on its row.
+    auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
+    const std::wstring text =
+        result_list_.CellText(tip.iItem, 0) + L": " + result_list_.CellText(tip.iItem, 1);
+    if (tip.pszText != nullptr && tip.cchTextMax > 0) {
+      wcsncpy(tip.pszText, text.c_str(), static_cast<std::size_t>(tip.cchTextMax) - 1);
+      tip.pszText[tip.cchTextMax - 1] = L'\0';
+    }
+  } else if (header.code == NM_CLICK) {
     CopyClickedRow();
   } else if (header.code == NM_RCLICK) {
     credentials_.ToggleVisibility();
@@ -633,10 +655,54 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
     notes.push_back(ListChange{false, std::string(kNoteField), *note});
   }
   changes.insert(after_clear, notes.begin(), notes.end());
+  // A sample shown while the request was in flight gives way to the reply.
+  result_list_.Clear();
   ReplayListChanges(changes, result_list_);
-  // A refusal has no report text of its own; its reason is what the user needs.
-  SetControlText(dialog_, IDC_REPORT,
-                 result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);
+  const std::size_t records = static_cast<std::size_t>(result_list_.RowCount());
+  const ULONGLONG elapsed = GetTickCount64() - sent_.started_ms;
+  std::string status;
+  switch (result.outcome) {
+    case engine::Outcome::kGoodReply:
+      status = "OK";
+      break;
+    case engine::Outcome::kRefused:
+      status = "not sent";
+      break;
+    case engine::Outcome::kConnectionFailed:
+      status = "connection failed";
+      break;
+    case engine::Outcome::kErrorReply: {
+      std::wstring code;
+      for (int row = 0; row < result_list_.RowCount(); ++row) {
+        if (result_list_.CellText(row, 0) == L"Code") code = result_list_.CellText(row, 1);
+      }
+      status =
+          "Error " + (code.empty() ? std::to_string(result.http_status) : core::FromWide(code));
+      break;
+    }
+    default:
+      status = result.result_text.empty() ? "error" : result.result_text;
+      break;
+  }
+  const std::string timing = std::to_string(elapsed) + " ms";
+  // The header row stands above the reply's rows, which keep their order.
+  result_list_.InsertTop(
+      sent_.time + " " + sent_.action,
+      (sent_.region.empty() ? std::string("-") : sent_.region) + " · " + status + " · " + timing);
+  std::string report;
+  if (result.outcome == engine::Outcome::kGoodReply) {
+    report = "OK · " + std::to_string(records) + " records · " + timing;
+  } else if (result.outcome == engine::Outcome::kRefused) {
+    // A refusal has no report text of its own; its reason is what the user needs.
+    report = result.detail;
+  } else if (result.outcome == engine::Outcome::kConnectionFailed && !result.detail.empty()) {
+    report = result.detail;
+  } else if (result.outcome == engine::Outcome::kErrorReply) {
+    report = status + " · " + timing;
+  } else {
+    report = result.result_text.empty() ? result.detail : result.result_text;
+  }
+  SetControlText(dialog_, IDC_REPORT, report);
   return 0;
 }
 
@@ -644,6 +710,9 @@ void MainDialog::OnSample(report::SampleAction action) {
   // A request always goes to the service of the action on screen, so the
   // samples need not touch any endpoint.
   report::ShowSample(action, samples_, result_list_, report::DisplayText());
+  SetControlText(dialog_, IDC_REPORT,
+                 "Sample: " + std::string(report::SampleActionName(action)) +
+                     " (built-in data, nothing was sent)");
 }
 
 void MainDialog::OnServiceSelected() {
@@ -784,6 +853,27 @@ void MainDialog::OnSend() {
   }
   awaited_ = last_generation_;
   SetInFlight(true);
+  // One reply per Send: nothing of an earlier reply or sample stays beside it.
+  result_list_.Clear();
+  sent_.action = chosen->action_name;
+  sent_.region.clear();
+  for (std::size_t k = 0; k < input.fields.size() && k < form_names_.size(); ++k) {
+    if (form_names_[k] == "RegionId") sent_.region = input.fields[k];
+  }
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  wchar_t clock[16] = {};
+  swprintf(clock, 16, L"%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+  sent_.time = core::FromWide(clock);
+  sent_.started_ms = GetTickCount64();
+  SetControlText(dialog_, IDC_REPORT,
+                 "Sending " + sent_.action + " to " + Destination(*chosen) + "...");
+}
+
+std::string MainDialog::Destination(const catalogue::ResolvedAction& action) const {
+  if (!engine_options_.endpoint_override.empty()) return engine_options_.endpoint_override;
+  const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
+  return service != nullptr ? std::string(service->host) : std::string("the cloud");
 }
 
 void MainDialog::ShowAbout() {

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <string_view>
 
 #include "core/wide_text.h"
 
@@ -25,7 +26,19 @@ constexpr std::array<Column, 2> kColumns = {{
 // A cell longer than this is not read back (nothing shown comes near it).
 constexpr std::size_t kLargestCell = std::size_t{1} << 24;
 
-constexpr DWORD kExtendedStyles = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP;
+constexpr DWORD kExtendedStyles =
+    LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_INFOTIP | LVS_EX_LABELTIP;
+
+// A value the service wrapped in a CDATA section is shown without the wrapper.
+std::string_view WithoutCdata(std::string_view text) {
+  constexpr std::string_view kOpen = "<![CDATA[";
+  constexpr std::string_view kClose = "]]>";
+  if (text.size() >= kOpen.size() + kClose.size() && text.starts_with(kOpen) &&
+      text.ends_with(kClose)) {
+    return text.substr(kOpen.size(), text.size() - kOpen.size() - kClose.size());
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -50,7 +63,7 @@ void ListViewResultList::Setup() {
 void ListViewResultList::InsertTop(std::string_view field, std::string_view info) {
   if (list_ == nullptr) return;
   std::wstring field_text = core::ToWide(field);
-  std::wstring info_text = core::ToWide(info);
+  std::wstring info_text = core::ToWide(WithoutCdata(info));
 
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_PARAM;

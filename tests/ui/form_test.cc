@@ -450,7 +450,6 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   ASSERT_TRUE(listener.ready());
   ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
   Press(IDC_DESCRIBE_ZONES);
-  const std::vector<ScreenRow> before = Rows();
   ChooseAction("ECS", "地域", "DescribeRegions");
   const std::string body =
       "<DescribeRegionsResponse><RequestId>late-reply</RequestId><Regions><Region>"
@@ -478,7 +477,7 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
         return false;
       },
       "the abandoned request's outcome"));
-  EXPECT_EQ(Rows(), before);
+  EXPECT_TRUE(Rows().empty()) << "nothing of the earlier rows or the late reply";
   EXPECT_EQ(Text(IDC_REPORT), L"request cancelled");
   for (const std::string& line : trace_.lines()) {
     EXPECT_EQ(line.find("late-"), std::string::npos) << line;
