@@ -463,7 +463,9 @@ void MainDialog::OnControlCommand(int id, int code) {
 LRESULT MainDialog::OnNotify(const NMHDR& header) {
   NoteFocus();
   if (header.idFrom != IDC_RESULT_LIST) return 0;
-  if (header.code == LVN_GETINFOTIPW) {
+  if (header.code == LVN_GETDISPINFOW) {
+    result_list_.FillDisplayInfo(reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)));
+  } else if (header.code == LVN_GETINFOTIPW) {
     // A cut-off cell shows its whole text when the pointer rests on its row.
     auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
     const std::wstring text =
@@ -657,6 +659,7 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   changes.insert(after_clear, notes.begin(), notes.end());
   // A sample shown while the request was in flight gives way to the reply.
   result_list_.Clear();
+  result_list_.BeginBatch();
   ReplayListChanges(changes, result_list_);
   const std::size_t records = static_cast<std::size_t>(result_list_.RowCount());
   const ULONGLONG elapsed = GetTickCount64() - sent_.started_ms;
@@ -689,6 +692,7 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   result_list_.InsertTop(
       sent_.time + " " + sent_.action,
       (sent_.region.empty() ? std::string("-") : sent_.region) + " · " + status + " · " + timing);
+  result_list_.EndBatch();
   std::string report;
   if (result.outcome == engine::Outcome::kGoodReply) {
     report = "OK · " + std::to_string(records) + " records · " + timing;
