@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/action_kind.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/dispatch.h"
 #include "core/wide_text.h"
@@ -201,6 +202,7 @@ class MainDialog {
   LRESULT OnSetCursor(WPARAM wparam, LPARAM lparam);
   LRESULT OnDpiChanged(UINT dpi, const RECT& suggested);
   LRESULT OnRequestDone(LPARAM lparam);
+  LRESULT OnActivate(bool active);
   LRESULT OnDestroy();
 
   void OnControlCommand(int id, int code);
@@ -214,6 +216,15 @@ class MainDialog {
   // Gives up the request in flight: its outcome, whenever it comes, is dropped.
   void Abandon();
   void SetInFlight(bool in_flight);
+  // Closes the dialog; with a request in flight, only when the user agrees.
+  void RequestClose();
+  // Gives the focus back to the control that had it when the dialog was
+  // last left, or to the first control when that one can no longer take it.
+  void RestoreFocus();
+  // Keeps the control that has the focus now, if it is one of the dialog's.
+  // Every control notification calls this: a minimise may take the focus
+  // away before the window learns it is being left.
+  void NoteFocus();
   void ShowAbout();
   void ShowPopupMenu();
   void CopyClickedRow();
@@ -224,7 +235,14 @@ class MainDialog {
   // The sendable action the three selectors show, if any.
   std::optional<catalogue::ResolvedAction> ChosenAction() const;
   // Fits the parameter form to the chosen action (hidden when there is none).
+  // A value typed under a parameter name stays only where the new action has
+  // a parameter of that name; every other captioned field is emptied.
   void UpdateParameterForm();
+  // For an action that changes something: asks the user, naming the action
+  // and what it acts on; true when the request may go.
+  bool ConfirmChange(const catalogue::ResolvedAction& action, const ParameterFormInput& input);
+  // Where a request for `action` goes: the override's address, or the service's host.
+  std::string Destination(const catalogue::ResolvedAction& action) const;
   // cppcheck-suppress returnTempReference ; both operands are lvalues of TraceSink: no temporary
   report::TraceSink& trace() { return trace_ != nullptr ? *trace_ : debug_viewer_; }
 
@@ -247,6 +265,17 @@ class MainDialog {
   // while the template's font is in use.
   HFONT scaled_font_ = nullptr;
   UINT dpi_ = 0;
+  // The request in flight, for the header row its reply gets.
+  struct SentRequest {
+    std::string action;
+    std::string region;
+    std::string time;  // local wall-clock time the request went, "HH:MM:SS"
+    ULONGLONG started_ms = 0;
+  } sent_;
+  // The request parameter names of the captioned fields on show, in order.
+  std::vector<std::string> form_names_;
+  // The control that had the focus when the dialog was last deactivated.
+  HWND saved_focus_ = nullptr;
 };
 
 LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -271,6 +300,16 @@ LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
     case kRequestDoneMessage:
       return OnRequestDone(lparam);
+    case WM_ACTIVATE:
+      return OnActivate(LOWORD(wparam) != WA_INACTIVE);
+    case WM_SETFOCUS:
+      // The window itself never keeps the focus: keys typed then would
+      // reach no field, or the selector Windows hands the focus to.
+      RestoreFocus();
+      return 0;
+    case WM_CLOSE:
+      RequestClose();
+      return 0;
     case WM_DESTROY:
       return OnDestroy();
     default:
@@ -342,6 +381,7 @@ void MainDialog::ShowPopupMenu() {
 }
 
 LRESULT MainDialog::OnCommand(int id, int code, HWND control) {
+  NoteFocus();
   if (control == nullptr) {
     OnDialogCommand(id);
   } else {
@@ -354,15 +394,22 @@ void MainDialog::OnDialogCommand(int id) {
   switch (id) {
     case IDM_RESTORE:
       ShowWindow(dialog_, SW_RESTORE);
+      SetForegroundWindow(dialog_);
+      RestoreFocus();
       return;
     case IDOK:
       // Enter where no default button answers: sends when idle, and never
       // closes the program under the user's typing.
       if (awaited_ == 0) OnSend();
       return;
+    case IDCANCEL:
+      // Esc gives up the request in flight; otherwise it does nothing, so
+      // that a stray key never closes the program.
+      if (awaited_ != 0) Abandon();
+      return;
     default:
-      // Esc, the menu's exit and the exit button.
-      DestroyWindow(dialog_);
+      // The menu's exit and the exit button.
+      RequestClose();
       return;
   }
 }
@@ -384,6 +431,10 @@ void MainDialog::OnControlCommand(int id, int code) {
         return;
       case IDC_SEND:
         OnSend();
+        return;
+      case IDC_CLEAR:
+        result_list_.Clear();
+        SetControlText(dialog_, IDC_COPIED_VALUE, "");
         return;
       default:
         return;
@@ -410,8 +461,20 @@ void MainDialog::OnControlCommand(int id, int code) {
 }
 
 LRESULT MainDialog::OnNotify(const NMHDR& header) {
+  NoteFocus();
   if (header.idFrom != IDC_RESULT_LIST) return 0;
-  if (header.code == NM_CLICK) {
+  if (header.code == LVN_GETDISPINFOW) {
+    result_list_.FillDisplayInfo(reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)));
+  } else if (header.code == LVN_GETINFOTIPW) {
+    // A cut-off cell shows its whole text when the pointer rests on its row.
+    auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
+    const std::wstring text =
+        result_list_.CellText(tip.iItem, 0) + L": " + result_list_.CellText(tip.iItem, 1);
+    if (tip.pszText != nullptr && tip.cchTextMax > 0) {
+      wcsncpy(tip.pszText, text.c_str(), static_cast<std::size_t>(tip.cchTextMax) - 1);
+      tip.pszText[tip.cchTextMax - 1] = L'\0';
+    }
+  } else if (header.code == NM_CLICK) {
     CopyClickedRow();
   } else if (header.code == NM_RCLICK) {
     credentials_.ToggleVisibility();
@@ -499,6 +562,42 @@ LRESULT MainDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
   return 0;
 }
 
+// Windows dialogs keep the focus across deactivation this way: saved when
+// the window is left (for another program, a message box, the tray), given
+// back when it is activated again.
+LRESULT MainDialog::OnActivate(bool active) {
+  if (!active) {
+    NoteFocus();
+    return 0;
+  }
+  if (!IsIconic(dialog_)) RestoreFocus();
+  return 0;
+}
+
+void MainDialog::NoteFocus() {
+  HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(dialog_, focus)) saved_focus_ = focus;
+}
+
+void MainDialog::RestoreFocus() {
+  HWND target = saved_focus_;
+  // A combo box's edit part or a list's header has a parent in between.
+  if (target == nullptr || !IsChild(dialog_, target) || !IsWindowVisible(target) ||
+      !IsWindowEnabled(target)) {
+    target = GetNextDlgTabItem(dialog_, nullptr, FALSE);
+  }
+  if (target != nullptr) SetFocus(target);
+}
+
+void MainDialog::RequestClose() {
+  if (awaited_ != 0 &&
+      MessageBoxW(dialog_, L"A request is still waiting for its reply.\n\nClose Kestrune anyway?",
+                  L"Kestrune", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+    return;
+  }
+  DestroyWindow(dialog_);
+}
+
 LRESULT MainDialog::OnDestroy() {
   // A request still in flight finishes in the background; its outcome is freed there.
   runner_.Close();
@@ -558,10 +657,56 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
     notes.push_back(ListChange{false, std::string(kNoteField), *note});
   }
   changes.insert(after_clear, notes.begin(), notes.end());
+  // A sample shown while the request was in flight gives way to the reply.
+  result_list_.Clear();
+  result_list_.BeginBatch();
   ReplayListChanges(changes, result_list_);
-  // A refusal has no report text of its own; its reason is what the user needs.
-  SetControlText(dialog_, IDC_REPORT,
-                 result.outcome == engine::Outcome::kRefused ? result.detail : result.result_text);
+  const std::size_t records = static_cast<std::size_t>(result_list_.RowCount());
+  const ULONGLONG elapsed = GetTickCount64() - sent_.started_ms;
+  std::string status;
+  switch (result.outcome) {
+    case engine::Outcome::kGoodReply:
+      status = "OK";
+      break;
+    case engine::Outcome::kRefused:
+      status = "not sent";
+      break;
+    case engine::Outcome::kConnectionFailed:
+      status = "connection failed";
+      break;
+    case engine::Outcome::kErrorReply: {
+      std::wstring code;
+      for (int row = 0; row < result_list_.RowCount(); ++row) {
+        if (result_list_.CellText(row, 0) == L"Code") code = result_list_.CellText(row, 1);
+      }
+      status =
+          "Error " + (code.empty() ? std::to_string(result.http_status) : core::FromWide(code));
+      break;
+    }
+    default:
+      status = result.result_text.empty() ? "error" : result.result_text;
+      break;
+  }
+  const std::string timing = std::to_string(elapsed) + " ms";
+  // The header row stands above the reply's rows, which keep their order.
+  result_list_.InsertTop(
+      sent_.time + " " + sent_.action,
+      (sent_.region.empty() ? std::string("-") : sent_.region) + " · " + status + " · " + timing);
+  result_list_.EndBatch();
+  std::string report;
+  if (result.outcome == engine::Outcome::kGoodReply) {
+    report = "OK · " + std::to_string(records) + " records · " + timing;
+  } else if (result.outcome == engine::Outcome::kRefused) {
+    // A refusal has no report text of its own; its reason is what the user needs.
+    report = result.detail;
+  } else if (result.outcome == engine::Outcome::kConnectionFailed && !result.detail.empty()) {
+    report = result.detail;
+  } else if (result.outcome == engine::Outcome::kErrorReply) {
+    report = status + " · " + timing;
+  } else {
+    report = result.result_text.empty() ? result.detail : result.result_text;
+  }
+  SetControlText(dialog_, IDC_REPORT, report);
   return 0;
 }
 
@@ -569,6 +714,9 @@ void MainDialog::OnSample(report::SampleAction action) {
   // A request always goes to the service of the action on screen, so the
   // samples need not touch any endpoint.
   report::ShowSample(action, samples_, result_list_, report::DisplayText());
+  SetControlText(dialog_, IDC_REPORT,
+                 "Sample: " + std::string(report::SampleActionName(action)) +
+                     " (built-in data, nothing was sent)");
 }
 
 void MainDialog::OnServiceSelected() {
@@ -616,12 +764,61 @@ std::optional<catalogue::ResolvedAction> MainDialog::ChosenAction() const {
 }
 
 void MainDialog::UpdateParameterForm() {
+  // The values on show, under the names they were typed for.
+  const ParameterFormInput before = ReadParameterForm(dialog_);
+  std::vector<std::pair<std::string, std::string>> typed;
+  for (std::size_t k = 0; k < before.fields.size() && k < form_names_.size(); ++k) {
+    typed.emplace_back(form_names_[k], before.fields[k]);
+  }
+  form_names_.clear();
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
+  if (chosen && chosen->request_template != nullptr) {
+    for (std::string_view name : Entries(chosen->request_template->parameter_names())) {
+      form_names_.emplace_back(name);
+    }
+  }
+  // Each value goes to the first field of its name not yet filled, so a name
+  // that occurs twice keeps both of its values in their order.
+  std::vector<std::string> values(kCaptionedFields);
+  for (std::size_t k = 0; k < form_names_.size() && k < values.size(); ++k) {
+    auto found = std::find_if(typed.begin(), typed.end(),
+                              [&](const auto& entry) { return entry.first == form_names_[k]; });
+    if (found == typed.end()) continue;
+    values[k] = std::move(found->second);
+    typed.erase(found);
+  }
+  FillParameterFields(dialog_, values);
   if (!chosen) {
     HideParameterForm(dialog_);
     return;
   }
   ShowParameterForm(dialog_, catalogue::DisplayCaptions(*chosen), SampleHints(*chosen));
+}
+
+bool MainDialog::ConfirmChange(const catalogue::ResolvedAction& action,
+                               const ParameterFormInput& input) {
+  if (catalogue::KindOfAction(action.service, action.action_name) ==
+      catalogue::ActionKind::kReadOnly) {
+    return true;
+  }
+  // The target: every named value but the region, which the status already
+  // shows; the free pairs count as much as the captioned fields.
+  std::string target;
+  auto add = [&](std::string_view name, std::string_view value) {
+    if (value.empty() || name.empty() || name == "RegionId") return;
+    target += "\n    " + std::string(name) + " = " + std::string(value);
+  };
+  for (std::size_t k = 0; k < input.fields.size() && k < form_names_.size(); ++k) {
+    add(form_names_[k], input.fields[k]);
+  }
+  for (const auto& [name, value] : input.pairs) add(name, value);
+  if (target.empty()) target = "\n    (no resource named)";
+  const std::wstring question =
+      core::ToWide(action.action_name + " changes resources in the cloud. It acts on:" + target +
+                   "\n\nSend " + action.action_name + "?");
+  const std::wstring title = core::ToWide("Confirm " + action.action_name);
+  return MessageBoxW(dialog_, question.c_str(), title.c_str(),
+                     MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
 }
 
 void MainDialog::OnSend() {
@@ -647,6 +844,10 @@ void MainDialog::OnSend() {
     SetControlText(dialog_, IDC_REPORT, slots.status().message());
     return;
   }
+  if (!ConfirmChange(*chosen, input)) {
+    SetControlText(dialog_, IDC_REPORT, "not sent: " + chosen->action_name + " was not confirmed");
+    return;
+  }
 
   RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen,
                  slots.value()};
@@ -656,6 +857,27 @@ void MainDialog::OnSend() {
   }
   awaited_ = last_generation_;
   SetInFlight(true);
+  // One reply per Send: nothing of an earlier reply or sample stays beside it.
+  result_list_.Clear();
+  sent_.action = chosen->action_name;
+  sent_.region.clear();
+  for (std::size_t k = 0; k < input.fields.size() && k < form_names_.size(); ++k) {
+    if (form_names_[k] == "RegionId") sent_.region = input.fields[k];
+  }
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  wchar_t clock[16] = {};
+  swprintf(clock, 16, L"%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+  sent_.time = core::FromWide(clock);
+  sent_.started_ms = GetTickCount64();
+  SetControlText(dialog_, IDC_REPORT,
+                 "Sending " + sent_.action + " to " + Destination(*chosen) + "...");
+}
+
+std::string MainDialog::Destination(const catalogue::ResolvedAction& action) const {
+  if (!engine_options_.endpoint_override.empty()) return engine_options_.endpoint_override;
+  const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
+  return service != nullptr ? std::string(service->host) : std::string("the cloud");
 }
 
 void MainDialog::ShowAbout() {

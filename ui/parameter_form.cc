@@ -132,4 +132,10 @@ ParameterFormInput ReadParameterForm(HWND dialog) {
   return input;
 }
 
+void FillParameterFields(HWND dialog, const std::vector<std::string>& values) {
+  for (std::size_t k = 0; k < kCaptionedFields; ++k) {
+    SetControlText(dialog, ParameterFieldId(k), k < values.size() ? values[k] : std::string());
+  }
+}
+
 }  // namespace kestrune::ui

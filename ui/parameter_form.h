@@ -55,4 +55,8 @@ struct ParameterFormInput {
 };
 ParameterFormInput ReadParameterForm(HWND dialog);
 
+// Sets captioned field k's text to entry k of `values` (UTF-8), and empties
+// every field past the last entry.
+void FillParameterFields(HWND dialog, const std::vector<std::string>& values);
+
 }  // namespace kestrune::ui

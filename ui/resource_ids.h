@@ -45,6 +45,8 @@
 #define IDC_EXIT 4002
 #define IDC_ABOUT 4018
 #define IDC_SEND 4030
+#define IDC_CLEAR 4031
+#define IDC_SAMPLES_CAPTION 4032
 
 // Sample-response buttons.
 #define IDC_DESCRIBE_REGIONS 4017

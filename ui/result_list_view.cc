@@ -4,7 +4,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
+#include <cwchar>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/wide_text.h"
 
@@ -22,15 +28,55 @@ constexpr std::array<Column, 2> kColumns = {{
     {L"Info", 320, LVCFMT_RIGHT},
 }};
 
-// A cell longer than this is not read back (nothing shown comes near it).
-constexpr std::size_t kLargestCell = std::size_t{1} << 24;
+constexpr DWORD kExtendedStyles =
+    LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_INFOTIP | LVS_EX_LABELTIP;
 
-constexpr DWORD kExtendedStyles = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP;
+// A value the service wrapped in a CDATA section is shown without the wrapper.
+std::string_view WithoutCdata(std::string_view text) {
+  constexpr std::string_view kOpen = "<![CDATA[";
+  constexpr std::string_view kClose = "]]>";
+  if (text.size() >= kOpen.size() + kClose.size() && text.starts_with(kOpen) &&
+      text.ends_with(kClose)) {
+    return text.substr(kOpen.size(), text.size() - kOpen.size() - kClose.size());
+  }
+  return text;
+}
+
+// The rows of one control, bottom row first, so that a row on top is an append.
+struct RowStore : std::vector<std::pair<std::wstring, std::wstring>> {
+  bool batching = false;
+};
+constexpr wchar_t kRowsProperty[] = L"KestruneRows";
+constexpr UINT_PTR kSubclassId = 1;
+
+RowStore* RowsOf(HWND list) {
+  return list != nullptr ? static_cast<RowStore*>(GetPropW(list, kRowsProperty)) : nullptr;
+}
+
+// Frees the rows with the control.
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                          DWORD_PTR) {
+  if (message == WM_NCDESTROY) {
+    delete RowsOf(list);
+    RemovePropW(list, kRowsProperty);
+    RemoveWindowSubclass(list, ListProc, kSubclassId);
+  }
+  return DefSubclassProc(list, message, wparam, lparam);
+}
 
 }  // namespace
 
 void ListViewResultList::Setup() {
   if (list_ == nullptr) return;
+  if (RowsOf(list_) == nullptr) {
+    auto rows = std::make_unique<RowStore>();
+    if (SetPropW(list_, kRowsProperty, rows.get()) &&
+        SetWindowSubclass(list_, ListProc, kSubclassId, 0)) {
+      static_cast<void>(rows.release());  // the control's WM_NCDESTROY frees it
+    } else {
+      RemovePropW(list_, kRowsProperty);
+    }
+  }
   SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, kExtendedStyles, kExtendedStyles);
   // The dialog has no font of its own, so its controls draw in the system
   // font; the list would pick a font of its own (the icon-title font), which
@@ -48,55 +94,56 @@ void ListViewResultList::Setup() {
 }
 
 void ListViewResultList::InsertTop(std::string_view field, std::string_view info) {
-  if (list_ == nullptr) return;
-  std::wstring field_text = core::ToWide(field);
-  std::wstring info_text = core::ToWide(info);
-
-  LVITEMW item{};
-  item.mask = LVIF_TEXT | LVIF_PARAM;
-  item.iItem = 0;
-  item.pszText = field_text.data();
-  item.lParam = 0;  // the index the row went in at
-  int row =
-      static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-  if (row < 0) return;
-
-  LVITEMW cell{};
-  cell.mask = LVIF_TEXT;
-  cell.iItem = row;
-  cell.iSubItem = 1;
-  cell.pszText = info_text.data();
-  SendMessageW(list_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&cell));
+  RowStore* rows = RowsOf(list_);
+  if (rows == nullptr) return;
+  rows->emplace_back(core::ToWide(field), core::ToWide(WithoutCdata(info)));
+  if (rows->batching) return;
+  SendMessageW(list_, LVM_SETITEMCOUNT, rows->size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  InvalidateRect(list_, nullptr, FALSE);
 }
 
 void ListViewResultList::Clear() {
-  if (list_ != nullptr) SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
+  RowStore* rows = RowsOf(list_);
+  if (rows == nullptr) return;
+  rows->clear();
+  SendMessageW(list_, LVM_SETITEMCOUNT, 0, 0);
+}
+
+void ListViewResultList::BeginBatch() {
+  if (RowStore* rows = RowsOf(list_)) rows->batching = true;
+}
+
+void ListViewResultList::EndBatch() {
+  RowStore* rows = RowsOf(list_);
+  if (rows == nullptr || !rows->batching) return;
+  rows->batching = false;
+  SendMessageW(list_, LVM_SETITEMCOUNT, rows->size(), 0);
+  InvalidateRect(list_, nullptr, FALSE);
 }
 
 int ListViewResultList::RowCount() const {
-  if (list_ == nullptr) return 0;
-  return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
+  const RowStore* rows = RowsOf(list_);
+  return rows != nullptr ? static_cast<int>(rows->size()) : 0;
 }
 
 std::wstring ListViewResultList::CellText(int row, int column) const {
-  if (list_ == nullptr || row < 0 || row >= RowCount()) return {};
-  // The control copies at most the room it is given and reports how much it
-  // copied; a text that filled the room may be longer, so grow and ask again.
-  std::wstring text(256, L'\0');
-  for (;;) {
-    if (text.size() > kLargestCell) return {};
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text.data();
-    item.cchTextMax = static_cast<int>(text.size());
-    auto copied = static_cast<std::size_t>(
-        SendMessageW(list_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
-    if (copied + 1 < text.size()) {
-      text.resize(copied);
-      return text;
-    }
-    text.resize(text.size() * 2);
+  const RowStore* rows = RowsOf(list_);
+  if (rows == nullptr || row < 0 || row >= RowCount() || column < 0 || column > 1) return {};
+  const auto& cells = (*rows)[rows->size() - 1 - static_cast<std::size_t>(row)];
+  return column == 0 ? cells.first : cells.second;
+}
+
+void ListViewResultList::FillDisplayInfo(NMLVDISPINFOW& info) const {
+  if ((info.item.mask & LVIF_TEXT) == 0 || info.item.pszText == nullptr ||
+      info.item.cchTextMax <= 0) {
+    return;
   }
+  const std::wstring text = CellText(info.item.iItem, info.item.iSubItem);
+  // The control gives room for what it draws; a longer text is cut to it.
+  const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
+  const std::size_t length = std::min(text.size(), room);
+  std::wmemcpy(info.item.pszText, text.data(), length);
+  info.item.pszText[length] = L'\0';
 }
 
 std::optional<std::wstring> ListViewResultList::FocusedInfo() const {

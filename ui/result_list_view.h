@@ -1,10 +1,17 @@
 // The dialog's result list: the report-view list control 3004 with the columns
 // "Field" and "Info", seen by the rest of the program as a report::ResultList.
+// The control is a virtual one (LVS_OWNERDATA): the rows live beside the
+// control (kept with its window from Setup until it is destroyed, so every
+// ListViewResultList of one control sees the same rows) and the control asks
+// for the ones it draws, so thousands of rows go in at once without the
+// window stopping to answer.
 //
 // Texts arrive as UTF-8 and are shown as wide text. Dialog thread only.
 #pragma once
 
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <optional>
 #include <string>
@@ -25,6 +32,13 @@ class ListViewResultList : public report::ResultList {
 
   void InsertTop(std::string_view field, std::string_view info) override;
   void Clear() override;
+  // Between these two, rows go into the store only and the control learns
+  // the new count once at the end: one count change per row costs the
+  // control a pass over all rows.
+  void BeginBatch();
+  void EndBatch();
+  // Answers the control's request for a cell's text (LVN_GETDISPINFOW).
+  void FillDisplayInfo(NMLVDISPINFOW& info) const;
 
   // Number of rows.
   int RowCount() const;

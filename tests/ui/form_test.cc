@@ -1,11 +1,13 @@
 // Service, category and action selectors and the parameter form they drive:
 // captions and visible fields follow the action on screen, free name/value
-// pairs follow them, typed values stay, and only what is on show is sent.
+// pairs follow them, typed values stay with their parameter names, a change
+// is confirmed before it goes, and only what is on show is sent.
 #include <windows.h>
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <set>
@@ -60,6 +62,23 @@ class ParameterFormTest : public DialogTest {
     }
     return false;
   }
+  // Answers the next confirmation box with `button`, keeping its text.
+  void AnswerConfirmation(int button, std::wstring* text) {
+    WhileModal([this, button, text] {
+      HWND box = nullptr;
+      while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
+        if (GetWindow(box, GW_OWNER) == dialog() && IsWindowVisible(box)) break;
+      }
+      if (box == nullptr) return false;
+      for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t piece[512] = {};
+        GetWindowTextW(child, piece, 512);
+        *text += piece;
+      }
+      PostMessageW(box, WM_COMMAND, button, 0);
+      return true;
+    });
+  }
   void ChooseAction(std::string_view service, std::string_view category, std::string_view action) {
     ChooseText(IDC_SERVICE, service);
     ChooseText(IDC_CATEGORY, category);
@@ -85,19 +104,34 @@ TEST_F(ParameterFormTest, CaptionsLandOnTheirPairsAndTheRestHide) {
   EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"RegionId:", L"InstanceId:"}));
 }
 
-TEST_F(ParameterFormTest, ManyCaptionsThenFewKeepTheTypedValues) {
+TEST_F(ParameterFormTest, ValuesStayOnlyUnderTheirOwnNames) {
   OpenDialog();
-  ChooseAction("ECS", "安全组", "AuthorizeSecurityGroup");
-  std::vector<std::wstring> five = VisibleCaptions();
-  ASSERT_EQ(five.size(), 5u);
-  EXPECT_EQ(five[0], W("安全组编码:"));
-  for (int k = 0; k < 5; ++k) SetText(IDC_PARAM_VALUE_FIRST + k, "value" + std::to_string(k + 1));
+  ChooseAction("ECS", "实例", "RunInstances");  // RegionId, ImageId, InstanceType
+  SetText(ParameterFieldId(0), "cn-shanghai");
+  SetText(ParameterFieldId(1), "image-1");
+  SetText(ParameterFieldId(2), "type-1");
+  SetText(FreeNameId(0), "Tag.1.Key");
+  SetText(FreeValueId(0), "kept");
 
-  ChooseText(IDC_ACTION, "DescribeSecurityGroupAttribute");
-  EXPECT_EQ(VisibleCaptions().size(), 2u);
-  for (int k = 2; k < 5; ++k) EXPECT_FALSE(Shown(IDC_PARAM_VALUE_FIRST + k)) << k;
-  EXPECT_EQ(Text(IDC_PARAM_VALUE_FIRST), L"value1");
-  EXPECT_EQ(Text(IDC_PARAM_VALUE_FIRST + 1), L"value2");
+  ChooseText(IDC_ACTION, "StopInstance");  // InstanceId: no region goes in as an instance
+  EXPECT_EQ(Text(ParameterFieldId(0)), L"");
+  ChooseText(IDC_ACTION, "CreateInstance");  // the same names as RunInstances, all cleared since
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(Text(ParameterFieldId(k)), L"") << k;
+
+  ChooseText(IDC_ACTION, "DescribeInstanceVncUrl");  // RegionId, InstanceId
+  SetText(ParameterFieldId(0), "cn-beijing");
+  SetText(ParameterFieldId(1), "i-1");
+  ChooseText(IDC_ACTION, "DescribeUserData");  // RegionId, InstanceId
+  EXPECT_EQ(Text(ParameterFieldId(0)), L"cn-beijing");
+  EXPECT_EQ(Text(ParameterFieldId(1)), L"i-1");
+  ChooseText(IDC_ACTION, "ModifyInstanceVncPasswd");  // RegionId, InstanceId, VncPassword
+  SetText(ParameterFieldId(2), "secret-typed");
+  ChooseText(IDC_ACTION, "DeleteInstance");  // InstanceId
+  EXPECT_EQ(Text(ParameterFieldId(0)), L"i-1");
+  // A hidden field keeps nothing that could come back under another name.
+  EXPECT_EQ(Text(ParameterFieldId(1)), L"");
+  EXPECT_EQ(Text(ParameterFieldId(2)), L"");
+  EXPECT_EQ(Text(FreeValueId(0)), L"kept");
 }
 
 TEST_F(ParameterFormTest, ActionWithoutParametersHidesEveryCaptionedField) {
@@ -248,12 +282,23 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   EXPECT_FALSE(listener.Pending());
   EXPECT_EQ(Rows(), before);
 
-  // The entry on screen, with the value typed into its one field, is what
-  // goes out, and nothing else.
+  // A change asks first, naming the action and its target; refused, nothing goes.
   ChooseText(IDC_ACTION, "StopInstance");
   SetText(IDC_PARAM_VALUE_FIRST, "i-on-screen");
   SetText(IDC_PARAM_VALUE_FIRST + 1, "hidden-field-value");
+  std::wstring question;
+  AnswerConfirmation(IDCANCEL, &question);
+  Press(IDC_SEND);
+  EXPECT_NE(question.find(L"StopInstance"), std::wstring::npos) << core::FromWide(question);
+  EXPECT_NE(question.find(L"InstanceId = i-on-screen"), std::wstring::npos);
+  EXPECT_FALSE(Busy());
+  EXPECT_FALSE(listener.Pending());
+  EXPECT_EQ(Text(IDC_REPORT), L"not sent: StopInstance was not confirmed");
+
+  // Confirmed, the entry on screen with the value typed into its one field
+  // is what goes out, and nothing else.
   listener.TakeOneInBackground();
+  AnswerConfirmation(IDOK, &question);
   SendAndWait();
   const std::string request = listener.TakenRequest();
   EXPECT_EQ(request.rfind("GET /?", 0), 0u) << request;
@@ -381,6 +426,8 @@ TEST_F(ParameterFormTest, EnterSends) {
   ChooseAction("ECS", "实例", "StopInstance");
   SetText(ParameterFieldId(0), "i-by-enter");
   listener.TakeOneInBackground();
+  std::wstring question;
+  AnswerConfirmation(IDOK, &question);
   SetFocus(Control(ParameterFieldId(0)));
   PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
   WaitFor([this] { return Text(IDC_REPORT) == L"HTTP/1.1 503 Service Unavailable"; },
@@ -390,6 +437,7 @@ TEST_F(ParameterFormTest, EnterSends) {
 
   listener.TakeOneInBackground();
   SetText(IDC_REPORT, "");
+  AnswerConfirmation(IDOK, &question);
   SendMessageW(dialog(), WM_COMMAND, IDOK, 0);
   WaitFor([this] { return Text(IDC_REPORT) == L"HTTP/1.1 503 Service Unavailable"; },
           "the reply to the request IDOK sent");
@@ -403,7 +451,6 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   ASSERT_TRUE(listener.ready());
   ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
   Press(IDC_DESCRIBE_ZONES);
-  const std::vector<ScreenRow> before = Rows();
   ChooseAction("ECS", "地域", "DescribeRegions");
   const std::string body =
       "<DescribeRegionsResponse><RequestId>late-reply</RequestId><Regions><Region>"
@@ -415,7 +462,10 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   Press(IDC_SEND);
   EXPECT_TRUE(Busy());
   ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the request at the listener"));
-  Press(IDC_SEND);  // now Cancel
+  // Esc cancels too, as the Cancel button does.
+  SetFocus(Control(IDC_KEY_ID));
+  PostMessageW(Control(IDC_KEY_ID), WM_KEYDOWN, VK_ESCAPE, 0);
+  Pump();
   EXPECT_FALSE(Busy());
   EXPECT_EQ(Text(IDC_REPORT), L"request cancelled");
 
@@ -428,7 +478,7 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
         return false;
       },
       "the abandoned request's outcome"));
-  EXPECT_EQ(Rows(), before);
+  EXPECT_TRUE(Rows().empty()) << "nothing of the earlier rows or the late reply";
   EXPECT_EQ(Text(IDC_REPORT), L"request cancelled");
   for (const std::string& line : trace_.lines()) {
     EXPECT_EQ(line.find("late-"), std::string::npos) << line;
@@ -440,7 +490,16 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   Press(IDC_SEND);
   ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the second request at the listener"));
   EXPECT_TRUE(Busy());
-  DestroyWindow(dialog());
+  // Closing asks first; declined, the request stays in flight.
+  std::wstring question;
+  AnswerConfirmation(IDNO, &question);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  EXPECT_NE(question.find(L"Close Kestrune anyway?"), std::wstring::npos);
+  EXPECT_TRUE(IsWindow(dialog()));
+  EXPECT_TRUE(Busy());
+  AnswerConfirmation(IDYES, &question);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(dialog()));
   listener.Release();
   EXPECT_NE(listener.TakenRequest(), "");
 }

@@ -254,12 +254,46 @@ TEST_F(WindowTest, AboutBoxIsModalAndItsButtonClosesIt) {
   EXPECT_TRUE(IsWindow(dialog()));
 }
 
-TEST_F(WindowTest, EscapeEndsTheLoopWithZero) {
+TEST_F(WindowTest, EscapeWithoutARequestLeavesTheDialogOpen) {
   OpenDialog();
   SetFocus(Control(IDC_KEY_ID));
   PostMessageW(Control(IDC_KEY_ID), WM_KEYDOWN, VK_ESCAPE, 0);
-  EXPECT_EQ(RunLoop(), 0);
-  EXPECT_FALSE(IsWindow(dialog()));
+  PostMessageW(dialog(), WM_COMMAND, IDCANCEL, 0);
+  Pump();
+  EXPECT_TRUE(IsWindow(dialog()));
+}
+
+// Typing after a restore, a message box or a switch to another window goes
+// where it went before, never to a selector that would change the action.
+TEST_F(WindowTest, FocusComesBackToItsFieldAfterRestoreAndAbout) {
+  OpenDialog();
+  SetForegroundWindow(dialog());
+  HWND field = Control(IDC_KEY_ID);
+  SetFocus(field);
+  Pump();
+  ASSERT_EQ(GetFocus(), field);
+  ShowWindow(dialog(), SW_MINIMIZE);
+  Pump();
+  SendMessageW(dialog(), WM_COMMAND, IDM_RESTORE, 0);
+  Pump();
+  EXPECT_EQ(GetFocus(), field);
+
+  WhileModal([&] {
+    HWND about = FindOwned(dialog(), L"#32770", W("关于").c_str());
+    if (about == nullptr || !IsWindowVisible(about)) return false;
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    return true;
+  });
+  Press(IDC_ABOUT);  // the click leaves the focus on the button, where it returns
+  Pump();
+  EXPECT_EQ(GetFocus(), Control(IDC_ABOUT));
+
+  // The window itself handed the focus (as a click on its caption does)
+  // passes it on to the field that had it.
+  SetFocus(field);
+  SetFocus(dialog());
+  Pump();
+  EXPECT_EQ(GetFocus(), field);
 }
 
 TEST_F(WindowTest, EnterInAFieldKeepsTheProgramOpen) {
@@ -308,7 +342,7 @@ TEST_F(WindowTest, CommandsWithoutControlRestoreOrEnd) {
   Pump();
   EXPECT_TRUE(IsWindow(dialog()));
 
-  SendMessageW(dialog(), WM_COMMAND, IDCANCEL, 0);
+  SendMessageW(dialog(), WM_COMMAND, IDM_EXIT, 0);
   EXPECT_FALSE(IsWindow(dialog()));
   EXPECT_EQ(RunLoop(), 0);
 }
