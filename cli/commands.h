@@ -65,6 +65,9 @@ struct FoundCredentials {
   request::Credentials credentials;
   std::string source;     // for --debug; never holds the secret or the token
   std::string region_id;  // a profile's default RegionId; "" when none
+  // A profile's endpoint_type and signature_version, unchecked; "" when none.
+  std::string endpoint_type;
+  std::string signature_version;
 };
 // The first source that holds credentials, in this order:
 //   1. the profile --profile (or ALIBABA_CLOUD_PROFILE) names, in the vendor

@@ -103,6 +103,8 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
                            {Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),
                             mode == "StsToken" ? Text(*chosen, "sts_token") : std::string()},
                            Text(*chosen, "region_id")};
+  stored.endpoint_type = Text(*chosen, "endpoint_type");
+  stored.signature_version = Text(*chosen, "signature_version");
   if (core::Status status = CheckComplete(what, stored.credentials, mode == "StsToken",
                                           "access_key_id", "access_key_secret", "sts_token");
       !status.ok()) {
