@@ -32,7 +32,7 @@ std::string Name(std::string_view variable) { return std::string(variable); }
 FoundCredentials Found(request::Credentials credentials, std::string source,
                        std::string region_id = {}) {
   if (!credentials.security_token.empty()) source += ", with a security token";
-  return FoundCredentials{std::move(credentials), std::move(source), std::move(region_id)};
+  return FoundCredentials{std::move(credentials), std::move(source), std::move(region_id), {}, {}};
 }
 
 // A profile of the vendor command line's config.json: `name`, or the current
