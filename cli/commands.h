@@ -145,6 +145,11 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
 // type, the CA file
 // (--ca-file, else KESTRUNE_CA_FILE), time-outs and, for --format json, JSON
 // replies.
+// A profile's endpoint_type and signature_version, where the command line
+// chose none; an error names a value that is neither.
+core::Status ApplyProfileChoices(const CommandLine& line, const FoundCredentials& found,
+                                 engine::EngineOptions& options);
+
 core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
                                                      const Console& console);
 
