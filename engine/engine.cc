@@ -224,8 +224,12 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.signed_request = signed_request.value().text;
     // Kept for a diagnosis, which may quote it: without the token, hidden as
     // the reply hides it, so the two strings still compare.
-    result.string_to_sign = request::HideSecurityToken(signed_request.value().string_to_sign,
-                                                       credentials.security_token);
+    // Version 3 is diagnosed from its canonical request, which the service
+    // quotes.
+    result.string_to_sign = request::HideSecurityToken(
+        version == request::SignatureVersion::kV3 ? signed_request.value().canonical_request
+                                                  : signed_request.value().string_to_sign,
+        credentials.security_token);
     ++result.attempts;
     // What an earlier attempt came to is no part of this one's result.
     result.detail.clear();

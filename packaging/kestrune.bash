@@ -18,6 +18,7 @@ _kestrune() {
     --format) mapfile -t COMPREPLY < <(compgen -W "table tsv json" -- "$cur"); return ;;
     --method) mapfile -t COMPREPLY < <(compgen -W "GET POST" -- "$cur"); return ;;
     --endpoint-type) mapfile -t COMPREPLY < <(compgen -W "public vpc" -- "$cur"); return ;;
+    --signature) mapfile -t COMPREPLY < <(compgen -W "v1 v3" -- "$cur"); return ;;
     --endpoint | --region | --timeout) return ;;
   esac
 
@@ -26,7 +27,7 @@ _kestrune() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case $word in
-      --endpoint | --endpoint-type | --region | --format | --timeout | --method | --retries | --connect-timeout | --read-timeout) ((i++)) ;;
+      --endpoint | --endpoint-type | --signature | --region | --format | --timeout | --method | --retries | --connect-timeout | --read-timeout) ((i++)) ;;
       -*) ;;
       *) words+=("$word") ;;
     esac
@@ -35,7 +36,7 @@ _kestrune() {
   if [[ $cur == -* ]]; then
     local options="--help --version"
     case ${words[0]:-} in
-      call) options+=" --endpoint --endpoint-type --region --format --raw --dry-run --all-pages --force --method
+      call) options+=" --endpoint --endpoint-type --signature --region --format --raw --dry-run --all-pages --force --method
                        --debug --timeout --retries --connect-timeout --read-timeout" ;;
       demo) options+=" --endpoint --region --format --debug --timeout" ;;
       sample) options+=" --region --format" ;;
