@@ -402,6 +402,10 @@ int RunCall(const CommandLine& line, Console& console) {
   options.value().method = MethodOf(line);
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
+  if (core::Status chosen = ApplyProfileChoices(line, *credentials, options.value());
+      !chosen.ok()) {
+    return UsageError(console, chosen.message());
+  }
   // The vendor's tools' variable comes before the profile's region, as in
   // their own command line.
   std::string default_region = credentials->region_id;

@@ -32,6 +32,7 @@ constexpr std::array<SubcommandEntry, 6> kSubcommands = {{
 enum class Option {
   kEndpoint,
   kEndpointType,
+  kSignature,
   kTls,
   kProxy,
   kCaFile,
@@ -68,9 +69,10 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 28> kOptions = {{
+constexpr std::array<OptionDefinition, 29> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"endpoint-type", Option::kEndpointType, true},
+    {"signature", Option::kSignature, true},
     {"tls", Option::kTls, false},
     {"proxy", Option::kProxy, true},
     {"ca-file", Option::kCaFile, true},
@@ -143,6 +145,7 @@ std::string AcceptedAndClosest(std::string_view given, const std::array<std::str
 constexpr std::array<std::string_view, 3> kFormats = {"table", "tsv", "json"};
 constexpr std::array<std::string_view, 2> kMethods = {"GET", "POST"};
 constexpr std::array<std::string_view, 2> kEndpointTypes = {"public", "vpc"};
+constexpr std::array<std::string_view, 2> kSignatureVersions = {"v1", "v3"};
 
 std::array<std::string_view, kSubcommands.size()> SubcommandNames() {
   std::array<std::string_view, kSubcommands.size()> names;
@@ -202,6 +205,13 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       if (!line.endpoint_type) {
         return Error("unknown endpoint type " + Quoted(value) +
                      AcceptedAndClosest(value, kEndpointTypes));
+      }
+      break;
+    case Option::kSignature:
+      line.signature = request::ParseSignatureVersion(value);
+      if (!line.signature) {
+        return Error("unknown signature version " + Quoted(value) +
+                     AcceptedAndClosest(value, kSignatureVersions));
       }
       break;
     case Option::kTls:
@@ -427,6 +437,9 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   if (line.region && !(sends || connects || sub == Subcommand::kSample)) {
     return Error("--region applies to call, sample, demo and doctor, not " + where);
+  }
+  if (line.signature && !connects) {
+    return Error("--signature applies to call and doctor, not " + where);
   }
   if (line.endpoint_type && !connects) {
     return Error("--endpoint-type applies to call and doctor, not " + where);

@@ -18,6 +18,7 @@
 
 #include "catalogue/endpoints.h"
 #include "core/status.h"
+#include "request/signer_v3.h"
 
 namespace kestrune::cli {
 
@@ -37,6 +38,8 @@ struct CommandLine {
   std::optional<std::string> endpoint;
   // --endpoint-type: the network whose hosts the request goes to.
   std::optional<catalogue::EndpointType> endpoint_type;
+  // --signature: how requests are signed (else the profile's, else v1).
+  std::optional<request::SignatureVersion> signature;
   bool tls = false;  // demo: the tour over HTTPS
   // --proxy: a proxy URL, or "" for no proxy whatever the environment says.
   std::optional<std::string> proxy;

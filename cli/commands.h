@@ -65,6 +65,9 @@ struct FoundCredentials {
   request::Credentials credentials;
   std::string source;     // for --debug; never holds the secret or the token
   std::string region_id;  // a profile's default RegionId; "" when none
+  // A profile's endpoint_type and signature_version, unchecked; "" when none.
+  std::string endpoint_type;
+  std::string signature_version;
 };
 // The first source that holds credentials, in this order:
 //   1. the profile --profile (or ALIBABA_CLOUD_PROFILE) names, in the vendor
@@ -142,6 +145,11 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
 // type, the CA file
 // (--ca-file, else KESTRUNE_CA_FILE), time-outs and, for --format json, JSON
 // replies.
+// A profile's endpoint_type and signature_version, where the command line
+// chose none; an error names a value that is neither.
+core::Status ApplyProfileChoices(const CommandLine& line, const FoundCredentials& found,
+                                 engine::EngineOptions& options);
+
 core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
                                                      const Console& console);
 

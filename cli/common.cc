@@ -139,6 +139,7 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
     return chosen;
   }
   options.endpoint_type = line.endpoint_type.value_or(catalogue::EndpointType::kPublic);
+  options.signature_version = line.signature.value_or(request::SignatureVersion::kV1);
   const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
       [&console](std::string_view name) { return console.Env(name); }, line.proxy);
   // Refused here as a usage error, naming the variable; the engine would
@@ -174,6 +175,29 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
     options.reply_format = request::ReplyFormat::kJson;
   }
   return options;
+}
+
+core::Status ApplyProfileChoices(const CommandLine& line, const FoundCredentials& found,
+                                 engine::EngineOptions& options) {
+  if (!line.endpoint_type && !found.endpoint_type.empty()) {
+    const std::optional<catalogue::EndpointType> type =
+        catalogue::ParseEndpointType(found.endpoint_type);
+    if (!type) {
+      return core::Status::Error("the profile's endpoint_type \"" +
+                                 EscapeLine(found.endpoint_type) + "\" is neither public nor vpc");
+    }
+    options.endpoint_type = *type;
+  }
+  if (!line.signature && !found.signature_version.empty()) {
+    const std::optional<request::SignatureVersion> version =
+        request::ParseSignatureVersion(found.signature_version);
+    if (!version) {
+      return core::Status::Error("the profile's signature_version \"" +
+                                 EscapeLine(found.signature_version) + "\" is neither v1 nor v3");
+    }
+    options.signature_version = *version;
+  }
+  return core::Status::Ok();
 }
 
 int ExitStatusOf(engine::Outcome outcome) {

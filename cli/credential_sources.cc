@@ -32,7 +32,7 @@ std::string Name(std::string_view variable) { return std::string(variable); }
 FoundCredentials Found(request::Credentials credentials, std::string source,
                        std::string region_id = {}) {
   if (!credentials.security_token.empty()) source += ", with a security token";
-  return FoundCredentials{std::move(credentials), std::move(source), std::move(region_id)};
+  return FoundCredentials{std::move(credentials), std::move(source), std::move(region_id), {}, {}};
 }
 
 // A profile of the vendor command line's config.json: `name`, or the current
@@ -63,8 +63,11 @@ core::Result<std::optional<FoundCredentials>> FromAliyunConfig(const Console& co
   std::string source = (name.empty() ? "the current profile \"" : "profile \"") + profile.name +
                        "\" of " + file->shown;
   if (!chosen_by.empty()) source += " (" + std::string(chosen_by) + ")";
-  return std::optional<FoundCredentials>(
-      Found(std::move(profile.credentials), std::move(source), std::move(profile.region_id)));
+  FoundCredentials found =
+      Found(std::move(profile.credentials), std::move(source), std::move(profile.region_id));
+  found.endpoint_type = std::move(profile.endpoint_type);
+  found.signature_version = std::move(profile.signature_version);
+  return std::optional<FoundCredentials>(std::move(found));
 }
 
 core::Result<std::optional<FoundCredentials>> FromEnvironment(const Console& console) {

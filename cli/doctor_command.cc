@@ -326,6 +326,11 @@ int RunDoctor(const CommandLine& line, Console& console) {
     lines.push_back({"credentials", Verdict::kFail, found.status().message()});
   }
 
+  if (found.ok()) {
+    if (core::Status chosen = ApplyProfileChoices(line, *found, options.value()); !chosen.ok()) {
+      lines.push_back({"credentials", Verdict::kFail, chosen.message()});
+    }
+  }
   // The region chooses the hosts, as it would for a call.
   if (line.region) {
     options.value().region = *line.region;

@@ -117,6 +117,42 @@ SignatureDiagnosis Differs(SignatureDiagnosis::Kind kind, std::string_view name,
   return diagnosis;
 }
 
+// A version 3 canonical request: its lines in order are the method, the
+// path, the query, each signed header, an empty line, the header names and
+// the body's hash. The first line that differs says what changed.
+SignatureDiagnosis DiagnoseCanonicalRequest(std::string_view ours, std::string_view theirs) {
+  std::size_t line = 0;
+  while (true) {
+    const std::size_t a = ours.find('\n');
+    const std::size_t b = theirs.find('\n');
+    const std::string_view mine = ours.substr(0, a);
+    const std::string_view seen = theirs.substr(0, b);
+    if (mine != seen) {
+      SignatureDiagnosis diagnosis;
+      diagnosis.kind = line == 0 ? SignatureDiagnosis::Kind::kMethodDiffers
+                                 : SignatureDiagnosis::Kind::kValueDiffers;
+      diagnosis.ours = std::string(mine);
+      diagnosis.theirs = std::string(seen);
+      const std::string_view what = line == 0   ? "the method"
+                                    : line == 2 ? "the query"
+                                    : line == 1 ? "the path"
+                                                : "a signed header or the body";
+      diagnosis.parameter = std::string(what);
+      diagnosis.notes.push_back("the service's canonical request differs from this one in " +
+                                std::string(what) +
+                                ": it was changed on the way (by a proxy, say)");
+      diagnosis.notes.push_back("  signed here:       " + diagnosis.ours);
+      diagnosis.notes.push_back("  signed by service: " + diagnosis.theirs);
+      return diagnosis;
+    }
+    if (a == std::string_view::npos || b == std::string_view::npos) break;
+    ours.remove_prefix(a + 1);
+    theirs.remove_prefix(b + 1);
+    ++line;
+  }
+  return NotPossible("the canonical requests differ in a way that names no part");
+}
+
 }  // namespace
 
 std::optional<std::string_view> ServerStringToSign(std::string_view message) {
@@ -138,6 +174,7 @@ SignatureDiagnosis DiagnoseSignature(std::string_view ours, std::string_view mes
         "so the AccessKey secret is not the one that belongs to this AccessKey id");
     return diagnosis;
   }
+  if (ours.find('\n') != std::string_view::npos) return DiagnoseCanonicalRequest(ours, *quoted);
   const std::optional<SignedForm> theirs = ReadSignedForm(*quoted);
   const std::optional<SignedForm> mine = ReadSignedForm(ours);
   if (!theirs || !mine) {

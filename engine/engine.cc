@@ -147,8 +147,9 @@ core::Result<request::SignedRequest> Engine::Prepare(
   core::Result<request::ActionParameterList> parameters =
       catalogue::ToActionParameters(bound->value());
   if (!parameters.ok()) return parameters.status();
-  return request::BuildSignedRequest(credentials, *endpoint, parameters.value(), clock_,
-                                     options_.method, options_.reply_format);
+  return request::BuildSignedRequestAs(options_.signature_version, credentials, *endpoint,
+                                       parameters.value(), clock_, options_.method,
+                                       options_.reply_format);
 }
 
 RequestResult Engine::Send(const request::Credentials& credentials,
@@ -204,12 +205,14 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
   const auto started = std::chrono::steady_clock::now();
   int max_attempts = options_.max_attempts < 1 ? 1 : options_.max_attempts;
   bool clock_corrected = false;
+  request::SignatureVersion version = options_.signature_version;
   for (int attempt = 1; attempt <= max_attempts; ++attempt) {
     // Every attempt is built anew, so it carries a fresh nonce and timestamp,
     // on the local clock corrected by any offset measured so far.
     const request::ShiftedClock clock(clock_, clock_offset_);
-    core::Result<request::SignedRequest> signed_request = request::BuildSignedRequest(
-        credentials, *endpoint, parameters.value(), clock, options_.method, options_.reply_format);
+    core::Result<request::SignedRequest> signed_request =
+        request::BuildSignedRequestAs(version, credentials, *endpoint, parameters.value(), clock,
+                                      options_.method, options_.reply_format);
     if (!signed_request.ok()) {
       result.outcome = Outcome::kRefused;
       result.detail = signed_request.status().message();
@@ -221,8 +224,12 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.signed_request = signed_request.value().text;
     // Kept for a diagnosis, which may quote it: without the token, hidden as
     // the reply hides it, so the two strings still compare.
-    result.string_to_sign = request::HideSecurityToken(signed_request.value().string_to_sign,
-                                                       credentials.security_token);
+    // Version 3 is diagnosed from its canonical request, which the service
+    // quotes.
+    result.string_to_sign = request::HideSecurityToken(
+        version == request::SignatureVersion::kV3 ? signed_request.value().canonical_request
+                                                  : signed_request.value().string_to_sign,
+        credentials.security_token);
     ++result.attempts;
     // What an earlier attempt came to is no part of this one's result.
     result.detail.clear();
@@ -258,6 +265,17 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       reason = reply.status.message();
     } else if (json ? code.has_value() : Contains(result.body, kErrorMarker)) {
       failure = ClassifyErrorReply(reply.http_status, code, AsksToRetry(result.raw_reply));
+      if (failure == Failure::kFinal && version == request::SignatureVersion::kV1 &&
+          code == request::kUnsupportedSignatureVersionCode) {
+        // Refused before acting, for its signature alone: the same request
+        // signed the newer way, once.
+        version = request::SignatureVersion::kV3;
+        result.notes.push_back("the service takes only signature version 3 for " +
+                               action->action_name + "; the request was signed again that way");
+        ++max_attempts;
+        transport_->DropConnection();
+        continue;
+      }
       if (failure == Failure::kFinal && !clock_corrected && CorrectClock(clock, result)) {
         // The service refused before acting, so one more request, stamped by
         // the service's own clock, is safe; never a third.

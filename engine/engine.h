@@ -53,6 +53,7 @@
 #include "request/clock.h"
 #include "request/credentials.h"
 #include "request/signer.h"
+#include "request/signer_v3.h"
 #include "transport/http.h"
 
 namespace kestrune::engine {
@@ -110,6 +111,10 @@ struct EngineOptions {
   // is told by its status and its "Code", and SendAllPages joins the pages'
   // record arrays (see there).
   request::ReplyFormat reply_format = request::ReplyFormat::kXml;
+  // How requests are signed. A version 1 request the service refuses as
+  // UnsupportedSignatureVersion is signed again in version 3, once, with a
+  // note saying so.
+  request::SignatureVersion signature_version = request::SignatureVersion::kV1;
 };
 
 // The most pages SendAllPages fetches in one walk.

@@ -18,6 +18,7 @@ _kestrune() {
     --format) mapfile -t COMPREPLY < <(compgen -W "table tsv json" -- "$cur"); return ;;
     --method) mapfile -t COMPREPLY < <(compgen -W "GET POST" -- "$cur"); return ;;
     --endpoint-type) mapfile -t COMPREPLY < <(compgen -W "public vpc" -- "$cur"); return ;;
+    --signature) mapfile -t COMPREPLY < <(compgen -W "v1 v3" -- "$cur"); return ;;
     --endpoint | --region | --timeout | --wait-for | --wait-fail | --wait-interval | --wait-timeout) return ;;
   esac
 
@@ -26,8 +27,8 @@ _kestrune() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case $word in
-      --endpoint | --endpoint-type | --region | --format | --timeout | --method | --retries | --connect-timeout | --read-timeout \
-        | --wait-for | --wait-fail | --wait-interval | --wait-timeout) ((i++)) ;;
+      --endpoint | --endpoint-type | --signature | --region | --format | --timeout | --method | --retries | --connect-timeout \
+        | --read-timeout | --wait-for | --wait-fail | --wait-interval | --wait-timeout) ((i++)) ;;
       -*) ;;
       *) words+=("$word") ;;
     esac
@@ -36,7 +37,7 @@ _kestrune() {
   if [[ $cur == -* ]]; then
     local options="--help --version"
     case ${words[0]:-} in
-      call) options+=" --endpoint --endpoint-type --region --format --raw --dry-run --all-pages --force --method
+      call) options+=" --endpoint --endpoint-type --signature --region --format --raw --dry-run --all-pages --force --method
                        --debug --timeout --retries --connect-timeout --read-timeout
                        --wait-for --wait-fail --wait-interval --wait-timeout" ;;
       demo) options+=" --endpoint --region --format --debug --timeout" ;;

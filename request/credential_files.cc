@@ -102,7 +102,9 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
   StoredCredentials stored{name,
                            {Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),
                             mode == "StsToken" ? Text(*chosen, "sts_token") : std::string()},
-                           Text(*chosen, "region_id")};
+                           Text(*chosen, "region_id"),
+                           Text(*chosen, "endpoint_type"),
+                           Text(*chosen, "signature_version")};
   if (core::Status status = CheckComplete(what, stored.credentials, mode == "StsToken",
                                           "access_key_id", "access_key_secret", "sts_token");
       !status.ok()) {
@@ -120,7 +122,7 @@ core::Result<std::optional<StoredCredentials>> ReadDefaultCredentialsSection(
   bool seen = false;
   std::string type;
   std::string enable;
-  StoredCredentials stored{"default", {}, {}};
+  StoredCredentials stored{"default", {}, {}, {}, {}};
   std::size_t line_number = 0;
   while (!content.empty()) {
     ++line_number;

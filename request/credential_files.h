@@ -39,6 +39,10 @@ struct StoredCredentials {
   std::string name;  // the profile's or the section's name
   Credentials credentials;
   std::string region_id;  // the profile's default region; may be empty
+  // A profile's choices of network ("public", "vpc") and of signature
+  // ("v1", "v3"), as the file gives them; empty when it makes none.
+  std::string endpoint_type;
+  std::string signature_version;
 };
 
 // The profile `profile` of a config.json, or with an empty `profile` the one

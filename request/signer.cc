@@ -153,6 +153,11 @@ class CommonItems {
 
 }  // namespace
 
+core::Status CheckSigningInputs(const Credentials& credentials,
+                                const ActionParameterList& parameters) {
+  return CheckInputs(credentials, parameters);
+}
+
 bool IsBuilderOwned(std::string_view name) {
   static constexpr std::string_view kBuilderOwned[] = {
       "AccessKeyId",      "Format",    "SignatureMethod", "SignatureNonce",

@@ -69,7 +69,8 @@ enum class ReplyFormat {
 // The outcome of one build. `text` is what goes on the wire.
 struct SignedRequest {
   std::string string_to_sign;
-  std::string signature;                 // Base64, before it is escaped for the query
+  std::string signature;          // Base64 (version 1, before it is escaped) or hex (version 3)
+  std::string canonical_request;  // version 3 only (signer_v3.h)
   HttpMethod method = HttpMethod::kGet;  // kGet or kPost, never kAuto
   std::string text;
 };
@@ -77,6 +78,11 @@ struct SignedRequest {
 // Whether the builder writes a parameter of this name itself (AccessKeyId,
 // Format, Signature, ...), so that an action parameter may not carry it.
 bool IsBuilderOwned(std::string_view name);
+
+// The checks every build makes of its inputs before anything is built (see
+// BuildSignedRequestWith).
+core::Status CheckSigningInputs(const Credentials& credentials,
+                                const ActionParameterList& parameters);
 
 // The HMAC key: the secret followed by "&".
 std::string SigningKey(std::string_view secret);

@@ -134,6 +134,92 @@ std::string Base64(std::string_view data) {
   return out;
 }
 
+core::Result<V3Authorization> ParseV3Authorization(std::string_view header) {
+  constexpr std::string_view kPrefix = "ACS3-HMAC-SHA256 ";
+  if (!header.starts_with(kPrefix)) return core::Status::Error("not ACS3-HMAC-SHA256");
+  header.remove_prefix(kPrefix.size());
+  V3Authorization parsed;
+  bool has_credential = false, has_names = false, has_signature = false;
+  while (!header.empty()) {
+    const std::size_t comma = header.find(',');
+    std::string_view part = header.substr(0, comma);
+    header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+    while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+    const std::size_t eq = part.find('=');
+    if (eq == std::string_view::npos) return core::Status::Error("malformed");
+    const std::string_view name = part.substr(0, eq);
+    const std::string_view value = part.substr(eq + 1);
+    if (name == "Credential") {
+      parsed.credential = std::string(value);
+      has_credential = true;
+    } else if (name == "SignedHeaders") {
+      has_names = true;
+      for (std::size_t start = 0; start <= value.size();) {
+        std::size_t end = value.find(';', start);
+        if (end == std::string_view::npos) end = value.size();
+        parsed.signed_headers.emplace_back(value.substr(start, end - start));
+        start = end + 1;
+      }
+    } else if (name == "Signature") {
+      parsed.signature = std::string(value);
+      has_signature = true;
+    }
+  }
+  if (!has_credential || !has_names || !has_signature) return core::Status::Error("incomplete");
+  return parsed;
+}
+
+std::string Sha256Hex(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out.push_back(kHex[digest[i] >> 4]);
+    out.push_back(kHex[digest[i] & 0x0F]);
+  }
+  return out;
+}
+
+std::string V3CanonicalRequest(std::string_view method, std::string_view canonical_query,
+                               const std::vector<std::pair<std::string, std::string>>& headers,
+                               std::string_view body_hash) {
+  std::string out(method);
+  out += "\n/\n";
+  out += canonical_query;
+  out += '\n';
+  std::string names;
+  for (const auto& [name, value] : headers) {
+    out += name;
+    out += ':';
+    out += value;
+    out += '\n';
+    if (!names.empty()) names += ';';
+    names += name;
+  }
+  out += '\n';
+  out += names;
+  out += '\n';
+  out += body_hash;
+  return out;
+}
+
+std::string V3Signature(std::string_view secret, std::string_view canonical_request) {
+  const std::string to_sign = "ACS3-HMAC-SHA256\n" + Sha256Hex(canonical_request);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
+       reinterpret_cast<const unsigned char*>(to_sign.data()), to_sign.size(), digest, &length);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out.push_back(kHex[digest[i] >> 4]);
+    out.push_back(kHex[digest[i] & 0x0F]);
+  }
+  return out;
+}
+
 bool SignaturesEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   unsigned char diff = 0;

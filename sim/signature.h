@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/status.h"
@@ -48,5 +49,24 @@ std::string Base64(std::string_view data);
 
 // Compares in time that depends only on the lengths.
 bool SignaturesEqual(std::string_view a, std::string_view b);
+
+// The service's side of version 3 (ACS3-HMAC-SHA256).
+struct V3Authorization {
+  std::string credential;                   // the AccessKey id
+  std::vector<std::string> signed_headers;  // lower case, as listed
+  std::string signature;                    // hex
+};
+// Reads "ACS3-HMAC-SHA256 Credential=..,SignedHeaders=a;b,Signature=.."; an
+// error for anything else.
+core::Result<V3Authorization> ParseV3Authorization(std::string_view header);
+// Lower-case hex of the SHA-256 of `data`.
+std::string Sha256Hex(std::string_view data);
+// METHOD\n/\n canonical query \n "name:value\n"... \n names;joined \n body
+// hash, over `headers` (lower-case names, in the order listed).
+std::string V3CanonicalRequest(std::string_view method, std::string_view canonical_query,
+                               const std::vector<std::pair<std::string, std::string>>& headers,
+                               std::string_view body_hash);
+// Hex HMAC-SHA256 under the secret of "ACS3-HMAC-SHA256\n" + Sha256Hex(canonical).
+std::string V3Signature(std::string_view secret, std::string_view canonical_request);
 
 }  // namespace kestrune::sim

@@ -12,6 +12,8 @@
 #include "core/base64.h"
 #include "core/hmac_sha1.h"
 #include "core/sha1.h"
+#include "core/sha1_blocks.h"
+#include "core/sha256.h"
 #include "tests/core/digest_corpus.h"
 
 namespace kestrune::core {
@@ -55,6 +57,33 @@ TEST(DigestDifferentialTest, Sha1HmacAndBase64AgreeWithOpenSsl) {
     expected_base64.resize(static_cast<std::size_t>(written));
     ASSERT_EQ(Base64Encode(message), expected_base64) << "round " << round;
   }
+}
+
+// Both block paths (the portable one and, where the processor has them, the
+// SHA instructions), over lengths that end at and around block and padding
+// edges as well as random ones.
+TEST(DigestDifferentialTest, Sha256AndHmacSha256AgreeWithOpenSslOnEveryPath) {
+  for (const Sha1Path path : {Sha1Path::kFastest, Sha1Path::kPortable}) {
+    SelectSha1Path(path);
+    std::mt19937 rng(20230518);
+    std::uniform_int_distribution<std::size_t> message_length(0, 3000);
+    std::uniform_int_distribution<std::size_t> key_length(0, 150);
+    for (std::size_t round = 0; round < 1500; ++round) {
+      const std::string message = RandomBytes(rng, round < 200 ? round : message_length(rng));
+      const std::string key = RandomBytes(rng, key_length(rng));
+      unsigned char expected[EVP_MAX_MD_SIZE];
+      SHA256(Bytes(message), message.size(), expected);
+      ASSERT_EQ(0, memcmp(Sha256(message).data(), expected, 32)) << "round " << round;
+      unsigned int length = 0;
+      HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), Bytes(message), message.size(),
+           expected, &length);
+      ASSERT_EQ(32u, length);
+      ASSERT_EQ(LowerHex(HmacSha256(key, message)),
+                testing::HexOf(std::string(reinterpret_cast<char*>(expected), 32)))
+          << "round " << round;
+    }
+  }
+  SelectSha1Path(Sha1Path::kFastest);
 }
 
 }  // namespace

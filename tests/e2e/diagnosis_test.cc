@@ -18,6 +18,21 @@ std::string Message(std::string_view theirs) {
          std::string(theirs);
 }
 
+// Version 3: the canonical requests are compared line by line.
+TEST(SignatureDiagnosisTest, VersionThreeNamesThePartThatDiffers) {
+  const std::string ours =
+      "GET\n/\nFormat=xml&RegionId=cn-hangzhou\nhost:ecs.aliyuncs.com\nx-acs-action:A\n\n"
+      "host;x-acs-action\ne3b0";
+  EXPECT_EQ(DiagnoseSignature(ours, Message(ours)).kind, Kind::kSameString);
+  std::string changed = ours;
+  changed.replace(changed.find("cn-hangzhou"), 11, "cn-beijing");
+  const SignatureDiagnosis query = DiagnoseSignature(ours, Message(changed));
+  EXPECT_EQ(query.kind, Kind::kValueDiffers);
+  EXPECT_EQ(query.parameter, "the query");
+  EXPECT_EQ(query.theirs, "Format=xml&RegionId=cn-beijing");
+  EXPECT_EQ(DiagnoseSignature(ours, Message("POST" + ours.substr(3))).kind, Kind::kMethodDiffers);
+}
+
 TEST(SignatureDiagnosisTest, NamesWhatDiffersOrBlamesTheSecret) {
   EXPECT_EQ(DiagnoseSignature(kOurs, Message(kOurs)).kind, Kind::kSameString);
 

@@ -138,6 +138,26 @@ TEST_F(EngineTest, GoodReplyIsFormattedAndReportsTheActionLine) {
   EXPECT_EQ(rows.produced(), expected);
 }
 
+// Refused for its signature version: signed again in version 3, once only.
+TEST_F(EngineTest, UnsupportedSignatureVersionIsSignedAgainAsVersionThreeOnce) {
+  const TransportReply refused = ScriptedTransport::Ok(
+      "<Error><RequestId>R-9</RequestId><Code>UnsupportedSignatureVersion</Code></Error>", 400,
+      "HTTP/1.1 400 Bad Request");
+  transport.replies = {refused, ScriptedTransport::Ok(kRegions)};
+  RequestResult result = Send("DescribeRegions");
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply);
+  ASSERT_EQ(transport.requests.size(), 2u);
+  EXPECT_NE(transport.requests[0].find("SignatureVersion=1.0"), std::string::npos);
+  EXPECT_NE(transport.requests[1].find("Authorization: ACS3-HMAC-SHA256 "), std::string::npos);
+  ASSERT_EQ(result.notes.size(), 1u);
+  EXPECT_NE(result.notes[0].find("signature version 3"), std::string::npos);
+
+  transport.requests.clear();
+  transport.replies = {refused, refused, refused};
+  EXPECT_EQ(Send("DescribeRegions").outcome, Outcome::kErrorReply);
+  EXPECT_EQ(transport.requests.size(), 2u);
+}
+
 TEST_F(EngineTest, UsedNonceIsRetriedWithAFreshNonceAndTimestamp) {
   transport.replies.push_back(ScriptedTransport::Ok(kNonceUsed, 400, "HTTP/1.1 400 Bad Request"));
   transport.replies.push_back(ScriptedTransport::Ok(kRegions));
