@@ -95,6 +95,7 @@ core::Result<std::optional<FoundCredentials>> FromSignFile() {
       request::ReadSmallFileIfPresent(path, request::kCredentialFileLimit);
   if (!content.ok()) return content.status();
   if (!content.value()) return std::optional<FoundCredentials>();
+  if (core::Status own = request::CheckOwnFile(path); !own.ok()) return own;
   core::Result<std::optional<request::Credentials>> read =
       request::ReadCredentialText(**content, path);
   if (!read.ok()) return read.status();
