@@ -71,7 +71,6 @@ TEST_F(CredentialsTest, TheFirstColonSeparatesIdAndSecret) {
                {"K:first-secret\n", "K", "first-secret"},
                {" K\t: first-secret \r\n", "K", "first-secret"},
                {"idonly\r\n", "idonly", ""},
-               // Notepad's byte-order mark is not part of the id.
                {"\xEF\xBB\xBF"
                 "bom-id:bom-secret\r\n\r\n",
                 "bom-id", "bom-secret"}};
