@@ -98,7 +98,11 @@ core::Result<std::optional<FoundCredentials>> FromSignFile() {
       request::ReadSmallFileIfPresent(path, request::kCredentialFileLimit);
   if (!content.ok()) return content.status();
   if (!content.value()) return std::optional<FoundCredentials>();
-  std::optional<request::Credentials> pair = request::ParseCredentials(**content);
+  if (core::Status own = request::CheckOwnFile(path); !own.ok()) return own;
+  core::Result<std::optional<request::Credentials>> read =
+      request::ReadCredentialText(**content, path);
+  if (!read.ok()) return read.status();
+  std::optional<request::Credentials>& pair = read.value();
   if (!pair || pair->access_key_id.empty() || pair->access_key_secret.empty()) {
     return core::Status::Error(
         "the credential file \"sign\" does not hold both an AccessKey id and a secret "

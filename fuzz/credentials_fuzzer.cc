@@ -11,6 +11,7 @@
 //         must leave the file it would have replaced as it was.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -81,10 +82,20 @@ void CheckContent(std::string_view content) {
   const std::string& path = ScratchPath();
   WriteRaw(path, content);
   const auto loaded = request::LoadCredentials(path);
-  const bool loadable = !blank && content.size() <= request::kCredentialFileLimit;
+  std::string_view body = content;
+  if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+  int filled_lines = 0;
+  for (std::size_t start = 0; start <= body.size();) {
+    const std::size_t end = std::min(body.find('\n', start), body.size());
+    if (!trim(body.substr(start, end - start)).empty()) ++filled_lines;
+    start = end + 1;
+  }
+  const auto body_parsed = request::ParseCredentials(body);
+  const bool loadable = body_parsed.has_value() && filled_lines <= 1 &&
+                        content.size() <= request::kCredentialFileLimit;
   if (loaded.ok() != loadable) Fail("the loader took or refused the wrong file", content);
-  if (loaded.ok() && (loaded->access_key_id != parsed->access_key_id ||
-                      loaded->access_key_secret != parsed->access_key_secret)) {
+  if (loaded.ok() && (loaded->access_key_id != body_parsed->access_key_id ||
+                      loaded->access_key_secret != body_parsed->access_key_secret)) {
     Fail("the loader and the parser disagree", content);
   }
 }

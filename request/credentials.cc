@@ -23,12 +23,39 @@ std::optional<Credentials> ParseCredentials(std::string_view content) {
                      std::string(TrimCredentialText(content.substr(colon + 1)))};
 }
 
+core::Result<std::optional<Credentials>> ReadCredentialText(std::string_view content,
+                                                            std::string_view file) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
+  int line = 0;
+  bool seen = false;
+  for (std::size_t start = 0; start <= content.size();) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string_view::npos) end = content.size();
+    ++line;
+    if (!TrimCredentialText(content.substr(start, end - start)).empty()) {
+      if (seen) {
+        // The line itself is not quoted: it may be a secret.
+        return core::Status::InvalidInput("the credential file \"" + std::string(file) +
+                                          "\" has a second line that is not " + "blank (line " +
+                                          std::to_string(line) + "); it holds one line, id:secret");
+      }
+      seen = true;
+    }
+    start = end + 1;
+  }
+  return ParseCredentials(content);
+}
+
 core::Result<Credentials> LoadCredentials(const std::string& path) {
   core::Result<std::string> content = ReadSmallFile(path, kCredentialFileLimit);
   if (!content.ok()) return content.status();
-  std::optional<Credentials> credentials = ParseCredentials(content.value());
-  if (!credentials) return core::Status::Error("the credential file \"" + path + "\" is empty");
-  return *credentials;
+  core::Result<std::optional<Credentials>> credentials = ReadCredentialText(content.value(), path);
+  if (!credentials.ok()) return credentials.status();
+  if (!credentials.value()) {
+    return core::Status::Error("the credential file \"" + path + "\" is empty");
+  }
+  return *credentials.value();
 }
 
 std::string HideSecurityToken(std::string text, std::string_view token) {

@@ -49,6 +49,13 @@ inline constexpr std::size_t kCredentialFieldLimit = 49;
 // nullopt for content that is empty or white space only.
 std::optional<Credentials> ParseCredentials(std::string_view content);
 
+// A credential file's content as the loader reads it: a leading UTF-8
+// byte-order mark (Notepad writes one) is dropped rather than becoming part of
+// the id, and a second line that is not blank is an error naming `file` and
+// the line rather than becoming part of the secret. Then as ParseCredentials.
+core::Result<std::optional<Credentials>> ReadCredentialText(std::string_view content,
+                                                            std::string_view file);
+
 // Reads the credential file. Fails with a clear message when it is missing or
 // unreadable, empty, or longer than kCredentialFileLimit bytes (a longer file
 // is refused whole rather than cut).

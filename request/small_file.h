@@ -24,6 +24,13 @@ core::Result<std::string> ReadSmallFile(const std::string& path, std::size_t lim
 core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::string& path,
                                                                 std::size_t limit);
 
+// Whether a file that holds credentials can be trusted: it (or, through a
+// symbolic link, its target) must belong to the user running the program and
+// must not be writable by everyone, or another user could plant a key pair of
+// theirs. An error naming the file and the reason otherwise. On Windows, where
+// a file's access list decides instead, this is always OK for now.
+core::Status CheckOwnFile(const std::string& path);
+
 // Replaces the file by `content`: written to a temporary file beside it,
 // flushed, then renamed over it. The temporary file is always a new one
 // (never a file or link already there) under a name no one can predict, and

@@ -114,6 +114,21 @@ core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::strin
   return Read(path, limit, true);
 }
 
+core::Status CheckOwnFile(const std::string& path) {
+  struct stat info {};
+  // stat, not lstat: a link's target is what would be read.
+  if (::stat(path.c_str(), &info) != 0) return FileError("cannot read", path);
+  if (info.st_uid != ::geteuid()) {
+    return core::Status::InvalidInput("refusing the credential file \"" + path +
+                                      "\": it belongs to another user");
+  }
+  if ((info.st_mode & S_IWOTH) != 0) {
+    return core::Status::InvalidInput("refusing the credential file \"" + path +
+                                      "\": every user may write it (chmod o-w)");
+  }
+  return core::Status::Ok();
+}
+
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
   // A fresh file under a name no one can guess, created (never opened if
   // there) beside the target so that the rename stays on one file system:

@@ -189,4 +189,6 @@ core::Status WriteFileAtomically(const std::string& path, std::string_view conte
   return core::Status::Ok();
 }
 
+core::Status CheckOwnFile(const std::string& /*path*/) { return core::Status::Ok(); }
+
 }  // namespace kestrune::request

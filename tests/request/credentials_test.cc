@@ -70,7 +70,10 @@ TEST_F(CredentialsTest, TheFirstColonSeparatesIdAndSecret) {
                // an editor on Windows CR LF; neither is part of the secret.
                {"K:first-secret\n", "K", "first-secret"},
                {" K\t: first-secret \r\n", "K", "first-secret"},
-               {"idonly\r\n", "idonly", ""}};
+               {"idonly\r\n", "idonly", ""},
+               {"\xEF\xBB\xBF"
+                "bom-id:bom-secret\r\n\r\n",
+                "bom-id", "bom-secret"}};
   for (const Case& c : cases) {
     Write(c.content);
     core::Result<Credentials> loaded = Load(path_);
@@ -92,6 +95,15 @@ TEST_F(CredentialsTest, MissingEmptyAndOversizedFilesAreRefused) {
   core::Result<Credentials> loaded = Load(path_);
   ASSERT_FALSE(loaded.ok());
   EXPECT_NE(loaded.status().message().find("99"), std::string::npos);
+}
+
+TEST_F(CredentialsTest, ASecondLineIsRefusedNamingTheFileAndLine) {
+  Write("K:first-secret\n\nsecond-secret-line\n");
+  core::Result<Credentials> loaded = Load(path_);
+  ASSERT_FALSE(loaded.ok());
+  EXPECT_NE(loaded.status().message().find(path_), std::string::npos);
+  EXPECT_NE(loaded.status().message().find("line 3"), std::string::npos);
+  EXPECT_EQ(loaded.status().message().find("second-secret"), std::string::npos);
 }
 
 TEST_F(CredentialsTest, SaveWritesIdColonSecretWithoutLineEnding) {

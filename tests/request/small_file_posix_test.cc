@@ -82,5 +82,19 @@ TEST(SmallFilePosixTest, OnlyRegularFilesWithinTheLimitAreRead) {
   std::filesystem::remove_all(directory);
 }
 
+TEST(SmallFilePosixTest, AFileEveryoneMayWriteIsNotTrusted) {
+  const auto directory = std::filesystem::path(::testing::TempDir()) / "kestrune-own-test";
+  std::filesystem::create_directories(directory);
+  const std::string path = (directory / "sign").string(), link = (directory / "link").string();
+  std::ofstream(path) << "id:secret";
+  std::filesystem::create_symlink(path, link);
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  for (const std::string& name : {path, link})
+    EXPECT_NE(CheckOwnFile(name).message().find(name), std::string::npos) << name;
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  EXPECT_TRUE(CheckOwnFile(link).ok());
+  std::filesystem::remove_all(directory);
+}
+
 }  // namespace
 }  // namespace kestrune::request
