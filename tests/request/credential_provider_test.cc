@@ -14,7 +14,10 @@ struct CountingProvider final : CredentialProvider {
   core::Result<IssuedCredentials> Fetch() override {
     const auto now =
         std::chrono::time_point_cast<std::chrono::seconds>(ToTimePoint(clock.NowUtc()));
-    return IssuedCredentials{{"k" + std::to_string(++n), "secret", "token"}, now + lifetime};
+    // Appended, not "k" + ...: MinGW g++ 12 warns falsely (-Wrestrict) of the operator form.
+    std::string id = "k";
+    id += std::to_string(++n);
+    return IssuedCredentials{{id, "secret", "token"}, now + lifetime};
   }
   std::string Describe() const override { return "a test service"; }
   const Clock& clock;
