@@ -105,6 +105,12 @@ core::Status SaveCredentials(const Credentials& credentials, const std::string& 
     return core::Status::InvalidInput(
         "the AccessKey id or secret begins or ends with a space or tab; nothing was written");
   }
+  // The loader drops a leading UTF-8 byte-order mark (editors write one), so
+  // an id that begins with one would load back as another id.
+  if (credentials.access_key_id.starts_with("\xEF\xBB\xBF")) {
+    return core::Status::InvalidInput(
+        "the AccessKey id begins with a UTF-8 byte-order mark; nothing was written");
+  }
   // The first ":" of the file ends the id, so an id holding one would load
   // back as a different pair.
   if (credentials.access_key_id.find(':') != std::string::npos) {
