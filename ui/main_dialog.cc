@@ -696,10 +696,10 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   std::string report;
   if (result.outcome == engine::Outcome::kGoodReply) {
     report = "OK · " + std::to_string(records) + " records · " + timing;
-  } else if (result.outcome == engine::Outcome::kRefused) {
-    // A refusal has no report text of its own; its reason is what the user needs.
-    report = result.detail;
-  } else if (result.outcome == engine::Outcome::kConnectionFailed && !result.detail.empty()) {
+  } else if (result.outcome == engine::Outcome::kRefused ||
+             (result.outcome == engine::Outcome::kConnectionFailed && !result.detail.empty())) {
+    // A refusal or a failed connection has no report text of its own; its
+    // reason is what the user needs.
     report = result.detail;
   } else if (result.outcome == engine::Outcome::kErrorReply) {
     report = status + " · " + timing;
