@@ -152,28 +152,35 @@ Sha256Digest HmacSha256(std::string_view key, std::string_view message) {
   } else if (!key.empty()) {
     std::memcpy(key_block, key.data(), key.size());
   }
-
-  std::uint8_t pad[kBlock];
-  for (std::size_t i = 0; i < kBlock; ++i) pad[i] = key_block[i] ^ 0x36;
+  // Both pads in one pass over the key.
+  std::uint8_t inner_pad[kBlock];
+  std::uint8_t outer_pad[kBlock];
+  for (std::size_t i = 0; i < kBlock; ++i) {
+    inner_pad[i] = key_block[i] ^ 0x36;
+    outer_pad[i] = key_block[i] ^ 0x5C;
+  }
   Sha256Context context;
-  context.Update(pad, kBlock);
+  context.Update(inner_pad, kBlock);
   context.Update(message);
   const Sha256Digest inner = context.Finish();
 
-  for (std::size_t i = 0; i < kBlock; ++i) pad[i] = key_block[i] ^ 0x5C;
   context.Reset();
-  context.Update(pad, kBlock);
+  context.Update(outer_pad, kBlock);
   context.Update(inner.data(), inner.size());
   return context.Finish();
 }
 
-std::string LowerHex(const Sha256Digest& digest) {
+void WriteLowerHex(const Sha256Digest& digest, std::span<char, 64> out) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex(2 * digest.size(), '0');
   for (std::size_t i = 0; i < digest.size(); ++i) {
-    hex[2 * i] = kDigits[digest[i] >> 4];
-    hex[2 * i + 1] = kDigits[digest[i] & 0x0F];
+    out[2 * i] = kDigits[digest[i] >> 4];
+    out[2 * i + 1] = kDigits[digest[i] & 0x0F];
   }
+}
+
+std::string LowerHex(const Sha256Digest& digest) {
+  std::string hex(2 * digest.size(), '0');
+  WriteLowerHex(digest, std::span<char, 64>(hex.data(), 64));
   return hex;
 }
 

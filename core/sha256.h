@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -44,5 +45,8 @@ Sha256Digest HmacSha256(std::string_view key, std::string_view message);
 
 // Lower-case hexadecimal of a digest: 64 characters.
 std::string LowerHex(const Sha256Digest& digest);
+// The same 64 characters written to `out` (no terminator), for callers that
+// place them inside a string of their own without a second allocation.
+void WriteLowerHex(const Sha256Digest& digest, std::span<char, 64> out);
 
 }  // namespace kestrune::core

@@ -10,9 +10,35 @@
 namespace kestrune::request {
 namespace {
 
+using namespace std::string_view_literals;
+
 // The hex SHA-256 of nothing: the body of every GET.
 constexpr std::string_view kEmptyBodyHash =
     "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+// The signed header names, joined, without and with a security token: the
+// set is fixed, so the list is too.
+constexpr std::string_view kSignedNames =
+    "host;x-acs-action;x-acs-content-sha256;x-acs-date;x-acs-signature-nonce;x-acs-version";
+constexpr std::string_view kSignedNamesWithToken =
+    "host;x-acs-action;x-acs-content-sha256;x-acs-date;x-acs-security-token;"
+    "x-acs-signature-nonce;x-acs-version";
+
+constexpr std::size_t kHexDigestLength = 64;
+
+// The Authorization header up to the AccessKey id, in one piece.
+constexpr std::string_view kAuthorizationHead = "Authorization: ACS3-HMAC-SHA256 Credential=";
+static_assert(kAuthorizationHead.substr(15, kV3Algorithm.size()) == kV3Algorithm);
+
+// The bytes RFC 3986 leaves as they are.
+constexpr std::array<bool, 256> kUnreserved = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_' || c == '.' || c == '~';
+  }
+  return table;
+}();
 
 bool FitsHeaderValue(std::string_view text) {
   return std::none_of(text.begin(), text.end(), [](char ch) {
@@ -26,6 +52,11 @@ struct Header {
   std::string_view value;
 };
 
+using QueryPair = std::pair<std::string_view, std::string_view>;
+
+// Most requests carry a handful of parameters: their list stays on the stack.
+constexpr std::size_t kStackQueryPairs = 8;
+
 }  // namespace
 
 std::optional<SignatureVersion> ParseSignatureVersion(std::string_view text) {
@@ -36,17 +67,17 @@ std::optional<SignatureVersion> ParseSignatureVersion(std::string_view text) {
 
 void AppendPercentEncoded(std::string_view text, std::string& out) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-        (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' || byte == '.' || byte == '~') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kDigits[byte >> 4];
-      out += kDigits[byte & 0x0F];
-    }
+  // Runs of bytes that stay as they are go in whole.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (kUnreserved[byte]) continue;
+    out.append(text.data() + run, i - run);
+    const char escaped[3] = {'%', kDigits[byte >> 4], kDigits[byte & 0x0F]};
+    out.append(escaped, sizeof escaped);
+    run = i + 1;
   }
+  out.append(text.data() + run, text.size() - run);
 }
 
 core::Result<SignedRequest> BuildV3SignedRequestWith(const Credentials& credentials,
@@ -63,9 +94,17 @@ core::Result<SignedRequest> BuildV3SignedRequestWith(const Credentials& credenti
         "carry");
   }
   // The action names itself in a header; the rest go in the query.
+  std::array<QueryPair, kStackQueryPairs> stack_pairs;
+  std::vector<QueryPair> heap_pairs;
+  QueryPair* query = stack_pairs.data();
+  if (parameters.size() + 1 > stack_pairs.size()) {
+    heap_pairs.resize(parameters.size() + 1);
+    query = heap_pairs.data();
+  }
+  std::size_t query_count = 0;
+  // Every byte escaped and every item joined: no encoded query is longer.
+  std::size_t encoded_bound = 0;
   std::string_view action;
-  std::vector<std::pair<std::string_view, std::string_view>> query;
-  query.reserve(parameters.size() + 1);
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     const std::string_view item = parameters.items()[i];
     const std::size_t name_length = parameters.shapes()[i].name_length;
@@ -74,107 +113,124 @@ core::Result<SignedRequest> BuildV3SignedRequestWith(const Credentials& credenti
     if (name == "Action") {
       action = value;
     } else {
-      query.emplace_back(name, value);
+      query[query_count++] = {name, value};
+      encoded_bound += 3 * item.size() + 2;
     }
   }
   if (action.empty() || !FitsHeaderValue(action)) {
     return core::Status::InvalidInput("a version 3 request needs an Action parameter");
   }
-  query.emplace_back("Format", format == ReplyFormat::kJson ? "JSON" : "xml");
-  std::sort(query.begin(), query.end());
-  std::string joined;
-  for (const auto& [name, value] : query) {
-    if (!joined.empty()) joined += '&';
-    AppendPercentEncoded(name, joined);
-    joined += '=';
-    AppendPercentEncoded(value, joined);
+  query[query_count++] = {"Format", format == ReplyFormat::kJson ? "JSON" : "xml"};
+  encoded_bound += 12;
+  std::sort(query, query + query_count);
+
+  const bool token = !credentials.security_token.empty();
+  const std::string_view signed_names = token ? kSignedNamesWithToken : kSignedNames;
+  const std::string_view version =
+      std::string_view(endpoint.version_item).substr(endpoint.version_item.find('=') + 1);
+  SignedRequest result;
+  std::string& canonical = result.canonical_request;
+  // The canonical request holds the query of a GET; a POST's goes in its
+  // body, hashed for the canonical request, whose query is then empty.
+  canonical.reserve(encoded_bound + endpoint.host.size() + action.size() + date.size() +
+                    credentials.security_token.size() + nonce.size() + version.size() +
+                    2 * signed_names.size() + 2 * kHexDigestLength + 16);
+  std::string form_body;
+  // The query goes in place, as a GET has it; a POST moves it to its body.
+  canonical += "GET\n/\n"sv;
+  const std::size_t query_start = canonical.size();
+  for (std::size_t i = 0; i < query_count; ++i) {
+    if (i > 0) canonical += '&';
+    AppendPercentEncoded(query[i].first, canonical);
+    canonical += '=';
+    AppendPercentEncoded(query[i].second, canonical);
   }
-  if (joined.size() >= kRequestTextLimit) {
+  const std::size_t query_size = canonical.size() - query_start;
+  if (query_size >= kRequestTextLimit) {
     return core::Status::InvalidInput("the request would be over its limit of " +
                                       std::to_string(kRequestTextLimit) + " bytes");
   }
   if (method == HttpMethod::kAuto) {
-    method = joined.size() + 16 >= kMaxGetRequestLine ? HttpMethod::kPost : HttpMethod::kGet;
+    method = query_size + 16 >= kMaxGetRequestLine ? HttpMethod::kPost : HttpMethod::kGet;
   }
   const bool post = method == HttpMethod::kPost;
-  const std::string body_hash =
-      post ? core::LowerHex(core::Sha256(joined)) : std::string(kEmptyBodyHash);
-  const std::string_view version =
-      std::string_view(endpoint.version_item).substr(endpoint.version_item.find('=') + 1);
+  std::array<char, kHexDigestLength> body_hash_digits;
+  std::string_view body_hash = kEmptyBodyHash;
+  if (post) {
+    form_body.assign(canonical, query_start, query_size);
+    canonical.assign("POST\n/\n"sv);
+    core::WriteLowerHex(core::Sha256(form_body), body_hash_digits);
+    body_hash = std::string_view(body_hash_digits.data(), body_hash_digits.size());
+  }
+  canonical += '\n';
 
   // In order of their names, as the canonical request lists them.
-  std::array<Header, 7> headers{{{"host", endpoint.host},
-                                 {"x-acs-action", action},
-                                 {"x-acs-content-sha256", body_hash},
-                                 {"x-acs-date", date},
-                                 {"x-acs-security-token", credentials.security_token},
-                                 {"x-acs-signature-nonce", nonce},
-                                 {"x-acs-version", version}}};
-  const std::size_t header_count =
-      std::remove_if(headers.begin(), headers.end(),
-                     [](const Header& header) {
-                       return header.name == "x-acs-security-token" && header.value.empty();
-                     }) -
-      headers.begin();
-
-  SignedRequest result;
-  result.method = method;
-  std::string signed_names;
-  std::string& canonical = result.canonical_request;
-  canonical.reserve(joined.size() + 512);
-  canonical += post ? "POST\n/\n" : "GET\n/\n";
-  if (!post) canonical += joined;
-  canonical += '\n';
+  std::array<Header, 7> headers;
+  std::size_t header_count = 0;
+  headers[header_count++] = {"host", endpoint.host};
+  headers[header_count++] = {"x-acs-action", action};
+  headers[header_count++] = {"x-acs-content-sha256", body_hash};
+  headers[header_count++] = {"x-acs-date", date};
+  if (token) headers[header_count++] = {"x-acs-security-token", credentials.security_token};
+  headers[header_count++] = {"x-acs-signature-nonce", nonce};
+  headers[header_count++] = {"x-acs-version", version};
   for (std::size_t i = 0; i < header_count; ++i) {
     canonical += headers[i].name;
     canonical += ':';
     canonical += headers[i].value;
     canonical += '\n';
-    if (i > 0) signed_names += ';';
-    signed_names += headers[i].name;
   }
   canonical += '\n';
   canonical += signed_names;
   canonical += '\n';
   canonical += body_hash;
 
-  result.string_to_sign =
-      std::string(kV3Algorithm) + "\n" + core::LowerHex(core::Sha256(canonical));
-  result.signature =
-      core::LowerHex(core::HmacSha256(credentials.access_key_secret, result.string_to_sign));
+  // "ACS3-HMAC-SHA256\n" and the hex digest; each string is allocated once.
+  std::array<char, kHexDigestLength> hex;
+  core::WriteLowerHex(core::Sha256(canonical), hex);
+  std::string& to_sign = result.string_to_sign;
+  to_sign.reserve(kV3Algorithm.size() + 1 + hex.size());
+  to_sign += kV3Algorithm;
+  to_sign += '\n';
+  to_sign.append(hex.data(), hex.size());
+  core::WriteLowerHex(core::HmacSha256(credentials.access_key_secret, to_sign), hex);
+  result.signature.assign(hex.data(), hex.size());
+  result.method = method;
 
+  const std::string_view query_text =
+      post ? std::string_view(form_body)
+           : std::string_view(canonical).substr(query_start, query_size);
   std::string& text = result.text;
-  text.reserve(joined.size() + 768);
+  // Every header's name and value is in the canonical request already.
+  text.reserve(canonical.size() + query_text.size() + credentials.access_key_id.size() + 256);
   if (post) {
-    text += "POST / HTTP/1.1\r\n";
+    text += "POST / HTTP/1.1\r\n"sv;
   } else {
-    text += "GET /?";
-    text += joined;
-    text += " HTTP/1.1\r\n";
+    text += "GET /?"sv;
+    text += query_text;
+    text += " HTTP/1.1\r\n"sv;
   }
   text += endpoint.host_line;
   for (std::size_t i = 1; i < header_count; ++i) {
     text += headers[i].name;
-    text += ": ";
+    text += ": "sv;
     text += headers[i].value;
-    text += "\r\n";
+    text += "\r\n"sv;
   }
-  text += "Authorization: ";
-  text += kV3Algorithm;
-  text += " Credential=";
+  text += kAuthorizationHead;
   text += credentials.access_key_id;
-  text += ",SignedHeaders=";
+  text += ",SignedHeaders="sv;
   text += signed_names;
-  text += ",Signature=";
+  text += ",Signature="sv;
   text += result.signature;
-  text += "\r\n";
+  text += "\r\n"sv;
   if (post) {
-    text += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
-    text += std::to_string(joined.size());
-    text += "\r\n";
+    text += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "sv;
+    text += std::to_string(query_text.size());
+    text += "\r\n"sv;
   }
-  text += "Connection: close\r\n\r\n";
-  if (post) text += joined;
+  text += "Connection: close\r\n\r\n"sv;
+  if (post) text += query_text;
   return result;
 }
 
@@ -188,19 +244,21 @@ core::Result<SignedRequest> BuildSignedRequestAs(SignatureVersion version,
     return BuildSignedRequest(credentials, endpoint, parameters, clock, method, format);
   }
   const RequestStamps stamps(clock.NowUtc(), clock.NonceSalt());
-  // The sent timestamp with its colons back: "YYYY-MM-DDTHH:MM:SSZ".
-  std::string date;
+  // The sent timestamp with its colons back, "YYYY-MM-DDTHH:MM:SSZ", on the
+  // stack.
   const std::string_view url_form = stamps.url_form();
-  for (std::size_t i = 0; i < url_form.size(); ++i) {
+  std::array<char, kUrlTimestampLength> date{};
+  std::size_t date_size = 0;
+  for (std::size_t i = 0; i < url_form.size() && date_size < date.size(); ++i) {
     if (url_form.substr(i, 3) == "%3A") {
-      date += ':';
+      date[date_size++] = ':';
       i += 2;
     } else {
-      date += url_form[i];
+      date[date_size++] = url_form[i];
     }
   }
-  return BuildV3SignedRequestWith(credentials, endpoint, parameters, stamps.nonce(), date, method,
-                                  format);
+  return BuildV3SignedRequestWith(credentials, endpoint, parameters, stamps.nonce(),
+                                  std::string_view(date.data(), date_size), method, format);
 }
 
 }  // namespace kestrune::request
