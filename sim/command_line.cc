@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <sstream>
 
 #include "request/small_file.h"
@@ -112,6 +113,9 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
       {"page", &plan.page, 1, 1, 1000000},
       {"503", &plan.unavailable, 1, 1, 1000000},
       {"reset", &plan.reset, 1, 1, 1000000},
+      // Without a number, every version 1 request: an action that takes
+      // only version 3.
+      {"unsupported-v1", &plan.unsupported_v1, std::numeric_limits<int>::max(), 1, 1000000},
   };
   for (const FaultLimits& fault : limits) {
     if (fault.name != name) continue;
@@ -126,7 +130,8 @@ core::Status ParseFault(std::string_view text, FaultPlan& plan) {
   }
   return core::Status::Error(
       "unknown fault \"" + std::string(name) +
-      "\" (nonce-used, delay, close, half, 502, big, page, 503, reset, alter)");
+      "\" (nonce-used, delay, close, half, 502, big, page, 503, reset, unsupported-v1, "
+      "alter)");
 }
 
 core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& args) {
@@ -372,6 +377,8 @@ std::string HelpText() {
          "                         with x-acs-retry-after: 300 (default 1)\n"
          "      reset[=N]          carry out the first N requests that succeed, then\n"
          "                         reset the connection instead of replying (default 1)\n"
+         "      unsupported-v1[=N] answer UnsupportedSignatureVersion to the first N\n"
+         "                         requests signed in version 1 (default: every one)\n"
          "      alter=PARAM        check every signature over a string to sign in\n"
          "                         which PARAM's value has \"-altered\" appended, as if\n"
          "                         a proxy had changed it (no effect without PARAM)\n"

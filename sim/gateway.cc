@@ -284,6 +284,13 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   if (!v3.ok() && ParamValue(params, "SignatureVersion") != "1.0") {
     return fail(400, "InvalidParameter", InvalidParameterError("SignatureVersion").message);
   }
+  // Refused for its signature version alone, before the key is looked at:
+  // nothing is carried out.
+  if (!v3.ok() && remaining_.unsupported_v1 > 0) {
+    --remaining_.unsupported_v1;
+    return fail(400, "UnsupportedSignatureVersion",
+                "The specified signature version is not supported by this API.");
+  }
 
   const std::string_view key_id = ParamValue(params, "AccessKeyId");
   const AccessKey* key = nullptr;

@@ -53,6 +53,9 @@ struct FaultPlan {
   // Carry out the first N requests that would be answered well, then reset
   // the connection instead of replying: the client cannot know it was done.
   int reset = 0;
+  // Answer UnsupportedSignatureVersion to the first N requests signed in
+  // version 1, as an action that takes only version 3 does.
+  int unsupported_v1 = 0;
   // Verify every signature over a string to sign in which this parameter's
   // value was altered, as a proxy that rewrote it would make the service do
   // (empty: none).

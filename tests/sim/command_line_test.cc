@@ -139,6 +139,8 @@ TEST_F(CommandLineTest, FaultsAreBoundedWithDefaults) {
   ASSERT_TRUE(ParseFault("page=3", plan).ok());
   ASSERT_TRUE(ParseFault("503", plan).ok());
   ASSERT_TRUE(ParseFault("reset=2", plan).ok());
+  ASSERT_TRUE(ParseFault("unsupported-v1", plan).ok());
+  EXPECT_GT(plan.unsupported_v1, 1000000);  // every request, however many
   ASSERT_TRUE(ParseFault("alter=RegionId", plan).ok());
   EXPECT_EQ(plan.alter, "RegionId");
   EXPECT_EQ(plan.nonce_used, 1);
