@@ -279,6 +279,22 @@ TEST_F(CallTest, PagesShareOneConnectionRepeatsOpenTheirOwn) {
   EXPECT_EQ(connections(repeats), 4u) << repeats.Output();
 }
 
+// A service that takes only version 3 refuses the version 1 request; the same
+// call goes once more, signed that way, and says so.
+TEST_F(CallTest, AnUnsupportedSignatureVersionIsSignedAgainAsVersionThreeOnce) {
+  Simulator& v3_only = Sim({"--fault", "unsupported-v1"});
+  TestConsole& console = Console();
+  ASSERT_EQ(Call(console, {"ecs", "DescribeZones", "RegionId=cn-beijing"}), kExitOk) << console.err;
+  EXPECT_TRUE(Contains(console.out, "ZoneId\tcn-beijing-")) << console.out;
+  EXPECT_EQ(console.err,
+            "kestrune: note: the service takes only signature version 3 for DescribeZones; the "
+            "request was signed again that way\n");
+  const std::vector<std::string> log = v3_only.WaitForRequests(3, std::chrono::milliseconds(300));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(log[0].ends_with("GET ecs DescribeZones UnsupportedSignatureVersion 400")) << log[0];
+  EXPECT_TRUE(log[1].ends_with("GET ecs DescribeZones ok 200")) << log[1];
+}
+
 TEST_F(CallTest, RepliesWithoutFormatterShowEveryLeaf) {
   Sim();
   TestConsole& console = Console();

@@ -103,6 +103,7 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
        "unknown endpoint type \"private\" (accepted: "
        "public, vpc)"},
       {{"call", "--endpoint-type", "vcp"}, "did you mean vpc?"},
+      {{"call", "--signature", "v2"}, "unknown signature version \"v2\" (accepted: v1, v3)"},
       {{"list", "--endpoint-type", "vpc"}, "--endpoint-type applies to call and doctor"},
       {{"call", "--ca-file="}, "--ca-file needs the path"},
       {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call and doctor"},

@@ -111,6 +111,57 @@ TEST_F(CredentialSourcesTest, TheRegionVariableComesBeforeTheProfilesRegion) {
   }
 }
 
+// A profile's endpoint_type and signature_version choose the network and the
+// signature unless the command line does; a value the profile should not
+// hold is a usage error, unless the command line's choice makes it moot.
+TEST_F(CredentialSourcesTest, TheProfilesEndpointTypeAndSignatureYieldToTheCommandLine) {
+  Sim();
+  struct Case {
+    std::string endpoint_type;  // the profile's, "" for none
+    std::string signature_version;
+    std::vector<std::string> options;
+    bool vpc;
+    bool v3;
+    std::string refusal;  // "" when the request is built
+  };
+  const std::vector<Case> cases = {
+      {"", "", {}, false, false, ""},
+      {"vpc", "v3", {}, true, true, ""},
+      {"vpc", "v3", {"--endpoint-type", "public", "--signature", "v1"}, false, false, ""},
+      {"public", "v1", {"--endpoint-type", "vpc"}, true, false, ""},
+      {"private", "v3", {}, false, false, "the profile's endpoint_type \"private\" is neither"},
+      {"vpc", "v2", {}, false, false, "the profile's signature_version \"v2\" is neither"},
+      {"private", "v2", {"--endpoint-type", "vpc", "--signature", "v3"}, true, true, ""},
+  };
+  for (const Case& c : cases) {
+    std::string profile = Profile("hangzhou", "AK");  // RegionId cn-hangzhou
+    profile.pop_back();
+    profile += R"(,"endpoint_type":")" + c.endpoint_type + R"(","signature_version":")" +
+               c.signature_version + "\"}";
+    WriteFile(Home() + "/.aliyun/config.json",
+              R"({"current":"hangzhou","profiles":[)" + profile + "]}");
+    SCOPED_TRACE(profile);
+    TestConsole& console = HomeConsole();
+    std::vector<std::string> arguments = {"ecs", "DescribeZones", "--dry-run"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const int status = Call(console, arguments);
+    if (!c.refusal.empty()) {
+      EXPECT_EQ(status, kExitUsage);
+      EXPECT_TRUE(console.out.empty());
+      EXPECT_EQ(LineCount(console.err), 1u) << console.err;
+      EXPECT_TRUE(Contains(console.err, c.refusal)) << console.err;
+      continue;
+    }
+    ASSERT_EQ(status, kExitOk) << console.err;
+    EXPECT_EQ(Contains(console.out, "\r\nHost: ecs-vpc.cn-hangzhou.aliyuncs.com\r\n"), c.vpc)
+        << console.out;
+    EXPECT_EQ(Contains(console.out, "\r\nAuthorization: ACS3-HMAC-SHA256 Credential="), c.v3)
+        << console.out;
+    EXPECT_EQ(Contains(console.out, "&Signature="), !c.v3) << console.out;
+  }
+  ExpectNothingSentSoFar();
+}
+
 TEST_F(CredentialSourcesTest, BrokenOrUnusableSourcesAreRefusedByNameAndSendNothing) {
   Sim();
   const std::string config = Home() + "/.aliyun/config.json";
