@@ -242,7 +242,8 @@ class MainDialog {
   // and what it acts on; true when the request may go.
   bool ConfirmChange(const catalogue::ResolvedAction& action, const ParameterFormInput& input);
   // Where a request for `action` goes: the override's address, or the service's host.
-  std::string Destination(const catalogue::ResolvedAction& action) const;
+  std::string Destination(const catalogue::ResolvedAction& action,
+                          const catalogue::ParameterValueSlots& values) const;
   // cppcheck-suppress returnTempReference ; both operands are lvalues of TraceSink: no temporary
   report::TraceSink& trace() { return trace_ != nullptr ? *trace_ : debug_viewer_; }
 
@@ -871,13 +872,17 @@ void MainDialog::OnSend() {
   sent_.time = core::FromWide(clock);
   sent_.started_ms = GetTickCount64();
   SetControlText(dialog_, IDC_REPORT,
-                 "Sending " + sent_.action + " to " + Destination(*chosen) + "...");
+                 "Sending " + sent_.action + " to " + Destination(*chosen, slots.value()) + "...");
 }
 
-std::string MainDialog::Destination(const catalogue::ResolvedAction& action) const {
-  if (!engine_options_.endpoint_override.empty()) return engine_options_.endpoint_override;
-  const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
-  return service != nullptr ? std::string(service->host) : std::string("the cloud");
+std::string MainDialog::Destination(const catalogue::ResolvedAction& action,
+                                    const catalogue::ParameterValueSlots& values) const {
+  // The host the engine sends this request to, chosen by its own region.
+  const core::Result<engine::Destination> resolved =
+      engine::ResolveDestination(engine_options_, action, values);
+  const std::string host = resolved.ok() ? resolved->endpoint.host : std::string("the cloud");
+  if (engine_options_.endpoint_override.empty()) return host;
+  return host + " via " + engine_options_.endpoint_override;
 }
 
 void MainDialog::ShowAbout() {
