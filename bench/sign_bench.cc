@@ -33,7 +33,8 @@ void BM_SignDescribeInstances(benchmark::State& state) {
 BENCHMARK(BM_SignDescribeInstances);
 
 // The same request signed with ACS3-HMAC-SHA256: canonical request, two
-// SHA-256 digests and the HMAC-SHA256, beside the HMAC-SHA1 one above.
+// SHA-256 digests and the HMAC-SHA256, beside the HMAC-SHA1 one above
+// (bench/sign_v3_report.sh runs the two side by side several times).
 void BM_SignDescribeInstancesV3(benchmark::State& state) {
   const Credentials key{"testid", "testsecret"};
   const ActionParameterList parameters = DescribeInstances();
