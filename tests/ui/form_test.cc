@@ -451,7 +451,7 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   ASSERT_TRUE(listener.ready());
   ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
   Press(IDC_DESCRIBE_ZONES);
-  ChooseAction("ECS", "地域", "DescribeRegions");
+  ChooseAction("ECS", "地域", "DescribeZones");
   const std::string body =
       "<DescribeRegionsResponse><RequestId>late-reply</RequestId><Regions><Region>"
       "<RegionId>late-region</RegionId><LocalName>late</LocalName></Region></Regions>"
@@ -459,8 +459,12 @@ TEST_F(ParameterFormTest, CancelAbandonsTheRequestAndShowsNothingOfIt) {
   listener.TakeOneInBackground("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
                                    std::to_string(body.size()) + "\r\n\r\n" + body,
                                /*held=*/true);
+  SetText(IDC_PARAM_VALUE_FIRST, "eu-central-1");
   Press(IDC_SEND);
   EXPECT_TRUE(Busy());
+  // Named by the host the engine resolves for the form's region.
+  EXPECT_EQ(Text(IDC_REPORT), L"Sending DescribeZones to ecs.eu-central-1.aliyuncs.com via " +
+                                  core::ToWide(listener.address()) + L"...");
   ASSERT_TRUE(WaitFor([&] { return listener.taken(); }, "the request at the listener"));
   // Esc cancels too, as the Cancel button does.
   SetFocus(Control(IDC_KEY_ID));
