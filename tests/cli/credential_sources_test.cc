@@ -111,9 +111,8 @@ TEST_F(CredentialSourcesTest, TheRegionVariableComesBeforeTheProfilesRegion) {
   }
 }
 
-// A profile's endpoint_type and signature_version choose the network and the
-// signature unless the command line does; a value the profile should not
-// hold is a usage error, unless the command line's choice makes it moot.
+// A profile's endpoint_type and signature_version apply unless the command
+// line chooses; a bad one is a usage error unless the command line's choice makes it moot.
 TEST_F(CredentialSourcesTest, TheProfilesEndpointTypeAndSignatureYieldToTheCommandLine) {
   Sim();
   struct Case {
@@ -125,7 +124,6 @@ TEST_F(CredentialSourcesTest, TheProfilesEndpointTypeAndSignatureYieldToTheComma
     std::string refusal;  // "" when the request is built
   };
   const std::vector<Case> cases = {
-      {"", "", {}, false, false, ""},
       {"vpc", "v3", {}, true, true, ""},
       {"vpc", "v3", {"--endpoint-type", "public", "--signature", "v1"}, false, false, ""},
       {"public", "v1", {"--endpoint-type", "vpc"}, true, false, ""},
