@@ -373,6 +373,7 @@ int RunCall(const CommandLine& line, Console& console) {
   core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
   if (!options.ok()) return UsageError(console, options.status().message());
   options.value().method = MethodOf(line);
+  options.value().accept_unknown_parameters = line.force;
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
   // The vendor's tools' variable comes before the profile's region, as in
