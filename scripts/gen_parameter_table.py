@@ -2,7 +2,7 @@
 """Writes catalogue/parameter_table.inc from the vendor's published API metadata.
 
 Usage:
-  kestrune list --names ecs > ecs.txt
+  (kestrune list --names ecs; catalogue names of the lists) > ecs.txt
   kestrune list --names apigateway > apigateway.txt
   kestrune list --names iot > iot.txt
   scripts/gen_parameter_table.py MIRROR ecs=ecs.txt apigateway=apigateway.txt iot=iot.txt \\
@@ -73,11 +73,17 @@ def main(mirror, lists):
             notes.append(f"{service}: the metadata describes API {versions.get(code)}, not "
                          f"{version}; none of its {len(actions)} actions taken")
             continue
+        listing = subprocess.run(["git", "-C", mirror, "ls-tree", "--name-only", "HEAD",
+                                  f"metadatas/{folder}/"], capture_output=True, text=True,
+                                 check=True).stdout.split()
+        files = {n.rsplit("/", 1)[-1][:-5].lower(): n.rsplit("/", 1)[-1][:-5] for n in listing}
         missing = []
         for action in actions:
             if not ACTION.match(action):
                 sys.exit(f"unexpected action name {action!r}")
-            text = git_show(mirror, f"metadatas/{folder}/{action}.json")
+            # The service also answers some actions under another spelling.
+            spelled = files.get(action.lower(), action)
+            text = git_show(mirror, f"metadatas/{folder}/{spelled}.json")
             if text is None:
                 missing.append(action)
                 continue
