@@ -6,6 +6,7 @@
 
 #include "catalogue/dispatch.h"
 #include "catalogue/paging.h"
+#include "catalogue/parameters.h"
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
@@ -83,6 +84,35 @@ std::string ListActions(unsigned service_number, std::size_t category_position) 
   return out;
 }
 
+// Every parameter the action's list holds: name, type, whether required; a
+// list's members under it.
+std::string KnownParameterLines(const std::vector<catalogue::ParameterInfo>& known) {
+  std::size_t width = std::string_view("Parameter").size();
+  for (const catalogue::ParameterInfo& info : known) {
+    width = std::max(width, DisplayWidth(info.name));
+    for (const catalogue::ParameterInfo& member : info.members) {
+      width = std::max(width, DisplayWidth(info.name) + 4 + DisplayWidth(member.name));
+    }
+  }
+  std::string out = "Parameters the service knows:\n";
+  AppendPadded(out, "Parameter", width);
+  out += "  Type        Required\n";
+  auto line = [&out, width](const std::string& name, const catalogue::ParameterInfo& info) {
+    AppendPadded(out, name, width);
+    out += "  ";
+    AppendPadded(out, catalogue::TypeName(info.type), 10);
+    out += info.required ? "  yes\n" : "  no\n";
+  };
+  for (const catalogue::ParameterInfo& info : known) {
+    line(info.name, info);
+    for (const catalogue::ParameterInfo& member : info.members) {
+      line(info.name + ".N." + member.name, member);
+    }
+  }
+  out += "A name the list does not hold is refused; --force sends it as typed.\n";
+  return out;
+}
+
 std::string DescribeAction(const catalogue::ResolvedAction& action) {
   const catalogue::RequestTemplate* request_template = action.request_template;
   const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
@@ -130,7 +160,12 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
       out += '\n';
     }
   }
-  out += "Any other parameter is accepted as Name=Value; a parameter not given is not sent.\n";
+  if (std::optional<std::vector<catalogue::ParameterInfo>> known =
+          catalogue::KnownParameters(action.service, action.action_name)) {
+    out += KnownParameterLines(*known);
+  } else {
+    out += "Any other parameter is accepted as Name=Value; a parameter not given is not sent.\n";
+  }
   if (std::optional<catalogue::PagingInfo> paging =
           catalogue::PagingOf(action.service, action.action_name)) {
     out += "Paged: --all-pages fetches every page, " + std::to_string(paging->max_page_size) +
