@@ -203,9 +203,11 @@ struct Checker {
   core::Status Expand(const ParameterInfo& list, std::string_view value) {
     const nlohmann::json parsed = nlohmann::json::parse(value, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_array()) {
+      const std::string first =
+          list.name + ".1" + (list.members.empty() ? "" : "." + list.members.front().name);
       return core::Status::InvalidInput(action + ": " + list.name +
-                                        " is a list: give it as a JSON array or as " + list.name +
-                                        ".1=...");
+                                        " is a list: give it as a JSON array or as " + first +
+                                        "=...");
     }
     if (parsed.size() > kMaxListItems) {
       return core::Status::InvalidInput(action + ": " + list.name + " takes at most " +
@@ -260,11 +262,44 @@ struct Checker {
   }
 };
 
+// Whether `given` ("Name=Value", or a flat name alone) gives parameter
+// `name` or an item of it. Case is ignored: a few lists spell a name in lower
+// case ("regionId") where the catalogue's templates say "RegionId", and the
+// service takes either.
+bool GivesName(std::string_view given, std::string_view name) {
+  return given.size() > name.size() && core::EqualsIgnoreCase(given.substr(0, name.size()), name) &&
+         (given[name.size()] == '=' || given[name.size()] == '.');
+}
+
 bool Gives(const std::vector<std::string>& parameters, std::string_view name) {
-  return std::any_of(parameters.begin(), parameters.end(), [name](const std::string& item) {
-    return item.starts_with(name) &&
-           (item.size() > name.size() && (item[name.size()] == '=' || item[name.size()] == '.'));
-  });
+  return std::any_of(parameters.begin(), parameters.end(),
+                     [name](const std::string& item) { return GivesName(item, name); });
+}
+
+// The entry of `list` a flat name as the service receives it falls under
+// ("Tag.2.Key" under Tag's member Key); nullptr when none or when the name
+// is an item of a list of plain values, whose type the list does not say.
+const ParameterInfo* Leaf(const std::vector<ParameterInfo>& list, std::string_view name) {
+  if (const ParameterInfo* exact = FindByName(list, name)) return exact;
+  const std::size_t dot = name.find('.');
+  if (dot == std::string_view::npos) return nullptr;
+  const ParameterInfo* head = FindByName(list, name.substr(0, dot));
+  if (head == nullptr || head->type != ParameterType::kRepeatList || head->members.empty()) {
+    return nullptr;
+  }
+  const std::size_t member = name.find('.', dot + 1);
+  if (member == std::string_view::npos) return nullptr;
+  return Leaf(head->members, name.substr(member + 1));
+}
+
+// Whether the list holds the name the user gave, or the list or record it
+// is an item or field of.
+bool Holds(const std::vector<ParameterInfo>& list, std::string_view name) {
+  if (FindByName(list, name) != nullptr) return true;
+  const std::size_t dot = name.find('.');
+  const ParameterInfo* head =
+      dot == std::string_view::npos ? nullptr : FindByName(list, name.substr(0, dot));
+  return head != nullptr && head->type != ParameterType::kString;
 }
 
 }  // namespace
@@ -291,21 +326,75 @@ std::optional<std::vector<ParameterInfo>> KnownParameters(unsigned service_numbe
   return Unpack(found->parameters, pos);
 }
 
-core::Status CheckBoundParameters(const ResolvedAction& action, BoundRequest& bound,
-                                  bool accept_unknown) {
+std::optional<CheckedParameters> ParametersToCheck(const ResolvedAction& action) {
   std::optional<std::vector<ParameterInfo>> known =
       KnownParameters(action.service, action.action_name);
-  if (!known || bound.parameters.empty()) return core::Status::Ok();
-  // The template's own names are always accepted, as text.
-  if (action.request_template != nullptr) {
-    const core::StringListView names = action.request_template->parameter_names();
+  if (!known) return std::nullopt;
+  CheckedParameters checked{std::move(*known), action.service != kIotService};
+  const core::StringListView names = action.request_template != nullptr
+                                         ? action.request_template->parameter_names()
+                                         : core::StringListView{};
+  auto named = [&names](std::string_view name) {
     for (std::size_t i = 1; i <= names.Count(); ++i) {
-      if (FindByName(*known, names.Entry(i)) == nullptr) {
-        known->push_back(
-            ParameterInfo{std::string(names.Entry(i)), ParameterType::kString, false, false, {}});
-      }
+      if (core::EqualsIgnoreCase(names.Entry(i), name)) return true;
+    }
+    return false;
+  };
+  if (!checked.complete) {
+    for (ParameterInfo& info : checked.parameters)
+      info.required = info.required && named(info.name);
+  }
+  for (std::size_t i = 1; i <= names.Count(); ++i) {
+    if (FindByName(checked.parameters, names.Entry(i)) == nullptr) {
+      checked.parameters.push_back(
+          ParameterInfo{std::string(names.Entry(i)), ParameterType::kString, false, false, {}});
     }
   }
+  return checked;
+}
+
+std::optional<std::string> UnlistedNamesNote(const ResolvedAction& action,
+                                             std::span<const std::string> assignments) {
+  const std::optional<CheckedParameters> checked = ParametersToCheck(action);
+  if (!checked || checked->complete) return std::nullopt;
+  std::string unlisted;
+  for (const std::string& assignment : assignments) {
+    const std::string_view name = std::string_view(assignment).substr(0, assignment.find('='));
+    if (Holds(checked->parameters, name)) continue;
+    unlisted += (unlisted.empty() ? "" : ", ") + std::string(name);
+  }
+  if (unlisted.empty()) return std::nullopt;
+  return action.action_name + ": " + unlisted +
+         " not in the newer API version's list this build holds; sent as typed";
+}
+
+std::optional<ReceivedFault> CheckReceivedParameters(
+    const ResolvedAction& action,
+    std::span<const std::pair<std::string_view, std::string_view>> received) {
+  const std::optional<CheckedParameters> checked = ParametersToCheck(action);
+  if (!checked) return std::nullopt;
+  for (const ParameterInfo& info : checked->parameters) {
+    const bool given = std::any_of(received.begin(), received.end(), [&info](const auto& item) {
+      return !item.second.empty() &&
+             (core::EqualsIgnoreCase(item.first, info.name) || GivesName(item.first, info.name));
+    });
+    if (info.required && !given) return ReceivedFault{true, info.name};
+  }
+  for (const auto& [name, value] : received) {
+    const ParameterInfo* leaf = Leaf(checked->parameters, name);
+    if (leaf != nullptr && !FitsType(leaf->type, value)) {
+      return ReceivedFault{false, std::string(name)};
+    }
+  }
+  return std::nullopt;
+}
+
+core::Status CheckBoundParameters(const ResolvedAction& action, BoundRequest& bound,
+                                  bool accept_unknown) {
+  std::optional<CheckedParameters> checked = ParametersToCheck(action);
+  if (!checked || bound.parameters.empty()) return core::Status::Ok();
+  const std::vector<ParameterInfo>* known = &checked->parameters;
+  accept_unknown = accept_unknown || !checked->complete;
   Checker checker{action.action_name, {bound.parameters.front()}, {}};
   for (std::size_t i = 1; i < bound.parameters.size(); ++i) {
     const std::string_view item = bound.parameters[i];

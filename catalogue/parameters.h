@@ -6,8 +6,10 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -49,6 +51,33 @@ std::optional<std::vector<ParameterInfo>> KnownParameters(unsigned service_numbe
 // The most items one list parameter may carry.
 inline constexpr std::size_t kMaxListItems = 100;
 
+// The list an action's parameters are checked against: its KnownParameters
+// with the names of its template added (always accepted, as text). The IoT
+// lists are of a newer API version than the one sent: `complete` is false (a
+// name such a list lacks may still be one the older version takes), and a
+// parameter counts as required only when the template names it too.
+struct CheckedParameters {
+  std::vector<ParameterInfo> parameters;
+  bool complete = true;
+};
+std::optional<CheckedParameters> ParametersToCheck(const ResolvedAction& action);
+
+// For an action whose list is not complete: one line naming the given names
+// ("Name=Value" each) the list lacks; nullopt when there are none.
+std::optional<std::string> UnlistedNamesNote(const ResolvedAction& action,
+                                             std::span<const std::string> assignments);
+
+// The first fault the service finds in parameters as it receives them (lists
+// spelled out flat): a required one absent or empty, else a value that cannot
+// be of its type. Names the list does not hold are not looked at.
+struct ReceivedFault {
+  bool missing = false;  // else not of its type
+  std::string name;
+};
+std::optional<ReceivedFault> CheckReceivedParameters(
+    const ResolvedAction& action,
+    std::span<const std::pair<std::string_view, std::string_view>> received);
+
 // Checks the bound parameters of `action` against its list and rewrites them
 // as they are to be sent: a list given as a JSON array becomes Name.1=...,
 // Name.2=... (a record's fields Name.1.Field=...). Refused, naming the
@@ -56,7 +85,8 @@ inline constexpr std::size_t kMaxListItems = 100;
 // `accept_unknown`; a required parameter not given; a value that cannot be of
 // its type (an empty value is not checked); a list value that is not a JSON
 // array, or one past kMaxListItems items; a name given twice. An action
-// without a list is left as it is. On a refusal `bound` is unchanged.
+// without a list is left as it is; a name an incomplete list lacks is sent.
+// On a refusal `bound` is unchanged.
 core::Status CheckBoundParameters(const ResolvedAction& action, BoundRequest& bound,
                                   bool accept_unknown);
 

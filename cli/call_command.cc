@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "catalogue/paging.h"
+#include "catalogue/parameters.h"
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/fan_out.h"
@@ -375,6 +376,9 @@ int RunCall(const CommandLine& line, Console& console) {
     if (core::Status slips = CheckParameterSlips(*action, assignments); !slips.ok()) {
       return UsageError(console, slips.message());
     }
+  }
+  if (std::optional<std::string> note = catalogue::UnlistedNamesNote(*action, assignments)) {
+    console.Err("kestrune: note: " + EscapeLine(*note) + "\n");
   }
   std::optional<RegionChoice> regions;
   if (line.regions) {

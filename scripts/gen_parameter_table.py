@@ -2,21 +2,21 @@
 """Writes catalogue/parameter_table.inc from the vendor's published API metadata.
 
 Usage:
-  (kestrune list --names ecs; catalogue names of the lists) > ecs.txt
-  kestrune list --names apigateway > apigateway.txt
-  kestrune list --names iot > iot.txt
-  scripts/gen_parameter_table.py MIRROR ecs=ecs.txt apigateway=apigateway.txt iot=iot.txt \\
-      > catalogue/parameter_table.inc
+  scripts/gen_parameter_table.py MIRROR > catalogue/parameter_table.inc
 
 MIRROR is a git directory of aliyun/aliyun-openapi-meta (read with `git show`,
-nothing is fetched). Each NAME=FILE gives a service's listed action names, one a
-line. Only facts are taken: each parameter's name, type, whether it is
-required, whether it goes in the body, and the members of a list of records.
-A service whose metadata describes another API version than the one this
-program speaks is left out, and so is an action the metadata does not hold;
-both are said on the error stream and in the table's head.
+nothing is fetched). The actions covered are every name the catalogue lists
+or holds a template for (read from catalogue/browsing.cc, templates.cc and
+catalogue.cc), each spelling once. Only facts are taken: each parameter's
+name, type, whether it is required, whether it goes in the body, and the
+members of a list of records. An action the metadata does not hold is left
+out; so is a product whose metadata describes another API version than the
+one this program speaks, except IoT: its metadata is of 2018-01-20 only, and
+its lists are taken all the same (the checks treat them as incomplete). What
+was left out is said on the error stream and in the table's head.
 """
 import json
+import pathlib
 import re
 import subprocess
 import sys
@@ -30,8 +30,36 @@ SERVICES = {
 }
 TYPES = {"String": "s", "Integer": "i", "Long": "l", "Boolean": "b", "Float": "f",
          "Double": "d", "Json": "j", "RepeatList": "r", "Struct": "t", "Array": "a"}
+# A newer version's lists stand in for these (see the checks in parameters.cc).
+NEWER_VERSION_TAKEN = {"iot": "2018-01-20"}
 NAME = re.compile(r"^[A-Za-z][A-Za-z0-9._-]*$")
-ACTION = re.compile(r"^[A-Za-z][A-Za-z0-9]*$")
+ACTION = re.compile(r"^[A-Z][A-Za-z0-9]*$")
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+
+def source(name):
+    return (ROOT / "catalogue" / name).read_text(encoding="utf-8")
+
+
+def literal_names(text):
+    found = []
+    for literal in re.findall(r'"((?:[^"\\]|\\.)*)"', text):
+        found.extend(part for part in literal.split("\\0") if ACTION.match(part))
+    return found
+
+
+def listed_actions():
+    """Every action name the catalogue lists or has a template for."""
+    browsing = source("browsing.cc")
+    ecs = browsing[browsing.index("kEcsActionLists"):browsing.index("kIotCategoryNames")]
+    actions = {"ecs": set(literal_names(ecs)), "iot": set(), "apigateway": set()}
+    templates = source("templates.cc")
+    for kind, service in (("Ecs", "ecs"), ("Iot", "iot"), ("Gateway", "apigateway")):
+        for match in re.finditer(kind + r'\(\s*(?:\d+,\s*)?(?:\d+,\s*)?([^,]+),', templates):
+            actions[service].update(literal_names(match.group(1))[:1])
+    for match in re.finditer(r'\{\d+, "[^"]*"sv, "([A-Za-z0-9]+)"sv\}', source("catalogue.cc")):
+        actions["apigateway"].add(match.group(1))
+    return actions
 
 
 def git_show(mirror, path):
@@ -60,27 +88,25 @@ def encode(parameter):
     return text
 
 
-def main(mirror, lists):
+def main(mirror):
     products = json.loads(git_show(mirror, "metadatas/products.json"))["products"]
     versions = {p.get("code"): p.get("version") for p in products}
+    listed = listed_actions()
     rows, notes = [], []
-    for item in sorted(lists, key=lambda i: list(SERVICES).index(i.partition("=")[0])):
-        service, _, path = item.partition("=")
-        code, folder, version, constant = SERVICES[service]
-        with open(path, encoding="utf-8") as f:
-            actions = sorted({line.strip() for line in f if line.strip()})
+    for service, (code, folder, version, constant) in SERVICES.items():
+        actions = sorted(listed[service])
         if versions.get(code) != version:
-            notes.append(f"{service}: the metadata describes API {versions.get(code)}, not "
-                         f"{version}; none of its {len(actions)} actions taken")
-            continue
+            if versions.get(code) != NEWER_VERSION_TAKEN.get(service):
+                notes.append(f"{service}: the metadata describes API {versions.get(code)}, not "
+                             f"{version}; none of its {len(actions)} actions taken")
+                continue
+            notes.append(f"{service}: the lists are of API {versions.get(code)}, not {version}")
         listing = subprocess.run(["git", "-C", mirror, "ls-tree", "--name-only", "HEAD",
                                   f"metadatas/{folder}/"], capture_output=True, text=True,
                                  check=True).stdout.split()
         files = {n.rsplit("/", 1)[-1][:-5].lower(): n.rsplit("/", 1)[-1][:-5] for n in listing}
         missing = []
         for action in actions:
-            if not ACTION.match(action):
-                sys.exit(f"unexpected action name {action!r}")
             # The service also answers some actions under another spelling.
             spelled = files.get(action.lower(), action)
             text = git_show(mirror, f"metadatas/{folder}/{spelled}.json")
@@ -101,7 +127,7 @@ def main(mirror, lists):
            "// a Array), '!' when required, '^' when sent in the body, the name, and a",
            "// list's members in parentheses; parameters separated by commas.",
            "// Sorted by service, then action."]
-    out.extend("// Left out: " + note for note in notes)
+    out.extend("// " + note for note in notes)
     out.append(f"constexpr std::array<ListedParameters, {len(rows)}> kListedParameters = {{{{")
     out.extend(rows)
     out.append("}};")
@@ -109,6 +135,6 @@ def main(mirror, lists):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3:
+    if len(sys.argv) != 2:
         sys.exit(__doc__)
-    main(sys.argv[1], sys.argv[2:])
+    main(sys.argv[1])

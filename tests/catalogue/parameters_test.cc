@@ -129,5 +129,44 @@ TEST(CheckBoundParameters, ExpandsOrRefusesWithOneLine) {
   EXPECT_FALSE(CheckBoundParameters(action, bound, false).ok());
 }
 
+// IoT's lists are of a newer API version: a name they lack is sent, and a
+// parameter they require is required only when the older template names it.
+TEST(CheckBoundParameters, IotListsCheckTypesButNotNames) {
+  const ResolvedAction create = ResolveActionName(kIotService, "CreateProduct").value();
+  BoundRequest bound;
+  bound.parameters = {"Action=CreateProduct", "Name=lamp", "CatId=1"};
+  EXPECT_TRUE(CheckBoundParameters(create, bound, false).ok());  // no ProductName, NodeType
+  EXPECT_EQ(UnlistedNamesNote(create, std::vector<std::string>{"Name=lamp", "Colour=red"}),
+            "CreateProduct: Colour not in the newer API version's list this build holds; sent "
+            "as typed");
+  bound.parameters = {"Action=CreateProduct", "NodeType=hub"};
+  EXPECT_FALSE(CheckBoundParameters(create, bound, false).ok());
+
+  const ResolvedAction pub = ResolveActionName(kIotService, "Pub").value();
+  bound.parameters = {"Action=Pub", "ProductKey=a1", "MessageContent=x"};
+  EXPECT_EQ(CheckBoundParameters(pub, bound, false).message().rfind("Pub needs TopicFullName", 0),
+            0U);
+}
+
+// The simulator's side: parameters as received, lists spelled out. A name
+// spelled in another case than the list's counts as given.
+TEST(CheckReceivedParameters, FindsTheFirstMissingThenTheFirstMistyped) {
+  using Received = std::vector<std::pair<std::string_view, std::string_view>>;
+  const ResolvedAction describe = ResolveActionName(kEcsService, "DescribeInstances").value();
+  const auto missing = CheckReceivedParameters(describe, Received{{"PageSize", "ten"}});
+  ASSERT_TRUE(missing);
+  EXPECT_TRUE(missing->missing);
+  EXPECT_EQ(missing->name, "RegionId");
+  const auto mistyped = CheckReceivedParameters(
+      describe, Received{{"RegionId", "r"}, {"Tag.1.Key", "a"}, {"PageSize", "ten"}});
+  ASSERT_TRUE(mistyped);
+  EXPECT_FALSE(mistyped->missing);
+  EXPECT_EQ(mistyped->name, "PageSize");
+  EXPECT_FALSE(CheckReceivedParameters(describe, Received{{"RegionId", "r"}, {"Unknown", "x"}}));
+  const ResolvedAction apply = ResolveActionName(kEcsService, "ApplyAutoSnapshotPolicy").value();
+  EXPECT_FALSE(CheckReceivedParameters(
+      apply, Received{{"RegionId", "r"}, {"AutoSnapshotPolicyId", "p"}, {"DiskIds", "[]"}}));
+}
+
 }  // namespace
 }  // namespace kestrune::catalogue
