@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "catalogue/paging.h"
+#include "catalogue/parameters.h"
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/fan_out.h"
@@ -376,6 +377,9 @@ int RunCall(const CommandLine& line, Console& console) {
       return UsageError(console, slips.message());
     }
   }
+  if (std::optional<std::string> note = catalogue::UnlistedNamesNote(*action, assignments)) {
+    console.Err("kestrune: note: " + EscapeLine(*note) + "\n");
+  }
   std::optional<RegionChoice> regions;
   if (line.regions) {
     core::Result<RegionChoice> choice = ParseRegionChoice(*line.regions);
@@ -400,6 +404,7 @@ int RunCall(const CommandLine& line, Console& console) {
   core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
   if (!options.ok()) return UsageError(console, options.status().message());
   options.value().method = MethodOf(line);
+  options.value().accept_unknown_parameters = line.force;
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
   if (core::Status chosen = ApplyProfileChoices(line, *credentials, options.value());

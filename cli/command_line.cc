@@ -444,8 +444,9 @@ core::Status CheckApplicable(const CommandLine& line) {
   if (line.endpoint_type && !connects) {
     return Error("--endpoint-type applies to call and doctor, not " + where);
   }
-  if (line.format != OutputFormat::kAuto && !(sends || connects || sub == Subcommand::kSample)) {
-    return Error("--format applies to call, sample, demo and doctor, not " + where);
+  if (line.format != OutputFormat::kAuto &&
+      !(sends || connects || sub == Subcommand::kSample || sub == Subcommand::kList)) {
+    return Error("--format applies to call, list, sample, demo and doctor, not " + where);
   }
   if (line.ca_file && !connects) {
     return Error("--ca-file applies to call and doctor, not " + where);

@@ -6,12 +6,14 @@
 
 #include "catalogue/dispatch.h"
 #include "catalogue/paging.h"
+#include "catalogue/parameters.h"
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "core/ascii.h"
 #include "core/closest.h"
 #include "core/text.h"
+#include "nlohmann/json.hpp"
 
 namespace kestrune::cli {
 namespace {
@@ -83,6 +85,80 @@ std::string ListActions(unsigned service_number, std::size_t category_position) 
   return out;
 }
 
+// A caption worth showing beside its parameter's name: not one that only
+// repeats the name ("RegionId:").
+std::string_view OwnCaption(std::string_view name, std::string_view caption) {
+  while (!caption.empty() && (caption.back() == ':' || caption.back() == ' ')) {
+    caption.remove_suffix(1);
+  }
+  std::string bare;  // "Region ID" repeats "RegionId" too
+  for (char c : caption) {
+    if (c != ' ') bare += c;
+  }
+  return core::EqualsIgnoreCase(bare, name) ? std::string_view() : caption;
+}
+
+struct ActionRow {
+  std::string name;  // a record list's field as List.N.Field
+  std::string_view type;
+  bool required = false;
+  std::string caption;
+};
+
+// The action's parameters as `list` shows them: its published list (with its
+// records' fields), else its template's names alone, untyped.
+std::vector<ActionRow> ActionRows(const catalogue::ResolvedAction& action,
+                                  const std::optional<catalogue::CheckedParameters>& checked) {
+  const core::StringListView names = action.request_template != nullptr
+                                         ? action.request_template->parameter_names()
+                                         : core::StringListView{};
+  const core::StringListView captions = catalogue::DisplayCaptions(action);
+  auto caption_of = [&](std::string_view name) {
+    for (std::size_t i = 1; i <= names.Count(); ++i) {
+      if (names.Entry(i) == name) return std::string(OwnCaption(name, captions.Entry(i)));
+    }
+    return std::string();
+  };
+  std::vector<ActionRow> rows;
+  if (!checked) {
+    for (std::size_t i = 1; i <= names.Count(); ++i) {
+      rows.push_back({std::string(names.Entry(i)), {}, false, caption_of(names.Entry(i))});
+    }
+    return rows;
+  }
+  for (const catalogue::ParameterInfo& info : checked->parameters) {
+    rows.push_back(
+        {info.name, catalogue::TypeName(info.type), info.required, caption_of(info.name)});
+    for (const catalogue::ParameterInfo& member : info.members) {
+      rows.push_back(
+          {info.name + ".N." + member.name, catalogue::TypeName(member.type), member.required, {}});
+    }
+  }
+  return rows;
+}
+
+// How the action pages, by the catalogue's paging table or its list.
+std::string PagingLine(const catalogue::ResolvedAction& action,
+                       const std::optional<catalogue::CheckedParameters>& checked) {
+  if (std::optional<catalogue::PagingInfo> paging =
+          catalogue::PagingOf(action.service, action.action_name)) {
+    return "Paged by PageNumber and PageSize: --all-pages fetches every page, " +
+           std::to_string(paging->max_page_size) + " records a page unless PageSize is given.\n";
+  }
+  auto takes = [&checked](std::string_view name) {
+    return checked &&
+           std::any_of(checked->parameters.begin(), checked->parameters.end(),
+                       [name](const catalogue::ParameterInfo& p) { return p.name == name; });
+  };
+  for (const std::string_view number : {"PageNumber", "CurrentPage"}) {
+    if (takes(number) && takes("PageSize")) {
+      return "Paged by " + std::string(number) + " and PageSize; --all-pages does not walk it.\n";
+    }
+  }
+  if (takes("NextToken")) return "Paged by NextToken; --all-pages does not walk it.\n";
+  return {};
+}
+
 std::string DescribeAction(const catalogue::ResolvedAction& action) {
   const catalogue::RequestTemplate* request_template = action.request_template;
   const catalogue::ServiceInfo* service = catalogue::FindService(action.service);
@@ -107,36 +183,74 @@ std::string DescribeAction(const catalogue::ResolvedAction& action) {
   }
   if (!listed.empty()) out += listed + ")";
   out += '\n';
-  const core::StringListView names =
-      request_template != nullptr ? request_template->parameter_names() : core::StringListView{};
-  const core::StringListView captions = catalogue::DisplayCaptions(action);
-  if (names.Count() == 0) {
+  const std::optional<catalogue::CheckedParameters> checked = catalogue::ParametersToCheck(action);
+  const std::vector<ActionRow> rows = ActionRows(action, checked);
+  if (rows.empty()) {
     out += request_template != nullptr ? "No parameters of its own.\n"
                                        : "No parameter list in the catalogue.\n";
   } else {
     std::size_t width = std::string_view("Parameter").size();
-    for (std::size_t i = 1; i <= names.Count(); ++i) {
-      width = std::max(width, DisplayWidth(names.Entry(i)));
-    }
+    for (const ActionRow& row : rows) width = std::max(width, DisplayWidth(row.name));
     AppendPadded(out, "Parameter", width);
-    out += "  Caption\n";
-    for (std::size_t i = 1; i <= names.Count(); ++i) {
+    out += checked ? "  Type        Required  Caption\n" : "  Caption\n";
+    for (const ActionRow& row : rows) {
       std::string line;
-      AppendPadded(line, names.Entry(i), width);
+      AppendPadded(line, row.name, width);
       line += "  ";
-      line += captions.Entry(i);
+      if (checked) {
+        AppendPadded(line, row.type, 10);
+        line += row.required ? "  yes       " : "            ";
+      }
+      line += row.caption;
       while (!line.empty() && line.back() == ' ') line.pop_back();
-      out += line;
-      out += '\n';
+      out += line + '\n';
     }
   }
-  out += "Any other parameter is accepted as Name=Value; a parameter not given is not sent.\n";
-  if (std::optional<catalogue::PagingInfo> paging =
-          catalogue::PagingOf(action.service, action.action_name)) {
-    out += "Paged: --all-pages fetches every page, " + std::to_string(paging->max_page_size) +
-           " records a page unless PageSize is given.\n";
+  if (!checked) {
+    out +=
+        "Any other parameter is accepted as Name=Value (this build holds no published list "
+        "for the action: nothing is checked); a parameter not given is not sent.\n";
+  } else if (!checked->complete) {
+    out +=
+        "Any other name is sent as typed, with a note (the list is of a newer API version); "
+        "a parameter not given is not sent.\n";
+  } else {
+    out += "Any other name is refused unless --force; a parameter not given is not sent.\n";
   }
+  out += PagingLine(action, checked);
   return out;
+}
+
+// The same for scripts: one JSON document.
+std::string DescribeActionJson(const catalogue::ResolvedAction& action) {
+  const std::optional<catalogue::CheckedParameters> checked = catalogue::ParametersToCheck(action);
+  nlohmann::ordered_json out;
+  out["service"] = std::string(ServiceCommandName(action.service));
+  out["action"] = action.action_name;
+  out["checked"] = !checked ? "no" : checked->complete ? "all" : "types and required";
+  nlohmann::ordered_json parameters = nlohmann::ordered_json::array();
+  for (const ActionRow& row : ActionRows(action, checked)) {
+    nlohmann::ordered_json item;
+    item["name"] = row.name;
+    item["type"] = row.type.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.type);
+    item["required"] = row.required;
+    if (!row.caption.empty()) item["caption"] = row.caption;
+    parameters.push_back(std::move(item));
+  }
+  out["parameters"] = std::move(parameters);
+  nlohmann::ordered_json paging;
+  if (std::optional<catalogue::PagingInfo> info =
+          catalogue::PagingOf(action.service, action.action_name)) {
+    paging["by"] = "PageNumber";
+    paging["records"] = std::string(info->list_element);
+    paging["maxPageSize"] = info->max_page_size;
+    paging["allPages"] = true;
+  } else if (const std::string line = PagingLine(action, checked); !line.empty()) {
+    paging["by"] = line.substr(9, line.find_first_of(" ;", 9) - 9);  // "Paged by NAME ..."
+    paging["allPages"] = false;
+  }
+  out["paging"] = std::move(paging);
+  return out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 // Every sendable action name of the service, once each, in listing order.
@@ -202,6 +316,10 @@ int RunList(const CommandLine& line, Console& console) {
     return UsageError(console, "list takes at most a service and a category or action (got \"" +
                                    EscapeLine(operands[2]) + "\" as well)");
   }
+  // Only an action's description has a JSON form.
+  const std::string json_refused = "--format json applies to list SERVICE ACTION only";
+  const bool json = line.format == OutputFormat::kJson;
+  if (json && operands.size() < 2) return UsageError(console, json_refused);
   if (operands.empty()) {
     console.Out(ForDisplay(console, OutputFormat::kTable, ListServices()));
     return kExitOk;
@@ -214,12 +332,17 @@ int RunList(const CommandLine& line, Console& console) {
   }
   const std::string& given = operands[1];
   if (std::optional<std::size_t> category = FindCategory(*service, given)) {
+    if (json) return UsageError(console, json_refused);
     console.Out(ForDisplay(console, OutputFormat::kTable, ListActions(*service, *category)));
     return kExitOk;
   }
   if (std::optional<catalogue::ResolvedAction> action =
           catalogue::ResolveActionName(*service, given)) {
-    console.Out(ForDisplay(console, OutputFormat::kTable, DescribeAction(*action)));
+    if (json) {
+      console.Out(DescribeActionJson(*action));
+    } else {
+      console.Out(ForDisplay(console, OutputFormat::kTable, DescribeAction(*action)));
+    }
     return kExitOk;
   }
   const std::string_view service_name = ServiceCommandName(*service);

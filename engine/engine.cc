@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "catalogue/action_kind.h"
+#include "catalogue/parameters.h"
 #include "core/text.h"
 #include "engine/destination.h"
 #include "engine/diagnosis.h"
@@ -141,6 +142,11 @@ core::Result<request::SignedRequest> Engine::Prepare(
       catalogue::BindResolved(action, WithClientToken(action, values), &draft_);
   if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
+  if (core::Status checked = catalogue::CheckBoundParameters(action, bound->value(),
+                                                             options_.accept_unknown_parameters);
+      !checked.ok()) {
+    return checked;
+  }
   core::Result<Destination> destination = ResolveDestination(options_, action, values);
   if (!destination.ok()) return destination.status();
   endpoint = std::move(destination.value().endpoint);
@@ -181,6 +187,13 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
   if (!bound->ok()) {
     result.outcome = Outcome::kRefused;
     result.detail = bound->status().message();
+    return result;
+  }
+  if (core::Status checked = catalogue::CheckBoundParameters(*action, bound->value(),
+                                                             options_.accept_unknown_parameters);
+      !checked.ok()) {
+    result.outcome = Outcome::kRefused;
+    result.detail = checked.message();
     return result;
   }
   // The request's region chooses its host; one no host could hold is

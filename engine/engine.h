@@ -91,6 +91,9 @@ struct EngineOptions {
   std::string http_proxy;
   std::string https_proxy;
   std::string no_proxy;
+  // Parameter names the action's list does not hold are sent as typed
+  // (--force) instead of refused; the other checks still apply.
+  bool accept_unknown_parameters = false;
   std::chrono::milliseconds connect_timeout{10000};    // the resolution and the connection
   std::chrono::milliseconds idle_timeout{30000};       // longest wait for the next reply bytes
   std::chrono::milliseconds exchange_timeout{120000};  // one whole exchange, however slow

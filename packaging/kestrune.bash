@@ -5,8 +5,8 @@
 _kestrune_parameters() {
   # The first word of each line of the parameter table, as Name=.
   "$1" list "$2" "$3" 2>/dev/null |
-    awk '/^Parameter  / { table = 1; next } /^Any other parameter/ { table = 0 }
-         table && NF { print $1 "=" }'
+    awk '/^Parameter  / { table = 1; next } /^Any other / { table = 0 }
+         table && NF && $1 !~ /\.N\./ { print $1 "=" }'
 }
 
 _kestrune() {
@@ -42,6 +42,7 @@ _kestrune() {
                        --wait-for --wait-fail --wait-interval --wait-timeout" ;;
       demo) options+=" --endpoint --region --format --debug --timeout" ;;
       sample) options+=" --region --format" ;;
+      list) options+=" --format" ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return

@@ -1,9 +1,13 @@
 #include "sim/api.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <optional>
 
+#include "catalogue/action_kind.h"
+#include "catalogue/paging.h"
+#include "catalogue/parameters.h"
 #include "sim/api_internal.h"
 
 namespace kestrune::sim {
@@ -68,7 +72,71 @@ const ActionHandler* FindHandler(Service service, std::string_view name) {
   return nullptr;
 }
 
+unsigned CatalogueNumber(Service service) {
+  switch (service) {
+    case Service::kEcs:
+      return catalogue::kEcsService;
+    case Service::kIot:
+      return catalogue::kIotService;
+    case Service::kApiGateway:
+      return catalogue::kApiGatewayService;
+  }
+  return 0;
+}
+
+// A record list's item name: the container's, singular ("Disks": "Disk",
+// "EipAddresses": "EipAddress", "AutoSnapshotPolicies": "AutoSnapshotPolicy").
+std::string ItemName(std::string_view list) {
+  std::string item(list);
+  if (item.ends_with("ies")) return item.substr(0, item.size() - 3) + "y";
+  if (item.ends_with("sses") || item.ends_with("ches") || item.ends_with("shes")) {
+    item.resize(item.size() - 2);
+  } else if (item.ends_with('s')) {
+    item.pop_back();
+  }
+  return item;
+}
+
 }  // namespace
+
+std::optional<catalogue::ResolvedAction> ListedAction(Service service, std::string_view action) {
+  std::optional<catalogue::ResolvedAction> resolved =
+      catalogue::ResolveActionName(CatalogueNumber(service), action);
+  if (!resolved || resolved->action_name != action) return std::nullopt;
+  return resolved;
+}
+
+std::variant<ActionReply, ApiError> AnswerByKind(World& world, const ActionCall& call) {
+  ActionContext context(world, call);
+  const unsigned service = CatalogueNumber(call.service);
+  if (catalogue::KindOfAction(service, call.action) != catalogue::ActionKind::kReadOnly) {
+    return context.Done();
+  }
+  const std::optional<catalogue::PagingInfo> paging = catalogue::PagingOf(service, call.action);
+  const std::optional<std::vector<catalogue::ParameterInfo>> known =
+      catalogue::KnownParameters(service, call.action);
+  auto takes = [&known](std::string_view name) {
+    return known &&
+           std::any_of(known->begin(), known->end(),
+                       [name](const catalogue::ParameterInfo& p) { return p.name == name; });
+  };
+  Node& root = context.root();
+  if (takes("PageSize") || paging) {
+    auto page = ReadPage(context.params(), paging ? paging->max_page_size : 100);
+    if (auto* error = std::get_if<ApiError>(&page)) return *error;
+    root.Num("TotalCount", 0);
+    root.Num("PageNumber", std::get<Page>(page).number);
+    root.Num("PageSize", std::get<Page>(page).size);
+  }
+  if (takes("NextToken")) {
+    root.Str("NextToken", "");
+    if (!takes("PageSize")) root.Num("TotalCount", 0);
+  }
+  if (paging) {
+    root.Add(Node::List(std::string(paging->list_element), ItemName(paging->list_element)));
+  }
+  return context.Done();
+}
 
 ActionContext::ActionContext(World& world, const ActionCall& call)
     : world_(world),

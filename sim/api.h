@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "sim/catalog.h"
 #include "sim/document.h"
 #include "sim/signature.h"
@@ -51,5 +53,15 @@ bool AsksForLaterPage(const std::vector<QueryParam>& params);
 
 std::variant<ActionReply, ApiError> RunAction(World& world, const ActionInfo& info,
                                               const ActionCall& call);
+
+// The client catalogue's entry for an action the simulator's own table may
+// lack (exact name), or nullopt when the catalogue does not list it.
+std::optional<catalogue::ResolvedAction> ListedAction(Service service, std::string_view action);
+
+// The reply for a listed action without state or a reply of its own, by its
+// kind: a change gives its RequestId alone; a read that pages gives an empty
+// page (TotalCount 0, PageNumber and PageSize as asked; an empty NextToken),
+// with its record list where the catalogue knows it.
+std::variant<ActionReply, ApiError> AnswerByKind(World& world, const ActionCall& call);
 
 }  // namespace kestrune::sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "catalogue/parameters.h"
 #include "core/ascii.h"
 #include "core/utf8.h"
 #include "sim/api.h"
@@ -395,11 +396,24 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return fail(400, "InvalidVersion", "Specified parameter Version is not valid.");
   }
   const ActionInfo* action = FindAction(service, outcome.action);
-  if (action == nullptr) {
+  const std::optional<catalogue::ResolvedAction> listed = ListedAction(service, outcome.action);
+  if (action == nullptr && !listed) {
     return fail(404, "InvalidAction.NotFound",
                 "Specified api is not found, please check your url and method.");
   }
-  std::string_view required = action->required;
+  if (listed) {
+    // The published list first, as the service's front end checks it.
+    std::vector<std::pair<std::string_view, std::string_view>> received;
+    received.reserve(params.size());
+    for (const QueryParam& p : params) received.emplace_back(p.name, p.value);
+    if (const std::optional<catalogue::ReceivedFault> fault =
+            catalogue::CheckReceivedParameters(*listed, received)) {
+      const ApiError error =
+          fault->missing ? MissingParameterError(fault->name) : InvalidParameterError(fault->name);
+      return fail(error.status, error.code, error.message);
+    }
+  }
+  std::string_view required = action != nullptr ? action->required : std::string_view();
   while (!required.empty()) {
     const std::size_t space = required.find(' ');
     const std::string_view name = required.substr(0, space);
@@ -430,7 +444,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
 
   world_.Settle(now);
   const ActionCall call{service, outcome.action, &params, request_id, now, options_.transition_ms};
-  auto result = RunAction(world_, *action, call);
+  auto result = action != nullptr ? RunAction(world_, *action, call) : AnswerByKind(world_, call);
   if (auto* error = std::get_if<ApiError>(&result)) {
     return fail(error->status, error->code, error->message);
   }

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "catalogue/catalogue.h"
+#include "nlohmann/json.hpp"
 #include "test_console.h"
 #include "transport/tls.h"
 
@@ -90,20 +92,60 @@ TEST(ListTest, CategoryByNameEqualsCategoryByNumber) {
   EXPECT_TRUE(Contains(by_number.out, "DescribeZones"));
 }
 
-TEST(ListTest, AnActionShowsItsParametersAndCaptions) {
+// Every published parameter with its type and whether it is required; a
+// caption only where it says more than the name; how the action pages.
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+TEST(ListTest, AnActionShowsItsParametersTypesAndPaging) {
   TestConsole console;
-  ASSERT_EQ(RunKestrune(console, {"list", "ecs", "describeinstancevncurl"}), kExitOk);
-  const auto action = catalogue::ResolveActionName(1, "DescribeInstanceVncUrl");
-  ASSERT_TRUE(action);
-  const core::StringListView names = action->request_template->parameter_names();
-  const core::StringListView captions = catalogue::DisplayCaptions(*action);
+  ASSERT_EQ(RunKestrune(console, {"list", "ecs", "createdisk"}), kExitOk);
   const std::vector<std::string> lines = Lines(console.out);
-  ASSERT_EQ(lines.size(), names.Count() + 3) << console.out;
-  EXPECT_TRUE(Contains(lines[0], "DescribeInstanceVncUrl"));
-  for (std::size_t i = 1; i <= names.Count(); ++i) {
-    EXPECT_EQ(lines[i + 1].rfind(names.Entry(i), 0), 0u) << lines[i + 1];
-    EXPECT_TRUE(Contains(lines[i + 1], captions.Entry(i))) << lines[i + 1];
+  auto row = [&lines](std::string_view name) {
+    for (const std::string& line : lines) {
+      if (line.rfind(std::string(name) + ' ', 0) == 0) return Words(line);
+    }
+    return std::vector<std::string>{};
+  };
+  EXPECT_EQ(row("RegionId"), (std::vector<std::string>{"RegionId", "String", "yes"}));
+  EXPECT_EQ(row("Size"), (std::vector<std::string>{"Size", "Integer", "容量"}));
+  EXPECT_EQ(row("Tag.N.Key"), (std::vector<std::string>{"Tag.N.Key", "String"}));
+  EXPECT_FALSE(Contains(console.out, "Region ID")) << console.out;
+  EXPECT_TRUE(Contains(console.out, "refused unless --force")) << console.out;
+
+  TestConsole paged;
+  ASSERT_EQ(RunKestrune(paged, {"list", "ecs", "DescribeKeyPairs"}), kExitOk);
+  EXPECT_TRUE(Contains(paged.out,
+                       "Paged by PageNumber and PageSize: --all-pages fetches every "
+                       "page, 50 records"))
+      << paged.out;
+  TestConsole unlisted;
+  ASSERT_EQ(RunKestrune(unlisted, {"list", "ecs", "DescribeDemands"}), kExitOk);
+  EXPECT_TRUE(Contains(unlisted.out, "nothing is checked")) << unlisted.out;
+}
+
+TEST(ListTest, AnActionAsJson) {
+  TestConsole console;
+  ASSERT_EQ(RunKestrune(console, {"list", "ecs", "DescribeKeyPairs", "--format", "json"}), kExitOk);
+  const nlohmann::json doc = nlohmann::json::parse(console.out);
+  EXPECT_EQ(doc["action"], "DescribeKeyPairs");
+  EXPECT_EQ(doc["checked"], "all");
+  EXPECT_EQ(doc["paging"]["records"], "KeyPairs");
+  EXPECT_EQ(doc["paging"]["maxPageSize"], 50);
+  bool region = false;
+  for (const nlohmann::json& p : doc["parameters"]) {
+    region = region || (p["name"] == "RegionId" && p["type"] == "String" && p["required"] == true);
   }
+  EXPECT_TRUE(region) << console.out;
+  TestConsole iot;
+  ASSERT_EQ(RunKestrune(iot, {"list", "iot", "QueryDevice", "--format", "json"}), kExitOk);
+  EXPECT_EQ(nlohmann::json::parse(iot.out)["checked"], "types and required");
+  TestConsole categories;
+  EXPECT_EQ(RunKestrune(categories, {"list", "ecs", "--format", "json"}), kExitUsage);
 }
 
 TEST(ListTest, AnIotActionByDisplayNameOrActionName) {
@@ -133,11 +175,9 @@ TEST(ListTest, ActionWithoutParameters) {
   const std::string_view regions = catalogue::CategoryList(0).Entry(24);
   EXPECT_EQ(Lines(console.out)[0], "ECS DescribeRegions (listed under 7 " + std::string(storage) +
                                        ", 24 " + std::string(regions) + ")");
-  if (action->request_template->parameter_count() == 0) {
-    EXPECT_TRUE(Contains(console.out, "No parameters of its own."));
-  } else {
-    EXPECT_TRUE(Contains(console.out, "Parameter"));
-  }
+  // No parameters of its own in the template; the service's list has some.
+  EXPECT_EQ(action->request_template->parameter_count(), 0u);
+  EXPECT_TRUE(Contains(console.out, "\nAcceptLanguage      String\n")) << console.out;
 }
 
 TEST(ListTest, UsageErrorsAreOneLineAndExitTwo) {

@@ -90,6 +90,20 @@ std::string NonceOf(const std::string& request) {
 
 constexpr char kSecret[] = "engine-test-secret-71d4";
 
+catalogue::ParameterValueSlots InRegion() {
+  catalogue::ParameterValueSlots slots;
+  slots.AddExtra("RegionId", "cn-hangzhou");
+  return slots;
+}
+
+// What the service requires of the actions these tests send.
+catalogue::ParameterValueSlots Required(std::string_view action) {
+  if (action != "StopInstance") return InRegion();
+  catalogue::ParameterValueSlots slots;
+  slots.AddExtra("InstanceId", "i-1");
+  return slots;
+}
+
 class EngineTest : public ::testing::Test {
  protected:
   RequestResult Send(std::string_view service_action, unsigned service = catalogue::kEcsService,
@@ -191,7 +205,7 @@ TEST_F(EngineTest, ErrorReplyShowsItsFieldsInOrderAndSkipsAbsentOnes) {
       "<Error><RequestId>R-3</RequestId><Code>InvalidAccessKeyId.NotFound</Code><Message>"
       "Specified access key is not found.</Message></Error>",
       404, "HTTP/1.1 404 Not Found"));
-  RequestResult result = Send("DescribeInstances");
+  RequestResult result = Send("DescribeInstances", catalogue::kEcsService, InRegion());
   EXPECT_EQ(result.outcome, Outcome::kErrorReply);
   EXPECT_EQ(result.result_text, "");
   const std::vector<Row> expected = {{"RequestId", "R-3"},
@@ -243,14 +257,16 @@ TEST_F(EngineTest, AChoiceWithoutATemplateSendsItsOwnActionAndShowsEveryLeaf) {
   // AttachInstanceRamRole (ECS category 1, entry 10) has no template.
   catalogue::ParameterValueSlots slots;
   slots.AddExtra("InstanceIds", "[\"i-1\"]");
+  slots.AddExtra("RamRoleName", "r");
+  slots.AddExtra("RegionId", "cn-hangzhou");
   transport.replies.push_back(ScriptedTransport::Ok(
       "<AttachInstanceRamRoleResponse><RequestId>R-9</RequestId><TotalCount>1</TotalCount>"
       "</AttachInstanceRamRoleResponse>"));
   RequestResult result = engine.Send(credentials, catalogue::ResolveBrowsingEntry(0, 0, 9), slots);
   EXPECT_EQ(result.outcome, Outcome::kGoodReply);
   ASSERT_EQ(transport.requests.size(), 1u);
-  EXPECT_NE(transport.requests[0].find("&Action=AttachInstanceRamRole&InstanceIds=%5B%22i-1%22%5D "
-                                       "HTTP/1.1\r\n"),
+  EXPECT_NE(transport.requests[0].find("&Action=AttachInstanceRamRole&InstanceIds=%5B%22i-1%22%5D"
+                                       "&RamRoleName=r&RegionId=cn-hangzhou HTTP/1.1\r\n"),
             std::string::npos)
       << transport.requests[0];
   EXPECT_TRUE(result.leaves_shown);
@@ -302,17 +318,18 @@ TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
 // The request's region chooses its host (its own RegionId before the
 // options' region); a host named as the endpoint is the Host header itself.
 TEST_F(EngineTest, TheRegionOrTheNamedEndpointChoosesTheHost) {
-  auto send = [&](const EngineOptions& options, catalogue::ParameterValueSlots slots) {
+  // DescribeRegions takes no RegionId of its own; DescribeZones needs one.
+  auto send = [&](const EngineOptions& options, catalogue::ParameterValueSlots slots,
+                  std::string_view action = "DescribeZones") {
     Engine chosen(clock, rows, trace, transport, options);
     transport.replies.push_back(ScriptedTransport::Ok(kRegions));
     AuditSecretOf(audit, credentials);
-    return chosen.Send(credentials,
-                       catalogue::ResolveActionName(catalogue::kEcsService, "DescribeRegions"),
+    return chosen.Send(credentials, catalogue::ResolveActionName(catalogue::kEcsService, action),
                        slots);
   };
   EngineOptions options;
   options.region = "eu-central-1";
-  EXPECT_EQ(send(options, {}).outcome, Outcome::kGoodReply);
+  EXPECT_EQ(send(options, {}, "DescribeRegions").outcome, Outcome::kGoodReply);
   EXPECT_EQ(transport.hosts.back(), "ecs.eu-central-1.aliyuncs.com");
 
   catalogue::ParameterValueSlots own_region;
@@ -421,7 +438,7 @@ TEST_F(EngineTest, RetriesOnlyWhatCannotBeCarriedOutTwice) {
       transport.requests.clear();
       waits.clear();
       transport.replies = {c.first, ScriptedTransport::Ok("<R><RequestId>R-OK</RequestId></R>")};
-      const RequestResult result = Send(action);
+      const RequestResult result = Send(action, catalogue::kEcsService, Required(action));
       EXPECT_EQ(result.attempts, retried ? 2 : 1);
       EXPECT_EQ(result.outcome == Outcome::kGoodReply, retried);
       EXPECT_TRUE(!retried || result.detail.empty()) << result.detail;  // none of the failure's
@@ -454,12 +471,13 @@ TEST_F(EngineTest, OneClientTokenForEachRequest) {
   const TransportReply throttled = ScriptedTransport::Ok(ErrorDocument("Throttling.User", "denied"),
                                                          400, "HTTP/1.1 400 Bad Request");
   transport.replies = {ScriptedTransport::Ok("<R></R>"), ScriptedTransport::Ok("<R></R>")};
-  Send("RunInstances");
-  Send("RunInstances");
+  Send("RunInstances", catalogue::kEcsService, InRegion());
+  Send("RunInstances", catalogue::kEcsService, InRegion());
+  ASSERT_EQ(transport.requests.size(), 2u);
   EXPECT_EQ(ClientTokenOf(transport.requests[0]).size(), 36u);
   EXPECT_NE(ClientTokenOf(transport.requests[1]), ClientTokenOf(transport.requests[0]));
 
-  catalogue::ParameterValueSlots given;
+  catalogue::ParameterValueSlots given = InRegion();
   given.AddExtra("ClientToken", "mine-1");
   transport.replies = {throttled, ScriptedTransport::Ok("<R></R>")};
   EXPECT_EQ(Send("CreateDisk", catalogue::kEcsService, given).attempts, 2);
@@ -467,7 +485,7 @@ TEST_F(EngineTest, OneClientTokenForEachRequest) {
   EXPECT_EQ(ClientTokenOf(transport.requests[3]), "mine-1");
 
   transport.replies = {ScriptedTransport::Ok("<R></R>")};
-  Send("StopInstance");
+  Send("StopInstance", catalogue::kEcsService, Required("StopInstance"));
   EXPECT_EQ(ClientTokenOf(transport.requests.back()), "");
 }
 
