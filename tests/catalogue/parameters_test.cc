@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/action_kind.h"
+
 namespace kestrune::catalogue {
 namespace {
 
@@ -127,6 +129,20 @@ TEST(CheckBoundParameters, ExpandsOrRefusesWithOneLine) {
   bound.parameters = {"Action=DescribeInstances", "RegionId=r",
                       "AdditionalAttributes=" + many + "]"};
   EXPECT_FALSE(CheckBoundParameters(action, bound, false).ok());
+}
+
+// Whether a repeat is harmless: a read by its verb, a change by whether its
+// parameter list takes a ClientToken (the vendor's list, not a guess from
+// the name); an action with no list is an ordinary change.
+TEST(ActionKindTest, ReadsByVerbTokensByParameterList) {
+  EXPECT_EQ(KindOfAction(kIotService, "BatchGetDeviceState"), ActionKind::kReadOnly);
+  EXPECT_EQ(KindOfAction(kEcsService, "DescribeHpcClusters"), ActionKind::kReadOnly);
+  EXPECT_TRUE(TakesClientToken(kEcsService, "DescribeHpcClusters"));
+  EXPECT_EQ(KindOfAction(kEcsService, "CreateDisk"), ActionKind::kIdempotent);
+  EXPECT_EQ(KindOfAction(kEcsService, "ModifyInstanceSpec"), ActionKind::kIdempotent);
+  EXPECT_EQ(KindOfAction(kEcsService, "StopInstance"), ActionKind::kMutating);
+  EXPECT_EQ(KindOfAction(kEcsService, "CreateNothingKnown"), ActionKind::kMutating);
+  EXPECT_EQ(KindOfAction(kEcsService, "Getaway"), ActionKind::kMutating);
 }
 
 }  // namespace
