@@ -875,13 +875,11 @@ void MainDialog::OnSend() {
     return;
   }
 
-  RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen,
-                 slots.value()};
   waiting_ = std::move(wait.value());
   if (waiting_) waiting_->json = engine_options_.reply_format == request::ReplyFormat::kJson;
   wait_cancel_ = std::make_shared<std::atomic<bool>>(false);
-  job.wait = waiting_;
-  job.cancelled = wait_cancel_;
+  RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen, slots.value(),
+                 waiting_,           wait_cancel_};
   if (!runner_.Start(std::move(job))) {
     SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
     return;
