@@ -1,5 +1,7 @@
 #include "ui/wait_box.h"
 
+#include <commctrl.h>
+
 #include <utility>
 #include <vector>
 
