@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <vector>
 
-#include "catalogue/catalogue.h"
+#include "catalogue/parameters.h"
 
 namespace kestrune::catalogue {
 namespace {
@@ -12,81 +14,17 @@ using namespace std::string_view_literals;
 
 // The verbs of the three services' actions that only read. A name such as
 // "Describe" followed by anything reads; no action of these APIs that starts
-// so changes state.
-constexpr std::array kReadOnlyVerbs = {"Describe"sv, "List"sv, "Query"sv, "Get"sv, "Check"sv};
-
-// ECS 2014-05-26 changes that take a ClientToken (the vendor's API metadata),
-// those this build's lists hold; sorted for the binary search. IoT 2016-05-30
-// and API Gateway 2016-07-14 take none.
-constexpr std::array kEcsClientTokenActions = {
-    "AddBandwidthPackageIps"sv,
-    "AllocateDedicatedHosts"sv,
-    "AllocateEipAddress"sv,
-    "AssignIpv6Addresses"sv,
-    "AssignPrivateIpAddresses"sv,
-    "AuthorizeSecurityGroup"sv,
-    "AuthorizeSecurityGroupEgress"sv,
-    "CopyImage"sv,
-    "CopySnapshot"sv,
-    "CreateActivation"sv,
-    "CreateAutoProvisioningGroup"sv,
-    "CreateCapacityReservation"sv,
-    "CreateCommand"sv,
-    "CreateDeploymentSet"sv,
-    "CreateDisk"sv,
-    "CreateElasticityAssurance"sv,
-    "CreateHpcCluster"sv,
-    "CreateImage"sv,
-    "CreateImageComponent"sv,
-    "CreateImagePipeline"sv,
-    "CreateInstance"sv,
-    "CreateNatGateway"sv,
-    "CreateNetworkInterface"sv,
-    "CreatePrefixList"sv,
-    "CreateRouteEntry"sv,
-    "CreateSecurityGroup"sv,
-    "CreateSnapshot"sv,
-    "CreateSnapshotGroup"sv,
-    "CreateVSwitch"sv,
-    "CreateVpc"sv,
-    "DeleteHpcCluster"sv,
-    "DeleteInstances"sv,
-    "DeregisterManagedInstance"sv,
-    "ImportImage"sv,
-    "InvokeCommand"sv,
-    "ModifyDedicatedHostsChargeType"sv,
-    "ModifyDiskChargeType"sv,
-    "ModifyElasticityAssurance"sv,
-    "ModifyHpcClusterAttribute"sv,
-    "ModifyInstanceChargeType"sv,
-    "ModifyInstanceNetworkSpec"sv,
-    "ModifyInstanceSpec"sv,
-    "ModifyPrepayInstanceSpec"sv,
-    "ModifySecurityGroupEgressRule"sv,
-    "ModifySecurityGroupPolicy"sv,
-    "ModifySecurityGroupRule"sv,
-    "PurchaseReservedInstancesOffering"sv,
-    "PurchaseStorageCapacityUnit"sv,
-    "RemoveBandwidthPackageIps"sv,
-    "RenewDedicatedHosts"sv,
-    "RenewInstance"sv,
-    "ReplaceSystemDisk"sv,
-    "ResizeDisk"sv,
-    "RevokeSecurityGroup"sv,
-    "RevokeSecurityGroupEgress"sv,
-    "RunCommand"sv,
-    "RunInstances"sv,
-    "SendFile"sv,
-    "StartImagePipelineExecution"sv,
-    "StartTerminalSession"sv,
-};
-static_assert(std::ranges::is_sorted(kEcsClientTokenActions));
+// so changes state. IoT's BatchGetDeviceState reads several devices at once.
+constexpr std::array kReadOnlyVerbs = {"Describe"sv, "List"sv,  "Query"sv,
+                                       "Get"sv,      "Check"sv, "BatchGet"sv};
 
 }  // namespace
 
 bool TakesClientToken(unsigned service_number, std::string_view action) {
-  return service_number == kEcsService &&
-         std::ranges::binary_search(kEcsClientTokenActions, action);
+  const std::optional<std::vector<ParameterInfo>> listed = KnownParameters(service_number, action);
+  return listed && std::ranges::any_of(*listed, [](const ParameterInfo& parameter) {
+           return parameter.name == "ClientToken";
+         });
 }
 
 ActionKind KindOfAction(unsigned service_number, std::string_view action) {

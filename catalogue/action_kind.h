@@ -11,13 +11,14 @@
 namespace kestrune::catalogue {
 
 enum class ActionKind {
-  kReadOnly,    // reads only: Describe..., List..., Query..., Get..., Check...
+  kReadOnly,    // reads only: Describe..., List..., Query..., Get..., Check..., BatchGet...
   kIdempotent,  // a change that takes a ClientToken: a repeat with the same token is harmless
   kMutating,    // any other change: a repeat may carry it out twice
 };
 
-// Whether service 1, 2 or 3's action (exact name) takes a ClientToken, by
-// the vendor's published parameter lists.
+// Whether service 1, 2 or 3's action (exact name) takes a ClientToken: its
+// parameter list (KnownParameters) holds one. An action without a list
+// takes none, so it is never treated as safe to repeat.
 bool TakesClientToken(unsigned service_number, std::string_view action);
 
 // The kind of an action of service 1, 2 or 3 (exact name). A read-only name

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <variant>
 
+#include "catalogue/action_kind.h"
 #include "catalogue/paging.h"
 #include "catalogue/parameters.h"
 #include "cli/app.h"
@@ -488,6 +489,16 @@ int RunCall(const CommandLine& line, Console& console) {
   if (line.wait_for) {
     core::Result<WaitCondition> condition = ParseWaitCondition(*line.wait_for, line.wait_fail);
     if (!condition.ok()) return UsageError(console, condition.status().message());
+    // Waiting sends the call again and again: a change would be made anew
+    // with every call.
+    if (catalogue::KindOfAction(action->service, action->action_name) !=
+        catalogue::ActionKind::kReadOnly) {
+      return UsageError(console,
+                        "--wait-for repeats the call, so it takes an action that only "
+                        "reads; " +
+                            action->action_name +
+                            " changes resources (wait with a Describe... action after it)");
+    }
     const WaitSettings settings{std::move(condition.value()),
                                 line.wait_interval.value_or(kDefaultWaitInterval),
                                 line.wait_timeout.value_or(kDefaultWaitTimeout),

@@ -110,20 +110,29 @@ std::string PrefixRegion(std::string_view region, std::string_view text) {
 
 void AdaptiveParallelism::Acquire() {
   std::unique_lock lock(mutex_);
-  freed_.wait(lock, [this] { return in_flight_ < limit_; });
+  for (;;) {
+    freed_.wait(lock, [this] { return in_flight_ < limit_; });
+    const Clock::time_point until = paused_until_;
+    if (Clock::now() >= until) break;
+    // A later throttle may lengthen the pause: look again when this one ends.
+    freed_.wait_until(lock, until);
+  }
   ++in_flight_;
 }
 
-void AdaptiveParallelism::Throttled() {
+void AdaptiveParallelism::Throttled(std::chrono::milliseconds wait, Clock::time_point now) {
   const std::lock_guard lock(mutex_);
-  limit_ = std::max(1, limit_ / 2);
+  // Calls turned away while a pause holds were sent into the same full
+  // window: it already lowered the limit for them.
+  if (now >= paused_until_) limit_ = std::max(1, limit_ / 2);
+  paused_until_ = std::max(paused_until_, now + wait);
 }
 
-void AdaptiveParallelism::Release(bool throttled) {
+void AdaptiveParallelism::Release(bool good) {
   {
     const std::lock_guard lock(mutex_);
     --in_flight_;
-    if (!throttled) limit_ = std::min(most_, limit_ + 1);
+    if (good) limit_ = std::min(most_, limit_ + 1);
   }
   freed_.notify_all();
 }
@@ -146,17 +155,12 @@ class ThrottleWatch final : public engine::ExchangeObserver {
   }
   void OnRetry(const engine::RetryRecord& record) override {
     if (printer_ != nullptr) printer_->OnRetry(record);
-    if (record.reason.starts_with("Throttling")) {
-      throttled_ = true;
-      parallelism_.Throttled();
-    }
+    if (record.reason.starts_with("Throttling")) parallelism_.Throttled(record.wait);
   }
-  bool throttled() const { return throttled_; }
 
  private:
   engine::ExchangeObserver* printer_;
   AdaptiveParallelism& parallelism_;
-  bool throttled_ = false;
 };
 
 }  // namespace
@@ -178,7 +182,7 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
     // a time, as the lowered parallelism allows, not all at the moment the
     // service named, where all but a few would be throttled again.
     engine.set_wait([&parallelism](std::chrono::milliseconds wait) {
-      parallelism.Release(true);
+      parallelism.Release(false);
       std::this_thread::sleep_for(wait);
       parallelism.Acquire();
     });
@@ -193,7 +197,7 @@ void SendToRegions(const FanOutSettings& settings, std::span<RegionCall> calls) 
       parallelism.Acquire();
       call.outcome = SendAndCollect(engine, list, *settings.credentials, *settings.action,
                                     call.values, settings.paging);
-      parallelism.Release(watch.throttled());
+      parallelism.Release(call.outcome.result.outcome == engine::Outcome::kGoodReply);
       engine.set_exchange_observer(nullptr);
       call.exchanges = capture.err();
       call.trace_lines.assign(trace.lines().begin() + static_cast<std::ptrdiff_t>(first_line),

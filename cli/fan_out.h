@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -134,19 +135,24 @@ struct FanOutSettings {
   FanOutProgress* progress = nullptr;
 };
 
-// How many calls of a run may be in flight: up to `most`, halved (down to
-// one) whenever a call is throttled, grown back by one with each call that
-// ends without having been throttled, so that a throttled account is not
-// hammered by the whole run at once. Safe from any thread.
+// How many calls of a run may be in flight, and when the next may start.
+// Up to `most` at once; when the service throttles a call and names the wait
+// it wants, no call starts before that wait is over (sending into a full
+// window only spends attempts), and the limit is halved (down to one) once
+// for each such pause, not once per call it turned away: one full window
+// answers a whole round of calls alike. Each call that ends well grows the
+// limit back by one. Safe from any thread.
 class AdaptiveParallelism {
  public:
+  using Clock = std::chrono::steady_clock;
   explicit AdaptiveParallelism(int most) : most_(std::max(1, most)), limit_(most_) {}
-  // Waits until fewer calls than the limit are in flight, then counts one more.
+  // Waits until fewer calls than the limit are in flight and no pause holds,
+  // then counts one more.
   void Acquire();
-  // A call in flight was throttled.
-  void Throttled();
-  // A call ended; `throttled` whether it was throttled on the way.
-  void Release(bool throttled);
+  // A call in flight was throttled at `now`; the service asks for `wait`.
+  void Throttled(std::chrono::milliseconds wait, Clock::time_point now = Clock::now());
+  // A call ended; `good` whether it ended with a good reply.
+  void Release(bool good);
   int limit() const;
 
  private:
@@ -155,6 +161,7 @@ class AdaptiveParallelism {
   std::condition_variable freed_;
   int limit_;
   int in_flight_ = 0;
+  Clock::time_point paused_until_{};
 };
 
 // Sends every call of `calls` (each with its own values), at most

@@ -3,11 +3,8 @@
 // instance Running, a task Finished), a value named by --wait-fail shows up,
 // or the time allowed runs out.
 //
-// A field is a path of element names below the reply's root, such as
-// "Instances.Instance.Status", or its last names alone ("Status"). Where a
-// path is found at several depths, the shallowest counts (a record's Status,
-// not the Status of something inside the record). Every place it is found
-// must hold a wanted value: a list is ready when all its records are.
+// The condition and the loop are the engine's (engine/wait_condition.h);
+// this reads the options and prints.
 //
 // Plain values and stateless functions; the loop runs on the caller's thread.
 #pragma once
@@ -23,6 +20,7 @@
 #include "cli/console.h"
 #include "core/status.h"
 #include "engine/engine.h"
+#include "engine/wait_condition.h"
 #include "report/result_list.h"
 #include "request/credentials.h"
 
@@ -31,11 +29,10 @@ namespace kestrune::cli {
 inline constexpr std::chrono::milliseconds kDefaultWaitInterval{5000};
 inline constexpr std::chrono::milliseconds kDefaultWaitTimeout{180000};
 
-struct WaitCondition {
-  std::vector<std::string> path;     // element names, outermost first
-  std::vector<std::string> wanted;   // any of these ends the wait well
-  std::vector<std::string> failing;  // any of these ends it at once, unreached
-};
+using engine::CheckWaitCondition;
+using engine::WaitCheck;
+using engine::WaitCondition;
+using engine::WaitState;
 
 // Reads "Value[,Value…]", the values of `option`, none of them empty.
 core::Result<std::vector<std::string>> ParseWaitValues(std::string_view option,
@@ -45,21 +42,6 @@ core::Result<std::vector<std::string>> ParseWaitValues(std::string_view option,
 // --wait-fail. Names are letters, digits and '_'; values are not empty.
 core::Result<WaitCondition> ParseWaitCondition(std::string_view wait_for,
                                                std::optional<std::string_view> wait_fail);
-
-enum class WaitState {
-  kReached,   // every place holds a wanted value
-  kPending,   // some place holds another value (or the list is empty now)
-  kFailed,    // some place holds a --wait-fail value
-  kNotFound,  // the path names nothing in this reply
-};
-
-struct WaitCheck {
-  WaitState state = WaitState::kNotFound;
-  std::vector<std::string> values;  // the distinct values found, in order
-};
-
-// Where `body` (the service's XML, or its JSON when `json`) stands.
-WaitCheck CheckWaitCondition(const WaitCondition& condition, std::string_view body, bool json);
 
 struct WaitSettings {
   WaitCondition condition;

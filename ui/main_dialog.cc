@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@
 #include "ui/request_runner.h"
 #include "ui/resource_ids.h"
 #include "ui/result_list_view.h"
+#include "ui/wait_box.h"
 
 namespace kestrune::ui {
 namespace {
@@ -262,6 +264,9 @@ class MainDialog {
   std::uint64_t last_generation_ = 0;
   // The generation whose outcome the dialog waits for; 0 when idle.
   std::uint64_t awaited_ = 0;
+  // The wait of the request in flight, if it has one, and how to give it up.
+  std::optional<engine::WaitPlan> waiting_;
+  std::shared_ptr<std::atomic<bool>> wait_cancel_;
   // The dialog font scaled for a monitor's DPI after a DPI change; nullptr
   // while the template's font is in use.
   HFONT scaled_font_ = nullptr;
@@ -346,6 +351,7 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   if (!loaded.ok()) SetControlText(dialog_, IDC_REPORT, loaded.message());
 
   SetUpParameterForm(dialog_);
+  SetUpWaitBox(dialog_);
 
   FillSelector(dialog_, IDC_REGION, Entries(catalogue::Regions()), 0);
   FillSelector(dialog_, IDC_PRODUCT_GROUP, Entries(catalogue::ProductGroups()), 0);
@@ -602,6 +608,7 @@ void MainDialog::RequestClose() {
 LRESULT MainDialog::OnDestroy() {
   // A request still in flight finishes in the background; its outcome is freed there.
   runner_.Close();
+  if (wait_cancel_) wait_cancel_->store(true);
   awaited_ = 0;
   notify_icon_.Remove();
   if (popup_menu_ != nullptr) {
@@ -624,6 +631,8 @@ void MainDialog::SetInFlight(bool in_flight) {
 
 void MainDialog::Abandon() {
   trace().Line("request " + std::to_string(awaited_) + " cancelled");
+  // A wait stops before its next call instead of polling on unseen.
+  if (wait_cancel_) wait_cancel_->store(true);
   awaited_ = 0;
   SetInFlight(false);
   SetControlText(dialog_, IDC_REPORT, kCancelledText);
@@ -706,6 +715,9 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
     report = status + " · " + timing;
   } else {
     report = result.result_text.empty() ? result.detail : result.result_text;
+  }
+  if (waiting_ && outcome->waited) {
+    report = WaitReport(*waiting_, *outcome->waited, sent_.action, report);
   }
   SetControlText(dialog_, IDC_REPORT, report);
   return 0;
@@ -845,13 +857,30 @@ void MainDialog::OnSend() {
     SetControlText(dialog_, IDC_REPORT, slots.status().message());
     return;
   }
+  core::Result<std::optional<engine::WaitPlan>> wait = ReadWaitBox(dialog_);
+  if (!wait.ok()) {
+    SetControlText(dialog_, IDC_REPORT, wait.status().message());
+    return;
+  }
+  if (wait.value() && catalogue::KindOfAction(chosen->service, chosen->action_name) !=
+                          catalogue::ActionKind::kReadOnly) {
+    // Waiting repeats the request: a change would be made again each time.
+    SetControlText(
+        dialog_, IDC_REPORT,
+        "not sent: waiting repeats the request, so it takes an action that only reads; " +
+            chosen->action_name + " changes resources");
+    return;
+  }
   if (!ConfirmChange(*chosen, input)) {
     SetControlText(dialog_, IDC_REPORT, "not sent: " + chosen->action_name + " was not confirmed");
     return;
   }
 
-  RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen,
-                 slots.value()};
+  waiting_ = std::move(wait.value());
+  if (waiting_) waiting_->json = engine_options_.reply_format == request::ReplyFormat::kJson;
+  wait_cancel_ = std::make_shared<std::atomic<bool>>(false);
+  RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen, slots.value(),
+                 waiting_,           wait_cancel_};
   if (!runner_.Start(std::move(job))) {
     SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
     return;
@@ -872,7 +901,8 @@ void MainDialog::OnSend() {
   sent_.time = core::FromWide(clock);
   sent_.started_ms = GetTickCount64();
   SetControlText(dialog_, IDC_REPORT,
-                 "Sending " + sent_.action + " to " + Destination(*chosen, slots.value()) + "...");
+                 (waiting_ ? "Waiting (Cancel or Esc gives up): sending " : "Sending ") +
+                     sent_.action + " to " + Destination(*chosen, slots.value()) + "...");
 }
 
 std::string MainDialog::Destination(const catalogue::ResolvedAction& action,

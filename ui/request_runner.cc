@@ -1,5 +1,6 @@
 #include "ui/request_runner.h"
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <string_view>
@@ -33,6 +34,18 @@ class RecordingTrace : public report::TraceSink {
  private:
   std::vector<std::string>& lines_;
 };
+
+// Sleeps `pause`, a little at a time; false as soon as `cancelled` is set.
+bool PauseUnlessCancelled(std::chrono::milliseconds pause, const std::atomic<bool>* cancelled) {
+  constexpr std::chrono::milliseconds kStep{50};
+  const auto until = std::chrono::steady_clock::now() + pause;
+  for (;;) {
+    if (cancelled != nullptr && cancelled->load()) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStep, until - now));
+  }
+}
 
 }  // namespace
 
@@ -99,11 +112,26 @@ bool RequestRunner::Start(RequestJob job) {
       RecordingList list(outcome->list_changes);
       RecordingTrace trace(outcome->trace_lines);
       engine::Engine engine(mailbox->clock, list, trace, job.options);
-      outcome->result = engine.Send(job.credentials, job.action, job.values);
+      if (job.wait) {
+        outcome->waited = engine::RepeatUntil(
+            *job.wait,
+            [&]() -> const engine::RequestResult& {
+              // Only the last call's rows are shown.
+              outcome->list_changes.clear();
+              outcome->result = engine.Send(job.credentials, job.action, job.values);
+              return outcome->result;
+            },
+            [cancelled = job.cancelled.get()](std::chrono::milliseconds pause) {
+              return PauseUnlessCancelled(pause, cancelled);
+            });
+      } else {
+        outcome->result = engine.Send(job.credentials, job.action, job.values);
+      }
       outcome->clock_offset = engine.clock_offset();
     } catch (const std::exception& failure) {
       // Nothing may escape a thread; the dialog shows what went wrong.
       outcome->list_changes.clear();
+      outcome->waited.reset();
       outcome->result = engine::RequestResult{};
       outcome->result.outcome = engine::Outcome::kRefused;
       outcome->result.detail = std::string("the request failed: ") + failure.what();

@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -27,6 +28,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/dispatch.h"
 #include "engine/engine.h"
+#include "engine/wait_condition.h"
 #include "report/result_list.h"
 #include "request/credentials.h"
 
@@ -40,6 +42,10 @@ struct RequestJob {
   request::Credentials credentials;
   std::optional<catalogue::ResolvedAction> action;
   catalogue::ParameterValueSlots values;
+  // With a plan: the request is repeated until its reply holds what the plan
+  // wants; setting `cancelled` gives the wait up before the next call.
+  std::optional<engine::WaitPlan> wait;
+  std::shared_ptr<std::atomic<bool>> cancelled;
 };
 
 // One change the engine made to the result list, in the order made.
@@ -56,6 +62,9 @@ struct RequestOutcome {
   std::vector<std::string> trace_lines;
   // The engine's clock offset after the request, for the next one.
   std::chrono::seconds clock_offset{0};
+  // A job with a wait plan: how the wait ended (`result` and `list_changes`
+  // are its last call's).
+  std::optional<engine::WaitProgress> waited;
 };
 
 // Applies recorded changes to a list, in their order.

@@ -47,6 +47,11 @@
 #define IDC_SEND 4030
 #define IDC_CLEAR 4031
 #define IDC_SAMPLES_CAPTION 4032
+// The "wait for" box below the form.
+#define IDC_WAIT_FOR 4040
+#define IDC_WAIT_CONDITION 4041
+#define IDC_WAIT_FAIL_CAPTION 4042
+#define IDC_WAIT_FAIL 4043
 
 // Sample-response buttons.
 #define IDC_DESCRIBE_REGIONS 4017

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/action_kind.h"
+
 namespace kestrune::catalogue {
 namespace {
 
@@ -166,6 +168,20 @@ TEST(CheckReceivedParameters, FindsTheFirstMissingThenTheFirstMistyped) {
   const ResolvedAction apply = ResolveActionName(kEcsService, "ApplyAutoSnapshotPolicy").value();
   EXPECT_FALSE(CheckReceivedParameters(
       apply, Received{{"RegionId", "r"}, {"AutoSnapshotPolicyId", "p"}, {"DiskIds", "[]"}}));
+}
+
+// Whether a repeat is harmless: a read by its verb, a change by whether its
+// parameter list takes a ClientToken (the vendor's list, not a guess from
+// the name); an action with no list is an ordinary change.
+TEST(ActionKindTest, ReadsByVerbTokensByParameterList) {
+  EXPECT_EQ(KindOfAction(kIotService, "BatchGetDeviceState"), ActionKind::kReadOnly);
+  EXPECT_EQ(KindOfAction(kEcsService, "DescribeHpcClusters"), ActionKind::kReadOnly);
+  EXPECT_TRUE(TakesClientToken(kEcsService, "DescribeHpcClusters"));
+  EXPECT_EQ(KindOfAction(kEcsService, "CreateDisk"), ActionKind::kIdempotent);
+  EXPECT_EQ(KindOfAction(kEcsService, "ModifyInstanceSpec"), ActionKind::kIdempotent);
+  EXPECT_EQ(KindOfAction(kEcsService, "StopInstance"), ActionKind::kMutating);
+  EXPECT_EQ(KindOfAction(kEcsService, "CreateNothingKnown"), ActionKind::kMutating);
+  EXPECT_EQ(KindOfAction(kEcsService, "Getaway"), ActionKind::kMutating);
 }
 
 }  // namespace

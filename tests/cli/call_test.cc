@@ -545,6 +545,14 @@ TEST_F(CallTest, WaitForCallsAgainUntilEveryRecordIsThere) {
   EXPECT_EQ(misspelt.err,
             "kestrune: --wait-for: Statuz names nothing in the reply of DescribeInstanceStatus\n");
   EXPECT_EQ(simulator_->WaitForRequests(before + 1).size(), before + 1);
+
+  // A change is never repeated to wait: refused before anything is sent.
+  TestConsole& change = Console();
+  EXPECT_EQ(Call(change,
+                 {"ecs", "StopInstance", "InstanceId=" + running, "--wait-for", "Status=Stopped"}),
+            kExitUsage);
+  EXPECT_TRUE(Contains(change.err, "StopInstance changes resources")) << change.err;
+  EXPECT_EQ(simulator_->RequestLog().size(), before + 1);
 }
 
 TEST_F(CallTest, TheProgramItself) {

@@ -147,24 +147,35 @@ TEST(RegionListTest, OnlyDistinctPlainIdsAndAtMostTheCap) {
 namespace kestrune::cli {
 namespace {
 
-// A run's parallelism halves with each throttled call, never below one, and
-// grows back by one with each call that went through unthrottled, never past
-// its bound.
-TEST(AdaptiveParallelismTest, HalvesWhenThrottledAndGrowsBackByOne) {
+// A run's parallelism halves once for each pause the service asks for (not
+// for every call one full window turned away), never below one; grows back
+// by one with each call that ends well, never past its bound; and no call
+// starts while a pause holds.
+TEST(AdaptiveParallelismTest, HalvesOncePerPauseGrowsBackByOneAndHoldsStarts) {
+  using std::chrono::milliseconds;
   AdaptiveParallelism parallelism(8);
+  const auto past = AdaptiveParallelism::Clock::now() - std::chrono::hours(1);
   EXPECT_EQ(parallelism.limit(), 8);
   parallelism.Acquire();
-  parallelism.Throttled();
+  parallelism.Throttled(milliseconds(500), past);
   EXPECT_EQ(parallelism.limit(), 4);
-  for (int k = 0; k < 3; ++k) parallelism.Throttled();
+  for (int k = 0; k < 3; ++k) parallelism.Throttled(milliseconds(500), past + milliseconds(100));
+  EXPECT_EQ(parallelism.limit(), 4);
+  for (int k = 1; k <= 3; ++k)
+    parallelism.Throttled(milliseconds(500), past + milliseconds(1000 * k));
   EXPECT_EQ(parallelism.limit(), 1);
-  parallelism.Release(true);
+  parallelism.Release(false);
   EXPECT_EQ(parallelism.limit(), 1);
   for (int k = 0; k < 10; ++k) {
     parallelism.Acquire();  // one in flight at a time: never waits
-    parallelism.Release(false);
+    parallelism.Release(true);
     EXPECT_EQ(parallelism.limit(), std::min(8, 2 + k));
   }
+  const auto before = AdaptiveParallelism::Clock::now();
+  parallelism.Throttled(milliseconds(150), before);
+  parallelism.Acquire();
+  EXPECT_GE(AdaptiveParallelism::Clock::now() - before, milliseconds(150));
+  parallelism.Release(true);
 }
 
 }  // namespace

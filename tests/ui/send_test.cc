@@ -157,6 +157,51 @@ TEST_F(SendTest, ErrorReplyShowsItsRowsAndClearsTheReport) {
   EXPECT_EQ(rows[3].info, L"InvalidAccessKeyId.NotFound");
 }
 
+// The wait box repeats Send until every record's field holds a wanted
+// value, says a field the reply lacks at once, never repeats a change, and
+// Esc stops a wait between its calls (not one interval, or 180 s, later).
+TEST_F(SendTest, WaitForRepeatsSendUntilReachedOrGivenUp) {
+  OpenWithDemoKey();
+  Choose("实例", "DescribeInstanceStatus");
+  SetText(IDC_PARAM_VALUE_FIRST, "cn-hangzhou");
+  SendMessageW(Control(IDC_WAIT_FOR), BM_SETCHECK, BST_CHECKED, 0);
+  SetText(IDC_WAIT_CONDITION, "Status=Running,Stopped,Starting,Stopping");
+  SendAndWait();
+  const std::wstring reached = Text(IDC_REPORT);
+  EXPECT_EQ(reached.rfind(L"Status is ", 0), 0u) << core::FromWide(reached);
+  EXPECT_NE(reached.find(L" after 1 call · OK · "), std::wstring::npos) << core::FromWide(reached);
+
+  SetText(IDC_WAIT_CONDITION, "Statuz=Running");
+  SendAndWait();
+  EXPECT_EQ(Text(IDC_REPORT),
+            L"wait for: Statuz names nothing in the reply of DescribeInstanceStatus; not waiting");
+
+  Choose("实例", "StartInstance");
+  SetText(IDC_WAIT_CONDITION, "Status=Running");
+  Press(IDC_SEND);
+  EXPECT_FALSE(Busy());
+  EXPECT_EQ(Text(IDC_REPORT).rfind(L"not sent: waiting repeats the request", 0), 0u);
+
+  Choose("实例", "DescribeInstanceStatus");
+  SetText(IDC_PARAM_VALUE_FIRST, "cn-hangzhou");
+  SetText(IDC_WAIT_CONDITION, "Status=Deleted");
+  Press(IDC_SEND);
+  EXPECT_TRUE(Busy());
+  EXPECT_EQ(Text(IDC_REPORT).rfind(L"Waiting", 0), 0u);
+  SetFocus(Control(IDC_KEY_ID));
+  PostMessageW(Control(IDC_KEY_ID), WM_KEYDOWN, VK_ESCAPE, 0);
+  Pump();
+  EXPECT_FALSE(Busy());
+  EXPECT_EQ(Text(IDC_REPORT), L"request cancelled");
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return std::any_of(trace_.lines().begin(), trace_.lines().end(), [](const std::string& l) {
+          return l.find("finished after it was cancelled") != std::string::npos;
+        });
+      },
+      "the given-up wait to end", 2500));
+}
+
 TEST_F(SendTest, TraceLinesArriveInTheDebugViewerWindow) {
   ViewerWindow viewer;
   ASSERT_TRUE(viewer.ready());
