@@ -47,6 +47,8 @@
 #define IDC_SEND 4030
 #define IDC_CLEAR 4031
 #define IDC_SAMPLES_CAPTION 4032
+// Every value of the reply, named by its path, instead of the action's rows.
+#define IDC_ALL_FIELDS 4033
 
 // Sample-response buttons.
 #define IDC_DESCRIBE_REGIONS 4017
