@@ -1,5 +1,6 @@
 #include "report/all_fields.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,11 +33,11 @@ class Tree {
     nodes_.emplace_back();
     std::vector<std::size_t> open{0};
     ForEachLeaf(reply, [&](const XmlLeaf& leaf) {
-      std::size_t kept = 0;
-      while (kept < leaf.parents.size() && kept + 1 < open.size() &&
-             SameView(nodes_[open[kept + 1]].name, leaf.parents[kept])) {
-        ++kept;
-      }
+      // An element still open has the same ancestors as before, so the
+      // elements kept are found from the deepest down: each one passed over
+      // has closed, and is passed over once, however deep the reply nests.
+      std::size_t kept = std::min(leaf.parents.size(), open.size() - 1);
+      while (kept > 0 && !SameView(nodes_[open[kept]].name, leaf.parents[kept - 1])) --kept;
       open.resize(kept + 1);
       for (std::size_t k = kept; k < leaf.parents.size(); ++k) {
         open.push_back(Add(open.back(), leaf.parents[k], {}, false));
