@@ -406,6 +406,7 @@ int RunCall(const CommandLine& line, Console& console) {
   if (!options.ok()) return UsageError(console, options.status().message());
   options.value().method = MethodOf(line);
   options.value().accept_unknown_parameters = line.force;
+  options.value().all_fields = line.all_fields;
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return UsageError(console, credentials.status().message());
   if (core::Status chosen = ApplyProfileChoices(line, *credentials, options.value());

@@ -53,6 +53,7 @@ enum class Option {
   kDryRun,
   kForce,
   kAllPages,
+  kAllFields,
   kMethod,
   kDebug,
   kTrace,
@@ -69,7 +70,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 29> kOptions = {{
+constexpr std::array<OptionDefinition, 30> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"endpoint-type", Option::kEndpointType, true},
     {"signature", Option::kSignature, true},
@@ -93,6 +94,7 @@ constexpr std::array<OptionDefinition, 29> kOptions = {{
     {"dry-run", Option::kDryRun, false},
     {"force", Option::kForce, false},
     {"all-pages", Option::kAllPages, false},
+    {"all-fields", Option::kAllFields, false},
     {"method", Option::kMethod, true},
     {"debug", Option::kDebug, false},
     {"trace", Option::kTrace, false},
@@ -334,6 +336,9 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
     case Option::kAllPages:
       line.all_pages = true;
       break;
+    case Option::kAllFields:
+      line.all_fields = true;
+      break;
     case Option::kMethod:
       if (value != "GET" && value != "POST") {
         return Error("unknown method " + Quoted(value) + AcceptedAndClosest(value, kMethods));
@@ -377,13 +382,19 @@ core::Status CheckApplicable(const CommandLine& line) {
   }
   for (const auto& [given, name] :
        {std::pair{line.force, "--force"}, std::pair{line.all_pages, "--all-pages"},
-        std::pair{!line.method.empty(), "--method"}}) {
+        std::pair{line.all_fields, "--all-fields"}, std::pair{!line.method.empty(), "--method"}}) {
     if (given && sub != Subcommand::kCall) {
       return Error(std::string(name) + " applies to call only, not " + where);
     }
   }
   if (line.regions && sub != Subcommand::kCall) {
     return Error("--regions applies to call only, not " + where);
+  }
+  // Both print something other than rows, so the choice of rows would be
+  // silently lost.
+  if (line.all_fields && (line.raw || line.dry_run)) {
+    return Error(std::string("--all-fields cannot be combined with ") +
+                 (line.raw ? "--raw" : "--dry-run"));
   }
   if (line.parallel && !line.regions) return Error("--parallel applies to --regions only");
   if (line.regions && (line.region || line.raw || line.dry_run)) {

@@ -68,6 +68,9 @@ struct CommandLine {
   bool dry_run = false;
   bool force = false;      // send an action name no list holds
   bool all_pages = false;  // fetch every page of a paged action
+  // Every value of the reply, named by its path below its record, instead
+  // of the action's own rows.
+  bool all_fields = false;
   // "GET" or "POST" when --method chose one; empty: GET unless too long.
   std::string method;
   bool debug = false;  // show the exchange

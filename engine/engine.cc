@@ -13,6 +13,7 @@
 #include "engine/diagnosis.h"
 #include "engine/reply_forms.h"
 #include "engine/retry.h"
+#include "report/all_fields.h"
 #include "report/extractor.h"
 #include "report/formatters.h"
 
@@ -428,6 +429,11 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
   // What arrived of a failed reply is shown; the failure keeps its text.
   const bool failed = result.outcome != Outcome::kGoodReply;
   if (failed && !result.partial) return;
+  if (options_.all_fields) {
+    report::ShowAllFields(body, extractor);
+    if (!failed) result.result_text = result.action_line;
+    return;
+  }
   if (action.service == catalogue::kEcsService) {
     report::FormatOutcome formatted = report::FormatReply(
         action.category_number, action.action_number, result.action_line, body, extractor);

@@ -107,6 +107,10 @@ struct EngineOptions {
   // the start (an engine measures and keeps it itself after a refused time
   // stamp; clock_offset() tells).
   std::chrono::seconds clock_offset{0};
+  // A good XML reply shows every value it holds, each named by its path below
+  // its record (report/all_fields.h), instead of the formatter's rows or the
+  // bare leaves; ResultText is then the action line.
+  bool all_fields = false;
   // GET, POST, or (kAuto) GET unless the request is too long for one.
   request::HttpMethod method = request::HttpMethod::kAuto;
   // The service's XML, which the formatters turn into rows, or its JSON,

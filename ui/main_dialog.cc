@@ -18,6 +18,7 @@
 #include "catalogue/action_kind.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/dispatch.h"
+#include "catalogue/parameters.h"
 #include "core/wide_text.h"
 #include "engine/destination.h"
 #include "engine/engine.h"
@@ -173,6 +174,19 @@ UINT WindowDpi(HWND window) {
   const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
   if (screen != nullptr) ReleaseDC(nullptr, screen);
   return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The parameters of `values` bound for `action` and checked against the
+// action's list, as a Send binds and checks them: a name the list does not
+// hold, a required one missing, a value not of its type.
+core::Status CheckParameters(const catalogue::ResolvedAction& action,
+                             const catalogue::ParameterValueSlots& values) {
+  const catalogue::ApiGroupDraft draft;
+  std::optional<core::Result<catalogue::BoundRequest>> bound =
+      catalogue::BindResolved(action, values, &draft);
+  if (!bound) return core::Status::Ok();  // nothing to send: the engine says so
+  if (!bound->ok()) return bound->status();
+  return catalogue::CheckBoundParameters(action, bound->value(), false);
 }
 
 std::vector<std::string_view> ServiceNames() {
@@ -801,6 +815,21 @@ void MainDialog::UpdateParameterForm() {
     typed.erase(found);
   }
   FillParameterFields(dialog_, values);
+  // The free pairs offer what the captioned fields do not hold.
+  std::vector<OfferedName> offered;
+  if (chosen) {
+    if (std::optional<std::vector<catalogue::ParameterInfo>> known =
+            catalogue::KnownParameters(chosen->service, chosen->action_name)) {
+      for (const catalogue::ParameterInfo& parameter : *known) {
+        if (std::find(form_names_.begin(), form_names_.end(), parameter.name) !=
+            form_names_.end()) {
+          continue;
+        }
+        offered.push_back(OfferedName{parameter.name, parameter.required});
+      }
+    }
+  }
+  OfferFreeNames(dialog_, offered);
   if (!chosen) {
     HideParameterForm(dialog_);
     return;
@@ -871,6 +900,12 @@ void MainDialog::OnSend() {
             chosen->action_name + " changes resources");
     return;
   }
+  // Checked as the engine checks it, before the user is asked to confirm
+  // a request that would only be refused.
+  if (core::Status checked = CheckParameters(*chosen, slots.value()); !checked.ok()) {
+    SetControlText(dialog_, IDC_REPORT, "not sent: " + checked.message());
+    return;
+  }
   if (!ConfirmChange(*chosen, input)) {
     SetControlText(dialog_, IDC_REPORT, "not sent: " + chosen->action_name + " was not confirmed");
     return;
@@ -879,8 +914,11 @@ void MainDialog::OnSend() {
   waiting_ = std::move(wait.value());
   if (waiting_) waiting_->json = engine_options_.reply_format == request::ReplyFormat::kJson;
   wait_cancel_ = std::make_shared<std::atomic<bool>>(false);
-  RequestJob job{++last_generation_, engine_options_, credentials_.Current(), chosen, slots.value(),
-                 waiting_,           wait_cancel_};
+  engine::EngineOptions options = engine_options_;
+  options.all_fields = IsDlgButtonChecked(dialog_, IDC_ALL_FIELDS) == BST_CHECKED;
+  RequestJob job{
+      ++last_generation_, std::move(options), credentials_.Current(), chosen, slots.value(),
+      waiting_,           wait_cancel_};
   if (!runner_.Start(std::move(job))) {
     SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
     return;

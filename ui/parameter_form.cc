@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "core/wide_text.h"
 #include "ui/control_text.h"
@@ -31,6 +32,14 @@ void SetHint(HWND dialog, int id, const std::wstring& hint) {
   // Without version 6 of the common controls an edit control ignores this.
   if (control != nullptr) {
     SendMessageW(control, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint.c_str()));
+  }
+}
+
+// The free names are combo boxes, whose hint has a message of its own.
+void SetComboHint(HWND dialog, int id, const std::wstring& hint) {
+  HWND control = GetDlgItem(dialog, id);
+  if (control != nullptr) {
+    SendMessageW(control, CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(hint.c_str()));
   }
 }
 
@@ -101,7 +110,7 @@ std::size_t FreePairsBelow(std::size_t captioned) {
 
 void SetUpParameterForm(HWND dialog) {
   for (std::size_t j = 0; j < kFreePairs; ++j) {
-    SetHint(dialog, FreeNameId(j), kFreeNameHint);
+    SetComboHint(dialog, FreeNameId(j), kFreeNameHint);
     SetHint(dialog, FreeValueId(j), kFreeValueHint);
   }
   HideParameterForm(dialog);
@@ -120,14 +129,37 @@ void ShowParameterForm(HWND dialog, core::StringListView captions, core::StringL
   ShowRuns(dialog, count, FreePairsBelow(count));
 }
 
+void OfferFreeNames(HWND dialog, const std::vector<OfferedName>& names) {
+  std::vector<std::wstring> entries;
+  entries.reserve(names.size());
+  for (const bool required : {true, false}) {
+    for (const OfferedName& offered : names) {
+      if (offered.required != required) continue;
+      entries.push_back(core::ToWide(offered.name + (required ? std::string(kRequiredMark) : "")));
+    }
+  }
+  for (std::size_t j = 0; j < kFreePairs; ++j) {
+    HWND name = GetDlgItem(dialog, FreeNameId(j));
+    if (name == nullptr) continue;
+    // Emptying the list empties the name field too: what was typed goes back.
+    const std::string typed = ControlText(dialog, FreeNameId(j));
+    SendMessageW(name, CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& entry : entries) {
+      SendMessageW(name, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+    SetControlText(dialog, FreeNameId(j), typed);
+  }
+}
+
 ParameterFormInput ReadParameterForm(HWND dialog) {
   ParameterFormInput input;
   for (std::size_t k = 0; k < kCaptionedFields && IsShown(dialog, ParameterFieldId(k)); ++k) {
     input.fields.push_back(ControlText(dialog, ParameterFieldId(k)));
   }
   for (std::size_t j = 0; j < kFreePairs && IsShown(dialog, FreeValueId(j)); ++j) {
-    input.pairs.emplace_back(ControlText(dialog, FreeNameId(j)),
-                             ControlText(dialog, FreeValueId(j)));
+    std::string name = ControlText(dialog, FreeNameId(j));
+    if (name.ends_with(kRequiredMark)) name.resize(name.size() - kRequiredMark.size());
+    input.pairs.emplace_back(std::move(name), ControlText(dialog, FreeValueId(j)));
   }
   return input;
 }

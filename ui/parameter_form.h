@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,16 @@ inline constexpr std::size_t kCaptionedFields = 13;
 inline constexpr std::size_t kFreePairs = 8;
 inline constexpr std::size_t kFewestFreePairs = 4;
 inline constexpr std::size_t kFormRows = kCaptionedFields + kFewestFreePairs;
+
+// Ends an offered name that the action requires; reading the form drops it,
+// so a name chosen from the list is sent as the action spells it.
+inline constexpr std::string_view kRequiredMark = " *";
+
+// A parameter name the free pairs offer.
+struct OfferedName {
+  std::string name;
+  bool required = false;
+};
 
 // Control ids, k and j counted from 0.
 int ParameterCaptionId(std::size_t k);
@@ -47,8 +58,13 @@ void HideParameterForm(HWND dialog);
 // then the free pairs.
 void ShowParameterForm(HWND dialog, core::StringListView captions, core::StringListView hints);
 
-// What the form on show holds, as UTF-8: the captioned fields' texts in order,
-// then the free pairs as (name, value).
+// Offers `names` in the drop-down list of every free pair's name, the
+// required ones first (marked with kRequiredMark), each part in the order
+// given. What a name field holds stays as it is.
+void OfferFreeNames(HWND dialog, const std::vector<OfferedName>& names);
+
+// What the form on show holds, as UTF-8 (a free name without kRequiredMark): the captioned fields'
+// texts in order, then the free pairs as (name, value).
 struct ParameterFormInput {
   std::vector<std::string> fields;
   std::vector<std::pair<std::string, std::string>> pairs;

@@ -52,6 +52,8 @@
 #define IDC_WAIT_CONDITION 4041
 #define IDC_WAIT_FAIL_CAPTION 4042
 #define IDC_WAIT_FAIL 4043
+// Every value of the reply, named by its path, instead of the action's rows.
+#define IDC_ALL_FIELDS 4033
 
 // Sample-response buttons.
 #define IDC_DESCRIBE_REGIONS 4017

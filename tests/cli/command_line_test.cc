@@ -109,6 +109,8 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"call", "--ca-file="}, "--ca-file needs the path"},
       {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call and doctor"},
       {{"call", "--raw", "--dry-run"}, "cannot be combined"},
+      {{"sample", "--all-fields"}, "--all-fields applies to call only"},
+      {{"call", "--all-fields", "--dry-run"}, "--all-fields cannot be combined with --dry-run"},
       {{"call", "--raw", "--format", "tsv"}, "--format does not apply"},
   };
   for (const Case& c : cases) {

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -367,7 +368,8 @@ TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
           PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(local.x, local.y));
           SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(local.x, local.y));
           Pump();
-          EXPECT_EQ(GetFocus(), control) << at << id;
+          // A free name is a combo box, whose edit field takes the focus.
+          EXPECT_TRUE(GetFocus() == control || IsChild(control, GetFocus())) << at << id;
           SetWindowTextW(control, L"");
           SendMessageW(control, WM_CHAR, L'z', 1);
           EXPECT_EQ(Text(id), L"z") << at << id;
@@ -377,6 +379,49 @@ TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
       }
     }
   }
+}
+
+// The free names offer the action's parameters that have no field of their
+// own, the required ones first and marked; a name taken from the list goes as
+// the action spells it. What the check refuses is said in the report, and
+// nothing is sent or shown.
+TEST_F(ParameterFormTest, FreeNamesOfferTheActionsParametersAndRefusalsSendNothing) {
+  Listener listener;
+  ASSERT_TRUE(listener.ready());
+  ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), "form-test-secret"));
+  ChooseAction("ECS", "实例", "DescribeInstanceVncUrl");  // RegionId and InstanceId captioned
+  EXPECT_TRUE(SelectorEntries(FreeNameId(0)).empty());
+  SetText(FreeNameId(1), "InstanceType");
+  ChooseText(IDC_ACTION, "DescribeSpotPriceHistory");  // no captioned field
+  const std::vector<std::wstring> offered = SelectorEntries(FreeNameId(kFreePairs - 1));
+  ASSERT_GE(offered.size(), 4u);
+  EXPECT_EQ(
+      std::vector<std::wstring>(offered.begin(), offered.begin() + 4),
+      (std::vector<std::wstring>{L"InstanceType *", L"NetworkType *", L"RegionId *", L"EndTime"}));
+  ChooseText(FreeNameId(0), "RegionId *");
+  SetText(FreeValueId(0), "cn-hangzhou");
+  SetText(FreeValueId(1), "ecs.g7.large");
+  SetText(FreeNameId(2), "NetworkType");
+  const std::wstring prefix = L"not sent: DescribeSpotPriceHistory";
+  for (const auto& [name, value, refusal] :
+       std::vector<std::tuple<std::string, std::string, std::wstring>>{
+           {"", "", L" needs NetworkType (String)"},
+           {"Offset", "ten", L": Offset must be an Integer"},
+           {"Ofset", "1", L" has no parameter \"Ofset\"; did you mean Offset"}}) {
+    SetText(FreeValueId(2), name.empty() ? "" : "vpc");
+    SetText(FreeNameId(3), name);
+    SetText(FreeValueId(3), value);
+    Press(IDC_SEND);
+    EXPECT_FALSE(Busy() || listener.Pending()) << name;
+    EXPECT_EQ(Text(IDC_REPORT).rfind(prefix + refusal, 0), 0u) << core::FromWide(Text(IDC_REPORT));
+    EXPECT_TRUE(Rows().empty());
+  }
+  SetText(FreeNameId(3), "Offset");
+  listener.TakeOneInBackground(Listener::kRefused);
+  SendAndWait();
+  EXPECT_NE(listener.TakenRequest().find(
+                "&RegionId=cn-hangzhou&InstanceType=ecs.g7.large&NetworkType=vpc&Offset=1 "),
+            std::string::npos);
 }
 
 // A blank captioned field is not sent, though its template has a sample for

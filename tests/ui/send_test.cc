@@ -109,6 +109,20 @@ TEST_F(SendTest, DescribeRegionsIsFormattedIntoTheList) {
   EXPECT_TRUE(value);
 }
 
+// The all-fields box shows what the action's own rows leave out, for the
+// next Send.
+TEST_F(SendTest, AllFieldsShowsEveryValueOfEachRecord) {
+  OpenWithDemoKey();
+  Choose("地域", "DescribeRegions");
+  SendAndWait();
+  EXPECT_EQ(Count(Rows(), L"RegionEndpoint"), 0u);
+  Press(IDC_ALL_FIELDS);
+  SendAndWait();
+  EXPECT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u) << core::FromWide(Text(IDC_REPORT));
+  EXPECT_GE(Count(Rows(), L"RegionId"), 20u);
+  EXPECT_EQ(Count(Rows(), L"RegionEndpoint"), Count(Rows(), L"RegionId"));
+}
+
 TEST_F(SendTest, EachSendShowsOnlyItsOwnReplyUnderAHeader) {
   OpenWithDemoKey();
   Press(IDC_DESCRIBE_INSTANCE_STATUS);
