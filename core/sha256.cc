@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/secret.h"
+
 #include "core/sha1_blocks.h"
 #include "core/sha256_blocks.h"
 
@@ -164,7 +166,11 @@ Sha256Digest HmacSha256(std::string_view key, std::string_view message) {
   context.Reset();
   context.Update(pad, kBlock);
   context.Update(inner.data(), inner.size());
-  return context.Finish();
+  const Sha256Digest digest = context.Finish();
+  // The key blocks are the key itself, a bit flip apart.
+  WipeMemory(key_block, kBlock);
+  WipeMemory(pad, kBlock);
+  return digest;
 }
 
 std::string LowerHex(const Sha256Digest& digest) {
