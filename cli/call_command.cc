@@ -477,7 +477,7 @@ int RunCall(const CommandLine& line, Console& console) {
       }
       return UsageError(console, prepared.status().message());
     }
-    const std::string& token = credentials->credentials.security_token;
+    const std::string_view token = credentials->credentials.security_token;
     console.Out(request::HideSecurityToken(prepared->text, token));
     if (!token.empty()) {
       console.Err("kestrune: note: the SecurityToken value is shown as " +
@@ -508,8 +508,17 @@ int RunCall(const CommandLine& line, Console& console) {
                                 line.debug};
     return CallUntil(console, settings, engine, list, credentials->credentials, *action, *values);
   }
-  CallOutcome outcome =
-      SendAndCollect(engine, list, credentials->credentials, *action, *values, paging);
+  // A walk's rows are printed as each page comes, so it never holds them all.
+  RowChunks chunks(format);
+  const auto print_page = [&](std::vector<report::Row> rows) {
+    if (std::string text = chunks.Render(rows); !text.empty()) {
+      console.Out(ForDisplay(console, format, std::move(text)));
+    }
+  };
+  CallOutcome outcome = SendAndCollect(
+      engine, list, credentials->credentials, *action, *values, paging,
+      line.raw || format == OutputFormat::kJson ? std::function<void(std::vector<report::Row>)>()
+                                                : print_page);
   // Only --raw and JSON print the body; rows are made from it already, so a
   // large reply is let go before its rows are rendered.
   if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.body);

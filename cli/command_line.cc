@@ -54,6 +54,7 @@ enum class Option {
   kForce,
   kAllPages,
   kAllFields,
+  kMaxBytes,
   kMethod,
   kDebug,
   kTrace,
@@ -95,6 +96,7 @@ constexpr std::array<OptionDefinition, 30> kOptions = {{
     {"force", Option::kForce, false},
     {"all-pages", Option::kAllPages, false},
     {"all-fields", Option::kAllFields, false},
+    {"max-bytes", Option::kMaxBytes, true},
     {"method", Option::kMethod, true},
     {"debug", Option::kDebug, false},
     {"trace", Option::kTrace, false},
@@ -259,6 +261,27 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.parallel = count;
       break;
     }
+    case Option::kMaxBytes: {
+      // Bytes, or with a K, M or G suffix (powers of 1024).
+      std::uint64_t bytes = 0;
+      std::size_t digits = 0;
+      while (digits < value.size() && value[digits] >= '0' && value[digits] <= '9' &&
+             bytes <= kMaxMaxBytes) {
+        bytes = bytes * 10 + static_cast<std::uint64_t>(value[digits++] - '0');
+      }
+      const std::string_view suffix = value.substr(digits);
+      const int shift = suffix.empty()  ? 0
+                        : suffix == "K" ? 10
+                        : suffix == "M" ? 20
+                        : suffix == "G" ? 30
+                                        : -1;
+      if (digits == 0 || shift < 0 || bytes == 0 || bytes > (kMaxMaxBytes >> shift)) {
+        return Error("--max-bytes needs a size from 1 to 64G (bytes, or with K, M or G), not " +
+                     Quoted(value));
+      }
+      line.max_bytes = bytes << shift;
+      break;
+    }
     case Option::kProfile:
       if (value.empty()) return Error("--profile needs a profile name of ~/.aliyun/config.json");
       line.profile = std::string(value);
@@ -397,6 +420,7 @@ core::Status CheckApplicable(const CommandLine& line) {
                  (line.raw ? "--raw" : "--dry-run"));
   }
   if (line.parallel && !line.regions) return Error("--parallel applies to --regions only");
+  if (line.max_bytes && !line.all_pages) return Error("--max-bytes applies to --all-pages only");
   if (line.regions && (line.region || line.raw || line.dry_run)) {
     return Error(std::string("--regions cannot be combined with ") + (line.region ? "--region"
                                                                       : line.raw  ? "--raw"

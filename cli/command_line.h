@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,8 @@ namespace kestrune::cli {
 
 // The most calls of one --regions run in flight at once.
 inline constexpr int kMaxParallel = 64;
+// The largest --max-bytes: 64 GiB.
+inline constexpr std::uint64_t kMaxMaxBytes = std::uint64_t{64} << 30;
 // The most retries of one request --retries takes, and the default.
 inline constexpr int kMaxRetries = 20;
 inline constexpr int kDefaultRetries = 3;
@@ -71,6 +74,8 @@ struct CommandLine {
   // Every value of the reply, named by its path below its record, instead
   // of the action's own rows.
   bool all_fields = false;
+  // --all-pages: the most bytes the pages may join into (1 to kMaxMaxBytes).
+  std::optional<std::uint64_t> max_bytes;
   // "GET" or "POST" when --method chose one; empty: GET unless too long.
   std::string method;
   bool debug = false;  // show the exchange

@@ -1,3 +1,4 @@
+#include <functional>
 // The subcommands of `kestrune` and what they share: resolving a service or
 // an action named on the command line, finding the credentials, and printing
 // one-line errors. Internal to the cli module; each command runs on the
@@ -121,12 +122,14 @@ struct CallOutcome {
 
 // Sends `action` with `values` (every page of it, with `paging`) and collects
 // its rows; for a good reply that no formatter knows, every leaf element of
-// the body becomes a row.
+// the body becomes a row. With `page_rows`, a walk's rows go there page by
+// page instead (Engine::SendAllPages).
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values,
-                           const std::optional<catalogue::PagingInfo>& paging);
+                           const std::optional<catalogue::PagingInfo>& paging,
+                           const std::function<void(std::vector<report::Row>)>& page_rows = {});
 
 // The exit status of an engine outcome.
 int ExitStatusOf(engine::Outcome outcome);

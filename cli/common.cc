@@ -1,5 +1,8 @@
 // What the subcommands share: names, endpoint, printing.
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "cli/app.h"
@@ -118,10 +121,11 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values,
-                           const std::optional<catalogue::PagingInfo>& paging) {
+                           const std::optional<catalogue::PagingInfo>& paging,
+                           const std::function<void(std::vector<report::Row>)>& page_rows) {
   CallOutcome outcome;
   list.Clear();
-  outcome.result = paging ? engine.SendAllPages(credentials, action, values, *paging)
+  outcome.result = paging ? engine.SendAllPages(credentials, action, values, *paging, page_rows)
                           : engine.Send(credentials, action, values);
   outcome.leaves_shown = outcome.result.leaves_shown;
   outcome.rows = list.TakeProduced();
@@ -171,6 +175,10 @@ core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
   if (line.connect_timeout) options.connect_timeout = *line.connect_timeout;
   if (line.read_timeout) options.idle_timeout = *line.read_timeout;
   options.max_attempts = 1 + line.retries.value_or(kDefaultRetries);
+  if (line.max_bytes) {
+    options.max_join_bytes = static_cast<std::size_t>(
+        std::min<std::uint64_t>(*line.max_bytes, std::numeric_limits<std::size_t>::max()));
+  }
   if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kJson) {
     options.reply_format = request::ReplyFormat::kJson;
   }

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "core/ascii.h"
+#include "request/credentials.h"
 
 namespace kestrune::cli {
 namespace {
@@ -15,7 +16,8 @@ namespace {
 // and the signature are not: the signature proves nothing without the
 // request it signs, and both are printed by --dry-run as well.
 constexpr std::string_view kMaskedParameters[] = {"SecurityToken"};
-constexpr std::string_view kMaskedHeaders[] = {"Proxy-Authorization", "Authorization"};
+constexpr std::string_view kMaskedHeaders[] = {"Proxy-Authorization", "Authorization",
+                                               "x-acs-security-token"};
 constexpr std::string_view kMask = "***";
 
 // Masks the value of `name` in a query or form ("name=value&") and in the
@@ -107,9 +109,19 @@ std::string PhaseLine(const transport::PhaseTimes& times) {
 void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   std::string out;
   if (record.attempt > 1) out += "* attempt " + std::to_string(record.attempt) + "\n";
-  out += "* string to sign: " + EscapeLine(MaskParameters(record.request.string_to_sign)) + "\n";
-  std::size_t request_body = 0;
-  out += HeadLines(MaskParameters(record.request.text), ">", request_body);
+  // By name, and the token itself in whatever form the signer wrote it
+  // (a version 3 header, the canonical request).
+  const auto hidden = [&record](const std::string& text) {
+    return request::HideSecurityToken(MaskParameters(text), record.security_token);
+  };
+  out += "* string to sign: " + EscapeLine(hidden(record.request.string_to_sign)) + "\n";
+  std::size_t hidden_body = 0;
+  out += HeadLines(hidden(record.request.text), ">", hidden_body);
+  // The size of the body as sent, not as shown.
+  const std::string_view sent = record.request.text;
+  const std::size_t head_end = sent.find("\r\n\r\n");
+  const std::size_t request_body =
+      head_end == std::string_view::npos ? 0 : sent.size() - head_end - 4;
   const engine::TransportReply& reply = record.reply;
   // A refused handshake or a failed connection sends nothing of the request.
   out += reply.times.sent ? "* sent " : "* not sent (or not whole): the request of ";

@@ -140,37 +140,72 @@ std::string EscapeLine(std::string_view text) {
   return out;
 }
 
+namespace {
+
+struct TableWidths {
+  std::size_t field = 0;
+  std::size_t info = 0;
+};
+
+TableWidths WidthsOf(std::span<const report::Row> rows) {
+  TableWidths widths{DisplayWidth("Field"), DisplayWidth("Info")};
+  for (const report::Row& row : rows) {
+    if (IsSeparatorRow(row)) continue;
+    widths.field = std::max(widths.field, DisplayWidth(EscapeLine(row.field)));
+    widths.info = std::max(widths.info, DisplayWidth(EscapeLine(row.info)));
+  }
+  widths.info = std::min(widths.info, kWidestRule);
+  return widths;
+}
+
+void AppendHeading(std::string& out, const TableWidths& widths) {
+  AppendPadded(out, "Field", widths.field);
+  out += "  Info\n";
+  out += std::string(widths.field, '=') + "  " + std::string(widths.info, '=') + "\n";
+}
+
+void AppendTableRows(std::string& out, std::span<const report::Row> rows,
+                     const TableWidths& widths) {
+  const std::string separator_rule =
+      std::string(widths.field, '-') + "  " + std::string(widths.info, '-') + "\n";
+  for (const report::Row& row : rows) {
+    if (IsSeparatorRow(row)) {
+      out += separator_rule;
+      continue;
+    }
+    AppendPadded(out, EscapeLine(row.field), widths.field);
+    out += "  ";
+    AppendEscapedLine(out, row.info);
+    // No trailing blanks after an empty value.
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    out += '\n';
+  }
+}
+
+}  // namespace
+
+std::string RowChunks::Render(std::span<const report::Row> rows) {
+  if (format_ != OutputFormat::kTable) return RenderTsv(rows);
+  std::string out;
+  if (rows.empty()) return out;
+  if (!headed_) {
+    const TableWidths widths = WidthsOf(rows);
+    field_width_ = widths.field;
+    info_width_ = widths.info;
+    AppendHeading(out, widths);
+    headed_ = true;
+  }
+  AppendTableRows(out, rows, TableWidths{field_width_, info_width_});
+  return out;
+}
+
 std::string RenderTable(std::span<const report::Row> rows, std::string_view result_text,
                         std::string_view note) {
   std::string out;
   if (!rows.empty()) {
-    std::size_t field_width = DisplayWidth("Field");
-    std::size_t info_width = DisplayWidth("Info");
-    for (const report::Row& row : rows) {
-      if (IsSeparatorRow(row)) continue;
-      field_width = std::max(field_width, DisplayWidth(EscapeLine(row.field)));
-      info_width = std::max(info_width, DisplayWidth(EscapeLine(row.info)));
-    }
-    info_width = std::min(info_width, kWidestRule);
-    const std::string heading_rule =
-        std::string(field_width, '=') + "  " + std::string(info_width, '=') + "\n";
-    const std::string separator_rule =
-        std::string(field_width, '-') + "  " + std::string(info_width, '-') + "\n";
-    AppendPadded(out, "Field", field_width);
-    out += "  Info\n";
-    out += heading_rule;
-    for (const report::Row& row : rows) {
-      if (IsSeparatorRow(row)) {
-        out += separator_rule;
-        continue;
-      }
-      AppendPadded(out, EscapeLine(row.field), field_width);
-      out += "  ";
-      AppendEscapedLine(out, row.info);
-      // No trailing blanks after an empty value.
-      while (!out.empty() && out.back() == ' ') out.pop_back();
-      out += '\n';
-    }
+    const TableWidths widths = WidthsOf(rows);
+    AppendHeading(out, widths);
+    AppendTableRows(out, rows, widths);
   }
   if (!note.empty()) {
     out += note;

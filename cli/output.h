@@ -2,7 +2,7 @@
 // lines and JSON records for programs. Rows are UTF-8 and printed in the order
 // they were produced (RequestId first).
 //
-// Stateless; safe from any thread.
+// Stateless (but RowChunks); safe from any thread.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +40,22 @@ std::string RenderTable(std::span<const report::Row> rows, std::string_view resu
 // separator row is an empty line, so that records read as paragraphs
 // (awk -v RS=).
 std::string RenderTsv(std::span<const report::Row> rows);
+
+// Rows printed as they come, a chunk at a time (the pages of a walk), in a
+// table or as tsv: the table's heading comes once, and its column widths are
+// those of its first chunk (a wider value later pushes only its own line).
+// One object per printed list; not thread-safe.
+class RowChunks {
+ public:
+  explicit RowChunks(OutputFormat format) : format_(format) {}
+  std::string Render(std::span<const report::Row> rows);
+
+ private:
+  OutputFormat format_;
+  bool headed_ = false;
+  std::size_t field_width_ = 0;
+  std::size_t info_width_ = 0;
+};
 
 // The rows in `format` (not kAuto); result_text and note only in a table;
 // JSON: the rows as records (JsonDocument::AddRows).

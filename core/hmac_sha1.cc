@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/secret.h"
+
 namespace kestrune::core {
 
 Sha1Digest HmacSha1(std::string_view key, std::string_view message) {
@@ -26,7 +28,11 @@ Sha1Digest HmacSha1(std::string_view key, std::string_view message) {
   context.Reset();
   context.Update(pad, kBlock);
   context.Update(inner.data(), inner.size());
-  return context.Finish();
+  const Sha1Digest digest = context.Finish();
+  // The key blocks are the key itself, a bit flip apart.
+  WipeMemory(key_block, kBlock);
+  WipeMemory(pad, kBlock);
+  return digest;
 }
 
 }  // namespace kestrune::core

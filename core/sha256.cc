@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/secret.h"
+
 #include "core/sha1_blocks.h"
 #include "core/sha256_blocks.h"
 
@@ -167,7 +169,11 @@ Sha256Digest HmacSha256(std::string_view key, std::string_view message) {
   context.Reset();
   context.Update(outer_pad, kBlock);
   context.Update(inner.data(), inner.size());
-  return context.Finish();
+  const Sha256Digest digest = context.Finish();
+  // The key blocks are the key itself, a bit flip apart.
+  WipeMemory(key_block, kBlock);
+  WipeMemory(pad, kBlock);
+  return digest;
 }
 
 void WriteLowerHex(const Sha256Digest& digest, std::span<char, 64> out) {

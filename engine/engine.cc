@@ -254,7 +254,8 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     // to sign): the token goes no further than the wire.
     reply.raw = request::HideSecurityToken(std::move(reply.raw), credentials.security_token);
     reply.body = request::HideSecurityToken(std::move(reply.body), credentials.security_token);
-    if (observer_ != nullptr) observer_->OnExchange({attempt, signed_request.value(), reply});
+    if (observer_ != nullptr)
+      observer_->OnExchange({attempt, signed_request.value(), reply, credentials.security_token});
     result.raw_reply = std::move(reply.raw);
     result.body = std::move(reply.body);
     result.http_status = reply.http_status;
@@ -401,11 +402,12 @@ void Engine::MarkCutOff(RequestResult& result) {
   result.partial = true;
 }
 
-void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result) {
+void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result,
+                  report::ResultList* list) {
   // A JSON reply goes back whole; the rows are the XML form's.
   if (options_.reply_format == request::ReplyFormat::kJson) return;
   report::DisplayText display;
-  report::Extractor extractor(results_, trace_, display);
+  report::Extractor extractor(list != nullptr ? *list : results_, trace_, display);
   // The extractor reads a reply as ending at its first NUL, as the reply
   // buffers always have, so a NUL byte would hide the rest of the reply:
   // each one is shown as U+2400 SYMBOL FOR NULL instead.
@@ -448,10 +450,22 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
   }
 }
 
+std::vector<report::Row> Engine::RowsOf(const catalogue::ResolvedAction& action,
+                                        const RequestResult& like, std::string body) {
+  RequestResult shown;
+  shown.outcome = like.outcome;
+  shown.action_line = like.action_line;
+  shown.body = std::move(body);
+  report::RecordingResultList list;
+  Show(action, shown, &list);
+  return list.TakeProduced();
+}
+
 RequestResult Engine::SendAllPages(const request::Credentials& credentials,
                                    const catalogue::ResolvedAction& action,
                                    const catalogue::ParameterValueSlots& values,
-                                   const catalogue::PagingInfo& paging) {
+                                   const catalogue::PagingInfo& paging,
+                                   const std::function<void(std::vector<report::Row>)>& page_rows) {
   // The largest page the action takes, unless the user chose a size.
   const std::string size = std::to_string(paging.max_page_size);
   catalogue::ParameterValueSlots page_values = values;
@@ -481,6 +495,38 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
   RequestResult merged;
   std::size_t records = 0;
   std::string last_next_token;
+  // Streamed: each page is shown inside the first page's frame, and only
+  // its records' rows are handed on; `framing` holds the frame's own rows,
+  // whose head is handed on with the first page and whose tail at the end.
+  const bool stream = page_rows && options_.reply_format == request::ReplyFormat::kXml;
+  XmlPageFrame frame(paging.list_element);
+  bool framed = false;
+  std::vector<report::Row> framing;
+  std::size_t tail_rows = 0;
+  const auto hand_on = [&](std::vector<report::Row> rows) {
+    // The frame's head and tail, as far as this page's rows repeat them.
+    std::size_t tail = 0;
+    while (tail < framing.size() && tail < rows.size() &&
+           rows[rows.size() - 1 - tail] == framing[framing.size() - 1 - tail]) {
+      ++tail;
+    }
+    std::size_t head = 0;
+    while (head + tail < framing.size() && head + tail < rows.size() &&
+           rows[head] == framing[head]) {
+      ++head;
+    }
+    if (merged.pages > 1)
+      rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(head));
+    rows.resize(rows.size() - tail);
+    if (merged.pages == 1) tail_rows = tail;
+    page_rows(std::move(rows));
+  };
+  const auto finish_stream = [&] {
+    if (!stream) return;
+    page_rows(std::vector<report::Row>(framing.end() - static_cast<std::ptrdiff_t>(tail_rows),
+                                       framing.end()));
+    std::vector<report::Row>().swap(framing);
+  };
   for (int page = 1;; ++page) {
     if (!by_token) {
       page_values = WithValue(action, page_values, "PageNumber", std::to_string(page_number));
@@ -496,8 +542,12 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       // What was fetched is shown; then the failing page's own rows.
       merged.detail = "page " + std::to_string(page) + " failed after " + std::to_string(records) +
                       " records" + (result.detail.empty() ? "" : ": " + result.detail);
-      merged.body = join->Finish(last_next_token);
-      Show(action, merged);
+      if (stream) {
+        finish_stream();
+      } else {
+        merged.body = join->Finish(last_next_token);
+        Show(action, merged);
+      }
       Show(action, result);
       result.detail = merged.detail;
       result.partial = true;
@@ -508,7 +558,44 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       result.body = std::move(merged.body);
       return result;
     }
-    const PageFacts facts = join->Add(std::move(result.body));
+    PageFacts facts;
+    if (!stream) {
+      facts = join->Add(std::move(result.body), options_.max_join_bytes);
+    } else {
+      facts = ReadXmlPageFacts(result.body, paging.list_element);
+      if (page == 1) {
+        framed = frame.SetFirst(result.body);
+        if (framed) framing = RowsOf(action, result, frame.empty());
+        RequestResult shown;
+        shown.outcome = result.outcome;
+        shown.action_line = result.action_line;
+        shown.body = std::move(result.body);
+        report::RecordingResultList list;
+        Show(action, shown, &list);
+        result.formatted = shown.formatted;
+        result.leaves_shown = shown.leaves_shown;
+        result.result_text = std::move(shown.result_text);
+        hand_on(list.TakeProduced());
+      } else if (framed && facts.records > 0) {
+        hand_on(RowsOf(action, result, frame.Framed(result.body)));
+      }
+      result.body.clear();
+    }
+    if (facts.over_limit) {
+      // The document would grow past what the user allowed: what was joined
+      // so far is kept, as after a failed page.
+      merged.detail = "page " + std::to_string(page) + " would take the joined reply past " +
+                      std::to_string(options_.max_join_bytes) + " bytes; the walk stopped after " +
+                      std::to_string(records) + " records";
+      merged.body = join->Finish(last_next_token);
+      Show(action, merged);
+      merged.outcome = Outcome::kRefused;
+      merged.result_text.clear();
+      merged.partial = true;
+      merged.failed_page = page;
+      merged.records_before_failure = records;
+      return merged;
+    }
     const std::size_t count = facts.records;
     const std::string& next_token = facts.next_token;
     const std::string& total = facts.total_count;
@@ -547,6 +634,10 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       merged.page_limit_reached = true;
       break;
     }
+  }
+  if (stream) {
+    finish_stream();
+    return merged;
   }
   merged.body = join->Finish(last_next_token);
   Show(action, merged);

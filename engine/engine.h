@@ -122,6 +122,9 @@ struct EngineOptions {
   // UnsupportedSignatureVersion is signed again in version 3, once, with a
   // note saying so.
   request::SignatureVersion signature_version = request::SignatureVersion::kV1;
+  // The most bytes the pages of one SendAllPages walk may join into; the
+  // page that would pass it ends the walk (see there).
+  std::size_t max_join_bytes = std::size_t{1} << 30;
 };
 
 // The most pages SendAllPages fetches in one walk.
@@ -161,6 +164,10 @@ struct ExchangeRecord {
   int attempt = 1;  // 1, then each retry of the same request
   const request::SignedRequest& request;
   const TransportReply& reply;
+  // The request carries it (in its query, form, header or string to sign),
+  // so a face that shows the request must hide it
+  // (request::HideSecurityToken); the reply has it hidden already.
+  std::string_view security_token = {};
 };
 
 // A retry about to be made, after `wait`.
@@ -257,10 +264,19 @@ class Engine {
   // the number of records, PageNumber and TotalCount stay as the service gave
   // them, and NextToken is the last page's (empty once the list is complete,
   // the token to go on with after kMaxPages).
+  // A page whose records would take the joined reply past max_join_bytes
+  // ends the walk as a failed page does (kRefused, partial, nothing of that
+  // page kept).
+  // With `page_rows` (XML replies only) nothing is joined: each page's rows
+  // are handed to it as soon as the page has come and been shown (the head
+  // rows with the first page only, the rows after the list once, at the
+  // end), and `body` stays empty; the results list then gets only a failing
+  // page's own rows. So a walk holds about one page at a time.
   RequestResult SendAllPages(const request::Credentials& credentials,
                              const catalogue::ResolvedAction& action,
                              const catalogue::ParameterValueSlots& values,
-                             const catalogue::PagingInfo& paging);
+                             const catalogue::PagingInfo& paging,
+                             const std::function<void(std::vector<report::Row>)>& page_rows = {});
 
   // The CreateApiGroup values the user has set this session (group name and
   // description); used whenever that action is sent.
@@ -291,10 +307,15 @@ class Engine {
   // Notes on a refused signature: what differs from the service's string.
   void Diagnose(RequestResult& result) const;
   // The rows of a result: the error rows, the formatter's, or every leaf.
-  void Show(const catalogue::ResolvedAction& action, RequestResult& result);
+  // `list`: another list than the engine's own.
+  void Show(const catalogue::ResolvedAction& action, RequestResult& result,
+            report::ResultList* list = nullptr);
   // Turns a good XML reply whose document never ends into a failure whose
   // rows are still shown.
   static void MarkCutOff(RequestResult& result);
+  // The rows `body` gives, shown on a list of their own.
+  std::vector<report::Row> RowsOf(const catalogue::ResolvedAction& action,
+                                  const RequestResult& like, std::string body);
 
   const request::Clock& clock_;
   report::ResultList& results_;

@@ -20,18 +20,26 @@ struct PageFacts {
   std::string next_token;
   std::string total_count;
   std::string page_size;
+  // The page's records would have taken the joined reply past its limit:
+  // nothing of the page was added.
+  bool over_limit = false;
 };
 
 class PageJoin {
  public:
   virtual ~PageJoin() = default;
   // Reads one good page. The first becomes the joined reply; every later
-  // page's records are added after the records already there.
-  virtual PageFacts Add(std::string body) = 0;
+  // page's records are added after the records already there, unless that
+  // would take the joined reply past `limit` bytes (see PageFacts).
+  virtual PageFacts Add(std::string body, std::size_t limit) = 0;
   // The joined reply. `last_next_token` is the NextToken of the last page
   // read (empty when the list is complete).
   virtual std::string Finish(std::string_view last_next_token) = 0;
 };
+
+// What one XML page says of itself (its list: the children of
+// `list_element`).
+PageFacts ReadXmlPageFacts(std::string_view body, std::string_view list_element);
 
 // XML: the records are the children of `list_element` (e.g. "Instances");
 // later pages' record texts are inserted before its closing tag, and nothing
@@ -41,8 +49,31 @@ std::unique_ptr<PageJoin> MakeXmlPageJoin(std::string_view list_element);
 // first array member of the object there, as in {"Instances":{"Instance":[]}}).
 // Finish sets the page fields as Engine::SendAllPages describes. A page that
 // is not a JSON object adds nothing; a first page that is not one is kept as
-// received.
+// received. Later pages' records are kept as compact text, not as parsed
+// values, so a long walk holds little more than the text it will print.
 std::unique_ptr<PageJoin> MakeJsonPageJoin(std::string_view list_element);
+
+// The records of one XML page shown apart from the rest of the walk: the
+// first page with its list emptied is the frame, and each page is shown
+// inside that frame, so that the head rows (and any rows after the list)
+// come from the first page alone. Used to hand each page's rows on as soon
+// as the page has come, without keeping the pages.
+class XmlPageFrame {
+ public:
+  explicit XmlPageFrame(std::string_view list_element) : list_element_(list_element) {}
+  // Takes the first page as the frame; false when it has no such list.
+  bool SetFirst(std::string_view body);
+  // The frame with `body`'s records in its list (the frame alone for a
+  // body without the list).
+  std::string Framed(std::string_view body) const;
+  // The frame with an empty list.
+  const std::string& empty() const { return frame_; }
+
+ private:
+  std::string list_element_;
+  std::string frame_;
+  std::size_t insert_at_ = 0;
+};
 
 // The name of the root element of an XML document that never closes it (a
 // reply cut off on the way: without a length header the close of the

@@ -3,6 +3,8 @@
 // type first, and the catch blocks are the last guard that keeps a library
 // exception inside this file.
 #include <nlohmann/json.hpp>
+#include <random>
+#include <string>
 
 #include "core/json_depth.h"
 #include "engine/reply_forms.h"
@@ -43,11 +45,20 @@ std::string ScalarText(const Json& page, const char* name) {
   return {};
 }
 
+// Records as compact text, one after another with commas between: the
+// form Finish splices into the document.
+void AppendRecords(Json& records, std::string& text) {
+  for (const Json& record : records) {
+    if (!text.empty()) text += ',';
+    text += record.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+}
+
 class JsonPageJoin final : public PageJoin {
  public:
   explicit JsonPageJoin(std::string_view list_element) : list_element_(list_element) {}
 
-  PageFacts Add(std::string body) override {
+  PageFacts Add(std::string body, std::size_t limit) override {
     PageFacts facts;
     try {
       Json page = Parse(body);
@@ -60,12 +71,24 @@ class JsonPageJoin final : public PageJoin {
         first_ = false;
         if (page.is_object()) {
           joined_ = std::move(page);
+          if (Json* kept = RecordArray(joined_, list_element_)) {
+            AppendRecords(*kept, records_);
+            count_ = kept->size();
+            *kept = Json::array();
+          }
         } else {
           received_ = std::move(body);
         }
-      } else if (Json* joined = RecordArray(joined_, list_element_);
-                 joined != nullptr && records != nullptr) {
-        for (Json& record : *records) joined->push_back(std::move(record));
+      } else if (RecordArray(joined_, list_element_) != nullptr && records != nullptr) {
+        std::string added;
+        AppendRecords(*records, added);
+        if (added.size() + 1 > limit || records_.size() > limit - added.size() - 1) {
+          facts.over_limit = true;
+          return facts;
+        }
+        if (!records_.empty() && !added.empty()) records_ += ',';
+        records_ += added;
+        count_ += records->size();
       }
     } catch (const Json::exception&) {
       // Not reached with the checks above; the page then adds nothing.
@@ -76,17 +99,32 @@ class JsonPageJoin final : public PageJoin {
   std::string Finish(std::string_view last_next_token) override {
     if (!joined_.is_object()) return std::move(received_);
     try {
-      const Json* records = RecordArray(joined_, list_element_);
-      const std::size_t count = records != nullptr ? records->size() : 0;
       for (const char* name : {"PageSize", "MaxResults"}) {
         const auto field = joined_.find(name);
         if (field == joined_.end()) continue;
-        *field = field->is_string() ? Json(std::to_string(count)) : Json(count);
+        *field = field->is_string() ? Json(std::to_string(count_)) : Json(count_);
       }
       if (const auto token = joined_.find("NextToken"); token != joined_.end()) {
         *token = std::string(last_next_token);
       }
-      return joined_.dump(-1, ' ', false, Json::error_handler_t::replace);
+      // The records go where a marker string stands in the dump: one no
+      // reply can hold, as it is made of random digits here and now.
+      Json* records = RecordArray(joined_, list_element_);
+      if (records == nullptr) return joined_.dump(-1, ' ', false, Json::error_handler_t::replace);
+      std::string marker = "kestrune-records-";
+      std::random_device random;
+      for (int k = 0; k < 4; ++k) marker += std::to_string(random());
+      *records = marker;
+      std::string text = joined_.dump(-1, ' ', false, Json::error_handler_t::replace);
+      const std::string quoted = '"' + marker + '"';
+      const std::size_t at = text.find(quoted);
+      if (at == std::string::npos) return {};
+      std::string whole;
+      whole.reserve(text.size() + records_.size() + 2);
+      whole.append(text, 0, at).append(1, '[').append(records_).append(1, ']');
+      whole.append(text, at + quoted.size());
+      std::string().swap(records_);
+      return whole;
     } catch (const Json::exception&) {
       return {};
     }
@@ -95,7 +133,9 @@ class JsonPageJoin final : public PageJoin {
  private:
   std::string list_element_;
   bool first_ = true;
-  Json joined_;
+  Json joined_;  // the first page, its record array emptied
+  std::string records_;
+  std::size_t count_ = 0;
   std::string received_;
 };
 

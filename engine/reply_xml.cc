@@ -52,22 +52,31 @@ std::optional<PageRecords> FindRecords(std::string_view body, std::string_view l
   return records;
 }
 
+PageFacts FactsOf(std::string_view body, const std::optional<PageRecords>& found) {
+  PageFacts facts;
+  facts.records = found ? found->count : 0;
+  facts.next_token = ElementValue(body, "NextToken");
+  facts.total_count = ElementValue(body, "TotalCount");
+  facts.page_size = ElementValue(body, "PageSize");
+  return facts;
+}
+
 class XmlPageJoin final : public PageJoin {
  public:
   explicit XmlPageJoin(std::string_view list_element) : list_element_(list_element) {}
 
-  PageFacts Add(std::string body) override {
+  PageFacts Add(std::string body, std::size_t limit) override {
     const std::optional<PageRecords> found = FindRecords(body, list_element_);
-    PageFacts facts;
-    facts.records = found ? found->count : 0;
-    facts.next_token = ElementValue(body, "NextToken");
-    facts.total_count = ElementValue(body, "TotalCount");
-    facts.page_size = ElementValue(body, "PageSize");
+    PageFacts facts = FactsOf(body, found);
     if (first_) {
       first_ = false;
       joined_ = std::move(body);
       insert_at_ = found ? found->start + found->length : joined_.size();
     } else if (found && found->count > 0) {
+      if (found->length > limit || joined_.size() > limit - found->length) {
+        facts.over_limit = true;
+        return facts;
+      }
       joined_.insert(insert_at_, body, found->start, found->length);
       insert_at_ += found->length;
     }
@@ -118,6 +127,30 @@ std::optional<std::string> UnclosedXmlRoot(std::string_view body) {
     if (after.find_first_not_of(kBlanks) == after.size() - 1) return std::nullopt;
   }
   return name;
+}
+
+PageFacts ReadXmlPageFacts(std::string_view body, std::string_view list_element) {
+  return FactsOf(body, FindRecords(body, list_element));
+}
+
+bool XmlPageFrame::SetFirst(std::string_view body) {
+  const std::optional<PageRecords> found = FindRecords(body, list_element_);
+  if (!found) return false;
+  frame_.assign(body.substr(0, found->start));
+  frame_.append(body.substr(found->start + found->length));
+  insert_at_ = found->start;
+  return true;
+}
+
+std::string XmlPageFrame::Framed(std::string_view body) const {
+  const std::optional<PageRecords> found = FindRecords(body, list_element_);
+  if (!found) return frame_;
+  std::string framed;
+  framed.reserve(frame_.size() + found->length);
+  framed.append(frame_, 0, insert_at_);
+  framed.append(body.substr(found->start, found->length));
+  framed.append(frame_, insert_at_);
+  return framed;
 }
 
 std::unique_ptr<PageJoin> MakeXmlPageJoin(std::string_view list_element) {

@@ -83,7 +83,7 @@ core::Result<std::optional<request::StoredCredentials>> Read(bool json, std::str
               : request::ReadDefaultCredentialsSection(content, "F");
 }
 
-bool Trimmed(const std::string& text) {
+bool Trimmed(std::string_view text) {
   return !text.empty() && request::TrimCredentialText(text).size() == text.size();
 }
 

@@ -114,9 +114,11 @@ void CheckRoundTrip(std::string_view text) {
     // The refusal must not depend on the secret's text: the same refusal
     // for a secret whose ordinary bytes are all replaced.
     request::Credentials masked = pair;
-    for (char& c : masked.access_key_secret) {
+    std::string masked_secret(pair.access_key_secret.view());
+    for (char& c : masked_secret) {
       if (c != '\r' && c != '\n' && c != '\0' && c != ' ' && c != '\t') c = 'x';
     }
+    masked.access_key_secret = std::move(masked_secret);
     WriteRaw(path, before);
     if (request::SaveCredentials(masked, path).message() != saved.message()) {
       Fail("a refusal depends on the secret's text", saved.message());

@@ -37,7 +37,7 @@ _kestrune() {
   if [[ $cur == -* ]]; then
     local options="--help --version"
     case ${words[0]:-} in
-      call) options+=" --endpoint --endpoint-type --signature --region --format --raw --dry-run --all-pages --all-fields --force --method
+      call) options+=" --endpoint --endpoint-type --signature --region --format --raw --dry-run --all-pages --max-bytes --all-fields --force --method
                        --debug --timeout --retries --connect-timeout --read-timeout
                        --wait-for --wait-fail --wait-interval --wait-timeout" ;;
       demo) options+=" --endpoint --region --format --debug --timeout" ;;

@@ -151,12 +151,12 @@ core::Result<std::optional<StoredCredentials>> ReadDefaultCredentialsSection(
         {"type", &type},
         {"enable", &enable},
         {"access_key_id", &stored.credentials.access_key_id},
-        {"access_key_secret", &stored.credentials.access_key_secret},
-        {"security_token", &stored.credentials.security_token},
     };
     for (const auto& [field, target] : fields) {
       if (key == field) *target = std::string(value);
     }
+    if (key == "access_key_secret") stored.credentials.access_key_secret = value;
+    if (key == "security_token") stored.credentials.security_token = value;
   }
   if (!seen || enable == "false") return std::optional<StoredCredentials>();
   const std::string what = "the [default] section of " + file_name;

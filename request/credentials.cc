@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "core/base64.h"
+#include "core/secret.h"
 #include "request/escape.h"
 #include "request/small_file.h"
 
@@ -20,7 +21,7 @@ std::optional<Credentials> ParseCredentials(std::string_view content) {
   if (colon == std::string_view::npos)
     return Credentials{std::string(TrimCredentialText(content)), {}};
   return Credentials{std::string(TrimCredentialText(content.substr(0, colon))),
-                     std::string(TrimCredentialText(content.substr(colon + 1)))};
+                     core::SecretString(TrimCredentialText(content.substr(colon + 1)))};
 }
 
 core::Result<std::optional<Credentials>> ReadCredentialText(std::string_view content,
@@ -51,6 +52,8 @@ core::Result<Credentials> LoadCredentials(const std::string& path) {
   core::Result<std::string> content = ReadSmallFile(path, kCredentialFileLimit);
   if (!content.ok()) return content.status();
   core::Result<std::optional<Credentials>> credentials = ReadCredentialText(content.value(), path);
+  // The file's text holds the secret too; only the parsed copy is kept.
+  core::WipeMemory(content.value().data(), content.value().capacity());
   if (!credentials.ok()) return credentials.status();
   if (!credentials.value()) {
     return core::Status::Error("the credential file \"" + path + "\" is empty");
@@ -70,10 +73,26 @@ std::string HideSecurityToken(std::string text, std::string_view token) {
     }
     return encoded;
   };
+  // A JSON writer may escape "/" as "\/"; Base64 may come without its
+  // padding, or in its URL form ("-" and "_").
+  const auto replaced = [](std::string form, char from, std::string_view to) {
+    for (std::size_t at = form.find(from); at != std::string::npos;
+         at = form.find(from, at + to.size())) {
+      form.replace(at, 1, to);
+    }
+    return form;
+  };
   const std::string once = PercentEncode(token);
   const std::string once_lower = lower_hex(once);
-  for (const std::string& form : {std::string(token), once, PercentEncode(once), once_lower,
-                                  PercentEncode(once_lower), core::Base64Encode(token)}) {
+  std::string base64 = core::Base64Encode(token);
+  const std::string padded = base64;
+  while (base64.ends_with('=')) base64.pop_back();
+  const std::string url_base64 = replaced(replaced(base64, '+', "-"), '/', "_");
+  // Longest first, so that no shorter form eats part of a longer one.
+  for (const std::string& form :
+       {PercentEncode(once), PercentEncode(once_lower), once, once_lower,
+        replaced(padded, '/', "\\/"), padded, replaced(std::string(token), '/', "\\/"),
+        std::string(token), base64, url_base64}) {
     for (std::size_t at = text.find(form); at != std::string::npos;
          at = text.find(form, at + kHiddenToken.size())) {
       text.replace(at, form.size(), kHiddenToken);
@@ -98,7 +117,7 @@ core::Status SaveCredentials(const Credentials& credentials, const std::string& 
   }
   // The loader drops white space around either, so it would load back as
   // another pair.
-  auto padded = [](const std::string& text) {
+  auto padded = [](std::string_view text) {
     return TrimCredentialText(text).size() != text.size();
   };
   if (padded(credentials.access_key_id) || padded(credentials.access_key_secret)) {
@@ -118,7 +137,11 @@ core::Status SaveCredentials(const Credentials& credentials, const std::string& 
         "the AccessKey id holds a \":\", which separates it from the secret in the credential "
         "file; nothing was written");
   }
-  return WriteFileAtomically(path, credentials.access_key_id + ":" + credentials.access_key_secret);
+  std::string text = credentials.access_key_id + ":";
+  text += credentials.access_key_secret.view();
+  const core::Status written = WriteFileAtomically(path, text);
+  core::WipeMemory(text.data(), text.capacity());
+  return written;
 }
 
 }  // namespace kestrune::request

@@ -23,16 +23,18 @@
 #include <string>
 #include <string_view>
 
+#include "core/secret.h"
 #include "core/status.h"
 
 namespace kestrune::request {
 
+// The secret and the token are held in memory that is wiped when freed.
 struct Credentials {
   std::string access_key_id;
-  std::string access_key_secret;
+  core::SecretString access_key_secret;
   // Temporary (STS) credentials only: sent and signed as the SecurityToken
   // parameter. Empty for a long-term pair.
-  std::string security_token = {};
+  core::SecretString security_token = {};
 };
 
 // Removes CR, LF, space and tab from both ends.
@@ -62,10 +64,12 @@ core::Result<std::optional<Credentials>> ReadCredentialText(std::string_view con
 core::Result<Credentials> LoadCredentials(
     const std::string& path = std::string(kCredentialFileName));
 
-// `text` with every form of `token` the service may echo back (as given,
-// percent-encoded once as it is sent, twice as in the string to sign that a
-// SignatureDoesNotMatch reply quotes, either with lower-case hex digits, and
-// in Base64) replaced by kHiddenToken. `text` unchanged for an empty token.
+// `text` with every form of `token` the signer sends or a server may echo
+// back (as given, as in a header; percent-encoded once as in a query or form
+// body, twice as in the string to sign that a SignatureDoesNotMatch reply
+// quotes, either with lower-case hex digits; with "/" escaped as JSON may;
+// in Base64, with or without padding, and in its URL form) replaced by
+// kHiddenToken. `text` unchanged for an empty token.
 inline constexpr std::string_view kHiddenToken = "***";
 std::string HideSecurityToken(std::string text, std::string_view token);
 

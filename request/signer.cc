@@ -7,6 +7,7 @@
 
 #include "core/base64.h"
 #include "core/hmac_sha1.h"
+#include "core/secret.h"
 #include "request/escape.h"
 
 namespace kestrune::request {
@@ -168,12 +169,12 @@ bool IsBuilderOwned(std::string_view name) {
   return false;
 }
 
-std::string SigningKey(std::string_view secret) {
+core::SecretString SigningKey(std::string_view secret) {
   std::string key;
   key.reserve(secret.size() + 1);
   key += secret;
   key += '&';
-  return key;
+  return core::SecretString(std::move(key));
 }
 
 core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text) {
@@ -239,6 +240,9 @@ class StackSigningKey {
     secret.copy(bytes_, secret.size());
     bytes_[secret.size()] = '&';
   }
+  StackSigningKey(const StackSigningKey&) = delete;
+  StackSigningKey& operator=(const StackSigningKey&) = delete;
+  ~StackSigningKey() { core::WipeMemory(bytes_, sizeof bytes_); }
   std::string_view view() const { return {bytes_, size_}; }
 
  private:

@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/secret.h"
 #include "core/status.h"
 #include "request/clock.h"
 #include "request/credentials.h"
@@ -85,7 +86,7 @@ core::Status CheckSigningInputs(const Credentials& credentials,
                                 const ActionParameterList& parameters);
 
 // The HMAC key: the secret followed by "&".
-std::string SigningKey(std::string_view secret);
+core::SecretString SigningKey(std::string_view secret);
 
 // First pass, step by step (the builder does both steps in one pass, which
 // gives the same text; these check a step on its own). MakeCanonicalQuery

@@ -243,6 +243,19 @@ TEST_F(CallTest, AllPagesShowsEveryRecordOnceOrSaysWhichPageFailed) {
   EXPECT_EQ(fetched_json.at("KestrunePartial"),
             nlohmann::ordered_json::parse(R"({"failedPage": 3, "records": 200})"));
 
+  // Past --max-bytes the walk stops as after a failed page, with the records
+  // joined so far.
+  TestConsole& capped = Console();
+  std::vector<std::string> capped_arguments = arguments;
+  capped_arguments.insert(capped_arguments.end(), {"--format", "json", "--max-bytes", "1K"});
+  EXPECT_EQ(Call(capped, capped_arguments), kExitUsage);
+  EXPECT_TRUE(Contains(capped.err, "page 2 would take the joined reply past 1024 bytes"))
+      << capped.err;
+  const nlohmann::ordered_json capped_json = nlohmann::ordered_json::parse(capped.out);
+  EXPECT_EQ(capped_json.at("Instances").at("Instance").size(), 100u);
+  EXPECT_EQ(capped_json.at("KestrunePartial"),
+            nlohmann::ordered_json::parse(R"({"failedPage": 2, "records": 100})"));
+
   // With retries the failed page is asked for again, and the walk goes on
   // from there: every record once.
   Sim({"--instances", "235@cn-hangzhou", "--fault", "page=2"});
@@ -430,6 +443,7 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
       {{"ecs", "Describe-Instances", "--force"}, "is not an action name"},
       {{"ecs", "DescribeZones", "Zone x=1"}, "is not a parameter name"},
       {{"ecs", "DescribeRegions", "--all-pages"}, "DescribeRegions has no pages"},
+      {{"ecs", "DescribeInstances", "--all-pages", "--max-bytes", "1T"}, "--max-bytes needs"},
       {{"ecs", "DescribeZones", "RegionId"}, "malformed parameter \"RegionId\""},
       {{"ecs", "DescribeZones", "=cn-x"}, "malformed parameter"},
       {{"ecs", "DescribeZones", "RegionId=a", "regionid=b"}, "given twice"},

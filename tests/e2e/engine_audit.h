@@ -17,7 +17,7 @@ namespace kestrune::engine {
 inline void AuditSecretOf(testsupport::SecretAudit& audit,
                           const request::Credentials& credentials) {
   if (!audit.Shows(credentials.access_key_secret)) {
-    audit.AddSecret(credentials.access_key_secret);
+    audit.AddSecret(std::string(credentials.access_key_secret.view()));
   }
 }
 

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "catalogue/paging.h"
 #include "engine/destination.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
@@ -279,8 +281,7 @@ TEST_F(EngineTest, AChoiceWithoutATemplateSendsItsOwnActionAndShowsEveryLeaf) {
 
 TEST_F(EngineTest, RefusedInputSendsNothingAndNeverShowsTheSecret) {
   // One over the limit; Send() has the audit look for it in the reason given.
-  credentials.access_key_secret = "engine-over-long-secret-";
-  credentials.access_key_secret.resize(49, 'x');
+  credentials.access_key_secret = "engine-over-long-secret-" + std::string(25, 'x');
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kRefused);
   EXPECT_FALSE(result.detail.empty());
@@ -487,6 +488,55 @@ TEST_F(EngineTest, OneClientTokenForEachRequest) {
   transport.replies = {ScriptedTransport::Ok("<R></R>")};
   Send("StopInstance", catalogue::kEcsService, Required("StopInstance"));
   EXPECT_EQ(ClientTokenOf(transport.requests.back()), "");
+}
+
+// A walk's rows reach the face page by page: the first page's rows before the
+// second page is asked for, and all of them, in order, the very rows a walk
+// that joins the pages shows (the head once, from the first page).
+TEST_F(EngineTest, AWalkHandsOnEachPagesRowsBeforeAskingForTheNext) {
+  const auto page = [](int number, std::initializer_list<const char*> names) {
+    std::string body = "<DescribeInstancesResponse><RequestId>R-" + std::to_string(number) +
+                       "</RequestId><TotalCount>5</TotalCount><PageNumber>" +
+                       std::to_string(number) + "</PageNumber><PageSize>2</PageSize><Instances>";
+    for (const char* name : names) {
+      body += std::string("<Instance><InstanceId>i-") + name + "</InstanceId><InstanceName>" +
+              name + "</InstanceName></Instance>";
+    }
+    return ScriptedTransport::Ok(body + "</Instances></DescribeInstancesResponse>");
+  };
+  const auto script = [&] {
+    transport.replies = {page(1, {"a", "b"}), page(2, {"c", "d"}), page(3, {"e"})};
+  };
+  const std::optional<catalogue::ResolvedAction> action =
+      catalogue::ResolveActionName(catalogue::kEcsService, "DescribeInstances");
+  const std::optional<catalogue::PagingInfo> paging =
+      catalogue::PagingOf(catalogue::kEcsService, "DescribeInstances");
+  ASSERT_TRUE(action && paging);
+  AuditSecretOf(audit, credentials);
+
+  script();
+  const RequestResult joined = engine.SendAllPages(credentials, *action, {}, *paging);
+  ASSERT_EQ(joined.outcome, Outcome::kGoodReply);
+  const std::vector<Row> joined_rows = rows.TakeProduced();
+  ASSERT_GT(joined_rows.size(), 10u);
+
+  script();
+  transport.requests.clear();
+  std::vector<Row> streamed;
+  std::vector<std::size_t> requests_at_each_page;
+  const RequestResult walked =
+      engine.SendAllPages(credentials, *action, {}, *paging, [&](std::vector<Row> page_rows) {
+        requests_at_each_page.push_back(transport.requests.size());
+        streamed.insert(streamed.end(), page_rows.begin(), page_rows.end());
+      });
+  EXPECT_EQ(walked.outcome, Outcome::kGoodReply);
+  EXPECT_EQ(walked.pages, 3);
+  EXPECT_TRUE(walked.formatted);
+  EXPECT_EQ(walked.result_text, joined.result_text);
+  EXPECT_TRUE(walked.body.empty());
+  EXPECT_TRUE(rows.produced().empty());
+  EXPECT_EQ(requests_at_each_page, (std::vector<std::size_t>{1, 2, 3, 3}));
+  EXPECT_EQ(streamed, joined_rows);
 }
 
 }  // namespace

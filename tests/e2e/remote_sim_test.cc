@@ -68,7 +68,7 @@ class RemoteSimTest : public ::testing::Test {
   report::RecordingResultList rows_;
   report::RecordingTraceSink trace_;
   EngineOptions options_;
-  testsupport::SecretAudit audit_{{credentials_.access_key_secret}};
+  testsupport::SecretAudit audit_{{std::string(credentials_.access_key_secret.view())}};
 };
 
 TEST_F(RemoteSimTest, DescribeRegionsIsSignedAcceptedAndFormatted) {

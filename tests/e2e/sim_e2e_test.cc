@@ -275,7 +275,7 @@ TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
 TEST_F(SimE2eTest, RefusedSignaturesAreDiagnosed) {
   StartSim();
   credentials_.access_key_secret = "a-wrong-secret-for-the-demo-id";
-  audit_.AddSecret(credentials_.access_key_secret);
+  audit_.AddSecret(std::string(credentials_.access_key_secret.view()));
   RequestResult wrong = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(wrong.outcome, Outcome::kErrorReply);
   ASSERT_EQ(wrong.notes.size(), 2u) << wrong.body << "\n"

@@ -138,14 +138,35 @@ TEST_F(CredentialsTest, SaveIntoAMissingDirectoryFailsCleanly) {
 }
 
 }  // namespace
-// A server that echoed the token with lower-case escapes or in Base64 showed
-// it: every form the request carries it in is hidden.
+// A server that echoed the token with lower-case escapes, in Base64 or in
+// JSON showed it: every form the signer writes it in, and those a server may
+// turn it into, is hidden; text around it stays.
 TEST(HideSecurityTokenTest, EveryEncodingOfTheTokenIsHidden) {
-  const std::string token = "tok+en/=";
-  const std::string echoed =
-      "a tok+en/= b tok%2Ben%2F%3D c tok%252Ben%252F%253D d tok%2ben%2f%3d e tok%252ben%252f%253d "
-      "f dG9rK2VuLz0= g";
-  EXPECT_EQ(HideSecurityToken(echoed, token), "a *** b *** c *** d *** e *** f *** g");
+  const std::string token = "Ks+K3y/=?";  // in Base64 "S3MrSzN5Lz0/"
+  const struct {
+    const char* form;
+    std::string echoed;
+  } kCases[] = {
+      {"as given (a v3 header)", "x-acs-security-token:Ks+K3y/=?\n"},
+      {"percent-encoded once", "SecurityToken=Ks%2BK3y%2F%3D%3F&"},
+      {"twice (string to sign)", "SecurityToken%3DKs%252BK3y%252F%253D%253F%26"},
+      {"lower-case hex once", "Ks%2bK3y%2f%3d%3f"},
+      {"lower-case hex twice", "Ks%252bK3y%252f%253d%253f"},
+      {"JSON with an escaped slash", "\"Token\":\"Ks+K3y\\/=?\""},
+      {"Base64", "S3MrSzN5Lz0/"},
+      {"Base64, slash escaped", "S3MrSzN5Lz0\\/"},
+  };
+  for (const auto& c : kCases) {
+    const std::string hidden = HideSecurityToken("<" + c.echoed + ">", token);
+    EXPECT_EQ(hidden.find("K3y"), std::string::npos) << c.form << ": " << hidden;
+    EXPECT_EQ(hidden.find("S3Mr"), std::string::npos) << c.form << ": " << hidden;
+    EXPECT_NE(hidden.find("***"), std::string::npos) << c.form << ": " << hidden;
+    EXPECT_TRUE(hidden.starts_with("<") && hidden.ends_with(">")) << c.form;
+  }
+  // Padding and the URL alphabet: "tok?>" is "dG9rPz4=" ("dG9rPz4" unpadded),
+  // "\xfb\xff" is "+/8=" ("-_8" in the URL form).
+  EXPECT_EQ(HideSecurityToken("a dG9rPz4= b dG9rPz4 c", "tok?>"), "a *** b *** c");
+  EXPECT_EQ(HideSecurityToken("a -_8 b +/8= c", "\xfb\xff"), "a *** b *** c");
 }
 
 }  // namespace kestrune::request

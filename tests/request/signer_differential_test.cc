@@ -219,8 +219,8 @@ TEST(SignerDifferentialTest, RandomParameterSetsMatchAReferenceSigner) {
     ASSERT_EQ(sent, all) << request->text;
 
     EXPECT_EQ(request->method, post || long_one ? HttpMethod::kPost : HttpMethod::kGet);
-    EXPECT_EQ(sent_signature,
-              ReferenceSignature(key.access_key_secret, sent, post || long_one ? "POST" : "GET"))
+    EXPECT_EQ(sent_signature, ReferenceSignature(std::string(key.access_key_secret.view()), sent,
+                                                 post || long_one ? "POST" : "GET"))
         << request->text << "\n"
         << request->string_to_sign;
     EXPECT_EQ(request->signature, sent_signature);

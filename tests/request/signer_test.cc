@@ -65,9 +65,9 @@ class SignerTest : public ::testing::Test {
     return result.ok() ? result.value() : SignedRequest{};
   }
 
-  testsupport::SecretAudit audit_{{kTestKey.access_key_secret, "signing-secret-a",
-                                   "signing-secret-b", "first-build-secret", "second-build-secret",
-                                   std::string(48, 's'), kLongSecret}};
+  testsupport::SecretAudit audit_{{std::string(kTestKey.access_key_secret.view()),
+                                   "signing-secret-a", "signing-secret-b", "first-build-secret",
+                                   "second-build-secret", std::string(48, 's'), kLongSecret}};
 };
 
 // The vendor's published example of signature version 1.0, run through our
