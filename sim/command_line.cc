@@ -380,7 +380,10 @@ std::string HelpText() {
          "\n"
          "Hosts: ecs.aliyuncs.com, iot.aliyuncs.com, apigateway.cn-qingdao.aliyuncs.com\n"
          "and each one's regional hosts (ecs.<region>.aliyuncs.com, VPC\n"
-         "ecs-vpc.<region>.aliyuncs.com, likewise iot and apigateway). Query values are "
+         "ecs-vpc.<region>.aliyuncs.com, likewise iot and apigateway). The token service\n"
+         "(sts.aliyuncs.com, sts[-vpc].<region>.aliyuncs.com) answers AssumeRole (signed\n"
+         "with an accepted key) and AssumeRoleWithOIDC (unsigned), issuing temporary keys\n"
+         "accepted with their SecurityToken until they expire. Query values are "
          "percent-decoded (\"+\" reads\n"
          "as a space) and re-encoded by the service's rules to form the string to sign.\n";
   return out.str();

@@ -35,6 +35,9 @@ struct AccessKey {
   // Set for a temporary (STS) key: a request signed with it must carry this
   // SecurityToken.
   std::optional<std::string> security_token{};
+  // A key the simulator's token service issued: refused from this instant on
+  // (milliseconds since the epoch; 0 for a key that does not expire).
+  std::int64_t expires_ms = 0;
 };
 
 // Fault modes for tests. Counts say how many requests get the fault; each is
@@ -82,6 +85,10 @@ struct GatewayOptions {
   std::int64_t transition_ms = 0;
 };
 
+// The most temporary keys the token service keeps valid at once; past it the
+// oldest is forgotten.
+inline constexpr std::size_t kIssuedKeyLimit = 10000;
+
 // The span --throttle counts requests over.
 inline constexpr std::int64_t kThrottleWindowMs = 1000;
 
@@ -124,6 +131,8 @@ class Gateway {
   HttpResponse ErrorResponse(const ErrorReply& error, std::string_view host,
                              std::string_view request_id, bool json) const;
   std::string NewRequestId();
+  // Adds a key the token service issued, forgetting expired ones first.
+  void RememberIssuedKey(AccessKey key, std::int64_t now);
   // Records the nonce; false when it was seen from this key inside the window.
   bool RecordNonce(std::string_view key_id, std::string_view nonce, std::int64_t now);
 
