@@ -401,7 +401,7 @@ int RunCall(const CommandLine& line, Console& console) {
   if (!options.ok()) return UsageError(console, options.status().message());
   options.value().method = MethodOf(line);
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
-  if (!credentials.ok()) return UsageError(console, credentials.status().message());
+  if (!credentials.ok()) return CredentialsFailure(console, credentials.status());
   if (core::Status chosen = ApplyProfileChoices(line, *credentials, options.value());
       !chosen.ok()) {
     return UsageError(console, chosen.message());
