@@ -74,10 +74,27 @@ core::Result<engine::TokenService> ServiceOf(const request::StoredCredentials& p
   return service;
 }
 
+core::Result<std::shared_ptr<request::RenewingCredentials>> InstanceRole(
+    const TemporarySetting& setting, std::string role_name, std::string description) {
+  engine::InstanceRole role;
+  role.role_name = std::move(role_name);
+  const std::optional<std::string> v1_disabled =
+      setting.console->Env("ALIBABA_CLOUD_IMDSV1_DISABLED");
+  role.token_required = v1_disabled && *v1_disabled == "true";
+  role.send_to = NonEmpty(*setting.console, engine::kMetadataEndpointVariable).value_or("");
+  core::Result<std::unique_ptr<request::CredentialProvider>> provider =
+      engine::MakeInstanceRoleProvider(std::move(role), std::move(description));
+  if (!provider.ok()) return provider.status();
+  return Renewing(std::move(provider.value()));
+}
+
 core::Result<std::shared_ptr<request::RenewingCredentials>> Build(
     const request::StoredCredentials& profile, std::string_view content, std::string_view file,
     const TemporarySetting& setting, std::string description, std::vector<std::string> chain) {
   const std::string what = "profile \"" + profile.name + "\"";
+  if (profile.mode == "EcsRamRole") {
+    return InstanceRole(setting, Field(profile, "ram_role_name"), std::move(description));
+  }
   core::Result<engine::RoleRequest> role = RoleOf(profile, what);
   if (!role.ok()) return role.status();
   core::Result<engine::TokenService> service = ServiceOf(profile, setting, what);
@@ -128,7 +145,7 @@ core::Result<std::shared_ptr<request::RenewingCredentials>> Build(
 
 bool FetchesCredentials(const request::StoredCredentials& profile) {
   return profile.mode == "RamRoleArn" || profile.mode == "ChainableRamRoleArn" ||
-         profile.mode == "OIDC";
+         profile.mode == "OIDC" || profile.mode == "EcsRamRole";
 }
 
 core::Result<std::shared_ptr<request::RenewingCredentials>> ProfileCredentials(
@@ -168,6 +185,17 @@ core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> OidcF
       std::move(role.value()), std::move(service.value()), ProcessClock(),
       "the environment's OIDC variables (" + std::string(kRoleArnVariable) + ", " +
           std::string(kProviderVariable) + ", " + std::string(kTokenFileVariable) + ")")));
+}
+
+core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>>
+InstanceRoleFromEnvironment(const TemporarySetting& setting) {
+  using Found = std::optional<std::shared_ptr<request::RenewingCredentials>>;
+  std::optional<std::string> role = NonEmpty(*setting.console, "ALIBABA_CLOUD_ECS_METADATA");
+  if (!role) return Found();
+  core::Result<std::shared_ptr<request::RenewingCredentials>> built = InstanceRole(
+      setting, *role, "the instance's RAM role \"" + *role + "\" (ALIBABA_CLOUD_ECS_METADATA)");
+  if (!built.ok()) return built.status();
+  return Found(std::move(built.value()));
 }
 
 }  // namespace kestrune::cli

@@ -44,4 +44,8 @@ core::Result<std::shared_ptr<request::RenewingCredentials>> ProfileCredentials(
 core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> OidcFromEnvironment(
     const TemporarySetting& setting);
 
+// The default chain's ALIBABA_CLOUD_ECS_METADATA: nullopt when it is not set.
+core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>>
+InstanceRoleFromEnvironment(const TemporarySetting& setting);
+
 }  // namespace kestrune::cli

@@ -170,6 +170,16 @@ core::Result<std::optional<FoundCredentials>> FromOidcVariables(const TemporaryS
   return std::optional<FoundCredentials>(std::move(found));
 }
 
+core::Result<std::optional<FoundCredentials>> FromInstanceRole(const TemporarySetting& setting) {
+  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
+      InstanceRoleFromEnvironment(setting);
+  if (!renewing.ok()) return renewing.status();
+  if (!renewing.value()) return std::optional<FoundCredentials>();
+  FoundCredentials found = Found({}, (*renewing.value())->Describe());
+  found.renewing = std::move(*renewing.value());
+  return std::optional<FoundCredentials>(std::move(found));
+}
+
 // Fetches what a source that renews its credentials holds, once.
 core::Result<FoundCredentials> Fetched(FoundCredentials found) {
   if (!found.renewing) return found;
@@ -232,6 +242,7 @@ core::Result<FoundCredentials> FindUnfetched(const CommandLine& line, const Cons
       +[](const TemporarySetting&) { return FromSignFile(); },
       +[](const TemporarySetting& s) { return FromAliyunConfig(s, {}, {}); },
       +[](const TemporarySetting& s) { return FromSdkCredentials(*s.console); },
+      +[](const TemporarySetting& s) { return FromInstanceRole(s); },
   };
   for (const auto& source : sources) {
     core::Result<std::optional<FoundCredentials>> found = source(setting);

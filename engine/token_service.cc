@@ -157,7 +157,119 @@ class OidcProvider final : public request::CredentialProvider {
   std::string description_;
 };
 
+class InstanceRoleProvider final : public request::CredentialProvider {
+ public:
+  InstanceRoleProvider(InstanceRole role, request::EndpointOverride to, std::string description)
+      : role_(std::move(role)), to_(std::move(to)), description_(std::move(description)) {
+    exchange_.connect_timeout = std::chrono::seconds(1);
+    exchange_.idle_timeout = std::chrono::seconds(1);
+    exchange_.exchange_timeout = std::chrono::seconds(1);
+  }
+
+  core::Result<request::IssuedCredentials> Fetch() override {
+    const std::string where = request::EndpointText(to_);
+    std::string token;
+    {
+      core::Result<transport::HttpReply> reply =
+          Send("PUT", "/latest/api/token", "X-aliyun-ecs-metadata-token-ttl-seconds: 21600\r\n");
+      if (reply.ok() && reply->status_code == 200) {
+        token = std::string(request::TrimCredentialText(reply->body));
+      } else if (role_.token_required) {
+        return core::Status::Connection(
+            "getting a session token from the instance metadata service at " + where +
+            " failed (ALIBABA_CLOUD_IMDSV1_DISABLED=true, so reads without one are not tried):\n" +
+            Failure(reply));
+      }
+    }
+    const std::string token_header =
+        token.empty() ? std::string() : "X-aliyun-ecs-metadata-token: " + token + "\r\n";
+    constexpr std::string_view kPath = "/latest/meta-data/ram/security-credentials/";
+    std::string role = role_.role_name;
+    if (role.empty()) {
+      core::Result<transport::HttpReply> reply = Send("GET", std::string(kPath), token_header);
+      if (!reply.ok() || reply->status_code != 200 ||
+          request::TrimCredentialText(reply->body).empty()) {
+        return core::Status::Connection("discovering the instance's RAM role at " + where +
+                                        " failed:\n" + Failure(reply));
+      }
+      role = std::string(request::TrimCredentialText(reply->body));
+      role = role.substr(0, role.find('\n'));
+    }
+    const std::string step = "reading the credentials of RAM role \"" + OneLine(role) +
+                             "\" from the instance metadata service at " + where;
+    if (role.find_first_of("/?#% \r\n") != std::string::npos) {
+      return core::Status::InvalidInput(step + ": the role name holds a character no role has");
+    }
+    core::Result<transport::HttpReply> reply = Send("GET", std::string(kPath) + role, token_header);
+    if (!reply.ok() || reply->status_code != 200) {
+      return core::Status::Connection(step + " failed" +
+                                      (reply.ok() && reply->status_code == 404
+                                           ? " (is that role attached to this instance?)"
+                                           : std::string()) +
+                                      ":\n" + Failure(reply));
+    }
+    const std::string& body = reply->body;
+    const Json document = core::JsonNestsDeeperThan(body)
+                              ? Json(nullptr)
+                              : Json::parse(body.begin(), body.end(), nullptr, false);
+    if (!document.is_object() || Member(document, "Code") != "Success") {
+      return core::Status::Connection(step + " failed:\nthe reply is not a credentials document");
+    }
+    request::IssuedCredentials issued{
+        {Member(document, "AccessKeyId"), Member(document, "AccessKeySecret"),
+         Member(document, "SecurityToken")},
+        request::ParseExpiration(Member(document, "Expiration"))};
+    if (issued.credentials.access_key_id.empty() || issued.credentials.access_key_secret.empty() ||
+        issued.credentials.security_token.empty() || !issued.expiration) {
+      return core::Status::Connection(
+          step + " failed:\nthe reply lacks a key, a secret, a token or a readable Expiration");
+    }
+    return issued;
+  }
+
+  std::string Describe() const override { return description_; }
+
+ private:
+  static std::string Failure(const core::Result<transport::HttpReply>& reply) {
+    if (!reply.ok()) return reply.status().message();
+    return OneLine(reply->status_line);
+  }
+
+  core::Result<transport::HttpReply> Send(std::string_view method, const std::string& path,
+                                          const std::string& headers) {
+    const std::string host = to_.host + ":" + std::to_string(to_.port);
+    const std::string text = std::string(method) + " " + path + " HTTP/1.1\r\nHost: " + host +
+                             "\r\n" + headers + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    const request::ServiceEndpoint endpoint{to_.host, "Host: " + host + "\r\n", ""};
+    transport::HttpReply reply;
+    const core::Status sent = transport::HttpExchange(endpoint, text, to_, exchange_, reply);
+    if (!sent.ok()) return sent;
+    return reply;
+  }
+
+  InstanceRole role_;
+  request::EndpointOverride to_;
+  transport::ExchangeOptions exchange_;
+  std::string description_;
+};
+
 }  // namespace
+
+core::Result<std::unique_ptr<request::CredentialProvider>> MakeInstanceRoleProvider(
+    InstanceRole role, std::string description) {
+  request::EndpointOverride to{"100.100.100.200", request::kDefaultHttpPort,
+                               request::Scheme::kHttp};
+  if (!role.send_to.empty()) {
+    core::Result<request::EndpointOverride> parsed = request::ParseEndpointOverride(role.send_to);
+    if (!parsed.ok()) {
+      return core::Status::InvalidInput(std::string(kMetadataEndpointVariable) + ": " +
+                                        parsed.status().message());
+    }
+    to = parsed.value();
+  }
+  return std::unique_ptr<request::CredentialProvider>(std::make_unique<InstanceRoleProvider>(
+      std::move(role), std::move(to), std::move(description)));
+}
 
 core::Result<TokenService> ChooseTokenService(std::string_view sts_endpoint,
                                               std::string_view sts_region,

@@ -78,6 +78,24 @@ std::unique_ptr<request::CredentialProvider> MakeOidcProvider(RoleRequest role,
                                                               const request::Clock& clock,
                                                               std::string description);
 
+// The instance metadata service of an ECS instance (http://100.100.100.200):
+// a session token first (PUT /latest/api/token, 6 hours asked for), sent
+// with every read; the role `role_name`, or the one the service names when it
+// is empty; its key from /latest/meta-data/ram/security-credentials/ROLE.
+// Each exchange is bounded by one second. Without a session token the reads
+// go without one, unless `token_required` (ALIBABA_CLOUD_IMDSV1_DISABLED).
+// A failure is a Connection status naming the step and the role.
+inline constexpr std::string_view kMetadataEndpointVariable = "KESTRUNE_METADATA_ENDPOINT";
+struct InstanceRole {
+  std::string role_name;
+  bool token_required = false;
+  // Where the reads go: "scheme://host:port" (KESTRUNE_METADATA_ENDPOINT);
+  // empty for the instance's own service.
+  std::string send_to;
+};
+core::Result<std::unique_ptr<request::CredentialProvider>> MakeInstanceRoleProvider(
+    InstanceRole role, std::string description);
+
 // The temporary key of a token service's JSON reply (Credentials.AccessKeyId,
 // AccessKeySecret, SecurityToken, Expiration), or the error it carries, each
 // under `step`.

@@ -107,6 +107,7 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
       {"RamRoleArn", true, {"ram_role_arn"}},
       {"ChainableRamRoleArn", false, {"source_profile", "ram_role_arn"}},
       {"OIDC", false, {"ram_role_arn", "oidc_provider_arn", "oidc_token_file"}},
+      {"EcsRamRole", false, {}},  // ram_role_name, else the instance's own
   };
   const ModeNeeds* needs = nullptr;
   for (const ModeNeeds& candidate : kModes) {
@@ -116,7 +117,7 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
     if (mode.empty()) return Missing(what, "mode (AK, StsToken, RamRoleArn, ...)");
     return core::Status::Error(what + " has mode " + Shown(mode) +
                                ", which kestrune cannot use: it takes AK, StsToken, RamRoleArn, "
-                               "ChainableRamRoleArn and OIDC profiles");
+                               "ChainableRamRoleArn, OIDC and EcsRamRole profiles");
   }
   StoredCredentials stored{name,
                            {Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),

@@ -8,7 +8,8 @@
 //     Modes AK and StsToken (which adds sts_token) hold credentials;
 //     RamRoleArn (a key and ram_role_arn), ChainableRamRoleArn
 //     (source_profile and ram_role_arn) and OIDC (ram_role_arn,
-//     oidc_provider_arn, oidc_token_file) say how to get temporary ones from
+//     oidc_provider_arn, oidc_token_file) and EcsRamRole (ram_role_name,
+//     optional) say how to get temporary ones from
 //     the token service, which the caller does; other modes are refused by
 //     name.
 //   - the vendor SDKs' INI file, `~/.alibabacloud/credentials`: "[name]"

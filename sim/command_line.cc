@@ -168,6 +168,16 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto key = ParseAccessKey(*v);
       if (!key.ok()) return key.status();
       line.server.gateway.keys.push_back(std::move(key).value());
+    } else if (arg == "--instance-role") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      if (v->empty() || v->size() > 64 ||
+          v->find_first_not_of(
+              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.") !=
+              std::string::npos) {
+        return core::Status::Error("a RAM role name is 1 to 64 letters, digits, '-', '_' or '.'");
+      }
+      line.server.gateway.instance_role = *v;
     } else if (arg == "--sts-key") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -311,6 +321,8 @@ std::string HelpText() {
          "  --host ADDRESS         loopback address to listen on (default 127.0.0.1)\n"
          "  --access-key ID:SECRET accept this AccessKey (repeatable)\n"
          "  --access-key-file PATH read id:secret lines from PATH\n"
+         "  --instance-role NAME   the RAM role the metadata service (/latest/...) hands\n"
+         "                         a temporary key of (default kestrune-sim-role)\n"
          "  --sts-key ID:SECRET:TOKEN accept this temporary key with its\n"
          "                         SecurityToken only (repeatable)\n"
          "                         With no key given, the demo pair is accepted:\n"

@@ -7,6 +7,7 @@
 #include "core/utf8.h"
 #include "sim/api.h"
 #include "sim/document.h"
+#include "sim/metadata.h"
 #include "sim/signature.h"
 #include "sim/sts.h"
 
@@ -49,11 +50,14 @@ Gateway::Gateway(GatewayOptions options, const Clock& clock)
       clock_(clock),
       world_(clock.NowMillis(), options_.seed),
       random_(std::random_device{}()),
-      remaining_(options_.faults) {
+      remaining_(options_.faults),
+      metadata_(std::make_unique<MetadataService>(options_.instance_role)) {
   if (options_.keys.empty()) {
     options_.keys.push_back({std::string(kDemoAccessKeyId), std::string(kDemoAccessKeySecret)});
   }
 }
+
+Gateway::~Gateway() = default;
 
 std::string Gateway::NewRequestId() {
   const std::uint64_t a = random_();
@@ -265,6 +269,16 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return refused;
   }
 
+  if (path.starts_with(kMetadataPrefix)) {
+    std::optional<AccessKey> issued;
+    outcome.response = metadata_->Handle(request, path, now, random_, issued);
+    outcome.service = "metadata";
+    outcome.action = std::string(path.substr(0, 64));
+    outcome.outcome =
+        outcome.response.status == 200 ? "ok" : std::to_string(outcome.response.status);
+    if (issued) RememberIssuedKey(std::move(*issued), now);
+    return outcome;
+  }
   if (request.method != "GET" && request.method != "POST") {
     return fail(403, "UnsupportedHTTPMethod", "This HTTP method is not supported.");
   }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -24,6 +25,8 @@
 #include "sim/world.h"
 
 namespace kestrune::sim {
+
+class MetadataService;
 
 // The documented key pair used when no key is given.
 inline constexpr std::string_view kDemoAccessKeyId = "kestrune-demo-id";
@@ -81,6 +84,8 @@ struct GatewayOptions {
   // AccessKey, answer Throttling.User with the rate-limit headers; 0: no
   // limit.
   int throttle_rate = 0;
+  // The RAM role of the instance whose metadata service the simulator plays.
+  std::string instance_role = "kestrune-sim-role";
   // How long a started or stopped instance stays Starting or Stopping.
   std::int64_t transition_ms = 0;
 };
@@ -116,6 +121,7 @@ struct Outcome {
 class Gateway {
  public:
   Gateway(GatewayOptions options, const Clock& clock);
+  ~Gateway();
 
   Outcome Handle(const HttpRequest& request);
   // The answer to a request the HTTP parser refused (status 400, 408 or 431).
@@ -148,6 +154,7 @@ class Gateway {
   std::deque<NonceEntry> nonce_order_;
   std::unordered_map<std::string, std::int64_t> nonces_;
   FaultPlan remaining_;
+  std::unique_ptr<MetadataService> metadata_;
   // Per AccessKey id: when each request of the last second (of the clock)
   // was accepted, oldest first; at most throttle_rate of them.
   std::unordered_map<std::string, std::deque<std::int64_t>> throttle_;

@@ -245,5 +245,41 @@ TEST_F(CredentialSourcesTest, RoleProfilesAssumeTheirRoleOncePerProcess) {
   }
 }
 
+// The instance's role: a session token first, the role discovered or named,
+// and a role the instance does not have named in the failure.
+TEST_F(CredentialSourcesTest, InstanceRoleComesFromTheMetadataService) {
+  Simulator& sim = Sim({"--instance-role", "web"});
+  WriteFile(Home() + "/.aliyun/config.json",
+            R"({"current":"ecs","profiles":[{"name":"ecs","mode":"EcsRamRole"}]})");
+  struct Case {
+    std::string role;  // ALIBABA_CLOUD_ECS_METADATA; "" for the profile
+    int status;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {"", kExitOk, "mode EcsRamRole; temporary credentials expiring at 20"},
+      {"web", kExitOk, "RAM role \"web\" (ALIBABA_CLOUD_ECS_METADATA); temporary"},
+      {"db", kExitConnection,
+       "RAM role \"db\" from the instance metadata service at http://" + sim.address() +
+           " failed (is that role attached"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.role);
+    TestConsole& console = c.role.empty() ? HomeConsole() : Console(false);
+    console.env["KESTRUNE_METADATA_ENDPOINT"] = "http://" + sim.address();
+    if (!c.role.empty()) console.env["ALIBABA_CLOUD_ECS_METADATA"] = c.role;
+    EXPECT_EQ(Call(console, {"ecs", "DescribeRegions", "--debug"}), c.status) << console.err;
+    EXPECT_TRUE(Contains(console.err, c.mentions)) << console.err;
+    EXPECT_FALSE(Contains(console.out + console.err, "CAIS")) << console.err;
+  }
+  const std::vector<std::string> log = sim.WaitForRequests(9);
+  ASSERT_EQ(log.size(), 9u);
+  // Discovered: token, role list, the role's key, the call; named: no list.
+  for (const std::size_t i : {0u, 4u, 7u}) EXPECT_TRUE(Contains(log[i], "PUT metadata")) << log[i];
+  EXPECT_TRUE(Contains(log[1], "security-credentials/ ok")) << log[1];
+  EXPECT_TRUE(Contains(log[5], "security-credentials/web ok")) << log[5];
+  EXPECT_TRUE(Contains(log[8], "security-credentials/db 404")) << log[8];
+}
+
 }  // namespace
 }  // namespace kestrune::cli::clitest
