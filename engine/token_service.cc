@@ -137,7 +137,13 @@ class OidcProvider final : public request::CredentialProvider {
         {"Policy", role_.policy},
     };
     for (const auto& [name, value] : items) {
-      if (!value.empty()) body += "&" + std::string(name) + "=" + request::PercentEncode(value);
+      // Appended piece by piece: MinGW g++ 12 warns falsely (-Wrestrict) on
+      // a chained operator+ here.
+      if (value.empty()) continue;
+      body += '&';
+      body += name;
+      body += '=';
+      body += request::PercentEncode(value);
     }
     const std::string text = "POST / HTTP/1.1\r\nHost: " + service_.host +
                              "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
