@@ -408,7 +408,7 @@ int RunCall(const CommandLine& line, Console& console) {
   options.value().accept_unknown_parameters = line.force;
   options.value().all_fields = line.all_fields;
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
-  if (!credentials.ok()) return UsageError(console, credentials.status().message());
+  if (!credentials.ok()) return CredentialsFailure(console, credentials.status());
   if (core::Status chosen = ApplyProfileChoices(line, *credentials, options.value());
       !chosen.ok()) {
     return UsageError(console, chosen.message());

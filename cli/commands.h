@@ -5,6 +5,7 @@
 // caller's thread with the caller's Console.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,6 +20,7 @@
 #include "core/status.h"
 #include "engine/engine.h"
 #include "report/result_list.h"
+#include "request/credential_provider.h"
 #include "request/credentials.h"
 
 namespace kestrune::cli {
@@ -69,6 +71,10 @@ struct FoundCredentials {
   // A profile's endpoint_type and signature_version, unchecked; "" when none.
   std::string endpoint_type;
   std::string signature_version;
+  // Temporary credentials a source fetched: until when they hold, and the
+  // source that renews them (nullptr for a pair held as it is).
+  std::optional<request::CredentialTime> expiration = std::nullopt;
+  std::shared_ptr<request::RenewingCredentials> renewing = nullptr;
 };
 // The first source that holds credentials, in this order:
 //   1. the profile --profile (or ALIBABA_CLOUD_PROFILE) names, in the vendor
@@ -84,7 +90,15 @@ struct FoundCredentials {
 // other than AK and StsToken, a section type other than access_key and sts)
 // is an error naming it, as is a named profile that does not exist, and
 // finding none at all; the caller sends nothing then.
+// Between 2 and 3 the OIDC variables (ALIBABA_CLOUD_ROLE_ARN, ...) come; a
+// profile of mode RamRoleArn, ChainableRamRoleArn or OIDC fetches temporary
+// credentials from the token service once, here.
 core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Console& console);
+
+// Shows why no credentials were found, a line at a time, and gives the exit
+// status: kExitConnection when a token service failed or could not be
+// reached (it names the step, then the service's error), else kExitUsage.
+int CredentialsFailure(Console& console, const core::Status& status);
 
 // The engine's internal trace lines are wanted with --trace or
 // KESTRUNE_TRACE=1.

@@ -4,8 +4,11 @@
 // cannot use is an error naming it, never skipped for the next source.
 #include <utility>
 
+#include "cli/app.h"
 #include "cli/commands.h"
+#include "cli/credential_modes.h"
 #include "cli/home.h"
+#include "cli/output.h"
 #include "request/credential_files.h"
 #include "request/small_file.h"
 
@@ -32,15 +35,22 @@ std::string Name(std::string_view variable) { return std::string(variable); }
 FoundCredentials Found(request::Credentials credentials, std::string source,
                        std::string region_id = {}) {
   if (!credentials.security_token.empty()) source += ", with a security token";
-  return FoundCredentials{std::move(credentials), std::move(source), std::move(region_id), {}, {}};
+  return FoundCredentials{std::move(credentials),
+                          std::move(source),
+                          std::move(region_id),
+                          {},
+                          {},
+                          std::nullopt,
+                          nullptr};
 }
 
 // A profile of the vendor command line's config.json: `name`, or the current
 // one for an empty name. nullopt when the file or its current profile is not
 // there (only possible for the current one).
-core::Result<std::optional<FoundCredentials>> FromAliyunConfig(const Console& console,
+core::Result<std::optional<FoundCredentials>> FromAliyunConfig(const TemporarySetting& setting,
                                                                const std::string& name,
                                                                std::string_view chosen_by) {
+  const Console& console = *setting.console;
   const std::optional<HomeFile> file = FindHomeFile(console, kAliyunConfig);
   if (!file) {
     if (name.empty()) return std::optional<FoundCredentials>();
@@ -63,10 +73,20 @@ core::Result<std::optional<FoundCredentials>> FromAliyunConfig(const Console& co
   std::string source = (name.empty() ? "the current profile \"" : "profile \"") + profile.name +
                        "\" of " + file->shown;
   if (!chosen_by.empty()) source += " (" + std::string(chosen_by) + ")";
+  std::shared_ptr<request::RenewingCredentials> renewing;
+  if (FetchesCredentials(profile)) {
+    source += ", mode " + profile.mode;
+    core::Result<std::shared_ptr<request::RenewingCredentials>> built =
+        ProfileCredentials(profile, **content, file->shown, setting, source);
+    if (!built.ok()) return built.status();
+    renewing = std::move(built.value());
+    profile.credentials = {};  // the base key signs only the token service's call
+  }
   FoundCredentials found =
       Found(std::move(profile.credentials), std::move(source), std::move(profile.region_id));
   found.endpoint_type = std::move(profile.endpoint_type);
   found.signature_version = std::move(profile.signature_version);
+  found.renewing = std::move(renewing);
   return std::optional<FoundCredentials>(std::move(found));
 }
 
@@ -138,7 +158,72 @@ core::Result<std::optional<FoundCredentials>> FromSdkCredentials(const Console& 
 
 }  // namespace
 
+namespace {
+
+core::Result<std::optional<FoundCredentials>> FromOidcVariables(const TemporarySetting& setting) {
+  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
+      OidcFromEnvironment(setting);
+  if (!renewing.ok()) return renewing.status();
+  if (!renewing.value()) return std::optional<FoundCredentials>();
+  FoundCredentials found = Found({}, (*renewing.value())->Describe());
+  found.renewing = std::move(*renewing.value());
+  return std::optional<FoundCredentials>(std::move(found));
+}
+
+core::Result<std::optional<FoundCredentials>> FromInstanceRole(const TemporarySetting& setting) {
+  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
+      InstanceRoleFromEnvironment(setting);
+  if (!renewing.ok()) return renewing.status();
+  if (!renewing.value()) return std::optional<FoundCredentials>();
+  FoundCredentials found = Found({}, (*renewing.value())->Describe());
+  found.renewing = std::move(*renewing.value());
+  return std::optional<FoundCredentials>(std::move(found));
+}
+
+// Fetches what a source that renews its credentials holds, once.
+core::Result<FoundCredentials> Fetched(FoundCredentials found) {
+  if (!found.renewing) return found;
+  core::Result<request::IssuedCredentials> issued = found.renewing->Get();
+  if (!issued.ok()) return issued.status();
+  found.credentials = issued->credentials;
+  found.expiration = issued->expiration;
+  found.source += "; temporary credentials";
+  if (found.expiration)
+    found.source += " expiring at " + request::FormatExpiration(*found.expiration);
+  return found;
+}
+
+core::Result<FoundCredentials> FindUnfetched(const CommandLine& line, const Console& console);
+
+}  // namespace
+
 core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Console& console) {
+  core::Result<FoundCredentials> found = FindUnfetched(line, console);
+  if (!found.ok()) return found.status();
+  return Fetched(std::move(found.value()));
+}
+
+int CredentialsFailure(Console& console, const core::Status& status) {
+  std::string_view text = status.message();
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    console.Err("kestrune: " + EscapeLine(text.substr(0, end)) + "\n");
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  return status.IsServiceError() || status.IsConnection() ? kExitConnection : kExitUsage;
+}
+
+namespace {
+
+core::Result<FoundCredentials> FindUnfetched(const CommandLine& line, const Console& console) {
+  TemporarySetting setting{&console, {}};
+  setting.exchange.connect_timeout = std::chrono::seconds(10);
+  setting.exchange.exchange_timeout = std::chrono::seconds(60);
+  if (line.ca_file) {
+    setting.exchange.tls.ca_file = *line.ca_file;
+  } else if (std::optional<std::string> ca = NonEmptyEnv(console, request::kCaFileVariable)) {
+    setting.exchange.tls.ca_file = *ca;
+  }
   std::optional<std::string> profile = line.profile;
   std::string_view chosen_by = "--profile";
   if (!profile) {
@@ -147,18 +232,20 @@ core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Co
   }
   if (profile) {
     core::Result<std::optional<FoundCredentials>> found =
-        FromAliyunConfig(console, *profile, chosen_by);
+        FromAliyunConfig(setting, *profile, chosen_by);
     if (!found.ok()) return found.status();
     return std::move(*found.value());  // a named profile is always there or an error
   }
   const auto sources = {
-      +[](const Console& c) { return FromEnvironment(c); },
-      +[](const Console&) { return FromSignFile(); },
-      +[](const Console& c) { return FromAliyunConfig(c, {}, {}); },
-      +[](const Console& c) { return FromSdkCredentials(c); },
+      +[](const TemporarySetting& s) { return FromEnvironment(*s.console); },
+      +[](const TemporarySetting& s) { return FromOidcVariables(s); },
+      +[](const TemporarySetting&) { return FromSignFile(); },
+      +[](const TemporarySetting& s) { return FromAliyunConfig(s, {}, {}); },
+      +[](const TemporarySetting& s) { return FromSdkCredentials(*s.console); },
+      +[](const TemporarySetting& s) { return FromInstanceRole(s); },
   };
   for (const auto& source : sources) {
-    core::Result<std::optional<FoundCredentials>> found = source(console);
+    core::Result<std::optional<FoundCredentials>> found = source(setting);
     if (!found.ok()) return found.status();
     if (found.value()) return std::move(*found.value());
   }
@@ -167,5 +254,7 @@ core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Co
       ", write the file \"sign\" with `kestrune credentials`, or name a profile of ~/.aliyun/"
       "config.json with --profile (see kestrune call --help)");
 }
+
+}  // namespace
 
 }  // namespace kestrune::cli

@@ -1,6 +1,8 @@
 // `kestrune credentials [ID]`: writes the credential file "sign" from an id
 // and a secret typed without echo.
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "cli/app.h"
 #include "cli/commands.h"
@@ -46,6 +48,18 @@ int RunCredentials(const CommandLine& line, Console& console) {
   if (id.size() > request::kMaxAccessKeyIdLength) {
     return UsageError(console, "the AccessKey id is longer than " +
                                    std::to_string(request::kMaxAccessKeyIdLength) + " characters");
+  }
+  // Another key pair may be in the file: replacing it loses it.
+  std::error_code error;
+  const auto present =
+      std::filesystem::symlink_status(std::string(request::kCredentialFileName), error);
+  if (!error && present.type() != std::filesystem::file_type::not_found) {
+    core::Result<std::string> answer =
+        console.ReadLine("The credential file \"sign\" exists; replace it? [y/N] ", false);
+    if (!answer.ok() || (*answer != "y" && *answer != "Y" && *answer != "yes")) {
+      return UsageError(console,
+                        "kept the credential file \"sign\" as it was; nothing was written");
+    }
   }
   core::Result<std::string> secret = console.ReadLine("AccessKey secret: ", true);
   if (!secret.ok()) {

@@ -323,7 +323,12 @@ int RunDoctor(const CommandLine& line, Console& console) {
     }
     lines.push_back({"credentials", Verdict::kOk, std::move(detail)});
   } else {
-    lines.push_back({"credentials", Verdict::kFail, found.status().message()});
+    // A token service's failure is the step, then the service's error.
+    std::string why = found.status().message();
+    for (std::size_t at = why.find('\n'); at != std::string::npos; at = why.find('\n', at)) {
+      why.replace(at, 1, " ");
+    }
+    lines.push_back({"credentials", Verdict::kFail, std::move(why)});
   }
 
   if (found.ok()) {

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <utility>
+#include <vector>
 
 #include "core/json_depth.h"
 
@@ -94,21 +95,54 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
   }
   const std::string what = "profile " + Quoted(name) + " of " + file_name;
   const std::string mode = Text(*chosen, "mode");
-  if (mode != "AK" && mode != "StsToken") {
-    if (mode.empty()) return Missing(what, "mode (AK or StsToken)");
+  // The fields each mode cannot do without, beyond a key where it takes one.
+  struct ModeNeeds {
+    std::string_view mode;
+    bool key;
+    std::vector<std::string_view> fields;
+  };
+  const ModeNeeds kModes[] = {
+      {"AK", true, {}},
+      {"StsToken", true, {}},
+      {"RamRoleArn", true, {"ram_role_arn"}},
+      {"ChainableRamRoleArn", false, {"source_profile", "ram_role_arn"}},
+      {"OIDC", false, {"ram_role_arn", "oidc_provider_arn", "oidc_token_file"}},
+      {"EcsRamRole", false, {}},  // ram_role_name, else the instance's own
+  };
+  const ModeNeeds* needs = nullptr;
+  for (const ModeNeeds& candidate : kModes) {
+    if (candidate.mode == mode) needs = &candidate;
+  }
+  if (needs == nullptr) {
+    if (mode.empty()) return Missing(what, "mode (AK, StsToken, RamRoleArn, ...)");
     return core::Status::Error(what + " has mode " + Shown(mode) +
-                               ", which kestrune cannot use: it takes AK and StsToken profiles");
+                               ", which kestrune cannot use: it takes AK, StsToken, RamRoleArn, "
+                               "ChainableRamRoleArn, OIDC and EcsRamRole profiles");
   }
   StoredCredentials stored{name,
                            {Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),
                             mode == "StsToken" ? Text(*chosen, "sts_token") : std::string()},
                            Text(*chosen, "region_id"),
                            Text(*chosen, "endpoint_type"),
-                           Text(*chosen, "signature_version")};
-  if (core::Status status = CheckComplete(what, stored.credentials, mode == "StsToken",
-                                          "access_key_id", "access_key_secret", "sts_token");
-      !status.ok()) {
-    return status;
+                           Text(*chosen, "signature_version"),
+                           mode};
+  if (needs->key) {
+    if (core::Status status = CheckComplete(what, stored.credentials, mode == "StsToken",
+                                            "access_key_id", "access_key_secret", "sts_token");
+        !status.ok()) {
+      return status;
+    }
+  }
+  for (const auto& [key, value] : chosen->items()) {
+    if (value.is_string()) {
+      const std::string text = Text(*chosen, key);
+      if (!text.empty()) stored.fields.emplace(key, text);
+    } else if (value.is_number_integer()) {
+      stored.fields.emplace(key, std::to_string(value.get<long long>()));
+    }
+  }
+  for (std::string_view field : needs->fields) {
+    if (!stored.fields.contains(field)) return Missing(what, field);
   }
   return std::optional<StoredCredentials>(std::move(stored));
 }

@@ -5,9 +5,13 @@
 //       {"current": "default", "profiles": [{"name": "default", "mode": "AK",
 //        "access_key_id": "...", "access_key_secret": "...", "sts_token": "",
 //        "region_id": "cn-hangzhou", ...}, ...]}
-//     Modes AK and StsToken (which adds sts_token) hold credentials; the other
-//     modes (RamRoleArn, EcsRamRole, ...) need a token service this program
-//     does not speak and are refused by name.
+//     Modes AK and StsToken (which adds sts_token) hold credentials;
+//     RamRoleArn (a key and ram_role_arn), ChainableRamRoleArn
+//     (source_profile and ram_role_arn) and OIDC (ram_role_arn,
+//     oidc_provider_arn, oidc_token_file) and EcsRamRole (ram_role_name,
+//     optional) say how to get temporary ones from
+//     the token service, which the caller does; other modes are refused by
+//     name.
 //   - the vendor SDKs' INI file, `~/.alibabacloud/credentials`: "[name]"
 //     sections of "key = value" lines, "#" or ";" comments; the [default]
 //     section with `type = access_key` (access_key_id, access_key_secret) or
@@ -23,6 +27,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,13 +48,17 @@ struct StoredCredentials {
   // ("v1", "v3"), as the file gives them; empty when it makes none.
   std::string endpoint_type;
   std::string signature_version;
+  // A config.json profile's mode, and its other fields as text (a number
+  // such as expired_seconds in its decimal form), for the modes that fetch
+  // temporary credentials; trimmed, absent ones left out.
+  std::string mode = {};
+  std::map<std::string, std::string, std::less<>> fields = {};
 };
 
 // The profile `profile` of a config.json, or with an empty `profile` the one
 // its "current" names (nullopt when it names none). An error for content that
-// is not such a document, a profile the file does not hold, a mode other than
-// AK and StsToken, and a profile without the id, the secret or (StsToken) the
-// token.
+// is not such a document, a profile the file does not hold, a mode this
+// program cannot use, and a profile without a field its mode needs.
 core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_view content,
                                                                  std::string_view profile,
                                                                  std::string_view file);

@@ -173,6 +173,16 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
       auto key = ParseAccessKey(*v);
       if (!key.ok()) return key.status();
       line.server.gateway.keys.push_back(std::move(key).value());
+    } else if (arg == "--instance-role") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      if (v->empty() || v->size() > 64 ||
+          v->find_first_not_of(
+              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.") !=
+              std::string::npos) {
+        return core::Status::Error("a RAM role name is 1 to 64 letters, digits, '-', '_' or '.'");
+      }
+      line.server.gateway.instance_role = *v;
     } else if (arg == "--sts-key") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -316,6 +326,8 @@ std::string HelpText() {
          "  --host ADDRESS         loopback address to listen on (default 127.0.0.1)\n"
          "  --access-key ID:SECRET accept this AccessKey (repeatable)\n"
          "  --access-key-file PATH read id:secret lines from PATH\n"
+         "  --instance-role NAME   the RAM role the metadata service (/latest/...) hands\n"
+         "                         a temporary key of (default kestrune-sim-role)\n"
          "  --sts-key ID:SECRET:TOKEN accept this temporary key with its\n"
          "                         SecurityToken only (repeatable)\n"
          "                         With no key given, the demo pair is accepted:\n"
@@ -387,7 +399,10 @@ std::string HelpText() {
          "\n"
          "Hosts: ecs.aliyuncs.com, iot.aliyuncs.com, apigateway.cn-qingdao.aliyuncs.com\n"
          "and each one's regional hosts (ecs.<region>.aliyuncs.com, VPC\n"
-         "ecs-vpc.<region>.aliyuncs.com, likewise iot and apigateway). Query values are "
+         "ecs-vpc.<region>.aliyuncs.com, likewise iot and apigateway). The token service\n"
+         "(sts.aliyuncs.com, sts[-vpc].<region>.aliyuncs.com) answers AssumeRole (signed\n"
+         "with an accepted key) and AssumeRoleWithOIDC (unsigned), issuing temporary keys\n"
+         "accepted with their SecurityToken until they expire. Query values are "
          "percent-decoded (\"+\" reads\n"
          "as a space) and re-encoded by the service's rules to form the string to sign.\n";
   return out.str();

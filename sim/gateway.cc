@@ -8,7 +8,9 @@
 #include "core/utf8.h"
 #include "sim/api.h"
 #include "sim/document.h"
+#include "sim/metadata.h"
 #include "sim/signature.h"
+#include "sim/sts.h"
 
 namespace kestrune::sim {
 namespace {
@@ -49,11 +51,14 @@ Gateway::Gateway(GatewayOptions options, const Clock& clock)
       clock_(clock),
       world_(clock.NowMillis(), options_.seed),
       random_(std::random_device{}()),
-      remaining_(options_.faults) {
+      remaining_(options_.faults),
+      metadata_(std::make_unique<MetadataService>(options_.instance_role)) {
   if (options_.keys.empty()) {
     options_.keys.push_back({std::string(kDemoAccessKeyId), std::string(kDemoAccessKeySecret)});
   }
 }
+
+Gateway::~Gateway() = default;
 
 std::string Gateway::NewRequestId() {
   const std::uint64_t a = random_();
@@ -66,6 +71,18 @@ std::string Gateway::NewRequestId() {
                 static_cast<unsigned>(0x8000 | ((b >> 48) & 0x3FFF)),
                 static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFULL));
   return buffer;
+}
+
+void Gateway::RememberIssuedKey(AccessKey key, std::int64_t now) {
+  std::erase_if(options_.keys, [now](const AccessKey& old) {
+    return old.expires_ms != 0 && now >= old.expires_ms;
+  });
+  const auto issued = [](const AccessKey& old) { return old.expires_ms != 0; };
+  if (static_cast<std::size_t>(std::count_if(options_.keys.begin(), options_.keys.end(), issued)) >=
+      kIssuedKeyLimit) {
+    options_.keys.erase(std::find_if(options_.keys.begin(), options_.keys.end(), issued));
+  }
+  options_.keys.push_back(std::move(key));
 }
 
 bool Gateway::RecordNonce(std::string_view key_id, std::string_view nonce, std::int64_t now) {
@@ -253,6 +270,16 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return refused;
   }
 
+  if (path.starts_with(kMetadataPrefix)) {
+    std::optional<AccessKey> issued;
+    outcome.response = metadata_->Handle(request, path, now, random_, issued);
+    outcome.service = "metadata";
+    outcome.action = std::string(path.substr(0, 64));
+    outcome.outcome =
+        outcome.response.status == 200 ? "ok" : std::to_string(outcome.response.status);
+    if (issued) RememberIssuedKey(std::move(*issued), now);
+    return outcome;
+  }
   if (request.method != "GET" && request.method != "POST") {
     return fail(403, "UnsupportedHTTPMethod", "This HTTP method is not supported.");
   }
@@ -269,6 +296,34 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return fail(404, "InvalidAction.NotFound",
                 "Specified api is not found, please check your url and method.");
   }
+  auto answer = [&](ActionReply& reply) {
+    outcome.response.status = 200;
+    if (json) {
+      outcome.response.content_type = "application/json;charset=UTF-8";
+      outcome.response.body = reply.root.ToJson();
+    } else {
+      outcome.response.body = reply.root.ToXml();
+    }
+    outcome.response.chunk_size = reply.chunk_size;
+    outcome.response.headers.emplace_back("x-acs-request-id", request_id);
+    outcome.outcome = "ok";
+  };
+  const bool to_sts = plain_host && IsStsHost(host);
+  auto issue_key = [&]() {
+    if (ParamValue(params, "Version") != kStsVersion) {
+      return fail(400, "InvalidVersion", "Specified parameter Version is not valid.");
+    }
+    auto issued = RunStsAction(params, request_id, now, random_);
+    if (auto* error = std::get_if<ApiError>(&issued)) {
+      return fail(error->status, error->code, error->message);
+    }
+    StsResult& result = std::get<StsResult>(issued);
+    RememberIssuedKey(std::move(result.issued), now);
+    answer(result.reply);
+    return outcome;
+  };
+  // The OIDC token vouches for the caller: no key signs this one.
+  if (to_sts && outcome.action == "AssumeRoleWithOIDC") return issue_key();
   for (std::string_view name : kCommonParameters) {
     if (v3.ok() &&
         (name == "Signature" || name == "SignatureMethod" || name == "SignatureVersion")) {
@@ -366,6 +421,9 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
   if (key->security_token && ParamValue(params, "SecurityToken") != *key->security_token) {
     return fail(400, "InvalidSecurityToken.Malformed", "Specified SecurityToken is malformed.");
   }
+  if (key->expires_ms != 0 && now >= key->expires_ms) {
+    return fail(400, "InvalidSecurityToken.Expired", "Specified SecurityToken is expired.");
+  }
 
   if (options_.throttle_rate > 0) {
     // A sliding window: at most RATE accepted requests in any one second, so
@@ -392,6 +450,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return fail(400, "SignatureNonceUsed", "Specified signature nonce was used already.");
   }
 
+  if (to_sts) return issue_key();
   if (ParamValue(params, "Version") != info.version) {
     return fail(400, "InvalidVersion", "Specified parameter Version is not valid.");
   }
@@ -457,16 +516,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     const std::size_t fill = target_size > base + overhead ? target_size - base - overhead : 0;
     reply.root.Str("Padding", std::string(fill, 'x'));
   }
-  outcome.response.status = 200;
-  if (json) {
-    outcome.response.content_type = "application/json;charset=UTF-8";
-    outcome.response.body = reply.root.ToJson();
-  } else {
-    outcome.response.body = reply.root.ToXml();
-  }
-  outcome.response.chunk_size = reply.chunk_size;
-  outcome.response.headers.emplace_back("x-acs-request-id", request_id);
-  outcome.outcome = "ok";
+  answer(reply);
   if (remaining_.reset > 0) {
     // Carried out; the reply is lost with the connection.
     --remaining_.reset;

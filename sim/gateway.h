@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -25,6 +26,8 @@
 
 namespace kestrune::sim {
 
+class MetadataService;
+
 // The documented key pair used when no key is given.
 inline constexpr std::string_view kDemoAccessKeyId = "kestrune-demo-id";
 inline constexpr std::string_view kDemoAccessKeySecret = "kestrune-demo-secret";
@@ -35,6 +38,9 @@ struct AccessKey {
   // Set for a temporary (STS) key: a request signed with it must carry this
   // SecurityToken.
   std::optional<std::string> security_token{};
+  // A key the simulator's token service issued: refused from this instant on
+  // (milliseconds since the epoch; 0 for a key that does not expire).
+  std::int64_t expires_ms = 0;
 };
 
 // Fault modes for tests. Counts say how many requests get the fault; each is
@@ -81,9 +87,15 @@ struct GatewayOptions {
   // AccessKey, answer Throttling.User with the rate-limit headers; 0: no
   // limit.
   int throttle_rate = 0;
+  // The RAM role of the instance whose metadata service the simulator plays.
+  std::string instance_role = "kestrune-sim-role";
   // How long a started or stopped instance stays Starting or Stopping.
   std::int64_t transition_ms = 0;
 };
+
+// The most temporary keys the token service keeps valid at once; past it the
+// oldest is forgotten.
+inline constexpr std::size_t kIssuedKeyLimit = 10000;
 
 // The span --throttle counts requests over.
 inline constexpr std::int64_t kThrottleWindowMs = 1000;
@@ -112,6 +124,7 @@ struct Outcome {
 class Gateway {
  public:
   Gateway(GatewayOptions options, const Clock& clock);
+  ~Gateway();
 
   Outcome Handle(const HttpRequest& request);
   // The answer to a request the HTTP parser refused (status 400, 408 or 431).
@@ -127,6 +140,8 @@ class Gateway {
   HttpResponse ErrorResponse(const ErrorReply& error, std::string_view host,
                              std::string_view request_id, bool json) const;
   std::string NewRequestId();
+  // Adds a key the token service issued, forgetting expired ones first.
+  void RememberIssuedKey(AccessKey key, std::int64_t now);
   // Records the nonce; false when it was seen from this key inside the window.
   bool RecordNonce(std::string_view key_id, std::string_view nonce, std::int64_t now);
 
@@ -142,6 +157,7 @@ class Gateway {
   std::deque<NonceEntry> nonce_order_;
   std::unordered_map<std::string, std::int64_t> nonces_;
   FaultPlan remaining_;
+  std::unique_ptr<MetadataService> metadata_;
   // Per AccessKey id: when each request of the last second (of the clock)
   // was accepted, oldest first; at most throttle_rate of them.
   std::unordered_map<std::string, std::deque<std::int64_t>> throttle_;

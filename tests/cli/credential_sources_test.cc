@@ -43,7 +43,9 @@ class CredentialSourcesTest : public CallTest {
 };
 
 TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
-  Sim();  // dry runs: it only gives Call() an address
+  Sim();  // dry runs, but for the OIDC step's token service
+  const std::string token_file = work_.File("oidc-token");
+  WriteFile(token_file, "aGVhZA.Ym9keQ.c2ln\n");
   const std::string config = Home() + "/.aliyun/config.json";
   const std::string ini = Home() + "/.alibabacloud/credentials";
   WriteFile(config, R"({"current":"current","profiles":[)" + Profile("named", "AK") + "," +
@@ -68,6 +70,14 @@ TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
        "",
        "env-id",
        "the environment"},
+      {{},
+       {{"ALIBABA_CLOUD_ROLE_ARN", "acs:ram::1:role/pod"},
+        {"ALIBABA_CLOUD_OIDC_PROVIDER_ARN", "acs:ram::1:oidc-provider/cluster"},
+        {"ALIBABA_CLOUD_OIDC_TOKEN_FILE", token_file},
+        {"KESTRUNE_STS_ENDPOINT", "http://" + simulator_->address()}},
+       "",
+       "STS.",
+       "the environment's OIDC variables"},
       {{}, {}, "", "sign-id", "the file \"sign\""},
       {{}, {}, "sign", "current-id", "the current profile \"current\""},
       {{}, {}, config, "ini-id", "[default] section of ~/.alibabacloud/credentials, with a"},
@@ -88,10 +98,11 @@ TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
     EXPECT_TRUE(Contains(console.err, step.source)) << console.err;
     EXPECT_EQ(status, step.id.empty() ? kExitUsage : kExitOk) << console.err;
     if (step.id.empty()) continue;
-    EXPECT_EQ(console.out.rfind("GET /?AccessKeyId=" + step.id + "&", 0), 0u) << console.out;
+    EXPECT_EQ(console.out.rfind("GET /?AccessKeyId=" + step.id, 0), 0u) << console.out;
     const std::string region = "RegionId=cn-" + step.id.substr(0, step.id.size() - 3);
     EXPECT_EQ(Contains(console.out, region), profile) << console.out;
-    EXPECT_EQ(Contains(console.out, "&SecurityToken=***"), step.id == "ini-id");
+    EXPECT_EQ(Contains(console.out, "&SecurityToken=***"),
+              step.id == "ini-id" || step.id == "STS.");
   }
 }
 
@@ -173,9 +184,9 @@ TEST_F(CredentialSourcesTest, BrokenOrUnusableSourcesAreRefusedByNameAndSendNoth
   };
   const std::vector<Case> cases = {
       {config,
-       R"({"current":"role","profiles":[)" + Profile("role", "RamRoleArn") + "]}",
+       R"({"current":"sso","profiles":[)" + Profile("sso", "CloudSSO") + "]}",
        {},
-       "mode RamRoleArn, which kestrune cannot use"},
+       "mode CloudSSO, which kestrune cannot use"},
       {config, R"({"profiles":[]})", {"--profile", "dev"}, "no profile \"dev\""},
       {config, std::string("{\"current\": ") + kStoredSecret, {}, "not JSON"},
       {Home() + "/.alibabacloud/credentials",
@@ -225,6 +236,100 @@ TEST_F(CredentialSourcesTest, TemporaryCredentialsAreSignedAndTheTokenIsNeverSho
   WriteFile("sign", std::string(kId) + ":" + kSecret + "\n");
   TestConsole& from_file = Console(false);
   EXPECT_EQ(Call(from_file, {"ecs", "DescribeRegions"}), kExitOk) << from_file.err;
+}
+
+// Roles assumed from a key, from another profile's role, and refused: one
+// AssumeRole per process however many requests follow, the token service's
+// error under the step that failed, and nothing sent to the service then.
+TEST_F(CredentialSourcesTest, RoleProfilesAssumeTheirRoleOncePerProcess) {
+  Simulator& sim = Sim();
+  const std::string key =
+      R"(,"access_key_id":")" + std::string(kId) + R"(","access_key_secret":")" + kSecret + "\"";
+  WriteFile(
+      Home() + "/.aliyun/config.json",
+      R"({"profiles":[{"name":"role","mode":"RamRoleArn","expired_seconds":900,)"
+      R"("ram_role_arn":"acs:ram::1:role/ops")" +
+          key +
+          R"(},{"name":"chain","mode":"ChainableRamRoleArn","source_profile":"role",)"
+          R"("ram_role_arn":"acs:ram::1:role/deep"},)"
+          R"({"name":"bad","mode":"RamRoleArn","ram_role_arn":"ops")" +
+          key +
+          R"(},{"name":"l1","mode":"ChainableRamRoleArn","source_profile":"l2",)"
+          R"("ram_role_arn":"acs:ram::1:role/a"},{"name":"l2","mode":)"
+          R"("ChainableRamRoleArn","source_profile":"l1","ram_role_arn":"acs:ram::1:role/a"}]})");
+  struct Case {
+    std::string profile;
+    int status;
+    std::size_t assumed;   // AssumeRole calls the simulator saw
+    std::size_t answered;  // calls to the service
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {"role", kExitOk, 1, 3, "mode RamRoleArn; temporary credentials expiring at 20"},
+      {"chain", kExitOk, 2, 3, "mode ChainableRamRoleArn; temporary credentials expiring at"},
+      {"bad", kExitConnection, 1, 0,
+       "AssumeRole of role ops at http://" + sim.address() +
+           " (sts.aliyuncs.com) failed:\nkestrune: InvalidParameter.RoleArn: The parameter "
+           "RoleArn is wrong. (RequestId "},
+      {"l1", kExitUsage, 0, 0, "make a loop: \"l1\" -> \"l2\" -> \"l1\""},
+  };
+  std::size_t seen = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.profile);
+    TestConsole& console = HomeConsole();
+    console.env["KESTRUNE_STS_ENDPOINT"] = "http://" + sim.address();
+    EXPECT_EQ(
+        Call(console, {"ecs", "DescribeZones", "--regions", "cn-hangzhou,cn-beijing,us-east-1",
+                       "--profile", c.profile, "--debug"}),
+        c.status)
+        << console.err;
+    EXPECT_TRUE(Contains(console.err, c.mentions)) << console.err;
+    // The issued token, shown nowhere (the simulator's start with "CAIS").
+    EXPECT_FALSE(Contains(console.out + console.err, "CAIS")) << console.err;
+    const std::vector<std::string> log =
+        sim.WaitForRequests(seen + c.assumed + c.answered, std::chrono::milliseconds(3000));
+    ASSERT_EQ(log.size(), seen + c.assumed + c.answered);
+    std::size_t assumed = 0;
+    for (std::size_t i = seen; i < log.size(); ++i) assumed += Contains(log[i], "AssumeRole");
+    EXPECT_EQ(assumed, c.assumed);
+    seen = log.size();
+  }
+}
+
+// The instance's role: a session token first, the role discovered or named,
+// and a role the instance does not have named in the failure.
+TEST_F(CredentialSourcesTest, InstanceRoleComesFromTheMetadataService) {
+  Simulator& sim = Sim({"--instance-role", "web"});
+  WriteFile(Home() + "/.aliyun/config.json",
+            R"({"current":"ecs","profiles":[{"name":"ecs","mode":"EcsRamRole"}]})");
+  struct Case {
+    std::string role;  // ALIBABA_CLOUD_ECS_METADATA; "" for the profile
+    int status;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {"", kExitOk, "mode EcsRamRole; temporary credentials expiring at 20"},
+      {"web", kExitOk, "RAM role \"web\" (ALIBABA_CLOUD_ECS_METADATA); temporary"},
+      {"db", kExitConnection,
+       "RAM role \"db\" from the instance metadata service at http://" + sim.address() +
+           " failed (is that role attached"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.role);
+    TestConsole& console = c.role.empty() ? HomeConsole() : Console(false);
+    console.env["KESTRUNE_METADATA_ENDPOINT"] = "http://" + sim.address();
+    if (!c.role.empty()) console.env["ALIBABA_CLOUD_ECS_METADATA"] = c.role;
+    EXPECT_EQ(Call(console, {"ecs", "DescribeRegions", "--debug"}), c.status) << console.err;
+    EXPECT_TRUE(Contains(console.err, c.mentions)) << console.err;
+    EXPECT_FALSE(Contains(console.out + console.err, "CAIS")) << console.err;
+  }
+  const std::vector<std::string> log = sim.WaitForRequests(9);
+  ASSERT_EQ(log.size(), 9u);
+  // Discovered: token, role list, the role's key, the call; named: no list.
+  for (const std::size_t i : {0u, 4u, 7u}) EXPECT_TRUE(Contains(log[i], "PUT metadata")) << log[i];
+  EXPECT_TRUE(Contains(log[1], "security-credentials/ ok")) << log[1];
+  EXPECT_TRUE(Contains(log[5], "security-credentials/web ok")) << log[5];
+  EXPECT_TRUE(Contains(log[8], "security-credentials/db 404")) << log[8];
 }
 
 }  // namespace

@@ -34,16 +34,18 @@ TEST_F(CallTest, CredentialsSubcommandWritesTheFileTheNextCallUses) {
   EXPECT_EQ(Call(caller, {"ecs", "DescribeRegions"}), kExitOk) << caller.err;
 
   TestConsole& prompted = Console(false);
-  prompted.input = {"typed-id", kTypedSecret};
+  // The file is there now: replacing it is asked first.
+  prompted.input = {"typed-id", "y", kTypedSecret};
   ASSERT_EQ(RunKestrune(prompted, {"credentials"}), kExitOk);
-  ASSERT_EQ(prompted.prompts.size(), 2u);
+  ASSERT_EQ(prompted.prompts.size(), 3u);
   EXPECT_FALSE(prompted.prompts[0].second);
-  EXPECT_TRUE(prompted.prompts[1].second);
+  EXPECT_TRUE(Contains(prompted.prompts[1].first, "\"sign\" exists; replace it?"));
+  EXPECT_TRUE(prompted.prompts[2].second);
   EXPECT_EQ(ReadFile("sign"), std::string("typed-id:") + kTypedSecret);
 
   // Refused input leaves the file as it was.
-  for (const std::vector<std::string>& input :
-       std::vector<std::vector<std::string>>{{}, {""}, {OverLongSecret()}}) {
+  for (const std::vector<std::string>& input : std::vector<std::vector<std::string>>{
+           {}, {"n"}, {"", kTypedSecret}, {"y", ""}, {"y", OverLongSecret()}}) {
     TestConsole& refused = Console(false);
     refused.input = input;
     EXPECT_EQ(RunKestrune(refused, {"credentials", "another-id"}), kExitUsage);

@@ -42,7 +42,7 @@ TEST(CredentialFilesTest, ReadsWhatHoldsCredentialsAndRefusesTheRestByName) {
   const Case cases[] = {
       {false, kConfig, "", "id-main", false, "cn-beijing", ""},
       {false, kConfig, "temp", "id-temp", true, "", ""},
-      {false, kConfig, "role", "", false, "", "mode RamRoleArn"},
+      {false, kConfig, "role", "", false, "", "has no ram_role_arn"},
       {false, kConfig, "no-token", "", false, "", "has no sts_token"},
       {false, kConfig, "absent", "", false, "", "no profile \"absent\""},
       {false, R"({"current":"gone","profiles":[]})", "", "", false, "", "\"gone\""},

@@ -13,6 +13,7 @@
 #include "request/signer.h"
 #include "sim/api.h"
 #include "sim/signature.h"
+#include "sim/sts.h"
 #include "tests/sim/sim_test_util.h"
 
 namespace kestrune::sim {
@@ -986,6 +987,74 @@ TEST(GatewayRobustnessTest, RandomlyDamagedRequestsGetAClearAnswer) {
     }
   }
   EXPECT_GT(accepted, 100);  // the undamaged quarter (and harmless damage) passes
+}
+
+}  // namespace
+}  // namespace kestrune::sim
+
+namespace kestrune::sim {
+namespace {
+
+// A key the token service issues works with its token, and only until it
+// expires; the OIDC exchange needs no key at all.
+TEST(StsGatewayTest, IssuedKeysLiveWithTheirTokenUntilTheyExpire) {
+  ManualClock clock(kPublishedTime);
+  Gateway gateway({}, clock);
+  testing::Signer base;
+  base.version = std::string(kStsVersion);
+  const std::string role = "acs:ram::1234567890123456:role/ops";
+  auto assume = [&](const Params& extra, const std::string& action = "AssumeRole") {
+    return gateway.Handle(testing::MakeRequest(base.Query(action, extra, clock.NowMillis()),
+                                               "sts.cn-hangzhou.aliyuncs.com", "GET"));
+  };
+  const Outcome issued =
+      assume({{"RoleArn", role}, {"RoleSessionName", "ci-run"}, {"DurationSeconds", "900"}});
+  ASSERT_EQ(issued.response.status, 200) << issued.response.body;
+  const std::string& body = issued.response.body;
+  EXPECT_EQ(Element(body, "Arn"), role + "/ci-run");
+  EXPECT_EQ(Element(body, "Expiration"), FormatTimestamp(kPublishedTime + 900 * 1000));
+
+  testing::Signer temporary;
+  temporary.key_id = Element(body, "AccessKeyId");
+  temporary.secret = Element(body, "AccessKeySecret");
+  const std::string token = Element(body, "SecurityToken");
+  auto describe = [&](const std::string& with_token) {
+    return gateway
+        .Handle(testing::MakeRequest(
+            temporary.Query("DescribeRegions", {{"SecurityToken", with_token}}, clock.NowMillis()),
+            "ecs.aliyuncs.com", "GET"))
+        .response.body;
+  };
+  EXPECT_EQ(Element(describe(token), "Code"), "<absent>");
+  EXPECT_EQ(Element(describe("CAISother"), "Code"), "InvalidSecurityToken.Malformed");
+  clock.AdvanceMillis(900 * 1000);
+  EXPECT_EQ(Element(describe(token), "Code"), "InvalidSecurityToken.Expired");
+
+  // Refusals in the service's words.
+  EXPECT_EQ(Element(assume({{"RoleArn", "ops"}, {"RoleSessionName", "ci"}}).response.body, "Code"),
+            "InvalidParameter.RoleArn");
+  EXPECT_EQ(
+      Element(assume({{"RoleArn", role}, {"RoleSessionName", "ci"}, {"DurationSeconds", "899"}})
+                  .response.body,
+              "Code"),
+      "InvalidParameter.DurationSeconds");
+
+  // OIDC: unsigned, the provider in the role's account, a token of JWT form.
+  auto oidc = [&](const std::string& provider, const std::string& jwt) {
+    const std::string query = "Action=AssumeRoleWithOIDC&Version=2015-04-01&Format=JSON&RoleArn=" +
+                              testing::RefEncode(role) +
+                              "&OIDCProviderArn=" + testing::RefEncode(provider) +
+                              "&OIDCToken=" + jwt + "&RoleSessionName=pod";
+    return gateway.Handle(testing::MakeRequest(query, "sts.aliyuncs.com", "GET")).response;
+  };
+  const std::string provider = "acs:ram::1234567890123456:oidc-provider/cluster";
+  const HttpResponse good = oidc(provider, "aGVhZA.Ym9keQ.c2ln");
+  EXPECT_EQ(good.status, 200) << good.body;
+  EXPECT_NE(good.body.find("\"SecurityToken\":\"CAIS"), std::string::npos) << good.body;
+  EXPECT_NE(oidc(provider, "not-a-jwt").body.find("AuthenticationFail.OIDCToken.Invalid"),
+            std::string::npos);
+  EXPECT_NE(oidc("acs:ram::99:oidc-provider/cluster", "a.b.c").body.find("OIDCProviderArn"),
+            std::string::npos);
 }
 
 }  // namespace
