@@ -71,7 +71,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 30> kOptions = {{
+constexpr std::array<OptionDefinition, 31> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"endpoint-type", Option::kEndpointType, true},
     {"signature", Option::kSignature, true},

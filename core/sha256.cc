@@ -172,7 +172,8 @@ Sha256Digest HmacSha256(std::string_view key, std::string_view message) {
   const Sha256Digest digest = context.Finish();
   // The key blocks are the key itself, a bit flip apart.
   WipeMemory(key_block, kBlock);
-  WipeMemory(pad, kBlock);
+  WipeMemory(inner_pad, kBlock);
+  WipeMemory(outer_pad, kBlock);
   return digest;
 }
 

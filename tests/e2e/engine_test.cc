@@ -513,9 +513,10 @@ TEST_F(EngineTest, AWalkHandsOnEachPagesRowsBeforeAskingForTheNext) {
       catalogue::PagingOf(catalogue::kEcsService, "DescribeInstances");
   ASSERT_TRUE(action && paging);
   AuditSecretOf(audit, credentials);
+  const catalogue::ParameterValueSlots region = InRegion();
 
   script();
-  const RequestResult joined = engine.SendAllPages(credentials, *action, {}, *paging);
+  const RequestResult joined = engine.SendAllPages(credentials, *action, region, *paging);
   ASSERT_EQ(joined.outcome, Outcome::kGoodReply);
   const std::vector<Row> joined_rows = rows.TakeProduced();
   ASSERT_GT(joined_rows.size(), 10u);
@@ -525,7 +526,7 @@ TEST_F(EngineTest, AWalkHandsOnEachPagesRowsBeforeAskingForTheNext) {
   std::vector<Row> streamed;
   std::vector<std::size_t> requests_at_each_page;
   const RequestResult walked =
-      engine.SendAllPages(credentials, *action, {}, *paging, [&](std::vector<Row> page_rows) {
+      engine.SendAllPages(credentials, *action, region, *paging, [&](std::vector<Row> page_rows) {
         requests_at_each_page.push_back(transport.requests.size());
         streamed.insert(streamed.end(), page_rows.begin(), page_rows.end());
       });
