@@ -75,6 +75,11 @@ class TlsServer {
     if (thread_.joinable()) thread_.join();
     return received_;
   }
+  // The name the client asked for in its hello (SNI); empty when none.
+  std::string server_name() {
+    received();
+    return server_name_;
+  }
 
  private:
   void Serve(const Identity& identity) {
@@ -92,6 +97,8 @@ class TlsServer {
     char buffer[4096];
     int count = 0;
     if (SSL_accept(ssl.get()) == 1) {
+      const char* name = SSL_get_servername(ssl.get(), TLSEXT_NAMETYPE_host_name);
+      server_name_ = name ? name : "";
       while (received_.find("\r\n\r\n") == std::string::npos &&
              (count = SSL_read(ssl.get(), buffer, sizeof buffer)) > 0) {
         received_.append(buffer, static_cast<std::size_t>(count));
@@ -105,6 +112,7 @@ class TlsServer {
   int listener_ = socket(AF_INET, SOCK_STREAM, 0);
   std::string port_;
   std::string received_;
+  std::string server_name_;
   std::thread thread_;
 };
 
@@ -149,6 +157,8 @@ TEST_F(TlsExchangeTest, AServerOfTheTrustedCaForTheNameConnectedToGetsTheRequest
     EXPECT_EQ(reply.body, "hello");
     EXPECT_EQ(server.received(), kRequest);
     EXPECT_TRUE(reply.times.sent);
+    // The name connected to is the name asked for; an address is never sent as one.
+    EXPECT_EQ(server.server_name(), std::string_view(host) == "localhost" ? host : "");
   }
 }
 
