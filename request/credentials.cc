@@ -75,12 +75,17 @@ std::string HideSecurityToken(std::string text, std::string_view token) {
   };
   // A JSON writer may escape "/" as "\/"; Base64 may come without its
   // padding, or in its URL form ("-" and "_").
-  const auto replaced = [](std::string form, char from, std::string_view to) {
-    for (std::size_t at = form.find(from); at != std::string::npos;
-         at = form.find(from, at + to.size())) {
-      form.replace(at, 1, to);
+  const auto replaced = [](std::string_view form, char from, std::string_view to) {
+    std::string out;
+    out.reserve(form.size());
+    for (const char c : form) {
+      if (c == from) {
+        out += to;
+      } else {
+        out += c;
+      }
     }
-    return form;
+    return out;
   };
   const std::string once = PercentEncode(token);
   const std::string once_lower = lower_hex(once);
@@ -89,10 +94,9 @@ std::string HideSecurityToken(std::string text, std::string_view token) {
   while (base64.ends_with('=')) base64.pop_back();
   const std::string url_base64 = replaced(replaced(base64, '+', "-"), '/', "_");
   // Longest first, so that no shorter form eats part of a longer one.
-  for (const std::string& form :
-       {PercentEncode(once), PercentEncode(once_lower), once, once_lower,
-        replaced(padded, '/', "\\/"), padded, replaced(std::string(token), '/', "\\/"),
-        std::string(token), base64, url_base64}) {
+  for (const std::string& form : {PercentEncode(once), PercentEncode(once_lower), once, once_lower,
+                                  replaced(padded, '/', "\\/"), padded, replaced(token, '/', "\\/"),
+                                  std::string(token), base64, url_base64}) {
     for (std::size_t at = text.find(form); at != std::string::npos;
          at = text.find(form, at + kHiddenToken.size())) {
       text.replace(at, form.size(), kHiddenToken);
