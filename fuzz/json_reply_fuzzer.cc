@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -57,8 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Two pages of the same reply joined: the result is the first page as
   // received (not an object) or one valid document.
   const auto join = kestrune::engine::MakeJsonPageJoin("Instances");
-  (void)join->Add(std::string(reply));
-  (void)join->Add(std::string(reply));
+  constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
+  (void)join->Add(std::string(reply), kNoLimit);
+  (void)join->Add(std::string(reply), kNoLimit);
   const std::string joined = join->Finish("");
   if (joined != reply && !ValidDocument(joined)) Fail("the joined pages are not one document");
   return 0;
