@@ -324,7 +324,14 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kDescribeRegionsButton, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
     Settle(dialog);
-    LRESULT rows = SendMessageW(GetDlgItem(dialog, kResultList), LVM_GETITEMCOUNT, 0, 0);
+    // On a loaded machine the list may fill after the queue first goes quiet.
+    LRESULT rows = 0;
+    WaitUntil(
+        [&] {
+          rows = SendMessageW(GetDlgItem(dialog, kResultList), LVM_GETITEMCOUNT, 0, 0);
+          return rows == kDescribeRegionsRows;
+        },
+        5000);
     if (rows != kDescribeRegionsRows) {
       std::fprintf(stderr, "FAIL: DescribeRegions shows %ld rows, expected %ld\n",
                    static_cast<long>(rows), static_cast<long>(kDescribeRegionsRows));
