@@ -186,6 +186,7 @@ struct Checker {
   core::Status Unknown(std::string_view name, const std::vector<ParameterInfo>& known) const {
     std::string message = action + " has no parameter \"" + std::string(name) + "\"";
     std::vector<std::string_view> names;
+    names.reserve(known.size());
     for (const ParameterInfo& info : known) names.push_back(info.name);
     const std::vector<std::string> closest = core::ClosestWords(name, names);
     if (!closest.empty()) message += "; did you mean " + core::JoinAlternatives(closest) + "?";

@@ -510,7 +510,7 @@ int RunCall(const CommandLine& line, Console& console) {
   }
   // A walk's rows are printed as each page comes, so it never holds them all.
   RowChunks chunks(format);
-  const auto print_page = [&](std::vector<report::Row> rows) {
+  const auto print_page = [&](const std::vector<report::Row>& rows) {
     if (std::string text = chunks.Render(rows); !text.empty()) {
       console.Out(ForDisplay(console, format, std::move(text)));
     }

@@ -199,7 +199,7 @@ class InstanceRoleProvider final : public request::CredentialProvider {
                                         " failed:\n" + Failure(reply));
       }
       role = std::string(request::TrimCredentialText(reply->body));
-      role = role.substr(0, role.find('\n'));
+      if (const std::size_t end = role.find('\n'); end != std::string::npos) role.resize(end);
     }
     const std::string step = "reading the credentials of RAM role \"" + OneLine(role) +
                              "\" from the instance metadata service at " + where;
