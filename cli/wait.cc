@@ -11,15 +11,6 @@
 namespace kestrune::cli {
 namespace {
 
-std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string text;
-  for (const std::string& part : parts) {
-    if (!text.empty()) text += separator;
-    text += part;
-  }
-  return text;
-}
-
 std::string Seconds(std::chrono::milliseconds duration) {
   const auto count = duration.count();
   std::string text = std::to_string(count / 1000);
@@ -73,7 +64,7 @@ int CallUntil(Console& console, const WaitSettings& settings, engine::Engine& en
               report::RecordingResultList& list, const request::Credentials& credentials,
               const catalogue::ResolvedAction& action,
               const catalogue::ParameterValueSlots& values) {
-  const std::string field = Joined(settings.condition.path, ".");
+  const std::string field = engine::JoinWaitParts(settings.condition.path, ".");
   const engine::WaitPlan plan{settings.condition, settings.interval, settings.timeout,
                               settings.format == OutputFormat::kJson};
   CallOutcome outcome;
@@ -108,7 +99,8 @@ int CallUntil(Console& console, const WaitSettings& settings, engine::Engine& en
               EscapeLine(engine::DescribeWaitValues(progress.last)) +
               (progress.end == engine::WaitEnd::kFailed
                    ? std::string(", a --wait-fail value; not waiting any longer")
-                   : ", still not " + EscapeLine(Joined(settings.condition.wanted, " or ")) +
+                   : ", still not " +
+                         EscapeLine(engine::JoinWaitParts(settings.condition.wanted, " or ")) +
                          " after " + Seconds(settings.timeout)) +
               " (" + std::to_string(call) + (call == 1 ? " call" : " calls") + ")\n");
   return status == kExitOk ? kExitWaitEnded : status;

@@ -172,14 +172,17 @@ WaitProgress RepeatUntil(const WaitPlan& plan, const std::function<const Request
   }
 }
 
-std::string DescribeWaitValues(const WaitCheck& check) {
-  if (check.values.empty()) return "nothing";
+std::string JoinWaitParts(const std::vector<std::string>& parts, std::string_view separator) {
   std::string text;
-  for (const std::string& value : check.values) {
-    if (!text.empty()) text += ", ";
-    text += value;
+  for (const std::string& part : parts) {
+    if (!text.empty()) text += separator;
+    text += part;
   }
   return text;
+}
+
+std::string DescribeWaitValues(const WaitCheck& check) {
+  return check.values.empty() ? "nothing" : JoinWaitParts(check.values, ", ");
 }
 
 }  // namespace kestrune::engine

@@ -35,6 +35,9 @@ struct WaitCondition {
 std::optional<std::vector<std::string>> SplitWaitField(std::string_view field);
 // "Value[,Value…]" as its values; nullopt when one of them is empty.
 std::optional<std::vector<std::string>> SplitWaitValues(std::string_view text);
+// The names or values again as one text, `separator` between them (".",
+// " or "), as both faces word a wait.
+std::string JoinWaitParts(const std::vector<std::string>& parts, std::string_view separator);
 
 enum class WaitState {
   kReached,   // every place holds a wanted value

@@ -11,15 +11,6 @@
 namespace kestrune::ui {
 namespace {
 
-std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string text;
-  for (const std::string& part : parts) {
-    if (!text.empty()) text += separator;
-    text += part;
-  }
-  return text;
-}
-
 std::string Calls(int calls) { return std::to_string(calls) + (calls == 1 ? " call" : " calls"); }
 
 }  // namespace
@@ -66,7 +57,7 @@ core::Result<std::optional<engine::WaitPlan>> ReadWaitBox(HWND dialog) {
 
 std::string WaitReport(const engine::WaitPlan& plan, const engine::WaitProgress& progress,
                        std::string_view action, std::string_view last_report) {
-  const std::string field = Joined(plan.condition.path, ".");
+  const std::string field = engine::JoinWaitParts(plan.condition.path, ".");
   const std::string holds = engine::DescribeWaitValues(progress.last);
   switch (progress.end) {
     case engine::WaitEnd::kReached:
@@ -77,7 +68,7 @@ std::string WaitReport(const engine::WaitPlan& plan, const engine::WaitProgress&
              Calls(progress.calls) + ")";
     case engine::WaitEnd::kTimedOut:
       return "wait timed out: " + field + " still holds " + holds + ", not " +
-             Joined(plan.condition.wanted, " or ") + ", after " +
+             engine::JoinWaitParts(plan.condition.wanted, " or ") + ", after " +
              std::to_string(plan.timeout.count() / 1000) + " s (" + Calls(progress.calls) + ")";
     case engine::WaitEnd::kNotFound:
       return "wait for: " + field + " names nothing in the reply of " + std::string(action) +
