@@ -31,6 +31,8 @@ constexpr std::string_view kMainHelp =
     "                 write the credential file \"sign\" (secret read without echo)\n"
     "  demo           start the local simulator and take a short tour of it\n"
     "  doctor         check credentials, clock, network, TLS and a signed call\n"
+    "  configure list|get|set|switch|delete\n"
+    "                 the profiles of ~/.aliyun/config.json\n"
     "\n"
     "Options:\n"
     "  --endpoint [https://|http://]HOST[:PORT]\n"
@@ -59,6 +61,7 @@ constexpr std::string_view kMainHelp =
     "                           (1 to 64, default 32)\n"
     "  --profile NAME           call, doctor: the credentials (and default\n"
     "                           RegionId) of a profile of ~/.aliyun/config.json\n"
+    "  --mode MODE              configure set: the profile's mode\n"
     "  --format table|tsv|json  an aligned table (default on a terminal),\n"
     "                           tab-separated rows (default otherwise), or the\n"
     "                           service's own JSON as one document\n"
@@ -312,8 +315,52 @@ constexpr std::string_view kDoctorHelp =
     "Exit status: 0 when no check fails (warnings allowed), 1 when one fails,\n"
     "2 usage error.\n";
 
-constexpr std::array<std::string_view, 7> kHelpTexts = {
-    kMainHelp, kListHelp, kCallHelp, kSampleHelp, kCredentialsHelp, kDemoHelp, kDoctorHelp};
+constexpr std::string_view kConfigureHelp =
+    "Usage: kestrune configure list\n"
+    "       kestrune configure get [--profile NAME] [FIELD]\n"
+    "       kestrune configure set --profile NAME [--mode MODE] [FIELD=VALUE ...]\n"
+    "       kestrune configure switch NAME\n"
+    "       kestrune configure delete NAME\n"
+    "\n"
+    "Edits the profiles of ~/.aliyun/config.json, the file of the Aliyun command\n"
+    "line, so that it still reads them: other profiles and fields are kept.\n"
+    "The file is replaced whole (never half written), readable by its owner\n"
+    "only; its folder is made, owner-only, when missing. A file that is not\n"
+    "such a JSON document is refused and left as it is.\n"
+    "  list    each profile's name, mode and region_id; * marks the current one\n"
+    "  get     the current profile's (or NAME's) fields, or FIELD's value alone;\n"
+    "          secrets (access_key_secret, sts_token, ...) are shown as ********\n"
+    "  set     adds or changes profile NAME; --mode is needed for a new one. A\n"
+    "          secret the mode needs and the command line does not give is read\n"
+    "          from standard input, without echo at a terminal. FIELD= removes\n"
+    "          a field. Fields the new mode does not take are dropped\n"
+    "  switch  makes NAME the current profile\n"
+    "  delete  removes NAME; the current profile only when it is the last one\n"
+    "The first profile set becomes the current one.\n"
+    "\n"
+    "Modes and their fields (* needed):\n"
+    "  AK                   access_key_id*, access_key_secret*\n"
+    "  StsToken             the same and sts_token*\n"
+    "  RamRoleArn           access_key_id*, access_key_secret*, ram_role_arn*,\n"
+    "                       ram_session_name, expired_seconds (900 to 43200),\n"
+    "                       policy, external_id, sts_region, sts_endpoint\n"
+    "  ChainableRamRoleArn  source_profile* (another profile), ram_role_arn*,\n"
+    "                       and the optional fields of RamRoleArn\n"
+    "  OIDC                 ram_role_arn*, oidc_provider_arn*, oidc_token_file*,\n"
+    "                       ram_session_name, expired_seconds, policy,\n"
+    "                       sts_region, sts_endpoint\n"
+    "  EcsRamRole           ram_role_name (else the instance's own role)\n"
+    "  CredentialsURI       credentials_uri* (http:// or https://)\n"
+    "  External             process_command*\n"
+    "Every mode also takes region_id, output_format, endpoint_type (public,\n"
+    "vpc) and signature_version (v1, v3).\n"
+    "\n"
+    "Exit status: 0 done, 2 usage error or a file that cannot be read or\n"
+    "written (nothing is written then).\n";
+
+constexpr std::array<std::string_view, 8> kHelpTexts = {kMainHelp,   kListHelp,        kCallHelp,
+                                                        kSampleHelp, kCredentialsHelp, kDemoHelp,
+                                                        kDoctorHelp, kConfigureHelp};
 
 std::string_view HelpFor(Subcommand subcommand) {
   switch (subcommand) {
@@ -329,6 +376,8 @@ std::string_view HelpFor(Subcommand subcommand) {
       return kDemoHelp;
     case Subcommand::kDoctor:
       return kDoctorHelp;
+    case Subcommand::kConfigure:
+      return kConfigureHelp;
     case Subcommand::kNone:
       break;
   }
@@ -370,11 +419,14 @@ int RunCommand(std::span<const std::string> arguments, Console& console) {
       return RunDemo(line, console);
     case Subcommand::kDoctor:
       return RunDoctor(line, console);
+    case Subcommand::kConfigure:
+      return RunConfigure(line, console);
     case Subcommand::kNone:
       break;
   }
   return UsageError(console,
-                    "a subcommand is missing: list, call, sample, credentials, demo or doctor "
+                    "a subcommand is missing: list, call, sample, credentials, demo, doctor or "
+                    "configure "
                     "(see kestrune --help)");
 }
 

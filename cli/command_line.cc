@@ -20,13 +20,14 @@ struct SubcommandEntry {
   Subcommand subcommand;
 };
 
-constexpr std::array<SubcommandEntry, 6> kSubcommands = {{
+constexpr std::array<SubcommandEntry, 7> kSubcommands = {{
     {"list", Subcommand::kList},
     {"call", Subcommand::kCall},
     {"sample", Subcommand::kSample},
     {"credentials", Subcommand::kCredentials},
     {"demo", Subcommand::kDemo},
     {"doctor", Subcommand::kDoctor},
+    {"configure", Subcommand::kConfigure},
 }};
 
 enum class Option {
@@ -40,6 +41,7 @@ enum class Option {
   kRegions,
   kParallel,
   kProfile,
+  kMode,
   kFormat,
   kTimeout,
   kConnectTimeout,
@@ -71,7 +73,7 @@ struct OptionDefinition {
 
 // One option a line, easier to read and to extend.
 // clang-format off
-constexpr std::array<OptionDefinition, 31> kOptions = {{
+constexpr std::array<OptionDefinition, 32> kOptions = {{
     {"endpoint", Option::kEndpoint, true},
     {"endpoint-type", Option::kEndpointType, true},
     {"signature", Option::kSignature, true},
@@ -82,6 +84,7 @@ constexpr std::array<OptionDefinition, 31> kOptions = {{
     {"regions", Option::kRegions, true},
     {"parallel", Option::kParallel, true},
     {"profile", Option::kProfile, true},
+    {"mode", Option::kMode, true},
     {"format", Option::kFormat, true},
     {"timeout", Option::kTimeout, true},
     {"connect-timeout", Option::kConnectTimeout, true},
@@ -286,6 +289,10 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       if (value.empty()) return Error("--profile needs a profile name of ~/.aliyun/config.json");
       line.profile = std::string(value);
       break;
+    case Option::kMode:
+      if (value.empty()) return Error("--mode needs a profile mode such as AK or RamRoleArn");
+      line.mode = std::string(value);
+      break;
     case Option::kFormat:
       if (value == "table") {
         line.format = OutputFormat::kTable;
@@ -429,8 +436,11 @@ core::Status CheckApplicable(const CommandLine& line) {
   if (line.names && sub != Subcommand::kList) {
     return Error("--names applies to list only, not " + where);
   }
-  if (line.profile && !connects) {
-    return Error("--profile applies to call and doctor, not " + where);
+  if (line.profile && !connects && sub != Subcommand::kConfigure) {
+    return Error("--profile applies to call, doctor and configure, not " + where);
+  }
+  if (line.mode && sub != Subcommand::kConfigure) {
+    return Error("--mode applies to configure set only, not " + where);
   }
   if (line.endpoint && !(sends || connects)) {
     return Error("--endpoint applies to call, demo and doctor, not " + where);

@@ -31,7 +31,7 @@ inline constexpr std::uint64_t kMaxMaxBytes = std::uint64_t{64} << 30;
 inline constexpr int kMaxRetries = 20;
 inline constexpr int kDefaultRetries = 3;
 
-enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo, kDoctor };
+enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo, kDoctor, kConfigure };
 
 enum class OutputFormat { kAuto, kTable, kTsv, kJson };
 
@@ -53,6 +53,7 @@ struct CommandLine {
   std::optional<std::string> regions;
   std::optional<int> parallel;
   std::optional<std::string> profile;  // a profile of ~/.aliyun/config.json
+  std::optional<std::string> mode;     // configure set: the profile's mode
   OutputFormat format = OutputFormat::kAuto;
   std::optional<std::chrono::milliseconds> timeout;
   // Each attempt's connection, and each wait for reply data, apart from

@@ -31,6 +31,7 @@ int RunSample(const CommandLine& line, Console& console);
 int RunCredentials(const CommandLine& line, Console& console);
 int RunDemo(const CommandLine& line, Console& console);
 int RunDoctor(const CommandLine& line, Console& console);
+int RunConfigure(const CommandLine& line, Console& console);
 
 // Prints "kestrune: <message>" on one line of the error stream and returns
 // kExitUsage.

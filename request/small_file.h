@@ -26,10 +26,18 @@ core::Result<std::optional<std::string>> ReadSmallFileIfPresent(const std::strin
 
 // Whether a file that holds credentials can be trusted: it (or, through a
 // symbolic link, its target) must belong to the user running the program and
-// must not be writable by everyone, or another user could plant a key pair of
-// theirs. An error naming the file and the reason otherwise. On Windows, where
-// a file's access list decides instead, this is always OK for now.
+// must not be writable by anyone else, or another user could plant a key pair
+// of theirs. On POSIX systems that is the file's owner and its write bit for
+// others; on Windows its owner (the user, or the Administrators group the
+// user acts in) and every entry of its access list that grants a write, which
+// must name the user, the owner, SYSTEM or Administrators. An error naming
+// the file and the reason otherwise.
 core::Status CheckOwnFile(const std::string& path);
+
+// Makes the directory `path` (its parent must exist), readable by its owner
+// only (a mode of 0700; on Windows an access list naming the user alone). OK
+// when a directory is there already, which is left as it is.
+core::Status CreatePrivateDirectory(const std::string& path);
 
 // Replaces the file by `content`: written to a temporary file beside it,
 // flushed, then renamed over it. The temporary file is always a new one

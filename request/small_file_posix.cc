@@ -129,6 +129,17 @@ core::Status CheckOwnFile(const std::string& path) {
   return core::Status::Ok();
 }
 
+core::Status CreatePrivateDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return core::Status::Ok();
+  if (errno != EEXIST) return FileError("cannot create the folder", path);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return FileError("cannot read", path);
+  if (!S_ISDIR(info.st_mode)) {
+    return core::Status::Error("\"" + path + "\" is there but is not a folder");
+  }
+  return core::Status::Ok();
+}
+
 core::Status WriteFileAtomically(const std::string& path, std::string_view content) {
   // A fresh file under a name no one can guess, created (never opened if
   // there) beside the target so that the rename stays on one file system:
