@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <sddl.h>
 
@@ -90,24 +91,31 @@ struct LocalFreer {
 };
 using OwnerOnly = std::unique_ptr<void, LocalFreer>;
 
-// A security descriptor whose access list grants the current user alone
-// full control, inheriting nothing from the directory; null when it cannot
-// be made (then the file gets the directory's inherited permissions, as it
-// always did before).
-OwnerOnly OwnerOnlyDescriptor() {
+// The SID of the user this process runs as, in a buffer of its own (a
+// TOKEN_USER whose Sid points into it); empty when the system cannot tell.
+std::vector<unsigned char> CurrentUser() {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
   Handle token_handle(token);
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::vector<unsigned char> buffer(size);
-  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-    return nullptr;
-  }
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+  return buffer;
+}
+
+PSID UserSid(std::vector<unsigned char>& user) {
+  return reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+}
+
+// A security descriptor whose access list grants the current user alone
+// full control, inheriting nothing from the directory; null when it cannot
+// be made.
+OwnerOnly OwnerOnlyDescriptor() {
+  std::vector<unsigned char> user = CurrentUser();
+  if (user.empty()) return nullptr;
   LPWSTR sid_text = nullptr;
-  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid_text)) {
-    return nullptr;
-  }
+  if (!ConvertSidToStringSidW(UserSid(user), &sid_text)) return nullptr;
   const OwnerOnly sid_owner(sid_text);
   // P: protected, no inherited entries; one entry: the user, full access.
   const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid_text) + L")";
@@ -117,6 +125,26 @@ OwnerOnly OwnerOnlyDescriptor() {
     return nullptr;
   }
   return OwnerOnly(descriptor);
+}
+
+// Whether `sid` may write a credential file without making it untrusted:
+// the user, the file's owner, the system itself and the administrators,
+// who could take any file anyway.
+bool TrustedWriter(PSID sid, PSID user, PSID owner) {
+  return EqualSid(sid, user) || (owner != nullptr && EqualSid(sid, owner)) ||
+         IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+}
+
+// Who a SID is, for a message: the groups the question is usually about by
+// name, any other as its S-1-... form.
+std::string NameOf(PSID sid) {
+  if (IsWellKnownSid(sid, WinWorldSid)) return "Everyone";
+  if (IsWellKnownSid(sid, WinAuthenticatedUserSid)) return "Authenticated Users";
+  if (IsWellKnownSid(sid, WinBuiltinUsersSid)) return "Users";
+  LPWSTR text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return "another account";
+  const OwnerOnly text_owner(text);
+  return core::FromWide(text);
 }
 
 // Sixteen hex digits from the system's random source; empty when it fails.
@@ -152,6 +180,9 @@ core::Status WriteFileAtomically(const std::string& path, std::string_view conte
   // A new file (CREATE_NEW: never one already there) under a name no one can
   // guess, owner-only from its creation.
   const OwnerOnly descriptor = OwnerOnlyDescriptor();
+  // Without it the file would take the folder's permissions, which may let
+  // others read the secret: better not written at all.
+  if (!descriptor) return FileError("cannot make an owner-only file for", path);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   std::string temporary;
   std::wstring wide_temporary;
@@ -164,9 +195,8 @@ core::Status WriteFileAtomically(const std::string& path, std::string_view conte
     }
     temporary = path + ".tmp-" + suffix;
     wide_temporary = core::ToWide(temporary);
-    created =
-        CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, descriptor ? &attributes : nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    created = CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (created != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
   }
   Handle file(created);
@@ -189,6 +219,71 @@ core::Status WriteFileAtomically(const std::string& path, std::string_view conte
   return core::Status::Ok();
 }
 
-core::Status CheckOwnFile(const std::string& /*path*/) { return core::Status::Ok(); }
+core::Status CheckOwnFile(const std::string& path) {
+  // Opened as the read would open it, through a link to its target.
+  Handle file(CreateFileW(core::ToWide(path).c_str(), READ_CONTROL,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return FileError("cannot read", path);
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD got = GetSecurityInfo(file.get(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                    nullptr, &dacl, nullptr, &descriptor);
+  if (got != ERROR_SUCCESS) {
+    SetLastError(got);
+    return FileError("cannot read the permissions of", path);
+  }
+  const OwnerOnly descriptor_owner(descriptor);
+  std::vector<unsigned char> user = CurrentUser();
+  if (user.empty()) return FileError("cannot tell the user running this program for", path);
+  const auto refuse = [&](const std::string& why) {
+    std::string message = "refusing the credential file \"";
+    message += path;
+    message += "\": ";
+    message += why;
+    return core::Status::InvalidInput(std::move(message));
+  };
+  BOOL member = FALSE;
+  const bool own = owner != nullptr && (EqualSid(owner, UserSid(user)) ||
+                                        (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+                                         CheckTokenMembership(nullptr, owner, &member) && member));
+  if (!own) return refuse("it belongs to " + (owner ? NameOf(owner) : "no one") + ", not you");
+  if (dacl == nullptr) return refuse("it has no access list, so everyone may write it");
+  // Deny entries are not weighed against the grants: a file whose grants
+  // alone let others write is refused, whatever else its list says.
+  constexpr ACCESS_MASK kWrites =
+      FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) return FileError("cannot read the permissions of", path);
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    PSID grantee = &allowed->SidStart;
+    if ((allowed->Mask & kWrites) != 0 && !TrustedWriter(grantee, UserSid(user), owner)) {
+      return refuse(NameOf(grantee) +
+                    " may write it (icacls FILE /inheritance:r /grant:r %USERNAME%:F)");
+    }
+  }
+  return core::Status::Ok();
+}
+
+core::Status CreatePrivateDirectory(const std::string& path) {
+  const OwnerOnly descriptor = OwnerOnlyDescriptor();
+  if (!descriptor) return FileError("cannot make an owner-only folder", path);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  const std::wstring wide = core::ToWide(path);
+  if (CreateDirectoryW(wide.c_str(), &attributes)) return core::Status::Ok();
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return FileError("cannot create the folder", path);
+  const DWORD found = GetFileAttributesW(wide.c_str());
+  if (found == INVALID_FILE_ATTRIBUTES || (found & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return core::Status::Error("\"" + path + "\" is there but is not a folder");
+  }
+  return core::Status::Ok();
+}
 
 }  // namespace kestrune::request
