@@ -19,6 +19,10 @@ _kestrune() {
     --method) mapfile -t COMPREPLY < <(compgen -W "GET POST" -- "$cur"); return ;;
     --endpoint-type) mapfile -t COMPREPLY < <(compgen -W "public vpc" -- "$cur"); return ;;
     --signature) mapfile -t COMPREPLY < <(compgen -W "v1 v3" -- "$cur"); return ;;
+    --mode)
+      mapfile -t COMPREPLY < <(compgen -W "AK StsToken RamRoleArn ChainableRamRoleArn EcsRamRole OIDC
+                                           CredentialsURI External" -- "$cur")
+      return ;;
     --endpoint | --region | --timeout | --wait-for | --wait-fail | --wait-interval | --wait-timeout) return ;;
   esac
 
@@ -28,7 +32,7 @@ _kestrune() {
     word=${COMP_WORDS[i]}
     case $word in
       --endpoint | --endpoint-type | --signature | --region | --format | --timeout | --method | --retries | --connect-timeout \
-        | --read-timeout | --wait-for | --wait-fail | --wait-interval | --wait-timeout) ((i++)) ;;
+        | --read-timeout | --wait-for | --wait-fail | --wait-interval | --wait-timeout | --profile | --mode) ((i++)) ;;
       -*) ;;
       *) words+=("$word") ;;
     esac
@@ -43,17 +47,28 @@ _kestrune() {
       demo) options+=" --endpoint --region --format --debug --timeout" ;;
       sample) options+=" --region --format" ;;
       list) options+=" --format" ;;
+      configure) options+=" --profile --mode" ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return
   fi
 
   local candidates=""
+  if [ "${words[0]:-}" = configure ] && [ "${words[1]:-}" = set ]; then
+    candidates="access_key_id= access_key_secret= sts_token= ram_role_arn= ram_session_name=
+                expired_seconds= policy= external_id= sts_region= sts_endpoint= source_profile=
+                ram_role_name= oidc_provider_arn= oidc_token_file= credentials_uri= process_command=
+                region_id= output_format= endpoint_type= signature_version="
+    compopt -o nospace 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -W "$candidates" -- "$cur")
+    return
+  fi
   case ${#words[@]} in
-    0) candidates="list call sample credentials demo" ;;
+    0) candidates="list call sample credentials demo doctor configure" ;;
     1)
       case ${words[0]} in
         list | call) candidates="ecs iot apigateway" ;;
+        configure) candidates="list get set switch delete" ;;
         sample)
           candidates="DescribeRegions DescribeZones DescribeInstanceStatus RebootInstance
                       StartInstance StopInstance" ;;
