@@ -143,6 +143,7 @@ std::string Names(const std::array<Entry, N>& entries, unsigned mask = kEveryMod
 template <std::size_t N, typename Entry>
 std::string ClosestOf(std::string_view given, const std::array<Entry, N>& entries) {
   std::vector<std::string_view> candidates;
+  candidates.reserve(N);
   for (const Entry& entry : entries) candidates.push_back(entry.name);
   const std::vector<std::string> closest = core::ClosestWords(given, candidates);
   if (closest.empty()) return {};
