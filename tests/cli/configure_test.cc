@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "request/credential_files.h"
+#include "request/small_file.h"
 #include "test_console.h"
 
 namespace kestrune::cli::clitest {
@@ -26,10 +27,16 @@ std::string ReadAll(const std::filesystem::path& path) {
   return text.str();
 }
 
-unsigned ModeOf(const std::filesystem::path& path) {
+// Whether only the owner may use `path`: its mode is `mode` exactly; on
+// Windows, where an access list stands in for the mode, no one else may write.
+bool OwnerOnly(const std::filesystem::path& path, unsigned mode) {
+#ifdef _WIN32
+  (void)mode;
+  return request::CheckOwnFile(path.string()).ok();
+#else
   struct stat info {};
-  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-  return info.st_mode & 0777;
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 0777) == mode;
+#endif
 }
 
 TEST(ConfigureTest, VerbsEditTheProfilesAndKeepTheRestOfTheFile) {
@@ -39,7 +46,7 @@ TEST(ConfigureTest, VerbsEditTheProfilesAndKeepTheRestOfTheFile) {
   const std::filesystem::path file = home / ".aliyun" / "config.json";
   const auto run = [&](std::vector<std::string> arguments, std::vector<std::string> input = {}) {
     TestConsole console;
-    console.env = {{"HOME", home.string()}};
+    console.env = {{"HOME", home.string()}, {"USERPROFILE", home.string()}};
     console.input = std::move(input);
     arguments.insert(arguments.begin(), "configure");
     const int status = RunKestrune(console, arguments);
@@ -49,13 +56,13 @@ TEST(ConfigureTest, VerbsEditTheProfilesAndKeepTheRestOfTheFile) {
 
   // The first profile makes the folder and the file, owner-only, and is the
   // current one; its secret is asked for, hidden.
-  auto [made, made_console] = run({"set", "--profile", "first", "--mode", "AK", "access_key_id=A"},
-                                  {"first-secret"});
+  auto [made, made_console] =
+      run({"set", "--profile", "first", "--mode", "AK", "access_key_id=A"}, {"first-secret"});
   ASSERT_EQ(made, kExitOk) << made_console.err;
   ASSERT_EQ(made_console.prompts.size(), 1u);
   EXPECT_TRUE(made_console.prompts[0].second);
-  EXPECT_EQ(ModeOf(file.parent_path()), 0700u);
-  EXPECT_EQ(ModeOf(file), 0600u);
+  EXPECT_TRUE(OwnerOnly(file.parent_path(), 0700));
+  EXPECT_TRUE(OwnerOnly(file, 0600));
 
   // A file the vendor's tool wrote, with what kestrune knows nothing of.
   std::ofstream(file) << R"({"current": "other", "profiles": [{"name": "other", "mode": "AK",
