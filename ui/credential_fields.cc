@@ -3,6 +3,7 @@
 #include <array>
 
 #include "core/wide_text.h"
+#include "request/small_file.h"
 #include "ui/control_text.h"
 #include "ui/resource_ids.h"
 
@@ -20,7 +21,11 @@ core::Status CredentialFields::Load() {
       GetLastError() == ERROR_FILE_NOT_FOUND) {
     return core::Status::Ok();
   }
-  core::Result<request::Credentials> loaded = request::LoadCredentials(file_);
+  // A file another account may write could hold that account's key pair:
+  // refused, as the command line refuses it.
+  core::Status own = request::CheckOwnFile(file_);
+  core::Result<request::Credentials> loaded =
+      own.ok() ? request::LoadCredentials(file_) : core::Result<request::Credentials>(own);
   if (!loaded.ok()) {
     return core::Status::Error("credential file \"" + file_ +
                                "\" not loaded: " + loaded.status().message());

@@ -3,6 +3,8 @@
 // the four credential controls.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -66,6 +68,21 @@ TEST_F(CredentialFileTest, NothingUsableLeavesTheFieldsEmpty) {
   directory()->MakeDirectory(L"sign");  // unreadable
   OpenDialog();
   EXPECT_NE(Text(IDC_REPORT).find(L"\"sign\""), std::wstring::npos);
+
+  // A file everyone may write could hold someone else's key pair.
+  DialogTest::TearDown();
+  DialogTest::SetUp();
+  directory()->WriteFile(L"sign", "K:never-loaded");
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &everyone, nullptr));
+  ASSERT_TRUE(SetFileSecurityW((directory()->path() + L"\\sign").c_str(), DACL_SECURITY_INFORMATION,
+                               everyone));
+  LocalFree(everyone);
+  OpenDialog();
+  EXPECT_EQ(Text(IDC_KEY_SECRET), L"");
+  EXPECT_NE(Text(IDC_REPORT).find(L"Everyone may write it"), std::wstring::npos)
+      << core::FromWide(Text(IDC_REPORT));
 
   DialogTest::TearDown();
   DialogTest::SetUp();
