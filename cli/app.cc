@@ -261,9 +261,10 @@ constexpr std::string_view kCredentialsHelp =
     "\n"
     "Writes the credential file \"sign\" (id:secret) in the working directory.\n"
     "The id is the argument, or is read from standard input; the secret is read\n"
-    "from standard input without echo. On POSIX systems the file is readable by\n"
-    "its owner only. A file written by hand may end with a line break; white\n"
-    "space around the id and the secret is not part of them.\n"
+    "from standard input without echo. The file is readable by its owner only\n"
+    "(on Windows an access list naming the user alone). A file another user\n"
+    "owns or may write is refused. A file written by hand may end with a line\n"
+    "break; white space around the id and the secret is not part of them.\n"
     "\n"
     "`kestrune call` also takes credentials from the environment and from the\n"
     "files of the Aliyun command line and SDKs; see kestrune call --help.\n";
