@@ -4,11 +4,14 @@
 // is written back with its value, the order of keys kept.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -377,6 +380,93 @@ std::string LoopThrough(Json& document, const std::string& name, std::string sou
   return {};
 }
 
+// The fields given as field=value: each one the mode takes, at most once,
+// with a value of its form ("field=" removes it).
+struct Assignments {
+  std::vector<std::string> given;
+  bool id_given = false;
+};
+core::Result<Assignments> Assign(std::span<const std::string> operands, const ModeName& mode,
+                                 Json& profile) {
+  Assignments assignments;
+  for (const std::string& assignment : operands) {
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string::npos) {
+      return core::Status::InvalidInput("configure set takes field=value, not " +
+                                        Quoted(assignment));
+    }
+    const std::string field = assignment.substr(0, equals);
+    const std::string value = assignment.substr(equals + 1);
+    const FieldRule* rule = FindField(field);
+    const std::string mode_name(mode.name);
+    if (rule == nullptr) {
+      return core::Status::InvalidInput("unknown field " + Quoted(field) + " (accepted for mode " +
+                                        mode_name + ": " + Names(kFields, mode.bit) + ")" +
+                                        ClosestOf(field, kFields));
+    }
+    if ((rule->takes & mode.bit) == 0) {
+      return core::Status::InvalidInput("mode " + mode_name + " does not take " + field +
+                                        " (it takes " + Names(kFields, mode.bit) + ")");
+    }
+    if (std::find(assignments.given.begin(), assignments.given.end(), field) !=
+        assignments.given.end()) {
+      return core::Status::InvalidInput(field + " is given twice");
+    }
+    assignments.given.push_back(field);
+    if (core::Status checked = CheckValue(*rule, value); !checked.ok()) return checked;
+    assignments.id_given = assignments.id_given || field == "access_key_id";
+    if (value.empty()) {
+      profile.erase(field);
+    } else if (field == "expired_seconds") {
+      profile[field] = std::stoll(value);
+    } else {
+      profile[field] = value;
+    }
+  }
+  return assignments;
+}
+
+// Reads each secret the mode needs that the command line did not give and
+// the profile lacks, without echo. A secret belongs to its key id: a new id
+// asks for its secret again.
+core::Status ReadSecrets(Console& console, const ModeName& mode, const Assignments& assignments,
+                         Json& profile) {
+  for (const FieldRule& rule : kFields) {
+    if (!rule.secret || (rule.needs & mode.bit) == 0) continue;
+    const bool given = std::find(assignments.given.begin(), assignments.given.end(), rule.name) !=
+                       assignments.given.end();
+    if (given || (!assignments.id_given && !Text(profile, rule.name).empty())) continue;
+    const std::string name(rule.name);
+    core::Result<std::string> typed =
+        console.ReadLine(name == "access_key_secret" ? "AccessKey secret: " : name + ": ", true);
+    if (!typed.ok())
+      return core::Status::InvalidInput("no " + name + ": " + typed.status().message());
+    if (core::Status checked = CheckValue(rule, *typed); !checked.ok()) return checked;
+    profile[name] = *typed;
+  }
+  return core::Status::Ok();
+}
+
+// A chained profile's source must be another profile, and following the
+// sources must not come back to it.
+core::Status CheckSource(const ConfigFile& config, const std::string& name, const Json& profile) {
+  const std::string source = Text(profile, "source_profile");
+  Json document = config.document;
+  if (FindProfile(document, source) == nullptr && source != name) {
+    return core::Status::InvalidInput("source_profile " + Quoted(source) + " is not a profile of " +
+                                      config.file.shown);
+  }
+  if (Json* slot = FindProfile(document, name)) {
+    *slot = profile;
+  } else {
+    document["profiles"].push_back(profile);
+  }
+  if (const std::string loop = LoopThrough(document, name, source); !loop.empty()) {
+    return core::Status::InvalidInput("source_profile makes a loop: " + loop);
+  }
+  return core::Status::Ok();
+}
+
 int Set(const CommandLine& line, Console& console, ConfigFile& config) {
   if (!line.profile) return UsageError(console, "configure set needs --profile NAME");
   const std::string& name = *line.profile;
@@ -386,7 +476,7 @@ int Set(const CommandLine& line, Console& console, ConfigFile& config) {
     }
   }
   Json* existing = FindProfile(config.document, name);
-  std::string mode_name = line.mode.value_or(existing ? Text(*existing, "mode") : "");
+  const std::string mode_name = line.mode.value_or(existing ? Text(*existing, "mode") : "");
   if (mode_name.empty()) {
     return UsageError(console, "a new profile needs --mode MODE (" + Names(kModes) + ")");
   }
@@ -406,58 +496,10 @@ int Set(const CommandLine& line, Console& console, ConfigFile& config) {
       dropped.emplace_back(rule.name);
     }
   }
-  bool id_given = false;
-  std::vector<std::string> given;
-  for (std::size_t i = 1; i < line.operands.size(); ++i) {
-    const std::string& assignment = line.operands[i];
-    const std::size_t equals = assignment.find('=');
-    if (equals == std::string::npos) {
-      return UsageError(console, "configure set takes field=value, not " + Quoted(assignment));
-    }
-    const std::string field = assignment.substr(0, equals);
-    const std::string value = assignment.substr(equals + 1);
-    const FieldRule* rule = FindField(field);
-    if (rule == nullptr) {
-      return UsageError(console, "unknown field " + Quoted(field) + " (accepted for mode " +
-                                     mode_name + ": " + Names(kFields, mode->bit) + ")" +
-                                     ClosestOf(field, kFields));
-    }
-    if ((rule->takes & mode->bit) == 0) {
-      return UsageError(console, "mode " + mode_name + " does not take " + field + " (it takes " +
-                                     Names(kFields, mode->bit) + ")");
-    }
-    for (const std::string& earlier : given) {
-      if (earlier == field) return UsageError(console, field + " is given twice");
-    }
-    given.push_back(field);
-    if (core::Status checked = CheckValue(*rule, value); !checked.ok()) {
-      return UsageError(console, checked.message());
-    }
-    id_given = id_given || field == "access_key_id";
-    if (value.empty()) {
-      profile.erase(field);
-    } else if (field == "expired_seconds") {
-      profile[field] = std::stoll(value);
-    } else {
-      profile[field] = value;
-    }
-  }
-  // A secret belongs to its key id: a new id asks for its secret again.
-  for (const FieldRule& rule : kFields) {
-    if (!rule.secret || (rule.needs & mode->bit) == 0) continue;
-    const bool given_here = std::find(given.begin(), given.end(), rule.name) != given.end();
-    if (given_here || (!id_given && !Text(profile, rule.name).empty())) continue;
-    const std::string prompt =
-        rule.name == "access_key_secret" ? "AccessKey secret: " : std::string(rule.name) + ": ";
-    core::Result<std::string> typed = console.ReadLine(prompt, true);
-    if (!typed.ok()) {
-      return UsageError(console, "no " + std::string(rule.name) + ": " + typed.status().message() +
-                                     "; nothing was written");
-    }
-    if (core::Status checked = CheckValue(rule, *typed); !checked.ok()) {
-      return UsageError(console, checked.message() + "; nothing was written");
-    }
-    profile[std::string(rule.name)] = *typed;
+  core::Result<Assignments> assigned = Assign(std::span(line.operands).subspan(1), *mode, profile);
+  if (!assigned.ok()) return UsageError(console, assigned.status().message());
+  if (core::Status read = ReadSecrets(console, *mode, *assigned, profile); !read.ok()) {
+    return UsageError(console, read.message() + "; nothing was written");
   }
   for (const FieldRule& rule : kFields) {
     if ((rule.needs & mode->bit) != 0 && Text(profile, rule.name).empty()) {
@@ -466,19 +508,8 @@ int Set(const CommandLine& line, Console& console, ConfigFile& config) {
     }
   }
   if (mode->bit == kChainable) {
-    const std::string source = Text(profile, "source_profile");
-    if (FindProfile(config.document, source) == nullptr && source != name) {
-      return UsageError(console, "source_profile " + Quoted(source) + " is not a profile of " +
-                                     config.file.shown);
-    }
-    Json copy = config.document;
-    if (Json* slot = FindProfile(copy, name)) {
-      *slot = profile;
-    } else {
-      copy["profiles"].push_back(profile);
-    }
-    if (const std::string loop = LoopThrough(copy, name, source); !loop.empty()) {
-      return UsageError(console, "source_profile makes a loop: " + loop);
+    if (core::Status checked = CheckSource(config, name, profile); !checked.ok()) {
+      return UsageError(console, checked.message());
     }
   }
   if (existing != nullptr) {
