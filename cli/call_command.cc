@@ -250,7 +250,7 @@ int PrintRegionCalls(const CommandLine& line, Console& console,
     status = WorseExitStatus(status, PrintOutcome(capture, format, call.outcome, false, reply));
     if (!capture.err().empty()) console.Err(PrefixRegion(call.region, capture.err()));
     if (format == OutputFormat::kJson) {
-      json.AddRegionReply(call.region, reply);
+      json.AddRegionReply(call.region, reply, OutcomeCode(result.outcome), OutcomeText(result));
       continue;
     }
     // Regions are records apart, as records are within one reply.
@@ -262,7 +262,7 @@ int PrintRegionCalls(const CommandLine& line, Console& console,
     // A call without rows (no connection, a proxy's page) still says so under
     // its region.
     if (call.outcome.rows.empty() && result.outcome != engine::Outcome::kGoodReply) {
-      rows.push_back({"Result", result.result_text});
+      rows.push_back({"Result", ResultTextOf(result)});
     }
     if (action_line.empty()) action_line = result.action_line;
     if (call.outcome.leaves_shown && note.empty()) {

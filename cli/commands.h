@@ -145,6 +145,17 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
                            const std::optional<catalogue::PagingInfo>& paging,
                            const std::function<void(std::vector<report::Row>)>& page_rows = {});
 
+// An outcome in the command line's words: "connection failed: no reply
+// within 2 s from 127.0.0.1:8300", "the service answered HTTP/1.1 502 Bad
+// Gateway", "Code: Message" of an error reply, a refusal's reason; "" for a
+// good reply.
+std::string OutcomeText(const engine::RequestResult& result);
+// The outcome as a word for programs ("ConnectionFailed").
+std::string_view OutcomeCode(engine::Outcome outcome);
+// The result line under a reply's rows: the engine's, but a failed
+// connection in the command line's words.
+std::string ResultTextOf(const engine::RequestResult& result);
+
 // The exit status of an engine outcome.
 int ExitStatusOf(engine::Outcome outcome);
 

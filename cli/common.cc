@@ -225,13 +225,59 @@ int ExitStatusOf(engine::Outcome outcome) {
   return kExitUsage;
 }
 
+std::string OutcomeText(const engine::RequestResult& result) {
+  switch (result.outcome) {
+    case engine::Outcome::kGoodReply:
+      return {};
+    case engine::Outcome::kErrorReply: {
+      const ServiceErrorText error = ReadServiceError(result.error_body);
+      std::string text = error.code.empty() ? "the service answered with an error" : error.code;
+      if (!error.message.empty()) text += ": " + error.message;
+      return text;
+    }
+    case engine::Outcome::kHttpError:
+      return "the service answered " + result.result_text;
+    case engine::Outcome::kConnectionFailed:
+      return "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
+    case engine::Outcome::kNotSupported:
+      return std::string(engine::kNotSupportedText) +
+             (result.detail.empty() ? "" : ": " + result.detail);
+    case engine::Outcome::kRefused:
+      break;
+  }
+  return result.detail.empty() ? "the request was refused; nothing was sent" : result.detail;
+}
+
+std::string_view OutcomeCode(engine::Outcome outcome) {
+  switch (outcome) {
+    case engine::Outcome::kGoodReply:
+      return "GoodReply";
+    case engine::Outcome::kErrorReply:
+      return "ErrorReply";
+    case engine::Outcome::kHttpError:
+      return "HttpError";
+    case engine::Outcome::kConnectionFailed:
+      return "ConnectionFailed";
+    case engine::Outcome::kNotSupported:
+      return "NotSupported";
+    case engine::Outcome::kRefused:
+      break;
+  }
+  return "Refused";
+}
+
+std::string ResultTextOf(const engine::RequestResult& result) {
+  // The engine's own words for a failed connection are the dialog's.
+  return result.outcome == engine::Outcome::kConnectionFailed ? OutcomeText(result)
+                                                              : result.result_text;
+}
+
 namespace {
 
 // The lines that explain an error reply.
 std::string ErrorReplyLines(const engine::RequestResult& result) {
   const ServiceErrorText error = ReadServiceError(result.error_body);
-  std::string line = error.code.empty() ? "the service answered with an error" : error.code;
-  if (!error.message.empty()) line += ": " + error.message;
+  std::string line = OutcomeText(result);
   if (!error.request_id.empty()) line += " (RequestId " + error.request_id + ")";
   std::string text = "kestrune: " + EscapeLine(line) + "\n";
   if (!result.detail.empty()) text += "kestrune: " + EscapeLine(result.detail) + "\n";
@@ -269,7 +315,7 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       if (status == kExitOk) status = kExitErrorReply;
     }
   } else if (rows_expected || format == OutputFormat::kTable) {
-    std::string text = RenderRows(format, outcome.rows, result.result_text,
+    std::string text = RenderRows(format, outcome.rows, ResultTextOf(result),
                                   format == OutputFormat::kTable ? note : std::string());
     if (!text.empty()) console.Out(ForDisplay(console, format, std::move(text)));
   }
@@ -287,18 +333,10 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       console.Err(ErrorReplyLines(result));
       break;
     case engine::Outcome::kHttpError:
-      explanation = "the service answered " + result.result_text;
-      break;
     case engine::Outcome::kConnectionFailed:
-      explanation = "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
-      break;
     case engine::Outcome::kNotSupported:
-      explanation = std::string(engine::kNotSupportedText) +
-                    (result.detail.empty() ? "" : ": " + result.detail);
-      break;
     case engine::Outcome::kRefused:
-      explanation =
-          result.detail.empty() ? "the request was refused; nothing was sent" : result.detail;
+      explanation = OutcomeText(result);
       break;
   }
   if (!explanation.empty()) console.Err("kestrune: " + EscapeLine(explanation) + "\n");

@@ -199,27 +199,22 @@ void CheckCall(const FoundCredentials& found, const engine::EngineOptions& optio
       break;
     }
     case engine::Outcome::kErrorReply: {
-      const ServiceErrorText error = ReadServiceError(result.error_body);
-      detail = error.code.empty() ? "the service answered with an error" : error.code;
       // The string to sign the service quotes is long; the notes say what
       // its comparison with ours shows.
-      std::string_view message = error.message;
-      message = message.substr(0, message.find(engine::kServerStringToSignMarker));
-      while (!message.empty() && (message.back() == ' ' || message.back() == '.')) {
-        message.remove_suffix(1);
+      detail = OutcomeText(result);
+      std::size_t end = std::min(detail.find(engine::kServerStringToSignMarker), detail.size());
+      while (end > 0 &&
+             (detail[end - 1] == ' ' || detail[end - 1] == '.' || detail[end - 1] == ':')) {
+        --end;
       }
-      if (!message.empty()) detail += ": " + std::string(message);
+      detail.resize(end);
       break;
     }
     case engine::Outcome::kHttpError:
-      detail = "the service answered " + result.result_text;
-      break;
     case engine::Outcome::kConnectionFailed:
-      detail = "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
-      break;
     case engine::Outcome::kNotSupported:
     case engine::Outcome::kRefused:
-      detail = result.detail.empty() ? result.result_text : result.detail;
+      detail = OutcomeText(result);
       break;
   }
   for (const std::string& note : result.notes) detail += "; " + note;
