@@ -168,17 +168,4 @@ int ExitStatusOf(engine::Outcome outcome);
 int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw,
                  JsonDocument& json);
 
-// The engine options of a command line: the endpoint (engine::ChooseEndpoint
-// over --endpoint, ALIBABA_CLOUD_ENDPOINT and KESTRUNE_ENDPOINT) and its
-// type, the CA file
-// (--ca-file, else KESTRUNE_CA_FILE), time-outs and, for --format json, JSON
-// replies.
-// A profile's endpoint_type and signature_version, where the command line
-// chose none; an error names a value that is neither.
-core::Status ApplyProfileChoices(const CommandLine& line, const FoundCredentials& found,
-                                 engine::EngineOptions& options);
-
-core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
-                                                     const Console& console);
-
 }  // namespace kestrune::cli

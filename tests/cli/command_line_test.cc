@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/settings.h"
 #include "tests/cli/test_console.h"
 
 namespace kestrune::cli {
@@ -197,18 +198,18 @@ TEST(CommandLineTest, HelpSubcommandShowsTheSubcommandsHelp) {
 
 TEST(CommandLineTest, EndpointFromTheVariable) {
   clitest::TestConsole console;
-  EXPECT_EQ(EngineOptionsFor({}, console)->endpoint_override, "");
+  EXPECT_EQ(ResolveSettings({}, console)->engine.endpoint_override, "");
   for (const char* value : {"", "127.0.0.1:9000"}) {
     console.env["KESTRUNE_ENDPOINT"] = value;
-    EXPECT_EQ(EngineOptionsFor({}, console)->endpoint_override, value);
+    EXPECT_EQ(ResolveSettings({}, console)->engine.endpoint_override, value);
   }
   console.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:port";
-  EXPECT_TRUE(EngineOptionsFor({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
+  EXPECT_TRUE(ResolveSettings({}, console).status().message().starts_with("KESTRUNE_ENDPOINT: "));
   // The vendor's variable names the host; KESTRUNE_ENDPOINT still says where to send.
   console.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:9000";
   console.env["ALIBABA_CLOUD_ENDPOINT"] = "ecs.cn-beijing.aliyuncs.com";
-  EXPECT_EQ(EngineOptionsFor({}, console)->host, "ecs.cn-beijing.aliyuncs.com");
-  EXPECT_EQ(EngineOptionsFor({}, console)->endpoint_override, "127.0.0.1:9000");
+  EXPECT_EQ(ResolveSettings({}, console)->engine.host, "ecs.cn-beijing.aliyuncs.com");
+  EXPECT_EQ(ResolveSettings({}, console)->engine.endpoint_override, "127.0.0.1:9000");
 }
 
 TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
@@ -216,8 +217,9 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
   console.env["https_proxy"] = "http://proxy.example:3128";
   core::Result<CommandLine> line = Parse({"call", "ecs", "X", "--timeout", "2"});
   ASSERT_TRUE(line.ok());
-  core::Result<engine::EngineOptions> options = EngineOptionsFor(*line, console);
-  ASSERT_TRUE(options.ok()) << options.status().message();
+  core::Result<Settings> settings = ResolveSettings(*line, console);
+  ASSERT_TRUE(settings.ok()) << settings.status().message();
+  const engine::EngineOptions* options = &settings->engine;
   EXPECT_EQ(options->https_proxy, "http://proxy.example:3128");
   EXPECT_EQ(options->exchange_timeout, std::chrono::milliseconds(2000));
   EXPECT_EQ(options->overall_timeout, std::chrono::milliseconds(2000));
@@ -227,15 +229,16 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
       Parse({"call", "ecs", "X", "--timeout", "9", "--connect-timeout", "1", "--read-timeout=3",
              "--retries", "0"});
   ASSERT_TRUE(apart.ok()) << apart.status().message();
-  options = EngineOptionsFor(*apart, console);
-  ASSERT_TRUE(options.ok());
+  settings = ResolveSettings(*apart, console);
+  ASSERT_TRUE(settings.ok());
+  options = &settings->engine;
   EXPECT_EQ(options->connect_timeout, std::chrono::milliseconds(1000));
   EXPECT_EQ(options->idle_timeout, std::chrono::milliseconds(3000));
   EXPECT_EQ(options->overall_timeout, std::chrono::milliseconds(9000));
   EXPECT_EQ(options->max_attempts, 1);
   // Refusals name where the URL came from, never the URL with its password.
   console.env["https_proxy"] = "socks5://u:hidden-pass@h";
-  EXPECT_EQ(EngineOptionsFor(*line, console).status().message(),
+  EXPECT_EQ(ResolveSettings(*line, console).status().message(),
             "https_proxy: the proxy scheme \"socks5://\" is not supported; give an http:// proxy");
   const core::Result<CommandLine> bad = Parse({"call", "ecs", "X", "--proxy=u:hidden%zz@h"});
   EXPECT_EQ(bad.status().message(),
@@ -252,11 +255,28 @@ TEST(CommandLineTest, CaFileFromTheOptionElseTheVariable) {
   std::ofstream(option) << "pem";
   clitest::TestConsole console;
   console.env["KESTRUNE_CA_FILE"] = variable;
-  EXPECT_EQ(EngineOptionsFor({}, console)->ca_file, variable);
+  EXPECT_EQ(ResolveSettings({}, console)->engine.ca_file, variable);
   CommandLine line;
   line.ca_file = option;
-  EXPECT_EQ(EngineOptionsFor(line, console)->ca_file, option);
+  EXPECT_EQ(ResolveSettings(line, console)->engine.ca_file, option);
   std::filesystem::remove_all(directory);
+}
+
+// The default region: --region, else the variable, else the profile's.
+TEST(CommandLineTest, RegionFromTheOptionElseTheVariableElseTheProfile) {
+  clitest::TestConsole console;
+  FoundCredentials profile;
+  profile.region_id = "cn-beijing";
+  const auto region = [&](const CommandLine& line) {
+    core::Result<Settings> settings = ResolveSettings(line, console);
+    EXPECT_TRUE(settings.ok() && ApplyProfile(line, profile, settings.value()).ok());
+    EXPECT_EQ(settings->region, settings->engine.region);
+    return settings->region + " from " + settings->region_source;
+  };
+  EXPECT_EQ(region({}), "cn-beijing from the profile");
+  console.env["ALIBABA_CLOUD_REGION_ID"] = "cn-shanghai";
+  EXPECT_EQ(region({}), "cn-shanghai from ALIBABA_CLOUD_REGION_ID");
+  EXPECT_EQ(region(*Parse({"call", "--region", "cn-hangzhou"})), "cn-hangzhou from --region");
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {
