@@ -45,86 +45,102 @@ constexpr std::array<Subcommand, 8> kNamingOrder = {
 using enum Option;
 using enum ValueKind;
 
-// One option a line, in the order of the help.
-// clang-format off
+// An option without a value.
+constexpr OptionSpec Flag(std::string_view name, Option option, SubcommandSet subcommands,
+                          std::string_view help, char short_form = '\0') {
+  return {name, option, short_form, "", kNone, "", subcommands, help, false};
+}
+
+// An option with a value named `argument`.
+constexpr OptionSpec Valued(std::string_view name, Option option, std::string_view argument,
+                            SubcommandSet subcommands, std::string_view help,
+                            ValueKind value = kText, std::string_view choices = "") {
+  return {name, option, '\0', argument, value, choices, subcommands, help, false};
+}
+
+// In the order of the help.
 constexpr std::array<OptionSpec, 31> kOptions = {{
-    {"endpoint", kEndpoint, '\0', "[https://|http://]HOST[:PORT]", kText, "", kSends,
-     "(else ALIBABA_CLOUD_ENDPOINT) a host name is the request's host: its Host header and TLS "
-     "name, over HTTPS unless http:// is given; an address (IP, localhost) is only where to send, "
-     "the Host header stays the region's, no scheme means http:// on port 80 (as "
-     "KESTRUNE_ENDPOINT)", false},
-    {"endpoint-type", kEndpointType, '\0', "public|vpc", kChoice, "public vpc", kConnects,
-     "call, doctor: the region's public host (default) or its VPC host", false},
-    {"signature", kSignature, '\0', "v1|v3", kChoice, "v1 v3", kConnects,
-     "call, doctor: HMAC-SHA1 (default) or ACS3-HMAC-SHA256 (else the profile's "
-     "signature_version)", false},
-    {"ca-file", kCaFile, '\0', "FILE", kFile, "", kConnects,
-     "trust only the certificates of this PEM file for HTTPS, not the system's (else "
-     "KESTRUNE_CA_FILE)", false},
-    {"proxy", kProxy, '\0', "URL", kText, "", kConnects,
-     "send through the HTTP proxy at http://[USER:PASSWORD@]HOST[:PORT] (port 80 when none "
-     "given); --proxy '' for none at all", false},
-    {"tls", kTls, '\0', "", kNone, "", kDemo,
-     "demo: the tour goes over HTTPS to its own simulator", false},
-    {"region", kRegion, '\0', "ID", kText, "", kSends | kSample,
-     "RegionId for call and demo (its host too, and doctor's); the zones of sample", false},
-    {"regions", kRegions, '\0', "all|ID,ID,...", kText, "", kCall,
-     "call: once per region (all: every region of ECS DescribeRegions), --parallel N at a time",
-     false},
-    {"parallel", kParallel, '\0', "N", kText, "", kCall,
-     "--regions: how many calls at once (1 to 64, default 32)", false},
-    {"profile", kProfile, '\0', "NAME", kProfileName, "", kConnects,
-     "call, doctor: the credentials (and default RegionId) of a profile of "
-     "~/.aliyun/config.json", false},
-    {"format", kFormat, '\0', "table|tsv|json", kChoice, "table tsv json", kSends | kSample | kList,
-     "an aligned table (default on a terminal), tab-separated rows (default otherwise), or the "
-     "service's own JSON as one document", false},
-    {"raw", kRaw, '\0', "", kNone, "", kCall, "print the reply body as received", false},
-    {"dry-run", kDryRun, '\0', "", kNone, "", kCall,
-     "print the signed request and send nothing", false},
-    {"all-pages", kAllPages, '\0', "", kNone, "", kCall,
-     "fetch every page of a paged list as one", false},
-    {"all-fields", kAllFields, '\0', "", kNone, "", kCall,
-     "call: every value of the reply, named by its path below its record, one group per record",
-     false},
-    {"max-bytes", kMaxBytes, '\0', "N[K|M|G]", kText, "", kCall,
-     "--all-pages: the most the joined pages may take (default 1G); past it the walk stops, "
-     "exit 2", false},
-    {"force", kForce, '\0', "", kNone, "", kCall,
-     "send an action or parameter name as typed", false},
-    {"method", kMethod, '\0', "GET|POST", kChoice, "GET POST", kCall,
-     "how the request goes (GET unless too long)", false},
-    {"debug", kDebug, '\0', "", kNone, "", kEvery,
-     "show the exchange on standard error: request, string to sign, reply headers, sizes, times",
-     false},
-    {"trace", kTrace, '\0', "", kNone, "", kEvery,
-     "the engine's trace lines on standard error: each step of the exchange and each value "
-     "shown (also KESTRUNE_TRACE=1)", false},
-    {"timeout", kTimeout, '\0', "SECONDS", kText, "", kSends,
-     "longest wait to connect, for each part of the reply, for the whole exchange, and for "
-     "every attempt of a call with the waits between them", false},
-    {"connect-timeout", kConnectTimeout, '\0', "SECONDS", kText, "", kSends,
-     "longest wait to connect, for each attempt", false},
-    {"read-timeout", kReadTimeout, '\0', "SECONDS", kText, "", kSends,
-     "longest wait for each part of the reply", false},
-    {"retries", kRetries, '\0', "N", kText, "", kCall,
-     "call: send a request again at most N times (0 to 20, default 3; 0: never) when it cannot "
-     "have been carried out, or harmlessly can be again", false},
-    {"wait-for", kWaitFor, '\0', "FIELD=VALUE[,VALUE...]", kText, "", kCall,
-     "call: call again until the reply's FIELD (such as Status or Instances.Instance.Status) "
-     "holds one of the values in every record (an action that only reads)", false},
-    {"wait-fail", kWaitFail, '\0', "VALUE[,VALUE...]", kText, "", kCall,
-     "stop waiting, unreached, when one shows", false},
-    {"wait-interval", kWaitInterval, '\0', "SECONDS", kText, "", kCall,
-     "between the calls of --wait-for (default 5)", false},
-    {"wait-timeout", kWaitTimeout, '\0', "SECONDS", kText, "", kCall,
-     "longest wait of --wait-for (default 180)", false},
-    {"help", kHelp, 'h', "", kNone, "", kEvery, "this text (also after a subcommand)", false},
-    {"version", kVersion, '\0', "", kNone, "", kEvery, "the program's version", false},
+    Valued(
+        "endpoint", kEndpoint, "[https://|http://]HOST[:PORT]", kSends,
+        "(else ALIBABA_CLOUD_ENDPOINT) a host name is the request's host: its Host header and TLS "
+        "name, over HTTPS unless http:// is given; an address (IP, localhost) is only where to "
+        "send, "
+        "the Host header stays the region's, no scheme means http:// on port 80 (as "
+        "KESTRUNE_ENDPOINT)"),
+    Valued("endpoint-type", kEndpointType, "public|vpc", kConnects,
+           "call, doctor: the region's public host (default) or its VPC host", kChoice,
+           "public vpc"),
+    Valued("signature", kSignature, "v1|v3", kConnects,
+           "call, doctor: HMAC-SHA1 (default) or ACS3-HMAC-SHA256 (else the profile's "
+           "signature_version)",
+           kChoice, "v1 v3"),
+    Valued("ca-file", kCaFile, "FILE", kConnects,
+           "trust only the certificates of this PEM file for HTTPS, not the system's (else "
+           "KESTRUNE_CA_FILE)",
+           kFile),
+    Valued("proxy", kProxy, "URL", kConnects,
+           "send through the HTTP proxy at http://[USER:PASSWORD@]HOST[:PORT] (port 80 when none "
+           "given); --proxy '' for none at all"),
+    Flag("tls", kTls, kDemo, "demo: the tour goes over HTTPS to its own simulator"),
+    Valued("region", kRegion, "ID", kSends | kSample,
+           "RegionId for call and demo (its host too, and doctor's); the zones of sample"),
+    Valued(
+        "regions", kRegions, "all|ID,ID,...", kCall,
+        "call: once per region (all: every region of ECS DescribeRegions), --parallel N at a time"),
+    Valued("parallel", kParallel, "N", kCall,
+           "--regions: how many calls at once (1 to 64, default 32)"),
+    Valued("profile", kProfile, "NAME", kConnects,
+           "call, doctor: the credentials (and default RegionId) of a profile of "
+           "~/.aliyun/config.json",
+           kProfileName),
+    Valued(
+        "format", kFormat, "table|tsv|json", kSends | kSample | kList,
+        "an aligned table (default on a terminal), tab-separated rows (default otherwise), or the "
+        "service's own JSON as one document",
+        kChoice, "table tsv json"),
+    Flag("raw", kRaw, kCall, "print the reply body as received"),
+    Flag("dry-run", kDryRun, kCall, "print the signed request and send nothing"),
+    Flag("all-pages", kAllPages, kCall, "fetch every page of a paged list as one"),
+    Flag(
+        "all-fields", kAllFields, kCall,
+        "call: every value of the reply, named by its path below its record, one group per record"),
+    Valued("max-bytes", kMaxBytes, "N[K|M|G]", kCall,
+           "--all-pages: the most the joined pages may take (default 1G); past it the walk stops, "
+           "exit 2"),
+    Flag("force", kForce, kCall, "send an action or parameter name as typed"),
+    Valued("method", kMethod, "GET|POST", kCall, "how the request goes (GET unless too long)",
+           kChoice, "GET POST"),
+    Flag("debug", kDebug, kEvery,
+         "show the exchange on standard error: request, string to sign, reply headers, sizes, "
+         "times"),
+    Flag("trace", kTrace, kEvery,
+         "the engine's trace lines on standard error: each step of the exchange and each value "
+         "shown (also KESTRUNE_TRACE=1)"),
+    Valued("timeout", kTimeout, "SECONDS", kSends,
+           "longest wait to connect, for each part of the reply, for the whole exchange, and for "
+           "every attempt of a call with the waits between them"),
+    Valued("connect-timeout", kConnectTimeout, "SECONDS", kSends,
+           "longest wait to connect, for each attempt"),
+    Valued("read-timeout", kReadTimeout, "SECONDS", kSends,
+           "longest wait for each part of the reply"),
+    Valued(
+        "retries", kRetries, "N", kCall,
+        "call: send a request again at most N times (0 to 20, default 3; 0: never) when it cannot "
+        "have been carried out, or harmlessly can be again"),
+    Valued("wait-for", kWaitFor, "FIELD=VALUE[,VALUE...]", kCall,
+           "call: call again until the reply's FIELD (such as Status or Instances.Instance.Status) "
+           "holds one of the values in every record (an action that only reads)"),
+    Valued("wait-fail", kWaitFail, "VALUE[,VALUE...]", kCall,
+           "stop waiting, unreached, when one shows"),
+    Valued("wait-interval", kWaitInterval, "SECONDS", kCall,
+           "between the calls of --wait-for (default 5)"),
+    Valued("wait-timeout", kWaitTimeout, "SECONDS", kCall,
+           "longest wait of --wait-for (default 180)"),
+    Flag("help", kHelp, kEvery, "this text (also after a subcommand)", 'h'),
+    Flag("version", kVersion, kEvery, "the program's version"),
     // The action names alone, one a line, for the completion scripts.
     {"names", kNames, '\0', "", kNone, "", kList, "", true},
 }};
-// clang-format on
 
 constexpr std::size_t kHelpColumn = 27;
 constexpr std::size_t kSubcommandColumn = 17;
@@ -176,6 +192,20 @@ std::string Spelled(const OptionSpec& spec) {
   }
   return text;
 }
+
+// The pieces joined (appended one by one, which keeps g++ from seeing
+// overlapping copies in a chain of operator+).
+template <typename... Pieces>
+std::string Cat(const Pieces&... pieces) {
+  std::string out;
+  (out.append(std::string_view(pieces)), ...);
+  return out;
+}
+
+// The `case` lines of a shell script for an option's value: `choice` (where
+// "@@" stands for the choices), `file` and `profile` are the commands that
+// offer them; after an option of any other text nothing is offered.
+std::string ValueCases(std::string_view choice, std::string_view file, std::string_view profile);
 
 // Replaces each "@KEY@" of `script`.
 std::string Fill(std::string_view script,
@@ -267,7 +297,7 @@ std::vector<std::string> OptionsTaking(ValueKind kind) {
   std::vector<std::string> words;
   for (const OptionSpec& spec : kOptions) {
     if (kind == kNone ? spec.value != kNone : spec.value == kind) {
-      words.push_back("--" + std::string(spec.name));
+      words.push_back(Cat("--", spec.name));
     }
   }
   return words;
@@ -283,6 +313,26 @@ std::string PerSubcommand(Line line) {
   }
   out += line(std::string("*"), OptionWords(Subcommand::kNone));
   return out;
+}
+
+std::string ValueCases(std::string_view choice, std::string_view file, std::string_view profile) {
+  std::string values;
+  for (const OptionSpec& spec : kOptions) {
+    std::string command;
+    if (spec.value == kChoice) {
+      command = choice;
+      command.replace(command.find("@@"), 2, spec.choices);
+    } else if (spec.value == kFile) {
+      command = file;
+    } else if (spec.value == kProfileName) {
+      command = profile;
+    } else {
+      continue;
+    }
+    values += Cat("    --", spec.name, ") ", command, "\n");
+  }
+  values += Cat("    ", Joined(OptionsTaking(kText), " | "), ") return ;;");
+  return values;
 }
 
 // Profile names: the "name" members of ~/.aliyun/config.json (only profiles
@@ -375,32 +425,13 @@ complete -F _kestrune kestrune
 )sh";
 
 std::string BashScript() {
-  std::string values;
-  for (const OptionSpec& spec : kOptions) {
-    const std::string name = "    --" + std::string(spec.name) + ") ";
-    switch (spec.value) {
-      case kChoice:
-        values += name + "mapfile -t COMPREPLY < <(compgen -W \"" + std::string(spec.choices) +
-                  "\" -- \"$cur\"); return ;;\n";
-        break;
-      case kFile:
-        values += name +
-                  "compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "
-                  "\"$cur\"); return ;;\n";
-        break;
-      case kProfileName:
-        values += name +
-                  "mapfile -t COMPREPLY < <(compgen -W \"$(_kestrune_profiles)\" -- \"$cur\"); "
-                  "return ;;\n";
-        break;
-      case kText:
-      case kNone:
-        break;
-    }
-  }
-  values += "    " + Joined(OptionsTaking(kText), " | ") + ") return ;;";
+  const std::string values = ValueCases(
+      "mapfile -t COMPREPLY < <(compgen -W \"@@\" -- \"$cur\"); return ;;",
+      "compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); "
+      "return ;;",
+      "mapfile -t COMPREPLY < <(compgen -W \"$(_kestrune_profiles)\" -- \"$cur\"); return ;;");
   const std::string options = PerSubcommand([](const std::string& name, const auto& words) {
-    return "      " + name + ") options=\"" + Joined(words, " ") + "\" ;;\n";
+    return Cat("      ", name, ") options=\"", Joined(words, " "), "\" ;;\n");
   });
   return Fill(kBash, {{"AWK", std::string(kParametersAwk)},
                       {"PROFILES", std::string(kProfilesSed)},
@@ -476,27 +507,11 @@ fi
 )sh";
 
 std::string ZshScript() {
-  std::string values;
-  for (const OptionSpec& spec : kOptions) {
-    const std::string name = "    --" + std::string(spec.name) + ") ";
-    switch (spec.value) {
-      case kChoice:
-        values += name + "compadd -- " + std::string(spec.choices) + "; return ;;\n";
-        break;
-      case kFile:
-        values += name + "_files; return ;;\n";
-        break;
-      case kProfileName:
-        values += name + "compadd -- ${(f)\"$(" + std::string(kProfilesSed) + ")\"}; return ;;\n";
-        break;
-      case kText:
-      case kNone:
-        break;
-    }
-  }
-  values += "    " + Joined(OptionsTaking(kText), " | ") + ") return ;;";
+  const std::string values =
+      ValueCases("compadd -- @@; return ;;", "_files; return ;;",
+                 Cat("compadd -- ${(f)\"$(", kProfilesSed, ")\"}; return ;;"));
   const std::string options = PerSubcommand([](const std::string& name, const auto& words) {
-    return "      " + name + ") compadd -- " + Joined(words, " ") + " ;;\n";
+    return Cat("      ", name, ") compadd -- ", Joined(words, " "), " ;;\n");
   });
   return Fill(kZsh, {{"AWK", std::string(kParametersAwk)},
                      {"VALUES", values},
@@ -586,13 +601,13 @@ std::string FishScript() {
       for (const SubcommandSpec& sub : kSubcommands) {
         if (AppliesTo(spec, sub.subcommand)) names.emplace_back(sub.name);
       }
-      options += " -n '__kestrune_in " + Joined(names, " ") + "'";
+      options += Cat(" -n '__kestrune_in ", Joined(names, " "), "'");
     }
-    options += " -l " + std::string(spec.name);
+    options += Cat(" -l ", spec.name);
     if (spec.short_form != '\0') options += std::string(" -s ") + spec.short_form;
     switch (spec.value) {
       case kChoice:
-        options += " -x -a '" + std::string(spec.choices) + "'";
+        options += Cat(" -x -a '", spec.choices, "'");
         break;
       case kFile:
         options += " -r -F";
@@ -610,7 +625,7 @@ std::string FishScript() {
     for (char& ch : help) {
       if (ch == '\'') ch = '"';
     }
-    options += " -d '" + help + "'\n";
+    options += Cat(" -d '", help, "'\n");
   }
   std::string profiles(kProfilesSed);
   return Fill(kFish, {{"AWK", std::string(kParametersAwk)},
@@ -698,10 +713,10 @@ std::string PowerShellScript() {
   for (const OptionSpec& spec : kOptions) {
     if (spec.value != kChoice) continue;
     std::vector<std::string> words = SplitWords(spec.choices);
-    choices += "        '--" + std::string(spec.name) + "' = @(" + Joined(words, ", ", "'") + ")\n";
+    choices += Cat("        '--", spec.name, "' = @(", Joined(words, ", ", "'"), ")\n");
   }
   const std::string options = PerSubcommand([](const std::string& name, const auto& words) {
-    return "        '" + name + "' = @(" + Joined(words, ", ", "'") + ")\n";
+    return Cat("        '", name, "' = @(", Joined(words, ", ", "'"), ")\n");
   });
   auto quoted = [](const std::vector<std::string>& words) { return Joined(words, ", ", "'"); };
   return Fill(kPowerShell, {{"VALUE_OPTIONS", quoted(OptionsTaking(kNone))},
@@ -792,7 +807,7 @@ std::string SubcommandsHelp() {
 std::string OptionsHelp() {
   std::string out = "Options:\n";
   for (const OptionSpec& spec : kOptions) {
-    if (!spec.hidden) AppendWrapped(out, "  " + Spelled(spec), kHelpColumn, spec.help);
+    if (!spec.hidden) AppendWrapped(out, Cat("  ", Spelled(spec)), kHelpColumn, spec.help);
   }
   return out;
 }

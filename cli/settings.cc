@@ -18,13 +18,33 @@ namespace {
 constexpr std::string_view kVendorEndpointVariable = "ALIBABA_CLOUD_ENDPOINT";
 constexpr std::string_view kRegionVariable = "ALIBABA_CLOUD_REGION_ID";
 
+// A profile's `key` (its text `given_by_profile`) sets `value` unless the
+// command line chose one; a text `parse` does not know is an error.
+template <typename T, typename Parse>
+core::Status FromProfile(const std::optional<T>& chosen, const std::string& given_by_profile,
+                         std::string_view key, std::string_view accepted, Parse parse, T& value) {
+  if (chosen || given_by_profile.empty()) return core::Status::Ok();
+  const std::optional<T> parsed = parse(given_by_profile);
+  if (!parsed) {
+    std::string message = "the profile's ";
+    message += key;
+    message += " \"";
+    message += EscapeLine(given_by_profile);
+    message += "\" is neither ";
+    message += accepted;
+    return core::Status::Error(std::move(message));
+  }
+  value = *parsed;
+  return core::Status::Ok();
+}
+
+}  // namespace
+
 std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name) {
   std::optional<std::string> value = console.Env(name);
   if (value && value->empty()) return std::nullopt;
   return value;
 }
-
-}  // namespace
 
 void ApplyTimeouts(const CommandLine& line, engine::EngineOptions& options) {
   if (line.timeout) {
@@ -108,25 +128,12 @@ core::Status ApplyProfile(const CommandLine& line, const FoundCredentials& found
     settings.region_source = "the profile";
     options.region = settings.region;
   }
-  if (!line.endpoint_type && !found.endpoint_type.empty()) {
-    const std::optional<catalogue::EndpointType> type =
-        catalogue::ParseEndpointType(found.endpoint_type);
-    if (!type) {
-      return core::Status::Error("the profile's endpoint_type \"" +
-                                 EscapeLine(found.endpoint_type) + "\" is neither public nor vpc");
-    }
-    options.endpoint_type = *type;
-  }
-  if (!line.signature && !found.signature_version.empty()) {
-    const std::optional<request::SignatureVersion> version =
-        request::ParseSignatureVersion(found.signature_version);
-    if (!version) {
-      return core::Status::Error("the profile's signature_version \"" +
-                                 EscapeLine(found.signature_version) + "\" is neither v1 nor v3");
-    }
-    options.signature_version = *version;
-  }
-  return core::Status::Ok();
+  core::Status status =
+      FromProfile(line.endpoint_type, found.endpoint_type, "endpoint_type", "public nor vpc",
+                  catalogue::ParseEndpointType, options.endpoint_type);
+  if (!status.ok()) return status;
+  return FromProfile(line.signature, found.signature_version, "signature_version", "v1 nor v3",
+                     request::ParseSignatureVersion, options.signature_version);
 }
 
 }  // namespace kestrune::cli

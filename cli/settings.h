@@ -47,6 +47,9 @@ core::Result<Settings> ResolveSettings(const CommandLine& line, const Console& c
 core::Status ApplyProfile(const CommandLine& line, const FoundCredentials& found,
                           Settings& settings);
 
+// The variable's value; nullopt when it is not set or empty.
+std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name);
+
 // The time-outs of --timeout, --connect-timeout and --read-timeout.
 void ApplyTimeouts(const CommandLine& line, engine::EngineOptions& options);
 
