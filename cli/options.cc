@@ -246,6 +246,7 @@ std::string Joined(const std::vector<std::string>& words, std::string_view separ
 
 std::vector<std::string> SubcommandWords() {
   std::vector<std::string> words;
+  words.reserve(kSubcommands.size());
   for (const SubcommandSpec& spec : kSubcommands) words.emplace_back(spec.name);
   return words;
 }
@@ -336,9 +337,10 @@ std::string ValueCases(std::string_view choice, std::string_view file, std::stri
 }
 
 // Profile names: the "name" members of ~/.aliyun/config.json (only profiles
-// have one), read with sed so that completing costs no program start.
+// have one), read with grep and sed so that completing starts no program of
+// ours.
 constexpr std::string_view kProfilesSed =
-    R"sh(sed -n 's/.*"name"[[:space:]]*:[[:space:]]*"\([^"]*\)".*/\1/p' "$HOME/.aliyun/config.json" 2>/dev/null)sh";
+    R"sh(grep -o '"name"[[:space:]]*:[[:space:]]*"[^"]*"' "$HOME/.aliyun/config.json" 2>/dev/null | sed 's/.*"\([^"]*\)"$/\1/')sh";
 
 // The first word of each line of an action's parameter table, as Name=.
 constexpr std::string_view kParametersAwk =

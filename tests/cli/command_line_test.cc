@@ -80,14 +80,12 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"call", "--timeout", "soon"}, "bad time-out"},
       {{"call", "--endpoint", "a b"}, "bad endpoint"},
       {{"call", "--region="}, "--region needs a region id"},
-      {{"list", "--raw"}, "--raw applies to call only"},
-      {{"sample", "--dry-run"}, "--dry-run applies to call only"},
+      {{"list", "--raw"}, "--raw applies to call only, not with list"},
+      {{"--raw"}, "--raw applies to call only, not without a subcommand"},
       {{"sample", "--endpoint", "h"}, "--endpoint applies to call, demo and doctor"},
       {{"list", "--timeout", "1"}, "--timeout applies to call, demo and doctor"},
-      {{"list", "--read-timeout", "1"}, "--read-timeout applies to call, demo and doctor"},
       {{"call", "--connect-timeout", "0"}, "bad time-out"},
       {{"call", "--retries", "-1"}, "--retries needs a number of retries from 0"},
-      {{"demo", "--retries", "1"}, "--retries applies to call only"},
       {{"call", "--wait-for", "Status"}, "--wait-for needs Field=Value"},
       {{"call", "--wait-for", "A..B=x"}, "--wait-for needs Field=Value"},
       {{"call", "--wait-for", "Status=Running,"}, "none of them empty"},
@@ -95,9 +93,6 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"call", "--wait-for", "S=x", "--wait-interval", "86401"}, "--wait-interval: bad"},
       {{"call", "--wait-fail", "Stopped"}, "--wait-fail applies to --wait-for only"},
       {{"call", "--wait-for", "S=x", "--regions", "all"}, "cannot be combined with --regions"},
-      {{"demo", "--wait-for", "S=x"}, "--wait-for applies to call only"},
-      {{"credentials", "--format", "json"},
-       "--format applies to call, list, sample, demo and doctor"},
       {{"credentials", "--region", "x"}, "--region applies to call, sample, demo and doctor"},
       {{"call", "--region", "cn hangzhou"}, "--region: region id holds U+0020"},
       {{"call", "--region", "cn/x"}, "region id holds '/'"},
@@ -106,11 +101,8 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
        "public, vpc)"},
       {{"call", "--endpoint-type", "vcp"}, "did you mean vpc?"},
       {{"call", "--signature", "v2"}, "unknown signature version \"v2\" (accepted: v1, v3)"},
-      {{"list", "--endpoint-type", "vpc"}, "--endpoint-type applies to call and doctor"},
       {{"call", "--ca-file="}, "--ca-file needs the path"},
-      {{"demo", "--ca-file", "ca.pem"}, "--ca-file applies to call and doctor"},
       {{"call", "--raw", "--dry-run"}, "cannot be combined"},
-      {{"sample", "--all-fields"}, "--all-fields applies to call only"},
       {{"call", "--all-fields", "--dry-run"}, "--all-fields cannot be combined with --dry-run"},
       {{"call", "--raw", "--format", "tsv"}, "--format does not apply"},
   };
@@ -180,22 +172,6 @@ TEST(CommandLineTest, HelpTextsFitEightyColumns) {
   }
 }
 
-// `help SUBCOMMAND` is that subcommand's --help; a word that names none is a
-// usage error.
-TEST(CommandLineTest, HelpSubcommandShowsTheSubcommandsHelp) {
-  for (const SubcommandSpec& spec : Subcommands()) {
-    clitest::TestConsole by_help;
-    clitest::TestConsole by_option;
-    ASSERT_EQ(clitest::RunKestrune(by_help, {"help", std::string(spec.name)}), 0);
-    ASSERT_EQ(clitest::RunKestrune(by_option, {std::string(spec.name), "--help"}), 0);
-    EXPECT_EQ(by_help.out, by_option.out) << spec.name;
-    EXPECT_TRUE(by_help.out.starts_with("Usage: kestrune " + std::string(spec.name)));
-  }
-  clitest::TestConsole unknown;
-  EXPECT_EQ(clitest::RunKestrune(unknown, {"help", "cal"}), 2);
-  EXPECT_NE(unknown.err.find("did you mean call?"), std::string::npos) << unknown.err;
-}
-
 TEST(CommandLineTest, EndpointFromTheVariable) {
   clitest::TestConsole console;
   EXPECT_EQ(ResolveSettings({}, console)->engine.endpoint_override, "");
@@ -245,7 +221,9 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
             "--proxy: the proxy's user or password has a bad %-escape or a control character");
 }
 
-TEST(CommandLineTest, CaFileFromTheOptionElseTheVariable) {
+// The CA file and the default region: the option, else the variable, else
+// (the region) the profile's.
+TEST(CommandLineTest, SettingsFromTheOptionElseTheVariableElseTheProfile) {
   const std::filesystem::path directory =
       std::filesystem::path(::testing::TempDir()) / "kestrune-ca-choice";
   std::filesystem::create_directories(directory);
@@ -256,15 +234,8 @@ TEST(CommandLineTest, CaFileFromTheOptionElseTheVariable) {
   clitest::TestConsole console;
   console.env["KESTRUNE_CA_FILE"] = variable;
   EXPECT_EQ(ResolveSettings({}, console)->engine.ca_file, variable);
-  CommandLine line;
-  line.ca_file = option;
-  EXPECT_EQ(ResolveSettings(line, console)->engine.ca_file, option);
-  std::filesystem::remove_all(directory);
-}
-
-// The default region: --region, else the variable, else the profile's.
-TEST(CommandLineTest, RegionFromTheOptionElseTheVariableElseTheProfile) {
-  clitest::TestConsole console;
+  EXPECT_EQ(ResolveSettings(*Parse({"call", "--ca-file", option}), console)->engine.ca_file,
+            option);
   FoundCredentials profile;
   profile.region_id = "cn-beijing";
   const auto region = [&](const CommandLine& line) {
@@ -277,6 +248,7 @@ TEST(CommandLineTest, RegionFromTheOptionElseTheVariableElseTheProfile) {
   console.env["ALIBABA_CLOUD_REGION_ID"] = "cn-shanghai";
   EXPECT_EQ(region({}), "cn-shanghai from ALIBABA_CLOUD_REGION_ID");
   EXPECT_EQ(region(*Parse({"call", "--region", "cn-hangzhou"})), "cn-hangzhou from --region");
+  std::filesystem::remove_all(directory);
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {
