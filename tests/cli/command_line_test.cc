@@ -83,7 +83,6 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"list", "--raw"}, "--raw applies to call only, not with list"},
       {{"--raw"}, "--raw applies to call only, not without a subcommand"},
       {{"sample", "--endpoint", "h"}, "--endpoint applies to call, demo and doctor"},
-      {{"list", "--timeout", "1"}, "--timeout applies to call, demo and doctor"},
       {{"call", "--connect-timeout", "0"}, "bad time-out"},
       {{"call", "--retries", "-1"}, "--retries needs a number of retries from 0"},
       {{"call", "--wait-for", "Status"}, "--wait-for needs Field=Value"},
@@ -93,7 +92,6 @@ TEST(CommandLineTest, MalformedCommandLinesAreRefusedWithAReason) {
       {{"call", "--wait-for", "S=x", "--wait-interval", "86401"}, "--wait-interval: bad"},
       {{"call", "--wait-fail", "Stopped"}, "--wait-fail applies to --wait-for only"},
       {{"call", "--wait-for", "S=x", "--regions", "all"}, "cannot be combined with --regions"},
-      {{"credentials", "--region", "x"}, "--region applies to call, sample, demo and doctor"},
       {{"call", "--region", "cn hangzhou"}, "--region: region id holds U+0020"},
       {{"call", "--region", "cn/x"}, "region id holds '/'"},
       {{"call", "--endpoint-type", "private"},
@@ -249,6 +247,37 @@ TEST(CommandLineTest, SettingsFromTheOptionElseTheVariableElseTheProfile) {
   EXPECT_EQ(region({}), "cn-shanghai from ALIBABA_CLOUD_REGION_ID");
   EXPECT_EQ(region(*Parse({"call", "--region", "cn-hangzhou"})), "cn-hangzhou from --region");
   std::filesystem::remove_all(directory);
+}
+
+// A profile's endpoint_type and signature_version apply unless the command
+// line chooses; a bad one is refused unless the command line's choice makes
+// it moot.
+TEST(CommandLineTest, TheProfilesEndpointTypeAndSignatureYieldToTheCommandLine) {
+  struct Case {
+    std::string endpoint_type;  // the profile's
+    std::string signature_version;
+    std::vector<std::string> arguments;
+    std::string outcome;  // what the settings say, or the start of the refusal
+  };
+  for (const Case& c : std::vector<Case>{
+           {"vpc", "v3", {"call"}, "vpc v3"},
+           {"vpc", "v3", {"call", "--endpoint-type", "public", "--signature", "v1"}, "public v1"},
+           {"public", "v1", {"call", "--endpoint-type", "vpc"}, "vpc v1"},
+           {"private", "v3", {"call"}, "the profile's endpoint_type \"private\" is neither"},
+           {"vpc", "v2", {"call"}, "the profile's signature_version \"v2\" is neither"},
+           {"private", "v2", {"call", "--endpoint-type", "vpc", "--signature", "v3"}, "vpc v3"}}) {
+    const CommandLine line = *Parse(c.arguments);
+    FoundCredentials profile;
+    profile.endpoint_type = c.endpoint_type;
+    profile.signature_version = c.signature_version;
+    Settings settings = *ResolveSettings(line, clitest::TestConsole());
+    const core::Status status = ApplyProfile(line, profile, settings);
+    const bool vpc = settings.engine.endpoint_type == catalogue::EndpointType::kVpc;
+    const bool v3 = settings.engine.signature_version == request::SignatureVersion::kV3;
+    const std::string said = std::string(vpc ? "vpc" : "public") + (v3 ? " v3" : " v1");
+    EXPECT_TRUE(status.ok() ? said == c.outcome : status.message().starts_with(c.outcome))
+        << c.outcome << ": " << said << " " << status.message();
+  }
 }
 
 TEST(CommandLineTest, TimeoutInSecondsWithUpToThreeDecimals) {
