@@ -623,9 +623,11 @@ std::string FishScript() {
       case kNone:
         break;
     }
-    std::string help(spec.help);
-    for (char& ch : help) {
-      if (ch == '\'') ch = '"';
+    // Within fish's single quotes a quote and a backslash are escaped.
+    std::string help;
+    for (char ch : spec.help) {
+      if (ch == '\'' || ch == '\\') help += '\\';
+      help += ch;
     }
     options += Cat(" -d '", help, "'\n");
   }
