@@ -5,6 +5,7 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "transport/tls.h"
 
 #ifndef KESTRUNE_VERSION
@@ -18,85 +19,10 @@ constexpr std::string_view kMainHelp =
     "Usage: kestrune SUBCOMMAND [ARGUMENTS] [OPTIONS]\n"
     "\n"
     "A client for the Aliyun RPC OpenAPI (ECS, IoT, API Gateway).\n"
-    "\n"
-    "Subcommands:\n"
-    "  list [SERVICE [CATEGORY|ACTION]]\n"
-    "                 services (ecs, iot, apigateway), categories, actions;\n"
-    "                 with an action, its parameters\n"
-    "  call SERVICE ACTION [Name=Value ...]\n"
-    "                 sign, send and show the reply\n"
-    "  sample ACTION [ACTION ...]\n"
-    "                 the built-in sample responses (no service is asked)\n"
-    "  credentials [ACCESS_KEY_ID]\n"
-    "                 write the credential file \"sign\" (secret read without echo)\n"
-    "  demo           start the local simulator and take a short tour of it\n"
-    "  doctor         check credentials, clock, network, TLS and a signed call\n"
-    "  configure list|get|set|switch|delete\n"
-    "                 the profiles of ~/.aliyun/config.json\n"
-    "\n"
-    "Options:\n"
-    "  --endpoint [https://|http://]HOST[:PORT]\n"
-    "                           (else ALIBABA_CLOUD_ENDPOINT) a host name is the\n"
-    "                           request's host: its Host header and TLS name,\n"
-    "                           over HTTPS unless http:// is given; an address\n"
-    "                           (IP, localhost) is only where to send, the Host\n"
-    "                           header stays the region's, no scheme means\n"
-    "                           http:// on port 80 (as KESTRUNE_ENDPOINT)\n"
-    "  --endpoint-type public|vpc\n"
-    "                           call, doctor: the region's public host\n"
-    "                           (default) or its VPC host\n"
-    "  --signature v1|v3        call, doctor: HMAC-SHA1 (default) or\n"
-    "                           ACS3-HMAC-SHA256 (else the profile's\n"
-    "                           signature_version)\n"
-    "  --ca-file FILE           trust only the certificates of this PEM file for\n"
-    "                           HTTPS, not the system's (else KESTRUNE_CA_FILE)\n"
-    "  --proxy URL              send through the HTTP proxy at\n"
-    "                           http://[USER:PASSWORD@]HOST[:PORT] (port 80 when\n"
-    "                           none given); --proxy '' for none at all\n"
-    "  --tls                    demo: the tour goes over HTTPS to its own simulator\n"
-    "  --region ID              RegionId for call and demo (its host too, and\n"
-    "                           doctor's); the zones of sample\n"
-    "  --regions all|ID,ID,...  call: once per region (all: every region of\n"
-    "                           ECS DescribeRegions), --parallel N at a time\n"
-    "                           (1 to 64, default 32)\n"
-    "  --profile NAME           call, doctor: the credentials (and default\n"
-    "                           RegionId) of a profile of ~/.aliyun/config.json\n"
-    "  --mode MODE              configure set: the profile's mode\n"
-    "  --format table|tsv|json  an aligned table (default on a terminal),\n"
-    "                           tab-separated rows (default otherwise), or the\n"
-    "                           service's own JSON as one document\n"
-    "  --raw                    print the reply body as received\n"
-    "  --dry-run                print the signed request and send nothing\n"
-    "  --all-pages              fetch every page of a paged list as one\n"
-    "  --all-fields             call: every value of the reply, named by its\n"
-    "                           path below its record, one group per record\n"
-    "  --max-bytes N[K|M|G]     --all-pages: the most the joined pages may take\n"
-    "                           (default 1G); past it the walk stops, exit 2\n"
-    "  --force                  send an action or parameter name as typed\n"
-    "  --method GET|POST        how the request goes (GET unless too long)\n"
-    "  --debug                  show the exchange on standard error: request,\n"
-    "                           string to sign, reply headers, sizes, times\n"
-    "  --trace                  the engine's trace lines on standard error: each\n"
-    "                           step of the exchange and each value shown (also\n"
-    "                           KESTRUNE_TRACE=1)\n"
-    "  --timeout SECONDS        longest wait to connect, for each part of the\n"
-    "                           reply, for the whole exchange, and for every\n"
-    "                           attempt of a call with the waits between them\n"
-    "  --connect-timeout SECONDS  longest wait to connect, for each attempt\n"
-    "  --read-timeout SECONDS   longest wait for each part of the reply\n"
-    "  --retries N              call: send a request again at most N times (0 to\n"
-    "                           20, default 3; 0: never) when it cannot have\n"
-    "                           been carried out, or harmlessly can be again\n"
-    "  --wait-for FIELD=VALUE[,VALUE...]\n"
-    "                           call: call again until the reply's FIELD (such\n"
-    "                           as Status or Instances.Instance.Status) holds\n"
-    "                           one of the values in every record (an action\n"
-    "                           that only reads)\n"
-    "  --wait-fail VALUE[,VALUE...]  stop waiting, unreached, when one shows\n"
-    "  --wait-interval SECONDS  between the calls of --wait-for (default 5)\n"
-    "  --wait-timeout SECONDS   longest wait of --wait-for (default 180)\n"
-    "  --help                   this text (also after a subcommand)\n"
-    "  --version                the program's version\n"
+    "\n";
+
+// What follows the subcommands and options.
+constexpr std::string_view kMainHelpEnd =
     "\n"
     "Credentials, the first source that holds them (see kestrune call --help):\n"
     "--profile NAME or ALIBABA_CLOUD_PROFILE; ALIBABA_CLOUD_ACCESS_KEY_ID and\n"
@@ -168,15 +94,7 @@ constexpr std::string_view kCallHelp =
     "the same parameters; --method GET|POST chooses. Limits: 256 parameters,\n"
     "65535 characters for one Name=Value, 1 MiB for the whole request.\n"
     "\n"
-    "Options: --endpoint URL, --endpoint-type public|vpc, --signature v1|v3,\n"
-    "--ca-file FILE,\n"
-    "--proxy URL, --profile NAME,\n"
-    "--region ID (RegionId when not given), --format table|tsv|json, --raw,\n"
-    "--dry-run, --debug, --trace, --timeout SECONDS, --retries N, --all-pages,\n"
-    "--all-fields,\n"
-    "--force, --method GET|POST, --regions all|ID,ID,..., --parallel N,\n"
-    "--wait-for FIELD=VALUE[,VALUE...], --wait-fail VALUE[,VALUE...],\n"
-    "--wait-interval SECONDS, --wait-timeout SECONDS.\n"
+    "@OPTIONS@"
     "\n"
     "--wait-for makes the call again, every --wait-interval (default 5 s) for\n"
     "up to --wait-timeout (default 180 s), until the field of the reply holds one\n"
@@ -204,9 +122,10 @@ constexpr std::string_view kCallHelp =
     "RegionId. Ids that are not all published regions are checked against ECS\n"
     "DescribeRegions, asked first; an unknown one sends no call. The result is\n"
     "shown in the list's order: a Region row before each region's rows, or\n"
-    "with --format json one array of {\"region\": ID, \"reply\": ...}. Errors\n"
-    "and notes name their region. The exit status is the worst of the calls':\n"
-    "3, then 2, 4, 1, 0.\n"
+    "with --format json one array of {\"region\": ID, \"reply\": ...}, or for a\n"
+    "region without a reply {\"region\": ID, \"error\": {\"code\", \"message\"}}\n"
+    "(code ConnectionFailed, HttpError, ...). Errors and notes name their\n"
+    "region. The exit status is the worst of the calls': 3, then 2, 4, 1, 0.\n"
     "\n"
     "Credentials come from the first of these sources that holds them (--debug\n"
     "names it); one that is there but incomplete or unusable is an error:\n"
@@ -261,10 +180,9 @@ constexpr std::string_view kCredentialsHelp =
     "\n"
     "Writes the credential file \"sign\" (id:secret) in the working directory.\n"
     "The id is the argument, or is read from standard input; the secret is read\n"
-    "from standard input without echo. The file is readable by its owner only\n"
-    "(on Windows an access list naming the user alone). A file another user\n"
-    "owns or may write is refused. A file written by hand may end with a line\n"
-    "break; white space around the id and the secret is not part of them.\n"
+    "from standard input without echo. On POSIX systems the file is readable by\n"
+    "its owner only. A file written by hand may end with a line break; white\n"
+    "space around the id and the secret is not part of them.\n"
     "\n"
     "`kestrune call` also takes credentials from the environment and from the\n"
     "files of the Aliyun command line and SDKs; see kestrune call --help.\n";
@@ -359,30 +277,95 @@ constexpr std::string_view kConfigureHelp =
     "Exit status: 0 done, 2 usage error or a file that cannot be read or\n"
     "written (nothing is written then).\n";
 
-constexpr std::array<std::string_view, 8> kHelpTexts = {kMainHelp,   kListHelp,        kCallHelp,
-                                                        kSampleHelp, kCredentialsHelp, kDemoHelp,
-                                                        kDoctorHelp, kConfigureHelp};
+constexpr std::string_view kHelpHelp =
+    "Usage: kestrune help [SUBCOMMAND]\n"
+    "\n"
+    "Shows the program's help, or a subcommand's (as kestrune SUBCOMMAND --help).\n";
 
-std::string_view HelpFor(Subcommand subcommand) {
+constexpr std::string_view kCompletionHelp =
+    "Usage: kestrune completion bash|zsh|fish|powershell\n"
+    "\n"
+    "Prints the shell's completion script: subcommands, services, options and\n"
+    "their values, action and parameter names (asked of this program as you\n"
+    "type) and the profiles of ~/.aliyun/config.json. To load it:\n"
+    "  bash        source <(kestrune completion bash)\n"
+    "  zsh         kestrune completion zsh > \"${fpath[1]}/_kestrune\"\n"
+    "  fish        kestrune completion fish | source\n"
+    "  powershell  kestrune completion powershell | Out-String | Invoke-Expression\n";
+
+// A subcommand's text with its options, as the option table has them, in
+// place of "@OPTIONS@" or else at its end.
+std::string WithOptions(std::string_view text, Subcommand subcommand) {
+  constexpr std::string_view kPlace = "@OPTIONS@";
+  std::string help(text);
+  const std::size_t place = help.find(kPlace);
+  if (place == std::string::npos) {
+    help += '\n';
+    help += OptionsLine(subcommand);
+  } else {
+    help.replace(place, kPlace.size(), OptionsLine(subcommand));
+  }
+  return help;
+}
+
+std::string HelpFor(Subcommand subcommand) {
   switch (subcommand) {
     case Subcommand::kList:
-      return kListHelp;
+      return WithOptions(kListHelp, subcommand);
     case Subcommand::kCall:
-      return kCallHelp;
+      return WithOptions(kCallHelp, subcommand);
     case Subcommand::kSample:
-      return kSampleHelp;
+      return WithOptions(kSampleHelp, subcommand);
     case Subcommand::kCredentials:
-      return kCredentialsHelp;
+      return WithOptions(kCredentialsHelp, subcommand);
     case Subcommand::kDemo:
-      return kDemoHelp;
+      return WithOptions(kDemoHelp, subcommand);
     case Subcommand::kDoctor:
-      return kDoctorHelp;
+      return WithOptions(kDoctorHelp, subcommand);
     case Subcommand::kConfigure:
-      return kConfigureHelp;
+      return WithOptions(kConfigureHelp, subcommand);
+    case Subcommand::kHelp:
+      return WithOptions(kHelpHelp, subcommand);
+    case Subcommand::kCompletion:
+      return WithOptions(kCompletionHelp, subcommand);
     case Subcommand::kNone:
       break;
   }
-  return kMainHelp;
+  std::string help(kMainHelp);
+  help += SubcommandsHelp();
+  help += '\n';
+  help += OptionsHelp();
+  help += kMainHelpEnd;
+  return help;
+}
+
+// `kestrune help [SUBCOMMAND]`.
+int RunHelp(const CommandLine& line, Console& console) {
+  if (line.operands.size() > 1) return UsageError(console, "help takes one subcommand at most");
+  if (line.operands.empty()) {
+    console.Out(HelpFor(Subcommand::kNone));
+    return kExitOk;
+  }
+  std::vector<std::string_view> names;
+  for (const SubcommandSpec& spec : Subcommands()) {
+    if (spec.name == line.operands.front()) {
+      console.Out(HelpFor(spec.subcommand));
+      return kExitOk;
+    }
+    names.push_back(spec.name);
+  }
+  return UsageError(console, UnknownWord("subcommand", line.operands.front(), names));
+}
+
+// `kestrune completion SHELL`.
+int RunCompletion(const CommandLine& line, Console& console) {
+  if (line.operands.size() != 1) {
+    return UsageError(console, "completion needs one shell: bash, zsh, fish or powershell");
+  }
+  core::Result<std::string> script = CompletionScript(line.operands.front());
+  if (!script.ok()) return UsageError(console, script.status().message());
+  console.Out(*script);
+  return kExitOk;
 }
 
 std::string_view& TlsLinkage() {
@@ -422,13 +405,16 @@ int RunCommand(std::span<const std::string> arguments, Console& console) {
       return RunDoctor(line, console);
     case Subcommand::kConfigure:
       return RunConfigure(line, console);
+    case Subcommand::kHelp:
+      return RunHelp(line, console);
+    case Subcommand::kCompletion:
+      return RunCompletion(line, console);
     case Subcommand::kNone:
       break;
   }
   return UsageError(console,
-                    "a subcommand is missing: list, call, sample, credentials, demo, doctor or "
-                    "configure "
-                    "(see kestrune --help)");
+                    "a subcommand is missing: list, call, sample, credentials, demo, doctor, "
+                    "configure, help or completion (see kestrune --help)");
 }
 
 }  // namespace
@@ -437,7 +423,11 @@ std::string_view ProgramVersion() { return KESTRUNE_VERSION; }
 
 void SetTlsLinkage(std::string_view linkage) { TlsLinkage() = linkage; }
 
-std::span<const std::string_view> HelpTexts() { return kHelpTexts; }
+std::vector<std::string> HelpTexts() {
+  std::vector<std::string> texts{HelpFor(Subcommand::kNone)};
+  for (const SubcommandSpec& spec : Subcommands()) texts.push_back(HelpFor(spec.subcommand));
+  return texts;
+}
 
 int RunCli(std::span<const std::string> arguments, Console& console) {
   const int status = RunCommand(arguments, console);

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/console.h"
 
@@ -34,7 +35,8 @@ void SetTlsLinkage(std::string_view linkage);
 // has gone, which is no error of ours: the command's own status stands.
 int RunCli(std::span<const std::string> arguments, Console& console);
 
-// Every help text, for checks of their form.
-std::span<const std::string_view> HelpTexts();
+// Every help text (the program's, then each subcommand's), for checks of
+// their form.
+std::vector<std::string> HelpTexts();
 
 }  // namespace kestrune::cli

@@ -16,6 +16,7 @@
 #include "cli/fan_out.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
+#include "cli/settings.h"
 #include "cli/wait.h"
 #include "core/ascii.h"
 #include "core/closest.h"
@@ -27,9 +28,6 @@
 
 namespace kestrune::cli {
 namespace {
-
-// The vendor's tools' variable for the default region.
-constexpr std::string_view kRegionVariable = "ALIBABA_CLOUD_REGION_ID";
 
 // The template's spelling of a parameter the user named: exact, else the one
 // name equal without regard to case.
@@ -93,17 +91,12 @@ namespace {
 
 // " through the proxy HOST:PORT" when the proxy applies to `destination`
 // (HOST[:PORT]), else nothing; never the proxy's credentials.
-std::string ProxyNote(const engine::EngineOptions& options, const std::string& destination) {
-  transport::ProxyTexts texts;
-  texts.http = options.http_proxy;
-  texts.https = options.https_proxy;
-  texts.no_proxy = options.no_proxy;
-  const core::Result<transport::ProxySettings> settings = transport::ParseProxySettings(texts);
+std::string ProxyNote(const transport::ProxySettings& proxies, const std::string& destination) {
   const core::Result<request::EndpointOverride> target =
       request::ParseEndpointOverride(destination);
-  if (!settings.ok() || !target.ok()) return {};
+  if (!target.ok()) return {};
   const transport::ProxyServer* proxy = transport::ProxyFor(
-      settings.value(), target.value().host, target.value().scheme == request::Scheme::kHttps);
+      proxies, target.value().host, target.value().scheme == request::Scheme::kHttps);
   if (proxy == nullptr) return {};
   return " through the proxy " + transport::Authority(proxy->host, proxy->port);
 }
@@ -250,7 +243,7 @@ int PrintRegionCalls(const CommandLine& line, Console& console,
     status = WorseExitStatus(status, PrintOutcome(capture, format, call.outcome, false, reply));
     if (!capture.err().empty()) console.Err(PrefixRegion(call.region, capture.err()));
     if (format == OutputFormat::kJson) {
-      json.AddRegionReply(call.region, reply);
+      json.AddRegionReply(call.region, reply, OutcomeCode(result.outcome), OutcomeText(result));
       continue;
     }
     // Regions are records apart, as records are within one reply.
@@ -262,7 +255,7 @@ int PrintRegionCalls(const CommandLine& line, Console& console,
     // A call without rows (no connection, a proxy's page) still says so under
     // its region.
     if (call.outcome.rows.empty() && result.outcome != engine::Outcome::kGoodReply) {
-      rows.push_back({"Result", result.result_text});
+      rows.push_back({"Result", ResultTextOf(result)});
     }
     if (action_line.empty()) action_line = result.action_line;
     if (call.outcome.leaves_shown && note.empty()) {
@@ -402,38 +395,30 @@ int RunCall(const CommandLine& line, Console& console) {
       BindParameters(*action, assignments, line.region);
   if (!values.ok()) return UsageError(console, values.status().message());
 
-  core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
-  if (!options.ok()) return UsageError(console, options.status().message());
-  options.value().method = MethodOf(line);
-  options.value().accept_unknown_parameters = line.force;
-  options.value().all_fields = line.all_fields;
+  core::Result<Settings> chosen_settings = ResolveSettings(line, console);
+  if (!chosen_settings.ok()) return UsageError(console, chosen_settings.status().message());
+  Settings& setup = chosen_settings.value();
+  engine::EngineOptions* const options = &setup.engine;
+  options->method = MethodOf(line);
+  options->accept_unknown_parameters = line.force;
+  options->all_fields = line.all_fields;
   core::Result<FoundCredentials> credentials = FindCredentials(line, console);
   if (!credentials.ok()) return CredentialsFailure(console, credentials.status());
-  if (core::Status chosen = ApplyProfileChoices(line, *credentials, options.value());
-      !chosen.ok()) {
+  if (core::Status chosen = ApplyProfile(line, *credentials, setup); !chosen.ok()) {
     return UsageError(console, chosen.message());
   }
-  // The vendor's tools' variable comes before the profile's region, as in
-  // their own command line.
-  std::string default_region = credentials->region_id;
-  std::string region_source = "the profile";
-  if (std::optional<std::string> from_env = console.Env(kRegionVariable);
-      from_env && !from_env->empty()) {
-    default_region = *from_env;
-    region_source = kRegionVariable;
-  }
+  // A request that names no region of its own still goes to the default
+  // region's host (setup.engine.region).
   const bool region_defaulted =
-      !line.region && !regions && DefaultRegionId(*action, default_region, values.value());
-  // A request that names no region of its own still goes to this one's host.
-  options.value().region = line.region.value_or(default_region);
+      !line.region && !regions && DefaultRegionId(*action, setup.region, values.value());
 
   report::NullTraceSink no_trace;
   report::TraceSink& trace = TraceWanted(line, console) ? console.Trace() : no_trace;
   if (line.debug) {
     console.Err("kestrune: credentials from " + EscapeLine(credentials->source) + "\n");
     if (region_defaulted) {
-      console.Err("kestrune: RegionId " + EscapeLine(default_region) + " from " + region_source +
-                  " (no RegionId or --region given)\n");
+      console.Err("kestrune: RegionId " + EscapeLine(setup.region) + " from " +
+                  setup.region_source + " (no RegionId or --region given)\n");
     }
     // A fan-out names each region's host with its exchanges.
     const core::Result<engine::Destination> resolved =
@@ -448,8 +433,8 @@ int RunCall(const CommandLine& line, Console& console) {
                                       : resolved.ok() ? "https://" + resolved->endpoint.host
                                                       : std::string();
       if (!destination.empty()) {
-        console.Err("kestrune: sending to " + destination + ProxyNote(*options, destination) +
-                    "\n");
+        console.Err("kestrune: sending to " + destination +
+                    ProxyNote(setup.proxies, destination) + "\n");
       }
     }
     if (!options->ca_file.empty()) {

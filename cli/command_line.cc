@@ -15,108 +15,6 @@
 namespace kestrune::cli {
 namespace {
 
-struct SubcommandEntry {
-  std::string_view name;
-  Subcommand subcommand;
-};
-
-constexpr std::array<SubcommandEntry, 7> kSubcommands = {{
-    {"list", Subcommand::kList},
-    {"call", Subcommand::kCall},
-    {"sample", Subcommand::kSample},
-    {"credentials", Subcommand::kCredentials},
-    {"demo", Subcommand::kDemo},
-    {"doctor", Subcommand::kDoctor},
-    {"configure", Subcommand::kConfigure},
-}};
-
-enum class Option {
-  kEndpoint,
-  kEndpointType,
-  kSignature,
-  kTls,
-  kProxy,
-  kCaFile,
-  kRegion,
-  kRegions,
-  kParallel,
-  kProfile,
-  kMode,
-  kFormat,
-  kTimeout,
-  kConnectTimeout,
-  kReadTimeout,
-  kRetries,
-  kWaitFor,
-  kWaitFail,
-  kWaitInterval,
-  kWaitTimeout,
-  kRaw,
-  kDryRun,
-  kForce,
-  kAllPages,
-  kAllFields,
-  kMaxBytes,
-  kMethod,
-  kDebug,
-  kTrace,
-  kHelp,
-  kVersion,
-  kNames,
-};
-
-struct OptionDefinition {
-  std::string_view name;  // without the leading "--"
-  Option option;
-  bool takes_value;
-};
-
-// One option a line, easier to read and to extend.
-// clang-format off
-constexpr std::array<OptionDefinition, 32> kOptions = {{
-    {"endpoint", Option::kEndpoint, true},
-    {"endpoint-type", Option::kEndpointType, true},
-    {"signature", Option::kSignature, true},
-    {"tls", Option::kTls, false},
-    {"proxy", Option::kProxy, true},
-    {"ca-file", Option::kCaFile, true},
-    {"region", Option::kRegion, true},
-    {"regions", Option::kRegions, true},
-    {"parallel", Option::kParallel, true},
-    {"profile", Option::kProfile, true},
-    {"mode", Option::kMode, true},
-    {"format", Option::kFormat, true},
-    {"timeout", Option::kTimeout, true},
-    {"connect-timeout", Option::kConnectTimeout, true},
-    {"read-timeout", Option::kReadTimeout, true},
-    {"retries", Option::kRetries, true},
-    {"wait-for", Option::kWaitFor, true},
-    {"wait-fail", Option::kWaitFail, true},
-    {"wait-interval", Option::kWaitInterval, true},
-    {"wait-timeout", Option::kWaitTimeout, true},
-    {"raw", Option::kRaw, false},
-    {"dry-run", Option::kDryRun, false},
-    {"force", Option::kForce, false},
-    {"all-pages", Option::kAllPages, false},
-    {"all-fields", Option::kAllFields, false},
-    {"max-bytes", Option::kMaxBytes, true},
-    {"method", Option::kMethod, true},
-    {"debug", Option::kDebug, false},
-    {"trace", Option::kTrace, false},
-    {"help", Option::kHelp, false},
-    {"version", Option::kVersion, false},
-    // Not in the help: the action names alone, for shell completion.
-    {"names", Option::kNames, false},
-}};
-// clang-format on
-
-const OptionDefinition* FindOption(std::string_view name) {
-  for (const OptionDefinition& definition : kOptions) {
-    if (definition.name == name) return &definition;
-  }
-  return nullptr;
-}
-
 core::Status Error(std::string message) { return core::Status::InvalidInput(std::move(message)); }
 
 std::string Quoted(std::string_view text) {
@@ -132,14 +30,12 @@ bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
 // " (accepted: a, b, c)" and, when `given` looks like a slip, "; did you mean
 // b?".
-template <std::size_t N>
-std::string AcceptedAndClosest(std::string_view given, const std::array<std::string_view, N>& words,
-                               std::string_view prefix = {}) {
+std::string AcceptedAndClosest(std::string_view given, std::span<const std::string_view> words) {
   std::string text = " (accepted: ";
   std::vector<std::string> spelled;
   for (std::string_view word : words) {
     if (!spelled.empty()) text += ", ";
-    spelled.push_back(std::string(prefix) + std::string(word));
+    spelled.emplace_back(word);
     text += spelled.back();
   }
   text += ")";
@@ -149,30 +45,18 @@ std::string AcceptedAndClosest(std::string_view given, const std::array<std::str
   return text;
 }
 
-constexpr std::array<std::string_view, 3> kFormats = {"table", "tsv", "json"};
-constexpr std::array<std::string_view, 2> kMethods = {"GET", "POST"};
-constexpr std::array<std::string_view, 2> kEndpointTypes = {"public", "vpc"};
-constexpr std::array<std::string_view, 2> kSignatureVersions = {"v1", "v3"};
-
-std::array<std::string_view, kSubcommands.size()> SubcommandNames() {
-  std::array<std::string_view, kSubcommands.size()> names;
-  for (std::size_t i = 0; i < kSubcommands.size(); ++i) names[i] = kSubcommands[i].name;
-  return names;
-}
-
-std::array<std::string_view, kOptions.size()> OptionNames() {
-  std::array<std::string_view, kOptions.size()> names;
-  for (std::size_t i = 0; i < kOptions.size(); ++i) names[i] = kOptions[i].name;
+std::vector<std::string_view> SubcommandNames() {
+  std::vector<std::string_view> names;
+  for (const SubcommandSpec& spec : Subcommands()) names.push_back(spec.name);
   return names;
 }
 
 // "unknown option "--formt" (see kestrune --help); did you mean --format?"
 std::string UnknownOption(std::string_view typed) {
   std::string text = "unknown option " + Quoted(typed) + " (see kestrune --help)";
-  const std::array<std::string_view, kOptions.size()> names = OptionNames();
   std::vector<std::string> spelled;
-  spelled.reserve(names.size());
-  for (std::string_view name : names) spelled.push_back("--" + std::string(name));
+  spelled.reserve(Options().size());
+  for (const OptionSpec& spec : Options()) spelled.push_back("--" + std::string(spec.name));
   std::vector<std::string_view> candidates(spelled.begin(), spelled.end());
   const std::vector<std::string> closest = core::ClosestWords(typed, candidates);
   if (!closest.empty()) text += "; did you mean " + core::JoinAlternatives(closest) + "?";
@@ -198,8 +82,7 @@ core::Status NotUtf8(std::size_t index, std::string_view option = {}) {
   return Error(text + " is not valid UTF-8; give text in UTF-8");
 }
 
-core::Status ApplyOption(const OptionDefinition& definition, std::string_view value,
-                         CommandLine& line) {
+core::Status ApplyOption(const OptionSpec& definition, std::string_view value, CommandLine& line) {
   switch (definition.option) {
     case Option::kEndpoint: {
       core::Status checked = CheckEndpoint(value);
@@ -211,14 +94,14 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       line.endpoint_type = catalogue::ParseEndpointType(value);
       if (!line.endpoint_type) {
         return Error("unknown endpoint type " + Quoted(value) +
-                     AcceptedAndClosest(value, kEndpointTypes));
+                     AcceptedAndClosest(value, ChoicesOf(definition)));
       }
       break;
     case Option::kSignature:
       line.signature = request::ParseSignatureVersion(value);
       if (!line.signature) {
         return Error("unknown signature version " + Quoted(value) +
-                     AcceptedAndClosest(value, kSignatureVersions));
+                     AcceptedAndClosest(value, ChoicesOf(definition)));
       }
       break;
     case Option::kTls:
@@ -301,7 +184,8 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       } else if (value == "json") {
         line.format = OutputFormat::kJson;
       } else {
-        return Error("unknown format " + Quoted(value) + AcceptedAndClosest(value, kFormats));
+        return Error("unknown format " + Quoted(value) +
+                     AcceptedAndClosest(value, ChoicesOf(definition)));
       }
       break;
     case Option::kTimeout: {
@@ -371,7 +255,8 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
       break;
     case Option::kMethod:
       if (value != "GET" && value != "POST") {
-        return Error("unknown method " + Quoted(value) + AcceptedAndClosest(value, kMethods));
+        return Error("unknown method " + Quoted(value) +
+                     AcceptedAndClosest(value, ChoicesOf(definition)));
       }
       line.method = std::string(value);
       break;
@@ -394,31 +279,15 @@ core::Status ApplyOption(const OptionDefinition& definition, std::string_view va
   return core::Status::Ok();
 }
 
-// Options that only make sense for some subcommands are refused elsewhere, so
-// a mistyped command never runs with an option silently ignored.
-core::Status CheckApplicable(const CommandLine& line) {
+// An option given to a subcommand that does not take it is refused, so a
+// mistyped command never runs with an option silently ignored; so are
+// options that only make sense with another, or that contradict one.
+core::Status CheckApplicable(const CommandLine& line, std::span<const char> given) {
   if (line.help || line.version) return core::Status::Ok();
-  const Subcommand sub = line.subcommand;
-  const bool sends = sub == Subcommand::kCall || sub == Subcommand::kDemo;
-  // `doctor` sends as `call` does, with call's choice of where, through what
-  // and with whose credentials.
-  const bool connects = sub == Subcommand::kCall || sub == Subcommand::kDoctor;
-  const std::string where = sub == Subcommand::kNone ? std::string("without a subcommand")
-                                                     : "with " + std::string(SubcommandName(sub));
-  if (line.raw && sub != Subcommand::kCall)
-    return Error("--raw applies to call only, not " + where);
-  if (line.dry_run && sub != Subcommand::kCall) {
-    return Error("--dry-run applies to call only, not " + where);
-  }
-  for (const auto& [given, name] :
-       {std::pair{line.force, "--force"}, std::pair{line.all_pages, "--all-pages"},
-        std::pair{line.all_fields, "--all-fields"}, std::pair{!line.method.empty(), "--method"}}) {
-    if (given && sub != Subcommand::kCall) {
-      return Error(std::string(name) + " applies to call only, not " + where);
+  for (const OptionSpec& spec : Options()) {
+    if (given[static_cast<std::size_t>(spec.option)] != 0 && !AppliesTo(spec, line.subcommand)) {
+      return Error(NotApplicable(spec, line.subcommand));
     }
-  }
-  if (line.regions && sub != Subcommand::kCall) {
-    return Error("--regions applies to call only, not " + where);
   }
   // Both print something other than rows, so the choice of rows would be
   // silently lost.
@@ -433,68 +302,21 @@ core::Status CheckApplicable(const CommandLine& line) {
                                                                       : line.raw  ? "--raw"
                                                                                   : "--dry-run"));
   }
-  if (line.names && sub != Subcommand::kList) {
-    return Error("--names applies to list only, not " + where);
-  }
-  if (line.profile && !connects && sub != Subcommand::kConfigure) {
-    return Error("--profile applies to call, doctor and configure, not " + where);
-  }
-  if (line.mode && sub != Subcommand::kConfigure) {
-    return Error("--mode applies to configure set only, not " + where);
-  }
-  if (line.endpoint && !(sends || connects)) {
-    return Error("--endpoint applies to call, demo and doctor, not " + where);
-  }
-  if (line.tls && sub != Subcommand::kDemo)
-    return Error("--tls applies to demo only, not " + where);
   if (line.tls && line.endpoint) {
     return Error(
         "demo --tls starts a simulator of its own; for one already running give "
         "--endpoint https://HOST:PORT instead");
   }
-  if (line.proxy && !connects) {
-    return Error("--proxy applies to call and doctor, not " + where);
-  }
-  if (line.retries && sub != Subcommand::kCall) {
-    return Error("--retries applies to call only, not " + where);
-  }
-  if (line.wait_for && sub != Subcommand::kCall) {
-    return Error("--wait-for applies to call only, not " + where);
-  }
-  for (const auto& [given, name] : {std::pair{line.wait_fail.has_value(), "--wait-fail"},
-                                    std::pair{line.wait_interval.has_value(), "--wait-interval"},
-                                    std::pair{line.wait_timeout.has_value(), "--wait-timeout"}}) {
-    if (given && !line.wait_for) return Error(std::string(name) + " applies to --wait-for only");
+  for (const auto& [present, name] : {std::pair{line.wait_fail.has_value(), "--wait-fail"},
+                                      std::pair{line.wait_interval.has_value(), "--wait-interval"},
+                                      std::pair{line.wait_timeout.has_value(), "--wait-timeout"}}) {
+    if (present && !line.wait_for) return Error(std::string(name) + " applies to --wait-for only");
   }
   if (line.wait_for && (line.regions || line.all_pages || line.dry_run)) {
     return Error(std::string("--wait-for cannot be combined with ") + (line.regions ? "--regions"
                                                                        : line.all_pages
                                                                            ? "--all-pages"
                                                                            : "--dry-run"));
-  }
-  for (const auto& [given, name] :
-       {std::pair{line.timeout.has_value(), "--timeout"},
-        std::pair{line.connect_timeout.has_value(), "--connect-timeout"},
-        std::pair{line.read_timeout.has_value(), "--read-timeout"}}) {
-    if (given && !(sends || connects)) {
-      return Error(std::string(name) + " applies to call, demo and doctor, not " + where);
-    }
-  }
-  if (line.region && !(sends || connects || sub == Subcommand::kSample)) {
-    return Error("--region applies to call, sample, demo and doctor, not " + where);
-  }
-  if (line.signature && !connects) {
-    return Error("--signature applies to call and doctor, not " + where);
-  }
-  if (line.endpoint_type && !connects) {
-    return Error("--endpoint-type applies to call and doctor, not " + where);
-  }
-  if (line.format != OutputFormat::kAuto &&
-      !(sends || connects || sub == Subcommand::kSample || sub == Subcommand::kList)) {
-    return Error("--format applies to call, list, sample, demo and doctor, not " + where);
-  }
-  if (line.ca_file && !connects) {
-    return Error("--ca-file applies to call and doctor, not " + where);
   }
   if (line.raw && line.dry_run) return Error("--raw and --dry-run cannot be combined");
   if ((line.raw || line.dry_run) && line.format != OutputFormat::kAuto) {
@@ -506,15 +328,9 @@ core::Status CheckApplicable(const CommandLine& line) {
 
 }  // namespace
 
-std::string_view SubcommandName(Subcommand subcommand) {
-  for (const auto& entry : kSubcommands) {
-    if (entry.subcommand == subcommand) return entry.name;
-  }
-  return {};
-}
-
 core::Result<CommandLine> ParseCommandLine(std::span<const std::string> arguments) {
   CommandLine line;
+  std::vector<char> given(Options().size(), 0);
   bool options_ended = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
@@ -529,8 +345,8 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
     const bool is_option = !options_ended && argument.size() > 1 && argument[0] == '-';
     if (!is_option) {
       if (line.subcommand == Subcommand::kNone && line.operands.empty()) {
-        for (const auto& entry : kSubcommands) {
-          if (entry.name == argument) line.subcommand = entry.subcommand;
+        for (const SubcommandSpec& spec : Subcommands()) {
+          if (spec.name == argument) line.subcommand = spec.subcommand;
         }
         if (line.subcommand == Subcommand::kNone) {
           return Error("unknown subcommand " + Quoted(argument) +
@@ -545,8 +361,11 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       options_ended = true;
       continue;
     }
-    if (argument == "-h") {
-      line.help = true;
+    if (argument.size() == 2 && FindShortOption(argument[1]) != nullptr) {
+      const OptionSpec& spec = *FindShortOption(argument[1]);
+      given[static_cast<std::size_t>(spec.option)] = 1;
+      core::Status applied = ApplyOption(spec, {}, line);
+      if (!applied.ok()) return applied;
       continue;
     }
     if (argument.size() < 3 || argument[1] != '-') return Error(UnknownOption(argument));
@@ -556,10 +375,10 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       inline_value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
-    const OptionDefinition* definition = FindOption(name);
+    const OptionSpec* definition = FindOption(name);
     if (definition == nullptr) return Error(UnknownOption("--" + std::string(name)));
     std::string_view value;
-    if (definition->takes_value) {
+    if (!definition->argument.empty()) {
       if (inline_value) {
         value = *inline_value;
       } else if (i + 1 < arguments.size()) {
@@ -571,10 +390,11 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
     } else if (inline_value) {
       return Error("--" + EscapeLine(name) + " takes no value");
     }
+    given[static_cast<std::size_t>(definition->option)] = 1;
     core::Status applied = ApplyOption(*definition, value, line);
     if (!applied.ok()) return applied;
   }
-  core::Status applicable = CheckApplicable(line);
+  core::Status applicable = CheckApplicable(line, given);
   if (!applicable.ok()) return applicable;
   return line;
 }

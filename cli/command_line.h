@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "catalogue/endpoints.h"
+#include "cli/options.h"
 #include "core/status.h"
 #include "request/signer_v3.h"
 
@@ -30,8 +31,6 @@ inline constexpr std::uint64_t kMaxMaxBytes = std::uint64_t{64} << 30;
 // The most retries of one request --retries takes, and the default.
 inline constexpr int kMaxRetries = 20;
 inline constexpr int kDefaultRetries = 3;
-
-enum class Subcommand { kNone, kList, kCall, kSample, kCredentials, kDemo, kDoctor, kConfigure };
 
 enum class OutputFormat { kAuto, kTable, kTsv, kJson };
 
@@ -85,9 +84,6 @@ struct CommandLine {
   bool version = false;
   bool names = false;  // list: action names only, one a line (for completion)
 };
-
-// The subcommand's name as typed ("call"); "" for kNone.
-std::string_view SubcommandName(Subcommand subcommand);
 
 // Parses the arguments that follow the program name. An error's message is
 // one line a user can act on: a mistyped subcommand, option or option value

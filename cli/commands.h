@@ -146,6 +146,17 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
                            const std::optional<catalogue::PagingInfo>& paging,
                            const std::function<void(std::vector<report::Row>)>& page_rows = {});
 
+// An outcome in the command line's words: "connection failed: no reply
+// within 2 s from 127.0.0.1:8300", "the service answered HTTP/1.1 502 Bad
+// Gateway", "Code: Message" of an error reply, a refusal's reason; "" for a
+// good reply.
+std::string OutcomeText(const engine::RequestResult& result);
+// The outcome as a word for programs ("ConnectionFailed").
+std::string_view OutcomeCode(engine::Outcome outcome);
+// The result line under a reply's rows: the engine's, but a failed
+// connection in the command line's words.
+std::string ResultTextOf(const engine::RequestResult& result);
+
 // The exit status of an engine outcome.
 int ExitStatusOf(engine::Outcome outcome);
 
@@ -157,18 +168,5 @@ int ExitStatusOf(engine::Outcome outcome);
 // Recommend address on a line of its own. Returns the exit status.
 int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outcome, bool raw,
                  JsonDocument& json);
-
-// The engine options of a command line: the endpoint (engine::ChooseEndpoint
-// over --endpoint, ALIBABA_CLOUD_ENDPOINT and KESTRUNE_ENDPOINT) and its
-// type, the CA file
-// (--ca-file, else KESTRUNE_CA_FILE), time-outs and, for --format json, JSON
-// replies.
-// A profile's endpoint_type and signature_version, where the command line
-// chose none; an error names a value that is neither.
-core::Status ApplyProfileChoices(const CommandLine& line, const FoundCredentials& found,
-                                 engine::EngineOptions& options);
-
-core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
-                                                     const Console& console);
 
 }  // namespace kestrune::cli

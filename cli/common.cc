@@ -1,8 +1,6 @@
-// What the subcommands share: names, endpoint, printing.
+// What the subcommands share: names, outcomes, printing.
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <limits>
 #include <utility>
 
 #include "cli/app.h"
@@ -10,13 +8,8 @@
 #include "cli/output.h"
 #include "core/ascii.h"
 #include "core/closest.h"
-#include "engine/destination.h"
 #include "report/display_text.h"
 #include "report/extractor.h"
-#include "request/endpoint.h"
-#include "request/small_file.h"
-#include "transport/proxy.h"
-#include "transport/tls.h"
 
 namespace kestrune::cli {
 namespace {
@@ -31,15 +24,6 @@ constexpr std::array<ServiceName, 3> kServiceNames = {{
     {"iot", catalogue::kIotService},
     {"apigateway", catalogue::kApiGatewayService},
 }};
-
-// The vendor's tools' variable for an endpoint of their own choosing.
-constexpr std::string_view kVendorEndpointVariable = "ALIBABA_CLOUD_ENDPOINT";
-
-std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name) {
-  std::optional<std::string> value = console.Env(name);
-  if (value && value->empty()) return std::nullopt;
-  return value;
-}
 
 }  // namespace
 
@@ -132,82 +116,6 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
   return outcome;
 }
 
-core::Result<engine::EngineOptions> EngineOptionsFor(const CommandLine& line,
-                                                     const Console& console) {
-  engine::EngineOptions options;
-  engine::EndpointTexts endpoints;
-  endpoints.given = line.endpoint;
-  endpoints.vendor = NonEmptyEnv(console, kVendorEndpointVariable);
-  endpoints.send_to = NonEmptyEnv(console, request::kEndpointVariable);
-  if (core::Status chosen = engine::ChooseEndpoint(endpoints, options); !chosen.ok()) {
-    return chosen;
-  }
-  options.endpoint_type = line.endpoint_type.value_or(catalogue::EndpointType::kPublic);
-  options.signature_version = line.signature.value_or(request::SignatureVersion::kV1);
-  const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
-      [&console](std::string_view name) { return console.Env(name); }, line.proxy);
-  // Refused here as a usage error, naming the variable; the engine would
-  // only fail the exchange.
-  core::Result<transport::ProxySettings> parsed = transport::ParseProxySettings(proxy);
-  if (!parsed.ok()) return parsed.status();
-  options.http_proxy = proxy.http;
-  options.https_proxy = proxy.https;
-  options.no_proxy = proxy.no_proxy;
-  if (line.ca_file) {
-    options.ca_file = *line.ca_file;
-  } else if (std::optional<std::string> from_env = NonEmptyEnv(console, request::kCaFileVariable)) {
-    options.ca_file = *from_env;
-  }
-  if (!options.ca_file.empty()) {
-    // Checked here so that a CA file that is not a readable regular file of
-    // a sensible size is a usage error naming it; the connection reads it
-    // again (the same way) when it trusts it.
-    core::Result<std::string> ca = request::ReadSmallFile(options.ca_file, transport::kCaFileLimit);
-    if (!ca.ok()) return core::Status::Error("the CA file: " + ca.status().message());
-  }
-  if (line.timeout) {
-    // One time-out bounds each step and the whole exchange.
-    options.connect_timeout = *line.timeout;
-    options.idle_timeout = *line.timeout;
-    options.exchange_timeout = *line.timeout;
-    options.overall_timeout = *line.timeout;
-  }
-  if (line.connect_timeout) options.connect_timeout = *line.connect_timeout;
-  if (line.read_timeout) options.idle_timeout = *line.read_timeout;
-  options.max_attempts = 1 + line.retries.value_or(kDefaultRetries);
-  if (line.max_bytes) {
-    options.max_join_bytes = static_cast<std::size_t>(
-        std::min<std::uint64_t>(*line.max_bytes, std::numeric_limits<std::size_t>::max()));
-  }
-  if (ResolveFormat(line.format, console.OutputIsTerminal()) == OutputFormat::kJson) {
-    options.reply_format = request::ReplyFormat::kJson;
-  }
-  return options;
-}
-
-core::Status ApplyProfileChoices(const CommandLine& line, const FoundCredentials& found,
-                                 engine::EngineOptions& options) {
-  if (!line.endpoint_type && !found.endpoint_type.empty()) {
-    const std::optional<catalogue::EndpointType> type =
-        catalogue::ParseEndpointType(found.endpoint_type);
-    if (!type) {
-      return core::Status::Error("the profile's endpoint_type \"" +
-                                 EscapeLine(found.endpoint_type) + "\" is neither public nor vpc");
-    }
-    options.endpoint_type = *type;
-  }
-  if (!line.signature && !found.signature_version.empty()) {
-    const std::optional<request::SignatureVersion> version =
-        request::ParseSignatureVersion(found.signature_version);
-    if (!version) {
-      return core::Status::Error("the profile's signature_version \"" +
-                                 EscapeLine(found.signature_version) + "\" is neither v1 nor v3");
-    }
-    options.signature_version = *version;
-  }
-  return core::Status::Ok();
-}
-
 int ExitStatusOf(engine::Outcome outcome) {
   switch (outcome) {
     case engine::Outcome::kGoodReply:
@@ -225,13 +133,59 @@ int ExitStatusOf(engine::Outcome outcome) {
   return kExitUsage;
 }
 
+std::string OutcomeText(const engine::RequestResult& result) {
+  switch (result.outcome) {
+    case engine::Outcome::kGoodReply:
+      return {};
+    case engine::Outcome::kErrorReply: {
+      const ServiceErrorText error = ReadServiceError(result.error_body);
+      std::string text = error.code.empty() ? "the service answered with an error" : error.code;
+      if (!error.message.empty()) text += ": " + error.message;
+      return text;
+    }
+    case engine::Outcome::kHttpError:
+      return "the service answered " + result.result_text;
+    case engine::Outcome::kConnectionFailed:
+      return "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
+    case engine::Outcome::kNotSupported:
+      return std::string(engine::kNotSupportedText) +
+             (result.detail.empty() ? "" : ": " + result.detail);
+    case engine::Outcome::kRefused:
+      break;
+  }
+  return result.detail.empty() ? "the request was refused; nothing was sent" : result.detail;
+}
+
+std::string_view OutcomeCode(engine::Outcome outcome) {
+  switch (outcome) {
+    case engine::Outcome::kGoodReply:
+      return "GoodReply";
+    case engine::Outcome::kErrorReply:
+      return "ErrorReply";
+    case engine::Outcome::kHttpError:
+      return "HttpError";
+    case engine::Outcome::kConnectionFailed:
+      return "ConnectionFailed";
+    case engine::Outcome::kNotSupported:
+      return "NotSupported";
+    case engine::Outcome::kRefused:
+      break;
+  }
+  return "Refused";
+}
+
+std::string ResultTextOf(const engine::RequestResult& result) {
+  // The engine's own words for a failed connection are the dialog's.
+  return result.outcome == engine::Outcome::kConnectionFailed ? OutcomeText(result)
+                                                              : result.result_text;
+}
+
 namespace {
 
 // The lines that explain an error reply.
 std::string ErrorReplyLines(const engine::RequestResult& result) {
   const ServiceErrorText error = ReadServiceError(result.error_body);
-  std::string line = error.code.empty() ? "the service answered with an error" : error.code;
-  if (!error.message.empty()) line += ": " + error.message;
+  std::string line = OutcomeText(result);
   if (!error.request_id.empty()) line += " (RequestId " + error.request_id + ")";
   std::string text = "kestrune: " + EscapeLine(line) + "\n";
   if (!result.detail.empty()) text += "kestrune: " + EscapeLine(result.detail) + "\n";
@@ -269,7 +223,7 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       if (status == kExitOk) status = kExitErrorReply;
     }
   } else if (rows_expected || format == OutputFormat::kTable) {
-    std::string text = RenderRows(format, outcome.rows, result.result_text,
+    std::string text = RenderRows(format, outcome.rows, ResultTextOf(result),
                                   format == OutputFormat::kTable ? note : std::string());
     if (!text.empty()) console.Out(ForDisplay(console, format, std::move(text)));
   }
@@ -287,18 +241,10 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
       console.Err(ErrorReplyLines(result));
       break;
     case engine::Outcome::kHttpError:
-      explanation = "the service answered " + result.result_text;
-      break;
     case engine::Outcome::kConnectionFailed:
-      explanation = "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
-      break;
     case engine::Outcome::kNotSupported:
-      explanation = std::string(engine::kNotSupportedText) +
-                    (result.detail.empty() ? "" : ": " + result.detail);
-      break;
     case engine::Outcome::kRefused:
-      explanation =
-          result.detail.empty() ? "the request was refused; nothing was sent" : result.detail;
+      explanation = OutcomeText(result);
       break;
   }
   if (!explanation.empty()) console.Err("kestrune: " + EscapeLine(explanation) + "\n");

@@ -9,6 +9,7 @@
 #include "cli/credential_modes.h"
 #include "cli/home.h"
 #include "cli/output.h"
+#include "cli/settings.h"
 #include "request/credential_files.h"
 #include "request/small_file.h"
 
@@ -22,12 +23,6 @@ constexpr std::string_view kProfileVariable = "ALIBABA_CLOUD_PROFILE";
 constexpr std::string_view kCredentialsFileVariable = "ALIBABA_CLOUD_CREDENTIALS_FILE";
 constexpr std::string_view kAliyunConfig = ".aliyun/config.json";
 constexpr std::string_view kSdkCredentials = ".alibabacloud/credentials";
-
-std::optional<std::string> NonEmptyEnv(const Console& console, std::string_view name) {
-  std::optional<std::string> value = console.Env(name);
-  if (value && value->empty()) return std::nullopt;
-  return value;
-}
 
 std::string Name(std::string_view variable) { return std::string(variable); }
 

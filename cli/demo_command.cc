@@ -12,6 +12,7 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/process.h"
+#include "cli/settings.h"
 #include "request/clock.h"
 
 namespace kestrune::cli {
@@ -188,11 +189,7 @@ int RunDemo(const CommandLine& line, Console& console) {
   engine::EngineOptions options;
   options.endpoint_override = address;
   options.ca_file = ca_file;
-  if (line.timeout) {
-    options.connect_timeout = *line.timeout;
-    options.idle_timeout = *line.timeout;
-    options.exchange_timeout = *line.timeout;
-  }
+  ApplyTimeouts(line, options);
   const request::Credentials credentials{std::string(kDemoAccessKeyId),
                                          std::string(kDemoAccessKeySecret)};
   const request::SystemClock clock;

@@ -15,6 +15,7 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/settings.h"
 #include "engine/destination.h"
 #include "engine/diagnosis.h"
 #include "request/clock.h"
@@ -45,9 +46,6 @@ std::string_view VerdictName(Verdict verdict) {
   }
   return "FAIL";
 }
-
-// The vendor's tools' variable for the default region.
-constexpr std::string_view kRegionVariable = "ALIBABA_CLOUD_REGION_ID";
 
 // The service refuses a time stamp further off than this.
 constexpr std::chrono::seconds kRefusedOffset{15 * 60};
@@ -199,27 +197,22 @@ void CheckCall(const FoundCredentials& found, const engine::EngineOptions& optio
       break;
     }
     case engine::Outcome::kErrorReply: {
-      const ServiceErrorText error = ReadServiceError(result.error_body);
-      detail = error.code.empty() ? "the service answered with an error" : error.code;
       // The string to sign the service quotes is long; the notes say what
       // its comparison with ours shows.
-      std::string_view message = error.message;
-      message = message.substr(0, message.find(engine::kServerStringToSignMarker));
-      while (!message.empty() && (message.back() == ' ' || message.back() == '.')) {
-        message.remove_suffix(1);
+      detail = OutcomeText(result);
+      std::size_t end = std::min(detail.find(engine::kServerStringToSignMarker), detail.size());
+      while (end > 0 &&
+             (detail[end - 1] == ' ' || detail[end - 1] == '.' || detail[end - 1] == ':')) {
+        --end;
       }
-      if (!message.empty()) detail += ": " + std::string(message);
+      detail.resize(end);
       break;
     }
     case engine::Outcome::kHttpError:
-      detail = "the service answered " + result.result_text;
-      break;
     case engine::Outcome::kConnectionFailed:
-      detail = "connection failed" + (result.detail.empty() ? "" : ": " + result.detail);
-      break;
     case engine::Outcome::kNotSupported:
     case engine::Outcome::kRefused:
-      detail = result.detail.empty() ? result.result_text : result.detail;
+      detail = OutcomeText(result);
       break;
   }
   for (const std::string& note : result.notes) detail += "; " + note;
@@ -293,23 +286,12 @@ int RunDoctor(const CommandLine& line, Console& console) {
     return UsageError(console,
                       "doctor takes no arguments, only options (see kestrune doctor --help)");
   }
-  core::Result<engine::EngineOptions> options = EngineOptionsFor(line, console);
-  if (!options.ok()) return UsageError(console, options.status().message());
+  core::Result<Settings> resolved = ResolveSettings(line, console);
+  if (!resolved.ok()) return UsageError(console, resolved.status().message());
+  Settings& setup = resolved.value();
+  engine::EngineOptions* const options = &setup.engine;
   // The call's reply is read for its verdict and Date, not shown.
-  options.value().reply_format = request::ReplyFormat::kXml;
-  std::optional<request::EndpointOverride> override_to;
-  if (!options->endpoint_override.empty()) {
-    core::Result<request::EndpointOverride> parsed =
-        request::ParseEndpointOverride(options->endpoint_override);
-    if (!parsed.ok()) return UsageError(console, parsed.status().message());
-    override_to = parsed.value();
-  }
-  transport::ProxyTexts texts;
-  texts.http = options->http_proxy;
-  texts.https = options->https_proxy;
-  texts.no_proxy = options->no_proxy;
-  core::Result<transport::ProxySettings> proxies = transport::ParseProxySettings(texts);
-  if (!proxies.ok()) return UsageError(console, proxies.status().message());
+  options->reply_format = request::ReplyFormat::kXml;
 
   std::vector<CheckLine> lines;
   core::Result<FoundCredentials> found = FindCredentials(line, console);
@@ -331,19 +313,11 @@ int RunDoctor(const CommandLine& line, Console& console) {
     lines.push_back({"credentials", Verdict::kFail, std::move(why)});
   }
 
+  // The region (the profile's too) chooses the hosts, as it would for a call.
   if (found.ok()) {
-    if (core::Status chosen = ApplyProfileChoices(line, *found, options.value()); !chosen.ok()) {
+    if (core::Status chosen = ApplyProfile(line, *found, setup); !chosen.ok()) {
       lines.push_back({"credentials", Verdict::kFail, chosen.message()});
     }
-  }
-  // The region chooses the hosts, as it would for a call.
-  if (line.region) {
-    options.value().region = *line.region;
-  } else if (std::optional<std::string> from_env = console.Env(kRegionVariable);
-             from_env && !from_env->empty()) {
-    options.value().region = *from_env;
-  } else if (found.ok()) {
-    options.value().region = found->region_id;
   }
   const std::vector<std::string> hosts = ServiceHosts(*options, lines);
 
@@ -351,8 +325,9 @@ int RunDoctor(const CommandLine& line, Console& console) {
   if (network.status()) {
     lines.push_back({"network", Verdict::kFail, SocketFailure(*network.status())});
   } else {
-    for (const Target& target : TargetsOf(override_to ? &*override_to : nullptr, hosts)) {
-      CheckTarget(target, proxies.value(), *options, lines);
+    for (const Target& target :
+         TargetsOf(setup.endpoint ? &*setup.endpoint : nullptr, hosts)) {
+      CheckTarget(target, setup.proxies, *options, lines);
     }
   }
 

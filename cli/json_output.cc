@@ -92,10 +92,21 @@ std::optional<std::string> JsonDocument::AddReply(std::string_view body,
   return complaint;
 }
 
-void JsonDocument::AddRegionReply(std::string_view region, const JsonDocument& reply) {
+void JsonDocument::AddRegionReply(std::string_view region, const JsonDocument& reply,
+                                  std::string_view code, std::string_view message) {
   OrderedJson item = OrderedJson::object();
   item["region"] = std::string(region);
-  item["reply"] = reply.items_->items.empty() ? OrderedJson() : reply.items_->items.front();
+  if (reply.items_->items.empty() || reply.items_->items.front().is_null()) {
+    OrderedJson error = OrderedJson::object();
+    // A good reply that is no JSON document: its complaint went to the
+    // error stream already.
+    error["code"] = message.empty() ? std::string("InvalidReply") : std::string(code);
+    error["message"] =
+        message.empty() ? std::string("the reply is not a JSON document") : std::string(message);
+    item["error"] = std::move(error);
+  } else {
+    item["reply"] = reply.items_->items.front();
+  }
   items_->items.push_back(std::move(item));
 }
 

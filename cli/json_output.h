@@ -48,9 +48,11 @@ class JsonDocument {
   // separator rows; a field repeated within a record gives an array.
   void AddRows(std::span<const report::Row> rows);
 
-  // Adds {"region": region, "reply": the single item of `reply`} (a null
-  // reply when it holds none).
-  void AddRegionReply(std::string_view region, const JsonDocument& reply);
+  // Adds {"region": region, "reply": the single item of `reply`}, or when it
+  // holds no reply {"region": region, "error": {"code": code, "message":
+  // message}}.
+  void AddRegionReply(std::string_view region, const JsonDocument& reply, std::string_view code,
+                      std::string_view message);
 
   std::size_t size() const;
 

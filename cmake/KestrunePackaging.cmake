@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the packages `cpack` makes of it:
 # on Linux a Debian package "kestrune" (the command line, the simulator, their
-# manual pages and bash completion under /usr), for Windows a zip per
+# manual pages and bash, zsh and fish completion under /usr), for Windows a zip per
 # architecture (the dialog, the debug viewer and the command line).
 
 if(WIN32)
@@ -17,37 +17,84 @@ else()
   if(TARGET kestrune-sim)
     install(TARGETS kestrune-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
-  install(FILES packaging/kestrune.bash
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestrune)
+  # The completion scripts, written by the program itself from its option
+  # table, so they cannot drift from what it accepts.
+  set(completion_dir "${CMAKE_BINARY_DIR}/completion")
+  set(completions)
+  foreach(shell_file bash:kestrune zsh:_kestrune fish:kestrune.fish)
+    string(REPLACE ":" ";" shell_file "${shell_file}")
+    list(GET shell_file 0 shell)
+    list(GET shell_file 1 file)
+    add_custom_command(
+      OUTPUT "${completion_dir}/${shell}/${file}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${completion_dir}/${shell}"
+      COMMAND sh -c "\"$1\" completion $2 > \"$3\"" sh $<TARGET_FILE:kestrune> ${shell}
+              "${completion_dir}/${shell}/${file}"
+      DEPENDS kestrune
+      COMMENT "The ${shell} completion of kestrune"
+      VERBATIM)
+    list(APPEND completions "${completion_dir}/${shell}/${file}")
+  endforeach()
+  add_custom_target(kestrune_completions ALL DEPENDS ${completions})
+  install(FILES "${completion_dir}/bash/kestrune"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES "${completion_dir}/zsh/_kestrune"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+  install(FILES "${completion_dir}/fish/kestrune.fish"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
   # Manual pages made by help2man from the programs' own --help and
-  # --version, so they say what the programs say.
+  # --version, so they say what the programs say; one more for each
+  # subcommand of kestrune (kestrune-call(1), ...), from `kestrune SUBCOMMAND
+  # --help` through a small script of that name.
   find_program(KESTRUNE_HELP2MAN help2man)
   if(KESTRUNE_HELP2MAN)
     set(man_dir "${CMAKE_BINARY_DIR}/man")
     set(man_pages)
-    foreach(program kestrune kestrune-sim)
-      if(NOT TARGET ${program})
-        continue()
-      endif()
-      if(program STREQUAL "kestrune")
+    set(pages kestrune kestrune-sim)
+    foreach(subcommand list call sample credentials demo doctor configure help completion)
+      list(APPEND pages "kestrune-${subcommand}")
+    endforeach()
+    foreach(page ${pages})
+      set(version_option)
+      set(program_file "${man_dir}/bin/${page}")
+      if(page STREQUAL "kestrune")
+        if(NOT TARGET kestrune)
+          continue()
+        endif()
         set(summary "client for the Aliyun RPC OpenAPI (ECS, IoT, API Gateway)")
-        set(version_option)
-      else()
+        set(program_file $<TARGET_FILE:kestrune>)
+        set(program_target kestrune)
+      elseif(page STREQUAL "kestrune-sim")
+        if(NOT TARGET kestrune-sim)
+          continue()
+        endif()
         set(summary "local simulator of the Aliyun ECS, IoT and API Gateway RPC APIs")
         # The simulator has no --version of its own.
         set(version_option "--version-string=${PROJECT_VERSION}")
+        set(program_file $<TARGET_FILE:kestrune-sim>)
+        set(program_target kestrune-sim)
+      else()
+        string(REPLACE "kestrune-" "" subcommand "${page}")
+        set(summary "the ${subcommand} subcommand of kestrune")
+        # The page's name is the first word of the version line.
+        set(version_option "--version-string=${page} ${PROJECT_VERSION}")
+        file(GENERATE OUTPUT "${program_file}"
+             CONTENT "#!/bin/sh\nexec '$<TARGET_FILE:kestrune>' ${subcommand} \"$@\"\n"
+             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                              WORLD_READ WORLD_EXECUTE)
+        set(program_target kestrune)
       endif()
       add_custom_command(
-        OUTPUT "${man_dir}/${program}.1.gz"
+        OUTPUT "${man_dir}/${page}.1.gz"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${man_dir}"
         COMMAND "${KESTRUNE_HELP2MAN}" --no-info --section=1 "--name=${summary}"
-                ${version_option} "--output=${man_dir}/${program}.1" $<TARGET_FILE:${program}>
-        COMMAND gzip -9nf "${man_dir}/${program}.1"
-        DEPENDS ${program}
-        COMMENT "Manual page of ${program}"
+                ${version_option} "--output=${man_dir}/${page}.1" "${program_file}"
+        COMMAND gzip -9nf "${man_dir}/${page}.1"
+        DEPENDS ${program_target}
+        COMMENT "Manual page of ${page}"
         VERBATIM)
-      list(APPEND man_pages "${man_dir}/${program}.1.gz")
+      list(APPEND man_pages "${man_dir}/${page}.1.gz")
     endforeach()
     add_custom_target(kestrune_man_pages ALL DEPENDS ${man_pages})
     install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (complaint && !single.empty()) Fail("a refused reply was printed");
   if (!single.empty() && !ValidDocument(single)) Fail("the printed reply is not one document");
   kestrune::cli::JsonDocument regions;
-  regions.AddRegionReply("cn-hangzhou", document);
+  regions.AddRegionReply("cn-hangzhou", document, "ConnectionFailed", "connection failed");
   // The array and the region's object add two levels around the reply.
   if (!ValidDocument(regions.Render(true), kestrune::core::kJsonDepthLimit + 2))
     Fail("the region array is not one document");

@@ -104,7 +104,10 @@ package() {
     /usr/bin/kestrune-sim --help >/dev/null &&
     test -s /usr/share/man/man1/kestrune.1.gz &&
     test -s /usr/share/man/man1/kestrune-sim.1.gz &&
-    test -s /usr/share/bash-completion/completions/kestrune
+    test -s /usr/share/man/man1/kestrune-call.1.gz &&
+    test -s /usr/share/bash-completion/completions/kestrune &&
+    test -s /usr/share/zsh/vendor-completions/_kestrune &&
+    test -s /usr/share/fish/vendor_completions.d/kestrune.fish
 }
 
 # The run command in a brand-new Debian 12 system, from a clone of the

@@ -164,7 +164,9 @@ TEST_F(CallTest, ProxyPagesAndBrokenConnections) {
   EXPECT_EQ(RunKestrune(refused, {"call", "ecs", "DescribeRegions", "--endpoint",
                                   "127.0.0.1:" + std::to_string(ClosedPort())}),
             kExitConnection);
-  EXPECT_EQ(refused.out, std::string(engine::kConnectionFailedText) + "\n");
+  // The engine's outcome in the command line's own words.
+  EXPECT_TRUE(refused.out.starts_with("connection failed: could not connect to 127.0.0.1:"))
+      << refused.out;
   // Nothing was sent, so it was tried again, and the error says how often.
   EXPECT_EQ(LineCount(refused.err), 2u);
   EXPECT_TRUE(Contains(refused.err, "kestrune: note: 4 attempts were made")) << refused.err;
@@ -448,7 +450,6 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
       {{"ecs", "DescribeZones", "=cn-x"}, "malformed parameter"},
       {{"ecs", "DescribeZones", "RegionId=a", "regionid=b"}, "given twice"},
       {{"ecs"}, "call needs a service and an action"},
-      {{"ecs", "DescribeRegions", "--timeout", "0"}, "bad time-out"},
       {{"ecs", "DescribeRegions", "--ca-file", "."}, "\".\" is a directory"},
   };
   for (const Case& c : cases) {
@@ -478,20 +479,7 @@ TEST_F(CallTest, UsageErrorsSendNothing) {
             kExitUsage);
   EXPECT_TRUE(too_long.out.empty());
   EXPECT_EQ(LineCount(too_long.err), 1u) << too_long.err;
-  // A bad KESTRUNE_ENDPOINT.
-  TestConsole& bad_endpoint = Console();
-  bad_endpoint.env["KESTRUNE_ENDPOINT"] = "127.0.0.1:0";
-  EXPECT_EQ(RunKestrune(bad_endpoint, {"call", "ecs", "DescribeRegions"}), kExitUsage);
-  EXPECT_TRUE(Contains(bad_endpoint.err, "KESTRUNE_ENDPOINT"));
   ExpectNothingSentSoFar();
-}
-
-TEST_F(CallTest, EndpointFromTheEnvironment) {
-  Sim();
-  TestConsole& console = Console();
-  console.env["KESTRUNE_ENDPOINT"] = simulator_->address();
-  ASSERT_EQ(RunKestrune(console, {"call", "ecs", "DescribeRegions"}), kExitOk) << console.err;
-  EXPECT_EQ(simulator_->WaitForRequests(1).size(), 1u);
 }
 
 TEST_F(CallTest, IotAndApiGatewayActionsByDisplayName) {
