@@ -132,18 +132,22 @@ struct CallOutcome {
   engine::RequestResult result;
   std::vector<report::Row> rows;  // in production order
   bool leaves_shown = false;      // no formatter: every leaf of the reply
+  // A JSON walk over pages written as it went: PrintOutcome writes its
+  // document instead of the body's.
+  engine::JsonWalk* json_walk = nullptr;
 };
 
 // Sends `action` with `values` (every page of it, with `paging`) and collects
 // its rows; for a good reply that no formatter knows, every leaf element of
 // the body becomes a row. With `page_rows`, a walk's rows go there page by
-// page instead (Engine::SendAllPages).
+// page instead (Engine::SendAllPages), and with `json_walk` its JSON pages.
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values,
                            const std::optional<catalogue::PagingInfo>& paging,
-                           const std::function<void(std::vector<report::Row>)>& page_rows = {});
+                           const std::function<void(std::vector<report::Row>)>& page_rows = {},
+                           engine::JsonWalk* json_walk = nullptr);
 
 // The exit status of an engine outcome.
 int ExitStatusOf(engine::Outcome outcome);
