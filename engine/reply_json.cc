@@ -2,12 +2,15 @@
 // (a malformed text becomes a discarded value); every other use checks the
 // type first, and the catch blocks are the last guard that keeps a library
 // exception inside this file.
+#include <algorithm>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 
 #include "core/json_depth.h"
 #include "core/spool.h"
+#include "core/utf8.h"
 #include "engine/reply_forms.h"
 
 namespace kestrune::engine {
@@ -185,11 +188,37 @@ std::size_t SkipSpace(std::string_view text, std::size_t at) {
   return at;
 }
 
-// A later page, of which the walk needs only the records and a few facts:
-// the members it needs are parsed on their own and the rest (a large one may
-// stand beside the list) is stepped over without being copied. A page whose
-// outline cannot be followed so is parsed whole.
-Json ParseRecordsOf(std::string_view text, const std::string& list_element) {
+// A value's text parsed. A long string without escapes or control
+// characters is taken as it stands, once it is known to be UTF-8: the parser
+// would hold two more copies of it while reading it.
+Json ParseValue(std::string_view text) {
+  constexpr std::size_t kLongString = std::size_t{1} << 16;
+  if (text.size() >= kLongString && text.front() == '"' && text.back() == '"') {
+    const std::string_view inner = text.substr(1, text.size() - 2);
+    bool plain = true;
+    for (std::size_t i = 0; i < inner.size() && plain;) {
+      const auto byte = static_cast<unsigned char>(inner[i]);
+      if (byte < 0x80) {
+        plain = byte >= 0x20 && byte != '"' && byte != '\\';
+        ++i;
+      } else {
+        char32_t code_point = 0;
+        const std::size_t length = core::DecodeUtf8(inner.substr(i), code_point);
+        plain = length > 0;
+        i += length;
+      }
+    }
+    if (plain) return Json(std::string(inner));
+  }
+  return Json::parse(text, nullptr, false);
+}
+
+// A page read member by member, keeping the members `wanted` takes: a large
+// member is stepped over without being copied when it is not wanted, and
+// parsed with no more than one copy when it is. A page whose outline cannot
+// be followed so is parsed whole.
+template <class Wanted>
+Json ParseMembers(std::string_view text, const Wanted& wanted) {
   if (core::JsonNestsDeeperThan(text)) return Json(Json::value_t::discarded);
   Json page = Json::object();
   std::size_t at = SkipSpace(text, 0);
@@ -209,8 +238,8 @@ Json ParseRecordsOf(std::string_view text, const std::string& list_element) {
     const std::size_t value_end = ValueEnd(text, at);
     if (value_end == std::string_view::npos) break;
     const auto& name = key.get_ref<const std::string&>();
-    if (name == list_element || name == "NextToken" || name == "TotalCount" || name == "PageSize") {
-      Json value = Json::parse(text.substr(at, value_end - at), nullptr, false);
+    if (wanted(name)) {
+      Json value = ParseValue(text.substr(at, value_end - at));
       if (value.is_discarded()) break;
       page[name] = std::move(value);
     }
@@ -224,6 +253,19 @@ Json ParseRecordsOf(std::string_view text, const std::string& list_element) {
     }
   }
   return Json::parse(text, nullptr, false);
+}
+
+// A later page, of which the walk needs only the records and a few facts.
+Json ParseRecordsOf(std::string_view text, const std::string& list_element) {
+  return ParseMembers(text, [&list_element](const std::string& name) {
+    return name == list_element || name == "NextToken" || name == "TotalCount" ||
+           name == "PageSize";
+  });
+}
+
+// A first page, whole.
+Json ParseFirstPage(std::string_view text) {
+  return ParseMembers(text, [](const std::string&) { return true; });
 }
 
 // A random string no reply holds: where it stands in a dump, the records go.
@@ -249,6 +291,55 @@ void AppendIndented(const Json& record, std::size_t indent, std::string& text) {
   }
   text.append(dumped, from);
 }
+
+// A dump written out as it is made, in pieces, with `splice` called where
+// the marker stands instead of the marker: so the document is never whole
+// in memory, and a first page's large value is not copied to be printed.
+class SplicingOutput final : public nlohmann::detail::output_adapter_protocol<char> {
+ public:
+  SplicingOutput(std::string_view marker, std::function<void()> splice,
+                 const std::function<void(std::string_view)>& out)
+      : marker_(marker), splice_(std::move(splice)), out_(out) {}
+
+  void write_character(char c) override {
+    buffer_ += c;
+    if (buffer_.size() >= kPiece) Pass(false);
+  }
+  void write_characters(const char* s, std::size_t length) override {
+    buffer_.append(s, length);
+    if (buffer_.size() >= kPiece) Pass(false);
+  }
+  // Everything not yet passed on; false when the marker never came.
+  bool Finish() {
+    Pass(true);
+    return spliced_;
+  }
+
+ private:
+  static constexpr std::size_t kPiece = std::size_t{1} << 16;
+
+  void Pass(bool all) {
+    if (!spliced_) {
+      const std::size_t at = buffer_.find(marker_);
+      if (at != std::string::npos) {
+        out_(std::string_view(buffer_).substr(0, at));
+        splice_();
+        buffer_.erase(0, at + marker_.size());
+        spliced_ = true;
+      }
+    }
+    // Until the marker has come, its first part may be at the end.
+    const std::size_t keep = all || spliced_ ? 0 : std::min(buffer_.size(), marker_.size() - 1);
+    out_(std::string_view(buffer_).substr(0, buffer_.size() - keep));
+    buffer_.erase(0, buffer_.size() - keep);
+  }
+
+  std::string marker_;
+  std::function<void()> splice_;
+  const std::function<void(std::string_view)>& out_;
+  std::string buffer_;
+  bool spliced_ = false;
+};
 
 }  // namespace
 
@@ -276,7 +367,7 @@ PageFacts JsonWalk::Add(std::string body, std::size_t limit) {
   try {
     const bool first = s.first;
     s.first = false;
-    Json page = first ? Parse(body) : ParseRecordsOf(body, s.list_element);
+    Json page = first ? ParseFirstPage(body) : ParseRecordsOf(body, s.list_element);
     if (first && !page.is_object()) {
       s.received = std::move(body);
     } else {
@@ -370,25 +461,23 @@ bool JsonWalk::Write(std::span<const std::string> notes, std::optional<WalkBreak
     }
     const std::string marker = Marker();
     *records = marker;
-    std::string text = s.frame.dump(2, ' ', false, Json::error_handler_t::replace);
-    *records = Json::array();
-    const std::string quoted = '"' + marker + '"';
-    const std::size_t at = text.find(quoted);
-    if (at == std::string::npos) return false;
-    out(std::string_view(text).substr(0, at));
-    if (s.count == 0) {
-      out("[]");
-    } else {
+    const auto splice = [&] {
+      if (s.count == 0) {
+        out("[]");
+        return;
+      }
       whole = s.records.CopyTo(out);
       std::string close = "\n";
       close.append(s.indent - 2, ' ');
       close += ']';
       out(close);
-    }
-    std::string rest = text.substr(at + quoted.size());
-    std::string().swap(text);
-    rest += '\n';
-    out(rest);
+    };
+    auto output = std::make_shared<SplicingOutput>('"' + marker + '"', splice, out);
+    nlohmann::detail::serializer<Json> dump(output, ' ', Json::error_handler_t::replace);
+    dump.dump(s.frame, true, false, 2);
+    if (!output->Finish()) whole = false;
+    out("\n");
+    *records = Json::array();
   } catch (const Json::exception&) {
     return false;
   }
