@@ -7,7 +7,7 @@
 #     should stay within a few pages whatever their number;
 #   - 100,000 instances in 1,000 pages of 100, tsv and json, and the same
 #     with 10,000 instances (100 pages) to show what grows with the walk.
-# Peak memory is the process's maximum resident set (getrusage ru_maxrss).
+# Peak memory is the process's maximum resident set (GNU time's %M).
 # "base" is the peak of a call with a tiny reply (DescribeRegions); "growth"
 # is the walk's peak minus that, also counted in largest pages.
 #
@@ -29,25 +29,26 @@ start_sim few --quiet --instances 10000@cn-hangzhou
 echo "load before: $(uptime | sed 's/.*load average: //')"
 python3 - "$kestrune" "$big1_address" "$big8_address" "$big32_address" "$big128_address" \
   "$many_address" "$few_address" <<'PY'
-import os, subprocess, sys
+import os, re, subprocess, sys
 kestrune, big1, big8, big32, big128, many, few = sys.argv[1:]
 
 def peak(address, *argv_tail):
-    argv = [kestrune, "call", "ecs", *argv_tail, "--endpoint", address]
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    pid = os.posix_spawn(argv[0], argv, os.environ,
-                         file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1)])
-    _, status, usage = os.wait4(pid, 0)
-    os.close(devnull)
-    if status != 0:
-        sys.exit("failed: " + " ".join(argv))
-    return usage.ru_maxrss / 1024.0  # MiB
+    # Through GNU time: a child forked from this (larger) Python process would
+    # count Python's resident set as its own peak (ru_maxrss survives exec).
+    argv = ["/usr/bin/time", "-f", "%M", kestrune, "call", "ecs", *argv_tail,
+            "--endpoint", address]
+    done = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        sys.exit("failed: " + " ".join(argv) + "\n" + done.stderr.decode(errors="replace"))
+    return int(done.stderr.split()[-1]) / 1024.0  # MiB
 
 def page_mib(address, fmt):
-    body = subprocess.run([kestrune, "call", "ecs", "DescribeInstances", "RegionId=cn-hangzhou",
-                           "PageSize=100", "--raw", "--format", fmt, "--endpoint", address],
-                          stdout=subprocess.PIPE, check=True).stdout
-    return len(body) / 1048576.0
+    # The body's size as --debug reports it: --raw prints XML only.
+    debug = subprocess.run([kestrune, "call", "ecs", "DescribeInstances", "RegionId=cn-hangzhou",
+                            "PageSize=100", "--debug", "--format", fmt, "--endpoint", address],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True).stderr
+    sizes = re.findall(rb"a body of (\d+) bytes", debug)
+    return int(sizes[-1]) / 1048576.0
 
 base = {fmt: peak(few, "DescribeRegions", "--format", fmt) for fmt in ("tsv", "json")}
 print(f"base (DescribeRegions): tsv {base['tsv']:.1f} MiB, json {base['json']:.1f} MiB")
