@@ -29,6 +29,8 @@ class Spool {
   // memory instead, so nothing is lost either way.
   void Append(std::string_view text);
   std::size_t size() const { return size_; }
+  // True while the text is kept in the file, not in memory.
+  bool on_disk() const { return file_ != nullptr; }
   // Hands everything appended, in order and in pieces of a bounded size, to
   // `out`; false when the file could not be read back whole.
   bool CopyTo(const std::function<void(std::string_view)>& out);
