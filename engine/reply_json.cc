@@ -220,6 +220,9 @@ Json ParseValue(std::string_view text) {
 template <class Wanted>
 Json ParseMembers(std::string_view text, const Wanted& wanted) {
   if (core::JsonNestsDeeperThan(text)) return Json(Json::value_t::discarded);
+  // The parser reads a NUL as the end of its text: in a member's text alone
+  // it would cut the member short where the whole page is malformed.
+  if (text.find('\0') != std::string_view::npos) return Json::parse(text, nullptr, false);
   Json page = Json::object();
   std::size_t at = SkipSpace(text, 0);
   bool outlined = at < text.size() && text[at] == '{';
