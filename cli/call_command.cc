@@ -500,10 +500,15 @@ int RunCall(const CommandLine& line, Console& console) {
       console.Out(ForDisplay(console, format, std::move(text)));
     }
   };
+  // A JSON walk is written once it has ended (its head takes values only the
+  // end knows); meanwhile its records wait in a scratch file, not in memory.
+  std::optional<engine::JsonWalk> walk;
+  if (paging && !line.raw && format == OutputFormat::kJson) walk.emplace(paging->list_element);
   CallOutcome outcome = SendAndCollect(
       engine, list, credentials->credentials, *action, *values, paging,
       line.raw || format == OutputFormat::kJson ? std::function<void(std::vector<report::Row>)>()
-                                                : print_page);
+                                                : print_page,
+      walk ? &*walk : nullptr);
   // Only --raw and JSON print the body; rows are made from it already, so a
   // large reply is let go before its rows are rendered.
   if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.body);

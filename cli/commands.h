@@ -133,18 +133,22 @@ struct CallOutcome {
   engine::RequestResult result;
   std::vector<report::Row> rows;  // in production order
   bool leaves_shown = false;      // no formatter: every leaf of the reply
+  // A JSON walk over pages written as it went: PrintOutcome writes its
+  // document instead of the body's.
+  engine::JsonWalk* json_walk = nullptr;
 };
 
 // Sends `action` with `values` (every page of it, with `paging`) and collects
 // its rows; for a good reply that no formatter knows, every leaf element of
 // the body becomes a row. With `page_rows`, a walk's rows go there page by
-// page instead (Engine::SendAllPages).
+// page instead (Engine::SendAllPages), and with `json_walk` its JSON pages.
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values,
                            const std::optional<catalogue::PagingInfo>& paging,
-                           const std::function<void(std::vector<report::Row>)>& page_rows = {});
+                           const std::function<void(std::vector<report::Row>)>& page_rows = {},
+                           engine::JsonWalk* json_walk = nullptr);
 
 // An outcome in the command line's words: "connection failed: no reply
 // within 2 s from 127.0.0.1:8300", "the service answered HTTP/1.1 502 Bad

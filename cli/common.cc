@@ -106,11 +106,14 @@ CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& 
                            const catalogue::ResolvedAction& action,
                            const catalogue::ParameterValueSlots& values,
                            const std::optional<catalogue::PagingInfo>& paging,
-                           const std::function<void(std::vector<report::Row>)>& page_rows) {
+                           const std::function<void(std::vector<report::Row>)>& page_rows,
+                           engine::JsonWalk* json_walk) {
   CallOutcome outcome;
   list.Clear();
-  outcome.result = paging ? engine.SendAllPages(credentials, action, values, *paging, page_rows)
-                          : engine.Send(credentials, action, values);
+  outcome.result =
+      paging ? engine.SendAllPages(credentials, action, values, *paging, page_rows, json_walk)
+             : engine.Send(credentials, action, values);
+  if (paging) outcome.json_walk = json_walk;
   outcome.leaves_shown = outcome.result.leaves_shown;
   outcome.rows = list.TakeProduced();
   return outcome;
@@ -214,6 +217,17 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
   } else if (format == OutputFormat::kJson) {
     if (!rows_expected) {
       json.AddNothing();
+    } else if (outcome.json_walk != nullptr && outcome.json_walk->joined()) {
+      const auto partial = result.failed_page > 0
+                               ? std::optional<engine::WalkBreak>(engine::WalkBreak{
+                                     result.failed_page, result.records_before_failure})
+                               : std::nullopt;
+      if (!outcome.json_walk->Write(result.notes, partial,
+                                    [&console](std::string_view piece) { console.Out(piece); })) {
+        console.Err(
+            "kestrune: the records set aside during the walk could not be read back whole\n");
+        if (status == kExitOk) status = kExitErrorReply;
+      }
     } else if (std::optional<std::string> complaint = json.AddReply(
                    result.body, result.notes,
                    result.failed_page > 0 ? std::optional<PartialWalk>(PartialWalk{

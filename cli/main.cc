@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   kestrune::cli::SetTlsLinkage(KESTRUNE_TLS_LINKAGE);
 #endif
   kestrune::cli::KeepMemoryOutOfCoreFiles();
+  kestrune::cli::ReturnLargeBuffersWhenFreed();
   kestrune::cli::CatchInterrupt();
   kestrune::cli::PrepareStandardStreams();
   const std::vector<std::string> arguments = kestrune::cli::CommandLineArguments(argc, argv);

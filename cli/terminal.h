@@ -50,6 +50,14 @@ void PrepareStandardStreams();
 // error-reporting setting of the user's own.
 void KeepMemoryOutOfCoreFiles();
 
+// Gives each large buffer (a page of a reply) back to the system as soon as
+// it is freed, so that a long walk's memory is what it holds now, not the
+// most it ever held: glibc would otherwise raise its threshold for separate
+// mappings to the largest buffer freed and keep later ones of that size in
+// its heap. On Windows nothing to do: the heap gives blocks that large their
+// own allocation already.
+void ReturnLargeBuffersWhenFreed();
+
 // The program's arguments after its name, in UTF-8.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 

@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -79,6 +80,12 @@ void KeepMemoryOutOfCoreFiles() {
   const rlimit none{0, 0};
   (void)::setrlimit(RLIMIT_CORE, &none);
   (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+void ReturnLargeBuffersWhenFreed() {
+  // A fixed threshold also turns glibc's raising of it off.
+  constexpr int kSeparateMappingFrom = 256 * 1024;
+  (void)::mallopt(M_MMAP_THRESHOLD, kSeparateMappingFrom);
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

@@ -101,6 +101,8 @@ void PrepareStandardStreams() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void KeepMemoryOutOfCoreFiles() {}
 
+void ReturnLargeBuffersWhenFreed() {}
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   int count = 0;

@@ -36,6 +36,19 @@ inline void StoreBigEndian(std::uint8_t* p, std::uint32_t v) {
   p[3] = static_cast<std::uint8_t>(v);
 }
 
+// One round, with the working variables named where they stand: instead of
+// moving all eight along, the caller names them rotated by one each round,
+// so only `d` (the next `e`) and `h` (the next `a`) are written.
+inline void Round(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t& d,
+                  std::uint32_t e, std::uint32_t f, std::uint32_t g, std::uint32_t& h,
+                  std::uint32_t constant_and_word) {
+  const std::uint32_t t1 =
+      h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) + constant_and_word;
+  const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b)));
+  d += t1;
+  h = t1 + t2;
+}
+
 void PortableBlock(std::uint32_t state[8], const std::uint8_t* block) {
   std::uint32_t w[64];
   for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(block + 4 * i);
@@ -46,19 +59,16 @@ void PortableBlock(std::uint32_t state[8], const std::uint8_t* block) {
   }
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; ++i) {
-    const std::uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                             kSha256RoundConstants[i] + w[i];
-    const std::uint32_t t2 =
-        (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+  const std::uint32_t* k = kSha256RoundConstants;
+  for (int i = 0; i < 64; i += 8) {
+    Round(a, b, c, d, e, f, g, h, k[i] + w[i]);
+    Round(h, a, b, c, d, e, f, g, k[i + 1] + w[i + 1]);
+    Round(g, h, a, b, c, d, e, f, k[i + 2] + w[i + 2]);
+    Round(f, g, h, a, b, c, d, e, k[i + 3] + w[i + 3]);
+    Round(e, f, g, h, a, b, c, d, k[i + 4] + w[i + 4]);
+    Round(d, e, f, g, h, a, b, c, k[i + 5] + w[i + 5]);
+    Round(c, d, e, f, g, h, a, b, k[i + 6] + w[i + 6]);
+    Round(b, c, d, e, f, g, h, a, k[i + 7] + w[i + 7]);
   }
   state[0] += a;
   state[1] += b;
@@ -145,6 +155,34 @@ Sha256Digest Sha256(std::string_view data) {
   return context.Finish();
 }
 
+namespace {
+
+// The states after each padded key block, for the last key this thread
+// used: a program signs request after request with one key, and so hashes
+// the two padded blocks once instead of twice a request. Wiped when the key
+// changes and when the thread ends, as they stand in for the key.
+struct HmacKeyStates {
+  std::uint8_t key_block[64] = {};
+  std::uint32_t inner[8] = {};
+  std::uint32_t outer[8] = {};
+  bool set = false;
+
+  HmacKeyStates() = default;
+  HmacKeyStates(const HmacKeyStates&) = delete;
+  HmacKeyStates& operator=(const HmacKeyStates&) = delete;
+  ~HmacKeyStates() { Wipe(); }
+  void Wipe() {
+    WipeMemory(key_block, sizeof key_block);
+    WipeMemory(inner, sizeof inner);
+    WipeMemory(outer, sizeof outer);
+    set = false;
+  }
+};
+
+thread_local HmacKeyStates last_hmac_key;
+
+}  // namespace
+
 Sha256Digest HmacSha256(std::string_view key, std::string_view message) {
   constexpr std::size_t kBlock = 64;
   std::uint8_t key_block[kBlock] = {};
@@ -154,26 +192,40 @@ Sha256Digest HmacSha256(std::string_view key, std::string_view message) {
   } else if (!key.empty()) {
     std::memcpy(key_block, key.data(), key.size());
   }
-  // Both pads in one pass over the key.
-  std::uint8_t inner_pad[kBlock];
-  std::uint8_t outer_pad[kBlock];
-  for (std::size_t i = 0; i < kBlock; ++i) {
-    inner_pad[i] = key_block[i] ^ 0x36;
-    outer_pad[i] = key_block[i] ^ 0x5C;
+  HmacKeyStates& states = last_hmac_key;
+  if (!states.set || std::memcmp(states.key_block, key_block, kBlock) != 0) {
+    states.Wipe();
+    // Both pads in one pass over the key.
+    std::uint8_t inner_pad[kBlock];
+    std::uint8_t outer_pad[kBlock];
+    for (std::size_t i = 0; i < kBlock; ++i) {
+      inner_pad[i] = key_block[i] ^ 0x36;
+      outer_pad[i] = key_block[i] ^ 0x5C;
+    }
+    Sha256Context start;
+    std::memcpy(states.inner, start.state_, sizeof states.inner);
+    std::memcpy(states.outer, start.state_, sizeof states.outer);
+    ProcessBlocks(states.inner, inner_pad, 1);
+    ProcessBlocks(states.outer, outer_pad, 1);
+    std::memcpy(states.key_block, key_block, kBlock);
+    states.set = true;
+    // The key blocks are the key itself, a bit flip apart.
+    WipeMemory(inner_pad, kBlock);
+    WipeMemory(outer_pad, kBlock);
   }
+  WipeMemory(key_block, kBlock);
+
   Sha256Context context;
-  context.Update(inner_pad, kBlock);
+  std::memcpy(context.state_, states.inner, sizeof context.state_);
+  context.total_ = kBlock;
   context.Update(message);
   const Sha256Digest inner = context.Finish();
 
-  context.Reset();
-  context.Update(outer_pad, kBlock);
+  std::memcpy(context.state_, states.outer, sizeof context.state_);
+  context.total_ = kBlock;
   context.Update(inner.data(), inner.size());
   const Sha256Digest digest = context.Finish();
-  // The key blocks are the key itself, a bit flip apart.
-  WipeMemory(key_block, kBlock);
-  WipeMemory(inner_pad, kBlock);
-  WipeMemory(outer_pad, kBlock);
+  WipeMemory(context.state_, sizeof context.state_);
   return digest;
 }
 

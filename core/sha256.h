@@ -30,6 +30,9 @@ class Sha256Context {
   Sha256Digest Finish();
 
  private:
+  // Starts from the states after the padded key blocks.
+  friend Sha256Digest HmacSha256(std::string_view key, std::string_view message);
+
   std::uint32_t state_[8];
   std::uint8_t block_[64];
   std::size_t fill_ = 0;
@@ -41,6 +44,9 @@ Sha256Digest Sha256(std::string_view data);
 
 // The 32-byte code of `message` under `key`. Keys longer than the 64-byte
 // block are replaced by their SHA-256 digest; the empty key is allowed.
+// Each thread keeps the digest states of its last key's two padded blocks
+// (wiped when another key comes and when the thread ends), so that a run of
+// codes under one key hashes them once.
 Sha256Digest HmacSha256(std::string_view key, std::string_view message);
 
 // Lower-case hexadecimal of a digest: 64 characters.

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 #include <thread>
 #include <utility>
@@ -465,7 +466,8 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
                                    const catalogue::ResolvedAction& action,
                                    const catalogue::ParameterValueSlots& values,
                                    const catalogue::PagingInfo& paging,
-                                   const std::function<void(std::vector<report::Row>)>& page_rows) {
+                                   const std::function<void(std::vector<report::Row>)>& page_rows,
+                                   JsonWalk* json_walk) {
   // The largest page the action takes, unless the user chose a size.
   const std::string size = std::to_string(paging.max_page_size);
   catalogue::ParameterValueSlots page_values = values;
@@ -484,9 +486,11 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     if (page_number == 0) page_number = 1;
   }
 
-  const std::unique_ptr<PageJoin> join = options_.reply_format == request::ReplyFormat::kJson
-                                             ? MakeJsonPageJoin(paging.list_element)
-                                             : MakeXmlPageJoin(paging.list_element);
+  const bool json = options_.reply_format == request::ReplyFormat::kJson;
+  const std::unique_ptr<PageJoin> join = !json ? MakeXmlPageJoin(paging.list_element)
+                                         : json_walk != nullptr
+                                             ? MakeJsonWalkJoin(*json_walk)
+                                             : MakeJsonPageJoin(paging.list_element);
   keep_alive_ = true;
   struct KeepAliveEnd {
     bool& flag;
@@ -495,37 +499,40 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
   RequestResult merged;
   std::size_t records = 0;
   std::string last_next_token;
-  // Streamed: each page is shown inside the first page's frame, and only
-  // its records' rows are handed on; `framing` holds the frame's own rows,
-  // whose head is handed on with the first page and whose tail at the end.
+  // Streamed: each later page is shown inside the first page's frame, and
+  // only its records' rows are handed on; `framing` holds the frame's own
+  // rows, which tell a later page's head and tail rows from its records',
+  // and `tail` the first page's rows after its list, handed on at the end.
   const bool stream = page_rows && options_.reply_format == request::ReplyFormat::kXml;
   XmlPageFrame frame(paging.list_element);
   bool framed = false;
   std::vector<report::Row> framing;
-  std::size_t tail_rows = 0;
-  const auto hand_on = [&](std::vector<report::Row> rows) {
+  std::vector<report::Row> tail;
+  const auto hand_on = [&](std::vector<report::Row> rows, const std::vector<report::Row>& against) {
     // The frame's head and tail, as far as this page's rows repeat them.
-    std::size_t tail = 0;
-    while (tail < framing.size() && tail < rows.size() &&
-           rows[rows.size() - 1 - tail] == framing[framing.size() - 1 - tail]) {
-      ++tail;
+    std::size_t tail_size = 0;
+    while (tail_size < against.size() && tail_size < rows.size() &&
+           rows[rows.size() - 1 - tail_size] == against[against.size() - 1 - tail_size]) {
+      ++tail_size;
     }
     std::size_t head = 0;
-    while (head + tail < framing.size() && head + tail < rows.size() &&
-           rows[head] == framing[head]) {
+    while (head + tail_size < against.size() && head + tail_size < rows.size() &&
+           rows[head] == against[head]) {
       ++head;
     }
+    const auto tail_start = rows.end() - static_cast<std::ptrdiff_t>(tail_size);
+    if (merged.pages == 1) {
+      tail.assign(std::make_move_iterator(tail_start), std::make_move_iterator(rows.end()));
+    }
+    rows.erase(tail_start, rows.end());
     if (merged.pages > 1)
       rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(head));
-    rows.resize(rows.size() - tail);
-    if (merged.pages == 1) tail_rows = tail;
     page_rows(std::move(rows));
   };
   const auto finish_stream = [&] {
     if (!stream) return;
-    page_rows(std::vector<report::Row>(framing.end() - static_cast<std::ptrdiff_t>(tail_rows),
-                                       framing.end()));
     std::vector<report::Row>().swap(framing);
+    page_rows(std::move(tail));
   };
   for (int page = 1;; ++page) {
     if (!by_token) {
@@ -565,7 +572,11 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       facts = ReadXmlPageFacts(result.body, paging.list_element);
       if (page == 1) {
         framed = frame.SetFirst(result.body);
-        if (framed) framing = RowsOf(action, result, frame.empty());
+        std::vector<report::Row> first_framing;
+        if (framed) {
+          first_framing = RowsOf(action, result, frame.Emptied(result.body));
+          framing = RowsOf(action, result, frame.empty());
+        }
         RequestResult shown;
         shown.outcome = result.outcome;
         shown.action_line = result.action_line;
@@ -575,9 +586,9 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
         result.formatted = shown.formatted;
         result.leaves_shown = shown.leaves_shown;
         result.result_text = std::move(shown.result_text);
-        hand_on(list.TakeProduced());
+        hand_on(list.TakeProduced(), first_framing);
       } else if (framed && facts.records > 0) {
-        hand_on(RowsOf(action, result, frame.Framed(result.body)));
+        hand_on(RowsOf(action, result, frame.Framed(std::move(result.body))), framing);
       }
       result.body.clear();
     }

@@ -48,6 +48,7 @@
 #include "catalogue/endpoints.h"
 #include "catalogue/paging.h"
 #include "core/status.h"
+#include "engine/json_walk.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
@@ -272,11 +273,15 @@ class Engine {
   // rows with the first page only, the rows after the list once, at the
   // end), and `body` stays empty; the results list then gets only a failing
   // page's own rows. So a walk holds about one page at a time.
+  // With `json_walk` (JSON replies only) the pages go to it instead of being
+  // joined into `body`, which stays empty unless the first page was no JSON
+  // object; the caller writes the document (JsonWalk::Write).
   RequestResult SendAllPages(const request::Credentials& credentials,
                              const catalogue::ResolvedAction& action,
                              const catalogue::ParameterValueSlots& values,
                              const catalogue::PagingInfo& paging,
-                             const std::function<void(std::vector<report::Row>)>& page_rows = {});
+                             const std::function<void(std::vector<report::Row>)>& page_rows = {},
+                             JsonWalk* json_walk = nullptr);
 
   // The CreateApiGroup values the user has set this session (group name and
   // description); used whenever that action is sent.

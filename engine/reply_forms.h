@@ -11,19 +11,9 @@
 #include <string>
 #include <string_view>
 
-namespace kestrune::engine {
+#include "engine/json_walk.h"
 
-// What the page walk needs to know of one page; a value the page does not
-// carry is empty.
-struct PageFacts {
-  std::size_t records = 0;  // in the page's record list
-  std::string next_token;
-  std::string total_count;
-  std::string page_size;
-  // The page's records would have taken the joined reply past its limit:
-  // nothing of the page was added.
-  bool over_limit = false;
-};
+namespace kestrune::engine {
 
 class PageJoin {
  public:
@@ -52,20 +42,28 @@ std::unique_ptr<PageJoin> MakeXmlPageJoin(std::string_view list_element);
 // received. Later pages' records are kept as compact text, not as parsed
 // values, so a long walk holds little more than the text it will print.
 std::unique_ptr<PageJoin> MakeJsonPageJoin(std::string_view list_element);
+// JSON, the document written by `walk` (which must outlive the join):
+// Finish gives back only a first page that was no JSON object.
+std::unique_ptr<PageJoin> MakeJsonWalkJoin(JsonWalk& walk);
 
 // The records of one XML page shown apart from the rest of the walk: the
-// first page with its list emptied is the frame, and each page is shown
-// inside that frame, so that the head rows (and any rows after the list)
-// come from the first page alone. Used to hand each page's rows on as soon
-// as the page has come, without keeping the pages.
+// first page with its list emptied is the frame, and each later page is
+// shown inside that frame, so that its head rows (and any rows after the
+// list) are the frame's and can be told from its records' rows. Used to
+// hand each page's rows on as soon as the page has come, without keeping
+// the pages. The frame leaves out the text of its long values (1 KiB or
+// more): they are the first page's to show, and a frame holding them would
+// copy them into every page.
 class XmlPageFrame {
  public:
   explicit XmlPageFrame(std::string_view list_element) : list_element_(list_element) {}
   // Takes the first page as the frame; false when it has no such list.
   bool SetFirst(std::string_view body);
+  // `body` with its list emptied, long values and all.
+  std::string Emptied(std::string_view body) const;
   // The frame with `body`'s records in its list (the frame alone for a
-  // body without the list).
-  std::string Framed(std::string_view body) const;
+  // body without the list), made in `body`'s own buffer.
+  std::string Framed(std::string body) const;
   // The frame with an empty list.
   const std::string& empty() const { return frame_; }
 

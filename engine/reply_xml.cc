@@ -133,24 +133,61 @@ PageFacts ReadXmlPageFacts(std::string_view body, std::string_view list_element)
   return FactsOf(body, FindRecords(body, list_element));
 }
 
+namespace {
+
+// A value outside the list this long is the first page's alone: later pages
+// are shown in the frame only for their records, so the frame keeps its
+// element with the text left out.
+constexpr std::size_t kLongFrameValue = 1024;
+
+// `text` with every run of character data of kLongFrameValue bytes or more
+// left out (only plain runs: no markup, no CDATA end inside).
+std::string WithoutLongValues(std::string_view text) {
+  std::string kept;
+  std::size_t from = 0;
+  for (std::size_t open = text.find('>'); open != std::string_view::npos;
+       open = text.find('>', open + 1)) {
+    const std::size_t close = text.find_first_of("<>]", open + 1);
+    const std::size_t end = close == std::string_view::npos ? text.size() : close;
+    if (end - open - 1 >= kLongFrameValue &&
+        (close == std::string_view::npos || text[close] == '<')) {
+      kept.append(text, from, open + 1 - from);
+      from = end;
+    }
+  }
+  kept.append(text, from);
+  return kept;
+}
+
+}  // namespace
+
 bool XmlPageFrame::SetFirst(std::string_view body) {
   const std::optional<PageRecords> found = FindRecords(body, list_element_);
   if (!found) return false;
-  frame_.assign(body.substr(0, found->start));
-  frame_.append(body.substr(found->start + found->length));
-  insert_at_ = found->start;
+  frame_ = WithoutLongValues(body.substr(0, found->start));
+  insert_at_ = frame_.size();
+  frame_ += WithoutLongValues(body.substr(found->start + found->length));
   return true;
 }
 
-std::string XmlPageFrame::Framed(std::string_view body) const {
+std::string XmlPageFrame::Emptied(std::string_view body) const {
+  const std::optional<PageRecords> found = FindRecords(body, list_element_);
+  if (!found) return std::string(body);
+  std::string emptied;
+  emptied.reserve(body.size() - found->length);
+  emptied.append(body.substr(0, found->start));
+  emptied.append(body.substr(found->start + found->length));
+  return emptied;
+}
+
+std::string XmlPageFrame::Framed(std::string body) const {
   const std::optional<PageRecords> found = FindRecords(body, list_element_);
   if (!found) return frame_;
-  std::string framed;
-  framed.reserve(frame_.size() + found->length);
-  framed.append(frame_, 0, insert_at_);
-  framed.append(body.substr(found->start, found->length));
-  framed.append(frame_, insert_at_);
-  return framed;
+  // In the page's own buffer: its tail, then its head, give way to the
+  // frame's.
+  body.replace(found->start + found->length, std::string::npos, frame_, insert_at_);
+  body.replace(0, found->start, frame_, 0, insert_at_);
+  return body;
 }
 
 std::unique_ptr<PageJoin> MakeXmlPageJoin(std::string_view list_element) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@
 
 #include "cli/json_output.h"
 #include "core/json_depth.h"
+#include "engine/json_walk.h"
 #include "engine/reply_forms.h"
 
 namespace {
@@ -63,5 +65,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)join->Add(std::string(reply), kNoLimit);
   const std::string joined = join->Finish("");
   if (joined != reply && !ValidDocument(joined)) Fail("the joined pages are not one document");
+
+  // The same two pages written as a walk writes them, without joining: the
+  // very document the joined pages print.
+  kestrune::engine::JsonWalk walk("Instances");
+  (void)walk.Add(std::string(reply), kNoLimit);
+  (void)walk.Add(std::string(reply), kNoLimit);
+  const std::string unjoined = walk.Finish("");
+  if (!walk.joined()) {
+    if (unjoined != joined) Fail("the walk kept another first page than the join");
+    return 0;
+  }
+  std::string written;
+  if (!walk.Write({&note, 1}, std::nullopt,
+                  [&written](std::string_view piece) { written += piece; })) {
+    Fail("the walk's records were not read back whole");
+  }
+  kestrune::cli::JsonDocument whole;
+  if (whole.AddReply(joined, {&note, 1})) Fail("the walk joined pages the join cannot show");
+  if (written != whole.Render(false)) Fail("the walk wrote another document than the join");
   return 0;
 }

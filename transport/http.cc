@@ -238,6 +238,11 @@ class ReplyFraming {
   bool Complete(std::string_view raw);
   // Once Complete: where the reply ends. Bytes beyond it are no part of it.
   std::size_t end() const { return stage_ == Stage::kLength ? body_start_ + length_ : pos_; }
+  // Where a reply with a Content-Length will end, once its header has come.
+  std::optional<std::size_t> expected_end() const {
+    if (stage_ != Stage::kLength) return std::nullopt;
+    return body_start_ + length_;
+  }
 
  private:
   enum class Stage {
@@ -639,11 +644,14 @@ core::Status HostExchange::Send(std::string_view request) {
 core::Status HostExchange::ReceiveUntilComplete() {
   std::string& raw = reply_.raw;
   ReplyFraming framing;
+  std::size_t reserved = 0;
   // Receive straight into the reply; one spare byte beyond the limit tells an
   // oversized reply from one that is exactly at it.
   for (;;) {
     const std::size_t stored = raw.size();
-    const std::size_t room = std::min(kReceiveChunk, options_.reply_limit + 1 - stored);
+    std::size_t room = std::min(kReceiveChunk, options_.reply_limit + 1 - stored);
+    // Within the room reserved for the reply, while there is some.
+    if (reserved > stored) room = std::min(room, reserved - stored);
     raw.resize(stored + room);
     std::size_t received = 0;
     // The idle time-out bounds each wait, the exchange's deadline all of them.
@@ -681,6 +689,15 @@ core::Status HostExchange::ReceiveUntilComplete() {
       extra_bytes_ = raw.size() > framing.end();
       Mark(&PhaseTimes::complete);
       return core::Status::Ok();
+    }
+    // Room for the whole reply at once, so that a large body is not copied
+    // from buffer to larger buffer as it comes (both held at the time), up
+    // to a bound a false length cannot push past.
+    if (const std::optional<std::size_t> end = framing.expected_end()) {
+      constexpr std::size_t kMostReserved = std::size_t{64} << 20;
+      const std::size_t wanted = std::min({*end + 1, options_.reply_limit + 1, kMostReserved});
+      if (raw.capacity() < wanted) raw.reserve(wanted);
+      reserved = wanted;
     }
   }
 }
