@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/credential_helpers.h"
 #include "engine/token_service.h"
 
 namespace kestrune::cli {
@@ -12,6 +13,7 @@ constexpr std::string_view kRoleArnVariable = "ALIBABA_CLOUD_ROLE_ARN";
 constexpr std::string_view kProviderVariable = "ALIBABA_CLOUD_OIDC_PROVIDER_ARN";
 constexpr std::string_view kTokenFileVariable = "ALIBABA_CLOUD_OIDC_TOKEN_FILE";
 constexpr std::string_view kSessionVariable = "ALIBABA_CLOUD_ROLE_SESSION_NAME";
+constexpr std::string_view kCredentialsUriVariable = "ALIBABA_CLOUD_CREDENTIALS_URI";
 constexpr int kDefaultDuration = 3600;
 
 const request::Clock& ProcessClock() {
@@ -95,6 +97,17 @@ core::Result<std::shared_ptr<request::RenewingCredentials>> Build(
   if (profile.mode == "EcsRamRole") {
     return InstanceRole(setting, Field(profile, "ram_role_name"), std::move(description));
   }
+  if (profile.mode == "CredentialsURI" || profile.mode == "External") {
+    core::Result<std::unique_ptr<request::CredentialProvider>> provider =
+        profile.mode == "External"
+            ? engine::MakeExternalProvider(Field(profile, "process_command"),
+                                           engine::kHelperTimeLimit, std::move(description))
+            : engine::MakeCredentialsUriProvider(Field(profile, "credentials_uri"),
+                                                 setting.exchange, std::move(description));
+    if (!provider.ok())
+      return core::Status::InvalidInput(what + ": " + provider.status().message());
+    return Renewing(std::move(provider.value()));
+  }
   core::Result<engine::RoleRequest> role = RoleOf(profile, what);
   if (!role.ok()) return role.status();
   core::Result<engine::TokenService> service = ServiceOf(profile, setting, what);
@@ -145,7 +158,8 @@ core::Result<std::shared_ptr<request::RenewingCredentials>> Build(
 
 bool FetchesCredentials(const request::StoredCredentials& profile) {
   return profile.mode == "RamRoleArn" || profile.mode == "ChainableRamRoleArn" ||
-         profile.mode == "OIDC" || profile.mode == "EcsRamRole";
+         profile.mode == "OIDC" || profile.mode == "EcsRamRole" ||
+         profile.mode == "CredentialsURI" || profile.mode == "External";
 }
 
 core::Result<std::shared_ptr<request::RenewingCredentials>> ProfileCredentials(
@@ -196,6 +210,18 @@ InstanceRoleFromEnvironment(const TemporarySetting& setting) {
       setting, *role, "the instance's RAM role \"" + *role + "\" (ALIBABA_CLOUD_ECS_METADATA)");
   if (!built.ok()) return built.status();
   return Found(std::move(built.value()));
+}
+
+core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>>
+CredentialsUriFromEnvironment(const TemporarySetting& setting) {
+  using Found = std::optional<std::shared_ptr<request::RenewingCredentials>>;
+  std::optional<std::string> uri = NonEmpty(*setting.console, kCredentialsUriVariable);
+  if (!uri) return Found();
+  const std::string name(kCredentialsUriVariable);
+  core::Result<std::unique_ptr<request::CredentialProvider>> provider =
+      engine::MakeCredentialsUriProvider(*uri, setting.exchange, "the credentials URI of " + name);
+  if (!provider.ok()) return core::Status::InvalidInput(name + ": " + provider.status().message());
+  return Found(Renewing(std::move(provider.value())));
 }
 
 }  // namespace kestrune::cli

@@ -1,10 +1,11 @@
 // The credential sources that fetch temporary credentials rather than hold
-// a pair: a config.json profile of mode RamRoleArn, ChainableRamRoleArn or
-// OIDC, and the default chain's OIDC variables (ALIBABA_CLOUD_ROLE_ARN,
-// ALIBABA_CLOUD_OIDC_PROVIDER_ARN, ALIBABA_CLOUD_OIDC_TOKEN_FILE). Each
-// becomes a request::RenewingCredentials over an engine/token_service.h
-// provider; the caller asks it once per process (and again only when less
-// than three minutes remain).
+// a pair: a config.json profile of mode RamRoleArn, ChainableRamRoleArn,
+// OIDC, EcsRamRole, CredentialsURI or External, and the default chain's
+// variables for them (ALIBABA_CLOUD_ROLE_ARN with its OIDC companions,
+// ALIBABA_CLOUD_ECS_METADATA, ALIBABA_CLOUD_CREDENTIALS_URI). Each becomes a
+// request::RenewingCredentials over an engine/token_service.h or
+// engine/credential_helpers.h provider; the caller asks it once per process (and again only when
+// less than three minutes remain).
 //
 // Stateless functions; what they return is safe from any thread.
 #pragma once
@@ -47,5 +48,10 @@ core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> OidcF
 // The default chain's ALIBABA_CLOUD_ECS_METADATA: nullopt when it is not set.
 core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>>
 InstanceRoleFromEnvironment(const TemporarySetting& setting);
+
+// The default chain's ALIBABA_CLOUD_CREDENTIALS_URI: nullopt when it is not
+// set; an error naming the variable for a text that is no http(s) URI.
+core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>>
+CredentialsUriFromEnvironment(const TemporarySetting& setting);
 
 }  // namespace kestrune::cli

@@ -11,6 +11,7 @@
 #include "cli/output.h"
 #include "request/credential_files.h"
 #include "request/small_file.h"
+#include "transport/proxy.h"
 
 namespace kestrune::cli {
 namespace {
@@ -180,6 +181,16 @@ core::Result<std::optional<FoundCredentials>> FromInstanceRole(const TemporarySe
   return std::optional<FoundCredentials>(std::move(found));
 }
 
+core::Result<std::optional<FoundCredentials>> FromCredentialsUri(const TemporarySetting& setting) {
+  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
+      CredentialsUriFromEnvironment(setting);
+  if (!renewing.ok()) return renewing.status();
+  if (!renewing.value()) return std::optional<FoundCredentials>();
+  FoundCredentials found = Found({}, (*renewing.value())->Describe());
+  found.renewing = std::move(*renewing.value());
+  return std::optional<FoundCredentials>(std::move(found));
+}
+
 // Fetches what a source that renews its credentials holds, once.
 core::Result<FoundCredentials> Fetched(FoundCredentials found) {
   if (!found.renewing) return found;
@@ -224,6 +235,14 @@ core::Result<FoundCredentials> FindUnfetched(const CommandLine& line, const Cons
   } else if (std::optional<std::string> ca = NonEmptyEnv(console, request::kCaFileVariable)) {
     setting.exchange.tls.ca_file = *ca;
   }
+  // The token service and a credentials URI are reached as the service is,
+  // through the same proxy (a malformed one was refused with the options).
+  const transport::ProxyTexts proxy = transport::ChooseProxyTexts(
+      [&console](std::string_view name) { return console.Env(name); }, line.proxy);
+  if (core::Result<transport::ProxySettings> parsed = transport::ParseProxySettings(proxy);
+      parsed.ok()) {
+    setting.exchange.proxy = std::move(parsed.value());
+  }
   std::optional<std::string> profile = line.profile;
   std::string_view chosen_by = "--profile";
   if (!profile) {
@@ -243,6 +262,7 @@ core::Result<FoundCredentials> FindUnfetched(const CommandLine& line, const Cons
       +[](const TemporarySetting& s) { return FromAliyunConfig(s, {}, {}); },
       +[](const TemporarySetting& s) { return FromSdkCredentials(*s.console); },
       +[](const TemporarySetting& s) { return FromInstanceRole(s); },
+      +[](const TemporarySetting& s) { return FromCredentialsUri(s); },
   };
   for (const auto& source : sources) {
     core::Result<std::optional<FoundCredentials>> found = source(setting);

@@ -270,7 +270,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return refused;
   }
 
-  if (path.starts_with(kMetadataPrefix)) {
+  if (path.starts_with(kMetadataPrefix) || path == kCredentialsUriPath) {
     std::optional<AccessKey> issued;
     outcome.response = metadata_->Handle(request, path, now, random_, issued);
     outcome.service = "metadata";

@@ -81,7 +81,19 @@ TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
       {{}, {}, "", "sign-id", "the file \"sign\""},
       {{}, {}, "sign", "current-id", "the current profile \"current\""},
       {{}, {}, config, "ini-id", "[default] section of ~/.alibabacloud/credentials, with a"},
-      {{}, {}, ini, "", "no credentials"},
+      {{},
+       {{"ALIBABA_CLOUD_ECS_METADATA", "kestrune-sim-role"},
+        {"KESTRUNE_METADATA_ENDPOINT", "http://" + simulator_->address()},
+        {"ALIBABA_CLOUD_CREDENTIALS_URI", "http://" + simulator_->address() + "/credentials"}},
+       ini,
+       "STS.",
+       "(ALIBABA_CLOUD_ECS_METADATA); temporary"},
+      {{},
+       {{"ALIBABA_CLOUD_CREDENTIALS_URI", "http://" + simulator_->address() + "/credentials"}},
+       "",
+       "STS.",
+       "the credentials URI of ALIBABA_CLOUD_CREDENTIALS_URI; temporary"},
+      {{}, {}, "", "", "no credentials"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.source);
@@ -330,6 +342,99 @@ TEST_F(CredentialSourcesTest, InstanceRoleComesFromTheMetadataService) {
   EXPECT_TRUE(Contains(log[1], "security-credentials/ ok")) << log[1];
   EXPECT_TRUE(Contains(log[5], "security-credentials/web ok")) << log[5];
   EXPECT_TRUE(Contains(log[8], "security-credentials/db 404")) << log[8];
+}
+
+// A credentials URI and a helper process: their key signs the call; a
+// helper that fails, hangs up or prints no such document, and a URI that
+// answers no such document, are refused under their step, with nothing of
+// the output quoted and nothing sent to the service. The URI's GET takes the
+// service's proxy.
+TEST_F(CredentialSourcesTest, HelperProfilesFetchTheirKeyOrNameTheStepThatFailed) {
+  Simulator& sim = Sim({"--sts-key", std::string("helper-sts-id:") + kStoredSecret + ":" + kToken});
+  const std::string uri = "http://" + sim.address();
+  // echo gets the document as one word.
+  const std::string key =
+      R"("access_key_id":")" + std::string(kId) + R"(","access_key_secret":")" + kSecret + "\"";
+  struct Case {
+    std::string mode;
+    std::string field;  // credentials_uri or process_command, as typed
+    std::vector<std::string> options;
+    int status;
+    std::size_t logged;  // requests the simulator saw, the call's included
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {"CredentialsURI",
+       uri + "/credentials",
+       {},
+       kExitOk,
+       2,
+       "mode CredentialsURI; temporary credentials expiring at 20"},
+      {"CredentialsURI",
+       uri + "/credentials",
+       {"--proxy", "http://127.0.0.1:" + std::to_string(ClosedPort())},
+       kExitConnection,
+       0,
+       "getting credentials from the credentials URI " + uri + "/credentials failed:"},
+      {"CredentialsURI",
+       uri + "/latest/api/token",
+       {},
+       kExitConnection,
+       1,
+       "the reply is HTTP/1.1 404"},
+      {"External", R"(echo {"mode":"AK",)" + key + "}", {}, kExitOk, 1, "mode External"},
+      {"External",
+       R"(echo {"mode":"StsToken","access_key_id":"helper-sts-id","access_key_secret":")" +
+           std::string(kStoredSecret) + R"(","sts_token":")" + kToken + "\"}",
+       {},
+       kExitOk,
+       1,
+       "mode External"},
+      {"External",
+       R"(echo {"mode":"StsToken",)" + key + "}",
+       {},
+       kExitConnection,
+       0,
+       "its output lacks access_key_id, access_key_secret or sts_token"},
+      {"External",
+       "echo {" + std::string(kSecret),
+       {},
+       kExitConnection,
+       0,
+       "running the credentials process echo failed:\nkestrune: its output is not a JSON object"},
+      {"External", "false", {}, kExitConnection, 0, "exited with status 1"},
+      {"External",
+       "/nonexistent/helper",
+       {},
+       kExitConnection,
+       0,
+       "cannot start /nonexistent/helper"},
+  };
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.mode + " case " + std::to_string(i));
+    std::string field;
+    for (const char ch : c.field) {
+      if (ch == '"') field += '\\';
+      field += ch;
+    }
+    WriteFile(Home() + "/.aliyun/config.json",
+              R"({"current":"helper","profiles":[{"name":"helper","mode":")" + c.mode + "\",\"" +
+                  (c.mode == "External" ? "process_command" : "credentials_uri") + "\":\"" + field +
+                  "\"}]}");
+    TestConsole& console = HomeConsole();
+    std::vector<std::string> arguments = {"ecs", "DescribeRegions", "--debug"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(Call(console, arguments), c.status) << console.err;
+    EXPECT_TRUE(Contains(console.err, c.mentions)) << console.err;
+    const std::vector<std::string> log = sim.WaitForRequests(seen + c.logged);
+    ASSERT_EQ(log.size(), seen + c.logged);
+    std::size_t calls = 0;
+    for (std::size_t j = seen; j < log.size(); ++j) calls += Contains(log[j], "DescribeRegions");
+    EXPECT_EQ(calls, c.status == kExitOk ? 1u : 0u);
+    seen = log.size();
+  }
 }
 
 }  // namespace
