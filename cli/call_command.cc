@@ -413,6 +413,9 @@ int RunCall(const CommandLine& line, Console& console) {
       !chosen.ok()) {
     return UsageError(console, chosen.message());
   }
+  // Checked before every request, so a long walk, wait or fan-out renews
+  // them as they near their end.
+  options.value().renewing = credentials->renewing;
   // The vendor's tools' variable comes before the profile's region, as in
   // their own command line.
   std::string default_region = credentials->region_id;
