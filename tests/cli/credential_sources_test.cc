@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -435,6 +436,63 @@ TEST_F(CredentialSourcesTest, HelperProfilesFetchTheirKeyOrNameTheStepThatFailed
     EXPECT_EQ(calls, c.status == kExitOk ? 1u : 0u);
     seen = log.size();
   }
+}
+
+// Every mode, with --debug and the trace on: the base secret, the temporary
+// secret the mode obtained and its token show in no output, error or trace
+// line (the fixture's audit, handed each key the simulator issued), and the
+// OIDC profile's own token file stays unquoted too.
+TEST_F(CredentialSourcesTest, NoModeShowsItsBaseSecretTemporarySecretOrToken) {
+  const TempDir keys;  // outside the audited directory: the issued secrets and the JWT
+  Simulator& sim = Sim({"--sts-key", std::string("sts-id:") + kStoredSecret + ":" + kToken,
+                        "--issued-keys", keys.File("issued")});
+  const std::string jwt = "aGVhZA.Ym9keQ.c2lnLWF1ZGl0";
+  audit_.AddSecret(jwt);
+  WriteFile(keys.File("oidc-token"), jwt + "\n");
+  const std::string key =
+      R"("access_key_id":")" + std::string(kId) + R"(","access_key_secret":")" + kSecret + "\"";
+  const std::string sts =
+      R"("access_key_id":"sts-id","access_key_secret":")" + std::string(kStoredSecret) + R"(",)";
+  const std::vector<std::pair<std::string, std::string>> modes = {
+      {"AK", key},
+      {"StsToken", sts + R"("sts_token":")" + kToken + "\""},
+      {"RamRoleArn", key + R"(,"ram_role_arn":"acs:ram::1:role/ops")"},
+      {"ChainableRamRoleArn",
+       R"("source_profile":"RamRoleArn","ram_role_arn":"acs:ram::1:role/deep")"},
+      {"OIDC", R"("ram_role_arn":"acs:ram::1:role/pod","oidc_provider_arn":)"
+               R"("acs:ram::1:oidc-provider/c","oidc_token_file":")" +
+                   keys.File("oidc-token") + "\""},
+      {"EcsRamRole", R"("ram_role_name":"kestrune-sim-role")"},
+      {"CredentialsURI", R"("credentials_uri":"http://)" + sim.address() + R"(/credentials")"},
+      {"External", R"("process_command":"echo {\"mode\":\"StsToken\",\"access_key_id\":)"
+                   R"(\"sts-id\",\"access_key_secret\":\")" +
+                       std::string(kStoredSecret) + R"(\",\"sts_token\":\")" + kToken + R"(\"}")"},
+  };
+  std::string profiles;
+  for (const auto& [mode, fields] : modes) {
+    profiles += (profiles.empty() ? "" : ",") + std::string(R"({"name":")") + mode +
+                R"(","mode":")" + mode + "\"," + fields + "}";
+  }
+  WriteFile(Home() + "/.aliyun/config.json", R"({"profiles":[)" + profiles + "]}");
+  for (const auto& [mode, fields] : modes) {
+    SCOPED_TRACE(mode);
+    TestConsole& console = HomeConsole();
+    console.env["KESTRUNE_STS_ENDPOINT"] = "http://" + sim.address();
+    console.env["KESTRUNE_METADATA_ENDPOINT"] = "http://" + sim.address();
+    console.env["KESTRUNE_TRACE"] = "1";
+    ASSERT_EQ(Call(console, {"ecs", "DescribeRegions", "--debug", "--profile", mode}), kExitOk)
+        << console.err;
+    EXPECT_TRUE(Contains(console.err, "from profile \"" + mode + "\"")) << console.err;
+    EXPECT_FALSE(console.trace.lines().empty());
+  }
+  // RamRoleArn, ChainableRamRoleArn (two roles), OIDC, EcsRamRole, CredentialsURI.
+  std::istringstream issued(ReadFile(keys.File("issued")));
+  std::size_t count = 0;
+  for (std::string id, secret, token; issued >> id >> secret >> token; ++count) {
+    audit_.AddSecret(secret);
+    audit_.AddSecret(token);
+  }
+  EXPECT_EQ(count, 6u);
 }
 
 }  // namespace
