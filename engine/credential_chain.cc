@@ -357,29 +357,9 @@ core::Result<std::optional<FoundCredentials>> FromSdkCredentials(const ChainSett
       Found(std::move(stored.value()->credentials), "the [default] section of " + file->shown));
 }
 
-core::Result<std::optional<FoundCredentials>> FromOidcVariables(const ChainSetting& setting) {
-  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
-      OidcFromEnvironment(setting);
-  if (!renewing.ok()) return renewing.status();
-  if (!renewing.value()) return std::optional<FoundCredentials>();
-  FoundCredentials found = Found({}, (*renewing.value())->Describe());
-  found.renewing = std::move(*renewing.value());
-  return std::optional<FoundCredentials>(std::move(found));
-}
-
-core::Result<std::optional<FoundCredentials>> FromInstanceRole(const ChainSetting& setting) {
-  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
-      InstanceRoleFromEnvironment(setting);
-  if (!renewing.ok()) return renewing.status();
-  if (!renewing.value()) return std::optional<FoundCredentials>();
-  FoundCredentials found = Found({}, (*renewing.value())->Describe());
-  found.renewing = std::move(*renewing.value());
-  return std::optional<FoundCredentials>(std::move(found));
-}
-
-core::Result<std::optional<FoundCredentials>> FromCredentialsUri(const ChainSetting& setting) {
-  core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing =
-      CredentialsUriFromEnvironment(setting);
+// A variable's source of temporary credentials, as the chain holds it.
+core::Result<std::optional<FoundCredentials>> FromVariables(
+    core::Result<std::optional<std::shared_ptr<request::RenewingCredentials>>> renewing) {
   if (!renewing.ok()) return renewing.status();
   if (!renewing.value()) return std::optional<FoundCredentials>();
   FoundCredentials found = Found({}, (*renewing.value())->Describe());
@@ -394,9 +374,13 @@ core::Result<FoundCredentials> Fetched(FoundCredentials found) {
   if (!issued.ok()) return issued.status();
   found.credentials = issued->credentials;
   found.expiration = issued->expiration;
-  found.source += "; temporary credentials";
-  if (found.expiration)
-    found.source += " expiring at " + request::FormatExpiration(*found.expiration);
+  if (found.expiration) {
+    found.source += "; temporary credentials expiring at ";
+    found.source += request::FormatExpiration(*found.expiration);
+  } else {
+    found.source += found.credentials.security_token.empty() ? "; a key fetched for this run"
+                                                             : "; temporary credentials";
+  }
   return found;
 }
 
@@ -415,12 +399,12 @@ core::Result<FoundCredentials> FindUnfetched(const ChainSetting& setting) {
   }
   const auto sources = {
       +[](const ChainSetting& s) { return FromEnvironment(s); },
-      +[](const ChainSetting& s) { return FromOidcVariables(s); },
+      +[](const ChainSetting& s) { return FromVariables(OidcFromEnvironment(s)); },
       +[](const ChainSetting&) { return FromSignFile(); },
       +[](const ChainSetting& s) { return FromAliyunConfig(s, {}, {}); },
       +[](const ChainSetting& s) { return FromSdkCredentials(s); },
-      +[](const ChainSetting& s) { return FromInstanceRole(s); },
-      +[](const ChainSetting& s) { return FromCredentialsUri(s); },
+      +[](const ChainSetting& s) { return FromVariables(InstanceRoleFromEnvironment(s)); },
+      +[](const ChainSetting& s) { return FromVariables(CredentialsUriFromEnvironment(s)); },
   };
   for (const auto& source : sources) {
     core::Result<std::optional<FoundCredentials>> found = source(setting);
