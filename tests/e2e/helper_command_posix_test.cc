@@ -20,11 +20,6 @@ TEST(HelperCommandTest, WordsArriveSplitAndRunawayProgramsAreStopped) {
   EXPECT_EQ(printed->output, "a|b|");
   EXPECT_EQ(printed->exit_code, 0);
 
-  const core::Result<CommandOutput> failed =
-      RunHelperCommand({"sh", "-c", "echo partial; exit 7"}, std::chrono::seconds(10), 100);
-  ASSERT_TRUE(failed.ok());
-  EXPECT_EQ(failed->exit_code, 7);
-
   const core::Result<CommandOutput> hung =
       RunHelperCommand({"sleep", "30"}, std::chrono::milliseconds(300), 100);
   ASSERT_FALSE(hung.ok());
