@@ -579,16 +579,10 @@ TEST_F(EngineTest, AWalkLongerThanTheCredentialsLifeRenewsThemInTheMiddle) {
         ids.emplace_back(text.substr(at, text.find('&', at) - at));
         const request::UtcInstant now = clock->NowUtc();
         clock->Set(request::FromTimePoint(request::ToTimePoint(now) + std::chrono::minutes(25)));
-        const std::string number = std::to_string(ids.size());
         return ScriptedTransport::Ok(
-            "<DescribeInstancesResponse><RequestId>R</RequestId><TotalCount>5</TotalCount>"
-            "<PageNumber>" +
-            number +
-            "</PageNumber><PageSize>1</PageSize><Instances><Instance>"
-            "<InstanceId>i-" +
-            number +
-            "</InstanceId></Instance></Instances>"
-            "</DescribeInstancesResponse>");
+            "<DescribeInstancesResponse><TotalCount>5</TotalCount><PageSize>1</PageSize><Instances>"
+            "<Instance><InstanceId>i</InstanceId></Instance></Instances></"
+            "DescribeInstancesResponse>");
       }
       request::FixedClock* clock = nullptr;
       std::vector<std::string> ids;
@@ -596,16 +590,14 @@ TEST_F(EngineTest, AWalkLongerThanTheCredentialsLifeRenewsThemInTheMiddle) {
     pages.clock = &wall;
     Engine walker(clock, rows, trace, pages, options);
     const RequestResult walked = walker.SendAllPages(credentials, *action, InRegion(), *paging);
-    if (good_fetches == 2) {
-      EXPECT_EQ(walked.outcome, Outcome::kGoodReply);
-      EXPECT_EQ(pages.ids, (std::vector<std::string>{"key1", "key1", "key1", "key2", "key2"}));
-    } else {
-      EXPECT_EQ(walked.outcome, Outcome::kConnectionFailed);
+    std::vector<std::string> expected = {"key1", "key1", "key1", "key2", "key2"};
+    if (good_fetches == 1) {
+      expected.resize(3);
       EXPECT_EQ(walked.failed_page, 4);
-      EXPECT_NE(walked.detail.find("the token service is down"), std::string::npos)
-          << walked.detail;
-      EXPECT_EQ(pages.ids, (std::vector<std::string>{"key1", "key1", "key1"}));
+      EXPECT_NE(walked.detail.find("the token service is down"), std::string::npos);
     }
+    EXPECT_EQ(walked.outcome, good_fetches == 2 ? Outcome::kGoodReply : Outcome::kConnectionFailed);
+    EXPECT_EQ(pages.ids, expected);
     EXPECT_EQ(fetches, 2);
     rows.TakeProduced();
   }
