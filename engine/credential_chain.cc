@@ -106,12 +106,14 @@ core::Result<std::shared_ptr<request::RenewingCredentials>> Build(
                                    std::move(description));
   }
   if (profile.mode == "CredentialsURI" || profile.mode == "External") {
-    core::Result<std::unique_ptr<request::CredentialProvider>> provider =
-        profile.mode == "External"
-            ? MakeExternalProvider(Field(profile, "process_command"), kHelperTimeLimit,
-                                   std::move(description))
-            : MakeCredentialsUriProvider(Field(profile, "credentials_uri"), setting.exchange,
-                                         std::move(description));
+    core::Result<std::unique_ptr<request::CredentialProvider>> provider = core::Status::Error("");
+    if (profile.mode == "External") {
+      provider = MakeExternalProvider(Field(profile, "process_command"), kHelperTimeLimit,
+                                      std::move(description));
+    } else {
+      provider = MakeCredentialsUriProvider(Field(profile, "credentials_uri"), setting.exchange,
+                                            std::move(description));
+    }
     if (!provider.ok())
       return core::Status::InvalidInput(what + ": " + provider.status().message());
     return Renewing(std::move(provider.value()));
