@@ -402,13 +402,16 @@ int RunCall(const CommandLine& line, Console& console) {
   options->method = MethodOf(line);
   options->accept_unknown_parameters = line.force;
   options->all_fields = line.all_fields;
-  core::Result<FoundCredentials> credentials = FindCredentials(line, console);
+  core::Result<FoundCredentials> credentials = FindCredentials(line, setup, console);
   if (!credentials.ok()) return CredentialsFailure(console, credentials.status());
   if (core::Status chosen = ApplyProfile(line, *credentials, setup); !chosen.ok()) {
     return UsageError(console, chosen.message());
   }
   // A request that names no region of its own still goes to the default
   // region's host (setup.engine.region).
+  // Checked before every request, so a long walk, wait or fan-out renews
+  // them as they near their end.
+  options->renewing = credentials->renewing;
   const bool region_defaulted =
       !line.region && !regions && DefaultRegionId(*action, setup.region, values.value());
 

@@ -18,6 +18,7 @@
 #include "cli/console.h"
 #include "cli/json_output.h"
 #include "core/status.h"
+#include "engine/credential_chain.h"
 #include "engine/engine.h"
 #include "report/result_list.h"
 #include "request/credential_provider.h"
@@ -44,6 +45,8 @@ core::Result<unsigned> ParseServiceName(std::string_view name);
 std::string_view ServiceCommandName(unsigned service_number);
 
 // Where a browsing entry stands: 0-based positions as the selectors count.
+struct Settings;  // cli/settings.h
+
 struct BrowsingPlace {
   std::size_t category_position = 0;
   std::size_t entry_position = 0;
@@ -64,37 +67,11 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
     const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
     const std::optional<std::string>& region);
 
-// The AccessKey pair to sign with and where it came from.
-struct FoundCredentials {
-  request::Credentials credentials;
-  std::string source;     // for --debug; never holds the secret or the token
-  std::string region_id;  // a profile's default RegionId; "" when none
-  // A profile's endpoint_type and signature_version, unchecked; "" when none.
-  std::string endpoint_type;
-  std::string signature_version;
-  // Temporary credentials a source fetched: until when they hold, and the
-  // source that renews them (nullptr for a pair held as it is).
-  std::optional<request::CredentialTime> expiration = std::nullopt;
-  std::shared_ptr<request::RenewingCredentials> renewing = nullptr;
-};
-// The first source that holds credentials, in this order:
-//   1. the profile --profile (or ALIBABA_CLOUD_PROFILE) names, in the vendor
-//      command line's ~/.aliyun/config.json;
-//   2. ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET, with
-//      ALIBABA_CLOUD_SECURITY_TOKEN for temporary credentials;
-//   3. the file "sign" of the working directory;
-//   4. the current profile of ~/.aliyun/config.json;
-//   5. the [default] section of ~/.alibabacloud/credentials (or of the file
-//      ALIBABA_CLOUD_CREDENTIALS_FILE names).
-// ("~" is USERPROFILE on Windows.) A source that is there but incomplete,
-// unreadable, malformed or of a kind this program cannot use (a profile mode
-// other than AK and StsToken, a section type other than access_key and sts)
-// is an error naming it, as is a named profile that does not exist, and
-// finding none at all; the caller sends nothing then.
-// Between 2 and 3 the OIDC variables (ALIBABA_CLOUD_ROLE_ARN, ...) come; a
-// profile of mode RamRoleArn, ChainableRamRoleArn or OIDC fetches temporary
-// credentials from the token service once, here.
-core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Console& console);
+using FoundCredentials = engine::FoundCredentials;
+// The engine's credential chain (engine/credential_chain.h) with --profile,
+// the trust and the proxy of `line`, and the environment of `console`.
+core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Settings& settings,
+                                               const Console& console);
 
 // Shows why no credentials were found, a line at a time, and gives the exit
 // status: kExitConnection when a token service failed or could not be

@@ -294,7 +294,7 @@ int RunDoctor(const CommandLine& line, Console& console) {
   options->reply_format = request::ReplyFormat::kXml;
 
   std::vector<CheckLine> lines;
-  core::Result<FoundCredentials> found = FindCredentials(line, console);
+  core::Result<FoundCredentials> found = FindCredentials(line, setup, console);
   if (found.ok()) {
     std::string detail =
         found->source + "; AccessKey id " + MaskedId(found->credentials.access_key_id);

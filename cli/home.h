@@ -1,26 +1,22 @@
-// The platform seam for files in the user's home directory: which variable
-// names it (HOME on POSIX, USERPROFILE on Windows) and how messages name a
-// file there ("~/.aliyun/config.json", "%USERPROFILE%\.aliyun\config.json").
-// home_posix.cc and home_win32.cc implement it.
+// The home directory's files as the console's environment names them: the
+// engine's seam (engine/home_file.h) read through a Console.
 //
 // Stateless; safe from any thread.
 #pragma once
 
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "cli/console.h"
+#include "engine/home_file.h"
 
 namespace kestrune::cli {
 
-struct HomeFile {
-  std::string path;   // to open
-  std::string shown;  // for messages
-};
+using HomeFile = engine::HomeFile;
 
-// The file at `relative` ("/"-separated) below the home directory the
-// console's environment names; nullopt when the variable is unset or empty.
-std::optional<HomeFile> FindHomeFile(const Console& console, std::string_view relative);
+inline std::optional<HomeFile> FindHomeFile(const Console& console, std::string_view relative) {
+  return engine::FindHomeFile([&console](std::string_view name) { return console.Env(name); },
+                              relative);
+}
 
 }  // namespace kestrune::cli

@@ -225,9 +225,19 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     // Every attempt is built anew, so it carries a fresh nonce and timestamp,
     // on the local clock corrected by any offset measured so far.
     const request::ShiftedClock clock(clock_, clock_offset_);
-    core::Result<request::SignedRequest> signed_request =
-        request::BuildSignedRequestAs(version, credentials, *endpoint, parameters.value(), clock,
-                                      options_.method, options_.reply_format);
+    request::Credentials renewed;
+    if (options_.renewing) {
+      core::Result<request::IssuedCredentials> current = options_.renewing->Get();
+      if (!current.ok()) {
+        result.outcome = Outcome::kConnectionFailed;
+        result.detail = current.status().message();
+        return result;
+      }
+      renewed = std::move(current.value().credentials);
+    }
+    const request::Credentials& key = options_.renewing ? renewed : credentials;
+    core::Result<request::SignedRequest> signed_request = request::BuildSignedRequestAs(
+        version, key, *endpoint, parameters.value(), clock, options_.method, options_.reply_format);
     if (!signed_request.ok()) {
       result.outcome = Outcome::kRefused;
       result.detail = signed_request.status().message();
@@ -244,7 +254,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.string_to_sign = request::HideSecurityToken(
         version == request::SignatureVersion::kV3 ? signed_request.value().canonical_request
                                                   : signed_request.value().string_to_sign,
-        credentials.security_token);
+        key.security_token);
     ++result.attempts;
     // What an earlier attempt came to is no part of this one's result.
     result.detail.clear();
@@ -253,10 +263,10 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
     // A reply may quote the request (SignatureDoesNotMatch gives the string
     // to sign): the token goes no further than the wire.
-    reply.raw = request::HideSecurityToken(std::move(reply.raw), credentials.security_token);
-    reply.body = request::HideSecurityToken(std::move(reply.body), credentials.security_token);
+    reply.raw = request::HideSecurityToken(std::move(reply.raw), key.security_token);
+    reply.body = request::HideSecurityToken(std::move(reply.body), key.security_token);
     if (observer_ != nullptr)
-      observer_->OnExchange({attempt, signed_request.value(), reply, credentials.security_token});
+      observer_->OnExchange({attempt, signed_request.value(), reply, key.security_token});
     result.raw_reply = std::move(reply.raw);
     result.body = std::move(reply.body);
     result.http_status = reply.http_status;

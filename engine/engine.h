@@ -52,6 +52,7 @@
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
+#include "request/credential_provider.h"
 #include "request/credentials.h"
 #include "request/signer.h"
 #include "request/signer_v3.h"
@@ -126,6 +127,13 @@ struct EngineOptions {
   // The most bytes the pages of one SendAllPages walk may join into; the
   // page that would pass it ends the walk (see there).
   std::size_t max_join_bytes = std::size_t{1} << 30;
+  // Temporary credentials that renew themselves: when set, every attempt of
+  // every request (each page of a walk, each call of a wait, each engine of
+  // a fan-out sharing these options) signs with what it hands out at that
+  // moment instead of the credentials passed in, so that a run longer than
+  // their life renews them in the middle. A renewal that fails ends the
+  // request as kConnectionFailed with the source's message; nothing is sent.
+  std::shared_ptr<request::RenewingCredentials> renewing = nullptr;
 };
 
 // The most pages SendAllPages fetches in one walk.

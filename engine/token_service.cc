@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/json_depth.h"
+#include "engine/credential_helpers.h"
 #include "request/escape.h"
 #include "request/signer.h"
 #include "request/small_file.h"
@@ -214,23 +215,7 @@ class InstanceRoleProvider final : public request::CredentialProvider {
                                            : std::string()) +
                                       ":\n" + Failure(reply));
     }
-    const std::string& body = reply->body;
-    const Json document = core::JsonNestsDeeperThan(body)
-                              ? Json(nullptr)
-                              : Json::parse(body.begin(), body.end(), nullptr, false);
-    if (!document.is_object() || Member(document, "Code") != "Success") {
-      return core::Status::Connection(step + " failed:\nthe reply is not a credentials document");
-    }
-    request::IssuedCredentials issued{
-        {Member(document, "AccessKeyId"), Member(document, "AccessKeySecret"),
-         Member(document, "SecurityToken")},
-        request::ParseExpiration(Member(document, "Expiration"))};
-    if (issued.credentials.access_key_id.empty() || issued.credentials.access_key_secret.empty() ||
-        issued.credentials.security_token.empty() || !issued.expiration) {
-      return core::Status::Connection(
-          step + " failed:\nthe reply lacks a key, a secret, a token or a readable Expiration");
-    }
-    return issued;
+    return ReadCredentialsDocument(reply->body, step);
   }
 
   std::string Describe() const override { return description_; }

@@ -84,7 +84,9 @@ std::unique_ptr<request::CredentialProvider> MakeOidcProvider(RoleRequest role,
 // is empty; its key from /latest/meta-data/ram/security-credentials/ROLE.
 // Each exchange is bounded by one second. Without a session token the reads
 // go without one, unless `token_required` (ALIBABA_CLOUD_IMDSV1_DISABLED).
-// A failure is a Connection status naming the step and the role.
+// A failure is a Connection status naming the step and the role. The
+// service is link-local, so it is reached directly, never through a proxy
+// (as the vendor's own tools reach it).
 inline constexpr std::string_view kMetadataEndpointVariable = "KESTRUNE_METADATA_ENDPOINT";
 struct InstanceRole {
   std::string role_name;

@@ -108,6 +108,8 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
       {"ChainableRamRoleArn", false, {"source_profile", "ram_role_arn"}},
       {"OIDC", false, {"ram_role_arn", "oidc_provider_arn", "oidc_token_file"}},
       {"EcsRamRole", false, {}},  // ram_role_name, else the instance's own
+      {"CredentialsURI", false, {"credentials_uri"}},
+      {"External", false, {"process_command"}},
   };
   const ModeNeeds* needs = nullptr;
   for (const ModeNeeds& candidate : kModes) {
@@ -117,7 +119,8 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
     if (mode.empty()) return Missing(what, "mode (AK, StsToken, RamRoleArn, ...)");
     return core::Status::Error(what + " has mode " + Shown(mode) +
                                ", which kestrune cannot use: it takes AK, StsToken, RamRoleArn, "
-                               "ChainableRamRoleArn, OIDC and EcsRamRole profiles");
+                               "ChainableRamRoleArn, OIDC, EcsRamRole, CredentialsURI and External "
+                               "profiles");
   }
   StoredCredentials stored{name,
                            {Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),

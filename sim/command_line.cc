@@ -183,6 +183,10 @@ core::Result<CommandLine> ParseCommandLine(const std::vector<std::string_view>& 
         return core::Status::Error("a RAM role name is 1 to 64 letters, digits, '-', '_' or '.'");
       }
       line.server.gateway.instance_role = *v;
+    } else if (arg == "--issued-keys") {
+      auto v = value(arg);
+      if (!v.ok()) return v.status();
+      line.server.gateway.issued_keys_file = *v;
     } else if (arg == "--sts-key") {
       auto v = value(arg);
       if (!v.ok()) return v.status();
@@ -328,6 +332,8 @@ std::string HelpText() {
          "  --access-key-file PATH read id:secret lines from PATH\n"
          "  --instance-role NAME   the RAM role the metadata service (/latest/...) hands\n"
          "                         a temporary key of (default kestrune-sim-role)\n"
+         "  --issued-keys PATH     append each temporary key the simulator issues to PATH\n"
+         "                         (\"ID SECRET TOKEN\" lines), for tests that audit them\n"
          "  --sts-key ID:SECRET:TOKEN accept this temporary key with its\n"
          "                         SecurityToken only (repeatable)\n"
          "                         With no key given, the demo pair is accepted:\n"

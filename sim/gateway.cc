@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 #include "catalogue/parameters.h"
 #include "core/ascii.h"
@@ -81,6 +82,10 @@ void Gateway::RememberIssuedKey(AccessKey key, std::int64_t now) {
   if (static_cast<std::size_t>(std::count_if(options_.keys.begin(), options_.keys.end(), issued)) >=
       kIssuedKeyLimit) {
     options_.keys.erase(std::find_if(options_.keys.begin(), options_.keys.end(), issued));
+  }
+  if (!options_.issued_keys_file.empty()) {
+    std::ofstream out(options_.issued_keys_file, std::ios::app);
+    out << key.id << ' ' << key.secret << ' ' << key.security_token.value_or("") << '\n';
   }
   options_.keys.push_back(std::move(key));
 }
@@ -270,7 +275,7 @@ Outcome Gateway::HandleLocked(const HttpRequest& request, std::int64_t now) {
     return refused;
   }
 
-  if (path.starts_with(kMetadataPrefix)) {
+  if (path.starts_with(kMetadataPrefix) || path == kCredentialsUriPath) {
     std::optional<AccessKey> issued;
     outcome.response = metadata_->Handle(request, path, now, random_, issued);
     outcome.service = "metadata";

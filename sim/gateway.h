@@ -89,6 +89,9 @@ struct GatewayOptions {
   int throttle_rate = 0;
   // The RAM role of the instance whose metadata service the simulator plays.
   std::string instance_role = "kestrune-sim-role";
+  // When set, each temporary key issued is appended to this file, so that a
+  // test can check its secret and token appear nowhere they should not.
+  std::string issued_keys_file{};
   // How long a started or stopped instance stays Starting or Stopping.
   std::int64_t transition_ms = 0;
 };

@@ -29,11 +29,38 @@ std::string RandomText(std::mt19937_64& random, std::size_t length) {
   return text;
 }
 
+// A fresh temporary key in the metadata service's document, which a
+// credentials URI answers with too.
+HttpResponse IssueKey(std::int64_t now_ms, std::mt19937_64& random,
+                      std::optional<AccessKey>& issued) {
+  AccessKey key;
+  key.id = "STS." + RandomText(random, 28);
+  key.secret = RandomText(random, 44);
+  key.security_token = "CAIS" + RandomText(random, 300);
+  key.expires_ms = now_ms + kKeyLifetimeMs;
+  Node root = Node::Object("Credentials");
+  root.Str("AccessKeyId", key.id);
+  root.Str("AccessKeySecret", key.secret);
+  root.Str("Expiration", FormatTimestamp(key.expires_ms));
+  root.Str("SecurityToken", *key.security_token);
+  root.Str("LastUpdated", FormatTimestamp(now_ms));
+  root.Str("Code", "Success");
+  HttpResponse response;
+  response.content_type = "text/plain";
+  response.body = root.ToJson();
+  issued = std::move(key);
+  return response;
+}
+
 }  // namespace
 
 HttpResponse MetadataService::Handle(const HttpRequest& request, std::string_view path,
                                      std::int64_t now_ms, std::mt19937_64& random,
                                      std::optional<AccessKey>& issued) {
+  if (path == kCredentialsUriPath) {
+    if (request.method != "GET") return Plain(405, "Method Not Allowed");
+    return IssueKey(now_ms, random, issued);
+  }
   std::erase_if(tokens_, [now_ms](const auto& entry) { return now_ms >= entry.second; });
   if (request.method == "PUT" && path == "/latest/api/token") {
     const std::string_view ttl = request.Header("X-aliyun-ecs-metadata-token-ttl-seconds");
@@ -56,23 +83,7 @@ HttpResponse MetadataService::Handle(const HttpRequest& request, std::string_vie
   if (!path.starts_with(kCredentialsPath) || path.substr(kCredentialsPath.size()) != role_) {
     return Plain(404, "Not Found");
   }
-  AccessKey key;
-  key.id = "STS." + RandomText(random, 28);
-  key.secret = RandomText(random, 44);
-  key.security_token = "CAIS" + RandomText(random, 300);
-  key.expires_ms = now_ms + kKeyLifetimeMs;
-  Node root = Node::Object("Credentials");
-  root.Str("AccessKeyId", key.id);
-  root.Str("AccessKeySecret", key.secret);
-  root.Str("Expiration", FormatTimestamp(key.expires_ms));
-  root.Str("SecurityToken", *key.security_token);
-  root.Str("LastUpdated", FormatTimestamp(now_ms));
-  root.Str("Code", "Success");
-  HttpResponse response;
-  response.content_type = "text/plain";
-  response.body = root.ToJson();
-  issued = std::move(key);
-  return response;
+  return IssueKey(now_ms, random, issued);
 }
 
 }  // namespace kestrune::sim

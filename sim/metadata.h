@@ -10,6 +10,9 @@
 // A read may carry the session token in X-aliyun-ecs-metadata-token (one
 // that is not valid is refused with 401) or, as older clients do, none.
 // Unknown paths and roles are a plain 404.
+// It also plays a credentials URI (ALIBABA_CLOUD_CREDENTIALS_URI, a
+// CredentialsURI profile): GET /credentials answers with a fresh key in the
+// same document.
 //
 // Not thread-safe: runs under the owning Gateway's lock.
 #pragma once
@@ -27,6 +30,7 @@
 namespace kestrune::sim {
 
 inline constexpr std::string_view kMetadataPrefix = "/latest/";
+inline constexpr std::string_view kCredentialsUriPath = "/credentials";
 
 class MetadataService {
  public:

@@ -1,5 +1,7 @@
 #include "ui/credential_fields.h"
 
+#include <commctrl.h>
+
 #include <array>
 
 #include "core/wide_text.h"
@@ -17,6 +19,7 @@ constexpr std::array<int, 4> kCredentialControls = {IDC_KEY_ID_CAPTION, IDC_KEY_
 }  // namespace
 
 core::Status CredentialFields::Load() {
+  ShowSource({});
   if (GetFileAttributesW(core::ToWide(file_).c_str()) == INVALID_FILE_ATTRIBUTES &&
       GetLastError() == ERROR_FILE_NOT_FOUND) {
     return core::Status::Ok();
@@ -39,6 +42,17 @@ core::Status CredentialFields::Save() {
   core::Status saved = request::SaveCredentials(Current(), file_);
   if (saved.ok()) return saved;
   return core::Status::Error("credential file \"" + file_ + "\" not saved: " + saved.message());
+}
+
+void CredentialFields::ShowSource(const std::string& source) {
+  std::string cue = "empty: Send takes them from the environment or a profile";
+  if (!source.empty()) {
+    cue = "from ";
+    cue += source;
+  }
+  const std::wstring wide = core::ToWide(cue);
+  SendDlgItemMessageW(dialog_, IDC_KEY_ID, EM_SETCUEBANNER, TRUE,
+                      reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 void CredentialFields::ToggleVisibility() {

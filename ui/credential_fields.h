@@ -30,6 +30,10 @@ class CredentialFields {
   // id or secret the file cannot carry (over 49 characters, a line break) is
   // refused with a message and nothing is written; the fields keep their texts.
   core::Status Save();
+  // Shows in the empty id field, in grey, where Send takes the credentials
+  // from: "from " and `source` (never the secret), or, before the first Send
+  // that used it, that the credential chain will be asked.
+  void ShowSource(const std::string& source);
   // Hides the four controls when they are shown, shows them otherwise.
   void ToggleVisibility();
 

@@ -666,6 +666,7 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   }
   awaited_ = 0;
   SetInFlight(false);
+  if (!outcome->credential_source.empty()) credentials_.ShowSource(outcome->credential_source);
   for (const std::string& line : outcome->trace_lines) trace().Line(line);
   // A measured clock offset holds for every later request of the session.
   engine_options_.clock_offset = outcome->clock_offset;

@@ -1,6 +1,7 @@
 #include "ui/request_runner.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "engine/credential_chain.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
 
@@ -57,6 +59,37 @@ struct RequestRunner::Mailbox {
   HWND window = nullptr;
   UINT done_message = 0;
   request::SystemClock clock;
+  std::mutex chain_mutex;
+  std::optional<engine::FoundCredentials> chain;  // found once, then renewed by itself
+
+  // The chain's credentials, reached with the options' trust, proxy and
+  // time-outs. A failure is not kept: the next Send looks again.
+  core::Result<engine::FoundCredentials> Chain(const engine::EngineOptions& options) {
+    std::lock_guard<std::mutex> lock(chain_mutex);
+    if (chain) return *chain;
+    engine::ChainSetting setting;
+    // Read as the dialog reads its other variables.
+    setting.env = [](std::string_view name) -> std::optional<std::string> {
+      const char* value = std::getenv(std::string(name).c_str());
+      if (value == nullptr) return std::nullopt;
+      return std::string(value);
+    };
+    setting.exchange.connect_timeout = options.connect_timeout;
+    setting.exchange.idle_timeout = options.idle_timeout;
+    setting.exchange.exchange_timeout = options.exchange_timeout;
+    setting.exchange.tls.ca_file = options.ca_file;
+    transport::ProxyTexts proxy;
+    proxy.http = options.http_proxy;
+    proxy.https = options.https_proxy;
+    proxy.no_proxy = options.no_proxy;
+    if (core::Result<transport::ProxySettings> parsed = transport::ParseProxySettings(proxy);
+        parsed.ok()) {
+      setting.exchange.proxy = std::move(parsed.value());
+    }
+    core::Result<engine::FoundCredentials> found = engine::FindCredentials(setting);
+    if (found.ok()) chain = found.value();
+    return found;
+  }
 
   // Posts `outcome` to the window, or frees it when the window no longer
   // listens.
@@ -109,6 +142,21 @@ bool RequestRunner::Start(RequestJob job) {
     auto outcome = std::make_unique<RequestOutcome>();
     outcome->generation = job.generation;
     try {
+      if (job.credentials.access_key_id.empty() && job.credentials.access_key_secret.empty()) {
+        core::Result<engine::FoundCredentials> found = mailbox->Chain(job.options);
+        if (!found.ok()) {
+          const core::Status& why = found.status();
+          outcome->result.outcome = why.IsServiceError() || why.IsConnection()
+                                        ? engine::Outcome::kConnectionFailed
+                                        : engine::Outcome::kRefused;
+          outcome->result.detail = "no key typed in, and none found: " + why.message();
+          mailbox->Deliver(std::move(outcome));
+          return;
+        }
+        job.credentials = found->credentials;
+        job.options.renewing = found->renewing;
+        outcome->credential_source = found->source;
+      }
       RecordingList list(outcome->list_changes);
       RecordingTrace trace(outcome->trace_lines);
       engine::Engine engine(mailbox->clock, list, trace, job.options);

@@ -39,6 +39,9 @@ namespace kestrune::ui {
 struct RequestJob {
   std::uint64_t generation = 0;
   engine::EngineOptions options;
+  // Both empty: the worker takes them from the credential chain
+  // (engine/credential_chain.h), found once per runner and renewed as they
+  // near their end; a chain that finds none sends nothing.
   request::Credentials credentials;
   std::optional<catalogue::ResolvedAction> action;
   catalogue::ParameterValueSlots values;
@@ -65,6 +68,9 @@ struct RequestOutcome {
   // A job with a wait plan: how the wait ended (`result` and `list_changes`
   // are its last call's).
   std::optional<engine::WaitProgress> waited;
+  // Where the chain found the credentials; empty when they were typed in.
+  // Never holds the secret or the token.
+  std::string credential_source;
 };
 
 // Applies recorded changes to a list, in their order.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,7 +82,19 @@ TEST_F(CredentialSourcesTest, TheFirstSourceThatHoldsCredentialsWins) {
       {{}, {}, "", "sign-id", "the file \"sign\""},
       {{}, {}, "sign", "current-id", "the current profile \"current\""},
       {{}, {}, config, "ini-id", "[default] section of ~/.alibabacloud/credentials, with a"},
-      {{}, {}, ini, "", "no credentials"},
+      {{},
+       {{"ALIBABA_CLOUD_ECS_METADATA", "kestrune-sim-role"},
+        {"KESTRUNE_METADATA_ENDPOINT", "http://" + simulator_->address()},
+        {"ALIBABA_CLOUD_CREDENTIALS_URI", "http://" + simulator_->address() + "/credentials"}},
+       ini,
+       "STS.",
+       "(ALIBABA_CLOUD_ECS_METADATA); temporary"},
+      {{},
+       {{"ALIBABA_CLOUD_CREDENTIALS_URI", "http://" + simulator_->address() + "/credentials"}},
+       "",
+       "STS.",
+       "the credentials URI of ALIBABA_CLOUD_CREDENTIALS_URI; temporary"},
+      {{}, {}, "", "", "no credentials"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.source);
@@ -263,6 +276,119 @@ TEST_F(CredentialSourcesTest, InstanceRoleComesFromTheMetadataService) {
   EXPECT_TRUE(Contains(log[1], "security-credentials/ ok")) << log[1];
   EXPECT_TRUE(Contains(log[5], "security-credentials/web ok")) << log[5];
   EXPECT_TRUE(Contains(log[8], "security-credentials/db 404")) << log[8];
+}
+
+// A credentials URI and a helper process that fail, or answer no such
+// document, are refused under their step, with nothing of the answer quoted
+// and nothing sent to the service; a helper's AK pair signs the call. The
+// URI's GET takes the service's proxy. (Every mode's success: the audit
+// below.)
+TEST_F(CredentialSourcesTest, HelperProfilesNameTheStepThatFailed) {
+  Simulator& sim = Sim();
+  const std::string uri = "http://" + sim.address();
+  // echo gets the document as one word.
+  const std::string key =
+      R"("access_key_id":")" + std::string(kId) + R"(","access_key_secret":")" + kSecret + "\"";
+  const std::string closed_proxy = "http://127.0.0.1:" + std::to_string(ClosedPort());
+  struct Case {
+    std::string field;  // credentials_uri, or process_command for a text without "://"
+    std::string proxy;
+    std::string mentions;  // "" for a call that goes through
+  };
+  const std::vector<Case> cases = {
+      {uri + "/credentials", closed_proxy, "the credentials URI " + uri + "/credentials failed:"},
+      {uri + "/latest/api/token", "", "the reply is HTTP/1.1 404"},
+      {R"(echo {"mode":"AK",)" + key + "}", "", ""},
+      {R"(echo {"mode":"StsToken",)" + key + "}", "", "lacks access_key_id, access_key_secret or"},
+      {"echo {" + std::string(kSecret), "", "process echo failed:\nkestrune: its output is not"},
+      {"false", "", "exited with status 1"},
+      {"/nonexistent/helper", "", "cannot start /nonexistent/helper"},
+  };
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i));
+    const bool uri_mode = Contains(c.field, "://");
+    std::string field;
+    for (const char ch : c.field) {
+      if (ch == '"') field += '\\';
+      field += ch;
+    }
+    WriteFile(
+        Home() + "/.aliyun/config.json",
+        std::string(R"({"current":"helper","profiles":[{"name":"helper","mode":")") +
+            (uri_mode ? "CredentialsURI\",\"credentials_uri" : "External\",\"process_command") +
+            "\":\"" + field + "\"}]}");
+    TestConsole& console = HomeConsole();
+    std::vector<std::string> arguments = {"ecs", "DescribeRegions", "--debug"};
+    if (!c.proxy.empty()) arguments.insert(arguments.end(), {"--proxy", c.proxy});
+    const bool good = c.mentions.empty();
+    EXPECT_EQ(Call(console, arguments), good ? kExitOk : kExitConnection) << console.err;
+    EXPECT_TRUE(Contains(console.err, good ? "mode External" : c.mentions)) << console.err;
+    // The refused URI's own GET, or the call.
+    const std::size_t logged = good || (uri_mode && c.proxy.empty()) ? 1 : 0;
+    const std::vector<std::string> log = sim.WaitForRequests(seen + logged);
+    ASSERT_EQ(log.size(), seen + logged);
+    EXPECT_EQ(logged == 1 && Contains(log.back(), "DescribeRegions"), good);
+    seen = log.size();
+  }
+}
+
+// Every mode, with --debug and the trace on: the base secret, the temporary
+// secret the mode obtained and its token show in no output, error or trace
+// line (the fixture's audit, handed each key the simulator issued), and the
+// OIDC profile's own token file stays unquoted too.
+TEST_F(CredentialSourcesTest, NoModeShowsItsBaseSecretTemporarySecretOrToken) {
+  const TempDir keys;  // outside the audited directory: the issued secrets and the JWT
+  Simulator& sim = Sim({"--sts-key", std::string("sts-id:") + kStoredSecret + ":" + kToken,
+                        "--issued-keys", keys.File("issued")});
+  const std::string jwt = "aGVhZA.Ym9keQ.c2lnLWF1ZGl0";
+  audit_.AddSecret(jwt);
+  WriteFile(keys.File("oidc-token"), jwt + "\n");
+  const std::string key =
+      R"("access_key_id":")" + std::string(kId) + R"(","access_key_secret":")" + kSecret + "\"";
+  const std::string sts =
+      R"("access_key_id":"sts-id","access_key_secret":")" + std::string(kStoredSecret) + R"(",)";
+  const std::vector<std::pair<std::string, std::string>> modes = {
+      {"AK", key},
+      {"StsToken", sts + R"("sts_token":")" + kToken + "\""},
+      {"RamRoleArn", key + R"(,"ram_role_arn":"acs:ram::1:role/ops")"},
+      {"ChainableRamRoleArn",
+       R"("source_profile":"RamRoleArn","ram_role_arn":"acs:ram::1:role/deep")"},
+      {"OIDC", R"("ram_role_arn":"acs:ram::1:role/pod","oidc_provider_arn":)"
+               R"("acs:ram::1:oidc-provider/c","oidc_token_file":")" +
+                   keys.File("oidc-token") + "\""},
+      {"EcsRamRole", R"("ram_role_name":"kestrune-sim-role")"},
+      {"CredentialsURI", R"("credentials_uri":"http://)" + sim.address() + R"(/credentials")"},
+      {"External", R"("process_command":"echo {\"mode\":\"StsToken\",\"access_key_id\":)"
+                   R"(\"sts-id\",\"access_key_secret\":\")" +
+                       std::string(kStoredSecret) + R"(\",\"sts_token\":\")" + kToken + R"(\"}")"},
+  };
+  std::string profiles;
+  for (const auto& [mode, fields] : modes) {
+    profiles += (profiles.empty() ? "" : ",") + std::string(R"({"name":")") + mode +
+                R"(","mode":")" + mode + "\"," + fields + "}";
+  }
+  WriteFile(Home() + "/.aliyun/config.json", R"({"profiles":[)" + profiles + "]}");
+  for (const auto& [mode, fields] : modes) {
+    SCOPED_TRACE(mode);
+    TestConsole& console = HomeConsole();
+    console.env["KESTRUNE_STS_ENDPOINT"] = "http://" + sim.address();
+    console.env["KESTRUNE_METADATA_ENDPOINT"] = "http://" + sim.address();
+    console.env["KESTRUNE_TRACE"] = "1";
+    ASSERT_EQ(Call(console, {"ecs", "DescribeRegions", "--debug", "--profile", mode}), kExitOk)
+        << console.err;
+    EXPECT_TRUE(Contains(console.err, "from profile \"" + mode + "\"")) << console.err;
+    EXPECT_FALSE(console.trace.lines().empty());
+  }
+  // RamRoleArn, ChainableRamRoleArn (two roles), OIDC, EcsRamRole, CredentialsURI.
+  std::istringstream issued(ReadFile(keys.File("issued")));
+  std::size_t count = 0;
+  for (std::string id, secret, token; issued >> id >> secret >> token; ++count) {
+    audit_.AddSecret(secret);
+    audit_.AddSecret(token);
+  }
+  EXPECT_EQ(count, 6u);
 }
 
 }  // namespace

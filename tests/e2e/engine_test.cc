@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -538,6 +539,68 @@ TEST_F(EngineTest, AWalkHandsOnEachPagesRowsBeforeAskingForTheNext) {
   EXPECT_TRUE(rows.produced().empty());
   EXPECT_EQ(requests_at_each_page, (std::vector<std::size_t>{1, 2, 3, 3}));
   EXPECT_EQ(streamed, joined_rows);
+}
+
+// Temporary credentials are asked for before every page of a walk: one fetch
+// serves while they last, the page that comes with less than three minutes
+// left signs with a renewed key, and a renewal that fails stops the walk
+// before that page is sent.
+TEST_F(EngineTest, AWalkLongerThanTheCredentialsLifeRenewsThemInTheMiddle) {
+  request::FixedClock wall(request::UtcInstant{2026, 12, 8, 10, 0, 0, 0});
+  struct HourKeys final : request::CredentialProvider {
+    HourKeys(const request::Clock& c, int& n, int last) : clock(c), fetches(n), good(last) {}
+    core::Result<request::IssuedCredentials> Fetch() override {
+      if (++fetches > good) return core::Status::Connection("the token service is down");
+      const auto now =
+          std::chrono::time_point_cast<std::chrono::seconds>(ToTimePoint(clock.NowUtc()));
+      std::string id = "key";
+      id += std::to_string(fetches);
+      return request::IssuedCredentials{{id, kSecret, "token"}, now + std::chrono::hours(1)};
+    }
+    std::string Describe() const override { return "hourly keys"; }
+    const request::Clock& clock;
+    int& fetches;
+    int good;
+  };
+  const std::optional<catalogue::ResolvedAction> action =
+      catalogue::ResolveActionName(catalogue::kEcsService, "DescribeInstances");
+  const std::optional<catalogue::PagingInfo> paging =
+      catalogue::PagingOf(catalogue::kEcsService, "DescribeInstances");
+  ASSERT_TRUE(action && paging);
+  for (const int good_fetches : {2, 1}) {
+    int fetches = 0;
+    EngineOptions options;
+    options.renewing = std::make_shared<request::RenewingCredentials>(
+        std::make_unique<HourKeys>(wall, fetches, good_fetches), wall);
+    // Each page takes 25 minutes of the credentials' hour.
+    struct SlowPages final : Transport {
+      TransportReply Exchange(const request::ServiceEndpoint&, std::string_view text) override {
+        const std::size_t at = text.find("AccessKeyId=") + 12;
+        ids.emplace_back(text.substr(at, text.find('&', at) - at));
+        const request::UtcInstant now = clock->NowUtc();
+        clock->Set(request::FromTimePoint(request::ToTimePoint(now) + std::chrono::minutes(25)));
+        return ScriptedTransport::Ok(
+            "<DescribeInstancesResponse><TotalCount>5</TotalCount><PageSize>1</PageSize><Instances>"
+            "<Instance><InstanceId>i</InstanceId></Instance></Instances></"
+            "DescribeInstancesResponse>");
+      }
+      request::FixedClock* clock = nullptr;
+      std::vector<std::string> ids;
+    } pages;
+    pages.clock = &wall;
+    Engine walker(clock, rows, trace, pages, options);
+    const RequestResult walked = walker.SendAllPages(credentials, *action, InRegion(), *paging);
+    std::vector<std::string> expected = {"key1", "key1", "key1", "key2", "key2"};
+    if (good_fetches == 1) {
+      expected.resize(3);
+      EXPECT_EQ(walked.failed_page, 4);
+      EXPECT_NE(walked.detail.find("the token service is down"), std::string::npos);
+    }
+    EXPECT_EQ(walked.outcome, good_fetches == 2 ? Outcome::kGoodReply : Outcome::kConnectionFailed);
+    EXPECT_EQ(pages.ids, expected);
+    EXPECT_EQ(fetches, 2);
+    rows.TakeProduced();
+  }
 }
 
 }  // namespace

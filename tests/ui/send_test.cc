@@ -5,6 +5,7 @@
 // cmake/test-env.sh gives it), the secret audit reads what each test added.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -121,6 +122,28 @@ TEST_F(SendTest, AllFieldsShowsEveryValueOfEachRecord) {
   EXPECT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u) << core::FromWide(Text(IDC_REPORT));
   EXPECT_GE(Count(Rows(), L"RegionId"), 20u);
   EXPECT_EQ(Count(Rows(), L"RegionEndpoint"), Count(Rows(), L"RegionId"));
+}
+
+// Empty key fields: Send takes the key from the credential chain (here the
+// environment's pair) and the id field then says, in grey, where it came from.
+TEST_F(SendTest, EmptyKeyFieldsTakeTheChainsKeyAndSayWhereItCameFrom) {
+  const auto cue = [this] {
+    wchar_t text[512] = {};
+    SendMessageW(Control(IDC_KEY_ID), EM_GETCUEBANNER, reinterpret_cast<WPARAM>(text), 512);
+    return std::wstring(text);
+  };
+  ASSERT_EQ(_putenv_s("ALIBABA_CLOUD_ACCESS_KEY_ID", "kestrune-demo-id"), 0);
+  ASSERT_EQ(_putenv_s("ALIBABA_CLOUD_ACCESS_KEY_SECRET", "kestrune-demo-secret"), 0);
+  OpenDialog();
+  EXPECT_EQ(cue().rfind(L"empty: ", 0), 0u) << core::FromWide(cue());
+  Choose("地域", "DescribeRegions");
+  SendAndWait();
+  _putenv_s("ALIBABA_CLOUD_ACCESS_KEY_ID", "");
+  _putenv_s("ALIBABA_CLOUD_ACCESS_KEY_SECRET", "");
+  EXPECT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u) << core::FromWide(Text(IDC_REPORT));
+  EXPECT_EQ(cue().rfind(L"from the environment (ALIBABA_CLOUD_ACCESS_KEY_ID, ", 0), 0u)
+      << core::FromWide(cue());
+  EXPECT_EQ(Text(IDC_KEY_ID), L"");
 }
 
 TEST_F(SendTest, EachSendShowsOnlyItsOwnReplyUnderAHeader) {

@@ -1,12 +1,13 @@
-#include "cli/home.h"
-
 #include <string>
 #include <utility>
 
-namespace kestrune::cli {
+#include "engine/home_file.h"
 
-std::optional<HomeFile> FindHomeFile(const Console& console, std::string_view relative) {
-  std::optional<std::string> home = console.Env("HOME");
+namespace kestrune::engine {
+
+std::optional<HomeFile> FindHomeFile(const transport::VariableLookup& env,
+                                     std::string_view relative) {
+  std::optional<std::string> home = env("HOME");
   if (!home || home->empty()) return std::nullopt;
   // Built by appending: GCC 12 warns falsely on "literal" + std::string.
   std::string path = *home;
@@ -16,4 +17,4 @@ std::optional<HomeFile> FindHomeFile(const Console& console, std::string_view re
   return HomeFile{std::move(path), std::move(shown)};
 }
 
-}  // namespace kestrune::cli
+}  // namespace kestrune::engine

@@ -1,12 +1,13 @@
 #include <algorithm>
 #include <utility>
 
-#include "cli/home.h"
+#include "engine/home_file.h"
 
-namespace kestrune::cli {
+namespace kestrune::engine {
 
-std::optional<HomeFile> FindHomeFile(const Console& console, std::string_view relative) {
-  std::optional<std::string> home = console.Env("USERPROFILE");
+std::optional<HomeFile> FindHomeFile(const transport::VariableLookup& env,
+                                     std::string_view relative) {
+  std::optional<std::string> home = env("USERPROFILE");
   if (!home || home->empty()) return std::nullopt;
   // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on
   // "literal" + std::string here.
@@ -18,4 +19,4 @@ std::optional<HomeFile> FindHomeFile(const Console& console, std::string_view re
   return HomeFile{*home + tail, std::move(shown)};
 }
 
-}  // namespace kestrune::cli
+}  // namespace kestrune::engine
