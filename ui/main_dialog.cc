@@ -1070,6 +1070,8 @@ HWND CreateMainDialog(HINSTANCE instance, const MainDialogOptions& options) {
   HWND dialog = CreateDialogParamW(instance, kTemplateName, nullptr, MainDialogProc,
                                    reinterpret_cast<LPARAM>(&options));
   if (dialog != nullptr && !RestoreWindowPlacement(dialog, options.placement_key)) {
+    // The template's size may exceed a small or scaled screen.
+    FitWindowToMonitor(dialog);
     ShowWindow(dialog, SW_SHOWNORMAL);
   }
   return dialog;

@@ -1,5 +1,7 @@
 #include "ui/window_placement.h"
 
+#include <algorithm>
+
 namespace kestrune::ui {
 namespace {
 
@@ -55,6 +57,26 @@ bool RestoreWindowPlacement(HWND window, const std::wstring& key) {
   placement.rcNormalPosition = rect;
   placement.showCmd = kept.maximized != 0 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
   return SetWindowPlacement(window, &placement) != 0;
+}
+
+void FitWindowToMonitor(HWND window) {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  RECT rect{};
+  if (!GetWindowRect(window, &rect) ||
+      !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return;
+  }
+  const RECT& work = monitor.rcWork;
+  const LONG width = std::min(rect.right - rect.left, work.right - work.left);
+  const LONG height = std::min(rect.bottom - rect.top, work.bottom - work.top);
+  const LONG left = std::clamp(rect.left, work.left, work.right - width);
+  const LONG top = std::clamp(rect.top, work.top, work.bottom - height);
+  if (left == rect.left && top == rect.top && width == rect.right - rect.left &&
+      height == rect.bottom - rect.top) {
+    return;
+  }
+  SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace kestrune::ui

@@ -20,4 +20,8 @@ bool SaveWindowPlacement(HWND window, const std::wstring& key);
 // or it was left as it is.
 bool RestoreWindowPlacement(HWND window, const std::wstring& key);
 
+// Shrinks the window to the work area of its monitor where it is larger (a
+// small or scaled screen) and moves it wholly into that area.
+void FitWindowToMonitor(HWND window);
+
 }  // namespace kestrune::ui
