@@ -112,8 +112,9 @@ TEST_F(StartStateTest, ListColumnsRegionAndHiddenForm) {
   EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 2, reinterpret_cast<LPARAM>(&third)));
 
   // The list draws in the dialog's font, like every other control.
-  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)),
-            GetStockObject(SYSTEM_FONT));
+  EXPECT_EQ(SendMessageW(list, WM_GETFONT, 0, 0), SendMessageW(dialog(), WM_GETFONT, 0, 0));
+  EXPECT_EQ(SendMessageW(list, WM_GETFONT, 0, 0),
+            SendMessageW(Control(IDC_ACTION), WM_GETFONT, 0, 0));
 
   EXPECT_EQ(Text(IDC_REGION), L"cn-shanghai");
   EXPECT_EQ(SelectorEntries(IDC_REGION),

