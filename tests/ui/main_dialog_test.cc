@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -503,10 +502,8 @@ void ExpectLayoutFits(HWND dialog, const std::string& at) {
     if (!is_static && !is_button) continue;
     wchar_t text[256] = {};
     GetWindowTextW(control, text, 256);
-    std::wstring shown_text;
-    for (const wchar_t* c = text; *c; ++c) {
-      if (*c != L'&') shown_text += *c;
-    }
+    std::wstring shown_text = text;
+    std::erase(shown_text, L'&');
     HDC dc = GetDC(control);
     auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     HGDIOBJ previous = SelectObject(dc, font);
@@ -547,9 +544,8 @@ TEST_F(WindowTest, LayoutFitsAtEachDpiAndSize) {
     ASSERT_GT(smallest.x, 0);
     // A 1366 x 768 screen with a 40-pixel task bar.
     EXPECT_LE(smallest.x, 1366) << percent << "% needs scrolling across";
-    const std::initializer_list<SIZE> sizes = {
-        {smallest.x, smallest.y}, {smallest.x + 300, smallest.y + 200}, {1366, 728}};
-    for (const SIZE& size : sizes) {
+    for (const SIZE& size : {SIZE{smallest.x, smallest.y}, SIZE{smallest.x + 300, smallest.y + 200},
+                             SIZE{1366, 728}}) {
       const std::string at =
           std::to_string(percent) + "% " + std::to_string(size.cx) + "x" + std::to_string(size.cy);
       SetWindowPos(dialog(), nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -580,8 +576,7 @@ TEST_F(WindowTest, PlaceIsKeptAndRestoredOnlyOnAMonitor) {
   EXPECT_TRUE(RestoreWindowPlacement(dialog(), key));
   RECT rect{};
   GetWindowRect(dialog(), &rect);
-  EXPECT_EQ(rect.right - rect.left, 1000);
-  EXPECT_EQ(rect.bottom - rect.top, 700);
+  EXPECT_TRUE(rect.right - rect.left == 1000 && rect.bottom - rect.top == 700);
 
   SetWindowPos(dialog(), nullptr, -30000, -30000, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
   ASSERT_TRUE(SaveWindowPlacement(dialog(), key));
