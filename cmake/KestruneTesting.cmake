@@ -46,6 +46,12 @@ endfunction()
 
 # The plain simulator: KESTRUNE_TEST_SIM, KESTRUNE_TEST_SIM_LOG.
 kestrune_sim_fixture(kestrune_sim sim)
+# A simulator with a hundred instances in cn-shanghai, for replies of
+# thousands of rows: KESTRUNE_TEST_FLEET_SIM. It starts with the plain one
+# (a test program names one list of fixtures for all its cases).
+kestrune_sim_fixture(kestrune_sim_fleet sim-fleet --instances 100@cn-shanghai)
+set_tests_properties(kestrune_sim_fleet_start PROPERTIES FIXTURES_SETUP "kestrune_sim_fleet;kestrune_sim")
+set_tests_properties(kestrune_sim_fleet_stop PROPERTIES FIXTURES_CLEANUP "kestrune_sim_fleet;kestrune_sim")
 if(CMAKE_CROSSCOMPILING)
   # Ends the Wine processes the tests left in the prefix (cmake/wine-run.sh).
   add_test(NAME kestrune_wine_stop

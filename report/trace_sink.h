@@ -3,7 +3,9 @@
 // that cannot be delivered is dropped. Lines are UTF-8. Not thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +17,11 @@ class TraceSink {
  public:
   virtual ~TraceSink() = default;
   virtual void Line(std::string_view line) = 0;
+  // Many lines at once, in their order; a sink that queues them may keep
+  // the strings themselves.
+  virtual void Lines(std::vector<std::string>&& lines) {
+    for (const std::string& line : lines) Line(line);
+  }
 };
 
 class NullTraceSink : public TraceSink {
@@ -43,28 +50,39 @@ class RecordingTraceSink : public TraceSink {
   std::vector<std::string> lines_;
 };
 
-// Where the debug viewer program is installed: root-relative, so on the
-// current drive (for example C:\Kestrune\DbgView.exe).
-inline constexpr std::string_view kDebugViewerPath = "\\Kestrune\\DbgView.exe";
-
 // Appends each line to the external debug viewer: the top-level window of
 // class "DbgWinClass" and its first "Edit" child. Lines are separated by
-// "\r\n" (none before the first) and the end is scrolled into view. When no
-// viewer window exists, the sink starts the viewer program once in its
-// lifetime, and only if that file exists; lines that find no window are
-// dropped. Other systems have no such viewer and drop every line.
+// "\r\n" (none before the first) and the end is scrolled into view. The sink
+// never starts the viewer: lines that find no viewer window are dropped.
+//
+// Line never waits for the viewer: lines go into a bounded queue that a
+// thread of the sink's own hands over, everything waiting at once, with
+// time-outs. Lines beyond the bound, or that a viewer too slow to answer did
+// not take, are dropped and counted, and the count is reported to the viewer
+// with the next lines it takes. Other systems have no such viewer and drop
+// every line.
 class DebugViewerSink : public TraceSink {
  public:
-  explicit DebugViewerSink(std::string viewer_path = std::string(kDebugViewerPath))
-      : viewer_path_(std::move(viewer_path)) {}
-  void Line(std::string_view line) override;
+  DebugViewerSink();
+  // Waits for a hand-over in progress (bounded by its time-outs); lines still
+  // queued are dropped.
+  ~DebugViewerSink() override;
+  DebugViewerSink(const DebugViewerSink&) = delete;
+  DebugViewerSink& operator=(const DebugViewerSink&) = delete;
 
-  // True once the sink has tried to start the viewer program.
-  bool start_tried() const { return start_tried_; }
+  void Line(std::string_view line) override;
+  void Lines(std::vector<std::string>&& lines) override;
+
+  // Waits until every queued line was handed over or dropped, handling the
+  // messages sent to this thread meanwhile (a viewer window may belong to
+  // it); false when that took longer than `limit_ms`.
+  bool Flush(unsigned limit_ms);
+  // Lines dropped so far.
+  std::size_t dropped() const;
 
  private:
-  std::string viewer_path_;
-  bool start_tried_ = false;
+  struct Queue;
+  std::unique_ptr<Queue> queue_;
 };
 
 }  // namespace kestrune::report

@@ -1,8 +1,10 @@
 // POSIX side of the debug viewer seam: there is no viewer window to reach.
-#include "report/trace_sink.h"
+#include "report/viewer_window.h"
 
 namespace kestrune::report {
 
-void DebugViewerSink::Line(std::string_view) {}
+ViewerHandOver HandToViewer(std::string_view) { return ViewerHandOver::kNoViewer; }
+
+void HandleSentMessages() {}
 
 }  // namespace kestrune::report

@@ -1,68 +1,55 @@
 // Windows side of the debug viewer seam: window lookup and edit-control
-// messages to the viewer, through the wide-character API.
+// messages to the viewer, through the wide-character API, each bounded by a
+// time-out so that a hung or busy viewer costs the sink's thread, never the
+// program.
 #include <windows.h>
 
 #include <string>
 
 #include "core/wide_text.h"
-#include "report/trace_sink.h"
+#include "report/viewer_window.h"
 
 namespace kestrune::report {
 namespace {
 
 constexpr wchar_t kViewerClass[] = L"DbgWinClass";
 constexpr wchar_t kEditClass[] = L"Edit";
-// A viewer that was just started gets this long to show its window; the wait
-// happens at most once per sink.
-constexpr DWORD kStartWaitMs = 2000;
+constexpr UINT kSendTimeoutMs = 5000;
 
-bool IsFile(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-void StartViewer(const std::wstring& path) {
-  std::wstring command_line = L"\"" + path + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    return;
-  }
-  WaitForInputIdle(process.hProcess, kStartWaitMs);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+bool SendBounded(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* result) {
+  return SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             result) != 0;
 }
 
 }  // namespace
 
-void DebugViewerSink::Line(std::string_view line) {
+ViewerHandOver HandToViewer(std::string_view text) {
   HWND viewer = FindWindowW(kViewerClass, nullptr);
-  if (viewer == nullptr && !start_tried_) {
-    start_tried_ = true;
-    std::wstring path = core::ToWide(viewer_path_);
-    if (IsFile(path)) {
-      StartViewer(path);
-      viewer = FindWindowW(kViewerClass, nullptr);
-    }
-  }
-  if (viewer == nullptr) return;
-  HWND edit = FindWindowExW(viewer, nullptr, kEditClass, nullptr);
-  if (edit == nullptr) return;
+  HWND edit = viewer != nullptr ? FindWindowExW(viewer, nullptr, kEditClass, nullptr) : nullptr;
+  if (edit == nullptr) return ViewerHandOver::kNoViewer;
 
   // The caret is put at the end: the user may have clicked into the text
-  // since the last line, and a line inserted there would break another.
-  LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
-  SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(length), length);
-  if (length != 0) {
-    SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"\r\n"));
+  // since the last lines, and lines inserted there would break another.
+  DWORD_PTR length = 0;
+  if (!SendBounded(edit, WM_GETTEXTLENGTH, 0, 0, &length)) return ViewerHandOver::kTooSlow;
+  DWORD_PTR ignored = 0;
+  if (!SendBounded(edit, EM_SETSEL, length, static_cast<LPARAM>(length), &ignored)) {
+    return ViewerHandOver::kTooSlow;
   }
-  std::wstring wide = core::ToWide(line);
-  SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
-  SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+  std::wstring wide;
+  if (length != 0) wide = L"\r\n";
+  wide += core::ToWide(text);
+  if (!SendBounded(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()), &ignored)) {
+    return ViewerHandOver::kTooSlow;
+  }
+  SendBounded(edit, EM_SCROLLCARET, 0, 0, &ignored);
+  return ViewerHandOver::kTaken;
+}
+
+void HandleSentMessages() {
+  MSG message{};
+  // Peeking delivers the messages sent from other threads; posted ones stay.
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
 }  // namespace kestrune::report

@@ -29,12 +29,14 @@
 #include "ui/clipboard.h"
 #include "ui/control_text.h"
 #include "ui/credential_fields.h"
+#include "ui/dialog_layout.h"
 #include "ui/notify_icon.h"
 #include "ui/parameter_form.h"
 #include "ui/request_runner.h"
 #include "ui/resource_ids.h"
 #include "ui/result_list_view.h"
 #include "ui/wait_box.h"
+#include "ui/window_placement.h"
 
 namespace kestrune::ui {
 namespace {
@@ -217,6 +219,7 @@ class MainDialog {
   LRESULT OnGetDefaultId();
   LRESULT OnSetCursor(WPARAM wparam, LPARAM lparam);
   LRESULT OnDpiChanged(UINT dpi, const RECT& suggested);
+  LRESULT OnGetMinMaxInfo(MINMAXINFO& info) const;
   LRESULT OnRequestDone(LPARAM lparam);
   LRESULT OnActivate(bool active);
   LRESULT OnDestroy();
@@ -281,9 +284,14 @@ class MainDialog {
   // The wait of the request in flight, if it has one, and how to give it up.
   std::optional<engine::WaitPlan> waiting_;
   std::shared_ptr<std::atomic<bool>> wait_cancel_;
+  // The template's font, which the dialog manager made and gave every control.
+  HFONT dialog_font_ = nullptr;
   // The dialog font scaled for a monitor's DPI after a DPI change; nullptr
   // while the template's font is in use.
   HFONT scaled_font_ = nullptr;
+  DialogLayout layout_;
+  bool taking_suggestion_ = false;
+  std::wstring placement_key_;
   UINT dpi_ = 0;
   // The request in flight, for the header row its reply gets.
   struct SentRequest {
@@ -318,6 +326,21 @@ LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return OnSetCursor(wparam, lparam);
     case WM_DPICHANGED:
       return OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+    case WM_SETFONT:
+      // Sent by the dialog manager before WM_INITDIALOG; the default window
+      // procedure would not keep it.
+      dialog_font_ = reinterpret_cast<HFONT>(wparam);
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(scaled_font_ != nullptr ? scaled_font_ : dialog_font_);
+    case WM_SIZE:
+      if (wparam != SIZE_MINIMIZED) layout_.Apply();
+      return 0;
+    case WM_GETMINMAXINFO:
+      return OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lparam));
+    case WM_VSCROLL:
+      layout_.Scroll(LOWORD(wparam));
+      return 0;
     case kRequestDoneMessage:
       return OnRequestDone(lparam);
     case WM_ACTIVATE:
@@ -366,6 +389,9 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
 
   SetUpParameterForm(dialog_);
   SetUpWaitBox(dialog_);
+  // The template's places are the smallest layout.
+  layout_.Capture(dialog_);
+  placement_key_ = options->placement_key;
 
   FillSelector(dialog_, IDC_REGION, Entries(catalogue::Regions()), 0);
   FillSelector(dialog_, IDC_PRODUCT_GROUP, Entries(catalogue::ProductGroups()), 0);
@@ -513,6 +539,7 @@ LRESULT MainDialog::OnNextDialogControl(WPARAM which, bool is_handle) {
                         : GetNextDlgTabItem(dialog_, GetFocus(), which != 0);
   if (next == nullptr) return 0;
   SetFocus(next);
+  layout_.Reveal(next);
   if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
     SendMessageW(next, EM_SETSEL, 0, -1);
   }
@@ -552,34 +579,46 @@ LRESULT MainDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
   const UINT old_dpi = dpi_ != 0 ? dpi_ : USER_DEFAULT_SCREEN_DPI;
   dpi_ = dpi;
   if (dpi != 0 && dpi != old_dpi) {
-    auto scale = [&](LONG value) { return MulDiv(value, static_cast<int>(dpi), old_dpi); };
+    layout_.Scale(static_cast<int>(dpi), static_cast<int>(old_dpi));
     LOGFONTW font{};
-    // The template names no font, so the controls start in the system font.
-    HFONT current =
-        scaled_font_ != nullptr ? scaled_font_ : static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+    HFONT current = scaled_font_ != nullptr ? scaled_font_ : dialog_font_;
+    if (current == nullptr) current = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     HFONT scaled = nullptr;
     if (GetObjectW(current, sizeof(font), &font) == sizeof(font)) {
-      font.lfHeight = scale(font.lfHeight);
-      font.lfWidth = scale(font.lfWidth);
+      font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(old_dpi));
+      font.lfWidth = MulDiv(font.lfWidth, static_cast<int>(dpi), static_cast<int>(old_dpi));
       scaled = CreateFontIndirectW(&font);
     }
-    for (HWND child = GetWindow(dialog_, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-      RECT rect{};
-      GetWindowRect(child, &rect);
-      MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
-      SetWindowPos(child, nullptr, scale(rect.left), scale(rect.top), scale(rect.right - rect.left),
-                   scale(rect.bottom - rect.top), SWP_NOZORDER | SWP_NOACTIVATE);
-      if (scaled != nullptr)
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), TRUE);
-    }
     if (scaled != nullptr) {
+      for (HWND child = GetWindow(dialog_, GW_CHILD); child != nullptr;
+           child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), TRUE);
+      }
       if (scaled_font_ != nullptr) DeleteObject(scaled_font_);
       scaled_font_ = scaled;
     }
   }
+  // The suggested rectangle is taken as it is, even a pixel below the
+  // smallest size that rounding made.
+  taking_suggestion_ = true;
   SetWindowPos(dialog_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  taking_suggestion_ = false;
+  layout_.Apply();
+  return 0;
+}
+
+// The smallest window is the template's layout; on a monitor too low for it,
+// the window may be as low as the monitor and its client area scrolls.
+LRESULT MainDialog::OnGetMinMaxInfo(MINMAXINFO& info) const {
+  if (taking_suggestion_) return 0;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (!GetMonitorInfoW(MonitorFromWindow(dialog_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return 0;
+  }
+  const SIZE smallest = layout_.MinimumWindowSize(monitor.rcWork);
+  if (smallest.cx > 0 && smallest.cy > 0) info.ptMinTrackSize = {smallest.cx, smallest.cy};
   return 0;
 }
 
@@ -620,6 +659,7 @@ void MainDialog::RequestClose() {
 }
 
 LRESULT MainDialog::OnDestroy() {
+  SaveWindowPlacement(dialog_, placement_key_);
   // A request still in flight finishes in the background; its outcome is freed there.
   runner_.Close();
   if (wait_cancel_) wait_cancel_->store(true);
@@ -652,9 +692,6 @@ void MainDialog::Abandon() {
   SetControlText(dialog_, IDC_REPORT, kCancelledText);
 }
 
-// The field of the rows that explain an error reply.
-constexpr std::string_view kNoteField = "Note";
-
 LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   std::unique_ptr<RequestOutcome> outcome = RequestRunner::Take(lparam);
   if (outcome == nullptr) return 0;
@@ -667,26 +704,14 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   awaited_ = 0;
   SetInFlight(false);
   if (!outcome->credential_source.empty()) credentials_.ShowSource(outcome->credential_source);
-  for (const std::string& line : outcome->trace_lines) trace().Line(line);
+  trace().Lines(std::move(outcome->trace_lines));
   // A measured clock offset holds for every later request of the session.
   engine_options_.clock_offset = outcome->clock_offset;
   const engine::RequestResult& result = outcome->result;
-  // Explanations of an error read below its rows: the list shows the newest
-  // row on top, so they go in first, last note first.
-  std::vector<ListChange> changes = std::move(outcome->list_changes);
-  auto after_clear = std::find_if(changes.rbegin(), changes.rend(), [](const ListChange& change) {
-                       return change.clear;
-                     }).base();
-  std::vector<ListChange> notes;
-  for (auto note = result.notes.rbegin(); note != result.notes.rend(); ++note) {
-    notes.push_back(ListChange{false, std::string(kNoteField), *note});
-  }
-  changes.insert(after_clear, notes.begin(), notes.end());
-  // A sample shown while the request was in flight gives way to the reply.
-  result_list_.Clear();
-  result_list_.BeginBatch();
-  ReplayListChanges(changes, result_list_);
-  const std::size_t records = static_cast<std::size_t>(result_list_.RowCount());
+  // The rows arrive ready to show: nothing here is done per row, so a reply
+  // of thousands of rows costs the window no more than a short one.
+  ShownRows rows = std::move(outcome->rows);
+  const std::size_t records = rows.size();
   const ULONGLONG elapsed = GetTickCount64() - sent_.started_ms;
   std::string status;
   switch (result.outcome) {
@@ -700,9 +725,13 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
       status = "connection failed";
       break;
     case engine::Outcome::kErrorReply: {
-      std::wstring code;
-      for (int row = 0; row < result_list_.RowCount(); ++row) {
-        if (result_list_.CellText(row, 0) == L"Code") code = result_list_.CellText(row, 1);
+      std::wstring_view code;
+      // The bottom-most Code row on screen, the first kept.
+      for (const auto& [field, info] : rows) {
+        if (field == L"Code") {
+          code = info;
+          break;
+        }
       }
       status =
           "Error " + (code.empty() ? std::to_string(result.http_status) : core::FromWide(code));
@@ -714,10 +743,13 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   }
   const std::string timing = std::to_string(elapsed) + " ms";
   // The header row stands above the reply's rows, which keep their order.
-  result_list_.InsertTop(
+  RowCollector header;
+  header.InsertTop(
       sent_.time + " " + sent_.action,
       (sent_.region.empty() ? std::string("-") : sent_.region) + " · " + status + " · " + timing);
-  result_list_.EndBatch();
+  rows.push_back(std::move(header.rows().front()));
+  // A sample shown while the request was in flight gives way to the reply.
+  result_list_.Replace(std::move(rows));
   std::string report;
   if (result.outcome == engine::Outcome::kGoodReply) {
     report = "OK · " + std::to_string(records) + " records · " + timing;
@@ -1038,7 +1070,11 @@ HWND CreateMainDialog(HINSTANCE instance, const MainDialogOptions& options) {
   if (!RegisterMainDialogClass(instance)) return nullptr;
   HWND dialog = CreateDialogParamW(instance, kTemplateName, nullptr, MainDialogProc,
                                    reinterpret_cast<LPARAM>(&options));
-  if (dialog != nullptr) ShowWindow(dialog, SW_SHOWNORMAL);
+  if (dialog != nullptr && !RestoreWindowPlacement(dialog, options.placement_key)) {
+    // The template's size may exceed a small or scaled screen.
+    FitWindowToMonitor(dialog);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+  }
   return dialog;
 }
 

@@ -26,6 +26,9 @@ struct MainDialogOptions {
   std::string credential_file = "sign";
   // Whether to put an icon into the notification area.
   bool notify_icon = true;
+  // Where the window's size and place are kept between runs, under
+  // HKEY_CURRENT_USER; empty: not kept.
+  std::wstring placement_key = L"Software\\Kestrune";
 };
 
 // Registers the window class "DLGCLASS" (the dialog's class) once per process;

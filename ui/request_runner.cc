@@ -9,24 +9,13 @@
 #include <thread>
 #include <utility>
 
+#include "core/wide_text.h"
 #include "engine/credential_chain.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
 
 namespace kestrune::ui {
 namespace {
-
-class RecordingList : public report::ResultList {
- public:
-  explicit RecordingList(std::vector<ListChange>& changes) : changes_(changes) {}
-  void InsertTop(std::string_view field, std::string_view info) override {
-    changes_.push_back({false, std::string(field), std::string(info)});
-  }
-  void Clear() override { changes_.push_back({true, {}, {}}); }
-
- private:
-  std::vector<ListChange>& changes_;
-};
 
 class RecordingTrace : public report::TraceSink {
  public:
@@ -36,6 +25,9 @@ class RecordingTrace : public report::TraceSink {
  private:
   std::vector<std::string>& lines_;
 };
+
+// The field of the rows that explain an error reply.
+constexpr std::wstring_view kNoteField = L"Note";
 
 // Sleeps `pause`, a little at a time; false as soon as `cancelled` is set.
 bool PauseUnlessCancelled(std::chrono::milliseconds pause, const std::atomic<bool>* cancelled) {
@@ -102,16 +94,6 @@ struct RequestRunner::Mailbox {
   }
 };
 
-void ReplayListChanges(const std::vector<ListChange>& changes, report::ResultList& list) {
-  for (const ListChange& change : changes) {
-    if (change.clear) {
-      list.Clear();
-    } else {
-      list.InsertTop(change.field, change.info);
-    }
-  }
-}
-
 RequestRunner::RequestRunner() : mailbox_(std::make_shared<Mailbox>()) {}
 
 RequestRunner::~RequestRunner() { Close(); }
@@ -157,7 +139,7 @@ bool RequestRunner::Start(RequestJob job) {
         job.options.renewing = found->renewing;
         outcome->credential_source = found->source;
       }
-      RecordingList list(outcome->list_changes);
+      RowCollector list;
       RecordingTrace trace(outcome->trace_lines);
       engine::Engine engine(mailbox->clock, list, trace, job.options);
       if (job.wait) {
@@ -165,7 +147,7 @@ bool RequestRunner::Start(RequestJob job) {
             *job.wait,
             [&]() -> const engine::RequestResult& {
               // Only the last call's rows are shown.
-              outcome->list_changes.clear();
+              list.Clear();
               outcome->result = engine.Send(job.credentials, job.action, job.values);
               return outcome->result;
             },
@@ -176,9 +158,15 @@ bool RequestRunner::Start(RequestJob job) {
         outcome->result = engine.Send(job.credentials, job.action, job.values);
       }
       outcome->clock_offset = engine.clock_offset();
+      // Explanations of an error read below its rows, in their order; the
+      // rows are kept bottom row first.
+      for (const std::string& note : outcome->result.notes) {
+        list.rows().insert(list.rows().begin(), {std::wstring(kNoteField), core::ToWide(note)});
+      }
+      outcome->rows = std::move(list.rows());
     } catch (const std::exception& failure) {
       // Nothing may escape a thread; the dialog shows what went wrong.
-      outcome->list_changes.clear();
+      outcome->rows.clear();
       outcome->waited.reset();
       outcome->result = engine::RequestResult{};
       outcome->result.outcome = engine::Outcome::kRefused;

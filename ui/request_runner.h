@@ -4,12 +4,12 @@
 //
 // The engine stays single-request and synchronous: every request gets an
 // Engine of its own on a thread of its own, whose result list and trace sink
-// only record. The dialog replays the recording on its own thread when the
-// outcome arrives, and only if it still waits for that request's generation
-// number; the outcome of a request it gave up is dropped whole. A worker is
-// detached: one whose request was given up finishes in the background within
-// the engine's time-outs. Once the runner is closed (the dialog is going
-// away), a finished worker frees its outcome instead of posting it.
+// only record: the rows come back ready to show (converted, in their final
+// order), so the dialog's thread only swaps them in when the outcome arrives, and only if it still
+// waits for that request's generation number; the outcome of a request it gave up is dropped whole.
+// A worker is detached: one whose request was given up finishes in the background within the
+// engine's time-outs. Once the runner is closed (the dialog is going away), a finished worker frees
+// its outcome instead of posting it.
 //
 // Start, Close and Take are for the dialog's thread; the workers touch only
 // their own job and the runner's shared mailbox.
@@ -31,6 +31,7 @@
 #include "engine/wait_condition.h"
 #include "report/result_list.h"
 #include "request/credentials.h"
+#include "ui/result_list_view.h"
 
 namespace kestrune::ui {
 
@@ -51,30 +52,21 @@ struct RequestJob {
   std::shared_ptr<std::atomic<bool>> cancelled;
 };
 
-// One change the engine made to the result list, in the order made.
-struct ListChange {
-  bool clear = false;  // Clear(); otherwise InsertTop(field, info)
-  std::string field;
-  std::string info;
-};
-
 struct RequestOutcome {
   std::uint64_t generation = 0;
   engine::RequestResult result;
-  std::vector<ListChange> list_changes;
+  // The reply's rows, with the notes that explain an error below them.
+  ShownRows rows;
   std::vector<std::string> trace_lines;
   // The engine's clock offset after the request, for the next one.
   std::chrono::seconds clock_offset{0};
-  // A job with a wait plan: how the wait ended (`result` and `list_changes`
+  // A job with a wait plan: how the wait ended (`result` and `rows`
   // are its last call's).
   std::optional<engine::WaitProgress> waited;
   // Where the chain found the credentials; empty when they were typed in.
   // Never holds the secret or the token.
   std::string credential_source;
 };
-
-// Applies recorded changes to a list, in their order.
-void ReplayListChanges(const std::vector<ListChange>& changes, report::ResultList& list);
 
 class RequestRunner {
  public:

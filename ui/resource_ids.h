@@ -63,5 +63,10 @@
 #define IDC_START_INSTANCE 4023
 #define IDC_STOP_INSTANCE 4024
 
+// Captions that move with their fields when the window grows.
+#define IDC_REPORT_CAPTION 4050
+#define IDC_COPIED_CAPTION 4051
+#define IDC_REGION_CAPTION 4052
+
 // Captions of the selectors and fields this dialog adds; no code addresses them.
 #define IDC_STATIC_TEXT -1

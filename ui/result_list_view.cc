@@ -43,8 +43,8 @@ std::string_view WithoutCdata(std::string_view text) {
 }
 
 // The rows of one control, bottom row first, so that a row on top is an append.
-struct RowStore : std::vector<std::pair<std::wstring, std::wstring>> {
-  bool batching = false;
+struct RowStore {
+  ShownRows rows;
 };
 constexpr wchar_t kRowsProperty[] = L"KestruneRows";
 constexpr UINT_PTR kSubclassId = 1;
@@ -66,6 +66,10 @@ LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
 
 }  // namespace
 
+void RowCollector::InsertTop(std::string_view field, std::string_view info) {
+  rows_.emplace_back(core::ToWide(field), core::ToWide(WithoutCdata(info)));
+}
+
 void ListViewResultList::Setup() {
   if (list_ == nullptr) return;
   if (RowsOf(list_) == nullptr) {
@@ -78,10 +82,6 @@ void ListViewResultList::Setup() {
     }
   }
   SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, kExtendedStyles, kExtendedStyles);
-  // The dialog has no font of its own, so its controls draw in the system
-  // font; the list would pick a font of its own (the icon-title font), which
-  // need not carry the Chinese region names the rest of the dialog shows.
-  SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(SYSTEM_FONT)), FALSE);
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -96,40 +96,37 @@ void ListViewResultList::Setup() {
 void ListViewResultList::InsertTop(std::string_view field, std::string_view info) {
   RowStore* rows = RowsOf(list_);
   if (rows == nullptr) return;
-  rows->emplace_back(core::ToWide(field), core::ToWide(WithoutCdata(info)));
-  if (rows->batching) return;
-  SendMessageW(list_, LVM_SETITEMCOUNT, rows->size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  rows->rows.emplace_back(core::ToWide(field), core::ToWide(WithoutCdata(info)));
+  SendMessageW(list_, LVM_SETITEMCOUNT, rows->rows.size(),
+               LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   InvalidateRect(list_, nullptr, FALSE);
 }
 
 void ListViewResultList::Clear() {
   RowStore* rows = RowsOf(list_);
   if (rows == nullptr) return;
-  rows->clear();
+  rows->rows.clear();
   SendMessageW(list_, LVM_SETITEMCOUNT, 0, 0);
 }
 
-void ListViewResultList::BeginBatch() {
-  if (RowStore* rows = RowsOf(list_)) rows->batching = true;
-}
-
-void ListViewResultList::EndBatch() {
-  RowStore* rows = RowsOf(list_);
-  if (rows == nullptr || !rows->batching) return;
-  rows->batching = false;
-  SendMessageW(list_, LVM_SETITEMCOUNT, rows->size(), 0);
+void ListViewResultList::Replace(ShownRows rows) {
+  RowStore* store = RowsOf(list_);
+  if (store == nullptr) return;
+  // The old rows are freed after the control has let go of them.
+  std::swap(store->rows, rows);
+  SendMessageW(list_, LVM_SETITEMCOUNT, store->rows.size(), 0);
   InvalidateRect(list_, nullptr, FALSE);
 }
 
 int ListViewResultList::RowCount() const {
   const RowStore* rows = RowsOf(list_);
-  return rows != nullptr ? static_cast<int>(rows->size()) : 0;
+  return rows != nullptr ? static_cast<int>(rows->rows.size()) : 0;
 }
 
-std::wstring ListViewResultList::CellText(int row, int column) const {
-  const RowStore* rows = RowsOf(list_);
-  if (rows == nullptr || row < 0 || row >= RowCount() || column < 0 || column > 1) return {};
-  const auto& cells = (*rows)[rows->size() - 1 - static_cast<std::size_t>(row)];
+std::wstring_view ListViewResultList::Cell(int row, int column) const {
+  const RowStore* store = RowsOf(list_);
+  if (store == nullptr || row < 0 || row >= RowCount() || column < 0 || column > 1) return {};
+  const auto& cells = store->rows[store->rows.size() - 1 - static_cast<std::size_t>(row)];
   return column == 0 ? cells.first : cells.second;
 }
 
@@ -138,7 +135,7 @@ void ListViewResultList::FillDisplayInfo(NMLVDISPINFOW& info) const {
       info.item.cchTextMax <= 0) {
     return;
   }
-  const std::wstring text = CellText(info.item.iItem, info.item.iSubItem);
+  const std::wstring_view text = Cell(info.item.iItem, info.item.iSubItem);
   // The control gives room for what it draws; a longer text is cut to it.
   const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
   const std::size_t length = std::min(text.size(), room);

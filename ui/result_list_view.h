@@ -16,10 +16,28 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "report/result_list.h"
 
 namespace kestrune::ui {
+
+// Rows as the list shows them, bottom row first, in wide text.
+using ShownRows = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Collects rows for the list on any thread (a request's worker), already
+// converted and with CDATA wrappers stripped, so that the dialog's thread
+// only swaps them in.
+class RowCollector : public report::ResultList {
+ public:
+  void InsertTop(std::string_view field, std::string_view info) override;
+  void Clear() override { rows_.clear(); }
+  ShownRows& rows() { return rows_; }
+
+ private:
+  ShownRows rows_;
+};
 
 class ListViewResultList : public report::ResultList {
  public:
@@ -32,18 +50,17 @@ class ListViewResultList : public report::ResultList {
 
   void InsertTop(std::string_view field, std::string_view info) override;
   void Clear() override;
-  // Between these two, rows go into the store only and the control learns
-  // the new count once at the end: one count change per row costs the
-  // control a pass over all rows.
-  void BeginBatch();
-  void EndBatch();
+  // Replaces every row by `rows` with one count change, whatever their number.
+  void Replace(ShownRows rows);
   // Answers the control's request for a cell's text (LVN_GETDISPINFOW).
   void FillDisplayInfo(NMLVDISPINFOW& info) const;
 
   // Number of rows.
   int RowCount() const;
   // The whole text of one cell (no length cap); empty for a row that does not exist.
-  std::wstring CellText(int row, int column) const;
+  std::wstring CellText(int row, int column) const { return std::wstring(Cell(row, column)); }
+  // The same, without a copy; valid until the rows next change.
+  std::wstring_view Cell(int row, int column) const;
   // The Info text of the focused row; nullopt when no row has the focus.
   std::optional<std::wstring> FocusedInfo() const;
 

@@ -142,8 +142,10 @@ ViewerWindow::ViewerWindow() {
   RegisterClassExW(&window_class);
   window_ = CreateWindowExW(0, L"DbgWinClass", L"viewer", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  edit_ = CreateWindowExW(0, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 300, 200,
-                          window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+  // As the real viewer's: without ES_AUTOVSCROLL an edit refuses text past
+  // its last visible line.
+  edit_ = CreateWindowExW(0, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL, 0,
+                          0, 300, 200, window_, nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(edit_, EM_SETLIMITTEXT, 1 << 20, 0);
 }
 
@@ -160,6 +162,9 @@ void DialogTest::SetUp() {
   // The notification icon costs seconds under Wine without a tray; the tests
   // that need it turn it on.
   options_.notify_icon = false;
+  // Each test starts where the template puts the window, whatever an earlier
+  // one left behind.
+  options_.placement_key.clear();
 }
 
 void DialogTest::OpenDialog() {

@@ -1,15 +1,16 @@
 // dialog_probe.exe: starts the real Kestrune.exe, waits for its dialog, and
 // checks it from outside as a user's desktop would see it.
 //
-//   dialog_probe [--snapshot FILE.bmp] [--regions | --instances] [--cancel]
-//                PATH\Kestrune.exe
+//   dialog_probe [--snapshot FILE.bmp] [--regions | --instances [--page-size N]]
+//                [--cancel] PATH\Kestrune.exe
 //
 // Waits (bounded) for a visible top-level window of class "DLGCLASS" titled
 // "Kestrune" owned by the started process, then for its first paint (no part
 // of it left to paint); with --regions presses DescribeRegions and checks that
 // the result list holds its 57 rows; with --instances fills in and sends
 // DescribeInstances (to the KESTRUNE_ENDPOINT the program inherits, with the
-// simulator's demo key) and waits for its rows; with --cancel points the
+// simulator's demo key; PageSize 10 unless --page-size says otherwise), waits
+// for its rows and prints the time from Send to the rows; with --cancel points the
 // program at a listener of its own that never answers, sends, presses Cancel
 // and measures the time until the window is idle again; with --snapshot writes
 // the window's pixels as a 24-bit BMP; then closes the window with WM_CLOSE
@@ -22,6 +23,7 @@
 #include <commctrl.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -211,6 +213,7 @@ int wmain(int argc, wchar_t** argv) {
   bool regions = false;
   bool instances = false;
   bool cancel = false;
+  const wchar_t* page_size = L"10";
   const wchar_t* program = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--snapshot") == 0 && i + 1 < argc) {
@@ -219,6 +222,8 @@ int wmain(int argc, wchar_t** argv) {
       regions = true;
     } else if (std::wcscmp(argv[i], L"--instances") == 0) {
       instances = true;
+    } else if (std::wcscmp(argv[i], L"--page-size") == 0 && i + 1 < argc) {
+      page_size = argv[++i];
     } else if (std::wcscmp(argv[i], L"--cancel") == 0) {
       cancel = true;
     } else {
@@ -226,9 +231,10 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (program == nullptr) {
-    std::fprintf(stderr,
-                 "usage: dialog_probe [--snapshot FILE.bmp] [--regions | --instances] [--cancel] "
-                 "Kestrune.exe\n");
+    std::fprintf(
+        stderr,
+        "usage: dialog_probe [--snapshot FILE.bmp] [--regions | --instances [--page-size N]] "
+        "[--cancel] Kestrune.exe\n");
     return 2;
   }
   if (!snapshot.empty() && !instances) regions = true;
@@ -304,12 +310,26 @@ int wmain(int argc, wchar_t** argv) {
                         Choose(dialog, kActionSelector, L"DescribeInstances");
     SetDlgItemTextW(dialog, kFirstField, L"cn-shanghai");
     SetDlgItemTextW(dialog, kFirstFreeName, L"PageSize");
-    SetDlgItemTextW(dialog, kFirstFreeValue, L"10");
+    SetDlgItemTextW(dialog, kFirstFreeValue, page_size);
+    const LARGE_INTEGER sent = Now();
     PressSend(dialog);
-    const bool answered = chosen && WaitUntil([&] { return !Busy(dialog); }, 60000);
+    // Each look at the Send button is a message the window answers: the
+    // longest wait for one is the longest the window did not answer.
+    double longest = 0;
+    const bool answered = chosen && WaitUntil(
+                                        [&] {
+                                          const LARGE_INTEGER asked = Now();
+                                          const bool busy = Busy(dialog);
+                                          longest = std::max(longest, Milliseconds(asked, Now()));
+                                          return !busy;
+                                        },
+                                        60000);
     LRESULT rows = SendMessageW(GetDlgItem(dialog, kResultList), LVM_GETITEMCOUNT, 0, 0);
-    std::printf("DescribeInstances: %ld rows, report \"%ls\"\n", static_cast<long>(rows),
-                ControlText(dialog, 4011).c_str());
+    std::printf("longest wait for the window to answer: %.1f ms\n", longest);
+    RedrawWindow(GetDlgItem(dialog, kResultList), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    std::printf(
+        "DescribeInstances: %ld rows shown and painted %.1f ms after Send, report \"%ls\"\n",
+        static_cast<long>(rows), Milliseconds(sent, Now()), ControlText(dialog, 4011).c_str());
     if (!answered || rows == 0) {
       std::fprintf(stderr, "FAIL: DescribeInstances showed no rows\n");
       ++failures;

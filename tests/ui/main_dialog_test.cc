@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <set>
 #include <string>
@@ -16,6 +17,7 @@
 #include "tests/ui/dialog_fixture.h"
 #include "ui/notify_icon.h"
 #include "ui/resource_ids.h"
+#include "ui/window_placement.h"
 
 namespace kestrune::ui::testing {
 namespace {
@@ -45,7 +47,8 @@ TEST_F(StartStateTest, WindowClassCaptionAndSize) {
   EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
   EXPECT_NE(style & WS_SYSMENU, 0);
   EXPECT_NE(style & WS_MINIMIZEBOX, 0);
-  EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
+  EXPECT_NE(style & WS_MAXIMIZEBOX, 0);
+  EXPECT_NE(style & WS_THICKFRAME, 0);
 }
 
 TEST_F(StartStateTest, TemplateControlsKeepTheirClassesAndTexts) {
@@ -108,8 +111,9 @@ TEST_F(StartStateTest, ListColumnsRegionAndHiddenForm) {
   EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 2, reinterpret_cast<LPARAM>(&third)));
 
   // The list draws in the dialog's font, like every other control.
-  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)),
-            GetStockObject(SYSTEM_FONT));
+  EXPECT_EQ(SendMessageW(list, WM_GETFONT, 0, 0), SendMessageW(dialog(), WM_GETFONT, 0, 0));
+  EXPECT_EQ(SendMessageW(list, WM_GETFONT, 0, 0),
+            SendMessageW(Control(IDC_ACTION), WM_GETFONT, 0, 0));
 
   EXPECT_EQ(Text(IDC_REGION), L"cn-shanghai");
   EXPECT_EQ(SelectorEntries(IDC_REGION),
@@ -453,6 +457,134 @@ TEST_F(WindowTest, DpiChangeScalesTheLayout) {
   const RECT scaled = place(IDC_RESULT_LIST);
   EXPECT_EQ(scaled.left, scale(list.left));
   EXPECT_EQ(scaled.right - scaled.left, scale(list.right - list.left));
+}
+
+// Whether the visible controls fit a dialog of the size it has now: across
+// none leaves the client area, down none leaves the scrolled content, none
+// overlaps another, and no caption or button text is cut.
+void ExpectLayoutFits(HWND dialog, const std::string& at) {
+  RECT client{};
+  GetClientRect(dialog, &client);
+  SCROLLINFO scroll{};
+  scroll.cbSize = sizeof(scroll);
+  scroll.fMask = SIF_ALL;
+  LONG top = 0;
+  LONG bottom = client.bottom;
+  if (GetScrollInfo(dialog, SB_VERT, &scroll) && scroll.nMax >= static_cast<int>(scroll.nPage)) {
+    top = -scroll.nPos;
+    bottom = std::max<LONG>(client.bottom, scroll.nMax + 1 - scroll.nPos);
+  }
+  std::vector<std::pair<HWND, RECT>> shown;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if ((GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) == 0) continue;
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    shown.emplace_back(child, rect);
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto& [control, rect] = shown[i];
+    const std::string id = at + " control " + std::to_string(GetDlgCtrlID(control));
+    EXPECT_GE(rect.left, 0) << id;
+    EXPECT_LE(rect.right, client.right) << id;
+    EXPECT_GE(rect.top, top) << id;
+    EXPECT_LE(rect.bottom, bottom) << id;
+    for (std::size_t j = i + 1; j < shown.size(); ++j) {
+      RECT overlap{};
+      EXPECT_FALSE(IntersectRect(&overlap, &rect, &shown[j].second))
+          << id << " and " << GetDlgCtrlID(shown[j].first);
+    }
+    wchar_t class_name[32] = {};
+    GetClassNameW(control, class_name, 32);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    const bool is_static = _wcsicmp(class_name, L"Static") == 0 && (style & SS_ICON) == 0;
+    const bool is_button = _wcsicmp(class_name, L"Button") == 0;
+    if (!is_static && !is_button) continue;
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    std::wstring shown_text = text;
+    std::erase(shown_text, L'&');
+    HDC dc = GetDC(control);
+    auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, shown_text.c_str(), static_cast<int>(shown_text.size()), &extent);
+    SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+    // A check box's box and a push button's edges take room beside the text.
+    const LONG type = style & BS_TYPEMASK;
+    const LONG beside = !is_button ? 0 : (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX) ? 16 : 4;
+    EXPECT_LE(extent.cx + beside, rect.right - rect.left) << id << " cuts its text";
+    EXPECT_LE(extent.cy, rect.bottom - rect.top) << id << " cuts its text";
+  }
+}
+
+// The layout at 96, 120 and 144 DPI (each reached as a monitor of that DPI
+// tells the window), at its smallest size, larger, and in the work area of a
+// 1366 x 768 screen: everything fits, and scrolling brings the top and the
+// bottom rows into view when the window is shorter than the layout.
+TEST_F(WindowTest, LayoutFitsAtEachDpiAndSize) {
+  OpenDialog();
+  ChooseText(IDC_SERVICE, "ECS");
+  ChooseText(IDC_CATEGORY, "实例");
+  ChooseText(IDC_ACTION, "DescribeInstances");
+  HDC screen = GetDC(nullptr);
+  const UINT base = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+  ReleaseDC(nullptr, screen);
+  for (UINT percent : {100u, 125u, 150u}) {
+    const UINT dpi = MulDiv(base, percent, 100);
+    RECT window{};
+    GetWindowRect(dialog(), &window);
+    RECT suggested = window;
+    SendMessageW(dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    MINMAXINFO limits{};
+    SendMessageW(dialog(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    const POINT smallest = limits.ptMinTrackSize;
+    ASSERT_GT(smallest.x, 0);
+    // A 1366 x 768 screen with a 40-pixel task bar.
+    EXPECT_LE(smallest.x, 1366) << percent << "% needs scrolling across";
+    for (const SIZE& size : {SIZE{smallest.x, smallest.y}, SIZE{smallest.x + 300, smallest.y + 200},
+                             SIZE{1366, 728}}) {
+      const std::string at =
+          std::to_string(percent) + "% " + std::to_string(size.cx) + "x" + std::to_string(size.cy);
+      SetWindowPos(dialog(), nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+      Pump();
+      ExpectLayoutFits(dialog(), at);
+      RECT client{};
+      GetClientRect(dialog(), &client);
+      for (int end : {SB_BOTTOM, SB_TOP}) {
+        SendMessageW(dialog(), WM_VSCROLL, end, 0);
+        ExpectLayoutFits(dialog(), at + " scrolled");
+        RECT rect{};
+        GetWindowRect(Control(end == SB_BOTTOM ? IDC_SEND : IDC_ACTION), &rect);
+        MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&rect), 2);
+        EXPECT_TRUE(rect.top >= 0 && rect.bottom <= client.bottom) << at << " not reachable";
+      }
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// Kept under a key of the test's own; a place on no monitor is not restored.
+TEST_F(WindowTest, PlaceIsKeptAndRestoredOnlyOnAMonitor) {
+  const std::wstring key = L"Software\\KestruneTest\\Placement";
+  OpenDialog();
+  SetWindowPos(dialog(), nullptr, 40, 50, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+  ASSERT_TRUE(SaveWindowPlacement(dialog(), key));
+  SetWindowPos(dialog(), nullptr, 0, 0, 900, 650, SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_TRUE(RestoreWindowPlacement(dialog(), key));
+  RECT rect{};
+  GetWindowRect(dialog(), &rect);
+  EXPECT_TRUE(rect.right - rect.left == 1000 && rect.bottom - rect.top == 700);
+
+  SetWindowPos(dialog(), nullptr, -30000, -30000, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+  ASSERT_TRUE(SaveWindowPlacement(dialog(), key));
+  SetWindowPos(dialog(), nullptr, 10, 20, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_FALSE(RestoreWindowPlacement(dialog(), key));
+  GetWindowRect(dialog(), &rect);
+  EXPECT_EQ(rect.left, 10);
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KestruneTest");
 }
 
 }  // namespace

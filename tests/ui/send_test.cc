@@ -6,15 +6,18 @@
 #include <windows.h>
 
 #include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/wide_text.h"
@@ -239,6 +242,51 @@ TEST_F(SendTest, WaitForRepeatsSendUntilReachedOrGivenUp) {
       "the given-up wait to end", 2500));
 }
 
+// A reply of thousands of rows (a hundred instances, with the program's own
+// trace sink) is shown while the window keeps answering: another thread asks
+// it all along, and each answer must come within a generous bound.
+using LargeReplyTest = DialogTest;
+
+TEST_F(LargeReplyTest, ThousandsOfRowsLeaveTheWindowAnswering) {
+  const char* fleet = std::getenv("KESTRUNE_TEST_FLEET_SIM");
+  ASSERT_TRUE(fleet != nullptr && *fleet != '\0')
+      << "no simulator with a hundred instances: run through ctest, which starts one";
+  ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", fleet), 0);
+  options_.trace = nullptr;
+  OpenDialog();
+  _putenv_s("KESTRUNE_ENDPOINT", "");
+  SetText(IDC_KEY_ID, "kestrune-demo-id");
+  SetText(IDC_KEY_SECRET, "kestrune-demo-secret");
+  ChooseText(IDC_SERVICE, "ECS");
+  ChooseText(IDC_CATEGORY, "实例");
+  ChooseText(IDC_ACTION, "DescribeInstances");
+  SetText(IDC_PARAM_VALUE_FIRST, "cn-shanghai");
+  SetText(IDC_FREE_NAME_FIRST, "PageSize");
+  SetText(IDC_FREE_VALUE_FIRST, "100");
+  std::atomic<bool> done{false};
+  std::atomic<int> asked{0};
+  std::atomic<int> unanswered{0};
+  std::thread probe([&] {
+    while (!done) {
+      DWORD_PTR ignored = 0;
+      if (SendMessageTimeoutW(dialog(), WM_NULL, 0, 0, SMTO_NORMAL, 3000, &ignored) == 0) {
+        ++unanswered;
+      }
+      ++asked;
+      Sleep(5);
+    }
+  });
+  SendMessageW(Control(IDC_SEND), BM_CLICK, 0, 0);
+  WaitFor([this] { return !Busy(); }, "the request's outcome", 120000);
+  // Until the rows are painted.
+  RedrawWindow(Control(IDC_RESULT_LIST), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  done = true;
+  probe.join();
+  EXPECT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u) << core::FromWide(Text(IDC_REPORT));
+  EXPECT_GE(SendMessageW(Control(IDC_RESULT_LIST), LVM_GETITEMCOUNT, 0, 0), 3500);
+  EXPECT_EQ(unanswered.load(), 0) << "of " << asked.load() << " questions";
+}
+
 TEST_F(SendTest, TraceLinesArriveInTheDebugViewerWindow) {
   ViewerWindow viewer;
   ASSERT_TRUE(viewer.ready());
@@ -249,6 +297,9 @@ TEST_F(SendTest, TraceLinesArriveInTheDebugViewerWindow) {
   SendAndWait();
   ASSERT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u);
 
+  // The lines arrive after the reply is shown, without the window waiting.
+  WaitFor([&] { return viewer.Text().find(L"\r\nstrtitle = ZoneId") != std::wstring::npos; },
+          "the trace lines in the viewer");
   const std::wstring text = viewer.Text();
   // The exchange's steps first, then the values shown.
   EXPECT_EQ(text.rfind(L"Looking up hostname ", 0), 0u) << "no line break before the first line";
