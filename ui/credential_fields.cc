@@ -1,19 +1,10 @@
 #include "ui/credential_fields.h"
 
-#include <array>
-
 #include "core/wide_text.h"
 #include "ui/control_text.h"
 #include "ui/resource_ids.h"
 
 namespace kestrune::ui {
-namespace {
-
-// The four controls one right-click shows or hides.
-constexpr std::array<int, 4> kCredentialControls = {IDC_KEY_ID_CAPTION, IDC_KEY_SECRET_CAPTION,
-                                                    IDC_KEY_SECRET, IDC_KEY_ID};
-
-}  // namespace
 
 core::Status CredentialFields::Load() {
   if (GetFileAttributesW(core::ToWide(file_).c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -28,20 +19,6 @@ core::Status CredentialFields::Load() {
   SetControlText(dialog_, IDC_KEY_ID, loaded->access_key_id);
   SetControlText(dialog_, IDC_KEY_SECRET, loaded->access_key_secret);
   return core::Status::Ok();
-}
-
-core::Status CredentialFields::Save() {
-  core::Status saved = request::SaveCredentials(Current(), file_);
-  if (saved.ok()) return saved;
-  return core::Status::Error("credential file \"" + file_ + "\" not saved: " + saved.message());
-}
-
-void CredentialFields::ToggleVisibility() {
-  visible_ = !visible_;
-  for (int id : kCredentialControls) {
-    HWND control = GetDlgItem(dialog_, id);
-    if (control != nullptr) ShowWindow(control, visible_ ? SW_SHOWNORMAL : SW_HIDE);
-  }
 }
 
 request::Credentials CredentialFields::Current() const {

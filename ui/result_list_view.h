@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report/result_list.h"
 
@@ -46,6 +47,8 @@ class ListViewResultList : public report::ResultList {
   std::wstring CellText(int row, int column) const;
   // The Info text of the focused row; nullopt when no row has the focus.
   std::optional<std::wstring> FocusedInfo() const;
+  // The selected rows, top first.
+  std::vector<int> SelectedRows() const;
 
   HWND handle() const { return list_; }
 

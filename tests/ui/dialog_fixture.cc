@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <wincred.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -160,6 +162,8 @@ void DialogTest::SetUp() {
   // The notification icon costs seconds under Wine without a tray; the tests
   // that need it turn it on.
   options_.notify_icon = false;
+  // Remembered keys go to a target of this test run alone, emptied after each test.
+  options_.credential_target = L"KestruneTest/" + std::to_wstring(GetCurrentProcessId());
 }
 
 void DialogTest::OpenDialog() {
@@ -183,6 +187,7 @@ void DialogTest::TearDown() {
     if (message.message != WM_QUIT) DispatchMessageW(&message);
   }
   AuditOutputs();
+  CredDeleteW(options_.credential_target.c_str(), CRED_TYPE_GENERIC, 0);
   if (audit_ != nullptr) audit_->Finish();
   directory_.reset();
   audit_.reset();

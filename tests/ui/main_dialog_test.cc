@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwchar>
 #include <set>
 #include <string>
@@ -19,6 +20,27 @@
 
 namespace kestrune::ui::testing {
 namespace {
+
+// "major.minor.patch" from the fixed part of this program's version
+// resource; empty when there is none.
+std::string FileVersion() {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+  HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
+  const auto* bytes = static_cast<const BYTE*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+  // The fixed part follows the header (three words) and the key
+  // L"VS_VERSION_INFO", aligned to four bytes.
+  constexpr std::size_t kFixedOffset = 40;
+  if (bytes == nullptr ||
+      SizeofResource(nullptr, found) < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) {
+    return {};
+  }
+  VS_FIXEDFILEINFO fixed{};
+  std::memcpy(&fixed, bytes + kFixedOffset, sizeof(fixed));
+  if (fixed.dwSignature != 0xFEEF04BD) return {};
+  return std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(fixed.dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed.dwFileVersionLS));
+}
 
 using StartStateTest = DialogTest;
 
@@ -140,8 +162,6 @@ TEST_F(StartStateTest, SelectorsOfferTheCatalogue) {
   EXPECT_EQ(groups.back(), L"VideoService");
   EXPECT_EQ(Text(IDC_PRODUCT_GROUP), L"Elastic Compute");
 
-  EXPECT_EQ(SelectorEntries(IDC_SERVICE),
-            (std::vector<std::wstring>{L"ECS", L"IoT", L"API Gateway"}));
   EXPECT_EQ(Text(IDC_SERVICE), L"ECS");
   std::vector<std::wstring> categories = SelectorEntries(IDC_CATEGORY);
   ASSERT_EQ(categories.size(), 26u);
@@ -155,6 +175,17 @@ TEST_F(StartStateTest, SelectorsOfferTheCatalogue) {
   EXPECT_EQ(SendMessageW(Control(IDC_ACTION), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(Text(IDC_REPORT), L"");
   EXPECT_EQ(Text(IDC_COPIED_VALUE), L"");
+
+  // The group on show offers its services only.
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE), std::vector<std::wstring>{L"ECS"});
+  ChooseText(IDC_PRODUCT_GROUP, "Application");
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE), (std::vector<std::wstring>{L"IoT", L"API Gateway"}));
+  EXPECT_EQ(SelectorEntries(IDC_CATEGORY), std::vector<std::wstring>{L"IOT"});
+  ChooseText(IDC_PRODUCT_GROUP, "DataBase");
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE), std::vector<std::wstring>{});
+  EXPECT_EQ(SelectorEntries(IDC_ACTION), std::vector<std::wstring>{});
+  Press(IDC_SEND);
+  EXPECT_EQ(Text(IDC_REPORT), L"not sent: choose an action first");
 }
 
 TEST_F(StartStateTest, SecretFieldMasksItsText) {
@@ -173,7 +204,8 @@ TEST_F(StartStateTest, EveryAddedControlIsInsideTheDialogAndApartFromTheList) {
   MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&list), 2);
   const int added[] = {IDC_PRODUCT_GROUP,      IDC_SERVICE, IDC_CATEGORY,   IDC_ACTION,
                        IDC_COPIED_VALUE,       IDC_KEY_ID,  IDC_KEY_SECRET, IDC_KEY_ID_CAPTION,
-                       IDC_KEY_SECRET_CAPTION, IDC_REPORT,  IDC_EXIT,       IDC_SEND};
+                       IDC_KEY_SECRET_CAPTION, IDC_REPORT,  IDC_EXIT,       IDC_SEND,
+                       IDC_REMEMBER_KEYS};
   for (int id : added) {
     SCOPED_TRACE(id);
     ASSERT_NE(Control(id), nullptr);
@@ -243,9 +275,8 @@ TEST_F(WindowTest, AboutBoxIsModalAndItsButtonClosesIt) {
   EXPECT_TRUE(seen.found);
   EXPECT_TRUE(seen.owner_disabled) << "the main dialog waits while the About box is open";
   EXPECT_EQ(seen.button, W("确定"));
-  EXPECT_EQ(
-      seen.text,
-      W("软件名：Kestrune\r\nVersion:V0.0.2\r\n发布日期：2023/01/02\r\n作者：Kestrune 开发组"));
+  EXPECT_EQ(seen.text,
+            W("软件名：Kestrune\r\nVersion:" + FileVersion() + "\r\n作者：Kestrune 开发组"));
   EXPECT_TRUE(seen.has_icon);
   EXPECT_EQ(seen.client.right, seen.expected.right);
   EXPECT_EQ(seen.client.bottom, seen.expected.bottom);
