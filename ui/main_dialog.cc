@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -1172,8 +1173,8 @@ std::vector<ExportRow> MainDialog::ExportRows(const std::vector<int>& rows) cons
 void MainDialog::CopyRows(const std::vector<int>& rows, bool all) {
   std::vector<int> chosen = rows;
   if (all) {
-    chosen.clear();
-    for (int row = 0; row < result_list_.RowCount(); ++row) chosen.push_back(row);
+    chosen.assign(static_cast<std::size_t>(result_list_.RowCount()), 0);
+    std::iota(chosen.begin(), chosen.end(), 0);
   }
   if (chosen.empty()) return;  // nothing selected: the clipboard is left alone
   const std::vector<ExportRow> exported = ExportRows(chosen);
@@ -1195,8 +1196,8 @@ void MainDialog::SaveRows(const std::wstring& extension) {
   std::optional<std::wstring> path =
       choose_save_path_ ? choose_save_path_(dialog_, extension) : AskSavePath(dialog_, extension);
   if (!path || path->empty()) return;  // the user changed their mind
-  std::vector<int> rows;
-  for (int row = 0; row < count; ++row) rows.push_back(row);
+  std::vector<int> rows(static_cast<std::size_t>(count));
+  std::iota(rows.begin(), rows.end(), 0);
   const std::vector<ExportRow> exported = ExportRows(rows);
   const std::string target = core::FromWide(*path);
   const core::Status written =
@@ -1233,6 +1234,9 @@ void MainDialog::OnRememberKeysClicked() {
 
 std::string MainDialog::KeepKeys(const request::Credentials& sent) {
   if (IsDlgButtonChecked(dialog_, IDC_REMEMBER_KEYS) != BST_CHECKED) return {};
+  if (sent.access_key_id.empty() || sent.access_key_secret.empty()) {
+    return " · keys not remembered: the AccessKey id or secret is empty";
+  }
   const core::Status stored = store_.Write(sent);
   if (stored.ok()) return {};
   if (!file_fallback_agreed_) {

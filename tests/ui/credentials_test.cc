@@ -41,19 +41,29 @@ TEST_F(CredentialFileTest, LoadingAtStartSplitsAtTheFirstColon) {
   }
 }
 
-// A file that cannot be used is reported, never silently ignored; no file at
-// all is the first run and says nothing.
+// A file that cannot be used is reported, never silently ignored, and Send
+// then refuses to sign with an empty secret; no file at all is the first run
+// and says nothing.
 TEST_F(CredentialFileTest, NothingUsableLeavesTheFieldsEmpty) {
-  const std::string contents[] = {"", std::string(100, 'x') + ":never-loaded"};
+  const std::string contents[] = {"", std::string(100, 'x') + ":never-loaded",
+                                  "K:S3cret-in-file\nsecond line\n"};
   for (const std::string& content : contents) {
     SCOPED_TRACE(content.size());
     DialogTest::TearDown();
     DialogTest::SetUp();
     directory()->WriteFile(L"sign", content);
+    ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", "127.0.0.1:1"), 0);
     OpenDialog();
+    ASSERT_EQ(_putenv_s("KESTRUNE_ENDPOINT", ""), 0);
     EXPECT_EQ(Text(IDC_KEY_ID), L"");
     EXPECT_EQ(Text(IDC_KEY_SECRET), L"");
     EXPECT_NE(Text(IDC_REPORT).find(L"\"sign\""), std::wstring::npos)
+        << core::FromWide(Text(IDC_REPORT));
+    ChooseText(IDC_CATEGORY, "地域");
+    ChooseText(IDC_ACTION, "DescribeRegions");
+    Press(IDC_SEND);  // a request sent would fail to connect, and say so
+    EXPECT_EQ(Text(IDC_REPORT).rfind(L"not sent: no AccessKey secret; credential file \"sign\"", 0),
+              0u)
         << core::FromWide(Text(IDC_REPORT));
   }
   DialogTest::TearDown();

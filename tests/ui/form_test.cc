@@ -315,22 +315,6 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
 // Every action of every service: the captioned fields are the template's, the
 // free pairs are there, no visible control leaves the dialog or overlaps
 // another, and a click on each visible field lands in it and takes text.
-// A credential file that could not be read leaves no secret to sign with:
-// Send says which file and line instead of signing with an empty key.
-TEST_F(ParameterFormTest, SendWithAMalformedCredentialFileNamesItAndSendsNothing) {
-  Listener listener;
-  ASSERT_TRUE(listener.ready());
-  directory()->WriteFile(L"sign", "K:S3cret-in-file\nsecond line\n");
-  ASSERT_NO_FATAL_FAILURE(OpenSendingTo(listener.address(), ""));
-  ChooseAction("ECS", "地域", "DescribeRegions");
-  SendAndWait();
-  const std::wstring report = Text(IDC_REPORT);
-  EXPECT_EQ(report.rfind(L"not sent: no AccessKey secret", 0), 0u) << core::FromWide(report);
-  EXPECT_NE(report.find(L"\"sign\""), std::wstring::npos) << core::FromWide(report);
-  EXPECT_NE(report.find(L"line 2"), std::wstring::npos) << core::FromWide(report);
-  EXPECT_FALSE(listener.Pending());
-}
-
 TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
   OpenDialog();
   RECT client{};

@@ -7,40 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cwchar>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/wide_text.h"
+#include "kestrune_version.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/notify_icon.h"
 #include "ui/resource_ids.h"
 
 namespace kestrune::ui::testing {
 namespace {
-
-// "major.minor.patch" from the fixed part of this program's version
-// resource; empty when there is none.
-std::string FileVersion() {
-  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-  HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
-  const auto* bytes = static_cast<const BYTE*>(loaded != nullptr ? LockResource(loaded) : nullptr);
-  // The fixed part follows the header (three words) and the key
-  // L"VS_VERSION_INFO", aligned to four bytes.
-  constexpr std::size_t kFixedOffset = 40;
-  if (bytes == nullptr ||
-      SizeofResource(nullptr, found) < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) {
-    return {};
-  }
-  VS_FIXEDFILEINFO fixed{};
-  std::memcpy(&fixed, bytes + kFixedOffset, sizeof(fixed));
-  if (fixed.dwSignature != 0xFEEF04BD) return {};
-  return std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." +
-         std::to_string(LOWORD(fixed.dwFileVersionMS)) + "." +
-         std::to_string(HIWORD(fixed.dwFileVersionLS));
-}
 
 using StartStateTest = DialogTest;
 
@@ -180,7 +159,6 @@ TEST_F(StartStateTest, SelectorsOfferTheCatalogue) {
   EXPECT_EQ(SelectorEntries(IDC_SERVICE), std::vector<std::wstring>{L"ECS"});
   ChooseText(IDC_PRODUCT_GROUP, "Application");
   EXPECT_EQ(SelectorEntries(IDC_SERVICE), (std::vector<std::wstring>{L"IoT", L"API Gateway"}));
-  EXPECT_EQ(SelectorEntries(IDC_CATEGORY), std::vector<std::wstring>{L"IOT"});
   ChooseText(IDC_PRODUCT_GROUP, "DataBase");
   EXPECT_EQ(SelectorEntries(IDC_SERVICE), std::vector<std::wstring>{});
   EXPECT_EQ(SelectorEntries(IDC_ACTION), std::vector<std::wstring>{});
@@ -276,7 +254,7 @@ TEST_F(WindowTest, AboutBoxIsModalAndItsButtonClosesIt) {
   EXPECT_TRUE(seen.owner_disabled) << "the main dialog waits while the About box is open";
   EXPECT_EQ(seen.button, W("确定"));
   EXPECT_EQ(seen.text,
-            W("软件名：Kestrune\r\nVersion:" + FileVersion() + "\r\n作者：Kestrune 开发组"));
+            W("软件名：Kestrune\r\nVersion:" KESTRUNE_VERSION_TEXT "\r\n作者：Kestrune 开发组"));
   EXPECT_TRUE(seen.has_icon);
   EXPECT_EQ(seen.client.right, seen.expected.right);
   EXPECT_EQ(seen.client.bottom, seen.expected.bottom);
