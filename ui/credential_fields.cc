@@ -2,21 +2,12 @@
 
 #include <commctrl.h>
 
-#include <array>
-
 #include "core/wide_text.h"
 #include "request/small_file.h"
 #include "ui/control_text.h"
 #include "ui/resource_ids.h"
 
 namespace kestrune::ui {
-namespace {
-
-// The four controls one right-click shows or hides.
-constexpr std::array<int, 4> kCredentialControls = {IDC_KEY_ID_CAPTION, IDC_KEY_SECRET_CAPTION,
-                                                    IDC_KEY_SECRET, IDC_KEY_ID};
-
-}  // namespace
 
 core::Status CredentialFields::Load() {
   ShowSource({});
@@ -38,12 +29,6 @@ core::Status CredentialFields::Load() {
   return core::Status::Ok();
 }
 
-core::Status CredentialFields::Save() {
-  core::Status saved = request::SaveCredentials(Current(), file_);
-  if (saved.ok()) return saved;
-  return core::Status::Error("credential file \"" + file_ + "\" not saved: " + saved.message());
-}
-
 void CredentialFields::ShowSource(const std::string& source) {
   std::string cue = "empty: Send takes them from the environment or a profile";
   if (!source.empty()) {
@@ -53,14 +38,6 @@ void CredentialFields::ShowSource(const std::string& source) {
   const std::wstring wide = core::ToWide(cue);
   SendDlgItemMessageW(dialog_, IDC_KEY_ID, EM_SETCUEBANNER, TRUE,
                       reinterpret_cast<LPARAM>(wide.c_str()));
-}
-
-void CredentialFields::ToggleVisibility() {
-  visible_ = !visible_;
-  for (int id : kCredentialControls) {
-    HWND control = GetDlgItem(dialog_, id);
-    if (control != nullptr) ShowWindow(control, visible_ ? SW_SHOWNORMAL : SW_HIDE);
-  }
 }
 
 request::Credentials CredentialFields::Current() const {

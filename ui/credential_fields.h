@@ -1,9 +1,7 @@
 // The AccessKey fields of the main dialog (id 4004, secret 4003, captions 3022
 // and 3023) and the credential file that keeps them across runs.
 //
-// The file is read once when the dialog starts and written on each
-// right-click of the result list, which also shows or hides the four
-// controls. Dialog thread only.
+// The file is read once when the dialog starts. Dialog thread only.
 #pragma once
 
 #include <windows.h>
@@ -26,25 +24,16 @@ class CredentialFields {
   // but a missing one (the first run has none) fail with a message that says
   // why, and never holds the file's content.
   core::Status Load();
-  // Writes the two fields to the file, replacing it whole, never partly. An
-  // id or secret the file cannot carry (over 49 characters, a line break) is
-  // refused with a message and nothing is written; the fields keep their texts.
-  core::Status Save();
   // Shows in the empty id field, in grey, where Send takes the credentials
   // from: "from " and `source` (never the secret), or, before the first Send
   // that used it, that the credential chain will be asked.
   void ShowSource(const std::string& source);
-  // Hides the four controls when they are shown, shows them otherwise.
-  void ToggleVisibility();
-
-  bool visible() const { return visible_; }
   // The texts of the two fields.
   request::Credentials Current() const;
 
  private:
   HWND dialog_ = nullptr;
   std::string file_;
-  bool visible_ = true;
 };
 
 }  // namespace kestrune::ui

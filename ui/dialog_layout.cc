@@ -39,6 +39,7 @@ constexpr auto kAnchors = std::to_array<Anchor>({
     // The right column.
     {IDC_KEY_ID_CAPTION, IDC_KEY_SECRET_CAPTION, 1, 1, 0, 0},
     {IDC_KEY_SECRET, IDC_KEY_ID, 1, 2, 0, 0},
+    {IDC_REMEMBER_KEYS, IDC_REMEMBER_KEYS, 2, 2, 0, 0},
     {IDC_REPORT_CAPTION, IDC_COPIED_CAPTION, 1, 1, 0, 0},
     {IDC_REPORT, IDC_REPORT, 1, 2, 0, 0},
     {IDC_COPIED_VALUE, IDC_COPIED_VALUE, 1, 2, 0, 0},

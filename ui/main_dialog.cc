@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +24,7 @@
 #include "core/wide_text.h"
 #include "engine/destination.h"
 #include "engine/engine.h"
+#include "kestrune_version.h"
 #include "report/samples.h"
 #include "request/clock.h"
 #include "request/endpoint.h"
@@ -29,11 +32,13 @@
 #include "ui/clipboard.h"
 #include "ui/control_text.h"
 #include "ui/credential_fields.h"
+#include "ui/credential_store.h"
 #include "ui/dialog_layout.h"
 #include "ui/notify_icon.h"
 #include "ui/parameter_form.h"
 #include "ui/request_runner.h"
 #include "ui/resource_ids.h"
+#include "ui/result_export.h"
 #include "ui/result_list_view.h"
 #include "ui/wait_box.h"
 #include "ui/window_placement.h"
@@ -62,6 +67,27 @@ struct PopupItem {
 constexpr std::array<PopupItem, 2> kPopupItems = {{
     {IDM_RESTORE, L"恢复"},
     {IDM_EXIT, L"退出"},
+}};
+
+// The result list's context menu, in the order it shows.
+constexpr std::array<PopupItem, 5> kResultMenuItems = {{
+    {IDM_COPY_VALUE, L"复制值(&V)"},
+    {IDM_COPY_ROWS, L"复制行(&R)\tCtrl+C"},
+    {IDM_COPY_ALL, L"全部复制为 TSV(&A)"},
+    {IDM_SAVE_CSV, L"另存为 CSV(&S)..."},
+    {IDM_SAVE_JSON, L"另存为 JSON(&J)..."},
+}};
+
+// Which services each product group holds; a group not named here holds none
+// this program can call.
+struct GroupService {
+  std::string_view group;
+  unsigned service;
+};
+constexpr std::array<GroupService, 3> kGroupServices = {{
+    {"Elastic Compute", catalogue::kEcsService},
+    {"Application", catalogue::kIotService},
+    {"Application", catalogue::kApiGatewayService},
 }};
 
 struct SampleButton {
@@ -191,10 +217,37 @@ core::Status CheckParameters(const catalogue::ResolvedAction& action,
   return catalogue::CheckBoundParameters(action, bound->value(), false);
 }
 
-std::vector<std::string_view> ServiceNames() {
-  std::vector<std::string_view> names;
-  for (const catalogue::ServiceInfo& service : catalogue::Services()) names.push_back(service.name);
-  return names;
+// The numbers of the services of a product group, in catalogue order.
+std::vector<unsigned> ServicesOfGroup(std::string_view group) {
+  std::vector<unsigned> numbers;
+  for (const GroupService& entry : kGroupServices) {
+    if (entry.group == group) numbers.push_back(entry.service);
+  }
+  return numbers;
+}
+
+// Asks the user where to save the rows, with the common Save As dialog.
+std::optional<std::wstring> AskSavePath(HWND owner, const std::wstring& extension) {
+  std::wstring path = L"results." + extension;
+  path.resize(32768, L'\0');
+  std::wstring filter =
+      extension == L"csv" ? std::wstring(L"CSV (*.csv)", 11) : std::wstring(L"JSON (*.json)", 13);
+  filter += L'\0';
+  filter += L"*." + extension;
+  filter += L'\0';
+  filter += L'\0';
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filter.c_str();
+  dialog.lpstrFile = path.data();
+  dialog.nMaxFile = static_cast<DWORD>(path.size());
+  dialog.lpstrDefExt = extension.c_str();
+  // The working directory holds the credential file: it must not move.
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  if (!GetSaveFileNameW(&dialog)) return std::nullopt;
+  path.resize(std::wcslen(path.c_str()));
+  return path;
 }
 
 class MainDialog {
@@ -247,6 +300,22 @@ class MainDialog {
   void ShowAbout();
   void ShowPopupMenu();
   void CopyClickedRow();
+  // The result list's context menu at `where` (screen coordinates; -1 when
+  // opened from the keyboard: then at the focused row).
+  void ShowResultMenu(LPARAM where);
+  void OnResultCommand(UINT id);
+  // The rows given (every row when `rows` is empty and `all` is set) onto the
+  // clipboard as tab-separated lines.
+  void CopyRows(const std::vector<int>& rows, bool all);
+  void SaveRows(const std::wstring& extension);
+  std::vector<ExportRow> ExportRows(const std::vector<int>& rows) const;
+  void OnProductGroupSelected();
+  // The catalogue's position of the service the service selector shows.
+  std::optional<std::size_t> ChosenServicePosition() const;
+  void OnRememberKeysClicked();
+  // After a successful Send with "Remember keys" checked: keeps the pair
+  // sent; what to add to the report when that did not go as asked.
+  std::string KeepKeys(const request::Credentials& sent);
 
   // Refills the action selector with the list of the category now shown and
   // selects `selection` (-1: none), then fits the form to it.
@@ -272,6 +341,16 @@ class MainDialog {
   ListViewResultList result_list_;
   NotifyIcon notify_icon_;
   CredentialFields credentials_;
+  CredentialStore store_;
+  std::string credential_file_;
+  // Why the credential file could not be loaded at start; empty when it was.
+  std::string credential_problem_;
+  // The user agreed to keep the pair in the credential file in plain text,
+  // the credential store being unavailable.
+  bool file_fallback_agreed_ = false;
+  std::function<std::optional<std::wstring>(HWND, const std::wstring&)> choose_save_path_;
+  // The services the service selector offers, by number, in its order.
+  std::vector<unsigned> shown_services_;
   report::SampleState samples_;
   report::TraceSink* trace_ = nullptr;
   report::DebugViewerSink debug_viewer_;
@@ -299,6 +378,7 @@ class MainDialog {
     std::string region;
     std::string time;  // local wall-clock time the request went, "HH:MM:SS"
     ULONGLONG started_ms = 0;
+    request::Credentials credentials;
   } sent_;
   // The request parameter names of the captioned fields on show, in order.
   std::vector<std::string> form_names_;
@@ -318,6 +398,12 @@ LRESULT MainDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return OnCommand(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam));
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wparam) == result_list_.handle()) {
+        ShowResultMenu(lparam);
+        return 0;
+      }
+      return DefWindowProcW(dialog_, message, wparam, lparam);
     case WM_NEXTDLGCTL:
       return OnNextDialogControl(wparam, lparam != 0);
     case DM_GETDEFID:
@@ -383,9 +469,24 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
   engine_options_ = EngineOptionsFromEnvironment();
   runner_.Open(dialog_, kRequestDoneMessage);
 
+  credential_file_ = options->credential_file;
   credentials_ = CredentialFields(dialog_, options->credential_file);
   core::Status loaded = credentials_.Load();
-  if (!loaded.ok()) SetControlText(dialog_, IDC_REPORT, loaded.message());
+  if (!loaded.ok()) {
+    credential_problem_ = loaded.message();
+    SetControlText(dialog_, IDC_REPORT, loaded.message());
+  }
+  // A pair the user asked to remember stands above the file's.
+  store_ = CredentialStore(options->credential_target);
+  core::Result<std::optional<request::Credentials>> kept = store_.Read();
+  if (!kept.ok()) {
+    SetControlText(dialog_, IDC_REPORT, kept.status().message());
+  } else if (kept.value()) {
+    SetControlText(dialog_, IDC_KEY_ID, kept.value()->access_key_id);
+    SetControlText(dialog_, IDC_KEY_SECRET, kept.value()->access_key_secret.view());
+    CheckDlgButton(dialog_, IDC_REMEMBER_KEYS, BST_CHECKED);
+  }
+  choose_save_path_ = options->choose_save_path;
 
   SetUpParameterForm(dialog_);
   SetUpWaitBox(dialog_);
@@ -395,8 +496,7 @@ LRESULT MainDialog::OnInitDialog(const MainDialogOptions* options) {
 
   FillSelector(dialog_, IDC_REGION, Entries(catalogue::Regions()), 0);
   FillSelector(dialog_, IDC_PRODUCT_GROUP, Entries(catalogue::ProductGroups()), 0);
-  FillSelector(dialog_, IDC_SERVICE, ServiceNames(), 0);
-  FillSelector(dialog_, IDC_CATEGORY, Entries(catalogue::CategoryList(0)), 0);
+  OnProductGroupSelected();
   // The actions of the category on show are offered at once, none chosen yet,
   // so the form starts empty.
   RefillActions(-1);
@@ -439,6 +539,13 @@ LRESULT MainDialog::OnCommand(int id, int code, HWND control) {
 
 void MainDialog::OnDialogCommand(int id) {
   switch (id) {
+    case IDM_COPY_VALUE:
+    case IDM_COPY_ROWS:
+    case IDM_COPY_ALL:
+    case IDM_SAVE_CSV:
+    case IDM_SAVE_JSON:
+      OnResultCommand(static_cast<UINT>(id));
+      return;
     case IDM_RESTORE:
       ShowWindow(dialog_, SW_RESTORE);
       SetForegroundWindow(dialog_);
@@ -483,12 +590,19 @@ void MainDialog::OnControlCommand(int id, int code) {
         result_list_.Clear();
         SetControlText(dialog_, IDC_COPIED_VALUE, "");
         return;
+      case IDC_REMEMBER_KEYS:
+        OnRememberKeysClicked();
+        return;
       default:
         return;
     }
   }
   if (code == CBN_SELCHANGE) {
     switch (id) {
+      case IDC_PRODUCT_GROUP:
+        OnProductGroupSelected();
+        RefillActions(0);
+        return;
       case IDC_SERVICE:
         OnServiceSelected();
         return;
@@ -523,11 +637,12 @@ LRESULT MainDialog::OnNotify(const NMHDR& header) {
     }
   } else if (header.code == NM_CLICK) {
     CopyClickedRow();
-  } else if (header.code == NM_RCLICK) {
-    credentials_.ToggleVisibility();
-    core::Status saved = credentials_.Save();
-    if (!saved.ok()) SetControlText(dialog_, IDC_REPORT, saved.message());
+  } else if (header.code == LVN_KEYDOWN) {
+    const auto& key = reinterpret_cast<const NMLVKEYDOWN&>(header);
+    if (key.wVKey == 'C' && GetKeyState(VK_CONTROL) < 0)
+      CopyRows(result_list_.SelectedRows(), false);
   }
+  // A right-click (NM_RCLICK answered with 0) goes on as WM_CONTEXTMENU.
   return 0;
 }
 
@@ -753,6 +868,7 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   std::string report;
   if (result.outcome == engine::Outcome::kGoodReply) {
     report = "OK · " + std::to_string(records) + " records · " + timing;
+    report += KeepKeys(sent_.credentials);
   } else if (result.outcome == engine::Outcome::kRefused ||
              (result.outcome == engine::Outcome::kConnectionFailed && !result.detail.empty())) {
     // A refusal or a failed connection has no report text of its own; its
@@ -763,6 +879,9 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
   } else {
     report = result.result_text.empty() ? result.detail : result.result_text;
   }
+  sent_.credentials = {};
+  // Never an empty status after a reply: at least what the header row says.
+  if (report.empty()) report = status + " · " + timing;
   if (waiting_ && outcome->waited) {
     report = WaitReport(*waiting_, *outcome->waited, sent_.action, report);
   }
@@ -779,8 +898,26 @@ void MainDialog::OnSample(report::SampleAction action) {
                      " (built-in data, nothing was sent)");
 }
 
-void MainDialog::OnServiceSelected() {
+void MainDialog::OnProductGroupSelected() {
+  shown_services_ = ServicesOfGroup(ControlText(dialog_, IDC_PRODUCT_GROUP));
+  std::vector<std::string_view> names;
+  for (unsigned number : shown_services_) names.push_back(catalogue::FindService(number)->name);
+  FillSelector(dialog_, IDC_SERVICE, names, names.empty() ? -1 : 0);
+  std::optional<std::size_t> service = ChosenServicePosition();
+  FillSelector(
+      dialog_, IDC_CATEGORY,
+      service ? Entries(catalogue::CategoryList(*service)) : std::vector<std::string_view>{},
+      service ? 0 : -1);
+}
+
+std::optional<std::size_t> MainDialog::ChosenServicePosition() const {
   std::optional<std::size_t> position = SelectedPosition(dialog_, IDC_SERVICE);
+  if (!position || *position >= shown_services_.size()) return std::nullopt;
+  return catalogue::ServicePosition(shown_services_[*position]);
+}
+
+void MainDialog::OnServiceSelected() {
+  std::optional<std::size_t> position = ChosenServicePosition();
   if (!position) return;
   FillSelector(dialog_, IDC_CATEGORY, Entries(catalogue::CategoryList(*position)), 0);
   // The actions on show always belong to the category on show.
@@ -806,7 +943,7 @@ void MainDialog::OnRegionSelected() {
 }
 
 void MainDialog::RefillActions(int selection) {
-  std::optional<std::size_t> service = SelectedPosition(dialog_, IDC_SERVICE);
+  std::optional<std::size_t> service = ChosenServicePosition();
   std::optional<std::size_t> category = SelectedPosition(dialog_, IDC_CATEGORY);
   core::StringListView actions;
   if (service && category) actions = catalogue::ActionList(*service, *category);
@@ -816,7 +953,7 @@ void MainDialog::RefillActions(int selection) {
 }
 
 std::optional<catalogue::ResolvedAction> MainDialog::ChosenAction() const {
-  std::optional<std::size_t> service = SelectedPosition(dialog_, IDC_SERVICE);
+  std::optional<std::size_t> service = ChosenServicePosition();
   std::optional<std::size_t> category = SelectedPosition(dialog_, IDC_CATEGORY);
   std::optional<std::size_t> action = SelectedPosition(dialog_, IDC_ACTION);
   if (!service || !category || !action) return std::nullopt;
@@ -904,7 +1041,13 @@ void MainDialog::OnSend() {
   }
   std::optional<catalogue::ResolvedAction> chosen = ChosenAction();
   if (!chosen) {
-    SetControlText(dialog_, IDC_REPORT, engine::kNotSupportedText);
+    SetControlText(dialog_, IDC_REPORT, "not sent: choose an action first");
+    return;
+  }
+  request::Credentials credentials = credentials_.Current();
+  if (credentials.access_key_secret.empty() && !credential_problem_.empty()) {
+    // The file meant to give the secret could not: never sign with nothing.
+    SetControlText(dialog_, IDC_REPORT, "not sent: no AccessKey secret; " + credential_problem_);
     return;
   }
 
@@ -949,9 +1092,8 @@ void MainDialog::OnSend() {
   wait_cancel_ = std::make_shared<std::atomic<bool>>(false);
   engine::EngineOptions options = engine_options_;
   options.all_fields = IsDlgButtonChecked(dialog_, IDC_ALL_FIELDS) == BST_CHECKED;
-  RequestJob job{
-      ++last_generation_, std::move(options), credentials_.Current(), chosen, slots.value(),
-      waiting_,           wait_cancel_};
+  RequestJob job{++last_generation_, std::move(options), credentials, chosen,
+                 slots.value(),      waiting_,           wait_cancel_};
   if (!runner_.Start(std::move(job))) {
     SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
     return;
@@ -961,6 +1103,7 @@ void MainDialog::OnSend() {
   // One reply per Send: nothing of an earlier reply or sample stays beside it.
   result_list_.Clear();
   sent_.action = chosen->action_name;
+  sent_.credentials = std::move(credentials);
   sent_.region.clear();
   for (std::size_t k = 0; k < input.fields.size() && k < form_names_.size(); ++k) {
     if (form_names_[k] == "RegionId") sent_.region = input.fields[k];
@@ -997,6 +1140,160 @@ void MainDialog::CopyClickedRow() {
   SetClipboardText(dialog_, *info);
 }
 
+void MainDialog::ShowResultMenu(LPARAM where) {
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  const bool any = result_list_.RowCount() > 0;
+  const bool focused = result_list_.FocusedInfo().has_value();
+  const bool selected = !result_list_.SelectedRows().empty();
+  for (const PopupItem& item : kResultMenuItems) {
+    const bool usable = item.id == IDM_COPY_VALUE  ? focused
+                        : item.id == IDM_COPY_ROWS ? selected
+                                                   : any;
+    AppendMenuW(menu, MF_STRING | (usable ? MF_ENABLED : MF_GRAYED), item.id, item.text);
+  }
+  POINT at{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
+  if (where == -1) {
+    // From the keyboard: below the focused row, or at the list's corner.
+    HWND list = result_list_.handle();
+    const int row = static_cast<int>(
+        SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_FOCUSED, 0)));
+    RECT rect{};
+    rect.left = LVIR_BOUNDS;
+    at = {0, 0};
+    if (row >= 0 && SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row),
+                                 reinterpret_cast<LPARAM>(&rect))) {
+      at = {rect.left, rect.bottom};
+    }
+    ClientToScreen(list, &at);
+  }
+  const auto chosen = static_cast<UINT>(TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, dialog_, nullptr));
+  DestroyMenu(menu);
+  if (chosen != 0) OnResultCommand(chosen);
+}
+
+void MainDialog::OnResultCommand(UINT id) {
+  switch (id) {
+    case IDM_COPY_VALUE:
+      CopyClickedRow();
+      return;
+    case IDM_COPY_ROWS:
+      CopyRows(result_list_.SelectedRows(), false);
+      return;
+    case IDM_COPY_ALL:
+      CopyRows({}, true);
+      return;
+    case IDM_SAVE_CSV:
+      SaveRows(L"csv");
+      return;
+    case IDM_SAVE_JSON:
+      SaveRows(L"json");
+      return;
+    default:
+      return;
+  }
+}
+
+std::vector<ExportRow> MainDialog::ExportRows(const std::vector<int>& rows) const {
+  std::vector<ExportRow> out;
+  out.reserve(rows.size());
+  for (int row : rows)
+    out.push_back({result_list_.CellText(row, 0), result_list_.CellText(row, 1)});
+  return out;
+}
+
+void MainDialog::CopyRows(const std::vector<int>& rows, bool all) {
+  std::vector<int> chosen = rows;
+  if (all) {
+    chosen.assign(static_cast<std::size_t>(result_list_.RowCount()), 0);
+    std::iota(chosen.begin(), chosen.end(), 0);
+  }
+  if (chosen.empty()) return;  // nothing selected: the clipboard is left alone
+  const std::vector<ExportRow> exported = ExportRows(chosen);
+  if (!SetClipboardText(dialog_, RowsAsTabSeparated(exported, all))) {
+    SetControlText(dialog_, IDC_REPORT, "not copied: the clipboard could not be opened");
+    return;
+  }
+  std::string copied = "(" + std::to_string(chosen.size());
+  copied += chosen.size() == 1 ? " row)" : " rows)";
+  SetControlText(dialog_, IDC_COPIED_VALUE, copied);
+}
+
+void MainDialog::SaveRows(const std::wstring& extension) {
+  const int count = result_list_.RowCount();
+  if (count == 0) {
+    SetControlText(dialog_, IDC_REPORT, "not saved: the result list is empty");
+    return;
+  }
+  std::optional<std::wstring> path =
+      choose_save_path_ ? choose_save_path_(dialog_, extension) : AskSavePath(dialog_, extension);
+  if (!path || path->empty()) return;  // the user changed their mind
+  std::vector<int> rows(static_cast<std::size_t>(count));
+  std::iota(rows.begin(), rows.end(), 0);
+  const std::vector<ExportRow> exported = ExportRows(rows);
+  const std::string target = core::FromWide(*path);
+  const core::Status written =
+      WriteExportFile(target, extension == L"csv" ? RowsAsCsv(exported) : RowsAsJson(exported));
+  if (!written.ok()) {
+    SetControlText(dialog_, IDC_REPORT, "not saved: " + written.message());
+    return;
+  }
+  std::string report = "saved ";
+  report += std::to_string(count);
+  report += " rows to ";
+  report += target;
+  SetControlText(dialog_, IDC_REPORT, report);
+}
+
+void MainDialog::OnRememberKeysClicked() {
+  if (IsDlgButtonChecked(dialog_, IDC_REMEMBER_KEYS) == BST_CHECKED) {
+    SetControlText(dialog_, IDC_REPORT,
+                   "the keys will be remembered after the next successful Send");
+    return;
+  }
+  file_fallback_agreed_ = false;
+  const core::Status erased = store_.Erase();
+  std::string report = erased.ok() ? std::string("the keys are no longer remembered")
+                                   : "keys not forgotten: " + erased.message();
+  // The file also serves the command line: it is the user's to remove.
+  if (GetFileAttributesW(core::ToWide(credential_file_).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    report += "; the credential file \"";
+    report += credential_file_;
+    report += "\" is left as it is";
+  }
+  SetControlText(dialog_, IDC_REPORT, report);
+}
+
+std::string MainDialog::KeepKeys(const request::Credentials& sent) {
+  if (IsDlgButtonChecked(dialog_, IDC_REMEMBER_KEYS) != BST_CHECKED) return {};
+  if (sent.access_key_id.empty() || sent.access_key_secret.empty()) {
+    return " · keys not remembered: the AccessKey id or secret is empty";
+  }
+  const core::Status stored = store_.Write(sent);
+  if (stored.ok()) return {};
+  if (!file_fallback_agreed_) {
+    std::string question = stored.message();
+    question += ".\n\nKeep the AccessKey pair in the file \"";
+    question += credential_file_;
+    question += "\" instead? The secret is then stored there as plain text.";
+    const std::wstring wide = core::ToWide(question);
+    if (MessageBoxW(dialog_, wide.c_str(), L"Remember keys",
+                    MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+      CheckDlgButton(dialog_, IDC_REMEMBER_KEYS, BST_UNCHECKED);
+      return " · keys not remembered";
+    }
+    file_fallback_agreed_ = true;
+  }
+  const core::Status saved = request::SaveCredentials(sent, credential_file_);
+  if (saved.ok()) return {};
+  std::string note = " · keys not remembered: credential file \"";
+  note += credential_file_;
+  note += "\" not saved: ";
+  note += saved.message();
+  return note;
+}
+
 // The dialog manager sends WM_INITDIALOG only to a dialog that has a dialog
 // procedure, and it sends it to the window, whose class procedure
 // (MainWindowProc) handles every message. This procedure would only be called
@@ -1025,8 +1322,14 @@ LRESULT CALLBACK MainWindowProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
 
 INT_PTR CALLBACK AboutProc(HWND about, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
+      // The version the build stamps into the file's version information.
+      std::string text = "软件名：Kestrune\r\nVersion:";
+      text += KESTRUNE_VERSION_TEXT;
+      text += "\r\n作者：Kestrune 开发组";
+      SetControlText(about, IDC_ABOUT_TEXT, text);
       return TRUE;
+    }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
         SendMessageW(about, WM_CLOSE, 0, 0);

@@ -8,9 +8,12 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "report/trace_sink.h"
+#include "ui/credential_store.h"
 
 namespace kestrune::ui {
 
@@ -29,6 +32,13 @@ struct MainDialogOptions {
   // Where the window's size and place are kept between runs, under
   // HKEY_CURRENT_USER; empty: not kept.
   std::wstring placement_key = L"Software\\Kestrune";
+  // The credential-store target "Remember keys" keeps the pair under.
+  std::wstring credential_target = kDefaultCredentialTarget;
+  // Asks where to save the result list; `extension` is "csv" or "json".
+  // Returns the chosen path, or nullopt when the user cancels. Unset: the
+  // common Save As dialog.
+  std::function<std::optional<std::wstring>(HWND owner, const std::wstring& extension)>
+      choose_save_path;
 };
 
 // Registers the window class "DLGCLASS" (the dialog's class) once per process;

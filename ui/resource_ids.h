@@ -3,13 +3,20 @@
 // resource compiler reads this file too.
 #pragma once
 
-// Icon and dialog templates.
+// Icon and dialog templates; the About box's text.
 #define IDI_KESTRUNE 500
 #define IDD_ABOUT 3025
+#define IDC_ABOUT_TEXT 3026
 
 // Menu and dialog-manager commands that arrive without a control handle.
 #define IDM_RESTORE 1000
 #define IDM_EXIT 32002
+// The result list's context menu.
+#define IDM_COPY_VALUE 1001
+#define IDM_COPY_ROWS 1002
+#define IDM_COPY_ALL 1003
+#define IDM_SAVE_CSV 1004
+#define IDM_SAVE_JSON 1005
 
 // Selectors the catalogue fills.
 #define IDC_PRODUCT_GROUP 3000
@@ -39,6 +46,8 @@
 #define IDC_KEY_SECRET_CAPTION 3023
 #define IDC_KEY_SECRET 4003
 #define IDC_KEY_ID 4004
+// Keeps the pair after a successful Send.
+#define IDC_REMEMBER_KEYS 4034
 
 // Report field and buttons.
 #define IDC_REPORT 4011

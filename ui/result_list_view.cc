@@ -151,4 +151,19 @@ std::optional<std::wstring> ListViewResultList::FocusedInfo() const {
   return CellText(row, 1);
 }
 
+std::vector<int> ListViewResultList::SelectedRows() const {
+  std::vector<int> selected;
+  if (list_ == nullptr) return selected;
+  const int count = RowCount();
+  int row = -1;
+  // Bounded by the row count, whatever the control answers.
+  while (static_cast<int>(selected.size()) < count) {
+    row = static_cast<int>(SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                        MAKELPARAM(LVNI_SELECTED, 0)));
+    if (row < 0 || row >= count || (!selected.empty() && row <= selected.back())) break;
+    selected.push_back(row);
+  }
+  return selected;
+}
+
 }  // namespace kestrune::ui

@@ -63,6 +63,8 @@ class ListViewResultList : public report::ResultList {
   std::wstring_view Cell(int row, int column) const;
   // The Info text of the focused row; nullopt when no row has the focus.
   std::optional<std::wstring> FocusedInfo() const;
+  // The selected rows, top first.
+  std::vector<int> SelectedRows() const;
 
   HWND handle() const { return list_; }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <wincred.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -165,6 +167,8 @@ void DialogTest::SetUp() {
   // Each test starts where the template puts the window, whatever an earlier
   // one left behind.
   options_.placement_key.clear();
+  // Remembered keys go to a target of this test run alone, emptied after each test.
+  options_.credential_target = L"KestruneTest/" + std::to_wstring(GetCurrentProcessId());
 }
 
 void DialogTest::OpenDialog() {
@@ -188,6 +192,7 @@ void DialogTest::TearDown() {
     if (message.message != WM_QUIT) DispatchMessageW(&message);
   }
   AuditOutputs();
+  CredDeleteW(options_.credential_target.c_str(), CRED_TYPE_GENERIC, 0);
   if (audit_ != nullptr) audit_->Finish();
   directory_.reset();
   audit_.reset();

@@ -81,6 +81,7 @@ class ParameterFormTest : public DialogTest {
     });
   }
   void ChooseAction(std::string_view service, std::string_view category, std::string_view action) {
+    ChooseText(IDC_PRODUCT_GROUP, service == "ECS" ? "Elastic Compute" : "Application");
     ChooseText(IDC_SERVICE, service);
     ChooseText(IDC_CATEGORY, category);
     ChooseText(IDC_ACTION, action);
@@ -150,6 +151,7 @@ TEST_F(ParameterFormTest, ActionWithoutParametersHidesEveryCaptionedField) {
 
 TEST_F(ParameterFormTest, IotAndApiGatewayShowParameterNames) {
   OpenDialog();
+  ChooseText(IDC_PRODUCT_GROUP, "Application");
   ChooseText(IDC_SERVICE, "IoT");
   EXPECT_EQ(SelectorEntries(IDC_CATEGORY), std::vector<std::wstring>{L"IOT"});
   EXPECT_EQ(SelectorEntries(IDC_ACTION).size(), 13u);
@@ -165,7 +167,7 @@ TEST_F(ParameterFormTest, IotAndApiGatewayShowParameterNames) {
   EXPECT_EQ(SelectorEntries(IDC_CATEGORY).size(), 8u);
   EXPECT_FALSE(SelectorEntries(IDC_ACTION).empty());
 
-  ChooseText(IDC_SERVICE, "ECS");
+  ChooseText(IDC_PRODUCT_GROUP, "Elastic Compute");
   EXPECT_EQ(SelectorEntries(IDC_CATEGORY).size(), 26u);
   EXPECT_EQ(SelectorEntries(IDC_ACTION).front(), L"RunInstances");
   EXPECT_EQ(VisibleCaptions().size(), 3u) << "RunInstances is on show";
@@ -279,7 +281,7 @@ TEST_F(ParameterFormTest, OnlyTheActionOnScreenIsSent) {
   SendMessageW(Control(IDC_ACTION), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   SetText(IDC_REPORT, "");
   SendAndWait();
-  EXPECT_EQ(Text(IDC_REPORT), L"this function not support");
+  EXPECT_EQ(Text(IDC_REPORT), L"not sent: choose an action first");
   EXPECT_FALSE(listener.Pending());
   EXPECT_EQ(Rows(), before);
 
@@ -318,7 +320,8 @@ TEST_F(ParameterFormTest, EveryActionsFormFitsApartFromEveryOtherControl) {
   RECT client{};
   GetClientRect(dialog(), &client);
   for (int service = 0; service < 3; ++service) {
-    Choose(IDC_SERVICE, service);
+    ChooseText(IDC_PRODUCT_GROUP, service == 0 ? "Elastic Compute" : "Application");
+    Choose(IDC_SERVICE, service == 0 ? 0 : service - 1);
     for (int category = 0; category < static_cast<int>(SelectorEntries(IDC_CATEGORY).size());
          ++category) {
       Choose(IDC_CATEGORY, category);

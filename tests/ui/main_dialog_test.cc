@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/wide_text.h"
+#include "kestrune_version.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/notify_icon.h"
 #include "ui/resource_ids.h"
@@ -144,8 +145,6 @@ TEST_F(StartStateTest, SelectorsOfferTheCatalogue) {
   EXPECT_EQ(groups.back(), L"VideoService");
   EXPECT_EQ(Text(IDC_PRODUCT_GROUP), L"Elastic Compute");
 
-  EXPECT_EQ(SelectorEntries(IDC_SERVICE),
-            (std::vector<std::wstring>{L"ECS", L"IoT", L"API Gateway"}));
   EXPECT_EQ(Text(IDC_SERVICE), L"ECS");
   std::vector<std::wstring> categories = SelectorEntries(IDC_CATEGORY);
   ASSERT_EQ(categories.size(), 26u);
@@ -159,6 +158,16 @@ TEST_F(StartStateTest, SelectorsOfferTheCatalogue) {
   EXPECT_EQ(SendMessageW(Control(IDC_ACTION), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(Text(IDC_REPORT), L"");
   EXPECT_EQ(Text(IDC_COPIED_VALUE), L"");
+
+  // The group on show offers its services only.
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE), std::vector<std::wstring>{L"ECS"});
+  ChooseText(IDC_PRODUCT_GROUP, "Application");
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE), (std::vector<std::wstring>{L"IoT", L"API Gateway"}));
+  ChooseText(IDC_PRODUCT_GROUP, "DataBase");
+  EXPECT_EQ(SelectorEntries(IDC_SERVICE), std::vector<std::wstring>{});
+  EXPECT_EQ(SelectorEntries(IDC_ACTION), std::vector<std::wstring>{});
+  Press(IDC_SEND);
+  EXPECT_EQ(Text(IDC_REPORT), L"not sent: choose an action first");
 }
 
 TEST_F(StartStateTest, SecretFieldMasksItsText) {
@@ -177,7 +186,8 @@ TEST_F(StartStateTest, EveryAddedControlIsInsideTheDialogAndApartFromTheList) {
   MapWindowPoints(nullptr, dialog(), reinterpret_cast<POINT*>(&list), 2);
   const int added[] = {IDC_PRODUCT_GROUP,      IDC_SERVICE, IDC_CATEGORY,   IDC_ACTION,
                        IDC_COPIED_VALUE,       IDC_KEY_ID,  IDC_KEY_SECRET, IDC_KEY_ID_CAPTION,
-                       IDC_KEY_SECRET_CAPTION, IDC_REPORT,  IDC_EXIT,       IDC_SEND};
+                       IDC_KEY_SECRET_CAPTION, IDC_REPORT,  IDC_EXIT,       IDC_SEND,
+                       IDC_REMEMBER_KEYS};
   for (int id : added) {
     SCOPED_TRACE(id);
     ASSERT_NE(Control(id), nullptr);
@@ -247,9 +257,8 @@ TEST_F(WindowTest, AboutBoxIsModalAndItsButtonClosesIt) {
   EXPECT_TRUE(seen.found);
   EXPECT_TRUE(seen.owner_disabled) << "the main dialog waits while the About box is open";
   EXPECT_EQ(seen.button, W("确定"));
-  EXPECT_EQ(
-      seen.text,
-      W("软件名：Kestrune\r\nVersion:V0.0.2\r\n发布日期：2023/01/02\r\n作者：Kestrune 开发组"));
+  EXPECT_EQ(seen.text,
+            W("软件名：Kestrune\r\nVersion:" KESTRUNE_VERSION_TEXT "\r\n作者：Kestrune 开发组"));
   EXPECT_TRUE(seen.has_icon);
   EXPECT_EQ(seen.client.right, seen.expected.right);
   EXPECT_EQ(seen.client.bottom, seen.expected.bottom);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <wincred.h>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 
 #include "core/wide_text.h"
 #include "tests/ui/dialog_fixture.h"
+#include "ui/control_text.h"
 #include "ui/resource_ids.h"
 
 namespace kestrune::ui::testing {
@@ -111,6 +113,32 @@ TEST_F(SendTest, DescribeRegionsIsFormattedIntoTheList) {
   }
   EXPECT_TRUE(title);
   EXPECT_TRUE(value);
+}
+
+// With "Remember keys" checked, a successful Send keeps the pair in the
+// credential store, the next start fills the fields from it, and unchecking
+// removes it; the credential file is never written.
+TEST_F(SendTest, RememberKeysKeepsThePairInTheCredentialStore) {
+  OpenWithDemoKey();
+  Press(IDC_REMEMBER_KEYS);
+  Choose("地域", "DescribeRegions");
+  SendAndWait();
+  ASSERT_EQ(Text(IDC_REPORT).rfind(L"OK · ", 0), 0u) << core::FromWide(Text(IDC_REPORT));
+
+  HWND second = CreateMainDialog(GetModuleHandleW(nullptr), options_);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(ControlText(second, IDC_KEY_ID), "kestrune-demo-id");
+  EXPECT_TRUE(ControlText(second, IDC_KEY_SECRET) == "kestrune-demo-secret");
+  EXPECT_EQ(IsDlgButtonChecked(second, IDC_REMEMBER_KEYS), BST_CHECKED);
+  DestroyWindow(second);
+  MSG quit{};
+  PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+
+  Press(IDC_REMEMBER_KEYS);
+  PCREDENTIALW kept = nullptr;
+  EXPECT_FALSE(CredReadW(options_.credential_target.c_str(), CRED_TYPE_GENERIC, 0, &kept));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+  EXPECT_EQ(directory()->FileNames(), std::vector<std::wstring>{});
 }
 
 // The all-fields box shows what the action's own rows leave out, for the
