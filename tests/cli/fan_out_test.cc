@@ -165,7 +165,9 @@ namespace {
 TEST(AdaptiveParallelismTest, HalvesOncePerPauseGrowsBackByOneAndHoldsStarts) {
   using std::chrono::milliseconds;
   AdaptiveParallelism parallelism(8);
-  const auto past = AdaptiveParallelism::Clock::now() - std::chrono::hours(1);
+  // Pauses long over: just after the clock's zero, which is the machine's
+  // start and so may be less than an hour ago.
+  const auto past = AdaptiveParallelism::Clock::time_point{} + milliseconds(1);
   EXPECT_EQ(parallelism.limit(), 8);
   parallelism.Acquire();
   parallelism.Throttled(milliseconds(500), past);
