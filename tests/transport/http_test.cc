@@ -47,10 +47,10 @@ std::string Reply(std::string_view body) {
 core::Status Exchange(const TestServer& server, HttpReply& reply,
                       const ExchangeOptions& options = ShortTimeouts(),
                       std::string* trace_text = nullptr, std::string_view request = kRequest) {
-  return ExchangeWithHost("127.0.0.1", server.port(), request, options, reply,
-                          [trace_text](std::string_view line) {
-                            if (trace_text != nullptr) *trace_text += line;
-                          });
+  return KeptConnection().ExchangeWithHost("127.0.0.1", server.port(), request, options, reply,
+                                           [trace_text](std::string_view line) {
+                                             if (trace_text != nullptr) *trace_text += line;
+                                           });
 }
 
 TEST(HttpExchangeTest, ReplyInPiecesIsStoredContiguously) {
@@ -105,8 +105,9 @@ TEST(HttpExchangeTest, RefusedConnectionFailsAtConnect) {
   }  // closed again: nothing listens there now
   HttpReply reply;
   std::string trace;
-  core::Status status = ExchangeWithHost("127.0.0.1", port, kRequest, ShortTimeouts(), reply,
-                                         [&trace](std::string_view line) { trace += line; });
+  core::Status status =
+      KeptConnection().ExchangeWithHost("127.0.0.1", port, kRequest, ShortTimeouts(), reply,
+                                        [&trace](std::string_view line) { trace += line; });
   ASSERT_FALSE(status.ok());
   EXPECT_NE(status.message().find("could not connect to 127.0.0.1:" + std::to_string(port)),
             std::string::npos)
@@ -119,8 +120,8 @@ TEST(HttpExchangeTest, RefusedConnectionFailsAtConnect) {
 TEST(HttpExchangeTest, UnresolvableHostFailsBeforeAnySocket) {
   HttpReply reply;
   std::string trace;
-  core::Status status = ExchangeWithHost("", 80, kRequest, ShortTimeouts(), reply,
-                                         [&trace](std::string_view line) { trace += line; });
+  core::Status status = KeptConnection().ExchangeWithHost(
+      "", 80, kRequest, ShortTimeouts(), reply, [&trace](std::string_view line) { trace += line; });
   ASSERT_FALSE(status.ok());
   EXPECT_TRUE(status.message().starts_with("could not resolve hostname")) << status.message();
   EXPECT_EQ(trace, "Looking up hostname ... could not resolve hostname.\r\n");
@@ -405,8 +406,9 @@ TEST(HttpExchangeTest, Ipv6Loopback) {
   if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback here";
   HttpReply reply;
   std::string trace;
-  core::Status status = ExchangeWithHost("::1", server.port(), kRequest, ShortTimeouts(), reply,
-                                         [&trace](std::string_view line) { trace += line; });
+  core::Status status =
+      KeptConnection().ExchangeWithHost("::1", server.port(), kRequest, ShortTimeouts(), reply,
+                                        [&trace](std::string_view line) { trace += line; });
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.body, "<v6/>");
   EXPECT_NE(trace.find("connect to [::1]:" + std::to_string(server.port())), std::string::npos);

@@ -143,9 +143,9 @@ TEST(ProxyExchangeTest, PlainRequestGoesInAbsoluteFormAndTheTraceNamesTheProxyAl
   audit.AddProxyCredentials(kUser, kPassword);
   HttpReply reply;
   std::string trace;
-  const core::Status status =
-      ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply,
-                       [&trace](std::string_view line) { trace += line; });
+  const core::Status status = KeptConnection().ExchangeWithHost(
+      "ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply,
+      [&trace](std::string_view line) { trace += line; });
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.body, "<Ok/>");
   EXPECT_EQ(proxy.request(), "GET http://ecs.aliyuncs.com/?Action=DescribeRegions HTTP/1.1\r\n" +
@@ -168,8 +168,8 @@ TEST(ProxyExchangeTest, NoProxyHostIsReachedDirectly) {
   TestServer server([](Connection& client) { TestServer::Send(client, kReply); });
   HttpReply reply;
   const core::Status status =
-      ExchangeWithHost("127.0.0.1", server.port(), kRequest,
-                       ThroughProxy(closed_port, "localhost,127.0.0.1"), reply);
+      KeptConnection().ExchangeWithHost("127.0.0.1", server.port(), kRequest,
+                                        ThroughProxy(closed_port, "localhost,127.0.0.1"), reply);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(server.request(), kRequest);
 }
@@ -194,8 +194,8 @@ TEST(ProxyExchangeTest, RefusalsSayWhatTheProxyAnsweredWithoutThePassword) {
   }
   TestServer proxy([&k407](Connection& client) { TestServer::Send(client, k407); });
   HttpReply reply;
-  const core::Status plain =
-      ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply);
+  const core::Status plain = KeptConnection().ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest,
+                                                               ThroughProxy(proxy.port()), reply);
   EXPECT_EQ(plain.message(), "the proxy 127.0.0.1:" + std::to_string(proxy.port()) +
                                  " refused the credentials (407 Proxy Authentication Required)");
 }
