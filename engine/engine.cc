@@ -22,7 +22,6 @@ namespace kestrune::engine {
 namespace {
 
 constexpr std::string_view kErrorMarker = "<Error>";
-constexpr std::string_view kNonceUsedMarker = "SignatureNonceUsed";
 constexpr std::string_view kErrorFields[] = {"RequestId", "HostId", "Code", "Message", "Recommend"};
 
 bool Contains(std::string_view text, std::string_view marker) {
@@ -140,7 +139,7 @@ core::Result<request::SignedRequest> Engine::Prepare(
     const catalogue::ParameterValueSlots& values) const {
   std::optional<request::ServiceEndpoint> endpoint = catalogue::EndpointFor(action.service);
   std::optional<core::Result<catalogue::BoundRequest>> bound =
-      catalogue::BindResolved(action, WithClientToken(action, values), &draft_);
+      catalogue::BindResolved(action, WithClientToken(action, values));
   if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
   if (core::Status checked = catalogue::CheckBoundParameters(action, bound->value(),
@@ -176,7 +175,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
   if (action) {
     endpoint = catalogue::EndpointFor(action->service);
     // Bound once: a generated ClientToken is the same on every attempt.
-    bound = catalogue::BindResolved(*action, WithClientToken(*action, values), &draft_);
+    bound = catalogue::BindResolved(*action, WithClientToken(*action, values));
   }
   if (!endpoint || !bound) {
     // Nothing is sent for a choice without a request of its own: never the

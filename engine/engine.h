@@ -278,10 +278,6 @@ class Engine {
                              const catalogue::PagingInfo& paging,
                              const std::function<void(std::vector<report::Row>)>& page_rows = {});
 
-  // The CreateApiGroup values the user has set this session (group name and
-  // description); used whenever that action is sent.
-  catalogue::ApiGroupDraft& api_group_draft() { return draft_; }
-
   const EngineOptions& options() const { return options_; }
 
   // How far the service's clock is ahead of the local one, as measured after
@@ -323,7 +319,6 @@ class Engine {
   EngineOptions options_;
   std::unique_ptr<Transport> own_transport_;
   Transport* transport_;
-  catalogue::ApiGroupDraft draft_;
   std::chrono::seconds clock_offset_{0};
   ExchangeObserver* observer_ = nullptr;
   std::function<void(std::chrono::milliseconds)> wait_;

@@ -169,38 +169,10 @@ bool IsBuilderOwned(std::string_view name) {
   return false;
 }
 
-core::SecretString SigningKey(std::string_view secret) {
-  std::string key;
-  key.reserve(secret.size() + 1);
-  key += secret;
-  key += '&';
-  return core::SecretString(std::move(key));
-}
+namespace {
 
-core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text) {
-  SortQueryItems(items);
-  return text.Join(items, "&", EscapeForm::kSign);
-}
-
-core::Status MakeStringToSign(RequestText& text, HttpMethod method) {
-  // Table A must run before the prefix goes in front (the prefix keeps its
-  // two raw "&"); SignEscapes would find nothing in the prefix, so both
-  // tables run as one before it is put in front.
-  return text.EscapeAndPrepend(kCanonicalQueryEscapes, method == HttpMethod::kPost
-                                                           ? kPostStringToSignPrefix
-                                                           : kStringToSignPrefix);
-}
-
-std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign) {
-  const core::Sha1Digest digest = core::HmacSha1(signing_key, string_to_sign);
-  return core::Base64Encode(digest.data(), digest.size());
-}
-
-std::string EscapeSignature(std::string signature) {
-  ApplyEscapes(signature, kSignatureEscapes);
-  return signature;
-}
-
+// The second pass for a GET: the items joined unsorted in their sent form,
+// escaped for the request line behind "GET /?", then the header lines.
 core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                              RequestText& text) {
   if (core::Status status =
@@ -216,6 +188,7 @@ core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& 
   return core::Status::Ok();
 }
 
+// The same items as a POST's form body behind the request line and header.
 core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
                                  RequestText& text) {
   if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, {});
@@ -229,8 +202,6 @@ core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoi
   head += "\r\nConnection: close\r\n\r\n";
   return text.Prepend(head);
 }
-
-namespace {
 
 // The first pass's HMAC key, the secret and "&", kept on the stack: the
 // secret's length is checked before any build.

@@ -22,7 +22,6 @@
 // "POST / HTTP/1.1". Either form carries the same parameters; the service
 // accepts both.
 //
-// Each step is a function of its own so it can be checked on its own.
 // Stateless; safe from any thread.
 #pragma once
 
@@ -84,33 +83,6 @@ bool IsBuilderOwned(std::string_view name);
 // BuildSignedRequestWith).
 core::Status CheckSigningInputs(const Credentials& credentials,
                                 const ActionParameterList& parameters);
-
-// The HMAC key: the secret followed by "&".
-core::SecretString SigningKey(std::string_view secret);
-
-// First pass, step by step (the builder does both steps in one pass, which
-// gives the same text; these check a step on its own). MakeCanonicalQuery
-// sorts `items` and joins them
-// with "&" into `text`, user text in its signed form; MakeStringToSign then
-// applies Table A, puts "GET&%2F&" (or "POST&%2F&") in front and applies
-// SignEscapes (the last two tables as one pass, which gives the same text).
-core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text);
-core::Status MakeStringToSign(RequestText& text, HttpMethod method = HttpMethod::kGet);
-
-// Base64 of HMAC-SHA1(signing_key, string_to_sign): 28 characters.
-std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign);
-// The signature with SignatureEscapes applied, ready for the query.
-std::string EscapeSignature(std::string signature);
-
-// Second pass: joins `items` unsorted with "&" into `text`, user text in its
-// sent form, applies UrlEscapes, puts "GET /?" in front and appends the
-// request line's end and the header lines of `endpoint`.
-core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
-                             RequestText& text);
-// The same for a POST: the joined, escaped items become the form body behind
-// the request line and the header lines.
-core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
-                                 RequestText& text);
 
 // Builds the whole request with the given nonce and timestamps, asking for
 // the reply in `format` (its Format item is the builder's, never a user's).

@@ -70,37 +70,6 @@ class SignerTest : public ::testing::Test {
                                    "second-build-secret", std::string(48, 's'), kLongSecret}};
 };
 
-// The vendor's published example of signature version 1.0, run through our
-// canonical query, string to sign and signature steps.
-TEST_F(SignerTest, PublishedExampleStageByStage) {
-  QueryItemList items;
-  for (const char* item :
-       {"Timestamp=2016-02-23T12%253A46%253A24Z", "Format=XML", "AccessKeyId=testid",
-        "Action=DescribeRegions", "SignatureMethod=HMAC-SHA1",
-        "SignatureNonce=3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf", "Version=2014-05-26",
-        "SignatureVersion=1.0"}) {
-    ASSERT_TRUE(items.Append(item).ok());
-  }
-  RequestText text;
-  ASSERT_TRUE(MakeCanonicalQuery(items, text).ok());
-  EXPECT_EQ(text.text(),
-            "AccessKeyId=testid&Action=DescribeRegions&Format=XML&SignatureMethod=HMAC-SHA1"
-            "&SignatureNonce=3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf&SignatureVersion=1.0"
-            "&Timestamp=2016-02-23T12%253A46%253A24Z&Version=2014-05-26");
-  audit_.CheckText("the canonical query", text.text());
-  ASSERT_TRUE(MakeStringToSign(text).ok());
-  audit_.CheckText("the string to sign", text.text());
-  EXPECT_EQ(text.text(),
-            "GET&%2F&AccessKeyId%3Dtestid%26Action%3DDescribeRegions%26Format%3DXML"
-            "%26SignatureMethod%3DHMAC-SHA1%26SignatureNonce%3D3ee8c1b8-83d3-44af-a94f-"
-            "4e0ad82fd6cf%26SignatureVersion%3D1.0%26Timestamp%3D2016-02-23T12%253A46%253A24Z"
-            "%26Version%3D2014-05-26");
-  EXPECT_EQ(SigningKey("testsecret"), "testsecret&");
-  const std::string signature = MakeSignature(SigningKey("testsecret"), text.text());
-  EXPECT_EQ(signature, "OLeaidS1JvxuMvnyHOwuJ+uX5qY=");
-  EXPECT_EQ(EscapeSignature(signature), "OLeaidS1JvxuMvnyHOwuJ%2BuX5qY%3D");
-}
-
 // Expected requests written out by hand from the layout rules; the
 // signatures were computed separately with `openssl dgst -sha1 -hmac
 // 'testsecret&' -binary | base64` over the string to sign shown.
