@@ -233,8 +233,8 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     }
     // A page is likely to be followed by the next: their connection stays
     // open. A lone request closes it as it always did.
-    if (keep_alive_) request::KeepConnectionAlive(signed_request.value().text);
-    result.signed_request = signed_request.value().text;
+    signed_request.value().http.keep_alive = keep_alive_;
+    result.signed_request = signed_request.value().text();
     // Kept for a diagnosis, which may quote it: without the token, hidden as
     // the reply hides it, so the two strings still compare.
     // Version 3 is diagnosed from its canonical request, which the service
@@ -248,7 +248,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.detail.clear();
     result.result_text.clear();
 
-    TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
+    TransportReply reply = transport_->Exchange(*endpoint, signed_request.value().http);
     // A reply may quote the request (SignatureDoesNotMatch gives the string
     // to sign): the token goes no further than the wire.
     reply.raw = request::HideSecurityToken(std::move(reply.raw), credentials.security_token);

@@ -152,7 +152,7 @@ class Transport {
  public:
   virtual ~Transport() = default;
   virtual TransportReply Exchange(const request::ServiceEndpoint& endpoint,
-                                  std::string_view request_text) = 0;
+                                  const request::HttpRequest& request) = 0;
   // Gives up any connection kept from an earlier exchange, so that the next
   // one (a retry) goes over a new connection.
   virtual void DropConnection() {}

@@ -77,6 +77,50 @@ void ReadField(std::string_view name, std::string_view value, HttpHead& head, bo
 
 }  // namespace
 
+namespace {
+
+constexpr std::string_view kVersion = " HTTP/1.1\r\n";
+constexpr std::string_view kKeepAlive = "Connection: keep-alive\r\n\r\n";
+constexpr std::string_view kClose = "Connection: close\r\n\r\n";
+
+}  // namespace
+
+std::size_t RequestLineSize(const HttpRequest& request) {
+  return request.method.size() + 1 + request.target.size() + kVersion.size() - 2;
+}
+
+std::size_t WireSize(const HttpRequest& request) {
+  std::size_t size = RequestLineSize(request) + 2 +
+                     (request.keep_alive ? kKeepAlive : kClose).size() + request.body.size();
+  for (const HttpField& field : request.fields) size += field.name.size() + field.value.size() + 4;
+  return size;
+}
+
+std::string WriteHttpRequest(const HttpRequest& request) {
+  std::string text;
+  text.reserve(WireSize(request));
+  text += request.method;
+  text += ' ';
+  text += request.target;
+  text += kVersion;
+  for (const HttpField& field : request.fields) {
+    text += field.name;
+    text += ": ";
+    text += field.value;
+    text += "\r\n";
+  }
+  text += request.keep_alive ? kKeepAlive : kClose;
+  text += request.body;
+  return text;
+}
+
+HttpField FieldOfLine(std::string_view line) {
+  if (line.ends_with('\n')) line.remove_suffix(1);
+  const std::size_t colon = std::min(line.find(':'), line.size());
+  return {std::string(TrimHttpBlanks(line.substr(0, colon))),
+          std::string(TrimHttpBlanks(line.substr(std::min(colon + 1, line.size()))))};
+}
+
 std::optional<std::string_view> HttpHead::Find(std::string_view name) const {
   for (const HttpField& field : fields) {
     if (core::EqualsIgnoreCase(field.name, name)) return std::string_view(field.value);

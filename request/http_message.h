@@ -1,4 +1,6 @@
-// HTTP/1.1 message heads as structures. ParseHttpHead reads the head of a
+// HTTP/1.1 messages as structures. A request is built as an HttpRequest
+// (the signers return one) and written out by WriteHttpRequest alone, so that
+// nobody edits request text to change it. ParseHttpHead reads the head of a
 // message (a reply's at the client, a request's at the simulator) once into
 // the fields every caller asks about, so that no caller scans header text
 // again; NextHttpLine and ParseChunkSize are the pieces a body's framing
@@ -19,6 +21,31 @@ struct HttpField {
   std::string name;
   std::string value;
 };
+
+struct HttpRequest {
+  std::string method = "GET";
+  // As the request line carries it: "/?<query>" for a signed GET, "/" for a
+  // POST, an absolute URL towards a plain proxy.
+  std::string target = "/";
+  // In the order they go out, Host first. The Connection field is not among
+  // them: WriteHttpRequest writes it last, from keep_alive.
+  std::vector<HttpField> fields;
+  std::string body;  // a POST's form; sent as it is
+  // Whether the connection is to stay open after the reply, for a next
+  // request to the same host ("Connection: keep-alive", else "close").
+  bool keep_alive = false;
+};
+
+// The wire form: "METHOD TARGET HTTP/1.1", each field as "Name: value", the
+// Connection field, an empty line, the body; every line ends with CR LF.
+std::string WriteHttpRequest(const HttpRequest& request);
+// The size of that wire form, and of its request line without the line end.
+std::size_t WireSize(const HttpRequest& request);
+std::size_t RequestLineSize(const HttpRequest& request);
+
+// The field of a "Name: value\r\n" line (a service endpoint's Host line),
+// blanks around both parts trimmed.
+HttpField FieldOfLine(std::string_view line);
 
 struct HttpHead {
   std::string start_line;         // "HTTP/1.1 200 OK" or "GET / HTTP/1.1", without its line end

@@ -34,6 +34,7 @@
 #include "request/clock.h"
 #include "request/credentials.h"
 #include "request/endpoint.h"
+#include "request/http_message.h"
 #include "request/query.h"
 
 namespace kestrune::request {
@@ -47,7 +48,7 @@ inline constexpr std::string_view kSignatureMethodItem = "SignatureMethod=HMAC-S
 inline constexpr std::string_view kSignatureVersionItem = "SignatureVersion=1.0";
 inline constexpr std::string_view kStringToSignPrefix = "GET&%2F&";
 inline constexpr std::string_view kPostStringToSignPrefix = "POST&%2F&";
-inline constexpr std::string_view kRequestLinePrefix = "GET /?";
+inline constexpr std::string_view kTargetPrefix = "/?";
 // A GET request line this long or longer goes as a POST instead when the
 // method is left to the builder: HTTP front ends commonly refuse request
 // lines past 4 to 8 KB, and every request line short of this goes as before.
@@ -66,13 +67,17 @@ enum class ReplyFormat {
   kJson,
 };
 
-// The outcome of one build. `text` is what goes on the wire.
+// The outcome of one build. `http` is the request that goes on the wire
+// (asking to close the connection after the reply; a caller may set its
+// keep_alive: the Connection field is not signed).
 struct SignedRequest {
   std::string string_to_sign;
   std::string signature;          // Base64 (version 1, before it is escaped) or hex (version 3)
   std::string canonical_request;  // version 3 only (signer_v3.h)
   HttpMethod method = HttpMethod::kGet;  // kGet or kPost, never kAuto
-  std::string text;
+  HttpRequest http;
+  // Its wire form.
+  std::string text() const { return WriteHttpRequest(http); }
 };
 
 // Whether the builder writes a parameter of this name itself (AccessKeyId,
@@ -105,12 +110,5 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const Clock& clock,
                                                HttpMethod method = HttpMethod::kAuto,
                                                ReplyFormat format = ReplyFormat::kXml);
-
-// Asks, in `request_text` as built above, for the connection to stay open
-// after the reply ("Connection: keep-alive" for the header's closing
-// "Connection: close"), for a walk that sends more requests to the same
-// host. The Connection header is not signed: the signature still holds.
-// Text without that closing line is left as it is.
-void KeepConnectionAlive(std::string& request_text);
 
 }  // namespace kestrune::request

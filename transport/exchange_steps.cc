@@ -153,12 +153,10 @@ SocketStatus HostExchange::Receive(char* buffer, std::size_t capacity,
               : connection_.Receive(buffer, capacity, timeout, received);
 }
 
-core::Status HostExchange::Send(std::string_view request) {
-  std::string absolute_form;
-  if (proxy_ != nullptr && !options_.use_tls) {
-    absolute_form = AbsoluteFormRequest(request, host_, port_, *proxy_);
-    request = absolute_form;
-  }
+core::Status HostExchange::Send(const request::HttpRequest& http) {
+  const std::string request = WriteHttpRequest(
+      proxy_ != nullptr && !options_.use_tls ? AbsoluteFormRequest(http, host_, port_, *proxy_)
+                                             : http);
   const std::chrono::milliseconds timeout = WaitWithin(options_.idle_timeout, deadline_);
   // From here on the server may have taken some or all of it.
   written_ = true;

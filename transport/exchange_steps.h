@@ -113,8 +113,9 @@ class HostExchange {
   // the handshake and the certificate check; nothing when the exchange is
   // plain.
   core::Status Secure();
-  // Sends the whole request (in absolute form through a proxy, when plain).
-  core::Status Send(std::string_view request);
+  // Writes out and sends the whole request (in absolute form through a
+  // proxy, when plain).
+  core::Status Send(const request::HttpRequest& request);
   // Receives into reply.raw until the server closes the connection or the
   // reply is whole by its own framing, within the reply limit.
   core::Status ReceiveUntilComplete();

@@ -10,12 +10,6 @@ namespace kestrune::transport {
 
 namespace {
 
-// Whether the request's header asks for the connection to stay open.
-bool AsksToKeepAlive(std::string_view request) {
-  const std::optional<request::HttpHead> head = request::ParseHttpHead(request);
-  return head && head->keep_alive;
-}
-
 // Calls `exchange(host, port, options)` for the override, or for the service
 // on port 443; over TLS unless the override says http.
 template <typename ExchangeFunction>
@@ -55,12 +49,12 @@ void KeptConnection::Close() {
 }
 
 core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint16_t port,
-                                              std::string_view request,
+                                              const request::HttpRequest& request,
                                               const ExchangeOptions& options, HttpReply& reply,
                                               const TraceFunction& trace) {
   const std::string route = RouteOf(host, port, options);
   if (state_->open && (state_->route != route || !StillIdle(*state_))) Close();
-  const bool keep = AsksToKeepAlive(request);
+  const bool keep = request.keep_alive;
   const bool reused = state_->open;
   reply = HttpReply();
   HostExchange exchange(host, port, options, reply, trace, *state_);
@@ -90,7 +84,7 @@ core::Status KeptConnection::ExchangeWithHost(const std::string& host, std::uint
 }
 
 core::Status KeptConnection::Exchange(const request::ServiceEndpoint& endpoint,
-                                      std::string_view request,
+                                      const request::HttpRequest& request,
                                       const std::optional<request::EndpointOverride>& override_to,
                                       const ExchangeOptions& options, HttpReply& reply,
                                       const TraceFunction& trace) {
@@ -101,7 +95,8 @@ core::Status KeptConnection::Exchange(const request::ServiceEndpoint& endpoint,
       });
 }
 
-core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_view request,
+core::Status HttpExchange(const request::ServiceEndpoint& endpoint,
+                          const request::HttpRequest& request,
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace) {

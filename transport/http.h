@@ -20,6 +20,7 @@
 
 #include "core/status.h"
 #include "request/endpoint.h"
+#include "request/http_message.h"
 #include "transport/exchange_steps.h"
 #include "transport/reply_framing.h"
 
@@ -50,7 +51,7 @@ namespace kestrune::transport {
 // Each exchange goes over the kept connection when it leads to the same
 // host, port, proxy, scheme and trust, else over a new one. The connection
 // is kept after the reply only when the request asked for it
-// ("Connection: keep-alive" in its header), the reply ended by its own
+// (HttpRequest::keep_alive), the reply ended by its own
 // framing (Content-Length or last chunk, not the server's close) and did not
 // say "Connection: close"; otherwise it is closed after the reply.
 //
@@ -70,12 +71,13 @@ class KeptConnection {
   KeptConnection& operator=(const KeptConnection&) = delete;
 
   core::Status ExchangeWithHost(const std::string& host, std::uint16_t port,
-                                std::string_view request, const ExchangeOptions& options,
+                                const request::HttpRequest& request, const ExchangeOptions& options,
                                 HttpReply& reply, const TraceFunction& trace = {});
   // The exchange with the service of `endpoint` over TLS on port 443, or
   // with `override_to` when given, over TLS when its scheme says so
   // (options.use_tls is set from that either way).
-  core::Status Exchange(const request::ServiceEndpoint& endpoint, std::string_view request,
+  core::Status Exchange(const request::ServiceEndpoint& endpoint,
+                        const request::HttpRequest& request,
                         const std::optional<request::EndpointOverride>& override_to,
                         const ExchangeOptions& options, HttpReply& reply,
                         const TraceFunction& trace = {});
@@ -91,7 +93,8 @@ class KeptConnection {
 
 // One request on a connection of its own, closed after the reply: as
 // KeptConnection::Exchange.
-core::Status HttpExchange(const request::ServiceEndpoint& endpoint, std::string_view request,
+core::Status HttpExchange(const request::ServiceEndpoint& endpoint,
+                          const request::HttpRequest& request,
                           const std::optional<request::EndpointOverride>& override_to,
                           const ExchangeOptions& options, HttpReply& reply,
                           const TraceFunction& trace = {});

@@ -33,9 +33,9 @@ using report::Row;
 class ScriptedTransport : public Transport {
  public:
   TransportReply Exchange(const request::ServiceEndpoint& endpoint,
-                          std::string_view request_text) override {
+                          const request::HttpRequest& request) override {
     hosts.push_back(endpoint.host);
-    requests.emplace_back(request_text);
+    requests.push_back(request::WriteHttpRequest(request));
     if (replies.empty())
       return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}, {}};
     TransportReply reply = replies.front();

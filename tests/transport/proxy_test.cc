@@ -17,7 +17,9 @@ using testing::TestServer;
 
 constexpr char kUser[] = "proxy-user";
 constexpr char kPassword[] = "pr0xy-pass:w0rd";  // sent percent-encoded in URLs
-constexpr char kRequest[] =
+const request::HttpRequest kRequest{
+    "GET", "/?Action=DescribeRegions", {{"Host", "ecs.aliyuncs.com"}}, "", false};
+constexpr char kRequestText[] =
     "GET /?Action=DescribeRegions HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n"
     "Connection: close\r\n\r\n";
 constexpr char kReply[] = "HTTP/1.1 200 OK\r\n\r\n<Ok/>";
@@ -126,7 +128,7 @@ TEST(ProxyExchangeTest, TunnelCarriesTheRequestAndOnlyTheProxySeesCredentials) {
       connection, "ecs.aliyuncs.com", 443, LoopbackProxy(proxy.port()), std::chrono::seconds(2),
       std::chrono::steady_clock::now() + std::chrono::seconds(5));
   ASSERT_TRUE(opened.ok()) << opened.message();
-  ASSERT_FALSE(connection.SendAll(kRequest, std::chrono::seconds(2)));
+  ASSERT_FALSE(connection.SendAll(kRequestText, std::chrono::seconds(2)));
   char buffer[256];
   std::size_t received = 0;
   ASSERT_FALSE(connection.Receive(buffer, sizeof buffer, std::chrono::seconds(2), received));
@@ -134,7 +136,7 @@ TEST(ProxyExchangeTest, TunnelCarriesTheRequestAndOnlyTheProxySeesCredentials) {
   EXPECT_EQ(proxy.request(),
             "CONNECT ecs.aliyuncs.com:443 HTTP/1.1\r\nHost: ecs.aliyuncs.com:443\r\n" +
                 BasicHeader() + "\r\n");
-  EXPECT_EQ(inner, kRequest);
+  EXPECT_EQ(inner, kRequestText);
 }
 
 TEST(ProxyExchangeTest, PlainRequestGoesInAbsoluteFormAndTheTraceNamesTheProxyAlone) {
@@ -171,7 +173,7 @@ TEST(ProxyExchangeTest, NoProxyHostIsReachedDirectly) {
       KeptConnection().ExchangeWithHost("127.0.0.1", server.port(), kRequest,
                                         ThroughProxy(closed_port, "localhost,127.0.0.1"), reply);
   ASSERT_TRUE(status.ok()) << status.message();
-  EXPECT_EQ(server.request(), kRequest);
+  EXPECT_EQ(server.request(), kRequestText);
 }
 
 TEST(ProxyExchangeTest, RefusalsSayWhatTheProxyAnsweredWithoutThePassword) {
