@@ -75,13 +75,13 @@ int main(int argc, char** argv) {
   auto endpoint = kestrune::catalogue::EndpointFor(kestrune::catalogue::kEcsService);
   kestrune::request::ActionParameterList parameters;
   (void)parameters.Append("Action=DescribeRegions");
-  std::vector<std::string> signed_requests;
+  std::vector<kestrune::request::HttpRequest> signed_requests;
   for (int i = 0; i < requests; ++i) {
     auto built = kestrune::request::BuildSignedRequest(credentials, *endpoint, parameters, clock);
-    signed_requests.push_back(built.value().text);
+    signed_requests.push_back(built.value().http);
   }
   std::vector<double> bare_us;
-  for (const std::string& text : signed_requests) {
+  for (const kestrune::request::HttpRequest& text : signed_requests) {
     kestrune::transport::HttpReply reply;
     auto start = Clock::now();
     auto status =

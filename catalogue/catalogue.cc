@@ -169,14 +169,6 @@ std::optional<request::ServiceEndpoint> EndpointFor(unsigned service_number) {
                                   std::string(service->version_item)};
 }
 
-bool EndpointSelection::SelectService(unsigned service_number) {
-  std::optional<request::ServiceEndpoint> endpoint = EndpointFor(service_number);
-  if (!endpoint) return false;
-  endpoint_ = std::move(*endpoint);
-  service_number_ = service_number;
-  return true;
-}
-
 unsigned EcsCategoryOfGroup(unsigned group) { return group == 14 ? 16 : group; }
 
 ResolvedAction ResolveTemplate(const RequestTemplate& request_template) {

@@ -4,8 +4,7 @@
 // user's choice into the template that is sent.
 //
 // All tables are constant data; every function here is stateless and safe from
-// any thread. EndpointSelection is a plain value owned by its user (not
-// thread-safe, like any value).
+// any thread.
 //
 // Numbering. ServiceNumber, CategoryNumber and ActionNumber are 1-based.
 // Selector positions (what a list control reports) are 0-based and are named
@@ -55,24 +54,6 @@ const ServiceInfo* FindService(unsigned service_number);
 std::size_t ServicePosition(unsigned service_number);
 // The endpoint of service 1, 2 or 3; nullopt for any other number.
 std::optional<request::ServiceEndpoint> EndpointFor(unsigned service_number);
-
-// The current endpoint. Starts empty (no service, all three fields empty), so
-// nothing can be sent before a service is chosen.
-class EndpointSelection {
- public:
-  // 1, 2 or 3 replaces all three fields by that service's; returns true.
-  // Any other number changes nothing and returns false, leaving the previous
-  // endpoint in force.
-  bool SelectService(unsigned service_number);
-
-  // 0 while no service has been selected.
-  unsigned service_number() const { return service_number_; }
-  const request::ServiceEndpoint& endpoint() const { return endpoint_; }
-
- private:
-  unsigned service_number_ = 0;
-  request::ServiceEndpoint endpoint_;
-};
 
 // ---------------------------------------------------------------------------
 // Browsing lists (what the selectors show, in stored order)

@@ -11,20 +11,6 @@
 namespace kestrune::catalogue {
 namespace {
 
-// Where CreateApiGroup stands among the templates: the one action whose values
-// a session's ApiGroupDraft replaces.
-struct TemplatePlace {
-  unsigned service;
-  unsigned group;
-  unsigned position;
-};
-constexpr TemplatePlace kCreateApiGroupPlace = {kApiGatewayService, 1, 1};
-
-const RequestTemplate* FindCreateApiGroup() {
-  return FindTemplate(kCreateApiGroupPlace.service, kCreateApiGroupPlace.group,
-                      kCreateApiGroupPlace.position);
-}
-
 std::vector<std::string_view> ListEntries(core::StringListView list) {
   std::vector<std::string_view> entries;
   const std::size_t count = list.Count();
@@ -58,9 +44,9 @@ core::Result<std::string> Compose(std::string_view name, std::string_view value)
     return core::Status::InvalidInput(
         "The value of parameter " + std::string(name) +
         " is too long: name, \"=\" and value make " +
-        core::FormatDecimal(static_cast<std::uint32_t>(text.size())) +
+        std::to_string(static_cast<std::uint32_t>(text.size())) +
         " characters, and a parameter must stay under " +
-        core::FormatDecimal(static_cast<std::uint32_t>(request::kItemLimit)) + ".");
+        std::to_string(static_cast<std::uint32_t>(request::kItemLimit)) + ".");
   }
   return text;
 }
@@ -82,10 +68,7 @@ core::Status AppendExtras(const ParameterValueSlots& slots, BoundRequest& bound)
   return core::Status::Ok();
 }
 
-// `defaults` holds, by position, a value the user set by other means (the
-// CreateApiGroup draft) or nullopt; position 0 is the action itself.
 core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
-                                      std::span<const std::optional<std::string_view>> defaults,
                                       const ParameterValueSlots& slots, unsigned category_number,
                                       unsigned action_number) {
   const std::vector<std::string_view> names = ListEntries(request_template.names);
@@ -101,10 +84,8 @@ core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
     // Position 1 is the action itself; the user's values start at position 2.
     if (i == 0) {
       value = request_template.action();
-    } else if (std::optional<std::string_view> given = slots.Get(i)) {
-      value = given;
-    } else if (i < defaults.size()) {
-      value = defaults[i];
+    } else {
+      value = slots.Get(i);
     }
     if (!value) continue;  // not given: not sent
     core::Result<std::string> text = Compose(names[i], *value);
@@ -116,24 +97,12 @@ core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
   return bound;
 }
 
-core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
-                                      const ParameterValueSlots& slots, unsigned category_number,
-                                      unsigned action_number) {
-  return BindValues(request_template, {}, slots, category_number, action_number);
-}
-
 std::optional<core::Result<BoundRequest>> DispatchGroup(unsigned group, unsigned category_number,
                                                         unsigned action_number,
                                                         const ParameterValueSlots& slots) {
   const RequestTemplate* found = FindTemplate(kEcsService, group, action_number);
   if (found == nullptr) return std::nullopt;
   return BindValues(*found, slots, category_number, action_number);
-}
-
-bool IsCreateApiGroup(const RequestTemplate& request_template) {
-  return request_template.service == kCreateApiGroupPlace.service &&
-         request_template.group == kCreateApiGroupPlace.group &&
-         request_template.position == kCreateApiGroupPlace.position;
 }
 
 }  // namespace
@@ -167,10 +136,10 @@ core::Result<ParameterValueSlots> ParameterValueSlots::FromForm(
 
 core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
   if (k == 0 || k > kCount) {
-    return core::Status::InvalidInput(
-        "There is no parameter field " + core::FormatDecimal(static_cast<std::uint32_t>(k)) +
-        "; the fields are numbered 1 to " +
-        core::FormatDecimal(static_cast<std::uint32_t>(kCount)) + ".");
+    return core::Status::InvalidInput("There is no parameter field " +
+                                      std::to_string(static_cast<std::uint32_t>(k)) +
+                                      "; the fields are numbered 1 to " +
+                                      std::to_string(static_cast<std::uint32_t>(kCount)) + ".");
   }
   slots_[k - 1] = std::string(value);
   return core::Status::Ok();
@@ -276,60 +245,9 @@ std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_nu
 }
 
 // ---------------------------------------------------------------------------
-// ApiGroupDraft
-
-ApiGroupDraft::ApiGroupDraft() = default;
-
-core::Status ApiGroupDraft::SetApiGroupName(std::string_view name) {
-  if (name.size() > kMaxNameLength) {
-    return core::Status::InvalidInput(
-        "The API group name has " + core::FormatDecimal(static_cast<std::uint32_t>(name.size())) +
-        " characters; at most " + core::FormatDecimal(static_cast<std::uint32_t>(kMaxNameLength)) +
-        " are allowed.");
-  }
-  name_ = std::string(name);
-  description_.reset();
-  return core::Status::Ok();
-}
-
-core::Status ApiGroupDraft::SetApiGroupDescription(std::string_view description) {
-  if (description.size() > kMaxDescriptionLength) {
-    return core::Status::InvalidInput(
-        "The API group description has " +
-        core::FormatDecimal(static_cast<std::uint32_t>(description.size())) +
-        " characters; at most " +
-        core::FormatDecimal(static_cast<std::uint32_t>(kMaxDescriptionLength)) + " are allowed.");
-  }
-  description_ = std::string(description);
-  return core::Status::Ok();
-}
-
-std::vector<std::string_view> ApiGroupDraft::values() const {
-  const RequestTemplate* create = FindCreateApiGroup();
-  std::string_view action = create != nullptr ? create->action() : std::string_view{};
-  return {action, name_ ? std::string_view(*name_) : std::string_view{},
-          description_ ? std::string_view(*description_) : std::string_view{}};
-}
-
-core::Result<BoundRequest> ApiGroupDraft::Bind(const ParameterValueSlots& slots) const {
-  const RequestTemplate* create = FindCreateApiGroup();
-  if (create == nullptr) return core::Status::Error("CreateApiGroup is not in the catalogue.");
-  auto view = [](const std::optional<std::string>& text) -> std::optional<std::string_view> {
-    if (!text) return std::nullopt;
-    return std::string_view(*text);
-  };
-  const std::optional<std::string_view> defaults[] = {std::nullopt, view(name_),
-                                                      view(description_)};
-  // An API Gateway template is known by its group and position.
-  return BindValues(*create, defaults, slots, kCreateApiGroupPlace.group,
-                    kCreateApiGroupPlace.position);
-}
-
-// ---------------------------------------------------------------------------
 
 std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& action,
-                                                       const ParameterValueSlots& slots,
-                                                       const ApiGroupDraft* draft) {
+                                                       const ParameterValueSlots& slots) {
   if (action.request_template == nullptr) {
     if (action.action_name.empty()) return std::nullopt;
     BoundRequest bound;
@@ -342,7 +260,6 @@ std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& act
   if (action.service == kEcsService) {
     return DispatchCategory(action.category_number, action.action_number, slots);
   }
-  if (draft != nullptr && IsCreateApiGroup(*action.request_template)) return draft->Bind(slots);
   return BindValues(*action.request_template, slots, action.category_number, action.action_number);
 }
 

@@ -19,7 +19,7 @@
 // ever truncated and nothing partial is returned.
 //
 // Plain functions over constant data and caller-owned values; safe from any
-// thread. ApiGroupDraft is a value owned by its user.
+// thread.
 #pragma once
 
 #include <array>
@@ -138,43 +138,13 @@ std::optional<core::Result<BoundRequest>> DispatchTypesAndTasksAction(
 // DescribeRegions, 2 DescribeSystemParameters; nullopt for any other number.
 std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_number);
 
-// The CreateApiGroup values as a session has set them: starts with neither
-// value set (the stored placeholders are never sent). Setting the name clears the
-// description, as a name written over the stored list ends it; setting the
-// description afterwards keeps the name. So name then description gives
-// (CreateApiGroup, name, description).
-class ApiGroupDraft {
- public:
-  static constexpr std::size_t kMaxNameLength = 50;
-  static constexpr std::size_t kMaxDescriptionLength = 180;
-
-  ApiGroupDraft();
-
-  // Refuse, changing nothing, a name over kMaxNameLength or a description over
-  // kMaxDescriptionLength characters (bytes of the UTF-8 text).
-  core::Status SetApiGroupName(std::string_view name);
-  core::Status SetApiGroupDescription(std::string_view description);
-
-  // The values list: the action name, then GroupName's and Description's
-  // (empty until set).
-  std::vector<std::string_view> values() const;
-
-  // Binds CreateApiGroup with these values in place of the stored ones.
-  core::Result<BoundRequest> Bind(const ParameterValueSlots& slots) const;
-
- private:
-  std::optional<std::string> name_;
-  std::optional<std::string> description_;
-};
-
 // The entry every front end uses: binds a resolved choice. ECS templates go
 // through DispatchCategory (nullopt if it is not served); IoT and API Gateway
-// templates through BindTemplate, except CreateApiGroup, which takes the
-// values `draft` was given where the user gave none; a choice without a
-// template sends its own action name with the further parameters, and is
-// nullopt when it has no action name either.
+// templates through BindTemplate (a stored value is never sent in place of
+// one the user left out); a choice without a template sends its own action
+// name with the further parameters, and is nullopt when it has no action name
+// either.
 std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& action,
-                                                       const ParameterValueSlots& slots,
-                                                       const ApiGroupDraft* draft = nullptr);
+                                                       const ParameterValueSlots& slots);
 
 }  // namespace kestrune::catalogue

@@ -466,7 +466,7 @@ int RunCall(const CommandLine& line, Console& console) {
       return UsageError(console, prepared.status().message());
     }
     const std::string_view token = credentials->credentials.security_token;
-    console.Out(request::HideSecurityToken(prepared->text, token));
+    console.Out(request::HideSecurityToken(prepared->text(), token));
     if (!token.empty()) {
       console.Err("kestrune: note: the SecurityToken value is shown as " +
                   std::string(request::kHiddenToken) +

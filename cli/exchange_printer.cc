@@ -116,16 +116,14 @@ void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   };
   out += "* string to sign: " + EscapeLine(hidden(record.request.string_to_sign)) + "\n";
   std::size_t hidden_body = 0;
-  out += HeadLines(hidden(record.request.text), ">", hidden_body);
+  const std::string sent = record.request.text();
+  out += HeadLines(hidden(sent), ">", hidden_body);
   // The size of the body as sent, not as shown.
-  const std::string_view sent = record.request.text;
-  const std::size_t head_end = sent.find("\r\n\r\n");
-  const std::size_t request_body =
-      head_end == std::string_view::npos ? 0 : sent.size() - head_end - 4;
+  const std::size_t request_body = record.request.http.body.size();
   const engine::TransportReply& reply = record.reply;
   // A refused handshake or a failed connection sends nothing of the request.
   out += reply.times.sent ? "* sent " : "* not sent (or not whole): the request of ";
-  out += std::to_string(record.request.text.size()) + " bytes";
+  out += std::to_string(sent.size()) + " bytes";
   if (request_body > 0) out += " (a form body of " + std::to_string(request_body) + " bytes)";
   out += "\n";
   if (!reply.raw.empty()) {

@@ -14,7 +14,7 @@
 
 namespace kestrune::core {
 
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;  // ok
   static Status Ok() { return Status(); }
@@ -53,7 +53,7 @@ class Status {
 };
 
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : value_(std::move(value)) {}         // NOLINT
   Result(Status status) : value_(std::move(status)) {}  // NOLINT (must not be ok)

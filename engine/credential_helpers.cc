@@ -45,14 +45,12 @@ class CredentialsUriProvider final : public request::CredentialProvider {
     step += where;
     step += path_;
     const std::string host = to_.host + ":" + std::to_string(to_.port);
-    std::string text = "GET ";
-    text += path_;
-    text += " HTTP/1.1\r\nHost: ";
-    text += host;
-    text += "\r\nAccept: application/json\r\nConnection: close\r\n\r\n";
+    request::HttpRequest http;
+    http.target = path_;
+    http.fields = {{"Host", host}, {"Accept", "application/json"}};
     const request::ServiceEndpoint endpoint{to_.host, "Host: " + host + "\r\n", ""};
     transport::HttpReply reply;
-    if (const core::Status sent = transport::HttpExchange(endpoint, text, to_, exchange_, reply);
+    if (const core::Status sent = transport::HttpExchange(endpoint, http, to_, exchange_, reply);
         !sent.ok()) {
       return core::Status::Connection(step + " failed:\n" + sent.message());
     }

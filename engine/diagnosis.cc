@@ -5,6 +5,7 @@
 
 #include "core/ascii.h"
 #include "report/xml_text.h"
+#include "request/http_message.h"
 
 namespace kestrune::engine {
 namespace {
@@ -298,27 +299,11 @@ bool IsTimestampRefusal(std::string_view code) {
   return code == "InvalidTimeStamp.Expired" || code == "IllegalTimestamp";
 }
 
-std::optional<std::string_view> HeaderValue(std::string_view raw, std::string_view name) {
-  const std::size_t header_end = raw.find("\r\n\r\n");
-  std::string_view header = raw.substr(0, header_end);
-  std::size_t pos = header.find('\n');  // past the status line
-  while (pos != std::string_view::npos) {
-    ++pos;
-    const std::size_t end = header.find('\n', pos);
-    const std::string_view line = header.substr(pos, end - pos);
-    const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos &&
-        core::EqualsIgnoreCase(Trim(line.substr(0, colon)), name)) {
-      return Trim(line.substr(colon + 1));
-    }
-    pos = end;
-  }
-  return std::nullopt;
-}
-
 std::optional<std::chrono::seconds> ClockOffset(std::string_view raw,
                                                 std::chrono::system_clock::time_point received) {
-  const std::optional<std::string_view> date = HeaderValue(raw, "Date");
+  const std::optional<request::HttpHead> head = request::ParseHttpHead(raw);
+  const std::optional<std::string_view> date =
+      head ? head->Find("Date") : std::optional<std::string_view>();
   if (!date) return std::nullopt;
   const std::optional<std::int64_t> service = ParseHttpDate(*date);
   if (!service) return std::nullopt;

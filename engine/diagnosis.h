@@ -60,10 +60,6 @@ std::optional<std::string> ErrorElement(std::string_view body, std::string_view 
 // Whether `code` is one of the service's refusals of a request's time stamp.
 bool IsTimestampRefusal(std::string_view code);
 
-// The value of header `name` in `raw` (a status line and headers, then the
-// body), case-insensitive, trimmed; nullopt when absent.
-std::optional<std::string_view> HeaderValue(std::string_view raw, std::string_view name);
-
 // How far the service's clock is ahead of ours (negative: behind), from the
 // Date header of `raw` and the local time the reply arrived; nullopt without a
 // readable Date.

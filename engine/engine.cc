@@ -23,7 +23,6 @@ namespace kestrune::engine {
 namespace {
 
 constexpr std::string_view kErrorMarker = "<Error>";
-constexpr std::string_view kNonceUsedMarker = "SignatureNonceUsed";
 constexpr std::string_view kErrorFields[] = {"RequestId", "HostId", "Code", "Message", "Recommend"};
 
 bool Contains(std::string_view text, std::string_view marker) {
@@ -141,7 +140,7 @@ core::Result<request::SignedRequest> Engine::Prepare(
     const catalogue::ParameterValueSlots& values) const {
   std::optional<request::ServiceEndpoint> endpoint = catalogue::EndpointFor(action.service);
   std::optional<core::Result<catalogue::BoundRequest>> bound =
-      catalogue::BindResolved(action, WithClientToken(action, values), &draft_);
+      catalogue::BindResolved(action, WithClientToken(action, values));
   if (!endpoint || !bound) return core::Status::NotSupported(std::string(kNotSupportedText));
   if (!bound->ok()) return bound->status();
   if (core::Status checked = catalogue::CheckBoundParameters(action, bound->value(),
@@ -177,7 +176,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
   if (action) {
     endpoint = catalogue::EndpointFor(action->service);
     // Bound once: a generated ClientToken is the same on every attempt.
-    bound = catalogue::BindResolved(*action, WithClientToken(*action, values), &draft_);
+    bound = catalogue::BindResolved(*action, WithClientToken(*action, values));
   }
   if (!endpoint || !bound) {
     // Nothing is sent for a choice without a request of its own: never the
@@ -245,8 +244,8 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     }
     // A page is likely to be followed by the next: their connection stays
     // open. A lone request closes it as it always did.
-    if (keep_alive_) request::KeepConnectionAlive(signed_request.value().text);
-    result.signed_request = signed_request.value().text;
+    signed_request.value().http.keep_alive = keep_alive_;
+    result.signed_request = signed_request.value().text();
     // Kept for a diagnosis, which may quote it: without the token, hidden as
     // the reply hides it, so the two strings still compare.
     // Version 3 is diagnosed from its canonical request, which the service
@@ -260,7 +259,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     result.detail.clear();
     result.result_text.clear();
 
-    TransportReply reply = transport_->Exchange(*endpoint, result.signed_request);
+    TransportReply reply = transport_->Exchange(*endpoint, signed_request.value().http);
     // A reply may quote the request (SignatureDoesNotMatch gives the string
     // to sign): the token goes no further than the wire.
     reply.raw = request::HideSecurityToken(std::move(reply.raw), key.security_token);

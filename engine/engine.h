@@ -161,7 +161,7 @@ class Transport {
  public:
   virtual ~Transport() = default;
   virtual TransportReply Exchange(const request::ServiceEndpoint& endpoint,
-                                  std::string_view request_text) = 0;
+                                  const request::HttpRequest& request) = 0;
   // Gives up any connection kept from an earlier exchange, so that the next
   // one (a retry) goes over a new connection.
   virtual void DropConnection() {}
@@ -291,10 +291,6 @@ class Engine {
                              const std::function<void(std::vector<report::Row>)>& page_rows = {},
                              JsonWalk* json_walk = nullptr);
 
-  // The CreateApiGroup values the user has set this session (group name and
-  // description); used whenever that action is sent.
-  catalogue::ApiGroupDraft& api_group_draft() { return draft_; }
-
   const EngineOptions& options() const { return options_; }
 
   // How far the service's clock is ahead of the local one, as measured after
@@ -336,7 +332,6 @@ class Engine {
   EngineOptions options_;
   std::unique_ptr<Transport> own_transport_;
   Transport* transport_;
-  catalogue::ApiGroupDraft draft_;
   std::chrono::seconds clock_offset_{0};
   ExchangeObserver* observer_ = nullptr;
   std::function<void(std::chrono::milliseconds)> wait_;

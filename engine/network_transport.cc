@@ -1,6 +1,6 @@
 // The engine's own transport: HTTP/1.1 over TLS (or plain TCP where the
-// override says http). A request that asks for it ("Connection: keep-alive":
-// the pages of a walk) leaves its connection open for the next one to the
+// override says http). A request that asks for it (keep_alive: the pages of
+// a walk) leaves its connection open for the next one to the
 // same host; a retry drops it first.
 #include <memory>
 #include <string>
@@ -74,7 +74,7 @@ class NetworkTransport : public Transport {
   }
 
   TransportReply Exchange(const request::ServiceEndpoint& endpoint,
-                          std::string_view request_text) override {
+                          const request::HttpRequest& request) override {
     TransportReply result;
     if (!setup_error_.empty()) {
       // A mistyped override or proxy must never fall back to the real
@@ -86,7 +86,7 @@ class NetworkTransport : public Transport {
     transport::HttpReply reply;
     {
       ProgressLines progress(trace_);
-      result.status = connection_.Exchange(endpoint, request_text, override_, exchange_, reply,
+      result.status = connection_.Exchange(endpoint, request, override_, exchange_, reply,
                                            [&](std::string_view piece) { progress.Add(piece); });
     }
     if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());

@@ -33,13 +33,14 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-core::Result<transport::HttpReply> Exchange(const TokenService& service, const std::string& text,
+core::Result<transport::HttpReply> Exchange(const TokenService& service,
+                                            const request::HttpRequest& http,
                                             std::string_view step) {
   transport::HttpReply reply;
   const request::ServiceEndpoint endpoint{service.host, "Host: " + service.host + "\r\n",
                                           "Version=" + std::string(kStsVersion)};
   const core::Status sent =
-      transport::HttpExchange(endpoint, text, service.send_to, service.exchange, reply);
+      transport::HttpExchange(endpoint, http, service.send_to, service.exchange, reply);
   if (!sent.ok()) {
     return core::Status::Connection(std::string(step) + " failed:\n" + sent.message());
   }
@@ -90,7 +91,7 @@ class AssumeRoleProvider final : public request::CredentialProvider {
     if (!signed_request.ok()) {
       return core::Status::InvalidInput(step + ": " + signed_request.status().message());
     }
-    core::Result<transport::HttpReply> reply = Exchange(service_, signed_request->text, step);
+    core::Result<transport::HttpReply> reply = Exchange(service_, signed_request->http, step);
     if (!reply.ok()) return reply.status();
     return ReadTokenReply(reply.value(), step);
   }
@@ -146,11 +147,13 @@ class OidcProvider final : public request::CredentialProvider {
       body += '=';
       body += request::PercentEncode(value);
     }
-    const std::string text = "POST / HTTP/1.1\r\nHost: " + service_.host +
-                             "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                             "Content-Length: " +
-                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-    core::Result<transport::HttpReply> reply = Exchange(service_, text, step);
+    request::HttpRequest http;
+    http.method = "POST";
+    http.fields = {{"Host", service_.host},
+                   {"Content-Type", "application/x-www-form-urlencoded"},
+                   {"Content-Length", std::to_string(body.size())}};
+    http.body = std::move(body);
+    core::Result<transport::HttpReply> reply = Exchange(service_, http, step);
     if (!reply.ok()) return reply.status();
     return ReadTokenReply(reply.value(), step);
   }
@@ -178,7 +181,8 @@ class InstanceRoleProvider final : public request::CredentialProvider {
     std::string token;
     {
       core::Result<transport::HttpReply> reply =
-          Send("PUT", "/latest/api/token", "X-aliyun-ecs-metadata-token-ttl-seconds: 21600\r\n");
+          Send("PUT", "/latest/api/token",
+               request::HttpField{"X-aliyun-ecs-metadata-token-ttl-seconds", "21600"});
       if (reply.ok() && reply->status_code == 200) {
         token = std::string(request::TrimCredentialText(reply->body));
       } else if (role_.token_required) {
@@ -188,8 +192,8 @@ class InstanceRoleProvider final : public request::CredentialProvider {
             Failure(reply));
       }
     }
-    const std::string token_header =
-        token.empty() ? std::string() : "X-aliyun-ecs-metadata-token: " + token + "\r\n";
+    std::optional<request::HttpField> token_header;
+    if (!token.empty()) token_header = request::HttpField{"X-aliyun-ecs-metadata-token", token};
     constexpr std::string_view kPath = "/latest/meta-data/ram/security-credentials/";
     std::string role = role_.role_name;
     if (role.empty()) {
@@ -227,13 +231,17 @@ class InstanceRoleProvider final : public request::CredentialProvider {
   }
 
   core::Result<transport::HttpReply> Send(std::string_view method, const std::string& path,
-                                          const std::string& headers) {
+                                          std::optional<request::HttpField> field) {
     const std::string host = to_.host + ":" + std::to_string(to_.port);
-    const std::string text = std::string(method) + " " + path + " HTTP/1.1\r\nHost: " + host +
-                             "\r\n" + headers + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    request::HttpRequest http;
+    http.method = std::string(method);
+    http.target = path;
+    http.fields.push_back({"Host", host});
+    if (field) http.fields.push_back(std::move(*field));
+    http.fields.push_back({"Content-Length", "0"});
     const request::ServiceEndpoint endpoint{to_.host, "Host: " + host + "\r\n", ""};
     transport::HttpReply reply;
-    const core::Status sent = transport::HttpExchange(endpoint, text, to_, exchange_, reply);
+    const core::Status sent = transport::HttpExchange(endpoint, http, to_, exchange_, reply);
     if (!sent.ok()) return sent;
     return reply;
   }

@@ -31,7 +31,6 @@ using kestrune::report::Extractor;
 using kestrune::report::FormatOutcome;
 using kestrune::report::FormatReply;
 using kestrune::report::Formatter;
-using kestrune::report::FormatterChoice;
 using kestrune::report::RecordingResultList;
 using kestrune::report::RecordingTraceSink;
 using kestrune::report::SelectFormatter;
@@ -67,13 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A pair reaches the reply only through the formatter the selector picks,
   // so the reply is formatted once per distinct choice; every pair still
   // passes through the selector.
-  std::vector<std::pair<Formatter, bool>> done;
+  std::vector<Formatter> done;
   for (std::uint32_t category = 1; category <= kLastCategory; ++category) {
     for (std::uint32_t action = 0; action <= kLastAction; ++action) {
-      const FormatterChoice choice = SelectFormatter(category, action);
-      const std::pair<Formatter, bool> key{choice.formatter, choice.clear_action_parameters};
-      if (std::find(done.begin(), done.end(), key) != done.end()) continue;
-      done.push_back(key);
+      const Formatter formatter = SelectFormatter(category, action);
+      if (std::find(done.begin(), done.end(), formatter) != done.end()) continue;
+      done.push_back(formatter);
       RecordingResultList list;
       RecordingTraceSink trace;
       Extractor extractor(list, trace, display);
@@ -81,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (outcome.formatted && outcome.result_text != action_line) {
         Fail("a formatted reply whose report text is not the action line");
       }
-      if (outcome.clear_action_parameters != choice.clear_action_parameters) {
+      if (outcome.formatted != (formatter != Formatter::kNone)) {
         Fail("the outcome disagrees with the selector");
       }
       if (!outcome.formatted && (!outcome.result_text.empty() || !list.produced().empty())) {

@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {"AccessKeyId", "Format", "SignatureMethod", "SignatureNonce", "SignatureVersion",
           "Timestamp", "Version", "Signature"}) {
       if (name != owned) continue;
-      if (built.ok()) Fail("a parameter the builder writes itself was accepted", built->text);
+      if (built.ok()) Fail("a parameter the builder writes itself was accepted", built->text());
       return 0;
     }
   }
@@ -198,9 +198,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
-  if (!inputs_valid) Fail("a request beyond a limit was built", built->text);
+  if (!inputs_valid) Fail("a request beyond a limit was built", built->text());
 
-  const std::string& text = built->text;
+  const std::string text = built->text();
   if (text.size() >= request::kRequestTextLimit) Fail("a request over the text limit", text);
   const std::string_view prefix = "GET /?";
   const std::string_view line_end = " HTTP/1.1\r\n";

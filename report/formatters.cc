@@ -155,15 +155,6 @@ void FormatInstances(Extractor& x, std::string_view reply) {
   }
 }
 
-struct Listing {
-  std::uint32_t category;
-  std::uint32_t last_action;
-};
-
-// Categories whose selector lists actions without formatting any of them.
-constexpr Listing kListedOnly[] = {{2, 10}, {3, 9}, {4, 9},  {5, 9},  {6, 9},
-                                   {8, 2},  {9, 4}, {10, 3}, {12, 3}, {13, 12}};
-
 Formatter CategoryOneFormatter(std::uint32_t action) {
   if (action == 8) return Formatter::kInstanceStatus;
   if (action == 9) return Formatter::kInstances;
@@ -174,36 +165,26 @@ Formatter CategoryOneFormatter(std::uint32_t action) {
 
 }  // namespace
 
-FormatterChoice SelectFormatter(std::uint32_t category, std::uint32_t action) {
+Formatter SelectFormatter(std::uint32_t category, std::uint32_t action) {
   switch (category) {
     case 1:
-      if (action < 1 || action > 17) return {Formatter::kNone, true};
-      return {CategoryOneFormatter(action), false};
+      return CategoryOneFormatter(action);
     case 11:
     case 24:
-      if (action == 2) return {Formatter::kZones, false};
-      return {Formatter::kRegions, action != 1};
+      return action == 2 ? Formatter::kZones : Formatter::kRegions;
     case 16:
       switch (action) {
-        case 1:
-        case 5:
-          return {Formatter::kInstanceTypes, false};
         case 2:
-          return {Formatter::kInstanceTypeFamilies, false};
+          return Formatter::kInstanceTypeFamilies;
         case 3:
-          return {Formatter::kTasks, false};
+          return Formatter::kTasks;
         case 4:
-          return {Formatter::kTaskAttribute, false};
+          return Formatter::kTaskAttribute;
         default:
-          return {Formatter::kInstanceTypes, true};
+          return Formatter::kInstanceTypes;
       }
     default:
-      for (const Listing& listing : kListedOnly) {
-        if (listing.category == category) {
-          return {Formatter::kNone, action < 1 || action > listing.last_action};
-        }
-      }
-      return {Formatter::kNone, false};
+      return Formatter::kNone;
   }
 }
 
@@ -237,13 +218,12 @@ void RunFormatter(Formatter formatter, std::string_view reply, Extractor& extrac
 FormatOutcome FormatReply(std::uint32_t category, std::uint32_t action,
                           std::string_view action_line, std::string_view reply,
                           Extractor& extractor) {
-  FormatterChoice choice = SelectFormatter(category, action);
+  const Formatter formatter = SelectFormatter(category, action);
   FormatOutcome outcome;
-  outcome.clear_action_parameters = choice.clear_action_parameters;
-  if (choice.formatter == Formatter::kNone) return outcome;
+  if (formatter == Formatter::kNone) return outcome;
   outcome.result_text = std::string(action_line);
   outcome.formatted = true;
-  RunFormatter(choice.formatter, reply, extractor);
+  RunFormatter(formatter, reply, extractor);
   return outcome;
 }
 

@@ -38,23 +38,14 @@ enum class Formatter {
   kZones,
 };
 
-struct FormatterChoice {
-  Formatter formatter = Formatter::kNone;
-  // The category has a selector but does not list the action: the caller must
-  // empty its action-parameter list, and the action counts as action 1.
-  bool clear_action_parameters = false;
-};
-
 // The selector rules for ECS categories (both numbers 1-based):
 //   1:  8 InstanceStatus, 9 Instances, 10-13 VncUrl, 15-17 UserData,
 //       1-7 and 14 none;
 //   11 and 24: 1 Regions, 2 Zones;
 //   16: 1 and 5 InstanceTypes, 2 InstanceTypeFamilies, 3 Tasks,
 //       4 TaskAttribute;
-//   2 (1-10), 3-6 (1-9), 8 (1-2), 9 (1-4), 10 (1-3), 12 (1-3), 13 (1-12):
-//       listed, no formatter;
-//   every other category: no selector (never clears).
-FormatterChoice SelectFormatter(std::uint32_t category, std::uint32_t action);
+//   every other category or action: none.
+Formatter SelectFormatter(std::uint32_t category, std::uint32_t action);
 
 // Shows `reply` (the raw reply text) with one formatter; kNone shows nothing.
 void RunFormatter(Formatter formatter, std::string_view reply, Extractor& extractor);
@@ -64,8 +55,6 @@ struct FormatOutcome {
   // formatter ran, else empty (nothing was formatted, no row was added).
   std::string result_text;
   bool formatted = false;
-  // See FormatterChoice.
-  bool clear_action_parameters = false;
 };
 
 // Formats a good reply (one without "<Error>") of ECS `category`/`action`,

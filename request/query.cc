@@ -252,4 +252,8 @@ core::Status RequestText::Append(std::string_view text) {
   return core::Status::Ok();
 }
 
+core::Status CheckRequestSize(std::size_t length) {
+  return length >= kRequestTextLimit ? TooLong(length) : core::Status::Ok();
+}
+
 }  // namespace kestrune::request

@@ -44,6 +44,8 @@ inline constexpr std::size_t kMaxQueryItems = kMaxActionParameters + kCommonQuer
 // Every stage of the RequestText (joined query, string to sign, request) must
 // be shorter than this many bytes.
 inline constexpr std::size_t kRequestTextLimit = 1024 * 1024;
+// Refuses, naming the limit, a request of kRequestTextLimit bytes or more.
+core::Status CheckRequestSize(std::size_t length);
 
 // Where an item's name ends, and whether the item is plain: free of every
 // character that an escape table replaces or that user text must have

@@ -169,68 +169,32 @@ bool IsBuilderOwned(std::string_view name) {
   return false;
 }
 
-core::SecretString SigningKey(std::string_view secret) {
-  std::string key;
-  key.reserve(secret.size() + 1);
-  key += secret;
-  key += '&';
-  return core::SecretString(std::move(key));
-}
-
-core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text) {
-  SortQueryItems(items);
-  return text.Join(items, "&", EscapeForm::kSign);
-}
-
-core::Status MakeStringToSign(RequestText& text, HttpMethod method) {
-  // Table A must run before the prefix goes in front (the prefix keeps its
-  // two raw "&"); SignEscapes would find nothing in the prefix, so both
-  // tables run as one before it is put in front.
-  return text.EscapeAndPrepend(kCanonicalQueryEscapes, method == HttpMethod::kPost
-                                                           ? kPostStringToSignPrefix
-                                                           : kStringToSignPrefix);
-}
-
-std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign) {
-  const core::Sha1Digest digest = core::HmacSha1(signing_key, string_to_sign);
-  return core::Base64Encode(digest.data(), digest.size());
-}
-
-std::string EscapeSignature(std::string signature) {
-  ApplyEscapes(signature, kSignatureEscapes);
-  return signature;
-}
-
-core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
-                             RequestText& text) {
-  if (core::Status status =
-          text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, kRequestLinePrefix);
-      !status.ok()) {
-    return status;
-  }
-  for (std::string_view line :
-       {std::string_view(" HTTP/1.1\r\n"), std::string_view(endpoint.host_line),
-        std::string_view("Connection: close\r\n\r\n")}) {
-    if (core::Status status = text.Append(line); !status.ok()) return status;
-  }
-  return core::Status::Ok();
-}
-
-core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
-                                 RequestText& text) {
-  if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, {});
-      !status.ok()) {
-    return status;
-  }
-  std::string head = "POST / HTTP/1.1\r\n";
-  head += endpoint.host_line;
-  head += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
-  head += std::to_string(text.size());
-  head += "\r\nConnection: close\r\n\r\n";
-  return text.Prepend(head);
-}
-
 namespace {
+
+// The request around the second pass's items, joined unsorted in their sent
+// form and escaped: a GET carries them in its target behind "/?", a POST as
+// its form body. The whole request stays below kRequestTextLimit bytes.
+core::Status MakeHttpRequest(const QueryItemList& items, const ServiceEndpoint& endpoint,
+                             HttpMethod method, HttpRequest& request) {
+  const bool post = method == HttpMethod::kPost;
+  RequestText text;
+  if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes,
+                                             post ? std::string_view() : kTargetPrefix);
+      !status.ok()) {
+    return status;
+  }
+  if (!endpoint.host_line.empty()) request.fields.push_back(FieldOfLine(endpoint.host_line));
+  if (post) {
+    request.method = "POST";
+    request.body = std::move(text).Release();
+    request.fields.push_back({"Content-Type", "application/x-www-form-urlencoded"});
+    request.fields.push_back({"Content-Length", std::to_string(request.body.size())});
+  } else {
+    request.method = "GET";
+    request.target = std::move(text).Release();
+  }
+  return CheckRequestSize(WireSize(request));
+}
 
 // The first pass's HMAC key, the secret and "&", kept on the stack: the
 // secret's length is checked before any build.
@@ -297,13 +261,7 @@ core::Status BuildPasses(const Credentials& credentials, const ServiceEndpoint& 
     return status;
   }
   if (core::Status status = items.TakeActionParameters(parameters); !status.ok()) return status;
-  if (core::Status status = method == HttpMethod::kPost ? MakePostRequestText(items, endpoint, text)
-                                                        : MakeRequestText(items, endpoint, text);
-      !status.ok()) {
-    return status;
-  }
-  result.text = std::move(text).Release();
-  return core::Status::Ok();
+  return MakeHttpRequest(items, endpoint, method, result.http);
 }
 
 }  // namespace
@@ -319,9 +277,9 @@ core::Result<SignedRequest> Build(const Credentials& credentials, const ServiceE
   core::Status status;
   if (method == HttpMethod::kAuto) {
     status = BuildPasses(credentials, endpoint, parameters, common, HttpMethod::kGet, result);
-    // The request line ends at the first CR; only a GET too long for one
-    // (or too long to build at all) goes as a POST.
-    if (!status.ok() || result.text.find('\r') >= kMaxGetRequestLine) {
+    // Only a GET too long for one request line (or too long to build at
+    // all) goes as a POST.
+    if (!status.ok() || RequestLineSize(result.http) >= kMaxGetRequestLine) {
       result = SignedRequest();
       status = BuildPasses(credentials, endpoint, parameters, common, HttpMethod::kPost, result);
     }
@@ -353,17 +311,6 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
   const RequestStamps stamps(clock.NowUtc(), clock.NonceSalt());
   return Build(credentials, endpoint, parameters,
                Stamps{stamps.nonce(), stamps.sign_form(), stamps.url_form(), true}, method, format);
-}
-
-void KeepConnectionAlive(std::string& request_text) {
-  constexpr std::string_view kClose = "\r\nConnection: close\r\n\r\n";
-  constexpr std::string_view kKeepAlive = "\r\nConnection: keep-alive\r\n\r\n";
-  // The header's end is its first empty line; a POST's body follows it.
-  const std::size_t end = request_text.find("\r\n\r\n");
-  if (end == std::string::npos || end + 4 < kClose.size()) return;
-  const std::size_t line = end + 4 - kClose.size();
-  if (std::string_view(request_text).substr(line, kClose.size()) != kClose) return;
-  request_text.replace(line, kClose.size(), kKeepAlive);
 }
 
 }  // namespace kestrune::request

@@ -22,7 +22,6 @@
 // "POST / HTTP/1.1". Either form carries the same parameters; the service
 // accepts both.
 //
-// Each step is a function of its own so it can be checked on its own.
 // Stateless; safe from any thread.
 #pragma once
 
@@ -35,6 +34,7 @@
 #include "request/clock.h"
 #include "request/credentials.h"
 #include "request/endpoint.h"
+#include "request/http_message.h"
 #include "request/query.h"
 
 namespace kestrune::request {
@@ -48,7 +48,7 @@ inline constexpr std::string_view kSignatureMethodItem = "SignatureMethod=HMAC-S
 inline constexpr std::string_view kSignatureVersionItem = "SignatureVersion=1.0";
 inline constexpr std::string_view kStringToSignPrefix = "GET&%2F&";
 inline constexpr std::string_view kPostStringToSignPrefix = "POST&%2F&";
-inline constexpr std::string_view kRequestLinePrefix = "GET /?";
+inline constexpr std::string_view kTargetPrefix = "/?";
 // A GET request line this long or longer goes as a POST instead when the
 // method is left to the builder: HTTP front ends commonly refuse request
 // lines past 4 to 8 KB, and every request line short of this goes as before.
@@ -67,13 +67,17 @@ enum class ReplyFormat {
   kJson,
 };
 
-// The outcome of one build. `text` is what goes on the wire.
+// The outcome of one build. `http` is the request that goes on the wire
+// (asking to close the connection after the reply; a caller may set its
+// keep_alive: the Connection field is not signed).
 struct SignedRequest {
   std::string string_to_sign;
   std::string signature;          // Base64 (version 1, before it is escaped) or hex (version 3)
   std::string canonical_request;  // version 3 only (signer_v3.h)
   HttpMethod method = HttpMethod::kGet;  // kGet or kPost, never kAuto
-  std::string text;
+  HttpRequest http;
+  // Its wire form.
+  std::string text() const { return WriteHttpRequest(http); }
 };
 
 // Whether the builder writes a parameter of this name itself (AccessKeyId,
@@ -84,33 +88,6 @@ bool IsBuilderOwned(std::string_view name);
 // BuildSignedRequestWith).
 core::Status CheckSigningInputs(const Credentials& credentials,
                                 const ActionParameterList& parameters);
-
-// The HMAC key: the secret followed by "&".
-core::SecretString SigningKey(std::string_view secret);
-
-// First pass, step by step (the builder does both steps in one pass, which
-// gives the same text; these check a step on its own). MakeCanonicalQuery
-// sorts `items` and joins them
-// with "&" into `text`, user text in its signed form; MakeStringToSign then
-// applies Table A, puts "GET&%2F&" (or "POST&%2F&") in front and applies
-// SignEscapes (the last two tables as one pass, which gives the same text).
-core::Status MakeCanonicalQuery(QueryItemList& items, RequestText& text);
-core::Status MakeStringToSign(RequestText& text, HttpMethod method = HttpMethod::kGet);
-
-// Base64 of HMAC-SHA1(signing_key, string_to_sign): 28 characters.
-std::string MakeSignature(std::string_view signing_key, std::string_view string_to_sign);
-// The signature with SignatureEscapes applied, ready for the query.
-std::string EscapeSignature(std::string signature);
-
-// Second pass: joins `items` unsorted with "&" into `text`, user text in its
-// sent form, applies UrlEscapes, puts "GET /?" in front and appends the
-// request line's end and the header lines of `endpoint`.
-core::Status MakeRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
-                             RequestText& text);
-// The same for a POST: the joined, escaped items become the form body behind
-// the request line and the header lines.
-core::Status MakePostRequestText(const QueryItemList& items, const ServiceEndpoint& endpoint,
-                                 RequestText& text);
 
 // Builds the whole request with the given nonce and timestamps, asking for
 // the reply in `format` (its Format item is the builder's, never a user's).
@@ -133,12 +110,5 @@ core::Result<SignedRequest> BuildSignedRequest(const Credentials& credentials,
                                                const Clock& clock,
                                                HttpMethod method = HttpMethod::kAuto,
                                                ReplyFormat format = ReplyFormat::kXml);
-
-// Asks, in `request_text` as built above, for the connection to stay open
-// after the reply ("Connection: keep-alive" for the header's closing
-// "Connection: close"), for a walk that sends more requests to the same
-// host. The Connection header is not signed: the signature still holds.
-// Text without that closing line is left as it is.
-void KeepConnectionAlive(std::string& request_text);
 
 }  // namespace kestrune::request

@@ -26,9 +26,9 @@ constexpr std::string_view kSignedNamesWithToken =
 
 constexpr std::size_t kHexDigestLength = 64;
 
-// The Authorization header up to the AccessKey id, in one piece.
-constexpr std::string_view kAuthorizationHead = "Authorization: ACS3-HMAC-SHA256 Credential=";
-static_assert(kAuthorizationHead.substr(15, kV3Algorithm.size()) == kV3Algorithm);
+// The Authorization field's value up to the AccessKey id, in one piece.
+constexpr std::string_view kAuthorizationHead = "ACS3-HMAC-SHA256 Credential=";
+static_assert(kAuthorizationHead.starts_with(kV3Algorithm));
 
 // The bytes RFC 3986 leaves as they are.
 constexpr std::array<bool, 256> kUnreserved = [] {
@@ -200,37 +200,31 @@ core::Result<SignedRequest> BuildV3SignedRequestWith(const Credentials& credenti
   const std::string_view query_text =
       post ? std::string_view(form_body)
            : std::string_view(canonical).substr(query_start, query_size);
-  std::string& text = result.text;
-  // Every header's name and value is in the canonical request already.
-  text.reserve(canonical.size() + query_text.size() + credentials.access_key_id.size() + 256);
+  HttpRequest& http = result.http;
+  http.fields.reserve(header_count + 3);
   if (post) {
-    text += "POST / HTTP/1.1\r\n"sv;
+    http.method = "POST";
   } else {
-    text += "GET /?"sv;
-    text += query_text;
-    text += " HTTP/1.1\r\n"sv;
+    http.target.reserve(kTargetPrefix.size() + query_text.size());
+    http.target = kTargetPrefix;
+    http.target += query_text;
   }
-  text += endpoint.host_line;
+  if (!endpoint.host_line.empty()) http.fields.push_back(FieldOfLine(endpoint.host_line));
   for (std::size_t i = 1; i < header_count; ++i) {
-    text += headers[i].name;
-    text += ": "sv;
-    text += headers[i].value;
-    text += "\r\n"sv;
+    http.fields.push_back({std::string(headers[i].name), std::string(headers[i].value)});
   }
-  text += kAuthorizationHead;
-  text += credentials.access_key_id;
-  text += ",SignedHeaders="sv;
-  text += signed_names;
-  text += ",Signature="sv;
-  text += result.signature;
-  text += "\r\n"sv;
+  std::string authorization(kAuthorizationHead);
+  authorization += credentials.access_key_id;
+  authorization += ",SignedHeaders="sv;
+  authorization += signed_names;
+  authorization += ",Signature="sv;
+  authorization += result.signature;
+  http.fields.push_back({"Authorization", std::move(authorization)});
   if (post) {
-    text += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "sv;
-    text += std::to_string(query_text.size());
-    text += "\r\n"sv;
+    http.fields.push_back({"Content-Type", "application/x-www-form-urlencoded"});
+    http.fields.push_back({"Content-Length", std::to_string(query_text.size())});
+    http.body = query_text;
   }
-  text += "Connection: close\r\n\r\n"sv;
-  if (post) text += query_text;
   return result;
 }
 

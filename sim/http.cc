@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/ascii.h"
+#include "request/http_message.h"
 #include "sim/clock.h"
 
 namespace kestrune::sim {
@@ -56,21 +57,6 @@ bool HttpRequest::HasHeader(std::string_view name) const {
     if (core::EqualsIgnoreCase(header.first, name)) return true;
   }
   return false;
-}
-
-bool HttpRequest::KeepAlive() const {
-  bool close = false;
-  bool keep_alive = false;
-  std::string_view list = Header("Connection");
-  while (!list.empty()) {
-    const std::size_t comma = list.find(',');
-    const std::string_view option = Trim(list.substr(0, comma));
-    close = close || core::EqualsIgnoreCase(option, "close");
-    keep_alive = keep_alive || core::EqualsIgnoreCase(option, "keep-alive");
-    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-  }
-  if (close) return false;
-  return version == "HTTP/1.1" || keep_alive;
 }
 
 RequestParser::State RequestParser::Fail(int status, std::string reason) {
@@ -222,6 +208,13 @@ RequestParser::State RequestParser::ParseHead(std::string_view head) {
     if (request_.headers.size() >= kMaxHeaderCount) return Fail(431, "too many header fields");
     request_.headers.emplace_back(std::string(name), std::string(value));
   }
+  // The head read once more by the parser the client uses, for what it says
+  // of the connection; the checks above have refused anything it would skip.
+  // It comes here without the empty line that ended it.
+  std::string whole(head.substr(static_cast<std::size_t>(request_line.data() - head.data())));
+  whole += "\r\n";
+  const std::optional<request::HttpHead> parsed = request::ParseHttpHead(whole);
+  request_.keep_alive = parsed && !parsed->closes;
   state_ = State::kComplete;
   return state_;
 }

@@ -32,7 +32,8 @@ struct HttpRequest {
   bool HasHeader(std::string_view name) const;
   // Whether the connection stays open after the reply: HTTP/1.1 unless
   // Connection lists "close", HTTP/1.0 only when it lists "keep-alive".
-  bool KeepAlive() const;
+  bool KeepAlive() const { return keep_alive; }
+  bool keep_alive = false;
 };
 
 class RequestParser {

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "core/status.h"
+#include "request/http_message.h"
 #include "transport/socket.h"
 
 namespace kestrune::transport {
@@ -95,12 +96,12 @@ const ProxyServer* ProxyFor(const ProxySettings& settings, std::string_view host
 // CONNECT request and an absolute-form authority.
 std::string Authority(std::string_view host, std::uint16_t port);
 
-// `request` with its request line's target in absolute form
-// ("GET http://HOST[:PORT]/?... HTTP/1.1", the port left out when 80) and,
-// with credentials, a Proxy-Authorization header line after it. The rest of
-// the request is untouched, so its signature (over the query) still holds.
-std::string AbsoluteFormRequest(std::string_view request, std::string_view host, std::uint16_t port,
-                                const ProxyServer& proxy);
+// `request` with its target in absolute form ("http://HOST[:PORT]/?...", the
+// port left out when 80) and, with credentials, a Proxy-Authorization field
+// before the others. The rest of the request is untouched, so its signature
+// (over the query) still holds.
+request::HttpRequest AbsoluteFormRequest(request::HttpRequest request, std::string_view host,
+                                         std::uint16_t port, const ProxyServer& proxy);
 
 // On `connection`, connected to `proxy` with nothing sent yet: asks the proxy
 // for a tunnel to `host`:`port` (CONNECT, with Basic credentials when the

@@ -209,9 +209,8 @@ UINT WindowDpi(HWND window) {
 // hold, a required one missing, a value not of its type.
 core::Status CheckParameters(const catalogue::ResolvedAction& action,
                              const catalogue::ParameterValueSlots& values) {
-  const catalogue::ApiGroupDraft draft;
   std::optional<core::Result<catalogue::BoundRequest>> bound =
-      catalogue::BindResolved(action, values, &draft);
+      catalogue::BindResolved(action, values);
   if (!bound) return core::Status::Ok();  // nothing to send: the engine says so
   if (!bound->ok()) return bound->status();
   return catalogue::CheckBoundParameters(action, bound->value(), false);

@@ -25,7 +25,7 @@ std::vector<std::string> Entries(core::StringListView list) {
 using Strings = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
-// Services and the current endpoint
+// Services and their endpoints
 
 TEST(ServiceTest, ThreeServicesWithTheirEndpoints) {
   ASSERT_EQ(Services().size(), 3u);
@@ -53,38 +53,6 @@ TEST(ServiceTest, ThreeServicesWithTheirEndpoints) {
   EXPECT_EQ(FindService(0), nullptr);
   ASSERT_NE(FindService(3), nullptr);
   EXPECT_EQ(FindService(3)->number, 3u);
-}
-
-TEST(EndpointSelectionTest, StartsEmptyAndReplacesWholeFields) {
-  EndpointSelection selection;
-  EXPECT_EQ(selection.service_number(), 0u);
-  EXPECT_TRUE(selection.endpoint().host.empty());
-  EXPECT_TRUE(selection.endpoint().host_line.empty());
-  EXPECT_TRUE(selection.endpoint().version_item.empty());
-
-  EXPECT_TRUE(selection.SelectService(3));
-  EXPECT_EQ(selection.service_number(), 3u);
-  EXPECT_EQ(selection.endpoint().host_line, "Host: apigateway.cn-qingdao.aliyuncs.com\r\n");
-
-  // The shorter IoT endpoint leaves nothing of the longer one behind.
-  EXPECT_TRUE(selection.SelectService(2));
-  EXPECT_EQ(selection.endpoint().host, "iot.aliyuncs.com");
-  EXPECT_EQ(selection.endpoint().host_line, "Host: iot.aliyuncs.com\r\n");
-  EXPECT_EQ(selection.endpoint().version_item, "Version=2016-05-30");
-}
-
-TEST(EndpointSelectionTest, UnknownNumbersKeepThePreviousEndpoint) {
-  EndpointSelection selection;
-  EXPECT_FALSE(selection.SelectService(0));
-  EXPECT_EQ(selection.service_number(), 0u);
-  EXPECT_TRUE(selection.endpoint().host.empty());
-
-  ASSERT_TRUE(selection.SelectService(1));
-  EXPECT_FALSE(selection.SelectService(0));
-  EXPECT_FALSE(selection.SelectService(4));
-  EXPECT_EQ(selection.service_number(), 1u);
-  EXPECT_EQ(selection.endpoint().host, "ecs.aliyuncs.com");
-  EXPECT_EQ(selection.endpoint().version_item, "Version=2014-05-26");
 }
 
 // ---------------------------------------------------------------------------

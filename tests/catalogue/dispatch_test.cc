@@ -272,64 +272,6 @@ TEST(SendApiGatewayOtherTest, RegionsAndSystemParameters) {
 }
 
 // ---------------------------------------------------------------------------
-// CreateApiGroup values
-
-TEST(ApiGroupDraftTest, StartsWithNothingSet) {
-  ApiGroupDraft draft;
-  EXPECT_EQ(Bound(draft.Bind(ParameterValueSlots{})).parameters,
-            (Strings{"Action=CreateApiGroup"}));
-}
-
-TEST(ApiGroupDraftTest, NameThenDescription) {
-  ApiGroupDraft draft;
-  ASSERT_TRUE(draft.SetApiGroupName("groupname1").ok());
-  ASSERT_TRUE(draft.SetApiGroupDescription("a description of 20").ok());
-  EXPECT_EQ(Bound(draft.Bind(ParameterValueSlots{})).parameters,
-            (Strings{"Action=CreateApiGroup", "GroupName=groupname1",
-                     "Description=a description of 20"}));
-  // The stored template itself is untouched.
-  EXPECT_EQ(GatewayTemplate("CreateApiGroup").values.Entry(2), std::string(50, 'a'));
-}
-
-TEST(ApiGroupDraftTest, NameAloneEmptiesTheDescription) {
-  ApiGroupDraft draft;
-  ASSERT_TRUE(draft.SetApiGroupName("groupname1").ok());
-  EXPECT_EQ(Bound(draft.Bind(ParameterValueSlots{})).parameters,
-            (Strings{"Action=CreateApiGroup", "GroupName=groupname1"}));
-  // A later name clears a description set before it.
-  ASSERT_TRUE(draft.SetApiGroupDescription("first").ok());
-  ASSERT_TRUE(draft.SetApiGroupName("other").ok());
-  EXPECT_EQ(draft.values()[2], "");
-}
-
-TEST(ApiGroupDraftTest, OverlongTextIsRefusedAndChangesNothing) {
-  ApiGroupDraft draft;
-  ASSERT_TRUE(draft.SetApiGroupName("kept").ok());
-  ASSERT_TRUE(draft.SetApiGroupDescription("kept too").ok());
-  core::Status name = draft.SetApiGroupName(std::string(51, 'n'));
-  EXPECT_FALSE(name.ok());
-  EXPECT_NE(name.message().find("50"), std::string::npos);
-  core::Status description = draft.SetApiGroupDescription(std::string(181, 'd'));
-  EXPECT_FALSE(description.ok());
-  EXPECT_NE(description.message().find("180"), std::string::npos);
-  EXPECT_EQ(draft.values(), (std::vector<std::string_view>{"CreateApiGroup", "kept", "kept too"}));
-
-  EXPECT_TRUE(draft.SetApiGroupName(std::string(50, 'n')).ok());
-  EXPECT_TRUE(draft.SetApiGroupDescription(std::string(180, 'd')).ok());
-  EXPECT_TRUE(draft.Bind(ParameterValueSlots{}).ok());
-}
-
-TEST(ApiGroupDraftTest, SlotsStillWin) {
-  ApiGroupDraft draft;
-  ASSERT_TRUE(draft.SetApiGroupName("draft-name").ok());
-  ParameterValueSlots slots;
-  ASSERT_TRUE(slots.Set(2, "typed description").ok());
-  EXPECT_EQ(
-      Bound(draft.Bind(slots)).parameters,
-      (Strings{"Action=CreateApiGroup", "GroupName=draft-name", "Description=typed description"}));
-}
-
-// ---------------------------------------------------------------------------
 // The front ends' entry
 
 TEST(BindResolvedTest, RoutesEachServiceItsWay) {
@@ -387,20 +329,14 @@ TEST(BindResolvedTest, FurtherParametersFollowInTheOrderGivenWhenTheirNamesAreSo
   }
 }
 
-TEST(BindResolvedTest, CreateApiGroupUsesTheDraftWhenGiven) {
+// The stored placeholders of CreateApiGroup are never sent.
+TEST(BindResolvedTest, CreateApiGroupSendsOnlyWhatTheUserGave) {
   auto create = ResolveBrowsingEntry(2, 0, 0);  // 创建API分组
   ASSERT_TRUE(create.has_value());
-  ApiGroupDraft draft;
-  ASSERT_TRUE(draft.SetApiGroupName("g").ok());
-  EXPECT_EQ(Served(BindResolved(*create, ParameterValueSlots{}, &draft)).parameters,
+  EXPECT_EQ(Served(BindResolved(*create, SlotsOf({"g"}))).parameters,
             (Strings{"Action=CreateApiGroup", "GroupName=g"}));
   EXPECT_EQ(Served(BindResolved(*create, ParameterValueSlots{})).parameters,
             (Strings{"Action=CreateApiGroup"}));
-  // The draft applies to CreateApiGroup only.
-  auto modify = ResolveActionName(kApiGatewayService, "ModifyApiGroup");
-  ASSERT_TRUE(modify.has_value());
-  EXPECT_EQ(Served(BindResolved(*modify, ParameterValueSlots{}, &draft)).parameters,
-            (Strings{"Action=ModifyApiGroup"}));
 }
 
 TEST(ToActionParametersTest, CopiesInOrder) {

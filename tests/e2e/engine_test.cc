@@ -34,9 +34,9 @@ using report::Row;
 class ScriptedTransport : public Transport {
  public:
   TransportReply Exchange(const request::ServiceEndpoint& endpoint,
-                          std::string_view request_text) override {
+                          const request::HttpRequest& request) override {
     hosts.push_back(endpoint.host);
-    requests.emplace_back(request_text);
+    requests.push_back(request::WriteHttpRequest(request));
     if (replies.empty())
       return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}, {}};
     TransportReply reply = replies.front();
@@ -574,7 +574,9 @@ TEST_F(EngineTest, AWalkLongerThanTheCredentialsLifeRenewsThemInTheMiddle) {
         std::make_unique<HourKeys>(wall, fetches, good_fetches), wall);
     // Each page takes 25 minutes of the credentials' hour.
     struct SlowPages final : Transport {
-      TransportReply Exchange(const request::ServiceEndpoint&, std::string_view text) override {
+      TransportReply Exchange(const request::ServiceEndpoint&,
+                              const request::HttpRequest& request) override {
+        const std::string text = request::WriteHttpRequest(request);
         const std::size_t at = text.find("AccessKeyId=") + 12;
         ids.emplace_back(text.substr(at, text.find('&', at) - at));
         const request::UtcInstant now = clock->NowUtc();

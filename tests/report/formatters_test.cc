@@ -39,7 +39,6 @@ TEST_F(FormattersTest, RegionsShowEachRecordBetweenSeparators) {
       "</Regions></DescribeRegionsResponse>";
   FormatOutcome outcome = Format(11, 1, reply, "Action=DescribeRegions");
   EXPECT_TRUE(outcome.formatted);
-  EXPECT_FALSE(outcome.clear_action_parameters);
   EXPECT_EQ(outcome.result_text, "Action=DescribeRegions");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "req-1"},
                           kSep,
@@ -288,15 +287,12 @@ TEST_F(FormattersTest, InstanceTypesShowEachIdFirstInItsPass) {
 
   for (std::uint32_t action : {1u, 5u}) {
     list_.Clear();
-    FormatOutcome outcome = Format(16, action, reply);
-    EXPECT_FALSE(outcome.clear_action_parameters);
+    Format(16, action, reply);
     EXPECT_EQ(rows(), expected) << "action " << action;
   }
-  // An action the selector does not list empties the action parameters and
-  // runs as action 1.
+  // An action the selector does not list runs as action 1.
   list_.Clear();
   FormatOutcome outcome = Format(16, 9, reply, "Action=DescribeInstanceTypes");
-  EXPECT_TRUE(outcome.clear_action_parameters);
   EXPECT_EQ(outcome.result_text, "Action=DescribeInstanceTypes");
   EXPECT_EQ(rows(), expected);
 }
@@ -419,7 +415,6 @@ TEST_F(FormattersTest, UnformattedChoicesLeaveResultAndListAlone) {
     FormatOutcome outcome = Format(category, action, reply);
     EXPECT_FALSE(outcome.formatted) << category << "/" << action;
     EXPECT_EQ(outcome.result_text, "") << category << "/" << action;
-    EXPECT_FALSE(outcome.clear_action_parameters) << category << "/" << action;
   }
   EXPECT_EQ(rows(), (Rows{{"kept", "row"}}));
   EXPECT_TRUE(trace_.lines().empty());
@@ -435,49 +430,31 @@ TEST(SelectFormatterTest, SelectorsByCategoryAndAction) {
   struct Case {
     std::uint32_t category, action;
     Formatter formatter;
-    bool clear;
   };
   const Case cases[] = {
-      {1, 1, Formatter::kNone, false},           {1, 7, Formatter::kNone, false},
-      {1, 8, Formatter::kInstanceStatus, false}, {1, 9, Formatter::kInstances, false},
-      {1, 10, Formatter::kVncUrl, false},        {1, 13, Formatter::kVncUrl, false},
-      {1, 14, Formatter::kNone, false},          {1, 15, Formatter::kUserData, false},
-      {1, 17, Formatter::kUserData, false},      {1, 0, Formatter::kNone, true},
-      {1, 18, Formatter::kNone, true},           {11, 1, Formatter::kRegions, false},
-      {11, 2, Formatter::kZones, false},         {11, 3, Formatter::kRegions, true},
-      {11, 0, Formatter::kRegions, true},        {24, 1, Formatter::kRegions, false},
-      {24, 2, Formatter::kZones, false},         {24, 7, Formatter::kRegions, true},
-      {16, 1, Formatter::kInstanceTypes, false}, {16, 2, Formatter::kInstanceTypeFamilies, false},
-      {16, 3, Formatter::kTasks, false},         {16, 4, Formatter::kTaskAttribute, false},
-      {16, 5, Formatter::kInstanceTypes, false}, {16, 6, Formatter::kInstanceTypes, true},
-      {16, 0, Formatter::kInstanceTypes, true},  {0, 1, Formatter::kNone, false},
-      {7, 50, Formatter::kNone, false},          {14, 0, Formatter::kNone, false},
-      {15, 9, Formatter::kNone, false},          {25, 1, Formatter::kNone, false},
+      {1, 1, Formatter::kNone},           {1, 7, Formatter::kNone},
+      {1, 8, Formatter::kInstanceStatus}, {1, 9, Formatter::kInstances},
+      {1, 10, Formatter::kVncUrl},        {1, 13, Formatter::kVncUrl},
+      {1, 14, Formatter::kNone},          {1, 15, Formatter::kUserData},
+      {1, 17, Formatter::kUserData},      {1, 0, Formatter::kNone},
+      {1, 18, Formatter::kNone},          {11, 1, Formatter::kRegions},
+      {11, 2, Formatter::kZones},         {11, 3, Formatter::kRegions},
+      {11, 0, Formatter::kRegions},       {24, 1, Formatter::kRegions},
+      {24, 2, Formatter::kZones},         {24, 7, Formatter::kRegions},
+      {16, 1, Formatter::kInstanceTypes}, {16, 2, Formatter::kInstanceTypeFamilies},
+      {16, 3, Formatter::kTasks},         {16, 4, Formatter::kTaskAttribute},
+      {16, 5, Formatter::kInstanceTypes}, {16, 6, Formatter::kInstanceTypes},
+      {16, 0, Formatter::kInstanceTypes}, {0, 1, Formatter::kNone},
+      {7, 50, Formatter::kNone},          {14, 0, Formatter::kNone},
+      {15, 9, Formatter::kNone},          {25, 1, Formatter::kNone},
   };
   for (const Case& c : cases) {
-    FormatterChoice choice = SelectFormatter(c.category, c.action);
-    EXPECT_EQ(choice.formatter, c.formatter) << c.category << "/" << c.action;
-    EXPECT_EQ(choice.clear_action_parameters, c.clear) << c.category << "/" << c.action;
-  }
-  // Categories that list actions without a formatter: inside their range
-  // nothing happens, one past it (and 0) empties the action parameters.
-  const std::pair<std::uint32_t, std::uint32_t> listed[] = {
-      {2, 10}, {3, 9}, {4, 9}, {5, 9}, {6, 9}, {8, 2}, {9, 4}, {10, 3}, {12, 3}, {13, 12}};
-  for (auto [category, last] : listed) {
-    for (std::uint32_t action = 1; action <= last; ++action) {
-      EXPECT_EQ(SelectFormatter(category, action).formatter, Formatter::kNone);
-      EXPECT_FALSE(SelectFormatter(category, action).clear_action_parameters)
-          << category << "/" << action;
-    }
-    EXPECT_TRUE(SelectFormatter(category, last + 1).clear_action_parameters) << category;
-    EXPECT_TRUE(SelectFormatter(category, 0).clear_action_parameters) << category;
-    EXPECT_EQ(SelectFormatter(category, last + 1).formatter, Formatter::kNone);
+    EXPECT_EQ(SelectFormatter(c.category, c.action), c.formatter) << c.category << "/" << c.action;
   }
 }
 
-TEST_F(FormattersTest, UnlistedActionInListedCategoryAsksToClearButShowsNothing) {
+TEST_F(FormattersTest, UnlistedActionInListedCategoryShowsNothing) {
   FormatOutcome outcome = Format(2, 11, "<RequestId>n</RequestId>");
-  EXPECT_TRUE(outcome.clear_action_parameters);
   EXPECT_FALSE(outcome.formatted);
   EXPECT_EQ(outcome.result_text, "");
   EXPECT_TRUE(rows().empty());

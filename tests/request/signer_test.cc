@@ -47,7 +47,7 @@ class SignerTest : public ::testing::Test {
     } else {
       audit_.CheckText("the string to sign", result->string_to_sign);
       audit_.CheckText("the signature", result->signature);
-      audit_.CheckText("the request", result->text);
+      audit_.CheckText("the request", result->text());
     }
     return result;
   }
@@ -70,37 +70,6 @@ class SignerTest : public ::testing::Test {
                                    "second-build-secret", std::string(48, 's'), kLongSecret}};
 };
 
-// The vendor's published example of signature version 1.0, run through our
-// canonical query, string to sign and signature steps.
-TEST_F(SignerTest, PublishedExampleStageByStage) {
-  QueryItemList items;
-  for (const char* item :
-       {"Timestamp=2016-02-23T12%253A46%253A24Z", "Format=XML", "AccessKeyId=testid",
-        "Action=DescribeRegions", "SignatureMethod=HMAC-SHA1",
-        "SignatureNonce=3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf", "Version=2014-05-26",
-        "SignatureVersion=1.0"}) {
-    ASSERT_TRUE(items.Append(item).ok());
-  }
-  RequestText text;
-  ASSERT_TRUE(MakeCanonicalQuery(items, text).ok());
-  EXPECT_EQ(text.text(),
-            "AccessKeyId=testid&Action=DescribeRegions&Format=XML&SignatureMethod=HMAC-SHA1"
-            "&SignatureNonce=3ee8c1b8-83d3-44af-a94f-4e0ad82fd6cf&SignatureVersion=1.0"
-            "&Timestamp=2016-02-23T12%253A46%253A24Z&Version=2014-05-26");
-  audit_.CheckText("the canonical query", text.text());
-  ASSERT_TRUE(MakeStringToSign(text).ok());
-  audit_.CheckText("the string to sign", text.text());
-  EXPECT_EQ(text.text(),
-            "GET&%2F&AccessKeyId%3Dtestid%26Action%3DDescribeRegions%26Format%3DXML"
-            "%26SignatureMethod%3DHMAC-SHA1%26SignatureNonce%3D3ee8c1b8-83d3-44af-a94f-"
-            "4e0ad82fd6cf%26SignatureVersion%3D1.0%26Timestamp%3D2016-02-23T12%253A46%253A24Z"
-            "%26Version%3D2014-05-26");
-  EXPECT_EQ(SigningKey("testsecret"), "testsecret&");
-  const std::string signature = MakeSignature(SigningKey("testsecret"), text.text());
-  EXPECT_EQ(signature, "OLeaidS1JvxuMvnyHOwuJ+uX5qY=");
-  EXPECT_EQ(EscapeSignature(signature), "OLeaidS1JvxuMvnyHOwuJ%2BuX5qY%3D");
-}
-
 // Expected requests written out by hand from the layout rules; the
 // signatures were computed separately with `openssl dgst -sha1 -hmac
 // 'testsecret&' -binary | base64` over the string to sign shown.
@@ -111,7 +80,7 @@ TEST_F(SignerTest, GoldenDescribeRegions) {
             "%26SignatureMethod%3DHMAC-SHA1%26SignatureNonce%3D4500000%26SignatureVersion%3D1.0"
             "%26Timestamp%3D2024-03-05T14%253A07%253A09Z%26Version%3D2014-05-26");
   EXPECT_EQ(request.signature, "D7EHmXp6u+wYBgVK2hS27GWN+4I=");
-  EXPECT_EQ(request.text,
+  EXPECT_EQ(request.text(),
             "GET /?AccessKeyId=testid&Format=xml&SignatureMethod=HMAC-SHA1"
             "&SignatureNonce=4500000&SignatureVersion=1.0&Timestamp=2024-03-05T14%3A07%3A09Z"
             "&Version=2014-05-26&&Signature=D7EHmXp6u%2BwYBgVK2hS27GWN%2B4I%3D"
@@ -130,7 +99,7 @@ TEST_F(SignerTest, GoldenDescribeInstances) {
             "%26SignatureVersion%3D1.0%26Timestamp%3D2024-03-05T14%253A07%253A09Z"
             "%26Version%3D2014-05-26");
   EXPECT_EQ(request.signature, "4qull6G55e2epCZnLdJc7MheP+U=");
-  EXPECT_EQ(request.text,
+  EXPECT_EQ(request.text(),
             "GET /?AccessKeyId=testid&Format=xml&SignatureMethod=HMAC-SHA1"
             "&SignatureNonce=4500000&SignatureVersion=1.0&Timestamp=2024-03-05T14%3A07%3A09Z"
             "&Version=2014-05-26&&Signature=4qull6G55e2epCZnLdJc7MheP%2BU%3D"
@@ -140,25 +109,20 @@ TEST_F(SignerTest, GoldenDescribeInstances) {
             "\r\n");
 }
 
-// Only the header's closing Connection line changes; a POST's body stays.
+// Only the closing Connection line follows keep_alive; a POST's body stays.
 TEST_F(SignerTest, KeepAliveChangesOnlyTheClosingConnectionLine) {
-  const SignedRequest request = Build(kTestKey, kEcs, {"Action=DescribeRegions"});
-  std::string text = request.text;
-  KeepConnectionAlive(text);
-  EXPECT_EQ(text, request.text.substr(0, request.text.size() - 9) + "keep-alive\r\n\r\n");
-  std::string post = "POST / HTTP/1.1\r\nConnection: close\r\n\r\nA=close";
-  KeepConnectionAlive(post);
-  EXPECT_EQ(post, "POST / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nA=close");
-  const std::string elsewhere = "GET / HTTP/1.1\r\nConnection: close\r\nHost: h\r\n\r\n";
-  std::string kept = elsewhere;
-  KeepConnectionAlive(kept);
-  EXPECT_EQ(kept, elsewhere);
+  SignedRequest request = Build(kTestKey, kEcs, {"Action=DescribeRegions"});
+  const std::string closing = request.text();
+  request.http.keep_alive = true;
+  EXPECT_EQ(request.text(), closing.substr(0, closing.size() - 9) + "keep-alive\r\n\r\n");
+  const HttpRequest post{"POST", "/", {}, "A=close", true};
+  EXPECT_EQ(WriteHttpRequest(post), "POST / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nA=close");
 }
 
 TEST_F(SignerTest, ActionParametersFollowTheSignatureUnsorted) {
   SignedRequest request =
       Build(kTestKey, kApiGateway, {"Action=DeployApi", "StageName=RELEASE", "GroupId=g1"});
-  const std::string& text = request.text;
+  const std::string text = request.text();
   const std::size_t signature = text.find("Version=2016-07-14&&Signature=");
   ASSERT_NE(signature, std::string::npos) << text;
   const std::size_t action = text.find("&Action=DeployApi&StageName=RELEASE&GroupId=g1 HTTP/1.1");
@@ -182,9 +146,9 @@ TEST_F(SignerTest, TableCharactersInValues) {
       std::string::npos)
       << request.string_to_sign;
   EXPECT_NE(request.string_to_sign.find("Tag%3Da%253Ab%252Fc%26"), std::string::npos);
-  EXPECT_NE(request.text.find("&InstanceIds=%5B%22i-1%22%2C%22i-2%22%5D&Tag=a%3Ab%2Fc HTTP/1.1"),
+  EXPECT_NE(request.text().find("&InstanceIds=%5B%22i-1%22%2C%22i-2%22%5D&Tag=a%3Ab%2Fc HTTP/1.1"),
             std::string::npos)
-      << request.text;
+      << request.text();
 }
 
 TEST_F(SignerTest, ValuesOutsideTheTablesAreEncodedLikeTheService) {
@@ -194,10 +158,10 @@ TEST_F(SignerTest, ValuesOutsideTheTablesAreEncodedLikeTheService) {
   SignedRequest request = Build(kTestKey, kEcs,
                                 {"Action=ModifyInstanceAttribute", "Description=a b&c=d+e%f",
                                  "InstanceName=\xE6\xB5\x8B\xE8\xAF\x95"});
-  EXPECT_NE(request.text.find("&Description=a%20b%26c%3Dd%2Be%25f"
-                              "&InstanceName=%E6%B5%8B%E8%AF%95 HTTP/1.1"),
+  EXPECT_NE(request.text().find("&Description=a%20b%26c%3Dd%2Be%25f"
+                                "&InstanceName=%E6%B5%8B%E8%AF%95 HTTP/1.1"),
             std::string::npos)
-      << request.text;
+      << request.text();
   EXPECT_NE(request.string_to_sign.find("Description%3Da%2520b%2526c%253Dd%252Be%2525f%26"),
             std::string::npos)
       << request.string_to_sign;
@@ -208,7 +172,7 @@ TEST_F(SignerTest, ValuesOutsideTheTablesAreEncodedLikeTheService) {
 TEST_F(SignerTest, AccessKeyIdIsEncodedWhenItNeedsIt) {
   SignedRequest request =
       Build({"id with space", "first-build-secret"}, kEcs, {"Action=DescribeRegions"});
-  EXPECT_TRUE(request.text.starts_with("GET /?AccessKeyId=id%20with%20space&Format=xml&"));
+  EXPECT_TRUE(request.text().starts_with("GET /?AccessKeyId=id%20with%20space&Format=xml&"));
   EXPECT_TRUE(request.string_to_sign.starts_with("GET&%2F&AccessKeyId%3Did%2520with%2520space%26"));
 }
 
@@ -222,10 +186,10 @@ TEST_F(SignerTest, EachBuildStartsAfresh) {
   core::Result<SignedRequest> second =
       TryBuild({"short", "second-build-secret"}, kEcs, parameters, clock);
   ASSERT_TRUE(second.ok());
-  EXPECT_NE(second->text.find("?AccessKeyId=short&Format=xml&"), std::string::npos);
-  EXPECT_EQ(second->text.find("a-much-longer"), std::string::npos);
-  EXPECT_NE(second->text.find("&SignatureNonce=9990000&"), std::string::npos);
-  EXPECT_NE(second->text.find("&Timestamp=2024-03-05T14%3A08%3A09Z&"), std::string::npos);
+  EXPECT_NE(second->text().find("?AccessKeyId=short&Format=xml&"), std::string::npos);
+  EXPECT_EQ(second->text().find("a-much-longer"), std::string::npos);
+  EXPECT_NE(second->text().find("&SignatureNonce=9990000&"), std::string::npos);
+  EXPECT_NE(second->text().find("&Timestamp=2024-03-05T14%3A08%3A09Z&"), std::string::npos);
   EXPECT_NE(first->signature, second->signature);
 }
 
@@ -292,11 +256,11 @@ TEST_F(SignerTest, SecurityTokenIsSignedLikeAParameter) {
   ASSERT_TRUE(as_parameter.ok());
   EXPECT_EQ(with_token->string_to_sign, as_parameter->string_to_sign);
   EXPECT_EQ(with_token->signature, as_parameter->signature);
-  EXPECT_NE(with_token->text.find("&SecurityToken=CAIS%2Btok%2Fen%3D&"), std::string::npos)
-      << with_token->text;
+  EXPECT_NE(with_token->text().find("&SecurityToken=CAIS%2Btok%2Fen%3D&"), std::string::npos)
+      << with_token->text();
   // Every form of it that a reply may quote back can be hidden.
   audit_.AddSecret(token);
-  audit_.CheckText("the hidden request", HideSecurityToken(with_token->text, token));
+  audit_.CheckText("the hidden request", HideSecurityToken(with_token->text(), token));
   audit_.CheckText("the hidden string to sign",
                    HideSecurityToken(with_token->string_to_sign, token));
   // Both at once would contradict each other.
@@ -341,8 +305,8 @@ TEST_F(SignerTest, LargestRequestWithinTheLimits) {
     items.push_back(name + std::string(199 - name.size(), 'v'));
   }
   SignedRequest request = Build({std::string(37, 'i'), std::string(48, 's')}, kApiGateway, items);
-  EXPECT_LT(request.text.size(), 4096u);
-  EXPECT_NE(request.text.find(items[11] + " HTTP/1.1\r\n"), std::string::npos);
+  EXPECT_LT(request.text().size(), 4096u);
+  EXPECT_NE(request.text().find(items[11] + " HTTP/1.1\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -274,7 +274,7 @@ TEST_F(GatewayTest, ServerStringToSignIsTheClientsOwn) {
                                              client_clock, request::HttpMethod::kGet);
     EXPECT_TRUE(built.ok()) << built.status().message();
     RequestParser parser;
-    EXPECT_EQ(parser.Feed(built->text), RequestParser::State::kComplete);
+    EXPECT_EQ(parser.Feed(built->text()), RequestParser::State::kComplete);
     const Outcome outcome = Handle(parser.request());
     std::string message = Element(outcome.response.body, "Message");
     for (std::size_t at = 0; (at = message.find("&amp;", at)) != std::string::npos; ++at) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace kestrune::sim {
 namespace {
 
@@ -47,6 +51,19 @@ TEST(HttpParserTest, AcceptsBareLineFeedsAndLeadingBlankLines) {
   RequestParser parser;
   ASSERT_EQ(parser.Feed("\r\nGET / HTTP/1.0\nHost: x\n\n"), State::kComplete);
   EXPECT_EQ(parser.request().Header("Host"), "x");
+  EXPECT_FALSE(parser.request().KeepAlive());
+}
+
+TEST(HttpParserTest, KeepsTheConnectionByVersionAndConnectionOptions) {
+  for (const auto& [head, keep] : std::vector<std::pair<std::string, bool>>{
+           {"GET / HTTP/1.1\r\n\r\n", true},
+           {"GET / HTTP/1.1\r\nConnection: TE, Close\r\n\r\n", false},
+           {"\nGET / HTTP/1.0\nConnection: keep-alive\n\n", true},
+           {"GET / HTTP/1.0\r\nConnection: keep-alive, close\r\n\r\n", false}}) {
+    RequestParser parser;
+    ASSERT_EQ(parser.Feed(head), State::kComplete) << head;
+    EXPECT_EQ(parser.request().KeepAlive(), keep) << head;
+  }
 }
 
 TEST(HttpParserTest, RefusesMalformedHeads) {

@@ -29,9 +29,10 @@ constexpr bool kResetMayArriveAsClose = false;
 #endif
 using testing::TestServer;
 
-constexpr std::string_view kRequest =
-    "GET /?Action=DescribeRegions HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n"
-    "Connection: close\r\n\r\n";
+request::HttpRequest DescribeRegions(bool keep_alive = false) {
+  return {"GET", "/?Action=DescribeRegions", {{"Host", "ecs.aliyuncs.com"}}, "", keep_alive};
+}
+const request::HttpRequest kRequest = DescribeRegions();
 
 ExchangeOptions ShortTimeouts() {
   ExchangeOptions options;
@@ -46,11 +47,12 @@ std::string Reply(std::string_view body) {
 
 core::Status Exchange(const TestServer& server, HttpReply& reply,
                       const ExchangeOptions& options = ShortTimeouts(),
-                      std::string* trace_text = nullptr, std::string_view request = kRequest) {
-  return ExchangeWithHost("127.0.0.1", server.port(), request, options, reply,
-                          [trace_text](std::string_view line) {
-                            if (trace_text != nullptr) *trace_text += line;
-                          });
+                      std::string* trace_text = nullptr,
+                      const request::HttpRequest& request = kRequest) {
+  return KeptConnection().ExchangeWithHost("127.0.0.1", server.port(), request, options, reply,
+                                           [trace_text](std::string_view line) {
+                                             if (trace_text != nullptr) *trace_text += line;
+                                           });
 }
 
 TEST(HttpExchangeTest, ReplyInPiecesIsStoredContiguously) {
@@ -73,7 +75,9 @@ TEST(HttpExchangeTest, ReplyInPiecesIsStoredContiguously) {
   EXPECT_EQ(reply.status_code, 200);
   EXPECT_EQ(reply.status_line, "HTTP/1.1 200 OK");
   EXPECT_EQ(reply.body, std::string(2500 - Reply("").size(), 'x'));
-  EXPECT_EQ(server.request(), kRequest);
+  EXPECT_EQ(server.request(),
+            "GET /?Action=DescribeRegions HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n"
+            "Connection: close\r\n\r\n");
   EXPECT_EQ(trace,
             "Looking up hostname 127.0.0.1... found.\r\n"
             "Creating socket... created.\r\n"
@@ -105,8 +109,9 @@ TEST(HttpExchangeTest, RefusedConnectionFailsAtConnect) {
   }  // closed again: nothing listens there now
   HttpReply reply;
   std::string trace;
-  core::Status status = ExchangeWithHost("127.0.0.1", port, kRequest, ShortTimeouts(), reply,
-                                         [&trace](std::string_view line) { trace += line; });
+  core::Status status =
+      KeptConnection().ExchangeWithHost("127.0.0.1", port, kRequest, ShortTimeouts(), reply,
+                                        [&trace](std::string_view line) { trace += line; });
   ASSERT_FALSE(status.ok());
   EXPECT_NE(status.message().find("could not connect to 127.0.0.1:" + std::to_string(port)),
             std::string::npos)
@@ -119,8 +124,8 @@ TEST(HttpExchangeTest, RefusedConnectionFailsAtConnect) {
 TEST(HttpExchangeTest, UnresolvableHostFailsBeforeAnySocket) {
   HttpReply reply;
   std::string trace;
-  core::Status status = ExchangeWithHost("", 80, kRequest, ShortTimeouts(), reply,
-                                         [&trace](std::string_view line) { trace += line; });
+  core::Status status = KeptConnection().ExchangeWithHost(
+      "", 80, kRequest, ShortTimeouts(), reply, [&trace](std::string_view line) { trace += line; });
   ASSERT_FALSE(status.ok());
   EXPECT_TRUE(status.message().starts_with("could not resolve hostname")) << status.message();
   EXPECT_EQ(trace, "Looking up hostname ... could not resolve hostname.\r\n");
@@ -368,16 +373,15 @@ TEST(CallWithinTest, AnOverdueCallIsLeftToFinishAloneAndItsResultDiscarded) {
 
 TEST(HttpExchangeTest, LongRequestIsSentWholeThroughPartialSends) {
   // Far more than the socket buffers hold while the server is not reading.
-  std::string request = "GET /?";
-  request += std::string(8 * 1024 * 1024, 'q');
-  request += " HTTP/1.1\r\n\r\n";
+  request::HttpRequest request;
+  request.target += std::string(8 * 1024 * 1024, 'q');
   TestServer server([](Connection& client) { TestServer::Send(client, Reply("<ok/>")); });
   ExchangeOptions options = ShortTimeouts();
   options.idle_timeout = milliseconds(5000);
   HttpReply reply;
   core::Status status = Exchange(server, reply, options, nullptr, request);
   ASSERT_TRUE(status.ok()) << status.message();
-  EXPECT_EQ(server.request(), request);
+  EXPECT_EQ(server.request(), WriteHttpRequest(request));
   EXPECT_EQ(reply.body, "<ok/>");
 }
 
@@ -386,7 +390,8 @@ TEST(HttpExchangeTest, PeerThatTakesNothingTimesOutTheSend) {
   // must give up after its idle time-out instead of blocking.
   TestServer server([](Connection&) { TestServer::Pause(3000); }, "127.0.0.1",
                     /*read_request=*/false);
-  std::string request(64 * 1024 * 1024, 'q');
+  request::HttpRequest request;
+  request.body.assign(64 * 1024 * 1024, 'q');
   ExchangeOptions options = ShortTimeouts();
   options.idle_timeout = milliseconds(300);
   HttpReply reply;
@@ -405,8 +410,9 @@ TEST(HttpExchangeTest, Ipv6Loopback) {
   if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback here";
   HttpReply reply;
   std::string trace;
-  core::Status status = ExchangeWithHost("::1", server.port(), kRequest, ShortTimeouts(), reply,
-                                         [&trace](std::string_view line) { trace += line; });
+  core::Status status =
+      KeptConnection().ExchangeWithHost("::1", server.port(), kRequest, ShortTimeouts(), reply,
+                                        [&trace](std::string_view line) { trace += line; });
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.body, "<v6/>");
   EXPECT_NE(trace.find("connect to [::1]:" + std::to_string(server.port())), std::string::npos);
@@ -538,8 +544,7 @@ TEST(ParseReplyTest, RandomChunkingsDecodeToTheSameBody) {
 // byte or in the middle of a reply: the failure says the request went out.
 TEST(KeptConnectionTest, NeverSendsAWrittenRequestAgain) {
   const std::string framed = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-  std::string request(kRequest);
-  request.replace(request.find("close"), 5, "keep-alive");
+  const request::HttpRequest request = DescribeRegions(/*keep_alive=*/true);
   for (const bool mid_reply : {false, true}) {
     SCOPED_TRACE(mid_reply ? "closed mid-reply" : "closed before the reply");
     std::atomic<int> requests{1};
@@ -588,8 +593,7 @@ TEST(KeptConnectionTest, NeverSendsAWrittenRequestAgain) {
 // A server that sends more than the reply it framed (a second reply no
 // request asked for) is not trusted with the next request.
 TEST(KeptConnectionTest, MoreThanTheFramedReplyEndsTheConnection) {
-  std::string request(kRequest);
-  request.replace(request.find("close"), 5, "keep-alive");
+  const request::HttpRequest request = DescribeRegions(/*keep_alive=*/true);
   TestServer server([](Connection& client) {
     TestServer::Send(client,
                      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"
@@ -608,8 +612,7 @@ TEST(KeptConnectionTest, MoreThanTheFramedReplyEndsTheConnection) {
 // Nor is a reply that comes later, while the kept connection is idle: the
 // next request goes over a new connection and gets its own reply.
 TEST(KeptConnectionTest, WhatComesWhileIdleIsNotTakenForTheNextReply) {
-  std::string request(kRequest);
-  request.replace(request.find("close"), 5, "keep-alive");
+  const request::HttpRequest request = DescribeRegions(/*keep_alive=*/true);
   std::promise<void> first_read;
   std::promise<void> stale_sent;
   TestServer* self = nullptr;

@@ -17,7 +17,9 @@ using testing::TestServer;
 
 constexpr char kUser[] = "proxy-user";
 constexpr char kPassword[] = "pr0xy-pass:w0rd";  // sent percent-encoded in URLs
-constexpr char kRequest[] =
+const request::HttpRequest kRequest{
+    "GET", "/?Action=DescribeRegions", {{"Host", "ecs.aliyuncs.com"}}, "", false};
+constexpr char kRequestText[] =
     "GET /?Action=DescribeRegions HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n"
     "Connection: close\r\n\r\n";
 constexpr char kReply[] = "HTTP/1.1 200 OK\r\n\r\n<Ok/>";
@@ -126,7 +128,7 @@ TEST(ProxyExchangeTest, TunnelCarriesTheRequestAndOnlyTheProxySeesCredentials) {
       connection, "ecs.aliyuncs.com", 443, LoopbackProxy(proxy.port()), std::chrono::seconds(2),
       std::chrono::steady_clock::now() + std::chrono::seconds(5));
   ASSERT_TRUE(opened.ok()) << opened.message();
-  ASSERT_FALSE(connection.SendAll(kRequest, std::chrono::seconds(2)));
+  ASSERT_FALSE(connection.SendAll(kRequestText, std::chrono::seconds(2)));
   char buffer[256];
   std::size_t received = 0;
   ASSERT_FALSE(connection.Receive(buffer, sizeof buffer, std::chrono::seconds(2), received));
@@ -134,7 +136,7 @@ TEST(ProxyExchangeTest, TunnelCarriesTheRequestAndOnlyTheProxySeesCredentials) {
   EXPECT_EQ(proxy.request(),
             "CONNECT ecs.aliyuncs.com:443 HTTP/1.1\r\nHost: ecs.aliyuncs.com:443\r\n" +
                 BasicHeader() + "\r\n");
-  EXPECT_EQ(inner, kRequest);
+  EXPECT_EQ(inner, kRequestText);
 }
 
 TEST(ProxyExchangeTest, PlainRequestGoesInAbsoluteFormAndTheTraceNamesTheProxyAlone) {
@@ -143,9 +145,9 @@ TEST(ProxyExchangeTest, PlainRequestGoesInAbsoluteFormAndTheTraceNamesTheProxyAl
   audit.AddProxyCredentials(kUser, kPassword);
   HttpReply reply;
   std::string trace;
-  const core::Status status =
-      ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply,
-                       [&trace](std::string_view line) { trace += line; });
+  const core::Status status = KeptConnection().ExchangeWithHost(
+      "ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply,
+      [&trace](std::string_view line) { trace += line; });
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.body, "<Ok/>");
   EXPECT_EQ(proxy.request(), "GET http://ecs.aliyuncs.com/?Action=DescribeRegions HTTP/1.1\r\n" +
@@ -168,10 +170,10 @@ TEST(ProxyExchangeTest, NoProxyHostIsReachedDirectly) {
   TestServer server([](Connection& client) { TestServer::Send(client, kReply); });
   HttpReply reply;
   const core::Status status =
-      ExchangeWithHost("127.0.0.1", server.port(), kRequest,
-                       ThroughProxy(closed_port, "localhost,127.0.0.1"), reply);
+      KeptConnection().ExchangeWithHost("127.0.0.1", server.port(), kRequest,
+                                        ThroughProxy(closed_port, "localhost,127.0.0.1"), reply);
   ASSERT_TRUE(status.ok()) << status.message();
-  EXPECT_EQ(server.request(), kRequest);
+  EXPECT_EQ(server.request(), kRequestText);
 }
 
 TEST(ProxyExchangeTest, RefusalsSayWhatTheProxyAnsweredWithoutThePassword) {
@@ -194,8 +196,8 @@ TEST(ProxyExchangeTest, RefusalsSayWhatTheProxyAnsweredWithoutThePassword) {
   }
   TestServer proxy([&k407](Connection& client) { TestServer::Send(client, k407); });
   HttpReply reply;
-  const core::Status plain =
-      ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest, ThroughProxy(proxy.port()), reply);
+  const core::Status plain = KeptConnection().ExchangeWithHost("ecs.aliyuncs.com", 80, kRequest,
+                                                               ThroughProxy(proxy.port()), reply);
   EXPECT_EQ(plain.message(), "the proxy 127.0.0.1:" + std::to_string(proxy.port()) +
                                  " refused the credentials (407 Proxy Authentication Required)");
 }

@@ -21,7 +21,8 @@
 namespace kestrune::transport {
 namespace {
 
-constexpr std::string_view kRequest = "GET / HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n\r\n";
+const request::HttpRequest kRequest{"GET", "/", {{"Host", "ecs.aliyuncs.com"}}, "", false};
+const std::string kRequestText = WriteHttpRequest(kRequest);
 constexpr std::string_view kReply = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 
 struct Identity {
@@ -155,7 +156,7 @@ TEST_F(TlsExchangeTest, AServerOfTheTrustedCaForTheNameConnectedToGetsTheRequest
         Exchange("https://" + std::string(host) + ":" + server.port(), ca_file, reply);
     ASSERT_TRUE(status.ok()) << host << ": " << status.message();
     EXPECT_EQ(reply.body, "hello");
-    EXPECT_EQ(server.received(), kRequest);
+    EXPECT_EQ(server.received(), kRequestText);
     EXPECT_TRUE(reply.times.sent);
     // The name connected to is the name asked for; an address is never sent as one.
     EXPECT_EQ(server.server_name(), std::string_view(host) == "localhost" ? host : "");
@@ -199,7 +200,7 @@ TEST_F(TlsExchangeTest, ACaFileRewrittenInPlaceIsTrustedAsItNowIs) {
     HttpReply reply;
     const core::Status status = Exchange("https://127.0.0.1:" + server.port(), ca_file, reply);
     EXPECT_EQ(status.ok(), trusted) << status.message();
-    EXPECT_EQ(server.received(), trusted ? kRequest : "");
+    EXPECT_EQ(server.received(), trusted ? kRequestText : "");
   }
 }
 
