@@ -16,4 +16,11 @@ std::vector<std::string> SplitCommand(std::string_view command) {
   return words;
 }
 
+core::Status HelperOverdue(const std::string& program, std::chrono::milliseconds limit) {
+  const std::string within = limit.count() % 1000 == 0
+                                 ? std::to_string(limit.count() / 1000) + " seconds"
+                                 : std::to_string(limit.count()) + " ms";
+  return core::Status::Error(program + " did not finish within " + within + " and was stopped");
+}
+
 }  // namespace kestrune::engine

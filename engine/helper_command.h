@@ -38,4 +38,7 @@ core::Result<CommandOutput> RunHelperCommand(const std::vector<std::string>& wor
                                              std::chrono::milliseconds time_limit,
                                              std::size_t output_limit);
 
+// The error of a program stopped at `limit`, naming it.
+core::Status HelperOverdue(const std::string& program, std::chrono::milliseconds limit);
+
 }  // namespace kestrune::engine

@@ -24,13 +24,6 @@ void KillAndReap(pid_t pid) {
   }
 }
 
-core::Status Overdue(const std::string& program, std::chrono::milliseconds limit) {
-  const std::string within = limit.count() % 1000 == 0
-                                 ? std::to_string(limit.count() / 1000) + " seconds"
-                                 : std::to_string(limit.count()) + " ms";
-  return core::Status::Error(program + " did not finish within " + within + " and was stopped");
-}
-
 }  // namespace
 
 core::Result<CommandOutput> RunHelperCommand(const std::vector<std::string>& words,
@@ -66,7 +59,7 @@ core::Result<CommandOutput> RunHelperCommand(const std::vector<std::string>& wor
   core::Status failure = core::Status::Ok();
   for (;;) {
     if (left().count() <= 0) {
-      failure = Overdue(program, time_limit);
+      failure = HelperOverdue(program, time_limit);
       break;
     }
     pollfd readable{output[0], POLLIN, 0};
@@ -112,7 +105,7 @@ core::Result<CommandOutput> RunHelperCommand(const std::vector<std::string>& wor
     if (done < 0 && errno != EINTR) return core::OsError("cannot wait for " + program, errno);
     if (left().count() <= 0) {
       KillAndReap(pid);
-      return Overdue(program, time_limit);
+      return HelperOverdue(program, time_limit);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

@@ -41,13 +41,6 @@ std::wstring CommandLineOf(const std::vector<std::string>& words) {
   return core::ToWide(line);
 }
 
-core::Status Overdue(const std::string& program, std::chrono::milliseconds limit) {
-  const std::string within = limit.count() % 1000 == 0
-                                 ? std::to_string(limit.count() / 1000) + " seconds"
-                                 : std::to_string(limit.count()) + " ms";
-  return core::Status::Error(program + " did not finish within " + within + " and was stopped");
-}
-
 }  // namespace
 
 core::Result<CommandOutput> RunHelperCommand(const std::vector<std::string>& words,
@@ -112,14 +105,15 @@ core::Result<CommandOutput> RunHelperCommand(const std::vector<std::string>& wor
     if (ended) break;  // ended, and everything it wrote has been read
     ended = WaitForSingleObject(process.handle, 0) == WAIT_OBJECT_0;
     if (ended) continue;
-    if (std::chrono::steady_clock::now() >= deadline) return stop(Overdue(program, time_limit));
+    if (std::chrono::steady_clock::now() >= deadline)
+      return stop(HelperOverdue(program, time_limit));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
   if (WaitForSingleObject(process.handle, left.count() > 0 ? static_cast<DWORD>(left.count())
                                                            : 0) != WAIT_OBJECT_0) {
-    return stop(Overdue(program, time_limit));
+    return stop(HelperOverdue(program, time_limit));
   }
   DWORD code = 0;
   GetExitCodeProcess(process.handle, &code);
