@@ -436,8 +436,8 @@ int RunCall(const CommandLine& line, Console& console) {
                                       : resolved.ok() ? "https://" + resolved->endpoint.host
                                                       : std::string();
       if (!destination.empty()) {
-        console.Err("kestrune: sending to " + destination +
-                    ProxyNote(setup.proxies, destination) + "\n");
+        console.Err("kestrune: sending to " + destination + ProxyNote(setup.proxies, destination) +
+                    "\n");
       }
     }
     if (!options->ca_file.empty()) {

@@ -6,8 +6,8 @@
 #include "cli/app.h"
 #include "cli/commands.h"
 #include "cli/output.h"
-#include "engine/credential_chain.h"
 #include "cli/settings.h"
+#include "engine/credential_chain.h"
 
 namespace kestrune::cli {
 

@@ -325,8 +325,7 @@ int RunDoctor(const CommandLine& line, Console& console) {
   if (network.status()) {
     lines.push_back({"network", Verdict::kFail, SocketFailure(*network.status())});
   } else {
-    for (const Target& target :
-         TargetsOf(setup.endpoint ? &*setup.endpoint : nullptr, hosts)) {
+    for (const Target& target : TargetsOf(setup.endpoint ? &*setup.endpoint : nullptr, hosts)) {
       CheckTarget(target, setup.proxies, *options, lines);
     }
   }

@@ -42,9 +42,9 @@ constexpr std::array<SubcommandSpec, 9> kSubcommands = {{
 
 // The order in which a refusal names the subcommands that take an option.
 constexpr std::array<Subcommand, 9> kNamingOrder = {
-    Subcommand::kCall,      Subcommand::kList,   Subcommand::kSample,
+    Subcommand::kCall,        Subcommand::kList, Subcommand::kSample,
     Subcommand::kCredentials, Subcommand::kDemo, Subcommand::kDoctor,
-    Subcommand::kConfigure, Subcommand::kHelp,   Subcommand::kCompletion};
+    Subcommand::kConfigure,   Subcommand::kHelp, Subcommand::kCompletion};
 
 using enum Option;
 using enum ValueKind;
