@@ -297,7 +297,7 @@ TEST_F(LargeReplyTest, ThousandsOfRowsLeaveTheWindowAnswering) {
   std::thread probe([&] {
     while (!done) {
       DWORD_PTR ignored = 0;
-      if (SendMessageTimeoutW(dialog(), WM_NULL, 0, 0, SMTO_NORMAL, 3000, &ignored) == 0) {
+      if (SendMessageTimeoutW(dialog(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored) == 0) {
         ++unanswered;
       }
       ++asked;
