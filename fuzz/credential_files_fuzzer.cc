@@ -115,7 +115,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (!read.value()) return 0;
-  const request::Credentials& found = read.value()->credentials;
+  const request::StoredCredentials& stored = *read.value();
+  const request::Credentials& found = stored.credentials;
+  // Only the modes that sign with the profile's own key take a pair, and
+  // then a whole one; the others fetch theirs and take none from the file.
+  const std::string_view mode = stored.mode;
+  const bool keyed = mode.empty() || mode == "AK" || mode == "StsToken" || mode == "RamRoleArn";
+  if (!keyed) {
+    if (!found.access_key_id.empty() || !found.access_key_secret.empty() ||
+        !found.security_token.empty()) {
+      Fail("a key was taken for a mode that fetches its own", content);
+    }
+    return 0;
+  }
   if (!Trimmed(found.access_key_id) || !Trimmed(found.access_key_secret)) {
     Fail("an incomplete or padded pair was taken", content);
   }

@@ -122,13 +122,18 @@ core::Result<std::optional<StoredCredentials>> ReadAliyunProfile(std::string_vie
                                "ChainableRamRoleArn, OIDC, EcsRamRole, CredentialsURI and External "
                                "profiles");
   }
-  StoredCredentials stored{name,
-                           {Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),
-                            mode == "StsToken" ? Text(*chosen, "sts_token") : std::string()},
-                           Text(*chosen, "region_id"),
-                           Text(*chosen, "endpoint_type"),
-                           Text(*chosen, "signature_version"),
-                           mode};
+  // A mode without a key of its own takes none from the profile, not even a
+  // half pair left over from an earlier mode.
+  StoredCredentials stored{
+      name,
+      needs->key
+          ? request::Credentials{Text(*chosen, "access_key_id"), Text(*chosen, "access_key_secret"),
+                                 mode == "StsToken" ? Text(*chosen, "sts_token") : std::string()}
+          : request::Credentials{},
+      Text(*chosen, "region_id"),
+      Text(*chosen, "endpoint_type"),
+      Text(*chosen, "signature_version"),
+      mode};
   if (needs->key) {
     if (core::Status status = CheckComplete(what, stored.credentials, mode == "StsToken",
                                             "access_key_id", "access_key_secret", "sts_token");

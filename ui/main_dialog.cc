@@ -694,6 +694,12 @@ LRESULT MainDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
   dpi_ = dpi;
   if (dpi != 0 && dpi != old_dpi) {
     layout_.Scale(static_cast<int>(dpi), static_cast<int>(old_dpi));
+    // The Field column keeps its share of the text; Info takes the rest as
+    // the list is resized.
+    HWND list = GetDlgItem(dialog_, IDC_RESULT_LIST);
+    const auto field = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0));
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 0,
+                 MAKELPARAM(MulDiv(field, static_cast<int>(dpi), static_cast<int>(old_dpi)), 0));
     LOGFONTW font{};
     HFONT current = scaled_font_ != nullptr ? scaled_font_ : dialog_font_;
     if (current == nullptr) current = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));

@@ -54,6 +54,30 @@ RowStore* RowsOf(HWND list) {
 }
 
 // Frees the rows with the control.
+// The Field column's width: 100 dialog units of the dialog's font, which
+// follows the screen's DPI (150 pixels at 96 DPI in "MS Shell Dlg 2").
+int FieldColumnWidth(HWND list) {
+  RECT units{0, 0, 100, 0};
+  HWND dialog = GetParent(list);
+  if (dialog == nullptr || !MapDialogRect(dialog, &units) || units.right <= 0) {
+    return kColumns[0].width;
+  }
+  return static_cast<int>(units.right);
+}
+
+// The Info column takes the width the Field column leaves, so that the
+// values, aligned to the right, stay in view at any size of the window.
+void FitInfoColumn(HWND list) {
+  constexpr int kNarrowest = 80;
+  RECT client{};
+  if (!GetClientRect(list, &client)) return;
+  const auto field = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0));
+  const int rest = std::max(kNarrowest, static_cast<int>(client.right) - field);
+  if (SendMessageW(list, LVM_GETCOLUMNWIDTH, 1, 0) != rest) {
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(rest, 0));
+  }
+}
+
 LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                           DWORD_PTR) {
   if (message == WM_NCDESTROY) {
@@ -61,7 +85,9 @@ LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
     RemovePropW(list, kRowsProperty);
     RemoveWindowSubclass(list, ListProc, kSubclassId);
   }
-  return DefSubclassProc(list, message, wparam, lparam);
+  const LRESULT result = DefSubclassProc(list, message, wparam, lparam);
+  if (message == WM_SIZE) FitInfoColumn(list);
+  return result;
 }
 
 }  // namespace
@@ -86,11 +112,12 @@ void ListViewResultList::Setup() {
     LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = kColumns[i].format;
-    column.cx = kColumns[i].width;
+    column.cx = i == 0 ? FieldColumnWidth(list_) : kColumns[i].width;
     column.pszText = const_cast<wchar_t*>(kColumns[i].header);
     column.iSubItem = static_cast<int>(i);
     SendMessageW(list_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
+  FitInfoColumn(list_);
 }
 
 void ListViewResultList::InsertTop(std::string_view field, std::string_view info) {

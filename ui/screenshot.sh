@@ -70,6 +70,9 @@ screen=1280x1024
 [ "$scale" -le 100 ] || screen=1920x1200
 "$wine_run" "$prefix" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
   >/dev/null 2>&1 || true
+# The window opens at the template's size, not at one an earlier run (at
+# another scale) left behind.
+"$wine_run" "$prefix" reg delete 'HKCU\Software\Kestrune' /f >/dev/null 2>&1 || true
 # End that Wine session: its processes have no display, and the settings
 # take effect in the next.
 "$wine_run" "$prefix" --end-session
