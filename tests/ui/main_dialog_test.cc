@@ -95,7 +95,12 @@ TEST_F(StartStateTest, ListColumnsRegionAndHiddenForm) {
     int width;
     int alignment;
   };
-  const Expected columns[] = {{L"Field", 150, LVCFMT_LEFT}, {L"Info", 320, LVCFMT_RIGHT}};
+  // Field is 150 pixels at 96 DPI; Info takes the rest of the list's width,
+  // so that no value needs the list scrolled sideways.
+  RECT client{};
+  ASSERT_TRUE(GetClientRect(list, &client));
+  const Expected columns[] = {{L"Field", 150, LVCFMT_LEFT},
+                              {L"Info", static_cast<int>(client.right) - 150, LVCFMT_RIGHT}};
   for (int i = 0; i < 2; ++i) {
     wchar_t header[32] = {};
     LVCOLUMNW column{};
