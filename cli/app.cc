@@ -349,12 +349,12 @@ int RunHelp(const CommandLine& line, Console& console) {
     return kExitOk;
   }
   std::vector<std::string_view> names;
-  for (const SubcommandSpec& spec : Subcommands()) {
-    if (spec.name == line.operands.front()) {
-      console.Out(HelpFor(spec.subcommand));
+  for (const SubcommandEntry& entry : Subcommands()) {
+    if (entry.name == line.operands.front()) {
+      console.Out(HelpFor(entry.subcommand));
       return kExitOk;
     }
-    names.push_back(spec.name);
+    names.push_back(entry.name);
   }
   return UsageError(console, UnknownWord("subcommand", line.operands.front(), names));
 }
@@ -427,7 +427,7 @@ void SetTlsLinkage(std::string_view linkage) { TlsLinkage() = linkage; }
 
 std::vector<std::string> HelpTexts() {
   std::vector<std::string> texts{HelpFor(Subcommand::kNone)};
-  for (const SubcommandSpec& spec : Subcommands()) texts.push_back(HelpFor(spec.subcommand));
+  for (const SubcommandEntry& entry : Subcommands()) texts.push_back(HelpFor(entry.subcommand));
   return texts;
 }
 

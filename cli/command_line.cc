@@ -47,7 +47,7 @@ std::string AcceptedAndClosest(std::string_view given, std::span<const std::stri
 
 std::vector<std::string_view> SubcommandNames() {
   std::vector<std::string_view> names;
-  for (const SubcommandSpec& spec : Subcommands()) names.push_back(spec.name);
+  for (const SubcommandEntry& entry : Subcommands()) names.push_back(entry.name);
   return names;
 }
 
@@ -56,7 +56,7 @@ std::string UnknownOption(std::string_view typed) {
   std::string text = "unknown option " + Quoted(typed) + " (see kestrune --help)";
   std::vector<std::string> spelled;
   spelled.reserve(Options().size());
-  for (const OptionSpec& spec : Options()) spelled.push_back("--" + std::string(spec.name));
+  for (const OptionEntry& entry : Options()) spelled.push_back("--" + std::string(entry.name));
   std::vector<std::string_view> candidates(spelled.begin(), spelled.end());
   const std::vector<std::string> closest = core::ClosestWords(typed, candidates);
   if (!closest.empty()) text += "; did you mean " + core::JoinAlternatives(closest) + "?";
@@ -82,7 +82,7 @@ core::Status NotUtf8(std::size_t index, std::string_view option = {}) {
   return Error(text + " is not valid UTF-8; give text in UTF-8");
 }
 
-core::Status ApplyOption(const OptionSpec& definition, std::string_view value, CommandLine& line) {
+core::Status ApplyOption(const OptionEntry& definition, std::string_view value, CommandLine& line) {
   switch (definition.option) {
     case Option::kEndpoint: {
       core::Status checked = CheckEndpoint(value);
@@ -284,9 +284,9 @@ core::Status ApplyOption(const OptionSpec& definition, std::string_view value, C
 // options that only make sense with another, or that contradict one.
 core::Status CheckApplicable(const CommandLine& line, std::span<const char> given) {
   if (line.help || line.version) return core::Status::Ok();
-  for (const OptionSpec& spec : Options()) {
-    if (given[static_cast<std::size_t>(spec.option)] != 0 && !AppliesTo(spec, line.subcommand)) {
-      return Error(NotApplicable(spec, line.subcommand));
+  for (const OptionEntry& entry : Options()) {
+    if (given[static_cast<std::size_t>(entry.option)] != 0 && !AppliesTo(entry, line.subcommand)) {
+      return Error(NotApplicable(entry, line.subcommand));
     }
   }
   // Both print something other than rows, so the choice of rows would be
@@ -345,8 +345,8 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
     const bool is_option = !options_ended && argument.size() > 1 && argument[0] == '-';
     if (!is_option) {
       if (line.subcommand == Subcommand::kNone && line.operands.empty()) {
-        for (const SubcommandSpec& spec : Subcommands()) {
-          if (spec.name == argument) line.subcommand = spec.subcommand;
+        for (const SubcommandEntry& entry : Subcommands()) {
+          if (entry.name == argument) line.subcommand = entry.subcommand;
         }
         if (line.subcommand == Subcommand::kNone) {
           return Error("unknown subcommand " + Quoted(argument) +
@@ -362,9 +362,9 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       continue;
     }
     if (argument.size() == 2 && FindShortOption(argument[1]) != nullptr) {
-      const OptionSpec& spec = *FindShortOption(argument[1]);
-      given[static_cast<std::size_t>(spec.option)] = 1;
-      core::Status applied = ApplyOption(spec, {}, line);
+      const OptionEntry& entry = *FindShortOption(argument[1]);
+      given[static_cast<std::size_t>(entry.option)] = 1;
+      core::Status applied = ApplyOption(entry, {}, line);
       if (!applied.ok()) return applied;
       continue;
     }
@@ -375,7 +375,7 @@ core::Result<CommandLine> ParseCommandLine(std::span<const std::string> argument
       inline_value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
-    const OptionSpec* definition = FindOption(name);
+    const OptionEntry* definition = FindOption(name);
     if (definition == nullptr) return Error(UnknownOption("--" + std::string(name)));
     std::string_view value;
     if (!definition->argument.empty()) {

@@ -23,7 +23,7 @@ constexpr SubcommandSet kConnects = kCall | kDoctor;
 constexpr SubcommandSet kSends = kCall | kDemo | kDoctor;
 constexpr SubcommandSet kEvery = ~SubcommandSet{0};
 
-constexpr std::array<SubcommandSpec, 9> kSubcommands = {{
+constexpr std::array<SubcommandEntry, 9> kSubcommands = {{
     {"list", Subcommand::kList, "[SERVICE [CATEGORY|ACTION]]",
      "services (ecs, iot, apigateway), categories, actions; with an action, its parameters"},
     {"call", Subcommand::kCall, "SERVICE ACTION [Name=Value ...]", "sign, send and show the reply"},
@@ -50,20 +50,20 @@ using enum Option;
 using enum ValueKind;
 
 // An option without a value.
-constexpr OptionSpec Flag(std::string_view name, Option option, SubcommandSet subcommands,
-                          std::string_view help, char short_form = '\0') {
+constexpr OptionEntry Flag(std::string_view name, Option option, SubcommandSet subcommands,
+                           std::string_view help, char short_form = '\0') {
   return {name, option, short_form, "", kNone, "", subcommands, help, false};
 }
 
 // An option with a value named `argument`.
-constexpr OptionSpec Valued(std::string_view name, Option option, std::string_view argument,
-                            SubcommandSet subcommands, std::string_view help,
-                            ValueKind value = kText, std::string_view choices = "") {
+constexpr OptionEntry Valued(std::string_view name, Option option, std::string_view argument,
+                             SubcommandSet subcommands, std::string_view help,
+                             ValueKind value = kText, std::string_view choices = "") {
   return {name, option, '\0', argument, value, choices, subcommands, help, false};
 }
 
 // In the order of the help.
-constexpr std::array<OptionSpec, 32> kOptions = {{
+constexpr std::array<OptionEntry, 32> kOptions = {{
     Valued(
         "endpoint", kEndpoint, "[https://|http://]HOST[:PORT]", kSends,
         "(else ALIBABA_CLOUD_ENDPOINT) a host name is the request's host: its Host header and TLS "
@@ -183,18 +183,18 @@ void AppendWrapped(std::string& out, std::string line, std::size_t column, std::
 }
 
 // "--name ARGUMENT", or "-h, --help".
-std::string Spelled(const OptionSpec& spec) {
+std::string Spelled(const OptionEntry& entry) {
   std::string text;
-  if (spec.short_form != '\0') {
+  if (entry.short_form != '\0') {
     text += '-';
-    text += spec.short_form;
+    text += entry.short_form;
     text += ", ";
   }
   text += "--";
-  text += spec.name;
-  if (!spec.argument.empty()) {
+  text += entry.name;
+  if (!entry.argument.empty()) {
     text += ' ';
-    text += spec.argument;
+    text += entry.argument;
   }
   return text;
 }
@@ -253,7 +253,7 @@ std::string Joined(const std::vector<std::string>& words, std::string_view separ
 std::vector<std::string> SubcommandWords() {
   std::vector<std::string> words;
   words.reserve(kSubcommands.size());
-  for (const SubcommandSpec& spec : kSubcommands) words.emplace_back(spec.name);
+  for (const SubcommandEntry& entry : kSubcommands) words.emplace_back(entry.name);
   return words;
 }
 
@@ -292,9 +292,9 @@ std::vector<std::string> SplitWords(std::string_view text) {
 // "--name" of every option the subcommand takes (kNone: none given).
 std::vector<std::string> OptionWords(Subcommand subcommand, std::string_view prefix = "--") {
   std::vector<std::string> words;
-  for (const OptionSpec& spec : kOptions) {
-    if (!spec.hidden && AppliesTo(spec, subcommand)) {
-      words.push_back(std::string(prefix) + std::string(spec.name));
+  for (const OptionEntry& entry : kOptions) {
+    if (!entry.hidden && AppliesTo(entry, subcommand)) {
+      words.push_back(std::string(prefix) + std::string(entry.name));
     }
   }
   return words;
@@ -302,9 +302,9 @@ std::vector<std::string> OptionWords(Subcommand subcommand, std::string_view pre
 
 std::vector<std::string> OptionsTaking(ValueKind kind) {
   std::vector<std::string> words;
-  for (const OptionSpec& spec : kOptions) {
-    if (kind == kNone ? spec.value != kNone : spec.value == kind) {
-      words.push_back(Cat("--", spec.name));
+  for (const OptionEntry& entry : kOptions) {
+    if (kind == kNone ? entry.value != kNone : entry.value == kind) {
+      words.push_back(Cat("--", entry.name));
     }
   }
   return words;
@@ -315,8 +315,8 @@ std::vector<std::string> OptionsTaking(ValueKind kind) {
 template <typename Line>
 std::string PerSubcommand(Line line) {
   std::string out;
-  for (const SubcommandSpec& spec : kSubcommands) {
-    out += line(std::string(spec.name), OptionWords(spec.subcommand));
+  for (const SubcommandEntry& entry : kSubcommands) {
+    out += line(std::string(entry.name), OptionWords(entry.subcommand));
   }
   out += line(std::string("*"), OptionWords(Subcommand::kNone));
   return out;
@@ -324,19 +324,19 @@ std::string PerSubcommand(Line line) {
 
 std::string ValueCases(std::string_view choice, std::string_view file, std::string_view profile) {
   std::string values;
-  for (const OptionSpec& spec : kOptions) {
+  for (const OptionEntry& entry : kOptions) {
     std::string command;
-    if (spec.value == kChoice) {
+    if (entry.value == kChoice) {
       command = choice;
-      command.replace(command.find("@@"), 2, spec.choices);
-    } else if (spec.value == kFile) {
+      command.replace(command.find("@@"), 2, entry.choices);
+    } else if (entry.value == kFile) {
       command = file;
-    } else if (spec.value == kProfileName) {
+    } else if (entry.value == kProfileName) {
       command = profile;
     } else {
       continue;
     }
-    values += Cat("    --", spec.name, ") ", command, "\n");
+    values += Cat("    --", entry.name, ") ", command, "\n");
   }
   values += Cat("    ", Joined(OptionsTaking(kText), " | "), ") return ;;");
   return values;
@@ -601,21 +601,21 @@ complete -c kestrune -n '__kestrune_at +3 call' -a '(__kestrune_parameters)'
 
 std::string FishScript() {
   std::string options;
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.hidden) continue;
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.hidden) continue;
     options += "complete -c kestrune";
-    if (spec.subcommands != kEvery) {
+    if (entry.subcommands != kEvery) {
       std::vector<std::string> names;
-      for (const SubcommandSpec& sub : kSubcommands) {
-        if (AppliesTo(spec, sub.subcommand)) names.emplace_back(sub.name);
+      for (const SubcommandEntry& sub : kSubcommands) {
+        if (AppliesTo(entry, sub.subcommand)) names.emplace_back(sub.name);
       }
       options += Cat(" -n '__kestrune_in ", Joined(names, " "), "'");
     }
-    options += Cat(" -l ", spec.name);
-    if (spec.short_form != '\0') options += std::string(" -s ") + spec.short_form;
-    switch (spec.value) {
+    options += Cat(" -l ", entry.name);
+    if (entry.short_form != '\0') options += std::string(" -s ") + entry.short_form;
+    switch (entry.value) {
       case kChoice:
-        options += Cat(" -x -a '", spec.choices, "'");
+        options += Cat(" -x -a '", entry.choices, "'");
         break;
       case kFile:
         options += " -r -F";
@@ -631,7 +631,7 @@ std::string FishScript() {
     }
     // Within fish's single quotes a quote and a backslash are escaped.
     std::string help;
-    for (char ch : spec.help) {
+    for (char ch : entry.help) {
       if (ch == '\'' || ch == '\\') help += '\\';
       help += ch;
     }
@@ -720,10 +720,10 @@ Register-ArgumentCompleter -Native -CommandName kestrune, kestrune.exe -ScriptBl
 
 std::string PowerShellScript() {
   std::string choices;
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.value != kChoice) continue;
-    std::vector<std::string> words = SplitWords(spec.choices);
-    choices += Cat("        '--", spec.name, "' = @(", Joined(words, ", ", "'"), ")\n");
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.value != kChoice) continue;
+    std::vector<std::string> words = SplitWords(entry.choices);
+    choices += Cat("        '--", entry.name, "' = @(", Joined(words, ", ", "'"), ")\n");
   }
   const std::string options = PerSubcommand([](const std::string& name, const auto& words) {
     return Cat("        '", name, "' = @(", Joined(words, ", ", "'"), ")\n");
@@ -740,50 +740,50 @@ std::string PowerShellScript() {
 
 }  // namespace
 
-std::span<const OptionSpec> Options() { return kOptions; }
-std::span<const SubcommandSpec> Subcommands() { return kSubcommands; }
+std::span<const OptionEntry> Options() { return kOptions; }
+std::span<const SubcommandEntry> Subcommands() { return kSubcommands; }
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.name == name) return &spec;
+const OptionEntry* FindOption(std::string_view name) {
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.name == name) return &entry;
   }
   return nullptr;
 }
 
-const OptionSpec* FindShortOption(char short_form) {
-  for (const OptionSpec& spec : kOptions) {
-    if (short_form != '\0' && spec.short_form == short_form) return &spec;
+const OptionEntry* FindShortOption(char short_form) {
+  for (const OptionEntry& entry : kOptions) {
+    if (short_form != '\0' && entry.short_form == short_form) return &entry;
   }
   return nullptr;
 }
 
-const OptionSpec& SpecOf(Option option) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.option == option) return spec;
+const OptionEntry& SpecOf(Option option) {
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.option == option) return entry;
   }
   return kOptions.front();  // not reached: every option has its line
 }
 
-std::vector<std::string_view> ChoicesOf(const OptionSpec& spec) { return Words(spec.choices); }
+std::vector<std::string_view> ChoicesOf(const OptionEntry& entry) { return Words(entry.choices); }
 
-bool AppliesTo(const OptionSpec& spec, Subcommand subcommand) {
-  return (spec.subcommands & SubcommandBit(subcommand)) != 0;
+bool AppliesTo(const OptionEntry& entry, Subcommand subcommand) {
+  return (entry.subcommands & SubcommandBit(subcommand)) != 0;
 }
 
 std::string_view SubcommandName(Subcommand subcommand) {
-  for (const SubcommandSpec& spec : kSubcommands) {
-    if (spec.subcommand == subcommand) return spec.name;
+  for (const SubcommandEntry& entry : kSubcommands) {
+    if (entry.subcommand == subcommand) return entry.name;
   }
   return {};
 }
 
-std::string NotApplicable(const OptionSpec& spec, Subcommand subcommand) {
+std::string NotApplicable(const OptionEntry& entry, Subcommand subcommand) {
   std::vector<std::string_view> takers;
   for (Subcommand candidate : kNamingOrder) {
-    if (AppliesTo(spec, candidate)) takers.push_back(SubcommandName(candidate));
+    if (AppliesTo(entry, candidate)) takers.push_back(SubcommandName(candidate));
   }
   std::string text = "--";
-  text += spec.name;
+  text += entry.name;
   text += " applies to ";
   for (std::size_t i = 0; i < takers.size(); ++i) {
     if (i > 0) text += i + 1 == takers.size() ? " and " : ", ";
@@ -802,22 +802,22 @@ std::string NotApplicable(const OptionSpec& spec, Subcommand subcommand) {
 
 std::string SubcommandsHelp() {
   std::string out = "Subcommands:\n";
-  for (const SubcommandSpec& spec : kSubcommands) {
+  for (const SubcommandEntry& entry : kSubcommands) {
     std::string head = "  ";
-    head += spec.name;
-    if (!spec.operands.empty()) {
+    head += entry.name;
+    if (!entry.operands.empty()) {
       head += ' ';
-      head += spec.operands;
+      head += entry.operands;
     }
-    AppendWrapped(out, head, kSubcommandColumn, spec.summary);
+    AppendWrapped(out, head, kSubcommandColumn, entry.summary);
   }
   return out;
 }
 
 std::string OptionsHelp() {
   std::string out = "Options:\n";
-  for (const OptionSpec& spec : kOptions) {
-    if (!spec.hidden) AppendWrapped(out, Cat("  ", Spelled(spec)), kHelpColumn, spec.help);
+  for (const OptionEntry& entry : kOptions) {
+    if (!entry.hidden) AppendWrapped(out, Cat("  ", Spelled(entry)), kHelpColumn, entry.help);
   }
   return out;
 }
@@ -825,10 +825,10 @@ std::string OptionsHelp() {
 std::string OptionsLine(Subcommand subcommand) {
   std::string out;
   std::string line = "Options:";
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.hidden || !AppliesTo(spec, subcommand)) continue;
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.hidden || !AppliesTo(entry, subcommand)) continue;
     // An option and its argument stay on one line.
-    const std::string item = Spelled(spec);
+    const std::string item = Spelled(entry);
     if (line.size() + 2 + item.size() > kWidth) {
       out += line;
       out += '\n';

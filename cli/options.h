@@ -77,7 +77,7 @@ constexpr SubcommandSet SubcommandBit(Subcommand subcommand) {
   return 1U << static_cast<unsigned>(subcommand);
 }
 
-struct OptionSpec {
+struct OptionEntry {
   std::string_view name;  // without the leading "--"
   Option option;
   char short_form;            // '\0': none
@@ -89,31 +89,31 @@ struct OptionSpec {
   bool hidden;            // left out of the help (for the completion scripts)
 };
 
-struct SubcommandSpec {
+struct SubcommandEntry {
   std::string_view name;
   Subcommand subcommand;
   std::string_view operands;  // "SERVICE ACTION [Name=Value ...]"
   std::string_view summary;   // one paragraph
 };
 
-std::span<const OptionSpec> Options();
-std::span<const SubcommandSpec> Subcommands();
+std::span<const OptionEntry> Options();
+std::span<const SubcommandEntry> Subcommands();
 
 // The option named (without "--"), or nullptr.
-const OptionSpec* FindOption(std::string_view name);
+const OptionEntry* FindOption(std::string_view name);
 // The option of a short form ('h'), or nullptr.
-const OptionSpec* FindShortOption(char short_form);
-const OptionSpec& SpecOf(Option option);
-bool AppliesTo(const OptionSpec& spec, Subcommand subcommand);
+const OptionEntry* FindShortOption(char short_form);
+const OptionEntry& SpecOf(Option option);
+bool AppliesTo(const OptionEntry& entry, Subcommand subcommand);
 // The words of a kChoice option's `choices`.
-std::vector<std::string_view> ChoicesOf(const OptionSpec& spec);
+std::vector<std::string_view> ChoicesOf(const OptionEntry& entry);
 
 // The subcommand's name as typed ("call"); "" for kNone.
 std::string_view SubcommandName(Subcommand subcommand);
 
 // "--raw applies to call only, not with list": the refusal of an option
 // given to a subcommand that does not take it.
-std::string NotApplicable(const OptionSpec& spec, Subcommand subcommand);
+std::string NotApplicable(const OptionEntry& entry, Subcommand subcommand);
 
 // The "Subcommands:" and "Options:" parts of the program's help.
 std::string SubcommandsHelp();

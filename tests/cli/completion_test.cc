@@ -23,12 +23,12 @@ TEST(CompletionTest, EveryShellFollowsTheOptionTable) {
   for (const std::string shell : {"zsh", "fish", "powershell"}) {
     const core::Result<std::string> script = CompletionScript(shell);
     ASSERT_TRUE(script.ok()) << shell;
-    for (const OptionSpec& spec : Options()) {
-      const std::string name(spec.name);
+    for (const OptionEntry& entry : Options()) {
+      const std::string name(entry.name);
       const std::string spelled = shell == "fish"         ? " -l " + name + " "
                                   : shell == "powershell" ? "'--" + name + "'"
                                                           : "--" + name + " ";
-      EXPECT_TRUE(spec.hidden || script->find(spelled) != std::string::npos) << shell << name;
+      EXPECT_TRUE(entry.hidden || script->find(spelled) != std::string::npos) << shell << name;
     }
   }
   // Bash: each subcommand offers the options it takes; after an option that
@@ -50,17 +50,17 @@ TEST(CompletionTest, EveryShellFollowsTheOptionTable) {
   for (int i = 0; i <= static_cast<int>(Subcommand::kCompletion); ++i) {
     const auto subcommand = static_cast<Subcommand>(i);
     std::vector<std::string> options;
-    for (const OptionSpec& spec : Options()) {
-      if (!spec.hidden && AppliesTo(spec, subcommand))
-        options.push_back("--" + std::string(spec.name));
+    for (const OptionEntry& entry : Options()) {
+      if (!entry.hidden && AppliesTo(entry, subcommand))
+        options.push_back("--" + std::string(entry.name));
     }
     ask(std::string(SubcommandName(subcommand)) + " --", options);
     if (subcommand != Subcommand::kNone) subcommands.emplace_back(SubcommandName(subcommand));
   }
-  for (const OptionSpec& spec : Options()) {
-    const std::vector<std::string_view> choices = ChoicesOf(spec);
+  for (const OptionEntry& entry : Options()) {
+    const std::vector<std::string_view> choices = ChoicesOf(entry);
     if (!choices.empty())
-      ask("call --" + std::string(spec.name) + " ''", {choices.begin(), choices.end()});
+      ask("call --" + std::string(entry.name) + " ''", {choices.begin(), choices.end()});
   }
   ask("call --profile ''", {"alpha", "beta"});
   ask("call --profile alpha ''", {"ecs", "iot", "apigateway"});

@@ -212,13 +212,13 @@ TEST(ListTest, UsageErrorsAreOneLineAndExitTwo) {
 
 // `help SUBCOMMAND` is that subcommand's --help.
 TEST(ListTest, HelpEverywhereAndVersion) {
-  for (const SubcommandSpec& spec : Subcommands()) {
+  for (const SubcommandEntry& entry : Subcommands()) {
     TestConsole by_help;
     TestConsole by_option;
-    ASSERT_EQ(RunKestrune(by_help, {"help", std::string(spec.name)}), kExitOk);
-    ASSERT_EQ(RunKestrune(by_option, {std::string(spec.name), "--help"}), kExitOk);
-    EXPECT_EQ(by_help.out, by_option.out) << spec.name;
-    EXPECT_TRUE(by_help.out.starts_with("Usage: kestrune " + std::string(spec.name)));
+    ASSERT_EQ(RunKestrune(by_help, {"help", std::string(entry.name)}), kExitOk);
+    ASSERT_EQ(RunKestrune(by_option, {std::string(entry.name), "--help"}), kExitOk);
+    EXPECT_EQ(by_help.out, by_option.out) << entry.name;
+    EXPECT_TRUE(by_help.out.starts_with("Usage: kestrune " + std::string(entry.name)));
   }
   TestConsole main_help;
   TestConsole call_help;
