@@ -436,8 +436,9 @@ int RunCall(const CommandLine& line, Console& console) {
                                       : resolved.ok() ? "https://" + resolved->endpoint.host
                                                       : std::string();
       if (!destination.empty()) {
-        console.Err("kestrune: sending to " + destination + ProxyNote(setup.proxies, destination) +
-                    "\n");
+        const transport::ProxySettings proxies =
+            options->route ? options->route->proxy : transport::ProxySettings{};
+        console.Err("kestrune: sending to " + destination + ProxyNote(proxies, destination) + "\n");
       }
     }
     if (!options->ca_file.empty()) {

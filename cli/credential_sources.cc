@@ -21,7 +21,7 @@ core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Se
   // The token service and a credentials URI are reached as the service is:
   // with the same CA file and through the same proxy.
   setting.exchange.tls.ca_file = settings.engine.ca_file;
-  setting.exchange.proxy = settings.proxies;
+  if (settings.engine.route) setting.exchange.proxy = settings.engine.route->proxy;
   return engine::FindCredentials(setting);
 }
 

@@ -325,8 +325,9 @@ int RunDoctor(const CommandLine& line, Console& console) {
   if (network.status()) {
     lines.push_back({"network", Verdict::kFail, SocketFailure(*network.status())});
   } else {
-    for (const Target& target : TargetsOf(setup.endpoint ? &*setup.endpoint : nullptr, hosts)) {
-      CheckTarget(target, setup.proxies, *options, lines);
+    const engine::Route route = options->route.value_or(engine::Route{});
+    for (const Target& target : TargetsOf(route.endpoint ? &*route.endpoint : nullptr, hosts)) {
+      CheckTarget(target, route.proxy, *options, lines);
     }
   }
 

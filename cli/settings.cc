@@ -76,7 +76,8 @@ core::Result<Settings> ResolveSettings(const CommandLine& line, const Console& c
   // only fail the exchange.
   core::Result<transport::ProxySettings> parsed = transport::ParseProxySettings(proxy);
   if (!parsed.ok()) return parsed.status();
-  settings.proxies = std::move(parsed.value());
+  engine::Route& route = options.route.emplace();
+  route.proxy = std::move(parsed.value());
   options.http_proxy = proxy.http;
   options.https_proxy = proxy.https;
   options.no_proxy = proxy.no_proxy;
@@ -96,7 +97,7 @@ core::Result<Settings> ResolveSettings(const CommandLine& line, const Console& c
     core::Result<request::EndpointOverride> endpoint =
         request::ParseEndpointOverride(options.endpoint_override);
     if (!endpoint.ok()) return endpoint.status();
-    settings.endpoint = endpoint.value();
+    route.endpoint = endpoint.value();
   }
   ApplyTimeouts(line, options);
   options.max_attempts = 1 + line.retries.value_or(kDefaultRetries);

@@ -21,11 +21,9 @@
 namespace kestrune::cli {
 
 struct Settings {
+  // Its route is always set: the commands that look at the connection
+  // themselves read the parsed override and proxies there.
   engine::EngineOptions engine;
-  // The endpoint override and the proxies of `engine`, parsed, for the
-  // commands that look at the connection themselves.
-  std::optional<request::EndpointOverride> endpoint;
-  transport::ProxySettings proxies;
   // The default RegionId (also in engine.region): --region, else
   // ALIBABA_CLOUD_REGION_ID, else the profile's; "" for none. Where it came
   // from, for --debug.

@@ -54,14 +54,23 @@
 #include "request/clock.h"
 #include "request/credential_provider.h"
 #include "request/credentials.h"
+#include "request/endpoint.h"
 #include "request/signer.h"
 #include "request/signer_v3.h"
 #include "transport/http.h"
+#include "transport/proxy.h"
 
 namespace kestrune::engine {
 
 inline constexpr std::string_view kNotSupportedText = "this function not support";
 inline constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
+
+// Where an exchange connects and through what: the endpoint override and the
+// proxies of EngineOptions, parsed.
+struct Route {
+  std::optional<request::EndpointOverride> endpoint;
+  transport::ProxySettings proxy;
+};
 
 struct EngineOptions {
   // "[https://|http://]HOST[:PORT]" (request::ParseEndpointOverride) to
@@ -93,6 +102,9 @@ struct EngineOptions {
   std::string http_proxy;
   std::string https_proxy;
   std::string no_proxy;
+  // The override and the proxies above as the face already parsed them, so
+  // that they are read once; unset: the engine parses them (ResolveRoute).
+  std::optional<Route> route;
   // Parameter names the action's list does not hold are sent as typed
   // (--force) instead of refused; the other checks still apply.
   bool accept_unknown_parameters = false;
@@ -348,6 +360,11 @@ class Engine {
 // Each step of an exchange ("Looking up hostname H... found.", "Attempting
 // to connect to H:P... connected.", a reused connection, a failure) goes to
 // `trace` as a line of its own; `trace` must outlive the transport.
+// The endpoint override and the proxies of `options`, parsed. The message
+// of a malformed one says which it is and never repeats a proxy's URL: it may
+// hold the proxy's password.
+core::Result<Route> ResolveRoute(const EngineOptions& options);
+
 std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options,
                                                 report::TraceSink& trace);
 

@@ -49,27 +49,13 @@ class NetworkTransport : public Transport {
     exchange_.connect_timeout = options.connect_timeout;
     exchange_.idle_timeout = options.idle_timeout;
     exchange_.exchange_timeout = options.exchange_timeout;
-    transport::ProxyTexts proxy;
-    proxy.http = options.http_proxy;
-    proxy.https = options.https_proxy;
-    proxy.no_proxy = options.no_proxy;
-    core::Result<transport::ProxySettings> settings = transport::ParseProxySettings(proxy);
-    if (settings.ok()) {
-      exchange_.proxy = std::move(settings.value());
-    } else {
-      // The message never repeats the URL: it may hold the proxy's password.
-      setup_error_ = "invalid proxy: " + settings.status().message();
-    }
     exchange_.tls.ca_file = options.ca_file;
-    if (!options.endpoint_override.empty()) {
-      core::Result<request::EndpointOverride> parsed =
-          request::ParseEndpointOverride(options.endpoint_override);
-      if (parsed.ok()) {
-        override_ = parsed.value();
-      } else if (setup_error_.empty()) {
-        setup_error_ =
-            "invalid endpoint \"" + options.endpoint_override + "\": " + parsed.status().message();
-      }
+    core::Result<Route> route = options.route ? *options.route : ResolveRoute(options);
+    if (route.ok()) {
+      exchange_.proxy = std::move(route.value().proxy);
+      override_ = std::move(route.value().endpoint);
+    } else {
+      setup_error_ = route.status().message();
     }
   }
 
@@ -111,6 +97,27 @@ class NetworkTransport : public Transport {
 };
 
 }  // namespace
+
+core::Result<Route> ResolveRoute(const EngineOptions& options) {
+  transport::ProxyTexts proxy;
+  proxy.http = options.http_proxy;
+  proxy.https = options.https_proxy;
+  proxy.no_proxy = options.no_proxy;
+  core::Result<transport::ProxySettings> proxies = transport::ParseProxySettings(proxy);
+  if (!proxies.ok()) return core::Status::Error("invalid proxy: " + proxies.status().message());
+  Route route;
+  route.proxy = std::move(proxies.value());
+  if (!options.endpoint_override.empty()) {
+    core::Result<request::EndpointOverride> parsed =
+        request::ParseEndpointOverride(options.endpoint_override);
+    if (!parsed.ok()) {
+      return core::Status::Error("invalid endpoint \"" + options.endpoint_override +
+                                 "\": " + parsed.status().message());
+    }
+    route.endpoint = std::move(parsed.value());
+  }
+  return route;
+}
 
 std::unique_ptr<Transport> MakeNetworkTransport(const EngineOptions& options,
                                                 report::TraceSink& trace) {

@@ -170,6 +170,11 @@ engine::EngineOptions EngineOptionsFromEnvironment() {
   options.http_proxy = proxy.http;
   options.https_proxy = proxy.https;
   options.no_proxy = proxy.no_proxy;
+  // Parsed once here; a malformed text stays unparsed so that the engine
+  // fails each Send with its message.
+  if (core::Result<engine::Route> route = engine::ResolveRoute(options); route.ok()) {
+    options.route = std::move(route.value());
+  }
   const std::string ca_variable(request::kCaFileVariable);
   if (const char* ca_file = std::getenv(ca_variable.c_str()); ca_file && *ca_file) {
     options.ca_file = ca_file;

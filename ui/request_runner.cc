@@ -70,14 +70,9 @@ struct RequestRunner::Mailbox {
     setting.exchange.idle_timeout = options.idle_timeout;
     setting.exchange.exchange_timeout = options.exchange_timeout;
     setting.exchange.tls.ca_file = options.ca_file;
-    transport::ProxyTexts proxy;
-    proxy.http = options.http_proxy;
-    proxy.https = options.https_proxy;
-    proxy.no_proxy = options.no_proxy;
-    if (core::Result<transport::ProxySettings> parsed = transport::ParseProxySettings(proxy);
-        parsed.ok()) {
-      setting.exchange.proxy = std::move(parsed.value());
-    }
+    // Without a parsed route the proxy text is malformed: the chain goes
+    // direct while the engine refuses the request itself.
+    if (options.route) setting.exchange.proxy = options.route->proxy;
     core::Result<engine::FoundCredentials> found = engine::FindCredentials(setting);
     if (found.ok()) chain = found.value();
     return found;
