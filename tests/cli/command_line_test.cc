@@ -186,7 +186,7 @@ TEST(CommandLineTest, EndpointFromTheVariable) {
   EXPECT_EQ(ResolveSettings({}, console)->engine.endpoint_override, "127.0.0.1:9000");
 }
 
-TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
+TEST(CommandLineTest, ProxiesReachTheEngineParsedAndOneTimeOutBoundsEveryWait) {
   clitest::TestConsole console;
   console.env["https_proxy"] = "http://proxy.example:3128";
   core::Result<CommandLine> line = Parse({"call", "ecs", "X", "--timeout", "2"});
@@ -194,7 +194,7 @@ TEST(CommandLineTest, ProxyTextsReachTheEngineAndOneTimeOutBoundsEveryWait) {
   core::Result<Settings> settings = ResolveSettings(*line, console);
   ASSERT_TRUE(settings.ok()) << settings.status().message();
   const engine::EngineOptions* options = &settings->engine;
-  EXPECT_EQ(options->https_proxy, "http://proxy.example:3128");
+  EXPECT_EQ(options->route.value().proxy.https.value().port, 3128);
   EXPECT_EQ(options->exchange_timeout, std::chrono::milliseconds(2000));
   EXPECT_EQ(options->overall_timeout, std::chrono::milliseconds(2000));
   EXPECT_EQ(options->max_attempts, 4);  // three retries unless told
