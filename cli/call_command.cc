@@ -89,14 +89,11 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
 
 namespace {
 
-// " through the proxy HOST:PORT" when the proxy applies to `destination`
-// (HOST[:PORT]), else nothing; never the proxy's credentials.
-std::string ProxyNote(const transport::ProxySettings& proxies, const std::string& destination) {
-  const core::Result<request::EndpointOverride> target =
-      request::ParseEndpointOverride(destination);
-  if (!target.ok()) return {};
-  const transport::ProxyServer* proxy = transport::ProxyFor(
-      proxies, target.value().host, target.value().scheme == request::Scheme::kHttps);
+// " through the proxy HOST:PORT" when a proxy applies to `host` over TLS or
+// plain HTTP, else nothing; never the proxy's credentials.
+std::string ProxyNote(const transport::ProxySettings& proxies, const std::string& host,
+                      bool https) {
+  const transport::ProxyServer* proxy = transport::ProxyFor(proxies, host, https);
   if (proxy == nullptr) return {};
   return " through the proxy " + transport::Authority(proxy->host, proxy->port);
 }
@@ -430,16 +427,19 @@ int RunCall(const CommandLine& line, Console& console) {
       console.Err("kestrune: " + engine::DescribeDestination(*resolved, options->endpoint_type) +
                   "\n");
     }
-    if (!regions || !options->endpoint_override.empty()) {
-      const std::string destination = !options->endpoint_override.empty()
-                                          ? options->endpoint_override
-                                      : resolved.ok() ? "https://" + resolved->endpoint.host
-                                                      : std::string();
-      if (!destination.empty()) {
-        const transport::ProxySettings proxies =
-            options->route ? options->route->proxy : transport::ProxySettings{};
-        console.Err("kestrune: sending to " + destination + ProxyNote(proxies, destination) + "\n");
-      }
+    const transport::ProxySettings proxies =
+        options->route ? options->route->proxy : transport::ProxySettings{};
+    if (!options->endpoint_override.empty()) {
+      // The override as the user wrote it, with the proxy of the host it names.
+      const std::optional<request::EndpointOverride> target =
+          options->route ? options->route->endpoint : std::nullopt;
+      const std::string note =
+          target ? ProxyNote(proxies, target->host, target->scheme == request::Scheme::kHttps)
+                 : std::string();
+      console.Err("kestrune: sending to " + options->endpoint_override + note + "\n");
+    } else if (!regions && resolved.ok()) {
+      console.Err("kestrune: sending to https://" + resolved->endpoint.host +
+                  ProxyNote(proxies, resolved->endpoint.host, true) + "\n");
     }
     if (!options->ca_file.empty()) {
       console.Err("kestrune: trusting only the certificates of " + options->ca_file + "\n");
