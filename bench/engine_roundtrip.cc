@@ -87,9 +87,9 @@ int main(int argc, char** argv) {
     auto status =
         kestrune::transport::HttpExchange(*endpoint, text, override_to.value(), {}, reply);
     auto stop = Clock::now();
-    if (!status.ok() || reply.status_code != 200) {
+    if (!status.ok() || reply.head.status != 200) {
       std::fprintf(stderr, "bare exchange failed: %s %d %s\n", status.message().c_str(),
-                   reply.status_code, reply.body.substr(0, 400).c_str());
+                   reply.head.status, reply.body.substr(0, 400).c_str());
       return 1;
     }
     bare_us.push_back(std::chrono::duration<double, std::micro>(stop - start).count());

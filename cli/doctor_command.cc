@@ -219,7 +219,7 @@ void CheckCall(const FoundCredentials& found, const engine::EngineOptions& optio
   lines.push_back({label, verdict, detail});
 
   const std::optional<std::chrono::seconds> offset =
-      engine::ClockOffset(result.raw_reply, received);
+      engine::ClockOffset(result.reply_head, received);
   if (!offset) {
     lines.push_back({"clock", Verdict::kWarn, "not measured: no reply with a Date header"});
     return;

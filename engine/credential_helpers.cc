@@ -54,8 +54,8 @@ class CredentialsUriProvider final : public request::CredentialProvider {
         !sent.ok()) {
       return core::Status::Connection(step + " failed:\n" + sent.message());
     }
-    if (reply.status_code != 200) {
-      std::string line = reply.status_line;
+    if (reply.head.status != 200) {
+      std::string line = reply.head.start_line;
       for (char& ch : line) {
         if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
       }

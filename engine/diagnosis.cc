@@ -299,11 +299,9 @@ bool IsTimestampRefusal(std::string_view code) {
   return code == "InvalidTimeStamp.Expired" || code == "IllegalTimestamp";
 }
 
-std::optional<std::chrono::seconds> ClockOffset(std::string_view raw,
+std::optional<std::chrono::seconds> ClockOffset(const request::HttpHead& head,
                                                 std::chrono::system_clock::time_point received) {
-  const std::optional<request::HttpHead> head = request::ParseHttpHead(raw);
-  const std::optional<std::string_view> date =
-      head ? head->Find("Date") : std::optional<std::string_view>();
+  const std::optional<std::string_view> date = head.Find("Date");
   if (!date) return std::nullopt;
   const std::optional<std::int64_t> service = ParseHttpDate(*date);
   if (!service) return std::nullopt;

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "request/http_message.h"
+
 namespace kestrune::engine {
 
 inline constexpr std::string_view kServerStringToSignMarker = "server string to sign is:";
@@ -61,9 +63,9 @@ std::optional<std::string> ErrorElement(std::string_view body, std::string_view 
 bool IsTimestampRefusal(std::string_view code);
 
 // How far the service's clock is ahead of ours (negative: behind), from the
-// Date header of `raw` and the local time the reply arrived; nullopt without a
-// readable Date.
-std::optional<std::chrono::seconds> ClockOffset(std::string_view raw,
+// Date header of `head` and the local time the reply arrived; nullopt without
+// a readable Date.
+std::optional<std::chrono::seconds> ClockOffset(const request::HttpHead& head,
                                                 std::chrono::system_clock::time_point received);
 
 // How far the local clock is off, given the service's offset: "20 min 3 s

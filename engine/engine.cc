@@ -268,8 +268,8 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       observer_->OnExchange({attempt, signed_request.value(), reply, key.security_token});
     result.raw_reply = std::move(reply.raw);
     result.body = std::move(reply.body);
-    result.http_status = reply.http_status;
-    if (reply.status.ok() && reply.http_status == 0) {
+    result.reply_head = reply.head;
+    if (reply.status.ok() && reply.head.status == 0) {
       // A peer that closed without an HTTP status line gave no answer at
       // all, after the request was written.
       reply.status = core::Status::Connection("the server closed the connection without a reply");
@@ -280,7 +280,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     std::string reason;
     const bool json = options_.reply_format == request::ReplyFormat::kJson;
     const std::optional<std::string> code =
-        reply.status.ok() ? ErrorCode(result.body, json, reply.http_status) : std::nullopt;
+        reply.status.ok() ? ErrorCode(result.body, json, reply.head.status) : std::nullopt;
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;
       result.result_text = kConnectionFailedText;
@@ -289,7 +289,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       failure = ClassifyExchangeFailure(reply.failure);
       reason = reply.status.message();
     } else if (json ? code.has_value() : Contains(result.body, kErrorMarker)) {
-      failure = ClassifyErrorReply(reply.http_status, code, AsksToRetry(result.raw_reply));
+      failure = ClassifyErrorReply(reply.head.status, code, AsksToRetry(reply.head));
       if (failure == Failure::kFinal && version == request::SignatureVersion::kV1 &&
           code == request::kUnsupportedSignatureVersionCode) {
         // Refused before acting, for its signature alone: the same request
@@ -313,15 +313,15 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       result.outcome = Outcome::kErrorReply;
       result.result_text.clear();
       result.error_body = result.body;
-      reason = code.value_or(reply.status_line);
-    } else if (reply.http_status < 200 || reply.http_status > 299) {
+      reason = code.value_or(reply.head.start_line);
+    } else if (reply.head.status < 200 || reply.head.status > 299) {
       // A proxy's error page is no answer from the service: report its
       // status and show nothing of it.
       result.outcome = Outcome::kHttpError;
-      result.result_text = reply.status_line;
-      result.detail = "the server answered " + reply.status_line + " without an error document";
-      failure = ClassifyErrorReply(reply.http_status, std::nullopt, AsksToRetry(result.raw_reply));
-      reason = reply.status_line;
+      result.result_text = reply.head.start_line;
+      result.detail = "the server answered " + reply.head.start_line + " without an error document";
+      failure = ClassifyErrorReply(reply.head.status, std::nullopt, AsksToRetry(reply.head));
+      reason = reply.head.start_line;
     } else {
       result.outcome = Outcome::kGoodReply;
       if (!json) MarkCutOff(result);
@@ -345,7 +345,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       return result;
     }
     std::chrono::milliseconds wait = BackoffWait(attempt, unit_(random_));
-    const std::optional<std::chrono::milliseconds> asked = RequestedWait(result.raw_reply);
+    const std::optional<std::chrono::milliseconds> asked = RequestedWait(result.reply_head);
     if (asked && *asked > wait) wait = *asked;
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
@@ -375,7 +375,7 @@ bool Engine::CorrectClock(const request::Clock& stamped_by, RequestResult& resul
   const std::optional<std::string> code = ErrorElement(result.body, "Code");
   if (!code || !IsTimestampRefusal(*code)) return false;
   const std::optional<std::chrono::seconds> offset =
-      ClockOffset(result.raw_reply, request::ToTimePoint(stamped_by.NowUtc()));
+      ClockOffset(result.reply_head, request::ToTimePoint(stamped_by.NowUtc()));
   if (!offset) {
     result.notes.push_back(
         "the service refused the time stamp, but its reply has no readable "

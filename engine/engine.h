@@ -55,6 +55,7 @@
 #include "request/credential_provider.h"
 #include "request/credentials.h"
 #include "request/endpoint.h"
+#include "request/http_message.h"
 #include "request/signer.h"
 #include "request/signer_v3.h"
 #include "transport/http.h"
@@ -156,10 +157,11 @@ inline constexpr int kMaxPages = 1000;
 // with a reason a user can read.
 struct TransportReply {
   core::Status status;
-  int http_status = 0;
-  std::string status_line;  // e.g. "HTTP/1.1 200 OK"
-  std::string raw;          // status line and headers as received (all of it when unparsed)
-  std::string body;         // the body with any transfer coding removed
+  // The reply's head as read: its status (0 when no HTTP status line came),
+  // its status line and its fields.
+  request::HttpHead head;
+  std::string raw;   // status line and headers as received (all of it when unparsed)
+  std::string body;  // the body with any transfer coding removed
   transport::PhaseTimes times;
   std::size_t received = 0;  // every byte received, headers included
   // How far a failed exchange got (transport::FailureStage); kNone when
@@ -229,7 +231,8 @@ struct RequestResult {
   std::string raw_reply;       // status line and headers as received (all of it when unparsed)
   std::string body;            // the reply body, transfer coding removed
   std::string error_body;      // kErrorReply: the error document (`body` may hold pages before it)
-  int http_status = 0;
+  // The last reply's head as read: its status (0 when none came) and fields.
+  request::HttpHead reply_head;
   int pages = 0;                    // pages fetched by SendAllPages
   bool page_limit_reached = false;  // SendAllPages stopped at kMaxPages
   // Set when the request failed but what arrived is shown all the same (rows,

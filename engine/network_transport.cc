@@ -77,8 +77,7 @@ class NetworkTransport : public Transport {
     }
     if (!result.status.ok()) result.status = core::Status::Connection(result.status.message());
     result.failure = reply.failure;
-    result.http_status = reply.status_code;
-    result.status_line = std::move(reply.status_line);
+    result.head = std::move(reply.head);
     result.raw = std::move(reply.raw);
     result.received = reply.received;
     result.body = std::move(reply.body);

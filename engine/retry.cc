@@ -29,21 +29,6 @@ std::optional<std::chrono::milliseconds> ParseMillis(std::string_view text) {
   return std::chrono::milliseconds(std::min<std::int64_t>(value, 24LL * 3600 * 1000));
 }
 
-// Calls `visit(name, value)` for each header line of `head`.
-template <typename Visit>
-void ForEachHeader(std::string_view head, const Visit& visit) {
-  std::size_t pos = head.find('\n');  // past the status line
-  while (pos != std::string_view::npos && pos + 1 < head.size()) {
-    const std::size_t start = pos + 1;
-    pos = head.find('\n', start);
-    const std::string_view line =
-        head.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    visit(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
-  }
-}
-
 // The TimeLeft of "Limit:…,Remain:…,TimeLeft:…,Reset:…".
 std::optional<std::chrono::milliseconds> TimeLeft(std::string_view value) {
   while (!value.empty()) {
@@ -99,27 +84,24 @@ Failure ClassifyExchangeFailure(transport::FailureStage stage) {
   return Failure::kFinal;
 }
 
-std::optional<std::chrono::milliseconds> RequestedWait(std::string_view head) {
+std::optional<std::chrono::milliseconds> RequestedWait(const request::HttpHead& head) {
   std::optional<std::chrono::milliseconds> retry_after;
   std::optional<std::chrono::milliseconds> time_left;
-  ForEachHeader(head, [&](std::string_view name, std::string_view value) {
+  for (const request::HttpField& field : head.fields) {
+    const std::string_view name = field.name;
     if (core::EqualsIgnoreCase(name, "x-acs-retry-after")) {
-      if (!retry_after) retry_after = ParseMillis(value);
+      if (!retry_after) retry_after = ParseMillis(field.value);
     } else if (name.size() > 12 && core::EqualsIgnoreCase(name.substr(0, 12), "x-ratelimit-")) {
-      if (const std::optional<std::chrono::milliseconds> left = TimeLeft(value)) {
+      if (const std::optional<std::chrono::milliseconds> left = TimeLeft(field.value)) {
         time_left = std::max(time_left.value_or(*left), *left);
       }
     }
-  });
+  }
   return retry_after ? retry_after : time_left;
 }
 
-bool AsksToRetry(std::string_view head) {
-  bool found = false;
-  ForEachHeader(head, [&](std::string_view name, std::string_view) {
-    found = found || core::EqualsIgnoreCase(name, "x-acs-retry-after");
-  });
-  return found;
+bool AsksToRetry(const request::HttpHead& head) {
+  return head.Find("x-acs-retry-after").has_value();
 }
 
 std::chrono::milliseconds BackoffWait(int retry, double unit) {

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "catalogue/action_kind.h"
+#include "request/http_message.h"
 #include "transport/http.h"
 
 namespace kestrune::engine {
@@ -51,9 +52,9 @@ Failure ClassifyExchangeFailure(transport::FailureStage stage);
 // The wait a reply's head asks for: x-acs-retry-after (milliseconds), or
 // else the longest TimeLeft of its x-ratelimit-* headers
 // ("Limit:…,Remain:…,TimeLeft:…,Reset:…", milliseconds). nullopt: none.
-std::optional<std::chrono::milliseconds> RequestedWait(std::string_view head);
+std::optional<std::chrono::milliseconds> RequestedWait(const request::HttpHead& head);
 // Whether the head carries x-acs-retry-after at all.
-bool AsksToRetry(std::string_view head);
+bool AsksToRetry(const request::HttpHead& head);
 
 inline constexpr std::chrono::milliseconds kFirstBackoff{200};
 inline constexpr std::chrono::milliseconds kLongestBackoff{20000};

@@ -183,7 +183,7 @@ class InstanceRoleProvider final : public request::CredentialProvider {
       core::Result<transport::HttpReply> reply =
           Send("PUT", "/latest/api/token",
                request::HttpField{"X-aliyun-ecs-metadata-token-ttl-seconds", "21600"});
-      if (reply.ok() && reply->status_code == 200) {
+      if (reply.ok() && reply->head.status == 200) {
         token = std::string(request::TrimCredentialText(reply->body));
       } else if (role_.token_required) {
         return core::Status::Connection(
@@ -198,7 +198,7 @@ class InstanceRoleProvider final : public request::CredentialProvider {
     std::string role = role_.role_name;
     if (role.empty()) {
       core::Result<transport::HttpReply> reply = Send("GET", std::string(kPath), token_header);
-      if (!reply.ok() || reply->status_code != 200 ||
+      if (!reply.ok() || reply->head.status != 200 ||
           request::TrimCredentialText(reply->body).empty()) {
         return core::Status::Connection("discovering the instance's RAM role at " + where +
                                         " failed:\n" + Failure(reply));
@@ -212,9 +212,9 @@ class InstanceRoleProvider final : public request::CredentialProvider {
       return core::Status::InvalidInput(step + ": the role name holds a character no role has");
     }
     core::Result<transport::HttpReply> reply = Send("GET", std::string(kPath) + role, token_header);
-    if (!reply.ok() || reply->status_code != 200) {
+    if (!reply.ok() || reply->head.status != 200) {
       return core::Status::Connection(step + " failed" +
-                                      (reply.ok() && reply->status_code == 404
+                                      (reply.ok() && reply->head.status == 404
                                            ? " (is that role attached to this instance?)"
                                            : std::string()) +
                                       ":\n" + Failure(reply));
@@ -227,7 +227,7 @@ class InstanceRoleProvider final : public request::CredentialProvider {
  private:
   static std::string Failure(const core::Result<transport::HttpReply>& reply) {
     if (!reply.ok()) return reply.status().message();
-    return OneLine(reply->status_line);
+    return OneLine(reply->head.start_line);
   }
 
   core::Result<transport::HttpReply> Send(std::string_view method, const std::string& path,
@@ -339,12 +339,12 @@ core::Result<request::IssuedCredentials> ReadTokenReply(const transport::HttpRep
                             ? Json(nullptr)
                             : Json::parse(body.begin(), body.end(), nullptr, false);
   if (!document.is_object()) {
-    return core::Status::ServiceError(failed + "the reply (" + OneLine(reply.status_line) +
+    return core::Status::ServiceError(failed + "the reply (" + OneLine(reply.head.start_line) +
                                       ") is not the token service's JSON");
   }
   const std::string code = Member(document, "Code");
-  if (reply.status_code != 200 || !code.empty()) {
-    std::string line = code.empty() ? OneLine(reply.status_line) : OneLine(code);
+  if (reply.head.status != 200 || !code.empty()) {
+    std::string line = code.empty() ? OneLine(reply.head.start_line) : OneLine(code);
     if (const std::string message = Member(document, "Message"); !message.empty()) {
       line += ": " + OneLine(message);
     }

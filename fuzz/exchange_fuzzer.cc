@@ -43,10 +43,10 @@ void CheckOne(const transport::HttpReply& reply, std::string_view stream) {
       (!stream.starts_with("HTTP/") || stream.find(reply.raw) == std::string_view::npos)) {
     Fail("a head that is not one the reply holds");
   }
-  if (reply.status_code != 0 && (reply.status_code < 100 || reply.status_code > 999)) {
+  if (reply.head.status != 0 && (reply.head.status < 100 || reply.head.status > 999)) {
     Fail("a status code that is not three digits");
   }
-  if (reply.status_line.size() > reply.received) Fail("a status line longer than the reply");
+  if (reply.head.start_line.size() > reply.received) Fail("a status line longer than the reply");
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         cut.body.size() > whole.body.size()) {
       Fail("a cut reply's body is not a prefix of the whole body");
     }
-    if (whole.chunked && cut.body != whole.body) {
+    if (whole.head.chunked && cut.body != whole.body) {
       Fail("a chunked reply cut before its end parsed as a shorter whole");
     }
   }

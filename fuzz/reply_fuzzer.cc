@@ -22,6 +22,7 @@
 #include "report/formatters.h"
 #include "report/result_list.h"
 #include "report/trace_sink.h"
+#include "request/http_message.h"
 
 namespace {
 
@@ -124,6 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (!message || message->find(diagnosis.parameter) == std::string::npos)) {
     Fail("a diagnosis names a parameter found in neither string");
   }
-  (void)kestrune::engine::ClockOffset(reply, std::chrono::system_clock::time_point());
+  if (const auto head = kestrune::request::ParseHttpHead(reply)) {
+    (void)kestrune::engine::ClockOffset(*head, std::chrono::system_clock::time_point());
+  }
   return 0;
 }

@@ -239,7 +239,7 @@ core::Status HostExchange::ReceiveUntilComplete() {
 
 core::Status HostExchange::CheckProxyReply() {
   // Only a proxy answers 407; the service never does.
-  if (proxy_ == nullptr || reply_.status_code != 407) return core::Status::Ok();
+  if (proxy_ == nullptr || reply_.head.status != 407) return core::Status::Ok();
   final_ = true;  // the same credentials will be refused again
   if (proxy_->has_credentials()) {
     return core::Status::Error(peer_name_ +

@@ -175,11 +175,8 @@ bool ReplyFraming::Complete(std::string_view raw) {
 }
 
 core::Status ParseReply(HttpReply& reply) {
-  reply.status_line.clear();
-  reply.status_code = 0;
   reply.head = request::HttpHead();
   reply.body.clear();
-  reply.chunked = false;
   reply.received = reply.raw.size();
   const std::string_view raw = reply.raw;
   if (!raw.starts_with(kHttpPrefix)) {
@@ -194,18 +191,21 @@ core::Status ParseReply(HttpReply& reply) {
     std::size_t pos = start;
     const std::string_view line = NextHttpLine(raw, pos);
     if (pos == std::string_view::npos) {
-      reply.status_line = std::string(request::TrimHttpBlanks(raw.substr(start)));
+      reply.head.start_line = std::string(request::TrimHttpBlanks(raw.substr(start)));
       return core::Status::Error("the reply ended inside its status line");
     }
-    reply.status_line = std::string(line);
-    reply.status_code = request::StatusCodeOf(line);
     std::optional<request::HttpHead> head = request::ParseHttpHead(raw.substr(start));
-    if (!head) return core::Status::Error("the reply ended inside its header");
+    if (!head) {
+      reply.head = request::HttpHead();
+      reply.head.start_line = std::string(line);
+      reply.head.status = request::StatusCodeOf(line);
+      return core::Status::Error("the reply ended inside its header");
+    }
     reply.head = std::move(*head);
-    if (!IsInterim(reply.status_code)) break;
+    if (!IsInterim(reply.head.status)) break;
     start += reply.head.size;
     if (!raw.substr(start).starts_with(kHttpPrefix)) {
-      return core::Status::Error("the reply ended after an interim " + reply.status_line);
+      return core::Status::Error("the reply ended after an interim " + reply.head.start_line);
     }
   }
   const request::HttpHead& head = reply.head;
@@ -215,7 +215,6 @@ core::Status ParseReply(HttpReply& reply) {
                                std::to_string(*head.conflicting_length) +
                                "); refusing a reply whose end cannot be known");
   }
-  reply.chunked = head.chunked;
   // The body is cut out of the received bytes where they lie (a large reply
   // is never held twice); `raw` keeps the head alone.
   const std::size_t body_start = start + head.size;

@@ -46,11 +46,10 @@ enum class FailureStage {
 struct HttpReply {
   std::string raw;           // the head as received, or every byte before parsing
   std::size_t received = 0;  // every byte received, headers included
-  std::string status_line;   // without its line end; empty when there is none
-  int status_code = 0;       // 0 when there is no status line
-  request::HttpHead head;    // the real reply's head, once it was whole
-  std::string body;          // after the header, transfer coding removed
-  bool chunked = false;
+  // The real reply's head once it was whole; before that only its status
+  // line (start_line, status: empty and 0 when there is none).
+  request::HttpHead head;
+  std::string body;  // after the header, transfer coding removed
   PhaseTimes times;
   // Set by a failed exchange; kNone after a good one.
   FailureStage failure = FailureStage::kNone;

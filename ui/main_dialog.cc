@@ -858,8 +858,8 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
           break;
         }
       }
-      status =
-          "Error " + (code.empty() ? std::to_string(result.http_status) : core::FromWide(code));
+      status = "Error " +
+               (code.empty() ? std::to_string(result.reply_head.status) : core::FromWide(code));
       break;
     }
     default:

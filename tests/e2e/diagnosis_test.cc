@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "request/http_message.h"
+
 namespace kestrune::engine {
 namespace {
 
@@ -84,9 +86,11 @@ TEST(ClockOffsetTest, ReadsTheDateHeader) {
       "HTTP/1.1 400 Bad Request\r\nContent-Type: text/xml\r\n"
       "date:  Sun, 06 Nov 1994 09:09:37 GMT\r\n\r\n<Error/>";
   const auto local = std::chrono::system_clock::time_point(std::chrono::seconds(784111777));
-  EXPECT_EQ(ClockOffset(raw, local), std::chrono::seconds(1200));
+  EXPECT_EQ(ClockOffset(request::ParseHttpHead(raw).value(), local), std::chrono::seconds(1200));
   EXPECT_EQ(DescribeOffset(std::chrono::seconds(1200)), "20 min 0 s behind");
-  EXPECT_FALSE(ClockOffset("HTTP/1.1 200 OK\r\n\r\nDate: Sun, 06 Nov 1994 09:09:37 GMT", local));
+  EXPECT_FALSE(ClockOffset(
+      request::ParseHttpHead("HTTP/1.1 200 OK\r\n\r\nDate: Sun, 06 Nov 1994 09:09:37 GMT").value(),
+      local));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "report/result_list.h"
 #include "report/trace_sink.h"
 #include "request/clock.h"
+#include "request/http_message.h"
 #include "tests/e2e/engine_audit.h"
 #include "tests/support/secret_audit.h"
 
@@ -31,14 +32,20 @@ using report::Row;
 
 // Answers each exchange with the next scripted reply and records every
 // request it was given.
+// A reply that is `status` alone: no head, no body.
+TransportReply ReplyOf(core::Status status) {
+  TransportReply reply;
+  reply.status = std::move(status);
+  return reply;
+}
+
 class ScriptedTransport : public Transport {
  public:
   TransportReply Exchange(const request::ServiceEndpoint& endpoint,
                           const request::HttpRequest& request) override {
     hosts.push_back(endpoint.host);
     requests.push_back(request::WriteHttpRequest(request));
-    if (replies.empty())
-      return TransportReply{core::Status::Connection("no reply scripted"), 0, {}, {}, {}, {}};
+    if (replies.empty()) return ReplyOf(core::Status::Connection("no reply scripted"));
     TransportReply reply = replies.front();
     if (replies.size() > 1 || !repeat_last) replies.pop_front();
     return reply;
@@ -46,8 +53,17 @@ class ScriptedTransport : public Transport {
 
   static TransportReply Ok(std::string body, int status = 200,
                            std::string status_line = "HTTP/1.1 200 OK") {
-    return TransportReply{
-        core::Status::Ok(), status, status_line, status_line + "\r\n\r\n" + body, body, {}};
+    return WithHead(status, status_line + "\r\n\r\n", body);
+  }
+
+  // A reply whose head is `head` as the transport would have read it.
+  static TransportReply WithHead(int status, std::string head, std::string body) {
+    TransportReply reply;
+    reply.head = request::ParseHttpHead(head).value();
+    reply.head.status = status;
+    reply.raw = std::move(head) + body;
+    reply.body = std::move(body);
+    return reply;
   }
 
   std::deque<TransportReply> replies;
@@ -239,8 +255,7 @@ TEST_F(EngineTest, ProxyPageWithoutErrorDocumentIsNotASuccess) {
 }
 
 TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
-  transport.replies.push_back(
-      TransportReply{core::Status::Connection("could not connect."), 0, {}, {}, {}, {}});
+  transport.replies.push_back(ReplyOf(core::Status::Connection("could not connect.")));
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);
@@ -249,7 +264,7 @@ TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
 }
 
 TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
-  transport.replies.push_back(TransportReply{core::Status::Ok(), 0, {}, {}, {}, {}});
+  transport.replies.push_back(ReplyOf(core::Status::Ok()));
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
   EXPECT_EQ(result.result_text, kConnectionFailedText);
@@ -383,7 +398,7 @@ std::string ErrorDocument(std::string_view code, std::string_view message) {
 }
 
 TransportReply Failed(transport::FailureStage stage) {
-  TransportReply reply{core::Status::Connection("the exchange failed"), 0, {}, {}, {}, {}};
+  TransportReply reply = ReplyOf(core::Status::Connection("the exchange failed"));
   reply.failure = stage;
   return reply;
 }
@@ -401,10 +416,10 @@ TEST_F(EngineTest, RetriesOnlyWhatCannotBeCarriedOutTwice) {
   };
   auto error = [](int status, std::string_view code, std::string_view message,
                   std::string_view headers = "") {
-    TransportReply reply = ScriptedTransport::Ok(
-        ErrorDocument(code, message), status, "HTTP/1.1 " + std::to_string(status) + " Whatever");
-    reply.raw = reply.status_line + "\r\n" + std::string(headers) + "\r\n";
-    return reply;
+    return ScriptedTransport::WithHead(
+        status,
+        "HTTP/1.1 " + std::to_string(status) + " Whatever\r\n" + std::string(headers) + "\r\n",
+        ErrorDocument(code, message));
   };
   const Case cases[] = {
       {"throttled", error(400, "Throttling.User", "Request was denied due to user flow control."),

@@ -443,7 +443,7 @@ TEST_F(FaultInjectionTest, ProxyErrorPageIsReportedByItsStatusLine) {
   Aim(server.endpoint());
   const RequestResult result = Send();
   EXPECT_EQ(result.outcome, Outcome::kHttpError);
-  EXPECT_EQ(result.http_status, 502);
+  EXPECT_EQ(result.reply_head.status, 502);
   EXPECT_EQ(result.result_text, "HTTP/1.1 502 Bad Gateway");
   EXPECT_TRUE(rows_.produced().empty());
   EXPECT_EQ(result.attempts, 1);

@@ -72,8 +72,8 @@ TEST(HttpExchangeTest, ReplyInPiecesIsStoredContiguously) {
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.raw + reply.body, reply_text);
   EXPECT_EQ(reply.received, reply_text.size());
-  EXPECT_EQ(reply.status_code, 200);
-  EXPECT_EQ(reply.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.head.status, 200);
+  EXPECT_EQ(reply.head.start_line, "HTTP/1.1 200 OK");
   EXPECT_EQ(reply.body, std::string(2500 - Reply("").size(), 'x'));
   EXPECT_EQ(server.request(),
             "GET /?Action=DescribeRegions HTTP/1.1\r\nHost: ecs.aliyuncs.com\r\n"
@@ -95,7 +95,7 @@ TEST(HttpExchangeTest, EmptyReplyIsASuccessWithNothingStored) {
   core::Status status = Exchange(server, reply);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(reply.raw, "");
-  EXPECT_EQ(reply.status_code, 0);
+  EXPECT_EQ(reply.head.status, 0);
   EXPECT_EQ(reply.body, "");
 }
 
@@ -215,7 +215,7 @@ TEST(HttpExchangeTest, ChunkedReplyIsDecodedAcrossTagBoundaries) {
   HttpReply reply;
   core::Status status = Exchange(server, reply);
   ASSERT_TRUE(status.ok()) << status.message();
-  EXPECT_TRUE(reply.chunked);
+  EXPECT_TRUE(reply.head.chunked);
   EXPECT_EQ(reply.raw, framed.substr(0, framed.find("\r\n\r\n") + 4));
   EXPECT_EQ(reply.received, framed.size());
   EXPECT_EQ(reply.body, body);
@@ -322,8 +322,8 @@ TEST(HttpExchangeTest, InterimRepliesAreReadPast) {
   HttpReply reply;
   const core::Status status = Exchange(server, reply, options);
   ASSERT_TRUE(status.ok()) << status.message();
-  EXPECT_EQ(reply.status_code, 200);
-  EXPECT_EQ(reply.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.head.status, 200);
+  EXPECT_EQ(reply.head.start_line, "HTTP/1.1 200 OK");
   EXPECT_EQ(reply.body, "<Ok/>");
   EXPECT_EQ(reply.raw.find("Early"), std::string::npos);
 }
@@ -441,16 +441,16 @@ HttpReply Parsed(std::string raw, core::Status* status = nullptr) {
 TEST(ParseReplyTest, StatusLineAndBody) {
   HttpReply error =
       Parsed("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\n<Error>trailing junk");
-  EXPECT_EQ(error.status_code, 404);
-  EXPECT_EQ(error.status_line, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(error.head.status, 404);
+  EXPECT_EQ(error.head.start_line, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(error.body, "<Error>");
 
   HttpReply proxy = Parsed("HTTP/1.0 502 Bad Gateway\n\n<html>502</html>");
-  EXPECT_EQ(proxy.status_code, 502);
+  EXPECT_EQ(proxy.head.status, 502);
   EXPECT_EQ(proxy.body, "<html>502</html>");
 
   HttpReply bare = Parsed("<Error><Code>X</Code></Error>");
-  EXPECT_EQ(bare.status_code, 0);
+  EXPECT_EQ(bare.head.status, 0);
   EXPECT_EQ(bare.body, "<Error><Code>X</Code></Error>");
 
   // One length said twice is one length.
@@ -459,8 +459,8 @@ TEST(ParseReplyTest, StatusLineAndBody) {
   EXPECT_EQ(same.body, "<Ok/>");
 
   HttpReply odd = Parsed("HTTP/1.1 2x0 Odd\r\n\r\nbody");
-  EXPECT_EQ(odd.status_code, 0);
-  EXPECT_EQ(odd.status_line, "HTTP/1.1 2x0 Odd");
+  EXPECT_EQ(odd.head.status, 0);
+  EXPECT_EQ(odd.head.start_line, "HTTP/1.1 2x0 Odd");
 }
 
 TEST(ParseReplyTest, IncompleteRepliesAreErrors) {
@@ -499,7 +499,7 @@ TEST(ParseReplyTest, ChunkedWithTrailersAndCodingList) {
       "a\r\n0123456789\r\n1\r\n!\r\n0\r\nX-Trailer: 1\r\n\r\n",
       &status);
   EXPECT_TRUE(status.ok()) << status.message();
-  EXPECT_TRUE(reply.chunked);
+  EXPECT_TRUE(reply.head.chunked);
   EXPECT_EQ(reply.body, "0123456789!");
 }
 
@@ -581,7 +581,7 @@ TEST(KeptConnectionTest, NeverSendsAWrittenRequestAgain) {
     // byte) an empty reply without a status, which callers take as none.
     if (second.ok()) {
       EXPECT_FALSE(mid_reply);
-      EXPECT_EQ(reply.status_code, 0);
+      EXPECT_EQ(reply.head.status, 0);
     } else {
       EXPECT_EQ(reply.failure, FailureStage::kAfterSending);
     }
