@@ -290,13 +290,9 @@ std::optional<ResolvedAction> ResolveBrowsingEntry(std::size_t service_position,
 
 core::StringListView DisplayCaptions(const ResolvedAction& action) {
   if (action.request_template == nullptr) return {};
-  core::StringListView names = action.request_template->parameter_names();
-  if (action.service != kEcsService) return names;
-  core::StringListView labels = ParameterLabels(action.category_number, action.action_number);
-  if (labels.Count() != 0 && labels.Count() == action.request_template->parameter_count()) {
-    return labels;
-  }
-  return names;
+  const ActionSpec* spec = ActionSpecOf(action);
+  if (spec != nullptr && spec->captions.Count() != 0) return spec->captions;
+  return action.request_template->parameter_names();
 }
 
 }  // namespace kestrune::catalogue

@@ -17,12 +17,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "catalogue/paging.h"
+#include "core/reply_shape.h"
 #include "core/status.h"
 #include "core/text.h"
 #include "request/endpoint.h"
@@ -109,6 +112,40 @@ struct RequestTemplate {
   }
 };
 
+// One action as the catalogue knows it: the template it is sent with (for a
+// listed action without one, group 0 and no names: only its action name),
+// the captions of its parameter form, the shape of its good reply, and how
+// its lists are paged. The tables by number (templates, captions) are read
+// from these records.
+struct ActionSpec {
+  RequestTemplate request;
+  // ECS: one caption per template parameter, in order. Others: none (the
+  // form shows the parameter names).
+  core::StringListView captions;
+  core::ReplyShape reply_shape = core::ReplyShape::kNone;
+  std::optional<PagingInfo> paging;
+
+  constexpr std::string_view action() const { return request.action(); }
+  constexpr bool has_template() const { return request.group != 0; }
+  constexpr ActionSpec Shows(core::ReplyShape shape) const {
+    ActionSpec shown = *this;
+    shown.reply_shape = shape;
+    return shown;
+  }
+  constexpr ActionSpec Pages(std::string_view list_element, std::uint32_t max_page_size) const {
+    ActionSpec paged = *this;
+    paged.paging = PagingInfo{list_element, max_page_size};
+    return paged;
+  }
+};
+
+// Every record: the 176 templates' in the order of Templates(), then the
+// listed actions without a template.
+std::span<const ActionSpec> ActionSpecs();
+// The record of service 1, 2 or 3's action (exact name); nullptr when the
+// catalogue holds none.
+const ActionSpec* FindActionSpec(unsigned service_number, std::string_view action);
+
 // All 176 templates: ECS (97, groups 1..14), IoT (13), API Gateway (66, groups
 // 1..8), each service in group order, each group in position order.
 std::span<const RequestTemplate> Templates();
@@ -152,6 +189,10 @@ struct ResolvedAction {
   friend bool operator==(const ResolvedAction&, const ResolvedAction&) = default;
 };
 
+// The record of a resolved choice: its template's, or for a choice without
+// one the record of its name, if any.
+const ActionSpec* ActionSpecOf(const ResolvedAction& action);
+
 // The CategoryNumber an ECS template group is known by (group 14 -> 16,
 // otherwise the group itself).
 unsigned EcsCategoryOfGroup(unsigned group);
@@ -179,11 +220,9 @@ std::optional<ResolvedAction> ResolveActionName(unsigned service_number, std::st
 ResolvedAction ResolveTemplate(const RequestTemplate& request_template);
 
 // Captions for the parameter form, one per template parameter, in parameter
-// order. ECS: the ParameterLabels entry of the resolved pair when it holds
-// exactly one caption per parameter; otherwise (no entry, or an entry that
-// does not line up with the parameters) the parameter names themselves, so no
-// field is ever captioned with another parameter's caption. IoT and API
-// Gateway: the parameter names.
+// order: an ECS action's captions (which name its parameters one by one),
+// the parameter names themselves for IoT and API Gateway; none without a
+// template.
 core::StringListView DisplayCaptions(const ResolvedAction& action);
 
 // A choice of an action no list holds, as --force sends it: the name must

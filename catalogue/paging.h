@@ -13,7 +13,6 @@
 namespace kestrune::catalogue {
 
 struct PagingInfo {
-  std::string_view action;
   // The element whose children are the records, e.g. "Instances".
   std::string_view list_element;
   // The largest PageSize (and MaxResults) the service accepts.

@@ -446,9 +446,10 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
     if (!failed) result.result_text = result.action_line;
     return;
   }
-  if (action.service == catalogue::kEcsService) {
-    report::FormatOutcome formatted = report::FormatReply(
-        action.category_number, action.action_number, result.action_line, body, extractor);
+  const catalogue::ActionSpec* spec = catalogue::ActionSpecOf(action);
+  if (spec != nullptr && spec->reply_shape != core::ReplyShape::kNone) {
+    report::FormatOutcome formatted =
+        report::FormatReply(spec->reply_shape, result.action_line, body, extractor);
     if (!failed) result.result_text = std::move(formatted.result_text);
     result.formatted = formatted.formatted;
   }

@@ -34,13 +34,10 @@ using kestrune::report::FormatReply;
 using kestrune::report::Formatter;
 using kestrune::report::RecordingResultList;
 using kestrune::report::RecordingTraceSink;
-using kestrune::report::SelectFormatter;
 using kestrune::report::ShowAllLeaves;
 
-// Categories 1..26 and actions 0..18 cover every choice the selector lists,
-// the first numbers past each list and the unlisted categories.
-constexpr std::uint32_t kLastCategory = 26;
-constexpr std::uint32_t kLastAction = 18;
+// Every formatter, kNone first.
+constexpr auto kLastFormatter = static_cast<int>(Formatter::kZones);
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "contract broken: %s\n", what);
@@ -64,37 +61,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view reply(reinterpret_cast<const char*>(data) + 1, size - 1);
   const std::string action_line = "Action=FuzzedAction";
 
-  // A pair reaches the reply only through the formatter the selector picks,
-  // so the reply is formatted once per distinct choice; every pair still
-  // passes through the selector.
-  std::vector<Formatter> done;
-  for (std::uint32_t category = 1; category <= kLastCategory; ++category) {
-    for (std::uint32_t action = 0; action <= kLastAction; ++action) {
-      const Formatter formatter = SelectFormatter(category, action);
-      if (std::find(done.begin(), done.end(), formatter) != done.end()) continue;
-      done.push_back(formatter);
-      RecordingResultList list;
-      RecordingTraceSink trace;
-      Extractor extractor(list, trace, display);
-      const FormatOutcome outcome = FormatReply(category, action, action_line, reply, extractor);
-      if (outcome.formatted && outcome.result_text != action_line) {
-        Fail("a formatted reply whose report text is not the action line");
-      }
-      if (outcome.formatted != (formatter != Formatter::kNone)) {
-        Fail("the outcome disagrees with the selector");
-      }
-      if (!outcome.formatted && (!outcome.result_text.empty() || !list.produced().empty())) {
-        Fail("rows or a report text from a choice without a formatter");
-      }
-      // Two trace lines for every shown row, none otherwise.
-      const std::size_t separators = static_cast<std::size_t>(
-          std::count_if(list.produced().begin(), list.produced().end(),
-                        [](const auto& row) { return row.field == kestrune::report::kSeparator; }));
-      if (trace.lines().size() != 2 * (list.produced().size() - separators)) {
-        Fail("trace lines do not match the shown rows");
-      }
-      CheckRows(list, reply.size());
+  for (int number = 0; number <= kLastFormatter; ++number) {
+    const auto formatter = static_cast<Formatter>(number);
+    RecordingResultList list;
+    RecordingTraceSink trace;
+    Extractor extractor(list, trace, display);
+    const FormatOutcome outcome = FormatReply(formatter, action_line, reply, extractor);
+    if (outcome.formatted && outcome.result_text != action_line) {
+      Fail("a formatted reply whose report text is not the action line");
     }
+    if (outcome.formatted != (formatter != Formatter::kNone)) {
+      Fail("the outcome disagrees with the formatter");
+    }
+    if (!outcome.formatted && (!outcome.result_text.empty() || !list.produced().empty())) {
+      Fail("rows or a report text from a choice without a formatter");
+    }
+    // Two trace lines for every shown row, none otherwise.
+    const std::size_t separators = static_cast<std::size_t>(
+        std::count_if(list.produced().begin(), list.produced().end(),
+                      [](const auto& row) { return row.field == kestrune::report::kSeparator; }));
+    if (trace.lines().size() != 2 * (list.produced().size() - separators)) {
+      Fail("trace lines do not match the shown rows");
+    }
+    CheckRows(list, reply.size());
   }
 
   RecordingResultList list;

@@ -155,38 +155,7 @@ void FormatInstances(Extractor& x, std::string_view reply) {
   }
 }
 
-Formatter CategoryOneFormatter(std::uint32_t action) {
-  if (action == 8) return Formatter::kInstanceStatus;
-  if (action == 9) return Formatter::kInstances;
-  if (action >= 10 && action <= 13) return Formatter::kVncUrl;
-  if (action >= 15 && action <= 17) return Formatter::kUserData;
-  return Formatter::kNone;
-}
-
 }  // namespace
-
-Formatter SelectFormatter(std::uint32_t category, std::uint32_t action) {
-  switch (category) {
-    case 1:
-      return CategoryOneFormatter(action);
-    case 11:
-    case 24:
-      return action == 2 ? Formatter::kZones : Formatter::kRegions;
-    case 16:
-      switch (action) {
-        case 2:
-          return Formatter::kInstanceTypeFamilies;
-        case 3:
-          return Formatter::kTasks;
-        case 4:
-          return Formatter::kTaskAttribute;
-        default:
-          return Formatter::kInstanceTypes;
-      }
-    default:
-      return Formatter::kNone;
-  }
-}
 
 void RunFormatter(Formatter formatter, std::string_view reply, Extractor& extractor) {
   switch (formatter) {
@@ -215,10 +184,8 @@ void RunFormatter(Formatter formatter, std::string_view reply, Extractor& extrac
   }
 }
 
-FormatOutcome FormatReply(std::uint32_t category, std::uint32_t action,
-                          std::string_view action_line, std::string_view reply,
+FormatOutcome FormatReply(Formatter formatter, std::string_view action_line, std::string_view reply,
                           Extractor& extractor) {
-  const Formatter formatter = SelectFormatter(category, action);
   FormatOutcome outcome;
   if (formatter == Formatter::kNone) return outcome;
   outcome.result_text = std::string(action_line);

@@ -1,5 +1,5 @@
-// Presentation of a good ECS reply: which formatter a (category, action)
-// choice selects, and the formatters that show the reply's fields as rows.
+// Presentation of a good ECS reply: the formatters that show the reply's
+// fields as rows, one per reply shape.
 //
 // Every formatter shows `RequestId` first, then its head rows, then one pass
 // per record (each pass starting with a separator row), and one more
@@ -20,32 +20,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/reply_shape.h"
 #include "report/extractor.h"
 
 namespace kestrune::report {
 
-enum class Formatter {
-  kNone,
-  kInstanceTypes,
-  kInstanceTypeFamilies,
-  kTasks,
-  kTaskAttribute,
-  kInstanceStatus,
-  kInstances,
-  kVncUrl,
-  kUserData,
-  kRegions,
-  kZones,
-};
-
-// The selector rules for ECS categories (both numbers 1-based):
-//   1:  8 InstanceStatus, 9 Instances, 10-13 VncUrl, 15-17 UserData,
-//       1-7 and 14 none;
-//   11 and 24: 1 Regions, 2 Zones;
-//   16: 1 and 5 InstanceTypes, 2 InstanceTypeFamilies, 3 Tasks,
-//       4 TaskAttribute;
-//   every other category or action: none.
-Formatter SelectFormatter(std::uint32_t category, std::uint32_t action);
+// The formatters, one per reply shape the catalogue names.
+using Formatter = core::ReplyShape;
 
 // Shows `reply` (the raw reply text) with one formatter; kNone shows nothing.
 void RunFormatter(Formatter formatter, std::string_view reply, Extractor& extractor);
@@ -57,10 +38,9 @@ struct FormatOutcome {
   bool formatted = false;
 };
 
-// Formats a good reply (one without "<Error>") of ECS `category`/`action`,
-// whose request carried `action_line` ("Action=" + action name).
-FormatOutcome FormatReply(std::uint32_t category, std::uint32_t action,
-                          std::string_view action_line, std::string_view reply,
+// Formats a good reply (one without "<Error>") of the shape its action's
+// record names, whose request carried `action_line` ("Action=" + action name).
+FormatOutcome FormatReply(Formatter formatter, std::string_view action_line, std::string_view reply,
                           Extractor& extractor);
 
 }  // namespace kestrune::report

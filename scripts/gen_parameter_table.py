@@ -6,7 +6,7 @@ Usage:
 
 MIRROR is a git directory of aliyun/aliyun-openapi-meta (read with `git show`,
 nothing is fetched). The actions covered are every name the catalogue lists
-or holds a template for (read from catalogue/browsing.cc, templates.cc and
+or holds a template for (read from catalogue/browsing.cc, actions.cc and
 catalogue.cc), each spelling once. Only facts are taken: each parameter's
 name, type, whether it is required, whether it goes in the body, and the
 members of a list of records. An action the metadata does not hold is left
@@ -53,7 +53,7 @@ def listed_actions():
     browsing = source("browsing.cc")
     ecs = browsing[browsing.index("kEcsActionLists"):browsing.index("kIotCategoryNames")]
     actions = {"ecs": set(literal_names(ecs)), "iot": set(), "apigateway": set()}
-    templates = source("templates.cc")
+    templates = source("actions.cc")
     for kind, service in (("Ecs", "ecs"), ("Iot", "iot"), ("Gateway", "apigateway")):
         for match in re.finditer(kind + r'\(\s*(?:\d+,\s*)?(?:\d+,\s*)?([^,]+),', templates):
             actions[service].update(literal_names(match.group(1))[:1])

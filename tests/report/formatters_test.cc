@@ -13,9 +13,9 @@ using Rows = std::vector<Row>;
 
 class FormattersTest : public ::testing::Test {
  protected:
-  FormatOutcome Format(std::uint32_t category, std::uint32_t action, std::string_view reply,
+  FormatOutcome Format(Formatter formatter, std::string_view reply,
                        std::string_view action_line = "Action=Test") {
-    return FormatReply(category, action, action_line, reply, x_);
+    return FormatReply(formatter, action_line, reply, x_);
   }
   const Rows& rows() const { return list_.produced(); }
 
@@ -37,7 +37,7 @@ TEST_F(FormattersTest, RegionsShowEachRecordBetweenSeparators) {
       "<RequestId>req-1</RequestId><Regions>" +
       Region("cn-qingdao", "华北 1") + Region("cn-beijing", "华北 2") +
       "</Regions></DescribeRegionsResponse>";
-  FormatOutcome outcome = Format(11, 1, reply, "Action=DescribeRegions");
+  FormatOutcome outcome = Format(Formatter::kRegions, reply, "Action=DescribeRegions");
   EXPECT_TRUE(outcome.formatted);
   EXPECT_EQ(outcome.result_text, "Action=DescribeRegions");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "req-1"},
@@ -57,7 +57,7 @@ TEST_F(FormattersTest, RegionsShowEachRecordBetweenSeparators) {
 TEST_F(FormattersTest, WalkEndsAfterPassWithoutRecord) {
   std::string reply = "<RequestId>r</RequestId><Regions>" + Region("a", "A") + Region("b", "B") +
                       Region("c", "C") + "</Regions>";
-  Format(11, 1, reply);
+  Format(Formatter::kRegions, reply);
   Rows expected{{"RequestId", "r"}};
   for (std::string id : {"a", "b", "c"}) {
     expected.push_back(kSep);
@@ -79,7 +79,7 @@ TEST_F(FormattersTest, WalkMovesTheSearchWindowAlongLongReplies) {
   }
   reply += "</Regions>";
   ASSERT_GT(reply.size(), 4u * 8191u);
-  Format(24, 1, reply);
+  Format(Formatter::kRegions, reply);
   ASSERT_EQ(rows().size(), 1u + 3u * count + 1u);
   EXPECT_EQ(rows()[rows().size() - 3], (Row{"RegionId", "r399"}));
   EXPECT_EQ(rows()[rows().size() - 2], (Row{"LocalName", "399"}));
@@ -93,7 +93,7 @@ TEST_F(FormattersTest, ZonesStepByTheirLocalName) {
       "</AvailableResourceCreation></Zone>"
       "<Zone><ZoneId>cn-hangzhou-g</ZoneId><LocalName>杭州 可用区G</LocalName></Zone>"
       "</Zones></DescribeZonesResponse>";
-  FormatOutcome outcome = Format(11, 2, reply, "Action=DescribeZones");
+  FormatOutcome outcome = Format(Formatter::kZones, reply, "Action=DescribeZones");
   EXPECT_EQ(outcome.result_text, "Action=DescribeZones");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "z"},
                           kSep,
@@ -112,7 +112,7 @@ TEST_F(FormattersTest, InstanceStatusGivesTwelveRowsForTwoRecords) {
       "<InstanceStatus><InstanceId>i-2</InstanceId><Status>Stopped</Status></InstanceStatus>"
       "</InstanceStatuses><TotalCount>2</TotalCount><PageSize>10</PageSize>"
       "<RequestId>s</RequestId><PageNumber>1</PageNumber></DescribeInstanceStatusResponse>";
-  Format(1, 8, reply);
+  Format(Formatter::kInstanceStatus, reply);
   EXPECT_EQ(rows(), (Rows{{"RequestId", "s"},
                           kSep,
                           {"PageNumber", "1"},
@@ -212,7 +212,7 @@ TEST_F(FormattersTest, InstancesShowEveryRecordOnce) {
                       InstanceRecord(1) + InstanceRecord(2) + InstanceRecord(3) +
                       "</Instances><TotalCount>3</TotalCount><PageNumber>1</PageNumber>"
                       "<PageSize>10</PageSize></DescribeInstancesResponse>";
-  Format(1, 9, reply);
+  Format(Formatter::kInstances, reply);
   Rows expected{
       {"RequestId", "q"}, kSep, {"PageNumber", "1"}, {"TotalCount", "3"}, {"PageSize", "10"}};
   for (int k = 1; k <= 3; ++k) {
@@ -228,7 +228,7 @@ TEST_F(FormattersTest, InstanceFieldsStayInsideTheirRecord) {
   // the first pass.
   std::string reply = "<RequestId>q</RequestId><Instances>" + InstanceRecord(1, false) +
                       InstanceRecord(2) + "</Instances>";
-  Format(1, 9, reply);
+  Format(Formatter::kInstances, reply);
   Rows expected{{"RequestId", "q"}, kSep};
   for (const Rows& pass : {InstancePass(1, false), InstancePass(2)}) {
     expected.insert(expected.end(), pass.begin(), pass.end());
@@ -238,7 +238,7 @@ TEST_F(FormattersTest, InstanceFieldsStayInsideTheirRecord) {
 }
 
 TEST_F(FormattersTest, RecordWalksWithoutRecordsGiveHeadAndOneSeparator) {
-  Format(1, 9,
+  Format(Formatter::kInstances,
          "<RequestId>e</RequestId><Instances></Instances><TotalCount>0</TotalCount>"
          "<PageNumber>1</PageNumber><PageSize>10</PageSize>");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "e"},
@@ -248,10 +248,10 @@ TEST_F(FormattersTest, RecordWalksWithoutRecordsGiveHeadAndOneSeparator) {
                           {"PageSize", "10"},
                           kSep}));
   list_.Clear();
-  Format(16, 1, "<RequestId>e</RequestId><InstanceTypes></InstanceTypes>");
+  Format(Formatter::kInstanceTypes, "<RequestId>e</RequestId><InstanceTypes></InstanceTypes>");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "e"}, kSep}));
   list_.Clear();
-  Format(11, 1, "<RequestId>e</RequestId><Regions></Regions>");
+  Format(Formatter::kRegions, "<RequestId>e</RequestId><Regions></Regions>");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "e"}, kSep}));
 }
 
@@ -285,14 +285,7 @@ TEST_F(FormattersTest, InstanceTypesShowEachIdFirstInItsPass) {
   }
   expected.push_back(kSep);
 
-  for (std::uint32_t action : {1u, 5u}) {
-    list_.Clear();
-    Format(16, action, reply);
-    EXPECT_EQ(rows(), expected) << "action " << action;
-  }
-  // An action the selector does not list runs as action 1.
-  list_.Clear();
-  FormatOutcome outcome = Format(16, 9, reply, "Action=DescribeInstanceTypes");
+  FormatOutcome outcome = Format(Formatter::kInstanceTypes, reply, "Action=DescribeInstanceTypes");
   EXPECT_EQ(outcome.result_text, "Action=DescribeInstanceTypes");
   EXPECT_EQ(rows(), expected);
 }
@@ -304,7 +297,7 @@ TEST_F(FormattersTest, InstanceTypeFamilies) {
       "<Generation>ecs-3</Generation></InstanceTypeFamily>"
       "<InstanceTypeFamily><InstanceTypeFamilyId>ecs.t1</InstanceTypeFamilyId>"
       "<Generation>ecs-1</Generation></InstanceTypeFamily></InstanceTypeFamilies>";
-  Format(16, 2, reply);
+  Format(Formatter::kInstanceTypeFamilies, reply);
   EXPECT_EQ(rows(), (Rows{{"RequestId", "f"},
                           kSep,
                           {"InstanceTypeFamilyId", "ecs.g5"},
@@ -330,7 +323,7 @@ TEST_F(FormattersTest, TasksHeadThenOnePassPerTask) {
       "<TotalCount>2</TotalCount><PageSize>10</PageSize><RegionId>cn-hangzhou"
       "</RegionId><TaskSet>" +
       Task(1) + Task(2) + "</TaskSet></DescribeTasksResponse>";
-  Format(16, 3, reply);
+  Format(Formatter::kTasks, reply);
   Rows expected{{"RequestId", "k"},  kSep,
                 {"PageNumber", "1"}, {"TotalCount", "2"},
                 {"PageSize", "10"},  {"RegionId", "cn-hangzhou"}};
@@ -356,7 +349,7 @@ TEST_F(FormattersTest, TaskAttributeHasNoTrailingSeparator) {
       "<SupportCancel>true</SupportCancel><SuccessCount>1</SuccessCount>"
       "<FailedCount>0</FailedCount><CreationTime>c</CreationTime><FinishedTime></FinishedTime>"
       "<TotalCount>1</TotalCount></DescribeTaskAttributeResponse>";
-  Format(16, 4, reply);
+  Format(Formatter::kTaskAttribute, reply);
   EXPECT_EQ(rows(), (Rows{{"RequestId", "a"},
                           kSep,
                           {"TaskId", "t-9"},
@@ -370,94 +363,48 @@ TEST_F(FormattersTest, TaskAttributeHasNoTrailingSeparator) {
                           {"CreationTime", "c"}}));
 }
 
-TEST_F(FormattersTest, VncUrlForActionsTenToThirteen) {
+TEST_F(FormattersTest, VncUrl) {
   std::string_view reply =
       "<RequestId>v</RequestId><VncUrl>wss://vnc.example/?token=a&amp;b=1</VncUrl>";
-  for (std::uint32_t action = 10; action <= 13; ++action) {
-    list_.Clear();
-    Format(1, action, reply);
-    EXPECT_EQ(rows(),
-              (Rows{{"RequestId", "v"}, kSep, {"VncUrl", "wss://vnc.example/?token=a&b=1"}}))
-        << "action " << action;
-  }
+  Format(Formatter::kVncUrl, reply);
+  EXPECT_EQ(rows(), (Rows{{"RequestId", "v"}, kSep, {"VncUrl", "wss://vnc.example/?token=a&b=1"}}));
 }
 
-TEST_F(FormattersTest, UserDataForActionsFifteenToSeventeen) {
+TEST_F(FormattersTest, UserData) {
   std::string_view reply =
       "<RequestId>u</RequestId><RegionId>cn-beijing</RegionId><InstanceId>i-7</InstanceId>"
       "<UserData>ZWNobyBoZWxsbw==</UserData>";
-  for (std::uint32_t action = 15; action <= 17; ++action) {
-    list_.Clear();
-    Format(1, action, reply);
-    EXPECT_EQ(rows(), (Rows{{"RequestId", "u"},
-                            kSep,
-                            {"UserData", "ZWNobyBoZWxsbw=="},
-                            {"InstanceId", "i-7"},
-                            {"RegionId", "cn-beijing"}}))
-        << "action " << action;
-  }
-  // Neighbouring actions that share a formatter show what their reply has.
+  Format(Formatter::kUserData, reply);
+  EXPECT_EQ(rows(), (Rows{{"RequestId", "u"},
+                          kSep,
+                          {"UserData", "ZWNobyBoZWxsbw=="},
+                          {"InstanceId", "i-7"},
+                          {"RegionId", "cn-beijing"}}));
+  // The actions that share the formatter show what their reply has.
   list_.Clear();
-  Format(1, 16, "<RequestId>only</RequestId>");
+  Format(Formatter::kUserData, "<RequestId>only</RequestId>");
   EXPECT_EQ(rows(), (Rows{{"RequestId", "only"}, kSep}));
 }
 
 TEST_F(FormattersTest, ReplyWithoutRequestIdStillShowsTheRest) {
-  Format(1, 10, "<VncUrl>x</VncUrl>");
+  Format(Formatter::kVncUrl, "<VncUrl>x</VncUrl>");
   EXPECT_EQ(rows(), (Rows{kSep, {"VncUrl", "x"}}));
 }
 
 TEST_F(FormattersTest, UnformattedChoicesLeaveResultAndListAlone) {
   list_.InsertTop("kept", "row");
   std::string_view reply = "<RequestId>n</RequestId><RegionId>x</RegionId>";
-  for (auto [category, action] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-           {2, 1}, {2, 10}, {13, 12}, {1, 1}, {1, 14}, {7, 1}, {14, 1}, {15, 1}, {99, 1}}) {
-    FormatOutcome outcome = Format(category, action, reply);
-    EXPECT_FALSE(outcome.formatted) << category << "/" << action;
-    EXPECT_EQ(outcome.result_text, "") << category << "/" << action;
-  }
+  FormatOutcome outcome = Format(Formatter::kNone, reply);
+  EXPECT_FALSE(outcome.formatted);
+  EXPECT_EQ(outcome.result_text, "");
   EXPECT_EQ(rows(), (Rows{{"kept", "row"}}));
   EXPECT_TRUE(trace_.lines().empty());
 }
 
 TEST_F(FormattersTest, FormattersAddToWhatTheListHolds) {
   list_.InsertTop("earlier", "row");
-  Format(11, 1, "<RequestId>r</RequestId>");
+  Format(Formatter::kRegions, "<RequestId>r</RequestId>");
   EXPECT_EQ(rows(), (Rows{{"earlier", "row"}, {"RequestId", "r"}, kSep}));
-}
-
-TEST(SelectFormatterTest, SelectorsByCategoryAndAction) {
-  struct Case {
-    std::uint32_t category, action;
-    Formatter formatter;
-  };
-  const Case cases[] = {
-      {1, 1, Formatter::kNone},           {1, 7, Formatter::kNone},
-      {1, 8, Formatter::kInstanceStatus}, {1, 9, Formatter::kInstances},
-      {1, 10, Formatter::kVncUrl},        {1, 13, Formatter::kVncUrl},
-      {1, 14, Formatter::kNone},          {1, 15, Formatter::kUserData},
-      {1, 17, Formatter::kUserData},      {1, 0, Formatter::kNone},
-      {1, 18, Formatter::kNone},          {11, 1, Formatter::kRegions},
-      {11, 2, Formatter::kZones},         {11, 3, Formatter::kRegions},
-      {11, 0, Formatter::kRegions},       {24, 1, Formatter::kRegions},
-      {24, 2, Formatter::kZones},         {24, 7, Formatter::kRegions},
-      {16, 1, Formatter::kInstanceTypes}, {16, 2, Formatter::kInstanceTypeFamilies},
-      {16, 3, Formatter::kTasks},         {16, 4, Formatter::kTaskAttribute},
-      {16, 5, Formatter::kInstanceTypes}, {16, 6, Formatter::kInstanceTypes},
-      {16, 0, Formatter::kInstanceTypes}, {0, 1, Formatter::kNone},
-      {7, 50, Formatter::kNone},          {14, 0, Formatter::kNone},
-      {15, 9, Formatter::kNone},          {25, 1, Formatter::kNone},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SelectFormatter(c.category, c.action), c.formatter) << c.category << "/" << c.action;
-  }
-}
-
-TEST_F(FormattersTest, UnlistedActionInListedCategoryShowsNothing) {
-  FormatOutcome outcome = Format(2, 11, "<RequestId>n</RequestId>");
-  EXPECT_FALSE(outcome.formatted);
-  EXPECT_EQ(outcome.result_text, "");
-  EXPECT_TRUE(rows().empty());
 }
 
 }  // namespace
