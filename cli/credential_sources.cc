@@ -22,7 +22,13 @@ core::Result<FoundCredentials> FindCredentials(const CommandLine& line, const Se
   // with the same CA file and through the same proxy.
   setting.exchange.tls.ca_file = settings.engine.ca_file;
   if (settings.engine.route) setting.exchange.proxy = settings.engine.route->proxy;
-  return engine::FindCredentials(setting);
+  core::Result<std::optional<FoundCredentials>> found = engine::FindCredentials(setting);
+  if (!found.ok()) return found.status();
+  if (found.value()) return std::move(*found.value());
+  return core::Status::Error(
+      "no credentials: set ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET, write "
+      "the file \"sign\" with `kestrune credentials`, or name a profile of ~/.aliyun/config.json "
+      "with --profile (see kestrune call --help)");
 }
 
 int CredentialsFailure(Console& console, const core::Status& status) {

@@ -386,7 +386,7 @@ core::Result<FoundCredentials> Fetched(FoundCredentials found) {
   return found;
 }
 
-core::Result<FoundCredentials> FindUnfetched(const ChainSetting& setting) {
+core::Result<std::optional<FoundCredentials>> FindUnfetched(const ChainSetting& setting) {
   std::optional<std::string> profile = setting.profile;
   std::string_view chosen_by = "--profile";
   if (!profile) {
@@ -397,7 +397,7 @@ core::Result<FoundCredentials> FindUnfetched(const ChainSetting& setting) {
     core::Result<std::optional<FoundCredentials>> found =
         FromAliyunConfig(setting, *profile, chosen_by);
     if (!found.ok()) return found.status();
-    return std::move(*found.value());  // a named profile is always there or an error
+    return found;  // a named profile is always there or an error
   }
   const auto sources = {
       +[](const ChainSetting& s) { return FromEnvironment(s); },
@@ -410,21 +410,19 @@ core::Result<FoundCredentials> FindUnfetched(const ChainSetting& setting) {
   };
   for (const auto& source : sources) {
     core::Result<std::optional<FoundCredentials>> found = source(setting);
-    if (!found.ok()) return found.status();
-    if (found.value()) return std::move(*found.value());
+    if (!found.ok() || found.value()) return found;
   }
-  return core::Status::Error(
-      "no credentials: set " + Name(kIdVariable) + " and " + Name(kSecretVariable) +
-      ", write the file \"sign\" with `kestrune credentials`, or name a profile of ~/.aliyun/"
-      "config.json with --profile (see kestrune call --help)");
+  return std::optional<FoundCredentials>();
 }
 
 }  // namespace
 
-core::Result<FoundCredentials> FindCredentials(const ChainSetting& setting) {
-  core::Result<FoundCredentials> found = FindUnfetched(setting);
-  if (!found.ok()) return found.status();
-  return Fetched(std::move(found.value()));
+core::Result<std::optional<FoundCredentials>> FindCredentials(const ChainSetting& setting) {
+  core::Result<std::optional<FoundCredentials>> found = FindUnfetched(setting);
+  if (!found.ok() || !found.value()) return found;
+  core::Result<FoundCredentials> fetched = Fetched(std::move(*found.value()));
+  if (!fetched.ok()) return fetched.status();
+  return std::optional<FoundCredentials>(std::move(fetched.value()));
 }
 
 }  // namespace kestrune::engine

@@ -64,7 +64,9 @@ struct FoundCredentials {
   std::shared_ptr<request::RenewingCredentials> renewing = nullptr;
 };
 
-// The first source that holds credentials, with temporary ones fetched.
-core::Result<FoundCredentials> FindCredentials(const ChainSetting& setting);
+// The first source that holds credentials, with temporary ones fetched;
+// nullopt when no source holds any, for each face to say how to give some in
+// its own terms.
+core::Result<std::optional<FoundCredentials>> FindCredentials(const ChainSetting& setting);
 
 }  // namespace kestrune::engine

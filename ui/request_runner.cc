@@ -73,9 +73,15 @@ struct RequestRunner::Mailbox {
     // Without a parsed route the proxy text is malformed: the chain goes
     // direct while the engine refuses the request itself.
     if (options.route) setting.exchange.proxy = options.route->proxy;
-    core::Result<engine::FoundCredentials> found = engine::FindCredentials(setting);
-    if (found.ok()) chain = found.value();
-    return found;
+    core::Result<std::optional<engine::FoundCredentials>> found = engine::FindCredentials(setting);
+    if (!found.ok()) return found.status();
+    if (!found.value()) {
+      return core::Status::InvalidInput(
+          "type the AccessKey id and secret (\"Remember keys\" keeps them in the file \"sign\"), "
+          "or set ALIBABA_CLOUD_ACCESS_KEY_ID and ALIBABA_CLOUD_ACCESS_KEY_SECRET");
+    }
+    chain = *found.value();
+    return *chain;
   }
 
   // Posts `outcome` to the window, or frees it when the window no longer

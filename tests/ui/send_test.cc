@@ -156,18 +156,24 @@ TEST_F(SendTest, AllFieldsShowsEveryValueOfEachRecord) {
 }
 
 // Empty key fields: Send takes the key from the credential chain (here the
-// environment's pair) and the id field then says, in grey, where it came from.
+// environment's pair) and the id field then says, in grey, where it came from;
+// with no key anywhere, the dialog says how to give one in its own terms.
 TEST_F(SendTest, EmptyKeyFieldsTakeTheChainsKeyAndSayWhereItCameFrom) {
   const auto cue = [this] {
     wchar_t text[512] = {};
     SendMessageW(Control(IDC_KEY_ID), EM_GETCUEBANNER, reinterpret_cast<WPARAM>(text), 512);
     return std::wstring(text);
   };
-  ASSERT_EQ(_putenv_s("ALIBABA_CLOUD_ACCESS_KEY_ID", "kestrune-demo-id"), 0);
-  ASSERT_EQ(_putenv_s("ALIBABA_CLOUD_ACCESS_KEY_SECRET", "kestrune-demo-secret"), 0);
   OpenDialog();
   EXPECT_EQ(cue().rfind(L"empty: ", 0), 0u) << core::FromWide(cue());
   Choose("地域", "DescribeRegions");
+  SendAndWait();
+  const std::wstring none = Text(IDC_REPORT);
+  EXPECT_NE(none.find(L"none found: type the AccessKey id"), std::wstring::npos)
+      << core::FromWide(none);
+  EXPECT_EQ(none.find(L"kestrune"), std::wstring::npos) << core::FromWide(none);
+  ASSERT_EQ(_putenv_s("ALIBABA_CLOUD_ACCESS_KEY_ID", "kestrune-demo-id"), 0);
+  ASSERT_EQ(_putenv_s("ALIBABA_CLOUD_ACCESS_KEY_SECRET", "kestrune-demo-secret"), 0);
   SendAndWait();
   _putenv_s("ALIBABA_CLOUD_ACCESS_KEY_ID", "");
   _putenv_s("ALIBABA_CLOUD_ACCESS_KEY_SECRET", "");
