@@ -35,7 +35,7 @@ build=build/fuzz
 # target:longest input. Replies go past the 8191-byte search window; request
 # heads past the simulator's 16 KiB cap; signer inputs past every limit.
 targets=(reply_fuzzer:20000 sim_request_fuzzer:20000 signer_fuzzer:4096)
-for extra in json_reply_fuzzer:20000 exchange_fuzzer:40000 credentials_fuzzer:2048 proxy_fuzzer:4096 credential_files_fuzzer:8192; do
+for extra in json_reply_fuzzer:20000 exchange_fuzzer:40000 credentials_fuzzer:2048 proxy_fuzzer:4096 credential_files_fuzzer:8192 credential_documents_fuzzer:4096; do
   [ -f "fuzz/${extra%%:*}.cc" ] && targets+=("$extra")
 done
 
