@@ -103,6 +103,13 @@ struct RequestTemplate {
     std::size_t count = names.Count();
     return count == 0 ? 0 : count - 1;
   }
+  // Whether a parameter after "Action" is called `name`.
+  constexpr bool holds_parameter(std::string_view name) const {
+    for (std::size_t i = 2; i <= names.Count(); ++i) {
+      if (names.Entry(i) == name) return true;
+    }
+    return false;
+  }
   // The names after "Action", as a list of their own.
   constexpr core::StringListView parameter_names() const {
     std::string_view packed = names.packed();

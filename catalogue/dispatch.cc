@@ -51,17 +51,22 @@ core::Result<std::string> Compose(std::string_view name, std::string_view value)
   return text;
 }
 
-// Appends the further parameters the user named, after checking each name
-// and that none repeats a name already bound.
-core::Status AppendExtras(const ParameterValueSlots& slots, BoundRequest& bound) {
-  for (const NamedValue& extra : slots.extras()) {
-    if (core::Status status = CheckParameterName(extra.name); !status.ok()) return status;
+core::Status GivenTwice(std::string_view name) {
+  return core::Status::InvalidInput("parameter " + std::string(name) + " is given twice");
+}
+
+// Appends the values of the names the template does not hold, in the order
+// given, after checking each name and that none repeats a name already bound.
+core::Status AppendFurther(const ParameterValues& values, std::span<const std::string_view> held,
+                           BoundRequest& bound) {
+  for (const NamedValue& entry : values.entries()) {
+    if (std::ranges::find(held, entry.name) != held.end()) continue;
+    if (core::Status status = CheckParameterName(entry.name); !status.ok()) return status;
     for (const std::string& parameter : bound.parameters) {
-      if (request::ItemName(parameter) == extra.name) {
-        return core::Status::InvalidInput("parameter " + extra.name + " is given twice");
-      }
+      if (request::ItemName(parameter) == entry.name) return GivenTwice(entry.name);
     }
-    core::Result<std::string> text = Compose(extra.name, extra.value);
+    if (!entry.value) continue;
+    core::Result<std::string> text = Compose(entry.name, *entry.value);
     if (!text.ok()) return text.status();
     bound.parameters.push_back(std::move(text).value());
   }
@@ -69,7 +74,7 @@ core::Status AppendExtras(const ParameterValueSlots& slots, BoundRequest& bound)
 }
 
 core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
-                                      const ParameterValueSlots& slots, unsigned category_number,
+                                      const ParameterValues& values, unsigned category_number,
                                       unsigned action_number) {
   const std::vector<std::string_view> names = ListEntries(request_template.names);
   BoundRequest bound;
@@ -77,7 +82,7 @@ core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
   bound.category_number = category_number;
   bound.action_number = action_number;
   bound.request_template = &request_template;
-  bound.parameters.reserve(names.size() + slots.extras().size());
+  bound.parameters.reserve(names.size() + values.entries().size());
 
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::optional<std::string_view> value;
@@ -85,43 +90,63 @@ core::Result<BoundRequest> BindValues(const RequestTemplate& request_template,
     if (i == 0) {
       value = request_template.action();
     } else {
-      value = slots.Get(i);
+      const std::span<const std::string_view> params(names.data() + 1, names.size() - 1);
+      const auto places = static_cast<std::size_t>(std::ranges::count(params, names[i]));
+      const auto place =
+          static_cast<std::size_t>(std::count(names.begin() + 1, names.begin() + i, names[i]));
+      std::vector<const NamedValue*> given;
+      for (const NamedValue& entry : values.entries()) {
+        if (entry.name == names[i]) given.push_back(&entry);
+      }
+      if (given.size() > places && given.size() > 1) return GivenTwice(names[i]);
+      // One value serves every place of its name; several fill them in order.
+      const NamedValue* entry = given.size() == 1      ? given.front()
+                                : place < given.size() ? given[place]
+                                                       : nullptr;
+      if (entry != nullptr && entry->value) value = *entry->value;
     }
     if (!value) continue;  // not given: not sent
     core::Result<std::string> text = Compose(names[i], *value);
     if (!text.ok()) return text.status();
     bound.parameters.push_back(std::move(text).value());
   }
-  if (core::Status status = AppendExtras(slots, bound); !status.ok()) return status;
+  const std::span<const std::string_view> held(names.data() + (names.empty() ? 0 : 1),
+                                               names.empty() ? 0 : names.size() - 1);
+  if (core::Status status = AppendFurther(values, held, bound); !status.ok()) return status;
   if (!bound.parameters.empty()) bound.action_line = bound.parameters.front();
   return bound;
 }
 
 std::optional<core::Result<BoundRequest>> DispatchGroup(unsigned group, unsigned category_number,
                                                         unsigned action_number,
-                                                        const ParameterValueSlots& slots) {
+                                                        const ParameterValues& values) {
   const RequestTemplate* found = FindTemplate(kEcsService, group, action_number);
   if (found == nullptr) return std::nullopt;
-  return BindValues(*found, slots, category_number, action_number);
+  return BindValues(*found, values, category_number, action_number);
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// ParameterValueSlots
+// ParameterValues
 
-ParameterValueSlots ParameterValueSlots::FromFormFields(std::span<const std::string_view> fields) {
-  ParameterValueSlots slots;
-  for (std::size_t k = 1; k <= fields.size() && k <= kCount; ++k) {
-    if (!fields[k - 1].empty()) slots.slots_[k - 1] = std::string(fields[k - 1]);
-  }
-  return slots;
-}
-
-core::Result<ParameterValueSlots> ParameterValueSlots::FromForm(
-    std::span<const std::string_view> fields,
+core::Result<ParameterValues> ParameterValues::FromForm(
+    const RequestTemplate* request_template, std::span<const std::string_view> fields,
     std::span<const std::pair<std::string_view, std::string_view>> pairs) {
-  ParameterValueSlots slots = FromFormFields(fields);
+  ParameterValues values;
+  if (request_template != nullptr) {
+    const core::StringListView names = request_template->parameter_names();
+    const std::vector<std::string_view> held = ListEntries(names);
+    for (std::size_t k = 0; k < fields.size() && k < held.size(); ++k) {
+      // A name held at several places keeps each field at its own place.
+      if (std::ranges::count(held, held[k]) > 1) {
+        values.Add(held[k],
+                   fields[k].empty() ? std::nullopt : std::optional<std::string_view>(fields[k]));
+      } else if (!fields[k].empty()) {
+        values.Add(held[k], fields[k]);
+      }
+    }
+  }
   for (const auto& [name, value] : pairs) {
     if (value.empty()) continue;
     if (name.empty()) {
@@ -129,41 +154,34 @@ core::Result<ParameterValueSlots> ParameterValueSlots::FromForm(
                                             .append(Quoted(Printable(value)))
                                             .append(" has no parameter name beside it"));
     }
-    slots.AddExtra(name, value);
+    values.Add(name, value);
   }
-  return slots;
+  return values;
 }
 
-core::Status ParameterValueSlots::Set(std::size_t k, std::string_view value) {
-  if (k == 0 || k > kCount) {
-    return core::Status::InvalidInput("There is no parameter field " +
-                                      std::to_string(static_cast<std::uint32_t>(k)) +
-                                      "; the fields are numbered 1 to " +
-                                      std::to_string(static_cast<std::uint32_t>(kCount)) + ".");
-  }
-  slots_[k - 1] = std::string(value);
-  return core::Status::Ok();
-}
-
-void ParameterValueSlots::Reset(std::size_t k) {
-  if (k >= 1 && k <= kCount) slots_[k - 1].reset();
-}
-
-std::optional<std::string_view> ParameterValueSlots::Get(std::size_t k) const {
-  if (k == 0 || k > kCount || !slots_[k - 1]) return std::nullopt;
-  return std::string_view(*slots_[k - 1]);
-}
-
-void ParameterValueSlots::SetExtra(std::string_view name, const std::optional<std::string>& value) {
-  auto same = std::find_if(extras_.begin(), extras_.end(),
-                           [name](const NamedValue& extra) { return extra.name == name; });
-  if (!value) {
-    if (same != extras_.end()) extras_.erase(same);
-  } else if (same != extras_.end()) {
-    same->value = *value;
+void ParameterValues::Set(std::string_view name, std::string_view value) {
+  auto same = std::ranges::find(entries_, name, &NamedValue::name);
+  if (same != entries_.end()) {
+    same->value = std::string(value);
   } else {
-    AddExtra(name, *value);
+    Add(name, value);
   }
+}
+
+void ParameterValues::Add(std::string_view name, std::optional<std::string_view> value) {
+  entries_.push_back(
+      NamedValue{std::string(name), value ? std::optional<std::string>(*value) : std::nullopt});
+}
+
+void ParameterValues::Erase(std::string_view name) {
+  std::erase_if(entries_, [name](const NamedValue& entry) { return entry.name == name; });
+}
+
+std::optional<std::string_view> ParameterValues::Get(std::string_view name) const {
+  for (const NamedValue& entry : entries_) {
+    if (entry.name == name && entry.value) return std::string_view(*entry.value);
+  }
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------
@@ -183,28 +201,28 @@ core::Result<request::ActionParameterList> ToActionParameters(const BoundRequest
 }
 
 core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template,
-                                        const ParameterValueSlots& slots) {
+                                        const ParameterValues& values) {
   const ResolvedAction numbers = ResolveTemplate(request_template);
-  return BindValues(request_template, slots, numbers.category_number, numbers.action_number);
+  return BindValues(request_template, values, numbers.category_number, numbers.action_number);
 }
 
 core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template) {
-  return BindTemplate(request_template, ParameterValueSlots{});
+  return BindTemplate(request_template, ParameterValues{});
 }
 
 std::optional<core::Result<BoundRequest>> DispatchCategory(unsigned category_number,
                                                            unsigned action_number,
-                                                           const ParameterValueSlots& slots) {
+                                                           const ParameterValues& values) {
   switch (category_number) {
     case 1:
-      return DispatchInstanceAction(action_number, slots);
+      return DispatchInstanceAction(action_number, values);
     case 11:
     case 24:
-      return DispatchGroup(11, category_number, action_number, slots);
+      return DispatchGroup(11, category_number, action_number, values);
     case 14:
     case 15:
     case 16:
-      return DispatchGroup(14, category_number, action_number, slots);
+      return DispatchGroup(14, category_number, action_number, values);
     case 2:
     case 3:
     case 4:
@@ -216,25 +234,25 @@ std::optional<core::Result<BoundRequest>> DispatchCategory(unsigned category_num
     case 10:
     case 12:
     case 13:
-      return DispatchGroup(category_number, category_number, action_number, slots);
+      return DispatchGroup(category_number, category_number, action_number, values);
     default:
       return std::nullopt;
   }
 }
 
 std::optional<core::Result<BoundRequest>> DispatchInstanceAction(unsigned action_number,
-                                                                 const ParameterValueSlots& slots) {
-  return DispatchGroup(1, 1, action_number, slots);
+                                                                 const ParameterValues& values) {
+  return DispatchGroup(1, 1, action_number, values);
 }
 
 std::optional<core::Result<BoundRequest>> DispatchRegionAction(unsigned action_number,
-                                                               const ParameterValueSlots& slots) {
-  return DispatchGroup(11, 11, action_number, slots);
+                                                               const ParameterValues& values) {
+  return DispatchGroup(11, 11, action_number, values);
 }
 
 std::optional<core::Result<BoundRequest>> DispatchTypesAndTasksAction(
-    unsigned action_number, const ParameterValueSlots& slots) {
-  return DispatchGroup(14, 16, action_number, slots);
+    unsigned action_number, const ParameterValues& values) {
+  return DispatchGroup(14, 16, action_number, values);
 }
 
 std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_number) {
@@ -247,20 +265,20 @@ std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_nu
 // ---------------------------------------------------------------------------
 
 std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& action,
-                                                       const ParameterValueSlots& slots) {
+                                                       const ParameterValues& values) {
   if (action.request_template == nullptr) {
     if (action.action_name.empty()) return std::nullopt;
     BoundRequest bound;
     bound.service = action.service;
     bound.action_line = "Action=" + action.action_name;
     bound.parameters.push_back(bound.action_line);
-    if (core::Status status = AppendExtras(slots, bound); !status.ok()) return status;
+    if (core::Status status = AppendFurther(values, {}, bound); !status.ok()) return status;
     return bound;
   }
   if (action.service == kEcsService) {
-    return DispatchCategory(action.category_number, action.action_number, slots);
+    return DispatchCategory(action.category_number, action.action_number, values);
   }
-  return BindValues(*action.request_template, slots, action.category_number, action.action_number);
+  return BindValues(*action.request_template, values, action.category_number, action.action_number);
 }
 
 core::Status CheckParameterName(std::string_view name) {

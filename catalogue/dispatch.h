@@ -4,8 +4,8 @@
 //
 // One binding rule serves every service and both faces, so the same visible
 // input gives the same request. Parameter 1 is always "Action=" + the action
-// name. Then, for a template, each parameter i (i >= 2) the user gave a value
-// (slot i - 1; an explicitly given empty value counts as given) is sent as
+// name. Then, for a template, each parameter i (i >= 2) whose name the user
+// gave a value (an explicitly given empty value counts as given) is sent as
 // names[i] + "=" + value in the template's order; a parameter the user did
 // not give is not sent at all. The template's stored sample values are never
 // sent: they are hints for the dialog's fields, nothing more. Last come the
@@ -13,8 +13,9 @@
 // without a template sends its own action name and the named parameters only.
 //
 // A further parameter's name must look like one (letters, digits, ".", "_",
-// "-") and must not be one the request builder writes or a template
-// parameter given twice; a composed parameter of request::kItemLimit
+// "-") and must not be one the request builder writes; a name given more
+// often than the template holds it (once, for a further parameter) is
+// refused as given twice; a composed parameter of request::kItemLimit
 // characters or more is refused. Each refusal names the parameter; nothing is
 // ever truncated and nothing partial is returned.
 //
@@ -22,7 +23,6 @@
 // thread.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -37,51 +37,50 @@
 
 namespace kestrune::catalogue {
 
-// One parameter the user named beyond the template's own.
+// One value the user gave. `value` is nullopt only for a place of a name the
+// template holds more than once that the user left empty (see below).
 struct NamedValue {
   std::string name;
-  std::string value;
+  std::optional<std::string> value;
   friend bool operator==(const NamedValue&, const NamedValue&) = default;
 };
 
-// What the user gave for one request: slot k holds the value of the
-// template's k-th parameter after "Action" (the parameter form's field k, or
-// the command line's Name=Value for that name); `extras` are further
-// parameters by name, in the order given.
-class ParameterValueSlots {
+// What the user gave for one request: values by parameter name, in the
+// order given. A name is given once: the template's parameter of that name
+// (at every place the template holds it) or, for a name the template does
+// not hold, a further parameter. A name the template holds more than once may
+// also be given once per place, in order: each entry then fills the next
+// place (nullopt: that place left out). An explicitly given empty value is
+// given; a name not given is not sent.
+class ParameterValues {
  public:
-  // More than the longest template has parameters (13).
-  static constexpr std::size_t kCount = 16;
-
-  ParameterValueSlots() = default;
-  // The slots of the form's fields in order (at most kCount are read): a
-  // non-empty field gives its slot, an empty one leaves it not given.
-  static ParameterValueSlots FromFormFields(std::span<const std::string_view> fields);
-  // The dialog's whole form: the captioned fields as above, then the free
-  // name/value pairs in order. A pair whose value is blank is not sent (the
-  // same blank rule as the fields); a value without a name is refused.
-  static core::Result<ParameterValueSlots> FromForm(
-      std::span<const std::string_view> fields,
+  ParameterValues() = default;
+  // The dialog's whole form: field k (0-based) holds the value of the
+  // template's parameter k + 1 (at most as many fields as the template has
+  // parameters are read; without a template none), a non-empty field giving
+  // it; then the free name/value pairs in order. A pair whose value is blank
+  // is not sent (the same blank rule as the fields); a value without a name
+  // is refused.
+  static core::Result<ParameterValues> FromForm(
+      const RequestTemplate* request_template, std::span<const std::string_view> fields,
       std::span<const std::pair<std::string_view, std::string_view>> pairs);
 
-  // Gives slot k (1..kCount) a value, which may be empty. Refuses k outside.
-  core::Status Set(std::size_t k, std::string_view value);
-  // Takes slot k's value back (not given); no effect outside 1..kCount.
-  void Reset(std::size_t k);
-  // Slot k's value, or nullopt when it was not given or k is out of range.
-  std::optional<std::string_view> Get(std::size_t k) const;
+  // Gives `name` its value: the first entry of that name takes it, in its
+  // place; else it is added last.
+  void Set(std::string_view name, std::string_view value);
+  // Adds another entry of `name` last (a further place of a name the
+  // template holds more than once, or a name given again, which binding
+  // refuses).
+  void Add(std::string_view name, std::optional<std::string_view> value);
+  // Removes every entry of `name`.
+  void Erase(std::string_view name);
+  // The first value given for `name`; nullopt when none was.
+  std::optional<std::string_view> Get(std::string_view name) const;
 
-  // Adds a further parameter; its name is checked when the request is bound.
-  void AddExtra(std::string_view name, std::string_view value) {
-    extras_.push_back(NamedValue{std::string(name), std::string(value)});
-  }
-  // Sets (or, for nullopt, removes) the further parameter `name`.
-  void SetExtra(std::string_view name, const std::optional<std::string>& value);
-  const std::vector<NamedValue>& extras() const { return extras_; }
+  const std::vector<NamedValue>& entries() const { return entries_; }
 
  private:
-  std::array<std::optional<std::string>, kCount> slots_;
-  std::vector<NamedValue> extras_;
+  std::vector<NamedValue> entries_;
 };
 
 // Whether `name` can be sent as a further parameter: letters, digits, ".",
@@ -112,8 +111,8 @@ core::Result<request::ActionParameterList> ToActionParameters(const BoundRequest
 // Binds a template by the rule above, with its own stored values. The result
 // carries the template's own numbering (ResolveTemplate).
 core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template,
-                                        const ParameterValueSlots& slots);
-// Binds with the stored values alone (no user values).
+                                        const ParameterValues& values);
+// Binds with no user values.
 core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template);
 
 // ECS dispatch by CategoryNumber and ActionNumber (the pair ResolvedAction
@@ -125,14 +124,14 @@ core::Result<BoundRequest> BindTemplate(const RequestTemplate& request_template)
 // was called with.
 std::optional<core::Result<BoundRequest>> DispatchCategory(unsigned category_number,
                                                            unsigned action_number,
-                                                           const ParameterValueSlots& slots);
+                                                           const ParameterValues& values);
 // The three routes of DispatchCategory, over template groups 1, 11 and 14.
 std::optional<core::Result<BoundRequest>> DispatchInstanceAction(unsigned action_number,
-                                                                 const ParameterValueSlots& slots);
+                                                                 const ParameterValues& values);
 std::optional<core::Result<BoundRequest>> DispatchRegionAction(unsigned action_number,
-                                                               const ParameterValueSlots& slots);
+                                                               const ParameterValues& values);
 std::optional<core::Result<BoundRequest>> DispatchTypesAndTasksAction(
-    unsigned action_number, const ParameterValueSlots& slots);
+    unsigned action_number, const ParameterValues& values);
 
 // The two API Gateway "API其他" actions with their stored values: 1 is
 // DescribeRegions, 2 DescribeSystemParameters; nullopt for any other number.
@@ -145,6 +144,6 @@ std::optional<core::Result<BoundRequest>> SendApiGatewayOther(unsigned action_nu
 // name with the further parameters, and is nullopt when it has no action name
 // either.
 std::optional<core::Result<BoundRequest>> BindResolved(const ResolvedAction& action,
-                                                       const ParameterValueSlots& slots);
+                                                       const ParameterValues& values);
 
 }  // namespace kestrune::catalogue

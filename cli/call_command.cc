@@ -44,13 +44,13 @@ std::optional<std::string> MatchParameter(const core::StringListView& names,
 
 }  // namespace
 
-core::Result<catalogue::ParameterValueSlots> BindParameters(
-    const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
-    const std::optional<std::string>& region) {
+core::Result<catalogue::ParameterValues> BindParameters(const catalogue::ResolvedAction& action,
+                                                        std::span<const std::string> assignments,
+                                                        const std::optional<std::string>& region) {
   const core::StringListView names = action.request_template != nullptr
                                          ? action.request_template->parameter_names()
                                          : core::StringListView{};
-  catalogue::ParameterValueSlots values;
+  catalogue::ParameterValues values;
   std::set<std::string, std::less<>> given;
   auto give = [&](std::string_view name, std::string_view value) -> core::Status {
     std::optional<std::string> matched = MatchParameter(names, name);
@@ -60,13 +60,8 @@ core::Result<catalogue::ParameterValueSlots> BindParameters(
     }
     if (!matched) {
       if (core::Status status = catalogue::CheckParameterName(name); !status.ok()) return status;
-      values.AddExtra(name, value);
-      return core::Status::Ok();
     }
-    for (std::size_t i = 1; i <= names.Count(); ++i) {
-      if (names.Entry(i) != *matched) continue;
-      if (core::Status status = values.Set(i, value); !status.ok()) return status;
-    }
+    values.Set(spelled, value);
     return core::Status::Ok();
   };
   for (const std::string& assignment : assignments) {
@@ -149,30 +144,19 @@ core::Status CheckParameterSlips(const catalogue::ResolvedAction& action,
   return core::Status::Ok();
 }
 
+// Whether the action's template has a RegionId parameter.
+bool TakesRegionId(const catalogue::ResolvedAction& action) {
+  return action.request_template != nullptr && action.request_template->holds_parameter("RegionId");
+}
+
 // Gives every RegionId parameter of the action's template that the user left
 // out the profile's default region. Returns whether it gave one: an action
 // without RegionId, or a region the user chose, is left as it is.
 bool DefaultRegionId(const catalogue::ResolvedAction& action, const std::string& region_id,
-                     catalogue::ParameterValueSlots& values) {
-  if (region_id.empty() || action.request_template == nullptr) return false;
-  const core::StringListView names = action.request_template->parameter_names();
-  bool given = false;
-  for (std::size_t i = 1; i <= names.Count(); ++i) {
-    if (names.Entry(i) == "RegionId" && !values.Get(i) && values.Set(i, region_id).ok()) {
-      given = true;
-    }
-  }
-  return given;
-}
-
-// Whether the action's template has a RegionId parameter.
-bool TakesRegionId(const catalogue::ResolvedAction& action) {
-  if (action.request_template == nullptr) return false;
-  const core::StringListView names = action.request_template->parameter_names();
-  for (std::size_t i = 1; i <= names.Count(); ++i) {
-    if (names.Entry(i) == "RegionId") return true;
-  }
-  return false;
+                     catalogue::ParameterValues& values) {
+  if (region_id.empty() || !TakesRegionId(action) || values.Get("RegionId")) return false;
+  values.Set("RegionId", region_id);
+  return true;
 }
 
 // The regions of the account, from an ECS DescribeRegions call (always
@@ -297,7 +281,7 @@ int CallRegions(const CommandLine& line, Console& console, const RegionChoice& c
                                      " (not among the " + std::to_string(regions.size()) +
                                      " regions DescribeRegions lists); nothing was sent");
     }
-    core::Result<catalogue::ParameterValueSlots> values = BindParameters(action, assignments, id);
+    core::Result<catalogue::ParameterValues> values = BindParameters(action, assignments, id);
     if (!values.ok()) return UsageError(console, values.status().message());
     calls.push_back(RegionCall{id, std::move(values.value()), {}, {}, {}});
   }
@@ -388,7 +372,7 @@ int RunCall(const CommandLine& line, Console& console) {
     }
     regions = std::move(choice.value());
   }
-  core::Result<catalogue::ParameterValueSlots> values =
+  core::Result<catalogue::ParameterValues> values =
       BindParameters(*action, assignments, line.region);
   if (!values.ok()) return UsageError(console, values.status().message());
 

@@ -63,7 +63,7 @@ std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::str
 // `region`, when given, is the RegionId value unless the assignments name it.
 // An error message for anything malformed or repeated, or a name that cannot
 // be a parameter.
-core::Result<catalogue::ParameterValueSlots> BindParameters(
+core::Result<catalogue::ParameterValues> BindParameters(
     const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
     const std::optional<std::string>& region);
 
@@ -122,7 +122,7 @@ struct CallOutcome {
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
-                           const catalogue::ParameterValueSlots& values,
+                           const catalogue::ParameterValues& values,
                            const std::optional<catalogue::PagingInfo>& paging,
                            const std::function<void(std::vector<report::Row>)>& page_rows = {},
                            engine::JsonWalk* json_walk = nullptr);

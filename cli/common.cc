@@ -104,7 +104,7 @@ std::string ForDisplay(const Console& console, OutputFormat format, std::string 
 CallOutcome SendAndCollect(engine::Engine& engine, report::RecordingResultList& list,
                            const request::Credentials& credentials,
                            const catalogue::ResolvedAction& action,
-                           const catalogue::ParameterValueSlots& values,
+                           const catalogue::ParameterValues& values,
                            const std::optional<catalogue::PagingInfo>& paging,
                            const std::function<void(std::vector<report::Row>)>& page_rows,
                            engine::JsonWalk* json_walk) {

@@ -232,7 +232,7 @@ int RunDemo(const CommandLine& line, Console& console) {
       status = kExitNotSupported;
       break;
     }
-    core::Result<catalogue::ParameterValueSlots> values =
+    core::Result<catalogue::ParameterValues> values =
         BindParameters(*action, step.assignments, std::nullopt);
     if (!values.ok()) return UsageError(console, values.status().message());
 

@@ -78,7 +78,7 @@ std::vector<std::string> ServiceHosts(const engine::EngineOptions& options,
     action.service = service.number;
     const std::string label = "host " + std::string(ServiceCommandName(service.number));
     const core::Result<engine::Destination> destination =
-        engine::ResolveDestination(options, action, catalogue::ParameterValueSlots());
+        engine::ResolveDestination(options, action, catalogue::ParameterValues());
     if (!destination.ok()) {
       lines.push_back({label, Verdict::kFail, destination.status().message()});
       continue;
@@ -183,7 +183,7 @@ void CheckCall(const FoundCredentials& found, const engine::EngineOptions& optio
   engine::Engine engine(clock, list, trace, options);
   engine.set_exchange_observer(printer);
   const engine::RequestResult result =
-      engine.Send(found.credentials, action, catalogue::ParameterValueSlots());
+      engine.Send(found.credentials, action, catalogue::ParameterValues());
   const auto received = std::chrono::system_clock::now();
 
   std::string detail;

@@ -95,7 +95,7 @@ RegionList RegionIdsOf(std::string_view body);
 // One region's call as it went, with what its engine wrote along the way.
 struct RegionCall {
   std::string region;
-  catalogue::ParameterValueSlots values;  // the user's values with this RegionId
+  catalogue::ParameterValues values;  // the user's values with this RegionId
   CallOutcome outcome;
   std::string exchanges;                 // --debug: the exchanges as ExchangePrinter shows them
   std::vector<std::string> trace_lines;  // --trace: the engine's trace lines

@@ -60,6 +60,6 @@ struct WaitSettings {
 int CallUntil(Console& console, const WaitSettings& settings, engine::Engine& engine,
               report::RecordingResultList& list, const request::Credentials& credentials,
               const catalogue::ResolvedAction& action,
-              const catalogue::ParameterValueSlots& values);
+              const catalogue::ParameterValues& values);
 
 }  // namespace kestrune::cli

@@ -8,23 +8,9 @@ namespace {
 
 constexpr std::string_view kRegionId = "RegionId";
 
-// The request's own RegionId: the template's slot, else a further parameter
-// of that name; empty when neither gives one.
-std::string_view RegionIdOf(const catalogue::ResolvedAction& action,
-                            const catalogue::ParameterValueSlots& values) {
-  if (action.request_template != nullptr) {
-    const core::StringListView names = action.request_template->parameter_names();
-    for (std::size_t k = 1; k <= names.Count(); ++k) {
-      if (names.Entry(k) != kRegionId) continue;
-      if (std::optional<std::string_view> given = values.Get(k); given && !given->empty()) {
-        return *given;
-      }
-    }
-  }
-  for (const catalogue::NamedValue& extra : values.extras()) {
-    if (extra.name == kRegionId && !extra.value.empty()) return extra.value;
-  }
-  return {};
+// The request's own RegionId; empty when none is given.
+std::string_view RegionIdOf(const catalogue::ParameterValues& values) {
+  return values.Get(kRegionId).value_or(std::string_view());
 }
 
 core::Result<request::EndpointChoice> Parse(std::string_view source, const std::string& text) {
@@ -38,13 +24,13 @@ core::Result<request::EndpointChoice> Parse(std::string_view source, const std::
 
 core::Result<Destination> ResolveDestination(const EngineOptions& options,
                                              const catalogue::ResolvedAction& action,
-                                             const catalogue::ParameterValueSlots& values) {
+                                             const catalogue::ParameterValues& values) {
   const std::optional<request::ServiceEndpoint> service = catalogue::EndpointFor(action.service);
   const std::optional<catalogue::Product> product = catalogue::ProductOfService(action.service);
   if (!service || !product) return core::Status::NotSupported(std::string(kNotSupportedText));
   Destination destination;
   destination.endpoint = *service;
-  const std::string_view own = RegionIdOf(action, values);
+  const std::string_view own = RegionIdOf(values);
   destination.region = std::string(own.empty() ? std::string_view(options.region) : own);
   if (!destination.region.empty()) {
     if (core::Status checked = catalogue::CheckRegionId(destination.region); !checked.ok()) {

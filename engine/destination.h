@@ -32,7 +32,7 @@ struct Destination {
 // that nothing is sent for it; an unknown service is NotSupported.
 core::Result<Destination> ResolveDestination(const EngineOptions& options,
                                              const catalogue::ResolvedAction& action,
-                                             const catalogue::ParameterValueSlots& values);
+                                             const catalogue::ParameterValues& values);
 
 // One line that says which host and why: "host H: listed for R (public)",
 // "host H: derived for R by the vendor's rule, not listed (vpc)", "host H:

@@ -33,43 +33,14 @@ void ShowErrorRows(std::string_view body, report::Extractor& extractor) {
   for (std::string_view name : kErrorFields) extractor.ShowElement(name, body, name);
 }
 
-// The value of the user's parameter `name`, whether the template holds it or
-// it was named beyond the template.
-std::optional<std::string> GivenValue(const catalogue::ResolvedAction& action,
-                                      const catalogue::ParameterValueSlots& values,
-                                      std::string_view name) {
-  if (action.request_template != nullptr) {
-    const core::StringListView names = action.request_template->parameter_names();
-    for (std::size_t k = 1; k <= names.Count(); ++k) {
-      if (names.Entry(k) != name) continue;
-      if (std::optional<std::string_view> given = values.Get(k)) return std::string(*given);
-    }
+// `values` with parameter `name` set to `value` (or removed, for nullopt).
+catalogue::ParameterValues WithValue(catalogue::ParameterValues values, std::string_view name,
+                                     const std::optional<std::string>& value) {
+  if (value) {
+    values.Set(name, *value);
+  } else {
+    values.Erase(name);
   }
-  for (const catalogue::NamedValue& extra : values.extras()) {
-    if (extra.name == name) return extra.value;
-  }
-  return std::nullopt;
-}
-
-// `values` with parameter `name` set to `value` (or removed, for nullopt),
-// in the template's slot when it has one.
-catalogue::ParameterValueSlots WithValue(const catalogue::ResolvedAction& action,
-                                         catalogue::ParameterValueSlots values,
-                                         std::string_view name,
-                                         const std::optional<std::string>& value) {
-  if (action.request_template != nullptr) {
-    const core::StringListView names = action.request_template->parameter_names();
-    for (std::size_t k = 1; k <= names.Count(); ++k) {
-      if (names.Entry(k) != name) continue;
-      if (value) {
-        (void)values.Set(k, *value);
-      } else {
-        values.Reset(k);
-      }
-      return values;
-    }
-  }
-  values.SetExtra(name, value);
   return values;
 }
 
@@ -88,13 +59,13 @@ std::string NewClientToken() {
 
 // `values` with a ClientToken of its own for an action that takes one and
 // was given none, so that every attempt of the request carries the same.
-catalogue::ParameterValueSlots WithClientToken(const catalogue::ResolvedAction& action,
-                                               const catalogue::ParameterValueSlots& values) {
+catalogue::ParameterValues WithClientToken(const catalogue::ResolvedAction& action,
+                                           const catalogue::ParameterValues& values) {
   if (!catalogue::TakesClientToken(action.service, action.action_name) ||
-      GivenValue(action, values, "ClientToken")) {
+      values.Get("ClientToken")) {
     return values;
   }
-  return WithValue(action, values, "ClientToken", NewClientToken());
+  return WithValue(values, "ClientToken", NewClientToken());
 }
 
 // The Code of an error reply, from the Error document's own element (XML)
@@ -137,7 +108,7 @@ Engine::~Engine() = default;
 
 core::Result<request::SignedRequest> Engine::Prepare(
     const request::Credentials& credentials, const catalogue::ResolvedAction& action,
-    const catalogue::ParameterValueSlots& values) const {
+    const catalogue::ParameterValues& values) const {
   std::optional<request::ServiceEndpoint> endpoint = catalogue::EndpointFor(action.service);
   std::optional<core::Result<catalogue::BoundRequest>> bound =
       catalogue::BindResolved(action, WithClientToken(action, values));
@@ -161,7 +132,7 @@ core::Result<request::SignedRequest> Engine::Prepare(
 
 RequestResult Engine::Send(const request::Credentials& credentials,
                            const std::optional<catalogue::ResolvedAction>& action,
-                           const catalogue::ParameterValueSlots& values) {
+                           const catalogue::ParameterValues& values) {
   RequestResult result = Exchange(credentials, action, values);
   if (action) Show(*action, result);
   return result;
@@ -169,7 +140,7 @@ RequestResult Engine::Send(const request::Credentials& credentials,
 
 RequestResult Engine::Exchange(const request::Credentials& credentials,
                                const std::optional<catalogue::ResolvedAction>& action,
-                               const catalogue::ParameterValueSlots& values) {
+                               const catalogue::ParameterValues& values) {
   RequestResult result;
   std::optional<request::ServiceEndpoint> endpoint;
   std::optional<core::Result<catalogue::BoundRequest>> bound;
@@ -474,25 +445,24 @@ std::vector<report::Row> Engine::RowsOf(const catalogue::ResolvedAction& action,
 
 RequestResult Engine::SendAllPages(const request::Credentials& credentials,
                                    const catalogue::ResolvedAction& action,
-                                   const catalogue::ParameterValueSlots& values,
+                                   const catalogue::ParameterValues& values,
                                    const catalogue::PagingInfo& paging,
                                    const std::function<void(std::vector<report::Row>)>& page_rows,
                                    JsonWalk* json_walk) {
   // The largest page the action takes, unless the user chose a size.
   const std::string size = std::to_string(paging.max_page_size);
-  catalogue::ParameterValueSlots page_values = values;
-  bool by_token = GivenValue(action, values, "MaxResults").has_value() ||
-                  GivenValue(action, values, "NextToken").has_value();
+  catalogue::ParameterValues page_values = values;
+  bool by_token = values.Get("MaxResults").has_value() || values.Get("NextToken").has_value();
   if (by_token) {
-    if (!GivenValue(action, values, "MaxResults")) {
-      page_values = WithValue(action, page_values, "MaxResults", size);
+    if (!values.Get("MaxResults")) {
+      page_values = WithValue(page_values, "MaxResults", size);
     }
-  } else if (!GivenValue(action, values, "PageSize")) {
-    page_values = WithValue(action, page_values, "PageSize", size);
+  } else if (!values.Get("PageSize")) {
+    page_values = WithValue(page_values, "PageSize", size);
   }
   std::uint64_t page_number = 1;
-  if (std::optional<std::string> given = GivenValue(action, values, "PageNumber")) {
-    page_number = std::strtoull(given->c_str(), nullptr, 10);
+  if (std::optional<std::string_view> given = values.Get("PageNumber")) {
+    page_number = std::strtoull(std::string(*given).c_str(), nullptr, 10);
     if (page_number == 0) page_number = 1;
   }
 
@@ -546,7 +516,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
   };
   for (int page = 1;; ++page) {
     if (!by_token) {
-      page_values = WithValue(action, page_values, "PageNumber", std::to_string(page_number));
+      page_values = WithValue(page_values, "PageNumber", std::to_string(page_number));
     }
     RequestResult result = Exchange(credentials, action, page_values);
     ++merged.pages;
@@ -633,11 +603,11 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     if (page > 1 && count == 0) break;  // an empty page: nothing follows
     if (by_token || !next_token.empty()) {
       if (next_token.empty()) break;
-      if (!by_token) page_values = WithValue(action, page_values, "PageNumber", std::nullopt);
-      page_values = WithValue(action, page_values, "NextToken", next_token);
-      if (!by_token && !GivenValue(action, values, "MaxResults")) {
-        page_values = WithValue(action, page_values, "PageSize", std::nullopt);
-        page_values = WithValue(action, page_values, "MaxResults", size);
+      if (!by_token) page_values = WithValue(page_values, "PageNumber", std::nullopt);
+      page_values = WithValue(page_values, "NextToken", next_token);
+      if (!by_token && !values.Get("MaxResults")) {
+        page_values = WithValue(page_values, "PageSize", std::nullopt);
+        page_values = WithValue(page_values, "MaxResults", size);
       }
       // Once the service pages by token, the walk follows it.
       by_token = true;

@@ -265,12 +265,12 @@ class Engine {
   // kNotSupportedText; input beyond the limits: InvalidInput.
   core::Result<request::SignedRequest> Prepare(const request::Credentials& credentials,
                                                const catalogue::ResolvedAction& action,
-                                               const catalogue::ParameterValueSlots& values) const;
+                                               const catalogue::ParameterValues& values) const;
 
   // One whole request as described above. `action` nullopt: not sendable.
   RequestResult Send(const request::Credentials& credentials,
                      const std::optional<catalogue::ResolvedAction>& action,
-                     const catalogue::ParameterValueSlots& values);
+                     const catalogue::ParameterValues& values);
 
   // Every page of a paged action as one result: each page a freshly signed
   // request, with the largest page size the action takes unless `values`
@@ -301,7 +301,7 @@ class Engine {
   // object; the caller writes the document (JsonWalk::Write).
   RequestResult SendAllPages(const request::Credentials& credentials,
                              const catalogue::ResolvedAction& action,
-                             const catalogue::ParameterValueSlots& values,
+                             const catalogue::ParameterValues& values,
                              const catalogue::PagingInfo& paging,
                              const std::function<void(std::vector<report::Row>)>& page_rows = {},
                              JsonWalk* json_walk = nullptr);
@@ -323,7 +323,7 @@ class Engine {
   // Binds, signs and exchanges, with the retries the rule allows; shows nothing.
   RequestResult Exchange(const request::Credentials& credentials,
                          const std::optional<catalogue::ResolvedAction>& action,
-                         const catalogue::ParameterValueSlots& values);
+                         const catalogue::ParameterValues& values);
   // After a refused time stamp: measures the clock's offset from the reply's
   // Date (against `stamped_by`, the clock the request was stamped with) and
   // keeps it; false when the reply is no such refusal or has no Date.

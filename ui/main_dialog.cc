@@ -213,7 +213,7 @@ UINT WindowDpi(HWND window) {
 // action's list, as a Send binds and checks them: a name the list does not
 // hold, a required one missing, a value not of its type.
 core::Status CheckParameters(const catalogue::ResolvedAction& action,
-                             const catalogue::ParameterValueSlots& values) {
+                             const catalogue::ParameterValues& values) {
   std::optional<core::Result<catalogue::BoundRequest>> bound =
       catalogue::BindResolved(action, values);
   if (!bound) return core::Status::Ok();  // nothing to send: the engine says so
@@ -335,7 +335,7 @@ class MainDialog {
   bool ConfirmChange(const catalogue::ResolvedAction& action, const ParameterFormInput& input);
   // Where a request for `action` goes: the override's address, or the service's host.
   std::string Destination(const catalogue::ResolvedAction& action,
-                          const catalogue::ParameterValueSlots& values) const;
+                          const catalogue::ParameterValues& values) const;
   // cppcheck-suppress returnTempReference ; both operands are lvalues of TraceSink: no temporary
   report::TraceSink& trace() { return trace_ != nullptr ? *trace_ : debug_viewer_; }
 
@@ -1066,10 +1066,10 @@ void MainDialog::OnSend() {
   const std::vector<std::string_view> fields(input.fields.begin(), input.fields.end());
   std::vector<std::pair<std::string_view, std::string_view>> pairs;
   for (const auto& [name, value] : input.pairs) pairs.emplace_back(name, value);
-  core::Result<catalogue::ParameterValueSlots> slots =
-      catalogue::ParameterValueSlots::FromForm(fields, pairs);
-  if (!slots.ok()) {
-    SetControlText(dialog_, IDC_REPORT, slots.status().message());
+  core::Result<catalogue::ParameterValues> values =
+      catalogue::ParameterValues::FromForm(chosen->request_template, fields, pairs);
+  if (!values.ok()) {
+    SetControlText(dialog_, IDC_REPORT, values.status().message());
     return;
   }
   core::Result<std::optional<engine::WaitPlan>> wait = ReadWaitBox(dialog_);
@@ -1088,7 +1088,7 @@ void MainDialog::OnSend() {
   }
   // Checked as the engine checks it, before the user is asked to confirm
   // a request that would only be refused.
-  if (core::Status checked = CheckParameters(*chosen, slots.value()); !checked.ok()) {
+  if (core::Status checked = CheckParameters(*chosen, values.value()); !checked.ok()) {
     SetControlText(dialog_, IDC_REPORT, "not sent: " + checked.message());
     return;
   }
@@ -1103,7 +1103,7 @@ void MainDialog::OnSend() {
   engine::EngineOptions options = engine_options_;
   options.all_fields = IsDlgButtonChecked(dialog_, IDC_ALL_FIELDS) == BST_CHECKED;
   RequestJob job{++last_generation_, std::move(options), credentials, chosen,
-                 slots.value(),      waiting_,           wait_cancel_};
+                 values.value(),     waiting_,           wait_cancel_};
   if (!runner_.Start(std::move(job))) {
     SetControlText(dialog_, IDC_REPORT, "the request was not sent: no thread could be started");
     return;
@@ -1126,11 +1126,11 @@ void MainDialog::OnSend() {
   sent_.started_ms = GetTickCount64();
   SetControlText(dialog_, IDC_REPORT,
                  (waiting_ ? "Waiting (Cancel or Esc gives up): sending " : "Sending ") +
-                     sent_.action + " to " + Destination(*chosen, slots.value()) + "...");
+                     sent_.action + " to " + Destination(*chosen, values.value()) + "...");
 }
 
 std::string MainDialog::Destination(const catalogue::ResolvedAction& action,
-                                    const catalogue::ParameterValueSlots& values) const {
+                                    const catalogue::ParameterValues& values) const {
   // The host the engine sends this request to, chosen by its own region.
   const core::Result<engine::Destination> resolved =
       engine::ResolveDestination(engine_options_, action, values);

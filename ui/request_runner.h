@@ -45,7 +45,7 @@ struct RequestJob {
   // near their end; a chain that finds none sends nothing.
   request::Credentials credentials;
   std::optional<catalogue::ResolvedAction> action;
-  catalogue::ParameterValueSlots values;
+  catalogue::ParameterValues values;
   // With a plan: the request is repeated until its reply holds what the plan
   // wants; setting `cancelled` gives the wait up before the next call.
   std::optional<engine::WaitPlan> wait;

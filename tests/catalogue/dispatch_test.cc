@@ -37,11 +37,31 @@ BoundRequest Bound(const core::Result<BoundRequest>& result) {
   return result.value();
 }
 
-ParameterValueSlots SlotsOf(std::initializer_list<std::string_view> values) {
-  ParameterValueSlots slots;
+// The values of a form whose field k holds the template's parameter k (an
+// empty text given, and empty); fields past the template's are left out.
+ParameterValues ValuesFor(const RequestTemplate* entry,
+                          std::initializer_list<std::string_view> fields) {
+  ParameterValues values;
+  if (entry == nullptr) return values;
   std::size_t k = 1;
-  for (std::string_view value : values) EXPECT_TRUE(slots.Set(k++, value).ok());
-  return slots;
+  for (std::string_view field : fields) {
+    if (k > entry->parameter_count()) break;
+    values.Add(entry->parameter_names().Entry(k++), field);
+  }
+  return values;
+}
+
+// The same for the ECS template a pair dispatches to.
+ParameterValues EcsValues(unsigned category, unsigned action,
+                          std::initializer_list<std::string_view> fields) {
+  std::optional<core::Result<BoundRequest>> bare = DispatchCategory(category, action, {});
+  return ValuesFor(bare && bare->ok() ? bare->value().request_template : nullptr, fields);
+}
+
+// Every parameter gets a distinct value, so a binding at the wrong place shows.
+ParameterValues Numbered(const RequestTemplate* entry) {
+  return ValuesFor(
+      entry, {"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11", "v12", "v13"});
 }
 
 const RequestTemplate& GatewayTemplate(std::string_view action) {
@@ -51,98 +71,99 @@ const RequestTemplate& GatewayTemplate(std::string_view action) {
 }
 
 // ---------------------------------------------------------------------------
-// Slots
+// Values
 
-TEST(ParameterValueSlotsTest, SlotsGivenOrNot) {
-  constexpr std::size_t kLast = ParameterValueSlots::kCount;
-  ParameterValueSlots slots;
-  for (std::size_t k = 0; k <= kLast + 1; ++k) EXPECT_FALSE(slots.Get(k).has_value()) << k;
-  EXPECT_FALSE(slots.Set(0, "x").ok());
-  EXPECT_FALSE(slots.Set(kLast + 1, "x").ok());
-  EXPECT_TRUE(slots.Set(kLast, "last").ok());
-  EXPECT_TRUE(slots.Set(1, "").ok());
-  EXPECT_EQ(slots.Get(kLast), std::optional<std::string_view>("last"));
-  EXPECT_EQ(slots.Get(1), std::optional<std::string_view>(""));
-  slots.Reset(1);
-  EXPECT_FALSE(slots.Get(1).has_value());
-  slots.Reset(kLast + 1);  // no effect, no fault
+TEST(ParameterValuesTest, ByNameInTheOrderGiven) {
+  ParameterValues values;
+  values.Set("RegionId", "");
+  values.Set("PageSize", "10");
+  values.Set("RegionId", "cn-beijing");  // in its first place
+  EXPECT_EQ(values.Get("RegionId"), std::optional<std::string_view>("cn-beijing"));
+  EXPECT_FALSE(values.Get("PageNumber").has_value());
+  values.Add("PageSize", std::nullopt);
+  values.Erase("PageSize");
+  EXPECT_EQ(values.entries(), (std::vector<NamedValue>{{"RegionId", "cn-beijing"}}));
 }
 
-TEST(ParameterValueSlotsTest, FormFieldsGiveNonEmptySlotsOnly) {
-  const std::vector<std::string_view> fields = {
-      "cn-beijing", "", "i-1", "",       "",
-      "",           "", "h8",  "ignored"};  // the ninth is the field of a ninth parameter
-  ParameterValueSlots slots = ParameterValueSlots::FromFormFields(fields);
-  EXPECT_EQ(slots.Get(1), std::optional<std::string_view>("cn-beijing"));
-  EXPECT_FALSE(slots.Get(2).has_value());
-  EXPECT_EQ(slots.Get(3), std::optional<std::string_view>("i-1"));
-  EXPECT_EQ(slots.Get(8), std::optional<std::string_view>("h8"));
-  EXPECT_EQ(slots.Get(9), std::optional<std::string_view>("ignored"));
-  EXPECT_FALSE(slots.Get(10).has_value());
+TEST(ParameterValuesTest, FormFieldsGiveTheirParametersNonEmptyOnes) {
+  const RequestTemplate& apps = GatewayTemplate("DescribeApps");  // AppId Desc Stage Stage
+  const std::vector<std::string_view> fields = {"app-1", "", "", "TEST", "ignored"};
+  const std::vector<std::pair<std::string_view, std::string_view>> pairs = {{"PageSize", "5"},
+                                                                            {"Blank", ""}};
+  core::Result<ParameterValues> values = ParameterValues::FromForm(&apps, fields, pairs);
+  ASSERT_TRUE(values.ok());
+  // The name held twice keeps a place for each field, the empty one too.
+  EXPECT_EQ(values->entries(), (std::vector<NamedValue>{{"AppId", "app-1"},
+                                                        {"StageName", std::nullopt},
+                                                        {"StageName", "TEST"},
+                                                        {"PageSize", "5"}}));
+  EXPECT_EQ(Bound(BindTemplate(apps, *values)).parameters,
+            (Strings{"Action=DescribeApps", "AppId=app-1", "StageName=TEST", "PageSize=5"}));
+  const std::vector<std::pair<std::string_view, std::string_view>> nameless = {{"", "v"}};
+  EXPECT_FALSE(ParameterValues::FromForm(&apps, fields, nameless).ok());
 }
 
 // ---------------------------------------------------------------------------
 // ECS dispatch
 
 TEST(DispatchCategoryTest, DescribeInstancesBindsSlotOne) {
-  BoundRequest bound = Served(DispatchCategory(1, 9, SlotsOf({"cn-beijing"})));
+  BoundRequest bound = Served(DispatchCategory(1, 9, EcsValues(1, 9, {"cn-beijing"})));
   EXPECT_EQ(bound.action_line, "Action=DescribeInstances");
   EXPECT_EQ(bound.parameters, (Strings{"Action=DescribeInstances", "RegionId=cn-beijing"}));
   EXPECT_EQ(bound.category_number, 1u);
   EXPECT_EQ(bound.action_number, 9u);
 
   // A blank field is not sent; an explicitly empty value is.
-  BoundRequest empty = Served(DispatchCategory(1, 9, ParameterValueSlots{}));
+  BoundRequest empty = Served(DispatchCategory(1, 9, ParameterValues{}));
   EXPECT_EQ(empty.parameters, (Strings{"Action=DescribeInstances"}));
-  EXPECT_EQ(Served(DispatchCategory(1, 9, SlotsOf({""}))).parameters,
+  EXPECT_EQ(Served(DispatchCategory(1, 9, EcsValues(1, 9, {""}))).parameters,
             (Strings{"Action=DescribeInstances", "RegionId="}));
 }
 
 TEST(DispatchCategoryTest, RegionActionsFromCategoriesElevenAndTwentyFour) {
-  BoundRequest from24 = Served(DispatchCategory(24, 1, SlotsOf({"cn-beijing"})));
-  BoundRequest from11 = Served(DispatchCategory(11, 1, ParameterValueSlots{}));
+  BoundRequest from24 = Served(DispatchCategory(24, 1, EcsValues(24, 1, {"cn-beijing"})));
+  BoundRequest from11 = Served(DispatchCategory(11, 1, ParameterValues{}));
   EXPECT_EQ(from24.parameters, (Strings{"Action=DescribeRegions"}));
   EXPECT_EQ(from11.parameters, from24.parameters);
   EXPECT_EQ(from24.category_number, 24u);
 
-  BoundRequest zones = Served(DispatchCategory(11, 2, SlotsOf({"cn-beijing"})));
+  BoundRequest zones = Served(DispatchCategory(11, 2, EcsValues(11, 2, {"cn-beijing"})));
   EXPECT_EQ(zones.parameters, (Strings{"Action=DescribeZones", "RegionId=cn-beijing"}));
-  EXPECT_EQ(Served(DispatchRegionAction(2, SlotsOf({"cn-beijing"}))).parameters, zones.parameters);
+  EXPECT_EQ(Served(DispatchRegionAction(2, EcsValues(11, 2, {"cn-beijing"}))).parameters,
+            zones.parameters);
 }
 
 TEST(DispatchCategoryTest, TypesAndTasksFromCategoriesFourteenToSixteen) {
-  BoundRequest task = Served(DispatchCategory(16, 4, SlotsOf({"cn-hangzhou", "t-42"})));
+  BoundRequest task = Served(DispatchCategory(16, 4, EcsValues(16, 4, {"cn-hangzhou", "t-42"})));
   EXPECT_EQ(task.parameters,
             (Strings{"Action=DescribeTaskAttribute", "RegionId=cn-hangzhou", "TaskId=t-42"}));
   for (unsigned category : {14u, 15u}) {
-    EXPECT_EQ(Served(DispatchCategory(category, 4, SlotsOf({"cn-hangzhou", "t-42"}))).parameters,
+    EXPECT_EQ(Served(DispatchCategory(category, 4, EcsValues(category, 4, {"cn-hangzhou", "t-42"})))
+                  .parameters,
               task.parameters);
   }
-  EXPECT_EQ(Served(DispatchCategory(14, 1, SlotsOf({"ignored"}))).parameters,
+  EXPECT_EQ(Served(DispatchCategory(14, 1, EcsValues(14, 1, {"ignored"}))).parameters,
             (Strings{"Action=DescribeInstanceTypes"}));
-  EXPECT_EQ(Served(DispatchTypesAndTasksAction(5, SlotsOf({"r", "t"}))).parameters,
+  EXPECT_EQ(Served(DispatchTypesAndTasksAction(5, EcsValues(16, 5, {"r", "t"}))).parameters,
             (Strings{"Action=CancelTask", "RegionId=r", "TaskId=t"}));
 }
 
 TEST(DispatchCategoryTest, UnservedPairsGiveNothing) {
-  const ParameterValueSlots slots = SlotsOf({"a", "b", "c"});
-  EXPECT_FALSE(DispatchCategory(1, 0, slots).has_value());
-  EXPECT_FALSE(DispatchCategory(1, 18, slots).has_value());
-  EXPECT_FALSE(DispatchCategory(24, 3, slots).has_value());
-  EXPECT_FALSE(DispatchCategory(11, 3, slots).has_value());
-  EXPECT_FALSE(DispatchCategory(16, 6, slots).has_value());
-  EXPECT_FALSE(DispatchCategory(2, 11, slots).has_value());
+  ParameterValues values;
+  values.Set("RegionId", "a");
+  EXPECT_FALSE(DispatchCategory(1, 0, values).has_value());
+  EXPECT_FALSE(DispatchCategory(1, 18, values).has_value());
+  EXPECT_FALSE(DispatchCategory(24, 3, values).has_value());
+  EXPECT_FALSE(DispatchCategory(11, 3, values).has_value());
+  EXPECT_FALSE(DispatchCategory(16, 6, values).has_value());
+  EXPECT_FALSE(DispatchCategory(2, 11, values).has_value());
   for (unsigned category : {0u, 17u, 18u, 19u, 20u, 21u, 22u, 23u, 25u, 26u, 27u, ~0u}) {
-    EXPECT_FALSE(DispatchCategory(category, 1, slots).has_value()) << category;
+    EXPECT_FALSE(DispatchCategory(category, 1, values).has_value()) << category;
   }
-  EXPECT_FALSE(DispatchInstanceAction(18, slots).has_value());
-  EXPECT_FALSE(DispatchRegionAction(3, slots).has_value());
-  EXPECT_FALSE(DispatchTypesAndTasksAction(0, slots).has_value());
+  EXPECT_FALSE(DispatchInstanceAction(18, values).has_value());
+  EXPECT_FALSE(DispatchRegionAction(3, values).has_value());
+  EXPECT_FALSE(DispatchTypesAndTasksAction(0, values).has_value());
 }
-
-// Every slot gets a distinct value, so a binding from the wrong slot shows.
-const ParameterValueSlots kNumberedSlots =
-    SlotsOf({"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8"});
 
 Strings ExpectedNumbered(const RequestTemplate& entry) {
   Strings expected = {"Action=" + std::string(entry.action())};
@@ -155,14 +176,15 @@ Strings ExpectedNumbered(const RequestTemplate& entry) {
 TEST(DispatchCategoryTest, InstanceTableBindsSlotKToParameterK) {
   const std::vector<std::size_t> counts = {4, 4, 2, 2, 2, 2, 3, 2, 2, 2, 3, 3, 3, 4, 3, 2, 3};
   for (unsigned action = 1; action <= 17; ++action) {
-    BoundRequest bound = Served(DispatchCategory(1, action, kNumberedSlots));
+    BoundRequest bound =
+        Served(DispatchCategory(1, action, Numbered(FindTemplate(kEcsService, 1, action))));
     ASSERT_NE(bound.request_template, nullptr);
     EXPECT_EQ(bound.parameters.size(), counts[action - 1]) << action;
     EXPECT_EQ(bound.parameters, ExpectedNumbered(*bound.request_template)) << action;
   }
-  EXPECT_EQ(Served(DispatchCategory(1, 15, kNumberedSlots)).parameters,
+  EXPECT_EQ(Served(DispatchCategory(1, 15, Numbered(FindTemplate(kEcsService, 1, 15)))).parameters,
             (Strings{"Action=DescribeUserdata", "RegionId=v1", "InstanceId=v2"}));
-  EXPECT_EQ(Served(DispatchCategory(1, 14, kNumberedSlots)).parameters,
+  EXPECT_EQ(Served(DispatchCategory(1, 14, Numbered(FindTemplate(kEcsService, 1, 14)))).parameters,
             (Strings{"Action=ModifyInstanceVncPasswd", "RegionId=v1", "InstanceId=v2",
                      "VncPassword=v3"}));
 }
@@ -171,19 +193,22 @@ TEST(DispatchCategoryTest, EveryEcsTemplateIsReachedThroughItsResolvedPair) {
   for (const RequestTemplate& entry : Templates()) {
     if (entry.service != kEcsService) continue;
     ResolvedAction resolved = ResolveTemplate(entry);
-    BoundRequest bound =
-        Served(DispatchCategory(resolved.category_number, resolved.action_number, kNumberedSlots));
+    BoundRequest bound = Served(
+        DispatchCategory(resolved.category_number, resolved.action_number, Numbered(&entry)));
     EXPECT_EQ(bound.request_template, &entry) << entry.action();
     EXPECT_EQ(bound.parameters, ExpectedNumbered(entry)) << entry.action();
   }
   // The largest: seven bound values.
-  EXPECT_EQ(Served(DispatchCategory(13, 9, kNumberedSlots)).parameters.size(), 8u);
+  EXPECT_EQ(
+      Served(DispatchCategory(13, 9, Numbered(FindTemplate(kEcsService, 13, 9)))).parameters.size(),
+      8u);
 }
 
 TEST(DispatchCategoryTest, TwoCallsDoNotMix) {
   const std::string long_value(150, 'x');
-  BoundRequest first = Served(DispatchCategory(1, 14, SlotsOf({long_value, "i-1", "secret"})));
-  BoundRequest second = Served(DispatchCategory(1, 3, SlotsOf({"i-2"})));
+  BoundRequest first =
+      Served(DispatchCategory(1, 14, EcsValues(1, 14, {long_value, "i-1", "secret"})));
+  BoundRequest second = Served(DispatchCategory(1, 3, EcsValues(1, 3, {"i-2"})));
   EXPECT_EQ(second.parameters, (Strings{"Action=StartInstance", "InstanceId=i-2"}));
   EXPECT_EQ(second.action_line, "Action=StartInstance");
   EXPECT_EQ(first.parameters[1], "RegionId=" + long_value);
@@ -192,10 +217,10 @@ TEST(DispatchCategoryTest, TwoCallsDoNotMix) {
 TEST(DispatchCategoryTest, OverlongParameterIsRefusedNeverCut) {
   // "RegionId=" is 9 characters; the longest item allowed is one short of the limit.
   const std::size_t most = request::kItemLimit - 1 - 9;
-  BoundRequest fits = Served(DispatchCategory(1, 9, SlotsOf({std::string(most, 'r')})));
+  BoundRequest fits = Served(DispatchCategory(1, 9, EcsValues(1, 9, {std::string(most, 'r')})));
   EXPECT_EQ(fits.parameters[1].size(), request::kItemLimit - 1);
 
-  auto refused = DispatchCategory(1, 9, SlotsOf({std::string(most + 1, 'r')}));
+  auto refused = DispatchCategory(1, 9, EcsValues(1, 9, {std::string(most + 1, 'r')}));
   ASSERT_TRUE(refused.has_value());
   ASSERT_FALSE(refused->ok());
   EXPECT_NE(refused->status().message().find("RegionId"), std::string::npos);
@@ -214,25 +239,22 @@ TEST(BindTemplateTest, IotQueryApplyStatusSendsWhatIsGiven) {
   EXPECT_EQ(bound.action_line, "Action=QueryApplyStatus");
   EXPECT_EQ(bound.service, kIotService);
   EXPECT_EQ(bound.action_number, 7u);
-  EXPECT_EQ(Bound(BindTemplate(*apply, SlotsOf({"apply-9"}))).parameters,
+  EXPECT_EQ(Bound(BindTemplate(*apply, ValuesFor(apply, {"apply-9"}))).parameters,
             (Strings{"Action=QueryApplyStatus", "ApplyId=apply-9"}));
 }
-
-// Thirteen numbered values: every slot of the longest template.
-const ParameterValueSlots kAllSlots =
-    SlotsOf({"v1", "v2", "v3", "v4", "v5", "v6", "v7", "v8", "v9", "v10", "v11", "v12", "v13"});
 
 TEST(BindTemplateTest, CreateApiAndModifyApiTakeAllThirteenValuesInOneRequest) {
   for (std::string_view action : {"CreateApi", "ModifyApi"}) {
     const RequestTemplate& entry = GatewayTemplate(action);
-    BoundRequest bound = Bound(BindTemplate(entry, kAllSlots));
+    BoundRequest bound = Bound(BindTemplate(entry, Numbered(&entry)));
     EXPECT_EQ(bound.parameters, ExpectedNumbered(entry)) << action;
     auto list = ToActionParameters(bound);
     ASSERT_TRUE(list.ok()) << list.status().message();
     EXPECT_EQ(list->items(), bound.parameters);
   }
   // ModifyApi names ResultType and ResultSample twice: each at its own place.
-  BoundRequest modify = Bound(BindTemplate(GatewayTemplate("ModifyApi"), kAllSlots));
+  const RequestTemplate& modify_api = GatewayTemplate("ModifyApi");
+  BoundRequest modify = Bound(BindTemplate(modify_api, Numbered(&modify_api)));
   EXPECT_EQ(modify.parameters[7], "ResultType=v7");
   EXPECT_EQ(modify.parameters[13], "ResultSample=v13");
 }
@@ -246,17 +268,17 @@ TEST(BindTemplateTest, NoTemplateSendsAStoredValue) {
     EXPECT_EQ(bound->parameters, Strings{"Action=" + std::string(entry.action())});
   }
   const RequestTemplate& deploy = GatewayTemplate("DeployApi");  // GroupId ApiId StageName Desc
-  ParameterValueSlots slots;
-  ASSERT_TRUE(slots.Set(2, "api-7").ok());
-  ASSERT_TRUE(slots.Set(4, "").ok());  // given, and empty
-  EXPECT_EQ(Bound(BindTemplate(deploy, slots)).parameters,
+  ParameterValues values;
+  values.Set("ApiId", "api-7");
+  values.Set("Description", "");  // given, and empty
+  EXPECT_EQ(Bound(BindTemplate(deploy, values)).parameters,
             (Strings{"Action=DeployApi", "ApiId=api-7", "Description="}));
   // A repeated name is bound at each of its own positions.
-  EXPECT_EQ(Bound(BindTemplate(GatewayTemplate("DescribeDeployedApis"),
-                               SlotsOf({"RELEASE", "api-1", "TEST"})))
-                .parameters,
-            (Strings{"Action=DescribeDeployedApis", "StageName=RELEASE", "ApiId=api-1",
-                     "StageName=TEST"}));
+  const RequestTemplate& deployed = GatewayTemplate("DescribeDeployedApis");
+  EXPECT_EQ(
+      Bound(BindTemplate(deployed, ValuesFor(&deployed, {"RELEASE", "api-1", "TEST"}))).parameters,
+      (Strings{"Action=DescribeDeployedApis", "StageName=RELEASE", "ApiId=api-1",
+               "StageName=TEST"}));
 }
 
 TEST(SendApiGatewayOtherTest, RegionsAndSystemParameters) {
@@ -277,7 +299,8 @@ TEST(SendApiGatewayOtherTest, RegionsAndSystemParameters) {
 TEST(BindResolvedTest, RoutesEachServiceItsWay) {
   auto userdata = ResolveBrowsingEntry(0, 0, 14);  // DescribeUserData
   ASSERT_TRUE(userdata.has_value());
-  BoundRequest ecs = Served(BindResolved(*userdata, SlotsOf({"cn-qingdao", "i-5"})));
+  BoundRequest ecs =
+      Served(BindResolved(*userdata, ValuesFor(userdata->request_template, {"cn-qingdao", "i-5"})));
   EXPECT_EQ(ecs.parameters,
             (Strings{"Action=DescribeUserdata", "RegionId=cn-qingdao", "InstanceId=i-5"}));
   EXPECT_EQ(ecs.category_number, 1u);
@@ -285,33 +308,36 @@ TEST(BindResolvedTest, RoutesEachServiceItsWay) {
 
   auto group_details = ResolveBrowsingEntry(2, 0, 5);  // 查询分组详情
   ASSERT_TRUE(group_details.has_value());
-  BoundRequest gateway = Served(BindResolved(*group_details, SlotsOf({"g-1"})));
+  BoundRequest gateway =
+      Served(BindResolved(*group_details, ValuesFor(group_details->request_template, {"g-1"})));
   EXPECT_EQ(gateway.parameters, (Strings{"Action=DescribeApiGroup", "GroupId=g-1"}));
   EXPECT_EQ(gateway.category_number, 1u);
   EXPECT_EQ(gateway.action_number, 7u);
 
   auto device = ResolveBrowsingEntry(1, 0, 4);  // 设备注册
   ASSERT_TRUE(device.has_value());
-  EXPECT_EQ(Served(BindResolved(*device, SlotsOf({"pk", "dev"}))).parameters,
-            (Strings{"Action=RegistDevice", "ProductKey=pk", "DeviceName=dev"}));
+  EXPECT_EQ(
+      Served(BindResolved(*device, ValuesFor(device->request_template, {"pk", "dev"}))).parameters,
+      (Strings{"Action=RegistDevice", "ProductKey=pk", "DeviceName=dev"}));
 
-  EXPECT_FALSE(BindResolved(ResolvedAction{}, ParameterValueSlots{}).has_value());
+  EXPECT_FALSE(BindResolved(ResolvedAction{}, ParameterValues{}).has_value());
 }
 
 TEST(BindResolvedTest, FurtherParametersFollowInTheOrderGivenWhenTheirNamesAreSound) {
   auto instances = ResolveActionName(kEcsService, "DescribeInstances");
   auto role = ResolveBrowsingEntry(0, 0, 9);  // AttachInstanceRamRole: no template
   ASSERT_TRUE(instances && role);
-  ParameterValueSlots slots = SlotsOf({"cn-hangzhou"});
-  slots.AddExtra("PageSize", "50");
-  slots.AddExtra("Tag.1.Key", "env");
-  slots.AddExtra("Empty", "");
-  EXPECT_EQ(Served(BindResolved(*instances, slots)).parameters,
+  ParameterValues values;
+  values.Set("PageSize", "50");
+  values.Set("RegionId", "cn-hangzhou");
+  values.Set("Tag.1.Key", "env");
+  values.Set("Empty", "");
+  EXPECT_EQ(Served(BindResolved(*instances, values)).parameters,
             (Strings{"Action=DescribeInstances", "RegionId=cn-hangzhou", "PageSize=50",
                      "Tag.1.Key=env", "Empty="}));
-  BoundRequest untemplated = Served(BindResolved(*role, slots));
-  EXPECT_EQ(untemplated.parameters,
-            (Strings{"Action=AttachInstanceRamRole", "PageSize=50", "Tag.1.Key=env", "Empty="}));
+  BoundRequest untemplated = Served(BindResolved(*role, values));
+  EXPECT_EQ(untemplated.parameters, (Strings{"Action=AttachInstanceRamRole", "PageSize=50",
+                                             "RegionId=cn-hangzhou", "Tag.1.Key=env", "Empty="}));
   EXPECT_EQ(untemplated.action_line, "Action=AttachInstanceRamRole");
 
   for (const auto& [name, why] :
@@ -319,8 +345,9 @@ TEST(BindResolvedTest, FurtherParametersFollowInTheOrderGivenWhenTheirNamesAreSo
                                                         {"Bad Name", "not a parameter name"},
                                                         {"Signature", "written by the request"},
                                                         {"Action", "written by the request"}}) {
-    ParameterValueSlots bad = SlotsOf({"cn-hangzhou"});
-    bad.AddExtra(name, "x");
+    ParameterValues bad;
+    bad.Set("RegionId", "cn-hangzhou");
+    bad.Add(name, "x");
     auto refused = BindResolved(*instances, bad);
     ASSERT_TRUE(refused.has_value());
     ASSERT_FALSE(refused->ok()) << name;
@@ -333,14 +360,14 @@ TEST(BindResolvedTest, FurtherParametersFollowInTheOrderGivenWhenTheirNamesAreSo
 TEST(BindResolvedTest, CreateApiGroupSendsOnlyWhatTheUserGave) {
   auto create = ResolveBrowsingEntry(2, 0, 0);  // 创建API分组
   ASSERT_TRUE(create.has_value());
-  EXPECT_EQ(Served(BindResolved(*create, SlotsOf({"g"}))).parameters,
+  EXPECT_EQ(Served(BindResolved(*create, ValuesFor(create->request_template, {"g"}))).parameters,
             (Strings{"Action=CreateApiGroup", "GroupName=g"}));
-  EXPECT_EQ(Served(BindResolved(*create, ParameterValueSlots{})).parameters,
+  EXPECT_EQ(Served(BindResolved(*create, ParameterValues{})).parameters,
             (Strings{"Action=CreateApiGroup"}));
 }
 
 TEST(ToActionParametersTest, CopiesInOrder) {
-  BoundRequest bound = Served(DispatchCategory(13, 9, kNumberedSlots));
+  BoundRequest bound = Served(DispatchCategory(13, 9, Numbered(FindTemplate(kEcsService, 13, 9))));
   auto list = ToActionParameters(bound);
   ASSERT_TRUE(list.ok()) << list.status().message();
   EXPECT_EQ(list->size(), 8u);

@@ -1,4 +1,4 @@
-// Binding "Name=Value" arguments to the form's value slots.
+// Binding "Name=Value" arguments to the parameters' values.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -19,32 +19,32 @@ catalogue::ResolvedAction Action(unsigned service, std::string_view name) {
   return *action;
 }
 
-core::Result<catalogue::ParameterValueSlots> Bind(const catalogue::ResolvedAction& action,
-                                                  std::vector<std::string> assignments,
-                                                  std::optional<std::string> region = {}) {
+core::Result<catalogue::ParameterValues> Bind(const catalogue::ResolvedAction& action,
+                                              std::vector<std::string> assignments,
+                                              std::optional<std::string> region = {}) {
   return BindParameters(action, assignments, region);
 }
 
-std::optional<std::string> Slot(const catalogue::ParameterValueSlots& slots, std::size_t k) {
-  std::optional<std::string_view> value = slots.Get(k);
-  if (!value) return std::nullopt;
-  return std::string(*value);
+std::vector<std::string> Bound(const catalogue::ResolvedAction& action,
+                               const catalogue::ParameterValues& values) {
+  auto bound = catalogue::BindResolved(action, values);
+  EXPECT_TRUE(bound && bound->ok());
+  return bound && bound->ok() ? (*bound)->parameters : std::vector<std::string>();
 }
 
 TEST(BindTest, NamedValuesGoToTheirPositionsAndOthersFollowByName) {
   const auto action = Action(catalogue::kEcsService, "DescribeInstanceVncUrl");
-  core::Result<catalogue::ParameterValueSlots> slots =
-      Bind(action, {"instanceid=i-1", "Tag.1.Key=env", "Empty="});
-  ASSERT_TRUE(slots.ok()) << slots.status().message();
-  EXPECT_EQ(Slot(*slots, 1), std::nullopt);  // RegionId: not named, not sent
-  EXPECT_EQ(Slot(*slots, 2), "i-1");
-  EXPECT_EQ(Slot(*slots, 3), std::nullopt);  // past the template's parameters
-  EXPECT_EQ(slots->extras(),
-            (std::vector<catalogue::NamedValue>{{"Tag.1.Key", "env"}, {"Empty", ""}}));
+  core::Result<catalogue::ParameterValues> values =
+      Bind(action, {"Tag.1.Key=env", "instanceid=i-1", "Empty="});
+  ASSERT_TRUE(values.ok()) << values.status().message();
+  // Named as the template spells it; RegionId, not named, is not sent.
+  EXPECT_EQ(Bound(action, *values),
+            (std::vector<std::string>{"Action=DescribeInstanceVncUrl", "InstanceId=i-1",
+                                      "Tag.1.Key=env", "Empty="}));
   // A value may hold '=' and anything else after the first '='.
-  slots = Bind(action, {"RegionId=a=b c"});
-  ASSERT_TRUE(slots.ok());
-  EXPECT_EQ(Slot(*slots, 1), "a=b c");
+  values = Bind(action, {"RegionId=a=b c"});
+  ASSERT_TRUE(values.ok());
+  EXPECT_EQ(values->Get("RegionId"), std::optional<std::string_view>("a=b c"));
 }
 
 TEST(BindTest, ANameThatOccursTwiceGetsTheValueAtBothPositions) {
@@ -52,38 +52,40 @@ TEST(BindTest, ANameThatOccursTwiceGetsTheValueAtBothPositions) {
   const core::StringListView names = action.request_template->parameter_names();
   ASSERT_EQ(names.Entry(1), "StageName");
   ASSERT_EQ(names.Entry(3), "StageName");
-  core::Result<catalogue::ParameterValueSlots> slots = Bind(action, {"StageName=RELEASE"});
-  ASSERT_TRUE(slots.ok());
-  EXPECT_EQ(Slot(*slots, 1), "RELEASE");
-  EXPECT_EQ(Slot(*slots, 2), std::nullopt);
-  EXPECT_EQ(Slot(*slots, 3), "RELEASE");
+  core::Result<catalogue::ParameterValues> values = Bind(action, {"StageName=RELEASE"});
+  ASSERT_TRUE(values.ok());
+  EXPECT_EQ(Bound(action, *values),
+            (std::vector<std::string>{"Action=DescribeDeployedApis", "StageName=RELEASE",
+                                      "StageName=RELEASE"}));
 }
 
 TEST(BindTest, RegionOptionFillsRegionIdUnlessNamed) {
   const auto action = Action(catalogue::kEcsService, "DescribeZones");
-  core::Result<catalogue::ParameterValueSlots> slots = Bind(action, {}, "cn-x");
-  ASSERT_TRUE(slots.ok());
-  EXPECT_EQ(Slot(*slots, 1), "cn-x");
-  slots = Bind(action, {"RegionId=cn-y"}, "cn-x");
-  ASSERT_TRUE(slots.ok());
-  EXPECT_EQ(Slot(*slots, 1), "cn-y");
+  core::Result<catalogue::ParameterValues> values = Bind(action, {}, "cn-x");
+  ASSERT_TRUE(values.ok());
+  EXPECT_EQ(values->Get("RegionId"), std::optional<std::string_view>("cn-x"));
+  values = Bind(action, {"RegionId=cn-y"}, "cn-x");
+  ASSERT_TRUE(values.ok());
+  EXPECT_EQ(values->Get("RegionId"), std::optional<std::string_view>("cn-y"));
   // An action without a RegionId of its own takes it as a further parameter.
-  slots = Bind(Action(catalogue::kEcsService, "StopInstance"), {}, "cn-x");
-  ASSERT_TRUE(slots.ok());
-  EXPECT_EQ(slots->extras(), (std::vector<catalogue::NamedValue>{{"RegionId", "cn-x"}}));
+  const auto stop = Action(catalogue::kEcsService, "StopInstance");
+  values = Bind(stop, {}, "cn-x");
+  ASSERT_TRUE(values.ok());
+  EXPECT_EQ(Bound(stop, *values),
+            (std::vector<std::string>{"Action=StopInstance", "RegionId=cn-x"}));
 }
 
 // The dialog's form and the command line bind through the same function, so
 // what the user can see in either gives the same parameters.
 TEST(BindTest, TheSameVisibleInputGivesTheSameRequestFromBothFaces) {
   const auto action = Action(catalogue::kEcsService, "DescribeInstanceVncUrl");
-  core::Result<catalogue::ParameterValueSlots> typed =
+  core::Result<catalogue::ParameterValues> typed =
       Bind(action, {"InstanceId=i-1", "Tag.1.Key=env"});
   const std::vector<std::string_view> fields = {"", "i-1"};  // RegionId left blank
   const std::vector<std::pair<std::string_view, std::string_view>> pairs = {{"Tag.1.Key", "env"},
                                                                             {"Unused", ""}};
-  core::Result<catalogue::ParameterValueSlots> form =
-      catalogue::ParameterValueSlots::FromForm(fields, pairs);
+  core::Result<catalogue::ParameterValues> form =
+      catalogue::ParameterValues::FromForm(action.request_template, fields, pairs);
   ASSERT_TRUE(typed.ok() && form.ok());
   auto from_cli = catalogue::BindResolved(action, *typed);
   auto from_dialog = catalogue::BindResolved(action, *form);
@@ -96,9 +98,10 @@ TEST(BindTest, TheSameVisibleInputGivesTheSameRequestFromBothFaces) {
 TEST(BindTest, EveryParameterOfTheLongestTemplateCanBeGiven) {
   // CreateApi's thirteenth parameter is ResultSample.
   const auto create = Action(catalogue::kApiGatewayService, "CreateApi");
-  core::Result<catalogue::ParameterValueSlots> slots = Bind(create, {"ResultSample=x"});
-  ASSERT_TRUE(slots.ok()) << slots.status().message();
-  EXPECT_EQ(Slot(*slots, 13), "x");
+  core::Result<catalogue::ParameterValues> values = Bind(create, {"ResultSample=x"});
+  ASSERT_TRUE(values.ok()) << values.status().message();
+  EXPECT_EQ(Bound(create, *values),
+            (std::vector<std::string>{"Action=CreateApi", "ResultSample=x"}));
 }
 
 TEST(BindTest, MalformedUnknownAndRepeatedNamesAreRefused) {
@@ -115,10 +118,10 @@ TEST(BindTest, MalformedUnknownAndRepeatedNamesAreRefused) {
            {{"RegionId=a", "REGIONID=b"}, "parameter RegionId is given twice"},
            {{"Regi\non=1"}, "\"Regi?on\""},
        }) {
-    core::Result<catalogue::ParameterValueSlots> slots = Bind(action, c.assignments);
-    ASSERT_FALSE(slots.ok()) << c.mentions;
-    EXPECT_NE(slots.status().message().find(c.mentions), std::string::npos)
-        << slots.status().message();
+    core::Result<catalogue::ParameterValues> values = Bind(action, c.assignments);
+    ASSERT_FALSE(values.ok()) << c.mentions;
+    EXPECT_NE(values.status().message().find(c.mentions), std::string::npos)
+        << values.status().message();
   }
 }
 

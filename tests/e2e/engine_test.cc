@@ -109,27 +109,27 @@ std::string NonceOf(const std::string& request) {
 
 constexpr char kSecret[] = "engine-test-secret-71d4";
 
-catalogue::ParameterValueSlots InRegion() {
-  catalogue::ParameterValueSlots slots;
-  slots.AddExtra("RegionId", "cn-hangzhou");
-  return slots;
+catalogue::ParameterValues InRegion() {
+  catalogue::ParameterValues values;
+  values.Set("RegionId", "cn-hangzhou");
+  return values;
 }
 
 // What the service requires of the actions these tests send.
-catalogue::ParameterValueSlots Required(std::string_view action) {
+catalogue::ParameterValues Required(std::string_view action) {
   if (action != "StopInstance") return InRegion();
-  catalogue::ParameterValueSlots slots;
-  slots.AddExtra("InstanceId", "i-1");
-  return slots;
+  catalogue::ParameterValues values;
+  values.Set("InstanceId", "i-1");
+  return values;
 }
 
 class EngineTest : public ::testing::Test {
  protected:
   RequestResult Send(std::string_view service_action, unsigned service = catalogue::kEcsService,
-                     catalogue::ParameterValueSlots slots = {}) {
+                     catalogue::ParameterValues values = {}) {
     AuditSecretOf(audit, credentials);
     RequestResult result =
-        engine.Send(credentials, catalogue::ResolveActionName(service, service_action), slots);
+        engine.Send(credentials, catalogue::ResolveActionName(service, service_action), values);
     AuditResult(audit, result, rows);
     return result;
   }
@@ -273,14 +273,14 @@ TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
 
 TEST_F(EngineTest, AChoiceWithoutATemplateSendsItsOwnActionAndShowsEveryLeaf) {
   // AttachInstanceRamRole (ECS category 1, entry 10) has no template.
-  catalogue::ParameterValueSlots slots;
-  slots.AddExtra("InstanceIds", "[\"i-1\"]");
-  slots.AddExtra("RamRoleName", "r");
-  slots.AddExtra("RegionId", "cn-hangzhou");
+  catalogue::ParameterValues values;
+  values.Set("InstanceIds", "[\"i-1\"]");
+  values.Set("RamRoleName", "r");
+  values.Set("RegionId", "cn-hangzhou");
   transport.replies.push_back(ScriptedTransport::Ok(
       "<AttachInstanceRamRoleResponse><RequestId>R-9</RequestId><TotalCount>1</TotalCount>"
       "</AttachInstanceRamRoleResponse>"));
-  RequestResult result = engine.Send(credentials, catalogue::ResolveBrowsingEntry(0, 0, 9), slots);
+  RequestResult result = engine.Send(credentials, catalogue::ResolveBrowsingEntry(0, 0, 9), values);
   EXPECT_EQ(result.outcome, Outcome::kGoodReply);
   ASSERT_EQ(transport.requests.size(), 1u);
   EXPECT_NE(transport.requests[0].find("&Action=AttachInstanceRamRole&InstanceIds=%5B%22i-1%22%5D"
@@ -304,19 +304,19 @@ TEST_F(EngineTest, RefusedInputSendsNothingAndNeverShowsTheSecret) {
   EXPECT_TRUE(transport.requests.empty());
 
   credentials.access_key_secret = kSecret;
-  catalogue::ParameterValueSlots slots;
-  ASSERT_TRUE(slots.Set(1, std::string(request::kItemLimit, 'r')).ok());
-  result = Send("DescribeZones", catalogue::kEcsService, slots);
+  catalogue::ParameterValues values;
+  values.Set("RegionId", std::string(request::kItemLimit, 'r'));
+  result = Send("DescribeZones", catalogue::kEcsService, values);
   EXPECT_EQ(result.outcome, Outcome::kRefused);
   EXPECT_TRUE(transport.requests.empty());
 }
 
 TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
-  catalogue::ParameterValueSlots slots;
-  ASSERT_TRUE(slots.Set(1, "i-123").ok());
+  catalogue::ParameterValues values;
+  values.Set("InstanceId", "i-123");
   transport.replies.push_back(ScriptedTransport::Ok(
       "<StopInstanceResponse><RequestId>R-4</RequestId></StopInstanceResponse>"));
-  RequestResult result = Send("StopInstance", catalogue::kEcsService, slots);
+  RequestResult result = Send("StopInstance", catalogue::kEcsService, values);
   EXPECT_EQ(result.outcome, Outcome::kGoodReply);
   ASSERT_EQ(transport.requests.size(), 1u);
   EXPECT_NE(transport.requests[0].find("&&Signature="), std::string::npos);
@@ -336,21 +336,21 @@ TEST_F(EngineTest, ValuesBindToTheChosenActionAndServiceHost) {
 // options' region); a host named as the endpoint is the Host header itself.
 TEST_F(EngineTest, TheRegionOrTheNamedEndpointChoosesTheHost) {
   // DescribeRegions takes no RegionId of its own; DescribeZones needs one.
-  auto send = [&](const EngineOptions& options, catalogue::ParameterValueSlots slots,
+  auto send = [&](const EngineOptions& options, catalogue::ParameterValues values,
                   std::string_view action = "DescribeZones") {
     Engine chosen(clock, rows, trace, transport, options);
     transport.replies.push_back(ScriptedTransport::Ok(kRegions));
     AuditSecretOf(audit, credentials);
     return chosen.Send(credentials, catalogue::ResolveActionName(catalogue::kEcsService, action),
-                       slots);
+                       values);
   };
   EngineOptions options;
   options.region = "eu-central-1";
   EXPECT_EQ(send(options, {}, "DescribeRegions").outcome, Outcome::kGoodReply);
   EXPECT_EQ(transport.hosts.back(), "ecs.eu-central-1.aliyuncs.com");
 
-  catalogue::ParameterValueSlots own_region;
-  own_region.AddExtra("RegionId", "cn-hangzhou");
+  catalogue::ParameterValues own_region;
+  own_region.Set("RegionId", "cn-hangzhou");
   options.endpoint_type = catalogue::EndpointType::kVpc;
   EXPECT_EQ(send(options, own_region).outcome, Outcome::kGoodReply);
   EXPECT_EQ(transport.hosts.back(), "ecs-vpc.cn-hangzhou.aliyuncs.com");
@@ -494,8 +494,8 @@ TEST_F(EngineTest, OneClientTokenForEachRequest) {
   EXPECT_EQ(ClientTokenOf(transport.requests[0]).size(), 36u);
   EXPECT_NE(ClientTokenOf(transport.requests[1]), ClientTokenOf(transport.requests[0]));
 
-  catalogue::ParameterValueSlots given = InRegion();
-  given.AddExtra("ClientToken", "mine-1");
+  catalogue::ParameterValues given = InRegion();
+  given.Set("ClientToken", "mine-1");
   transport.replies = {throttled, ScriptedTransport::Ok("<R></R>")};
   EXPECT_EQ(Send("CreateDisk", catalogue::kEcsService, given).attempts, 2);
   EXPECT_EQ(ClientTokenOf(transport.requests[2]), "mine-1");
@@ -529,7 +529,7 @@ TEST_F(EngineTest, AWalkHandsOnEachPagesRowsBeforeAskingForTheNext) {
       catalogue::PagingOf(catalogue::kEcsService, "DescribeInstances");
   ASSERT_TRUE(action && paging);
   AuditSecretOf(audit, credentials);
-  const catalogue::ParameterValueSlots region = InRegion();
+  const catalogue::ParameterValues region = InRegion();
 
   script();
   const RequestResult joined = engine.SendAllPages(credentials, *action, region, *paging);

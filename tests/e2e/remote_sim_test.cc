@@ -44,15 +44,13 @@ class RemoteSimTest : public ::testing::Test {
   }
 
   RequestResult Send(std::string_view action, const char* region = nullptr) {
-    catalogue::ParameterValueSlots slots;
-    if (region) {
-      EXPECT_TRUE(slots.Set(1, region).ok());
-    }
+    catalogue::ParameterValues values;
+    if (region) values.Set("RegionId", region);
     rows_.Clear();
     Engine engine(clock_, rows_, trace_, options_);
     AuditSecretOf(audit_, credentials_);
     RequestResult result = engine.Send(
-        credentials_, catalogue::ResolveActionName(catalogue::kEcsService, action), slots);
+        credentials_, catalogue::ResolveActionName(catalogue::kEcsService, action), values);
     AuditResult(audit_, result, rows_);
     return result;
   }

@@ -75,12 +75,18 @@ class SimE2eTest : public ::testing::Test {
 
   RequestResult Send(unsigned service, std::string_view action,
                      std::vector<std::string> values = {}) {
-    catalogue::ParameterValueSlots slots;
-    for (std::size_t k = 0; k < values.size(); ++k) EXPECT_TRUE(slots.Set(k + 1, values[k]).ok());
+    // The values of the template's parameters, in its order.
+    const std::optional<catalogue::ResolvedAction> resolved =
+        catalogue::ResolveActionName(service, action);
+    catalogue::ParameterValues given;
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      EXPECT_TRUE(resolved && resolved->request_template != nullptr) << action;
+      if (!resolved || resolved->request_template == nullptr) break;
+      given.Add(resolved->request_template->parameter_names().Entry(k + 1), values[k]);
+    }
     rows_.Clear();
     AuditSecretOf(audit_, credentials_);
-    RequestResult result =
-        engine_->Send(credentials_, catalogue::ResolveActionName(service, action), slots);
+    RequestResult result = engine_->Send(credentials_, resolved, given);
     AuditResult(audit_, result, rows_);
     return result;
   }
@@ -143,14 +149,14 @@ TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
 TEST_F(SimE2eTest, FurtherParametersReachTheServiceInAFormPost) {
   engine_options_.accept_unknown_parameters = true;  // Padding is no parameter of the action
   StartSim();
-  catalogue::ParameterValueSlots slots;
-  ASSERT_TRUE(slots.Set(1, "cn-shanghai").ok());
-  slots.AddExtra("PageSize", "2");
-  slots.AddExtra("Padding", std::string(6000, 'p'));
+  catalogue::ParameterValues values;
+  values.Set("RegionId", "cn-shanghai");
+  values.Set("PageSize", "2");
+  values.Set("Padding", std::string(6000, 'p'));
   AuditSecretOf(audit_, credentials_);
   RequestResult result = engine_->Send(
       credentials_, catalogue::ResolveActionName(catalogue::kEcsService, "DescribeInstances"),
-      slots);
+      values);
   AuditResult(audit_, result, rows_);
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
   EXPECT_EQ(result.signed_request.rfind("POST / HTTP/1.1\r\n", 0), 0u);
