@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     auto stop = Clock::now();
     if (result.outcome != Outcome::kGoodReply || rows.produced().empty()) {
       std::fprintf(stderr, "request %d failed: %s %s\n", i, result.detail.c_str(),
-                   result.body.substr(0, 300).c_str());
+                   result.reply.body.substr(0, 300).c_str());
       return 1;
     }
     engine_us.push_back(std::chrono::duration<double, std::micro>(stop - start).count());

@@ -177,7 +177,7 @@ std::variant<std::vector<std::string>, int> ListRegions(Console& console, const 
   if (!describe) return kExitNotSupported;
   const CallOutcome outcome =
       SendAndCollect(engine, list, credentials, *describe, {}, std::nullopt);
-  RegionList regions = RegionIdsOf(outcome.result.body);
+  RegionList regions = RegionIdsOf(outcome.result.reply.body);
   if (outcome.result.outcome == engine::Outcome::kGoodReply && !regions.ids.empty()) {
     for (const std::string& note : regions.notes) {
       console.Err("kestrune: note: --regions: " + note + "\n");
@@ -499,11 +499,11 @@ int RunCall(const CommandLine& line, Console& console) {
       walk ? &*walk : nullptr);
   // Only --raw and JSON print the body; rows are made from it already, so a
   // large reply is let go before its rows are rendered.
-  if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.body);
+  if (!line.raw && format != OutputFormat::kJson) std::string().swap(outcome.result.reply.body);
   JsonDocument json;
   const int status = PrintOutcome(console, format, outcome, line.raw, json);
   // The document holds what it prints of the body now.
-  std::string().swap(outcome.result.body);
+  std::string().swap(outcome.result.reply.body);
   // One call, one reply: the document is that reply itself. (A call over
   // several regions prints an array: see CallRegions.)
   if (json.size() > 0) console.Out(json.Render(false));

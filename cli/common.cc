@@ -141,7 +141,7 @@ std::string OutcomeText(const engine::RequestResult& result) {
     case engine::Outcome::kGoodReply:
       return {};
     case engine::Outcome::kErrorReply: {
-      const ServiceErrorText error = ReadServiceError(result.error_body);
+      const ServiceErrorText error = ReadServiceError(result.reply.error_body);
       std::string text = error.code.empty() ? "the service answered with an error" : error.code;
       if (!error.message.empty()) text += ": " + error.message;
       return text;
@@ -187,7 +187,7 @@ namespace {
 
 // The lines that explain an error reply.
 std::string ErrorReplyLines(const engine::RequestResult& result) {
-  const ServiceErrorText error = ReadServiceError(result.error_body);
+  const ServiceErrorText error = ReadServiceError(result.reply.error_body);
   std::string line = OutcomeText(result);
   if (!error.request_id.empty()) line += " (RequestId " + error.request_id + ")";
   std::string text = "kestrune: " + EscapeLine(line) + "\n";
@@ -213,14 +213,14 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
                              result.outcome == engine::Outcome::kErrorReply || result.partial;
   int status = ExitStatusOf(result.outcome);
   if (raw) {
-    if (replied) console.Out(result.body);
+    if (replied) console.Out(result.reply.body);
   } else if (format == OutputFormat::kJson) {
     if (!rows_expected) {
       json.AddNothing();
     } else if (outcome.json_walk != nullptr && outcome.json_walk->joined()) {
-      const auto partial = result.failed_page > 0
+      const auto partial = result.walk.failed_page > 0
                                ? std::optional<engine::WalkBreak>(engine::WalkBreak{
-                                     result.failed_page, result.records_before_failure})
+                                     result.walk.failed_page, result.walk.records_before_failure})
                                : std::nullopt;
       if (!outcome.json_walk->Write(result.notes, partial,
                                     [&console](std::string_view piece) { console.Out(piece); })) {
@@ -229,10 +229,11 @@ int PrintOutcome(Console& console, OutputFormat format, const CallOutcome& outco
         if (status == kExitOk) status = kExitErrorReply;
       }
     } else if (std::optional<std::string> complaint = json.AddReply(
-                   result.body, result.notes,
-                   result.failed_page > 0 ? std::optional<PartialWalk>(PartialWalk{
-                                                result.failed_page, result.records_before_failure})
-                                          : std::nullopt)) {
+                   result.reply.body, result.notes,
+                   result.walk.failed_page > 0
+                       ? std::optional<PartialWalk>(PartialWalk{result.walk.failed_page,
+                                                                result.walk.records_before_failure})
+                       : std::nullopt)) {
       console.Err("kestrune: " + EscapeLine(*complaint) + "\n");
       if (status == kExitOk) status = kExitErrorReply;
     }

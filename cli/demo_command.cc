@@ -247,7 +247,8 @@ int RunDemo(const CommandLine& line, Console& console) {
     const CallOutcome outcome =
         SendAndCollect(engine, list, credentials, *action, *values, std::nullopt);
     const int step_status = PrintOutcome(console, format, outcome, false, json);
-    last_rows = format == OutputFormat::kJson ? JsonLeafRows(outcome.result.body) : outcome.rows;
+    last_rows =
+        format == OutputFormat::kJson ? JsonLeafRows(outcome.result.reply.body) : outcome.rows;
     if (step_status != kExitOk) {
       status = step_status;
       break;

@@ -192,7 +192,8 @@ void CheckCall(const FoundCredentials& found, const engine::EngineOptions& optio
     case engine::Outcome::kGoodReply: {
       verdict = Verdict::kOk;
       detail = "a good reply";
-      const std::optional<std::string> request_id = engine::ErrorElement(result.body, "RequestId");
+      const std::optional<std::string> request_id =
+          engine::ErrorElement(result.reply.body, "RequestId");
       if (request_id && !request_id->empty()) detail += " (RequestId " + *request_id + ")";
       break;
     }
@@ -219,7 +220,7 @@ void CheckCall(const FoundCredentials& found, const engine::EngineOptions& optio
   lines.push_back({label, verdict, detail});
 
   const std::optional<std::chrono::seconds> offset =
-      engine::ClockOffset(result.reply_head, received);
+      engine::ClockOffset(result.reply.head, received);
   if (!offset) {
     lines.push_back({"clock", Verdict::kWarn, "not measured: no reply with a Date header"});
     return;

@@ -237,9 +237,9 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     reply.body = request::HideSecurityToken(std::move(reply.body), key.security_token);
     if (observer_ != nullptr)
       observer_->OnExchange({attempt, signed_request.value(), reply, key.security_token});
-    result.raw_reply = std::move(reply.raw);
-    result.body = std::move(reply.body);
-    result.reply_head = reply.head;
+    result.reply.raw = std::move(reply.raw);
+    result.reply.body = std::move(reply.body);
+    result.reply.head = reply.head;
     if (reply.status.ok() && reply.head.status == 0) {
       // A peer that closed without an HTTP status line gave no answer at
       // all, after the request was written.
@@ -251,7 +251,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
     std::string reason;
     const bool json = options_.reply_format == request::ReplyFormat::kJson;
     const std::optional<std::string> code =
-        reply.status.ok() ? ErrorCode(result.body, json, reply.head.status) : std::nullopt;
+        reply.status.ok() ? ErrorCode(result.reply.body, json, reply.head.status) : std::nullopt;
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;
       result.result_text = kConnectionFailedText;
@@ -259,7 +259,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       trace_.Line("exchange failed: " + reply.status.message());
       failure = ClassifyExchangeFailure(reply.failure);
       reason = reply.status.message();
-    } else if (json ? code.has_value() : Contains(result.body, kErrorMarker)) {
+    } else if (json ? code.has_value() : Contains(result.reply.body, kErrorMarker)) {
       failure = ClassifyErrorReply(reply.head.status, code, AsksToRetry(reply.head));
       if (failure == Failure::kFinal && version == request::SignatureVersion::kV1 &&
           code == request::kUnsupportedSignatureVersionCode) {
@@ -283,7 +283,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       Diagnose(result);
       result.outcome = Outcome::kErrorReply;
       result.result_text.clear();
-      result.error_body = result.body;
+      result.reply.error_body = result.reply.body;
       reason = code.value_or(reply.head.start_line);
     } else if (reply.head.status < 200 || reply.head.status > 299) {
       // A proxy's error page is no answer from the service: report its
@@ -316,7 +316,7 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
       return result;
     }
     std::chrono::milliseconds wait = BackoffWait(attempt, unit_(random_));
-    const std::optional<std::chrono::milliseconds> asked = RequestedWait(result.reply_head);
+    const std::optional<std::chrono::milliseconds> asked = RequestedWait(result.reply.head);
     if (asked && *asked > wait) wait = *asked;
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
@@ -343,10 +343,10 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
 }
 
 bool Engine::CorrectClock(const request::Clock& stamped_by, RequestResult& result) {
-  const std::optional<std::string> code = ErrorElement(result.body, "Code");
+  const std::optional<std::string> code = ErrorElement(result.reply.body, "Code");
   if (!code || !IsTimestampRefusal(*code)) return false;
   const std::optional<std::chrono::seconds> offset =
-      ClockOffset(result.reply_head, request::ToTimePoint(stamped_by.NowUtc()));
+      ClockOffset(result.reply.head, request::ToTimePoint(stamped_by.NowUtc()));
   if (!offset) {
     result.notes.push_back(
         "the service refused the time stamp, but its reply has no readable "
@@ -362,9 +362,9 @@ bool Engine::CorrectClock(const request::Clock& stamped_by, RequestResult& resul
 }
 
 void Engine::Diagnose(RequestResult& result) const {
-  const std::optional<std::string> code = ErrorElement(result.body, "Code");
+  const std::optional<std::string> code = ErrorElement(result.reply.body, "Code");
   if (!code || (*code != "SignatureDoesNotMatch" && *code != "IncompleteSignature")) return;
-  const std::optional<std::string> message = ErrorElement(result.body, "Message");
+  const std::optional<std::string> message = ErrorElement(result.reply.body, "Message");
   const SignatureDiagnosis diagnosis =
       DiagnoseSignature(result.string_to_sign, message.value_or(std::string()));
   result.notes.insert(result.notes.end(), diagnosis.notes.begin(), diagnosis.notes.end());
@@ -373,11 +373,11 @@ void Engine::Diagnose(RequestResult& result) const {
 void Engine::MarkCutOff(RequestResult& result) {
   // Without a length header only the close of the connection ends a reply,
   // so one cut short arrives as a good reply whose document never ends.
-  const std::optional<std::string> root = UnclosedXmlRoot(result.body);
+  const std::optional<std::string> root = UnclosedXmlRoot(result.reply.body);
   if (!root) return;
   result.outcome = Outcome::kConnectionFailed;
   result.result_text = kConnectionFailedText;
-  result.detail = "the reply was cut off after " + std::to_string(result.body.size()) +
+  result.detail = "the reply was cut off after " + std::to_string(result.reply.body.size()) +
                   " bytes (its root element" + (root->empty() ? "" : " " + *root) +
                   " never closes); what arrived is shown";
   result.partial = true;
@@ -393,7 +393,7 @@ void Engine::Show(const catalogue::ResolvedAction& action, RequestResult& result
   // buffers always have, so a NUL byte would hide the rest of the reply:
   // each one is shown as U+2400 SYMBOL FOR NULL instead.
   std::string visible;
-  std::string_view body = result.body;
+  std::string_view body = result.reply.body;
   if (body.find('\0') != std::string_view::npos) {
     constexpr std::string_view kNulSymbol = "\xE2\x90\x80";
     for (const char ch : body) {
@@ -437,7 +437,7 @@ std::vector<report::Row> Engine::RowsOf(const catalogue::ResolvedAction& action,
   RequestResult shown;
   shown.outcome = like.outcome;
   shown.action_line = like.action_line;
-  shown.body = std::move(body);
+  shown.reply.body = std::move(body);
   report::RecordingResultList list;
   Show(action, shown, &list);
   return list.TakeProduced();
@@ -501,11 +501,11 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       ++head;
     }
     const auto tail_start = rows.end() - static_cast<std::ptrdiff_t>(tail_size);
-    if (merged.pages == 1) {
+    if (merged.walk.pages == 1) {
       tail.assign(std::make_move_iterator(tail_start), std::make_move_iterator(rows.end()));
     }
     rows.erase(tail_start, rows.end());
-    if (merged.pages > 1)
+    if (merged.walk.pages > 1)
       rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(head));
     page_rows(std::move(rows));
   };
@@ -519,7 +519,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       page_values = WithValue(page_values, "PageNumber", std::to_string(page_number));
     }
     RequestResult result = Exchange(credentials, action, page_values);
-    ++merged.pages;
+    ++merged.walk.pages;
     merged.attempts += result.attempts;
     if (result.outcome != Outcome::kGoodReply) {
       if (page == 1) {
@@ -532,35 +532,35 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       if (stream) {
         finish_stream();
       } else {
-        merged.body = join->Finish(last_next_token);
+        merged.reply.body = join->Finish(last_next_token);
         Show(action, merged);
       }
       Show(action, result);
       result.detail = merged.detail;
       result.partial = true;
-      result.failed_page = page;
-      result.records_before_failure = records;
-      result.pages = merged.pages;
+      result.walk.failed_page = page;
+      result.walk.records_before_failure = records;
+      result.walk.pages = merged.walk.pages;
       result.attempts = merged.attempts;
-      result.body = std::move(merged.body);
+      result.reply.body = std::move(merged.reply.body);
       return result;
     }
     PageFacts facts;
     if (!stream) {
-      facts = join->Add(std::move(result.body), options_.max_join_bytes);
+      facts = join->Add(std::move(result.reply.body), options_.max_join_bytes);
     } else {
-      facts = ReadXmlPageFacts(result.body, paging.list_element);
+      facts = ReadXmlPageFacts(result.reply.body, paging.list_element);
       if (page == 1) {
-        framed = frame.SetFirst(result.body);
+        framed = frame.SetFirst(result.reply.body);
         std::vector<report::Row> first_framing;
         if (framed) {
-          first_framing = RowsOf(action, result, frame.Emptied(result.body));
+          first_framing = RowsOf(action, result, frame.Emptied(result.reply.body));
           framing = RowsOf(action, result, frame.empty());
         }
         RequestResult shown;
         shown.outcome = result.outcome;
         shown.action_line = result.action_line;
-        shown.body = std::move(result.body);
+        shown.reply.body = std::move(result.reply.body);
         report::RecordingResultList list;
         Show(action, shown, &list);
         result.formatted = shown.formatted;
@@ -568,9 +568,9 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
         result.result_text = std::move(shown.result_text);
         hand_on(list.TakeProduced(), first_framing);
       } else if (framed && facts.records > 0) {
-        hand_on(RowsOf(action, result, frame.Framed(std::move(result.body))), framing);
+        hand_on(RowsOf(action, result, frame.Framed(std::move(result.reply.body))), framing);
       }
-      result.body.clear();
+      result.reply.body.clear();
     }
     if (facts.over_limit) {
       // The document would grow past what the user allowed: what was joined
@@ -578,13 +578,13 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       merged.detail = "page " + std::to_string(page) + " would take the joined reply past " +
                       std::to_string(options_.max_join_bytes) + " bytes; the walk stopped after " +
                       std::to_string(records) + " records";
-      merged.body = join->Finish(last_next_token);
+      merged.reply.body = join->Finish(last_next_token);
       Show(action, merged);
       merged.outcome = Outcome::kRefused;
       merged.result_text.clear();
       merged.partial = true;
-      merged.failed_page = page;
-      merged.records_before_failure = records;
+      merged.walk.failed_page = page;
+      merged.walk.records_before_failure = records;
       return merged;
     }
     const std::size_t count = facts.records;
@@ -594,7 +594,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     last_next_token = next_token;
     if (page == 1) {
       merged = std::move(result);
-      merged.pages = 1;
+      merged.walk.pages = 1;
     } else if (count > 0) {
       merged.signed_request = std::move(result.signed_request);
     }
@@ -622,7 +622,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
       merged.detail = "stopped after " + std::to_string(kMaxPages) +
                       " pages; the list goes on (ask for PageNumber " +
                       std::to_string(page_number) + " to continue)";
-      merged.page_limit_reached = true;
+      merged.walk.page_limit_reached = true;
       break;
     }
   }
@@ -630,7 +630,7 @@ RequestResult Engine::SendAllPages(const request::Credentials& credentials,
     finish_stream();
     return merged;
   }
-  merged.body = join->Finish(last_next_token);
+  merged.reply.body = join->Finish(last_next_token);
   Show(action, merged);
   return merged;
 }

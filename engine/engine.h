@@ -219,6 +219,24 @@ enum class Outcome {
   kRefused,           // the input breaks a limit; nothing was sent
 };
 
+// The last reply as it came.
+struct ReplyRecord {
+  request::HttpHead head;  // its status (0 when none came) and fields
+  std::string raw;         // status line and headers as received (all of it when unparsed)
+  std::string body;        // the body, transfer coding removed
+  std::string error_body;  // kErrorReply: the error document (`body` may hold pages before it)
+};
+
+// How a walk over pages (SendAllPages) went.
+struct WalkRecord {
+  int pages = 0;                    // pages fetched
+  bool page_limit_reached = false;  // stopped at kMaxPages
+  // A walk that failed after its first page: the page that failed and the
+  // records fetched before it (0 and 0 otherwise).
+  int failed_page = 0;
+  std::size_t records_before_failure = 0;
+};
+
 struct RequestResult {
   Outcome outcome = Outcome::kNotSupported;
   std::string result_text;     // what the report field shows
@@ -228,23 +246,15 @@ struct RequestResult {
   bool leaves_shown = false;   // no formatter: every leaf element was shown
   std::string action_line;     // "Action=<name>" of the request built
   std::string signed_request;  // the last request built
-  std::string raw_reply;       // status line and headers as received (all of it when unparsed)
-  std::string body;            // the reply body, transfer coding removed
-  std::string error_body;      // kErrorReply: the error document (`body` may hold pages before it)
-  // The last reply's head as read: its status (0 when none came) and fields.
-  request::HttpHead reply_head;
-  int pages = 0;                    // pages fetched by SendAllPages
-  bool page_limit_reached = false;  // SendAllPages stopped at kMaxPages
-  // Set when the request failed but what arrived is shown all the same (rows,
-  // and `body` holds it): a reply cut off before its root element closed, or
-  // a walk over pages that failed after the first (then failed_page, and the
-  // records fetched before it).
-  bool partial = false;
-  int failed_page = 0;
-  std::size_t records_before_failure = 0;
   // What the last request was signed over (never the key), for a diagnosis
   // of a refused signature.
   std::string string_to_sign;
+  ReplyRecord reply;
+  WalkRecord walk;
+  // Set when the request failed but what arrived is shown all the same (rows,
+  // and the reply's body holds it): a reply cut off before its root element
+  // closed, or a walk over pages that failed after the first.
+  bool partial = false;
   // Explanations of an error reply (a refused signature or time stamp) and
   // of what was done about it, for the faces to show after the error.
   std::vector<std::string> notes;

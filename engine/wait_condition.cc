@@ -145,7 +145,7 @@ WaitProgress RepeatUntil(const WaitPlan& plan, const std::function<const Request
       progress.end = WaitEnd::kCallFailed;
       return progress;
     }
-    const WaitCheck check = CheckWaitCondition(plan.condition, result.body, plan.json);
+    const WaitCheck check = CheckWaitCondition(plan.condition, result.reply.body, plan.json);
     if (check.state == WaitState::kNotFound && progress.calls == 1) {
       // Polling could never find it: a misspelt field, or one of another
       // action's reply.

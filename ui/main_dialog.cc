@@ -859,7 +859,7 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
         }
       }
       status = "Error " +
-               (code.empty() ? std::to_string(result.reply_head.status) : core::FromWide(code));
+               (code.empty() ? std::to_string(result.reply.head.status) : core::FromWide(code));
       break;
     }
     default:

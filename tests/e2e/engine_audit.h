@@ -27,8 +27,8 @@ inline void AuditResult(const testsupport::SecretAudit& audit, const RequestResu
   audit.CheckText("the reason given", result.detail);
   audit.CheckText("the action line", result.action_line);
   audit.CheckText("the request built", result.signed_request);
-  audit.CheckText("the raw reply", result.raw_reply);
-  audit.CheckText("the reply body", result.body);
+  audit.CheckText("the raw reply", result.reply.raw);
+  audit.CheckText("the reply body", result.reply.body);
   for (const report::Row& row : rows.produced()) {
     audit.CheckText("a row's field", row.field);
     audit.CheckText("a row's info", row.info);

@@ -547,10 +547,10 @@ TEST_F(EngineTest, AWalkHandsOnEachPagesRowsBeforeAskingForTheNext) {
         streamed.insert(streamed.end(), page_rows.begin(), page_rows.end());
       });
   EXPECT_EQ(walked.outcome, Outcome::kGoodReply);
-  EXPECT_EQ(walked.pages, 3);
+  EXPECT_EQ(walked.walk.pages, 3);
   EXPECT_TRUE(walked.formatted);
   EXPECT_EQ(walked.result_text, joined.result_text);
-  EXPECT_TRUE(walked.body.empty());
+  EXPECT_TRUE(walked.reply.body.empty());
   EXPECT_TRUE(rows.produced().empty());
   EXPECT_EQ(requests_at_each_page, (std::vector<std::size_t>{1, 2, 3, 3}));
   EXPECT_EQ(streamed, joined_rows);
@@ -610,7 +610,7 @@ TEST_F(EngineTest, AWalkLongerThanTheCredentialsLifeRenewsThemInTheMiddle) {
     std::vector<std::string> expected = {"key1", "key1", "key1", "key2", "key2"};
     if (good_fetches == 1) {
       expected.resize(3);
-      EXPECT_EQ(walked.failed_page, 4);
+      EXPECT_EQ(walked.walk.failed_page, 4);
       EXPECT_NE(walked.detail.find("the token service is down"), std::string::npos);
     }
     EXPECT_EQ(walked.outcome, good_fetches == 2 ? Outcome::kGoodReply : Outcome::kConnectionFailed);

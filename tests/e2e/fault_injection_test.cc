@@ -379,7 +379,7 @@ TEST_F(FaultInjectionTest, NulByteIsShownAndHidesNothing) {
       "cn-qing\xE2\x90\x80"
       "dao";
   EXPECT_EQ(rows_.produced(), expected);
-  EXPECT_EQ(result.body, body);  // the body itself is kept as received
+  EXPECT_EQ(result.reply.body, body);  // the body itself is kept as received
 }
 
 TEST_F(FaultInjectionTest, ReplyTricklingOneByteAtATimeIsWhole) {
@@ -397,7 +397,7 @@ TEST_F(FaultInjectionTest, ReplyTricklingOneByteAtATimeIsWhole) {
   const RequestResult result = Send();
   EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
   EXPECT_EQ(rows_.produced(), kRegionsRows);
-  EXPECT_EQ(result.raw_reply + result.body, whole);
+  EXPECT_EQ(result.reply.raw + result.reply.body, whole);
   ExpectNextRequestAnswered();
 }
 
@@ -429,7 +429,7 @@ TEST_F(FaultInjectionTest, ReplyOverTheSizeCapIsAClearFailure) {
   ExpectConnectionFailed(result, "larger than");
   EXPECT_NE(result.detail.find("16 MiB"), std::string::npos) << result.detail;
   // What was kept is the cap, not more.
-  EXPECT_LE(result.raw_reply.size(), 16u * 1024 * 1024);
+  EXPECT_LE(result.reply.raw.size(), 16u * 1024 * 1024);
   EXPECT_FALSE(server_sent_all.load());
   ExpectNextRequestAnswered();
 }
@@ -443,7 +443,7 @@ TEST_F(FaultInjectionTest, ProxyErrorPageIsReportedByItsStatusLine) {
   Aim(server.endpoint());
   const RequestResult result = Send();
   EXPECT_EQ(result.outcome, Outcome::kHttpError);
-  EXPECT_EQ(result.reply_head.status, 502);
+  EXPECT_EQ(result.reply.head.status, 502);
   EXPECT_EQ(result.result_text, "HTTP/1.1 502 Bad Gateway");
   EXPECT_TRUE(rows_.produced().empty());
   EXPECT_EQ(result.attempts, 1);
@@ -477,7 +477,7 @@ TEST_F(FaultInjectionTest, ChunkBoundariesInsideTagsChangeNothing) {
   Aim(server.endpoint());
   const RequestResult result = Send();
   EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
-  EXPECT_EQ(result.body, kRegionsBody);
+  EXPECT_EQ(result.reply.body, kRegionsBody);
   EXPECT_EQ(rows_.produced(), kRegionsRows);
   ExpectNextRequestAnswered();
 }

@@ -71,7 +71,7 @@ class RemoteSimTest : public ::testing::Test {
 
 TEST_F(RemoteSimTest, DescribeRegionsIsSignedAcceptedAndFormatted) {
   RequestResult result = Send("DescribeRegions");
-  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.reply.body;
   EXPECT_EQ(result.result_text, "Action=DescribeRegions");
   ASSERT_FALSE(rows_.produced().empty());
   EXPECT_EQ(rows_.produced()[0].field, "RequestId");
@@ -82,10 +82,10 @@ TEST_F(RemoteSimTest, DescribeRegionsIsSignedAcceptedAndFormatted) {
 TEST_F(RemoteSimTest, LargeChunkedReplyIsFormattedCompletely) {
   RequestResult result = Send("DescribeInstanceTypes");
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
-  EXPECT_GT(result.body.size(), 64u * 1024);
+  EXPECT_GT(result.reply.body.size(), 64u * 1024);
   std::size_t records = 0;
-  for (std::size_t at = result.body.find("<InstanceTypeId>"); at != std::string::npos;
-       at = result.body.find("<InstanceTypeId>", at + 1)) {
+  for (std::size_t at = result.reply.body.find("<InstanceTypeId>"); at != std::string::npos;
+       at = result.reply.body.find("<InstanceTypeId>", at + 1)) {
     ++records;
   }
   EXPECT_EQ(Count("InstanceTypeId"), records);

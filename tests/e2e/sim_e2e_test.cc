@@ -125,10 +125,10 @@ class SimE2eTest : public ::testing::Test {
 TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
   StartSim();
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
-  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.reply.body;
   EXPECT_EQ(result.result_text, "Action=DescribeRegions");
   const auto& rows = rows_.produced();
-  const std::size_t regions = CountText(result.body, "<Region>");
+  const std::size_t regions = CountText(result.reply.body, "<Region>");
   ASSERT_GE(regions, 20u);
   ASSERT_EQ(rows.size(), 1 + 3 * regions + 1);
   EXPECT_EQ(rows[0].field, "RequestId");
@@ -158,7 +158,7 @@ TEST_F(SimE2eTest, FurtherParametersReachTheServiceInAFormPost) {
       credentials_, catalogue::ResolveActionName(catalogue::kEcsService, "DescribeInstances"),
       values);
   AuditResult(audit_, result, rows_);
-  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.reply.body;
   EXPECT_EQ(result.signed_request.rfind("POST / HTTP/1.1\r\n", 0), 0u);
   EXPECT_EQ(CountRows(rows_.produced(), "InstanceId"), 2u);
 }
@@ -166,9 +166,9 @@ TEST_F(SimE2eTest, FurtherParametersReachTheServiceInAFormPost) {
 TEST_F(SimE2eTest, DescribeZonesShowsTheZonesOfTheRegion) {
   StartSim();
   RequestResult result = Send(catalogue::kEcsService, "DescribeZones", {"cn-shenzhen"});
-  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.reply.body;
   EXPECT_EQ(result.result_text, "Action=DescribeZones");
-  const std::size_t zones = CountText(result.body, "<Zone>");
+  const std::size_t zones = CountText(result.reply.body, "<Zone>");
   ASSERT_GE(zones, 1u);
   EXPECT_EQ(CountRows(rows_.produced(), "ZoneId"), zones);
   for (const auto& row : rows_.produced()) {
@@ -181,9 +181,9 @@ TEST_F(SimE2eTest, DescribeZonesShowsTheZonesOfTheRegion) {
 TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
   StartSim();
   RequestResult status = Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
-  ASSERT_EQ(status.outcome, Outcome::kGoodReply) << status.body;
+  ASSERT_EQ(status.outcome, Outcome::kGoodReply) << status.reply.body;
   const auto first = rows_.produced();
-  const std::size_t instances = CountText(status.body, "<InstanceStatus>");
+  const std::size_t instances = CountText(status.reply.body, "<InstanceStatus>");
   ASSERT_GE(instances, 1u);
   // RequestId, separator, three page fields, then a pass per record and the
   // closing separator.
@@ -195,7 +195,7 @@ TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
   const std::string instance = id_row->info;
 
   RequestResult stop = Send(catalogue::kEcsService, "StopInstance", {instance});
-  ASSERT_EQ(stop.outcome, Outcome::kGoodReply) << stop.body;
+  ASSERT_EQ(stop.outcome, Outcome::kGoodReply) << stop.reply.body;
   Send(catalogue::kEcsService, "DescribeInstanceStatus", {"cn-shanghai"});
   const auto after = rows_.produced();
   auto stopped = std::find(after.begin(), after.end(), Row{"InstanceId", instance});
@@ -209,8 +209,8 @@ TEST_F(SimE2eTest, InstanceStateFollowsStopAndStart) {
 TEST_F(SimE2eTest, DescribeInstancesShowsEveryInstanceRecord) {
   StartSim();
   RequestResult result = Send(catalogue::kEcsService, "DescribeInstances", {"cn-shanghai"});
-  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.body;
-  const std::size_t records = CountText(result.body, "<Instance>");
+  ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail << result.reply.body;
+  const std::size_t records = CountText(result.reply.body, "<Instance>");
   ASSERT_GE(records, 2u);
   EXPECT_EQ(CountRows(rows_.produced(), "InstanceId"), records);
   EXPECT_EQ(CountRows(rows_.produced(), "HostName"), records);
@@ -221,9 +221,9 @@ TEST_F(SimE2eTest, LargeChunkedInstanceTypesReplyIsFormattedCompletely) {
   StartSim();
   RequestResult result = Send(catalogue::kEcsService, "DescribeInstanceTypes");
   ASSERT_EQ(result.outcome, Outcome::kGoodReply) << result.detail;
-  EXPECT_GT(result.body.size(), 64u * 1024);
-  EXPECT_NE(result.raw_reply.find("Transfer-Encoding: chunked"), std::string::npos);
-  const std::size_t types = CountText(result.body, "<InstanceTypeId>");
+  EXPECT_GT(result.reply.body.size(), 64u * 1024);
+  EXPECT_NE(result.reply.raw.find("Transfer-Encoding: chunked"), std::string::npos);
+  const std::size_t types = CountText(result.reply.body, "<InstanceTypeId>");
   ASSERT_GE(types, 100u);
   EXPECT_EQ(CountRows(rows_.produced(), "InstanceTypeId"), types);
   EXPECT_EQ(CountRows(rows_.produced(), "CpuCoreCount"), types);
@@ -260,19 +260,20 @@ TEST_F(SimE2eTest, OtherFormattedActions) {
       }
     }
     RequestResult result = Send(catalogue::kEcsService, c.action, c.values);
-    ASSERT_EQ(result.outcome, Outcome::kGoodReply) << c.action << ": " << result.body;
+    ASSERT_EQ(result.outcome, Outcome::kGoodReply) << c.action << ": " << result.reply.body;
     EXPECT_EQ(result.result_text, "Action=" + std::string(c.action));
-    EXPECT_GE(CountRows(rows_.produced(), c.shown_field), 1u) << c.action << ": " << result.body;
+    EXPECT_GE(CountRows(rows_.produced(), c.shown_field), 1u)
+        << c.action << ": " << result.reply.body;
   }
 }
 
 TEST_F(SimE2eTest, IotAndApiGatewayActionsSucceed) {
   StartSim();
   RequestResult iot = Send(catalogue::kIotService, "QueryDevice", {"a1B2c3", "10", "1"});
-  EXPECT_EQ(iot.outcome, Outcome::kGoodReply) << iot.body;
+  EXPECT_EQ(iot.outcome, Outcome::kGoodReply) << iot.reply.body;
   RequestResult gateway = Send(catalogue::kApiGatewayService, "DescribeApiGroups");
-  EXPECT_EQ(gateway.outcome, Outcome::kGoodReply) << gateway.body;
-  EXPECT_NE(gateway.body.find("<RequestId>"), std::string::npos);
+  EXPECT_EQ(gateway.outcome, Outcome::kGoodReply) << gateway.reply.body;
+  EXPECT_NE(gateway.reply.body.find("<RequestId>"), std::string::npos);
 }
 
 // A refused signature is explained from the service's own string to sign:
@@ -284,7 +285,7 @@ TEST_F(SimE2eTest, RefusedSignaturesAreDiagnosed) {
   audit_.AddSecret(std::string(credentials_.access_key_secret.view()));
   RequestResult wrong = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(wrong.outcome, Outcome::kErrorReply);
-  ASSERT_EQ(wrong.notes.size(), 2u) << wrong.body << "\n"
+  ASSERT_EQ(wrong.notes.size(), 2u) << wrong.reply.body << "\n"
                                     << (wrong.notes.empty() ? "" : wrong.notes[0]);
   EXPECT_NE(wrong.notes[1].find("secret is not the one"), std::string::npos);
 
@@ -303,7 +304,7 @@ TEST_F(SimE2eTest, RefusedSignaturesAreDiagnosed) {
 TEST_F(SimE2eTest, ClockSkewIsRepairedInOneRetry) {
   StartSim({}, 1200 * 1000);
   RequestResult first = Send(catalogue::kEcsService, "DescribeRegions");
-  EXPECT_EQ(first.outcome, Outcome::kGoodReply) << first.body;
+  EXPECT_EQ(first.outcome, Outcome::kGoodReply) << first.reply.body;
   EXPECT_EQ(first.attempts, 2);
   ASSERT_EQ(first.notes.size(), 1u);
   EXPECT_NE(first.notes[0].find("20 min"), std::string::npos) << first.notes[0];
@@ -331,7 +332,7 @@ TEST_F(SimE2eTest, UnknownAccessKeyShowsTheErrorRowsWithTheServiceGuidance) {
 TEST_F(SimE2eTest, NonceUsedOnceThenSuccess) {
   StartSim(sim::FaultPlan{.nonce_used = 1});
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
-  EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.body;
+  EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.reply.body;
   EXPECT_EQ(result.attempts, 2);
 }
 
@@ -403,7 +404,7 @@ TEST_F(SimE2eTest, ThrottledReadsWaitAndGoThrough) {
   int attempts = 0;
   for (int k = 0; k < 3; ++k) {
     const RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
-    EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.body;
+    EXPECT_EQ(result.outcome, Outcome::kGoodReply) << result.reply.body;
     attempts += result.attempts;
   }
   const auto lines = RequestLines();
