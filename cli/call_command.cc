@@ -228,8 +228,8 @@ int PrintRegionCalls(const CommandLine& line, Console& console,
       continue;
     }
     // Regions are records apart, as records are within one reply.
-    if (!rows.empty() && !IsSeparatorRow(rows.back())) {
-      rows.push_back({std::string(report::kSeparator), std::string(report::kSeparator)});
+    if (!rows.empty() && !rows.back().record_break) {
+      rows.push_back(report::Row::Break());
     }
     rows.push_back({"Region", call.region});
     rows.insert(rows.end(), call.outcome.rows.begin(), call.outcome.rows.end());

@@ -63,9 +63,9 @@ std::optional<BrowsingPlace> FindBrowsingEntry(unsigned service_number, std::str
 // `region`, when given, is the RegionId value unless the assignments name it.
 // An error message for anything malformed or repeated, or a name that cannot
 // be a parameter.
-core::Result<catalogue::ParameterValues> BindParameters(
-    const catalogue::ResolvedAction& action, std::span<const std::string> assignments,
-    const std::optional<std::string>& region);
+core::Result<catalogue::ParameterValues> BindParameters(const catalogue::ResolvedAction& action,
+                                                        std::span<const std::string> assignments,
+                                                        const std::optional<std::string>& region);
 
 using FoundCredentials = engine::FoundCredentials;
 // The engine's credential chain (engine/credential_chain.h) with --profile,

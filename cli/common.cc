@@ -178,7 +178,7 @@ std::string_view OutcomeCode(engine::Outcome outcome) {
 }
 
 std::string ResultTextOf(const engine::RequestResult& result) {
-  // The engine's own words for a failed connection are the dialog's.
+  // The engine gives a failed connection no words: these are the command line's.
   return result.outcome == engine::Outcome::kConnectionFailed ? OutcomeText(result)
                                                               : result.result_text;
 }

@@ -101,7 +101,7 @@ std::string PickInstance(const std::vector<report::Row>& rows) {
     return status == "Running";
   };
   for (const report::Row& row : rows) {
-    if (IsSeparatorRow(row)) {
+    if (row.record_break) {
       if (consider()) return id;
       id.clear();
       status.clear();

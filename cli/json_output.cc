@@ -29,8 +29,7 @@ void CollectLeaves(const OrderedJson& value, std::string_view key, std::vector<r
     for (const auto& [name, member] : value.items()) CollectLeaves(member, name, rows);
   } else if (value.is_array()) {
     for (const OrderedJson& item : value) {
-      if (item.is_object())
-        rows.push_back({std::string(report::kSeparator), std::string(report::kSeparator)});
+      if (item.is_object()) rows.push_back(report::Row::Break());
       CollectLeaves(item, key, rows);
     }
   } else {
@@ -120,7 +119,7 @@ void JsonDocument::AddRows(std::span<const report::Row> rows) {
     record = OrderedJson::object();
   };
   for (const report::Row& row : rows) {
-    if (IsSeparatorRow(row)) {
+    if (row.record_break) {
       close_record();
       continue;
     }

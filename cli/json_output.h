@@ -45,7 +45,7 @@ class JsonDocument {
   // Adds a null, for a call that got no reply.
   void AddNothing();
   // Adds rows as an array of records: each a Field: Info object, split at
-  // separator rows; a field repeated within a record gives an array.
+  // record breaks; a field repeated within a record gives an array.
   void AddRows(std::span<const report::Row> rows);
 
   // Adds {"region": region, "reply": the single item of `reply`}, or when it
@@ -77,7 +77,7 @@ struct ServiceErrorText {
 ServiceErrorText ReadServiceError(std::string_view body);
 
 // Every scalar of a JSON reply as a row (its key, its value as text), in
-// document order, with a separator row before each object of an array: the
+// document order, with a record break before each object of an array: the
 // rows an XML reply would give, for code that reads rows. None for a body
 // that is not JSON or nests too deeply.
 std::vector<report::Row> JsonLeafRows(std::string_view body);

@@ -34,10 +34,6 @@ OutputFormat ResolveFormat(OutputFormat requested, bool output_is_terminal) {
   return output_is_terminal ? OutputFormat::kTable : OutputFormat::kTsv;
 }
 
-bool IsSeparatorRow(const report::Row& row) {
-  return row.field == report::kSeparator && row.info == report::kSeparator;
-}
-
 std::size_t DisplayWidth(std::string_view utf8) {
   std::size_t width = 0;
   for (std::size_t pos = 0; pos < utf8.size();) {
@@ -150,7 +146,7 @@ struct TableWidths {
 TableWidths WidthsOf(std::span<const report::Row> rows) {
   TableWidths widths{DisplayWidth("Field"), DisplayWidth("Info")};
   for (const report::Row& row : rows) {
-    if (IsSeparatorRow(row)) continue;
+    if (row.record_break) continue;
     widths.field = std::max(widths.field, DisplayWidth(EscapeLine(row.field)));
     widths.info = std::max(widths.info, DisplayWidth(EscapeLine(row.info)));
   }
@@ -169,7 +165,7 @@ void AppendTableRows(std::string& out, std::span<const report::Row> rows,
   const std::string separator_rule =
       std::string(widths.field, '-') + "  " + std::string(widths.info, '-') + "\n";
   for (const report::Row& row : rows) {
-    if (IsSeparatorRow(row)) {
+    if (row.record_break) {
       out += separator_rule;
       continue;
     }
@@ -222,7 +218,7 @@ std::string RenderTsv(std::span<const report::Row> rows) {
   std::string out;
   out.reserve(RowsSize(rows));
   for (const report::Row& row : rows) {
-    if (IsSeparatorRow(row)) {
+    if (row.record_break) {
       out += '\n';
       continue;
     }

@@ -18,9 +18,6 @@ namespace kestrune::cli {
 // kAuto becomes a table on a terminal and tab-separated lines otherwise.
 OutputFormat ResolveFormat(OutputFormat requested, bool output_is_terminal);
 
-// True for the row that separates records ("****************" twice).
-bool IsSeparatorRow(const report::Row& row);
-
 // The columns a text takes on a terminal: one per character, two for East
 // Asian wide and full-width characters.
 std::size_t DisplayWidth(std::string_view utf8);
@@ -31,13 +28,13 @@ std::size_t DisplayWidth(std::string_view utf8);
 // U+2066 to U+2069) \uxxxx (lower-case hex, as \xhh).
 std::string EscapeLine(std::string_view text);
 
-// "Field" and "Info" columns, a rule under the heading, separator rows drawn
+// "Field" and "Info" columns, a rule under the heading, record breaks drawn
 // as a dashed rule, then `note` and `result_text` on lines of their own when
 // not empty. With no rows the heading is left out.
 std::string RenderTable(std::span<const report::Row> rows, std::string_view result_text,
                         std::string_view note);
 // One "field<TAB>info" line per row, each side escaped by EscapeLine; a
-// separator row is an empty line, so that records read as paragraphs
+// record break is an empty line, so that records read as paragraphs
 // (awk -v RS=).
 std::string RenderTsv(std::span<const report::Row> rows);
 

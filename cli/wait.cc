@@ -62,8 +62,7 @@ core::Result<WaitCondition> ParseWaitCondition(std::string_view wait_for,
 
 int CallUntil(Console& console, const WaitSettings& settings, engine::Engine& engine,
               report::RecordingResultList& list, const request::Credentials& credentials,
-              const catalogue::ResolvedAction& action,
-              const catalogue::ParameterValues& values) {
+              const catalogue::ResolvedAction& action, const catalogue::ParameterValues& values) {
   const std::string field = engine::JoinWaitParts(settings.condition.path, ".");
   const engine::WaitPlan plan{settings.condition, settings.interval, settings.timeout,
                               settings.format == OutputFormat::kJson};

@@ -59,7 +59,6 @@ struct WaitSettings {
 // call's own status (after the engine's retries) when one fails.
 int CallUntil(Console& console, const WaitSettings& settings, engine::Engine& engine,
               report::RecordingResultList& list, const request::Credentials& credentials,
-              const catalogue::ResolvedAction& action,
-              const catalogue::ParameterValues& values);
+              const catalogue::ResolvedAction& action, const catalogue::ParameterValues& values);
 
 }  // namespace kestrune::cli

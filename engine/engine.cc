@@ -254,7 +254,6 @@ RequestResult Engine::Exchange(const request::Credentials& credentials,
         reply.status.ok() ? ErrorCode(result.reply.body, json, reply.head.status) : std::nullopt;
     if (!reply.status.ok()) {
       result.outcome = Outcome::kConnectionFailed;
-      result.result_text = kConnectionFailedText;
       result.detail = reply.status.message();
       trace_.Line("exchange failed: " + reply.status.message());
       failure = ClassifyExchangeFailure(reply.failure);
@@ -376,7 +375,6 @@ void Engine::MarkCutOff(RequestResult& result) {
   const std::optional<std::string> root = UnclosedXmlRoot(result.reply.body);
   if (!root) return;
   result.outcome = Outcome::kConnectionFailed;
-  result.result_text = kConnectionFailedText;
   result.detail = "the reply was cut off after " + std::to_string(result.reply.body.size()) +
                   " bytes (its root element" + (root->empty() ? "" : " " + *root) +
                   " never closes); what arrived is shown";

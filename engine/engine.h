@@ -17,7 +17,8 @@
 //     every leaf element of the reply, ResultText empty;
 //   - a non-2xx reply without an error document (a proxy's page): nothing is
 //     formatted, ResultText is the status line;
-//   - no connection, or a time-out: ResultText is kConnectionFailedText.
+//   - no connection, or a time-out: no ResultText (each face words the
+//     outcome and its detail in its own terms).
 // A choice that cannot be sent (no template and no action name) sends nothing
 // and gives kNotSupportedText. Input beyond the request's limits is refused
 // with a clear message and sends nothing. The secret never appears in any
@@ -64,7 +65,6 @@
 namespace kestrune::engine {
 
 inline constexpr std::string_view kNotSupportedText = "this function not support";
-inline constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
 
 // Where an exchange connects and through what: the endpoint override and the
 // proxies of EngineOptions, parsed.

@@ -207,7 +207,7 @@ std::size_t ShowAllFields(std::string_view reply, Extractor& extractor) {
   std::size_t group = kNoNode;  // the group of the last row shown
   auto show = [&](const Field& field, std::size_t field_group) {
     if (field.raw.empty()) return;
-    if (field_group != group && separate) extractor.AddSeparatorRow();
+    if (field_group != group && separate) extractor.AddRecordBreak();
     if (extractor.ShowValue(field.label, field.raw)) {
       ++shown;
       separate = true;

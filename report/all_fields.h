@@ -14,7 +14,7 @@
 // records). Lists inside a record stay in it, their items' values named by
 // their paths (Tags.Tag.TagKey once per tag).
 //
-// Rows come in groups, with a separator row between two groups: RequestId;
+// Rows come in groups, with a record break between two groups: RequestId;
 // then every other value outside the records, in document order; then one
 // group per record, in document order. An empty value is not shown, and a
 // record without a value shown has no group. Values are decoded and shown as
@@ -38,7 +38,7 @@ namespace kestrune::report {
 inline constexpr std::size_t kMaxFieldPath = 200;
 
 // Shows every leaf of `reply` (its raw XML text) as above, in one pass over
-// the text. Returns the number of value rows inserted (separators not
+// the text. Returns the number of value rows inserted (record breaks not
 // counted).
 std::size_t ShowAllFields(std::string_view reply, Extractor& extractor);
 

@@ -142,7 +142,7 @@ bool Extractor::ShowValue(std::string_view label, std::string_view raw_value) {
   return true;
 }
 
-void Extractor::AddSeparatorRow() { list_.InsertTop(kSeparator, kSeparator); }
+void Extractor::AddRecordBreak() { list_.InsertRecordBreak(); }
 
 std::size_t ShowAllLeaves(std::string_view reply, Extractor& extractor) {
   std::size_t shown = 0;

@@ -33,8 +33,6 @@ namespace kestrune::report {
 inline constexpr std::uint32_t kElementAbsent = std::numeric_limits<std::uint32_t>::max();
 // Longest element name the extraction accepts.
 inline constexpr std::size_t kMaxElementName = 96;
-// Field and Info of the row that separates records.
-inline constexpr std::string_view kSeparator = "****************";
 
 // Copies into `destination` the raw value of the first element `name` of
 // `source` (which ends at its first NUL, if any). Returns the end offset: the
@@ -112,8 +110,8 @@ class Extractor {
   // extracted one. Returns true when a row was inserted.
   bool ShowValue(std::string_view label, std::string_view raw_value);
 
-  // Inserts the row "****************" / "****************".
-  void AddSeparatorRow();
+  // Inserts a record break (on screen, the row of stars).
+  void AddRecordBreak();
 
   // The raw value of the last extraction (empty after one that found nothing).
   const std::string& value() const { return value_; }

@@ -16,7 +16,7 @@ void ShowFields(Extractor& x, std::string_view text, Names names) {
 void ShowHead(Extractor& x, std::string_view reply, Names head) {
   x.ShowElement("RequestId", reply, "RequestId");
   if (head.size() == 0) return;
-  x.AddSeparatorRow();
+  x.AddRecordBreak();
   ShowFields(x, reply, head);
 }
 
@@ -29,7 +29,7 @@ void WalkByStep(Extractor& x, std::string_view reply, Names fields, std::string_
   ElementSearch search(reply);
   std::size_t cursor = 0;
   for (;;) {
-    x.AddSeparatorRow();
+    x.AddRecordBreak();
     for (std::string_view name : fields) x.ShowElement(name, search, name, cursor);
     const std::optional<std::string_view> found = search.Find(step, cursor);
     if (!found) return;
@@ -60,7 +60,7 @@ void FormatZones(Extractor& x, std::string_view reply) {
   ElementSearch search(reply);
   std::size_t cursor = 0;
   for (;;) {
-    x.AddSeparatorRow();
+    x.AddRecordBreak();
     x.ShowElement("ZoneId", search, "ZoneId", cursor);
     std::uint32_t end = x.ShowElement("LocalName", search, "LocalName", cursor);
     if (end == kElementAbsent) return;
@@ -103,7 +103,7 @@ void FormatInstanceTypes(Extractor& x, std::string_view reply) {
   std::size_t cursor = 0;
   std::string_view record;
   for (;;) {
-    x.AddSeparatorRow();
+    x.AddRecordBreak();
     if (!NextRecord(x, reply, cursor, "InstanceType", record)) return;
     ShowFields(x, record,
                {"InstanceTypeId", "InstanceTypeFamily", "GPUSpec", "MemorySize", "GPUAmount",
@@ -124,22 +124,22 @@ void ShowInstanceRecord(Extractor& x, std::string_view record) {
   };
 
   show({"ImageId", "InstanceTypeFamily", "VlanId", "InstanceId"});
-  x.AddSeparatorRow();
+  x.AddRecordBreak();
   show({"IpAddress", "AllocationId", "InternetChargeType"});
   move(x.SeekElement(rest(), "EipAddress"));
   show({"InternetMaxBandwidthIn", "ZoneId", "InternetChargeType", "SpotStrategy", "SerialNumber",
         "IoOptimized", "Memory"});
   move(x.ShowElement("Cpu", rest(), "Cpu"));
-  x.AddSeparatorRow();
+  x.AddRecordBreak();
   show({"NatIpAddress", "IpAddress", "VSwitchId", "VpcId"});
   move(x.SeekElement(rest(), "VpcAttributes"));
-  x.AddSeparatorRow();
+  x.AddRecordBreak();
   show({"InternetMaxBandwidthOut", "DeviceAvailable", "SecurityGroupId", "AutoReleaseTime",
         "InstanceName", "Description"});
   move(x.ShowElement("InstanceNetworkType", rest(), "InstanceNetworkType"));
-  x.AddSeparatorRow();
+  x.AddRecordBreak();
   show({"IpAddress"});
-  x.AddSeparatorRow();
+  x.AddRecordBreak();
   show({"HostName", "InstanceType", "CreationTime", "Status", "ClusterId", "RegionId", "GPUSpec",
         "InstanceChargeType", "GPUAmount", "ExpiredTime"});
 }
@@ -149,7 +149,7 @@ void FormatInstances(Extractor& x, std::string_view reply) {
   std::size_t cursor = 0;
   std::string_view record;
   for (;;) {
-    x.AddSeparatorRow();
+    x.AddRecordBreak();
     if (!NextRecord(x, reply, cursor, "Instance", record)) return;
     ShowInstanceRecord(x, record);
   }

@@ -2,8 +2,8 @@
 // fields as rows, one per reply shape.
 //
 // Every formatter shows `RequestId` first, then its head rows, then one pass
-// per record (each pass starting with a separator row), and one more
-// separator when the records end. Rows go to the top of the extractor's
+// per record (each pass starting with a record break), and one more
+// break when the records end. Rows go to the top of the extractor's
 // list, so on screen the last row produced stands first. Formatters never
 // clear the list.
 //

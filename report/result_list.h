@@ -1,7 +1,10 @@
 // The two-column Field/Info list every shown value ends up in.
 //
 // Rows are always inserted at the top, so on screen the rows of one reply
-// stand in the reverse of the order in which they were produced. The dialog,
+// stand in the reverse of the order in which they were produced. Between the
+// records of a reply stand record breaks: a list on screen shows each as a
+// row of stars in both columns; a list that keeps the rows for another form
+// (the command line's table, tsv and JSON) keeps it as a break. The dialog,
 // the command line and the tests each implement this seam; not thread-safe.
 #pragma once
 
@@ -12,6 +15,9 @@
 
 namespace kestrune::report {
 
+// Field and Info of the row a screen shows for a record break.
+inline constexpr std::string_view kSeparator = "****************";
+
 class ResultList {
  public:
   virtual ~ResultList() = default;
@@ -21,13 +27,26 @@ class ResultList {
   // very string, so a long value is never copied.
   // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep it.
   virtual void InsertTopOwned(std::string_view field, std::string info) { InsertTop(field, info); }
+  // Inserts a record break at the top: on screen, the row of stars.
+  virtual void InsertRecordBreak() { InsertTop(kSeparator, kSeparator); }
   // Removes every row.
   virtual void Clear() = 0;
 };
 
 struct Row {
+  Row() = default;
+  Row(std::string field_text, std::string info_text)
+      : field(std::move(field_text)), info(std::move(info_text)) {}
+  // A break between two records; its field and info are empty.
+  static Row Break() {
+    Row mark;
+    mark.record_break = true;
+    return mark;
+  }
+
   std::string field;
   std::string info;
+  bool record_break = false;
   friend bool operator==(const Row&, const Row&) = default;
 };
 
@@ -40,6 +59,8 @@ class RecordingResultList : public ResultList {
   void InsertTopOwned(std::string_view field, std::string info) override {
     produced_.push_back(Row{std::string(field), std::move(info)});
   }
+  // Kept as a break, not as its row of stars.
+  void InsertRecordBreak() override { produced_.push_back(Row::Break()); }
   void Clear() override { produced_.clear(); }
 
   // Rows in the order they were produced (the bottom row of the screen first).

@@ -46,6 +46,9 @@
 namespace kestrune::ui {
 namespace {
 
+// What the report field says of a failed connection that gave no reason.
+constexpr std::string_view kConnectionFailedText = "连接服务器失败!";
+
 constexpr wchar_t kClassName[] = L"DLGCLASS";
 constexpr wchar_t kTemplateName[] = L"MyDialog";
 constexpr wchar_t kNotifyTip[] = L"Kestrune";
@@ -886,6 +889,8 @@ LRESULT MainDialog::OnRequestDone(LPARAM lparam) {
     report = result.detail;
   } else if (result.outcome == engine::Outcome::kErrorReply) {
     report = status + " · " + timing;
+  } else if (result.outcome == engine::Outcome::kConnectionFailed) {
+    report = kConnectionFailedText;  // and no reason given
   } else {
     report = result.result_text.empty() ? result.detail : result.result_text;
   }

@@ -18,7 +18,7 @@ namespace {
 using clitest::Lines;
 using report::Row;
 
-const Row kSeparator{std::string(report::kSeparator), std::string(report::kSeparator)};
+const Row kSeparator = Row::Break();
 
 TEST(OutputTest, FormatFollowsTheTerminalUnlessChosen) {
   EXPECT_EQ(ResolveFormat(OutputFormat::kAuto, true), OutputFormat::kTable);

@@ -164,10 +164,10 @@ TEST_F(EngineTest, GoodReplyIsFormattedAndReportsTheActionLine) {
   ASSERT_EQ(transport.hosts.size(), 1u);
   EXPECT_EQ(transport.hosts[0], "ecs.aliyuncs.com");
   const std::vector<Row> expected = {{"RequestId", "R-2"},
-                                     {"****************", "****************"},
+                                     report::Row::Break(),
                                      {"RegionId", "cn-qingdao"},
                                      {"LocalName", "华北 1"},
-                                     {"****************", "****************"}};
+                                     report::Row::Break()};
   EXPECT_EQ(rows.produced(), expected);
 }
 
@@ -258,7 +258,7 @@ TEST_F(EngineTest, FailedExchangeShowsTheConnectionMessage) {
   transport.replies.push_back(ReplyOf(core::Status::Connection("could not connect.")));
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
-  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_EQ(result.result_text, "");  // the faces word it
   EXPECT_EQ(result.detail, "could not connect.");
   EXPECT_TRUE(rows.produced().empty());
 }
@@ -267,7 +267,7 @@ TEST_F(EngineTest, ServerClosingWithoutAReplyIsAConnectionFailure) {
   transport.replies.push_back(ReplyOf(core::Status::Ok()));
   RequestResult result = Send("DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
-  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_EQ(result.result_text, "");  // the faces word it
   EXPECT_TRUE(rows.produced().empty());
 }
 

@@ -26,8 +26,6 @@ namespace {
 using report::RecordingResultList;
 using report::Row;
 
-constexpr std::string_view kSeparator = "****************";
-
 class RecordingTrace : public report::TraceSink {
  public:
   void Line(std::string_view line) override { lines.emplace_back(line); }
@@ -133,11 +131,11 @@ TEST_F(SimE2eTest, DescribeRegionsShowsEveryRegionInOrder) {
   ASSERT_EQ(rows.size(), 1 + 3 * regions + 1);
   EXPECT_EQ(rows[0].field, "RequestId");
   for (std::size_t i = 0; i < regions; ++i) {
-    EXPECT_EQ(rows[1 + 3 * i].field, kSeparator);
+    EXPECT_TRUE(rows[1 + 3 * i].record_break);
     EXPECT_EQ(rows[2 + 3 * i].field, "RegionId");
     EXPECT_EQ(rows[3 + 3 * i].field, "LocalName");
   }
-  EXPECT_EQ(rows.back().field, kSeparator);
+  EXPECT_TRUE(rows.back().record_break);
   // The exchange's steps come first, each pieced together into a line.
   ASSERT_GE(trace_.lines.size(), 6u);
   EXPECT_EQ(trace_.lines[0], "Looking up hostname 127.0.0.1... found.");
@@ -420,7 +418,7 @@ TEST_F(SimE2eTest, SilentServerTimesOut) {
   StartSim(sim::FaultPlan{.delay_ms = 3000});
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
-  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_EQ(result.result_text, "");  // the faces word it
 }
 
 TEST_F(SimE2eTest, BadGatewayPageIsReportedNotFormatted) {
@@ -440,7 +438,7 @@ TEST_F(SimE2eTest, RefusedConnectionFailsCleanly) {
   server_.reset();
   RequestResult result = Send(catalogue::kEcsService, "DescribeRegions");
   EXPECT_EQ(result.outcome, Outcome::kConnectionFailed);
-  EXPECT_EQ(result.result_text, kConnectionFailedText);
+  EXPECT_EQ(result.result_text, "");  // the faces word it
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ class AllFieldsTest : public ::testing::Test {
     ShowAllFields(reply, x_);
     std::string shown;
     for (const Row& row : list_.produced()) {
-      shown += row.field == kSeparator ? "|" : row.field + "=" + row.info + ";";
+      shown += row.record_break ? "|" : row.field + "=" + row.info + ";";
     }
     return shown;
   }

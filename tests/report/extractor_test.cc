@@ -195,10 +195,22 @@ TEST_F(ExtractorTest, LongValuesAreShownWhole) {
   EXPECT_EQ(trace_.lines()[1], "OneXmlBuf = " + long_value + " (headreq, 739)");
 }
 
-TEST_F(ExtractorTest, SeparatorRow) {
-  x_.AddSeparatorRow();
-  EXPECT_EQ(list_.produced(), (std::vector<Row>{{"****************", "****************"}}));
+// A record break is kept as a break by a list that keeps the rows, and a
+// list on screen shows it as the row of stars.
+TEST_F(ExtractorTest, RecordBreak) {
+  x_.AddRecordBreak();
+  EXPECT_EQ(list_.produced(), (std::vector<Row>{Row::Break()}));
   EXPECT_TRUE(trace_.lines().empty());
+  struct Screen : ResultList {
+    std::vector<Row> rows;
+    void InsertTop(std::string_view field, std::string_view info) override {
+      rows.emplace(rows.begin(), std::string(field), std::string(info));
+    }
+    void Clear() override { rows.clear(); }
+  } screen;
+  Extractor on_screen(screen, trace_, display_);
+  on_screen.AddRecordBreak();
+  EXPECT_EQ(screen.rows, (std::vector<Row>{{"****************", "****************"}}));
 }
 
 TEST(DecodeXmlTextTest, PredefinedAndNumericReferences) {

@@ -8,7 +8,7 @@
 namespace kestrune::report {
 namespace {
 
-const Row kSep{"****************", "****************"};
+const Row kSep = Row::Break();
 using Rows = std::vector<Row>;
 
 class FormattersTest : public ::testing::Test {
