@@ -119,7 +119,8 @@ void ExchangePrinter::OnExchange(const engine::ExchangeRecord& record) {
   const std::string sent = record.request.text();
   out += HeadLines(hidden(sent), ">", hidden_body);
   // The size of the body as sent, not as shown.
-  const std::size_t request_body = record.request.http.body.size();
+  const std::size_t request_body =
+      record.request.http.method == "GET" ? 0 : record.request.http.form.size();
   const engine::TransportReply& reply = record.reply;
   // A refused handshake or a failed connection sends nothing of the request.
   out += reply.times.sent ? "* sent " : "* not sent (or not whole): the request of ";

@@ -149,10 +149,8 @@ class OidcProvider final : public request::CredentialProvider {
     }
     request::HttpRequest http;
     http.method = "POST";
-    http.fields = {{"Host", service_.host},
-                   {"Content-Type", "application/x-www-form-urlencoded"},
-                   {"Content-Length", std::to_string(body.size())}};
-    http.body = std::move(body);
+    http.fields = {{"Host", service_.host}};
+    http.form = std::move(body);
     core::Result<transport::HttpReply> reply = Exchange(service_, http, step);
     if (!reply.ok()) return reply.status();
     return ReadTokenReply(reply.value(), step);

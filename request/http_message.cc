@@ -82,26 +82,42 @@ namespace {
 constexpr std::string_view kVersion = " HTTP/1.1\r\n";
 constexpr std::string_view kKeepAlive = "Connection: keep-alive\r\n\r\n";
 constexpr std::string_view kClose = "Connection: close\r\n\r\n";
+constexpr std::string_view kFormType = "Content-Type: application/x-www-form-urlencoded\r\n";
+constexpr std::string_view kLengthName = "Content-Length: ";
+
+// A GET carries its form in its target; other methods, as the body.
+bool FormInTarget(const HttpRequest& request) { return request.method == "GET"; }
 
 }  // namespace
 
 std::size_t RequestLineSize(const HttpRequest& request) {
-  return request.method.size() + 1 + request.target.size() + kVersion.size() - 2;
+  const std::size_t query =
+      FormInTarget(request) && !request.form.empty() ? 1 + request.form.size() : 0;
+  return request.method.size() + 1 + request.target.size() + query + kVersion.size() - 2;
 }
 
 std::size_t WireSize(const HttpRequest& request) {
-  std::size_t size = RequestLineSize(request) + 2 +
-                     (request.keep_alive ? kKeepAlive : kClose).size() + request.body.size();
+  std::size_t size =
+      RequestLineSize(request) + 2 + (request.keep_alive ? kKeepAlive : kClose).size();
   for (const HttpField& field : request.fields) size += field.name.size() + field.value.size() + 4;
+  if (!FormInTarget(request) && !request.form.empty()) {
+    size += kFormType.size() + kLengthName.size() + std::to_string(request.form.size()).size() + 2 +
+            request.form.size();
+  }
   return size;
 }
 
 std::string WriteHttpRequest(const HttpRequest& request) {
+  const bool in_target = FormInTarget(request);
   std::string text;
   text.reserve(WireSize(request));
   text += request.method;
   text += ' ';
   text += request.target;
+  if (in_target && !request.form.empty()) {
+    text += '?';
+    text += request.form;
+  }
   text += kVersion;
   for (const HttpField& field : request.fields) {
     text += field.name;
@@ -109,8 +125,14 @@ std::string WriteHttpRequest(const HttpRequest& request) {
     text += field.value;
     text += "\r\n";
   }
+  if (!in_target && !request.form.empty()) {
+    text += kFormType;
+    text += kLengthName;
+    text += std::to_string(request.form.size());
+    text += "\r\n";
+  }
   text += request.keep_alive ? kKeepAlive : kClose;
-  text += request.body;
+  if (!in_target) text += request.form;
   return text;
 }
 

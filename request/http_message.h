@@ -1,6 +1,7 @@
 // HTTP/1.1 messages as structures. A request is built as an HttpRequest
-// (the signers return one) and written out by WriteHttpRequest alone, so that
-// nobody edits request text to change it. ParseHttpHead reads the head of a
+// (the signers return one: its signed parameters as a form) and written out
+// by WriteHttpRequest alone, as a GET or a POST, so that nobody edits request
+// text to change it. ParseHttpHead reads the head of a
 // message (a reply's at the client, a request's at the simulator) once into
 // the fields every caller asks about, so that no caller scans header text
 // again; NextHttpLine and ParseChunkSize are the pieces a body's framing
@@ -24,20 +25,24 @@ struct HttpField {
 
 struct HttpRequest {
   std::string method = "GET";
-  // As the request line carries it: "/?<query>" for a signed GET, "/" for a
-  // POST, an absolute URL towards a plain proxy.
+  // The path ("/"), or an absolute URL towards a plain proxy; a GET's form
+  // follows it behind "?".
   std::string target = "/";
-  // In the order they go out, Host first. The Connection field is not among
-  // them: WriteHttpRequest writes it last, from keep_alive.
+  // In the order they go out, Host first. The fields of a POST's form and
+  // the Connection field are not among them: WriteHttpRequest writes those.
   std::vector<HttpField> fields;
-  std::string body;  // a POST's form; sent as it is
+  // The request's parameters, escaped and joined ("name=value&..."), sent
+  // as they are: a GET carries them in its target, any other method as its
+  // body. Empty: none.
+  std::string form;
   // Whether the connection is to stay open after the reply, for a next
   // request to the same host ("Connection: keep-alive", else "close").
   bool keep_alive = false;
 };
 
-// The wire form: "METHOD TARGET HTTP/1.1", each field as "Name: value", the
-// Connection field, an empty line, the body; every line ends with CR LF.
+// The wire form: "METHOD TARGET[?FORM] HTTP/1.1", each field as "Name:
+// value", for a POST's form its Content-Type and Content-Length, the
+// Connection field, an empty line, a POST's form; every line ends with CR LF.
 std::string WriteHttpRequest(const HttpRequest& request);
 // The size of that wire form, and of its request line without the line end.
 std::size_t WireSize(const HttpRequest& request);

@@ -172,27 +172,18 @@ bool IsBuilderOwned(std::string_view name) {
 namespace {
 
 // The request around the second pass's items, joined unsorted in their sent
-// form and escaped: a GET carries them in its target behind "/?", a POST as
-// its form body. The whole request stays below kRequestTextLimit bytes.
+// form and escaped as its form (a GET's query, a POST's body). The whole
+// request stays below kRequestTextLimit bytes.
 core::Status MakeHttpRequest(const QueryItemList& items, const ServiceEndpoint& endpoint,
                              HttpMethod method, HttpRequest& request) {
-  const bool post = method == HttpMethod::kPost;
   RequestText text;
-  if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes,
-                                             post ? std::string_view() : kTargetPrefix);
+  if (core::Status status = text.JoinEscaped(items, "&", EscapeForm::kSend, kUrlEscapes, {});
       !status.ok()) {
     return status;
   }
   if (!endpoint.host_line.empty()) request.fields.push_back(FieldOfLine(endpoint.host_line));
-  if (post) {
-    request.method = "POST";
-    request.body = std::move(text).Release();
-    request.fields.push_back({"Content-Type", "application/x-www-form-urlencoded"});
-    request.fields.push_back({"Content-Length", std::to_string(request.body.size())});
-  } else {
-    request.method = "GET";
-    request.target = std::move(text).Release();
-  }
+  request.method = method == HttpMethod::kPost ? "POST" : "GET";
+  request.form = std::move(text).Release();
   return CheckRequestSize(WireSize(request));
 }
 

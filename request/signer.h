@@ -48,7 +48,6 @@ inline constexpr std::string_view kSignatureMethodItem = "SignatureMethod=HMAC-S
 inline constexpr std::string_view kSignatureVersionItem = "SignatureVersion=1.0";
 inline constexpr std::string_view kStringToSignPrefix = "GET&%2F&";
 inline constexpr std::string_view kPostStringToSignPrefix = "POST&%2F&";
-inline constexpr std::string_view kTargetPrefix = "/?";
 // A GET request line this long or longer goes as a POST instead when the
 // method is left to the builder: HTTP front ends commonly refuse request
 // lines past 4 to 8 KB, and every request line short of this goes as before.

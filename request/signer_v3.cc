@@ -201,14 +201,9 @@ core::Result<SignedRequest> BuildV3SignedRequestWith(const Credentials& credenti
       post ? std::string_view(form_body)
            : std::string_view(canonical).substr(query_start, query_size);
   HttpRequest& http = result.http;
-  http.fields.reserve(header_count + 3);
-  if (post) {
-    http.method = "POST";
-  } else {
-    http.target.reserve(kTargetPrefix.size() + query_text.size());
-    http.target = kTargetPrefix;
-    http.target += query_text;
-  }
+  http.fields.reserve(header_count + 1);
+  http.method = post ? "POST" : "GET";
+  http.form = query_text;
   if (!endpoint.host_line.empty()) http.fields.push_back(FieldOfLine(endpoint.host_line));
   for (std::size_t i = 1; i < header_count; ++i) {
     http.fields.push_back({std::string(headers[i].name), std::string(headers[i].value)});
@@ -220,11 +215,6 @@ core::Result<SignedRequest> BuildV3SignedRequestWith(const Credentials& credenti
   authorization += ",Signature="sv;
   authorization += result.signature;
   http.fields.push_back({"Authorization", std::move(authorization)});
-  if (post) {
-    http.fields.push_back({"Content-Type", "application/x-www-form-urlencoded"});
-    http.fields.push_back({"Content-Length", std::to_string(query_text.size())});
-    http.body = query_text;
-  }
   return result;
 }
 

@@ -116,7 +116,9 @@ TEST_F(SignerTest, KeepAliveChangesOnlyTheClosingConnectionLine) {
   request.http.keep_alive = true;
   EXPECT_EQ(request.text(), closing.substr(0, closing.size() - 9) + "keep-alive\r\n\r\n");
   const HttpRequest post{"POST", "/", {}, "A=close", true};
-  EXPECT_EQ(WriteHttpRequest(post), "POST / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nA=close");
+  EXPECT_EQ(WriteHttpRequest(post),
+            "POST / HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Length: 7\r\nConnection: keep-alive\r\n\r\nA=close");
 }
 
 TEST_F(SignerTest, ActionParametersFollowTheSignatureUnsorted) {

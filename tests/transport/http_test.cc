@@ -391,7 +391,8 @@ TEST(HttpExchangeTest, PeerThatTakesNothingTimesOutTheSend) {
   TestServer server([](Connection&) { TestServer::Pause(3000); }, "127.0.0.1",
                     /*read_request=*/false);
   request::HttpRequest request;
-  request.body.assign(64 * 1024 * 1024, 'q');
+  request.method = "POST";
+  request.form.assign(64 * 1024 * 1024, 'q');
   ExchangeOptions options = ShortTimeouts();
   options.idle_timeout = milliseconds(300);
   HttpReply reply;
