@@ -17,6 +17,7 @@
 
 #include "core/json_depth.h"
 #include "engine/credential_helpers.h"
+#include "fuzz/secret_mask.h"
 
 namespace {
 
@@ -28,30 +29,6 @@ namespace request = kestrune::request;
   std::fprintf(stderr, "contract broken: %s\n%.*s\n", what, static_cast<int>(detail.size()),
                detail.data());
   std::abort();
-}
-
-bool IsSecretKey(std::string_view key) {
-  for (std::string_view word : {"ecret", "oken"}) {
-    if (key.find(word) != std::string_view::npos) return true;
-  }
-  return false;
-}
-
-void MaskSecrets(nlohmann::json& node) {
-  if (node.is_array()) {
-    for (auto& item : node) MaskSecrets(item);
-    return;
-  }
-  if (!node.is_object()) return;
-  for (auto& [key, item] : node.items()) {
-    if (item.is_string() && IsSecretKey(key)) {
-      for (char& c : item.get_ref<std::string&>()) {
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') c = 'x';
-      }
-    } else {
-      MaskSecrets(item);
-    }
-  }
 }
 
 core::Result<request::IssuedCredentials> Read(bool process, std::string_view document) {
@@ -80,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (core::JsonNestsDeeperThan(document)) return 0;
   nlohmann::json parsed = nlohmann::json::parse(document, nullptr, false);
   if (parsed.is_discarded()) return 0;
-  MaskSecrets(parsed);
+  kestrune::fuzz::MaskJson(parsed);
   const core::Result<request::IssuedCredentials> masked = Read(process, parsed.dump());
   if (masked.ok() || masked.status().message() != read.status().message()) {
     Fail("a refusal that depends on a secret's text", read.status().message());

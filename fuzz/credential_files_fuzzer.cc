@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/secret_mask.h"
 #include "request/credential_files.h"
 
 namespace {
@@ -29,33 +30,9 @@ namespace core = kestrune::core;
   std::abort();
 }
 
-// Every byte but white space made "x", so emptiness and padding stay.
-void Mask(char* begin, char* end) {
-  for (char* c = begin; c != end; ++c) {
-    if (*c != ' ' && *c != '\t' && *c != '\r' && *c != '\n') *c = 'x';
-  }
-}
-
-bool IsSecretKey(std::string_view key) {
-  return key.find("secret") != std::string_view::npos ||
-         key.find("token") != std::string_view::npos;
-}
-
-void MaskJson(nlohmann::json& node) {
-  if (node.is_array()) {
-    for (auto& item : node) MaskJson(item);
-    return;
-  }
-  if (!node.is_object()) return;
-  for (auto& [key, item] : node.items()) {
-    if (item.is_string() && IsSecretKey(key)) {
-      std::string& text = item.get_ref<std::string&>();
-      Mask(text.data(), text.data() + text.size());
-    } else {
-      MaskJson(item);
-    }
-  }
-}
+using kestrune::fuzz::IsSecretKey;
+using kestrune::fuzz::Mask;
+using kestrune::fuzz::MaskJson;
 
 // The values of "key = value" lines whose key names a secret or a token.
 std::string MaskIni(std::string content) {
