@@ -69,7 +69,8 @@ constexpr auto kWithApiSamples = kAction + kCommonSampleValues + PackedText("Cre
 
 using core::ReplyShape;
 
-constexpr ActionSpec Record(const RequestTemplate& request, core::StringListView captions = {}) {
+constexpr ActionSpec Record(const RequestTemplate& request,
+                            const core::StringListView& captions = {}) {
   ActionSpec spec{};
   spec.request = request;
   spec.captions = captions;
