@@ -95,15 +95,6 @@ TEST(BindTest, TheSameVisibleInputGivesTheSameRequestFromBothFaces) {
                                                                "InstanceId=i-1", "Tag.1.Key=env"}));
 }
 
-TEST(BindTest, EveryParameterOfTheLongestTemplateCanBeGiven) {
-  // CreateApi's thirteenth parameter is ResultSample.
-  const auto create = Action(catalogue::kApiGatewayService, "CreateApi");
-  core::Result<catalogue::ParameterValues> values = Bind(create, {"ResultSample=x"});
-  ASSERT_TRUE(values.ok()) << values.status().message();
-  EXPECT_EQ(Bound(create, *values),
-            (std::vector<std::string>{"Action=CreateApi", "ResultSample=x"}));
-}
-
 TEST(BindTest, MalformedUnknownAndRepeatedNamesAreRefused) {
   const auto action = Action(catalogue::kEcsService, "DescribeInstanceVncUrl");
   struct Case {
